@@ -1,0 +1,25 @@
+#include "platform/PosixLoop.h"
+
+#include <chrono>
+
+namespace platform {
+
+void PosixLoop::WaitForWork(int timeoutMs) {
+    std::unique_lock lock(mutex_);
+    if (timeoutMs < 0) {
+        wake_.wait(lock, [this] { return woken_; });
+    } else {
+        wake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return woken_; });
+    }
+    woken_ = false;
+}
+
+void PosixLoop::Wake() {
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+    }
+    wake_.notify_one();
+}
+
+} // namespace platform

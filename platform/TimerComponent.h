@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/Component.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+
+// A window-framework timer: while enabled, OnTimer runs on the loop thread
+// every Interval milliseconds (divided by the application's time divisor).
+class TTimer : public TComponent {
+public:
+    explicit TTimer(TComponent* owner, std::string name = {});
+    ~TTimer() override;
+    const char* ClassName() const override { return "TTimer"; }
+
+    std::uint32_t Interval() const { return interval_; }
+    void SetInterval(std::uint32_t ms);
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool enabled);
+
+    std::function<void(TTimer& sender)> OnTimer;
+
+    // Called by the loop when the timer is due.
+    void Fire();
+
+private:
+    std::uint32_t interval_ = 1000;
+    bool enabled_ = true;
+};
+
+} // namespace platform
