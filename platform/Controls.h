@@ -10,6 +10,14 @@
 
 namespace platform {
 
+// Font of a form or control as the form stores it; the model keeps it for
+// front-ends and does not interpret it.
+struct TFont {
+    std::string Name = "MS Sans Serif";
+    int Height = -11;
+    bool Bold = false;
+};
+
 // Anything with a caption the translation component and the front-ends see.
 class TControl : public TComponent {
 public:

@@ -1,0 +1,171 @@
+#include "app/IniLines.h"
+#include "app/Messages.h"
+#include "app/Updatemain.h"
+
+#include "platform/Files.h"
+
+namespace app {
+
+namespace {
+
+// Windows expands into buffers of 80 characters; a longer result counts as
+// not expanded.
+constexpr std::size_t ExpandBufferLength = 80;
+
+const char* const UpdateIniKeys[] = {"Language",        "Version",   "Baud",
+                                     "Com",             "INI_File",  "ProgErrorNewTry",
+                                     "DebugInfo",       "NoSWCheck", "AutoStart"};
+
+std::string ExpandBounded(const std::string& text) {
+    std::string expanded = platform::ExpandEnvironmentStrings(text);
+    return expanded.size() < ExpandBufferLength ? expanded : text;
+}
+
+// First place where folder stands in path as whole path components.
+std::size_t FindFolderIn(const std::string& path, const std::string& folder) {
+    if (folder.empty()) {
+        return std::string::npos;
+    }
+    for (std::size_t at = path.find(folder); at != std::string::npos;
+         at = path.find(folder, at + 1)) {
+        bool startsComponent = at == 0 || path[at - 1] == '/' || folder.front() == '/';
+        std::size_t end = at + folder.size();
+        bool endsComponent = end == path.size() || path[end] == '/' || folder.back() == '/';
+        if (startsComponent && endsComponent) {
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
+void ParseBaudList(const std::string& value, Settings& config, std::vector<std::string>& dropped) {
+    config.BaudList.clear();
+    if (value.empty()) {
+        config.BaudList = DefaultBaudList();
+        return;
+    }
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        std::size_t comma = value.find(',', start);
+        std::string piece = value.substr(start, comma == std::string::npos ? comma : comma - start);
+        int index = LeadingDecimal(piece);
+        if (index < 0 || index >= static_cast<int>(BaudRateTexts.size())) {
+            dropped.push_back("Baud " + piece);
+        } else if (config.BaudList.size() == MaxBaudEntries) {
+            dropped.push_back("Baud " + piece);
+        } else {
+            config.BaudList.push_back(index);
+        }
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    // A list with no usable rate would make the search try nothing.
+    if (config.BaudList.empty()) {
+        config.BaudList = DefaultBaudList();
+    }
+}
+
+} // namespace
+
+bool TUpdateForm::GetPublicDir(std::string& folder) const {
+    std::string expanded = ExpandBounded("%PUBLIC%");
+    if (expanded.find("%PUBLIC%") != std::string::npos) {
+        return false;
+    }
+    folder = expanded;
+    return true;
+}
+
+std::string TUpdateForm::GetConfigDir() const {
+    std::string current = platform::CurrentDirectory();
+    std::string programFiles = ExpandBounded("%ProgramFiles%");
+    std::size_t at = FindFolderIn(current, programFiles);
+    if (at == std::string::npos) {
+        return {};
+    }
+    std::string publicFolder;
+    if (!GetPublicDir(publicFolder)) {
+        return {};
+    }
+    std::string mirrored = current;
+    mirrored.replace(at, programFiles.size(), publicFolder);
+    platform::ForceDirectories(mirrored);
+    return mirrored;
+}
+
+bool TUpdateForm::LocateUpdateIni(const std::string& fileName, std::string& savePath,
+                                  std::vector<std::string>& lines) const {
+    std::string folder = GetConfigDir();
+    savePath = folder.empty() ? fileName : platform::JoinPath(folder, fileName);
+    return platform::LoadLines(savePath, lines) || platform::LoadLines(fileName, lines);
+}
+
+int TUpdateForm::ReadUpdateIni(const std::string& fileName) {
+    std::string path;
+    std::vector<std::string> lines;
+    if (!LocateUpdateIni(fileName, path, lines)) {
+        dialogs_.MessageBox(UpdateIniMissingText, ConfigErrorCaption,
+                            platform::MB_OK | platform::MB_ICONERROR);
+        return -1;
+    }
+    std::vector<std::string> dropped;
+    bool cut = false;
+    auto value = [&](const char* key) {
+        cut = false;
+        std::string text = IniValue(lines, key, IniValueWidth, cut);
+        if (cut) {
+            dropped.push_back(std::string(key) + " (> 255)");
+        }
+        return text;
+    };
+    std::string language = value("Language");
+    // Only the first character counts; anything but 1 is German.
+    Config.Language = !language.empty() && language[0] == '1' ? 1 : 0;
+    Config.VersionText = value("Version");
+    ParseBaudList(value("Baud"), Config, dropped);
+    if (std::string com = value("Com"); !com.empty()) {
+        Config.FixedPort = true;
+        Config.FixedPortIndex = LeadingDecimal(com) - 1;
+    }
+    if (std::string file = value("INI_File"); !file.empty()) {
+        Config.ProgDeviceFile = file;
+    }
+    Config.ProgErrorNewTry = value("ProgErrorNewTry").find("YES") != std::string::npos;
+    Config.DebugInfo = value("DebugInfo").find("YES") != std::string::npos;
+    Config.SWCheck = value("NoSWCheck").find("YES") == std::string::npos;
+    Config.AutoStart = value("AutoStart").find("YES") != std::string::npos;
+    LogDropped(dropped);
+    return 0;
+}
+
+int TUpdateForm::WriteUpdateIni(const std::string& fileName) {
+    std::string path;
+    std::vector<std::string> lines;
+    if (!LocateUpdateIni(fileName, path, lines)) {
+        dialogs_.MessageBox(MessageText(Msg::SettingsNotSaved, Config.Language) + path,
+                            MessageText(Msg::CaptionInfo, Config.Language),
+                            platform::MB_OK | platform::MB_ICONINFORMATION);
+        return -1;
+    }
+    std::vector<std::string> written;
+    for (const char* key : UpdateIniKeys) {
+        bool cut = false;
+        std::string text = IniValue(lines, key, IniValueWidth, cut);
+        if (std::string(key) == "Language") {
+            text = std::to_string(Config.Language);
+        } else if (std::string(key) == "Version") {
+            text = Config.VersionText;
+        }
+        written.push_back(std::string(key) + "=" + text);
+    }
+    if (!platform::SaveLines(path, written)) {
+        dialogs_.MessageBox("Cannot create file \"" + path + "\".",
+                            MessageText(Msg::CaptionError, Config.Language),
+                            platform::MB_OK | platform::MB_ICONERROR);
+    }
+    return 0;
+}
+
+} // namespace app

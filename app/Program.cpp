@@ -1,0 +1,69 @@
+#include "app/Program.h"
+
+#include "platform/Application.h"
+#include "platform/Files.h"
+
+#include <charconv>
+
+namespace app {
+
+const char* ProgramOptionsHelp() {
+    return "  --dir DIR           program folder (configuration and firmware files);\n"
+           "                      also made the current directory\n"
+           "  --time-divisor N    divide every pause and timer by N (tests, demo)\n"
+           "  --help              show this text\n";
+}
+
+bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& options,
+                         std::vector<std::string>& rest, std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto needValue = [&](std::string& value) {
+            if (i + 1 >= args.size()) {
+                error = "option " + arg + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.ShowHelp = true;
+        } else if (arg == "--dir") {
+            if (!needValue(options.Folder)) {
+                return false;
+            }
+        } else if (arg == "--time-divisor") {
+            std::string value;
+            if (!needValue(value)) {
+                return false;
+            }
+            unsigned divisor = 0;
+            auto [end, result] = std::from_chars(value.data(), value.data() + value.size(), divisor);
+            if (result != std::errc() || end != value.data() + value.size() || divisor < 1 ||
+                divisor > 100000) {
+                error = "--time-divisor needs a whole number from 1 to 100000, not \"" + value + "\"";
+                return false;
+            }
+            options.TimeDivisor = divisor;
+        } else {
+            rest.push_back(arg);
+        }
+    }
+    return true;
+}
+
+bool ApplyProgramOptions(const ProgramOptions& options, StartOptions& start, std::string& error) {
+    platform::Application::Instance().SetTimeDivisor(options.TimeDivisor);
+    if (options.Folder.empty()) {
+        start.ProgramFolder = platform::ExecutableFolder();
+        return true;
+    }
+    if (!platform::SetCurrentDirectory(options.Folder)) {
+        error = "cannot enter the program folder \"" + options.Folder + "\"";
+        return false;
+    }
+    start.ProgramFolder = platform::CurrentDirectory();
+    return true;
+}
+
+} // namespace app

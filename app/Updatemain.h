@@ -1,0 +1,137 @@
+#pragma once
+
+#include "app/DeviceTable.h"
+#include "app/Settings.h"
+#include "kernel/Events.h"
+#include "kernel/Timer.h"
+#include "platform/Controls.h"
+#include "platform/Dialogs.h"
+#include "platform/Message.h"
+#include "platform/TimerComponent.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace app {
+
+// Window messages of the serial receive thread.
+inline constexpr std::uint32_t WM_CHARS_RECEIVED = platform::WM_APP + 2000; // 34768
+inline constexpr std::uint32_t WM_LINE_ERROR = platform::WM_APP + 2020;     // 34788
+
+// Session message numbers used so far.
+inline constexpr std::int32_t MsgCharsReceived = 10000;
+inline constexpr std::int32_t MsgCloseWindow = 10004;
+inline constexpr std::int32_t KeyStart = 13;
+
+inline constexpr std::size_t MaxFirmwareFiles = 160;
+inline constexpr std::size_t MaxTextLength = 511;
+
+struct StartOptions {
+    // Folder of the firmware files; the executable's folder when empty.
+    std::string ProgramFolder;
+    // Installed before start-up runs, so that a front-end sees every change.
+    platform::ModelObserver Observer;
+};
+
+// The main window: owns the event queue, the timer pool, the configuration
+// and the form model every front-end renders.
+class TUpdateForm : public platform::TForm, public platform::MessageTarget {
+public:
+    TUpdateForm(platform::Dialogs& dialogs, StartOptions options);
+    ~TUpdateForm() override;
+
+    // --- event side
+    kernel::TEventRec ProcessEvents();
+    void Dispatch(platform::Message& message) override;
+    void TimerIntervall(platform::TTimer& sender);
+    void OkBitBtnClick();
+    void StartTimerTimer();
+    void SecTimerTimer();
+    platform::HWND Handle() const { return handle_; }
+
+    // --- configuration
+    int ReadUpdateIni(const std::string& fileName);
+    int ReadProgDeviceIni(const std::string& fileName);
+    int WriteUpdateIni(const std::string& fileName);
+    bool GetPublicDir(std::string& folder) const;
+    std::string GetConfigDir() const;
+    void ListFirmwareFiles();
+
+    // --- texts
+    std::string ExpandText(const std::string& text) const;
+    const std::string& StartText() const;
+
+    // --- closing
+    void Beenden();
+    void FormClose();
+    bool Closed() const { return closed_; }
+
+    int ExitCode = 0;
+    int PumpDepth = 0;
+    Settings Config;
+    std::vector<DeviceRow> DeviceTable;
+    std::vector<std::string> FirmwareFiles;
+    int StartMode = 0;
+    int StartModeAsRead = 0;
+    bool CloseOnInfo = false;
+    int FileClass = 0;
+    std::string StarttextD, StarttextE, AbbruchtextD, AbbruchtextE;
+    std::string CurrentFile;
+    std::string DeviceNameText;
+    int SessionPortNumber = 0; // 1-based COM number the instrument answered on
+    int SessionPortIndex = -1;
+    int DeviceIndex = -1;
+    std::string AnyFileName;
+    bool AnyFileMode = false;
+
+    kernel::TEvents Events;
+    kernel::TTimerPool Timers;
+
+    // --- components, in the form's order
+    platform::TBevel* MainBevel;
+    platform::TMemo* UpdateMemo;
+    platform::TGroupBox* UpdateGroupBox;
+    platform::TLabel *NameLabel, *SerLabel, *PCBLabel, *SWLabel;
+    platform::TStaticText *NameStaticText, *SerStaticText, *PCBStaticText, *SWStaticText;
+    platform::TLabel* DLLabel;
+    platform::TListBox* DLListBox;
+    platform::TPanel* KeyPanel;
+    platform::TBitBtn* OkBitBtn;
+    platform::TSpeedButton* SpeedButton1;
+    platform::TStaticText* InfoStaticText;
+    platform::TStatusBar* UpdateStatusBar;
+    platform::TPanel* WaitPanel;
+    platform::TProgressBar* WaitProgressBar;
+    platform::TPanel* StopPanel;
+    platform::TMainMenu* MainMenu1;
+    platform::TMenuItem *Bearbeiten, *TGZ70Programming, *DevMultiZ70, *DevpHZ70, *DevOxiZ70,
+        *DevCondZ70, *LabXXX, *LoadProgFile, *UpdateEnd;
+    platform::TMenuItem *Sprache, *Deutsch, *Englisch;
+    platform::TMenuItem *Help, *Readme, *SWVersion;
+    platform::TTimer *Timer1, *Timer2, *Timer3, *Timer4, *Timer5;
+    platform::TTimer *SecTimer, *TitleTimer, *StartTimer;
+
+private:
+    void CreateComponents();
+    void CreateMenu();
+    void ConnectHandlers();
+    void RunStartUp();
+    void LogDropped(const std::vector<std::string>& dropped);
+    void ReadDeviceBlock(const std::vector<std::string>& block, std::vector<std::string>& dropped);
+    void ReadTextBlock(const std::vector<std::string>& block, std::vector<std::string>& dropped);
+    bool LocateUpdateIni(const std::string& fileName, std::string& savePath,
+                         std::vector<std::string>& lines) const;
+    void ShowStartText();
+
+    static kernel::TEventRec SessionHandler(void* context, kernel::TEvents& events,
+                                            kernel::TEventRec event);
+
+    platform::Dialogs& dialogs_;
+    StartOptions options_;
+    platform::HWND handle_ = 0;
+    bool closed_ = false;
+    std::size_t ignoredDeviceBlocks_ = 0;
+};
+
+} // namespace app

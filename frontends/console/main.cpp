@@ -1,0 +1,45 @@
+// update-console: the update tool for scripts, service benches and SSH.
+#include "app/Program.h"
+#include "app/Updatemain.h"
+#include "frontends/console/ConsoleDialogs.h"
+#include "frontends/console/ConsoleInput.h"
+#include "frontends/console/ConsoleView.h"
+#include "platform/Application.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    app::ProgramOptions options;
+    console::ConsoleOptions consoleOptions;
+    std::vector<std::string> rest;
+    std::string error;
+    if (!app::ParseProgramOptions(args, options, rest, error) ||
+        !console::ParseConsoleOptions(rest, consoleOptions, error)) {
+        std::fprintf(stderr, "update-console: %s (see --help)\n", error.c_str());
+        return 64;
+    }
+    if (options.ShowHelp) {
+        std::printf("usage: update-console [options]\n%s%s", app::ProgramOptionsHelp(),
+                    console::ConsoleOptionsHelp());
+        return 0;
+    }
+    app::StartOptions start;
+    if (!app::ApplyProgramOptions(options, start, error)) {
+        std::fprintf(stderr, "update-console: %s\n", error.c_str());
+        return 66;
+    }
+    console::ConsoleDialogs dialogs(stdout);
+    dialogs.SetQuestionAnswer(consoleOptions.QuestionAnswer);
+    console::ConsoleView view(stdout, stderr, consoleOptions);
+    start.Observer = view.Observer();
+    view.Attach();
+    app::TUpdateForm form(dialogs, start);
+    console::ConsoleInput input;
+    view.Connect(form, input);
+    input.Start();
+    platform::Application::Instance().Run();
+    return form.ExitCode;
+}

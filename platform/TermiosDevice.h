@@ -1,0 +1,74 @@
+#pragma once
+
+#include "platform/SerialDevice.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace platform {
+
+// A serial device node driven through termios.
+class TermiosDevice : public SerialDevice {
+public:
+    TermiosDevice();
+    ~TermiosDevice() override;
+    TermiosDevice(const TermiosDevice&) = delete;
+    TermiosDevice& operator=(const TermiosDevice&) = delete;
+
+    SerialResult Open(const std::string& path) override;
+    void Close() override;
+    bool IsOpen() const override { return fd_ >= 0; }
+
+    SerialResult GetState(DCB& dcb) override;
+    SerialResult SetState(const DCB& dcb) override;
+    SerialResult GetTimeouts(COMMTIMEOUTS& timeouts) override;
+    SerialResult SetTimeouts(const COMMTIMEOUTS& timeouts) override;
+    SerialResult SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override;
+
+    SerialResult Read(void* buffer, std::size_t count, std::size_t& got) override;
+    SerialResult Write(const void* data, std::size_t count, std::size_t& written) override;
+    unsigned WaitEvent(unsigned mask, std::uint32_t timeoutMs) override;
+    unsigned ClearError() override;
+    SerialResult Purge(unsigned flags) override;
+    SerialResult EscapeCommFunction(unsigned function) override;
+    void CancelIo() override;
+
+    int LastError() const override { return lastError_.load(); }
+
+private:
+    struct Counters {
+        int frame = 0;
+        int overrun = 0;
+        int parity = 0;
+        int brk = 0;
+        int bufOverrun = 0;
+    };
+
+    SerialResult Fail(SerialResult result);
+    SerialResult ApplyModemLines(const DCB& dcb);
+    bool NewInputArrived();
+    void CollectLineErrors();
+    bool ReadCounters(Counters& counters);
+    // Waits for events on the line and the cancel descriptor; false on
+    // time-out or cancel.
+    bool WaitFor(short events, int timeoutMs, bool cancellable, short& revents);
+    bool Cancelled() const { return cancelled_.load(); }
+
+    int fd_ = -1;
+    int cancelFd_ = -1;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<int> lastError_{0};
+
+    std::mutex mutex_; // guards the members below
+    DCB dcb_;
+    COMMTIMEOUTS timeouts_;
+    bool hasCounters_ = true;
+    Counters counters_;
+    unsigned pendingErrors_ = 0;
+
+    // Watch-thread state for telling new input from input not yet read.
+    std::atomic<std::size_t> consumed_{0};
+    std::size_t known_ = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,303 @@
+#include "Instrument.h"
+
+#include <algorithm>
+
+namespace sim {
+namespace {
+
+// Device commands the firmware knows.
+constexpr long kCmdStart = 1000;
+constexpr long kCmdExit = 1111;
+constexpr long kCmdExitTxt = 1121;
+constexpr long kCmdPcb = 2003;
+constexpr long kCmdDevice = 2000;
+constexpr long kCmdVersion = 2001;
+constexpr long kCmdSerial = 4001;
+constexpr long kCmdPasswordQuery[] = {5577, 5555};
+constexpr long kCmdPasswordEntry[] = {5588, 5566, 5567};
+constexpr long kCmdLabOpen = 12000;
+constexpr long kCmdLabBlock = 12010;
+constexpr long kCmdLabClose = 12030;
+constexpr long kCmdClock = 1600;
+constexpr long kCmdCalibration = 6162;
+// Commands the firmware acknowledges without more to say.
+constexpr long kAckOnly[] = {kCmdStart, kCmdExit, kCmdExitTxt, kCmdClock, kCmdCalibration,
+                             1220,      1500,     2100,        2005,      kCmdLabOpen,
+                             kCmdLabBlock, kCmdLabClose};
+
+constexpr std::string_view kLabBlockPrefix = "A.12010#";
+// Longest command line kept while its line end is missing.
+constexpr std::size_t kMaxCommandLine = 512;
+constexpr std::size_t kMaxLabFile = 16u * 1024 * 1024;
+
+template <std::size_t N> bool OneOf(long n, const long (&list)[N]) {
+    return std::find(std::begin(list), std::end(list), n) != std::end(list);
+}
+
+std::string LineText(const LineSettings& l) {
+    return std::to_string(l.baud) + " baud " + std::to_string(l.stopBits) + " stop";
+}
+
+// Deterministic damage that never makes a line end or a final "!" or "?".
+char GarbleByte(char c) {
+    auto g = static_cast<char>(c ^ 0x55);
+    if (g == '\r' || g == '\n' || g == '!' || g == '?' || g == '\0')
+        return '\xFF';
+    return g;
+}
+
+} // namespace
+
+Instrument::Instrument(Profile profile, std::unique_ptr<Loader> loader, Transcript* transcript)
+    : profile_(std::move(profile)), loader_(std::move(loader)), transcript_(transcript),
+      flash_(profile_.flashStart, profile_.flashSize),
+      state_(profile_.startInLoader ? InstrumentState::InLoader : InstrumentState::Asleep) {
+    if (!loader_)
+        loader_ = CreateLoader(profile_.loader, profile_);
+    if (!loader_) {
+        Note("unknown loader '" + profile_.loader + "', using none");
+        loader_ = CreateLoader("none", profile_);
+    }
+    if (state_ == InstrumentState::InLoader)
+        loader_->Enter(*this);
+}
+
+LineSettings Instrument::ExpectedLine() const {
+    return state_ == InstrumentState::InLoader ? loader_->Line() : profile_.line;
+}
+
+void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, Millis now) {
+    now_ = std::max(now_, now);
+    if (transcript_)
+        transcript_->Received(bytes);
+    LineSettings expected = ExpectedLine();
+    if (toolLine && !(*toolLine == expected)) {
+        // A cable at the wrong speed delivers nothing the instrument can use.
+        Note("dropped " + std::to_string(bytes.size()) + " bytes: tool at " +
+             LineText(*toolLine) + ", instrument at " + LineText(expected));
+        rxBuf_.clear();
+        return;
+    }
+    if (state_ == InstrumentState::InLoader) {
+        loader_->Receive(bytes, *this);
+        return;
+    }
+    rxBuf_.append(bytes);
+    ParseFirmwareBytes();
+}
+
+void Instrument::ParseFirmwareBytes() {
+    while (!rxBuf_.empty() && state_ != InstrumentState::InLoader && !hangup_) {
+        if (rxBuf_.starts_with(kLabBlockPrefix)) {
+            // The data block carries a count byte and raw bytes instead of a line end.
+            if (rxBuf_.size() <= kLabBlockPrefix.size())
+                return;
+            std::size_t n = static_cast<unsigned char>(rxBuf_[kLabBlockPrefix.size()]);
+            std::size_t total = kLabBlockPrefix.size() + 1 + n;
+            if (rxBuf_.size() < total)
+                return;
+            Command cmd;
+            cmd.number = kCmdLabBlock;
+            cmd.args = rxBuf_.substr(kLabBlockPrefix.size() + 1, n);
+            cmd.text = rxBuf_.substr(0, total);
+            rxBuf_.erase(0, total);
+            Dispatch(cmd);
+            continue;
+        }
+        std::size_t lf = rxBuf_.find('\n');
+        if (lf == std::string::npos) {
+            if (rxBuf_.size() > kMaxCommandLine) {
+                Note("discarded " + std::to_string(rxBuf_.size()) + " bytes without line end");
+                rxBuf_.clear();
+            }
+            return;
+        }
+        std::string line = rxBuf_.substr(0, lf);
+        rxBuf_.erase(0, lf + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        if (auto cmd = ParseCommand(line))
+            Dispatch(*cmd);
+        else
+            Note("not a command: " + Transcript::Escape(line));
+    }
+    if (state_ == InstrumentState::InLoader && !rxBuf_.empty()) {
+        std::string rest;
+        rest.swap(rxBuf_);
+        loader_->Receive(rest, *this);
+    }
+}
+
+void Instrument::Dispatch(const Command& cmd) {
+    if (cmd.family == 'U') {
+        // The reset: the firmware starts again and leaves update mode.
+        Note("reset: " + cmd.text);
+        state_ = InstrumentState::Asleep;
+        return;
+    }
+    unsigned occurrence = ++seen_[cmd.number];
+    if (state_ == InstrumentState::Asleep && cmd.number != WakeCommand(profile_.startMode)) {
+        Note("asleep, ignored: " + Transcript::Escape(cmd.text));
+        return;
+    }
+    std::optional<FaultKind> fault = FaultFor(cmd.number, occurrence);
+    if (fault == FaultKind::Silent) {
+        Note("fault: silent");
+        return;
+    }
+    if (fault == FaultKind::Hangup) {
+        Note("fault: hang-up");
+        hangup_ = true;
+        return;
+    }
+    if (fault == FaultKind::Refuse) {
+        Note("fault: refused");
+        Queue({{0, "?"}}, false);
+        return;
+    }
+    if (state_ != InstrumentState::Asleep && loader_->FirmwareCommand(cmd, *this))
+        return;
+    const std::vector<CueLine>* cue = CueFor(cmd.number, occurrence);
+    Queue(cue ? *cue : DefaultReply(cmd), fault == FaultKind::Garble);
+    ApplyEffects(cmd);
+}
+
+std::optional<FaultKind> Instrument::FaultFor(long number, unsigned occurrence) const {
+    auto it = profile_.faults.find({number, occurrence});
+    if (it == profile_.faults.end())
+        it = profile_.faults.find({number, 0});
+    if (it == profile_.faults.end())
+        return std::nullopt;
+    return it->second;
+}
+
+const std::vector<CueLine>* Instrument::CueFor(long number, unsigned occurrence) const {
+    auto it = profile_.cues.find({number, occurrence});
+    if (it == profile_.cues.end())
+        it = profile_.cues.find({number, 0});
+    return it == profile_.cues.end() ? nullptr : &it->second;
+}
+
+std::string Instrument::Ack(long number) const {
+    return profile_.echoAck ? "A." + std::to_string(number) + "!" : "!";
+}
+
+bool Instrument::IsLoaderEntry(long number) const {
+    return std::find(profile_.loaderEntry.begin(), profile_.loaderEntry.end(), number) !=
+           profile_.loaderEntry.end();
+}
+
+bool Instrument::EntryKeyOk(const Command& cmd) const {
+    return !OneOf(cmd.number, kCmdPasswordEntry) || cmd.args == profile_.entryKey;
+}
+
+std::vector<CueLine> Instrument::DefaultReply(const Command& cmd) const {
+    const long n = cmd.number;
+    auto ident = [&](int index, const std::string& text) {
+        return std::vector<CueLine>{
+            {0, "I." + std::to_string(profile_.idReplies[index]) + "#" + text}};
+    };
+    if (n == kCmdPcb)
+        return ident(0, profile_.pcb);
+    if (n == kCmdDevice)
+        return ident(1, profile_.device);
+    if (n == kCmdVersion)
+        return ident(2, profile_.version);
+    if (n == kCmdSerial)
+        return ident(3, profile_.serial);
+    if (OneOf(n, kCmdPasswordQuery))
+        return {{0, "I." + std::to_string(profile_.passwordReply) + "#" + profile_.password}};
+    if (!EntryKeyOk(cmd))
+        return {{0, "?"}};
+    // The password entries answer without "!" so that the tool sees 10011 alone.
+    if (OneOf(n, kCmdPasswordEntry) && IsLoaderEntry(n))
+        return {{0, "A." + std::to_string(n)}};
+    if (n == WakeCommand(profile_.startMode) || IsLoaderEntry(n) || OneOf(n, kAckOnly) ||
+        !profile_.refuseUnknown)
+        return {{0, Ack(n)}};
+    return {{0, "?"}};
+}
+
+void Instrument::ApplyEffects(const Command& cmd) {
+    const long n = cmd.number;
+    if (n == WakeCommand(profile_.startMode) && state_ == InstrumentState::Asleep) {
+        state_ = InstrumentState::Awake;
+        Note("awake");
+    }
+    if (n == kCmdClock)
+        lastClock_ = cmd.args;
+    if (n == kCmdCalibration)
+        lastCalibration_ = cmd.args;
+    if (n == kCmdLabOpen) {
+        labFiles_.push_back({cmd.args, {}, false});
+    } else if (n == kCmdLabBlock && !labFiles_.empty() && !labFiles_.back().complete) {
+        LabFile& f = labFiles_.back();
+        if (f.data.size() + cmd.args.size() <= kMaxLabFile)
+            f.data += cmd.args;
+        else
+            Note("lab file too large, block dropped");
+    } else if (n == kCmdLabClose && !labFiles_.empty()) {
+        labFiles_.back().complete = true;
+    }
+    if (IsLoaderEntry(n) && EntryKeyOk(cmd))
+        EnterLoader();
+}
+
+void Instrument::EnterLoader() {
+    state_ = InstrumentState::InLoader;
+    rxBuf_.clear();
+    Note("loader " + profile_.loader + " at " + LineText(loader_->Line()));
+    loader_->Enter(*this);
+}
+
+void Instrument::LeaveLoader() {
+    if (state_ != InstrumentState::InLoader)
+        return;
+    // The new firmware starts in update mode: the tool goes on without a new wake.
+    state_ = InstrumentState::Awake;
+    ++loaderExits_;
+    Note("firmware restarted");
+    Queue(profile_.restartCue, false);
+}
+
+void Instrument::Queue(const std::vector<CueLine>& lines, bool garble) {
+    Millis due = now_ + profile_.replyDelayMs;
+    if (!out_.empty())
+        due = std::max(due, out_.back().due);
+    for (const CueLine& line : lines) {
+        due += line.delayMs;
+        std::string bytes = line.bytes;
+        if (garble)
+            std::transform(bytes.begin(), bytes.end(), bytes.begin(), GarbleByte);
+        out_.push_back({due, bytes + "\r\n"});
+    }
+}
+
+void Instrument::Send(std::string_view bytes) {
+    Millis due = out_.empty() ? now_ : std::max(now_, out_.back().due);
+    out_.push_back({due, std::string(bytes)});
+}
+
+void Instrument::Note(std::string_view text) {
+    if (transcript_)
+        transcript_->Note(text);
+}
+
+std::string Instrument::TakeDue(Millis now) {
+    std::string bytes;
+    while (!out_.empty() && out_.front().due <= now) {
+        bytes += out_.front().bytes;
+        out_.pop_front();
+    }
+    return bytes;
+}
+
+std::optional<Instrument::Millis> Instrument::NextDue() const {
+    if (out_.empty())
+        return std::nullopt;
+    return out_.front().due;
+}
+
+} // namespace sim

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "Command.h"
+#include "FlashMemory.h"
+#include "Loader.h"
+#include "Profile.h"
+#include "Transcript.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class InstrumentState {
+    Asleep,  // firmware runs; only the wake command of the start mode is answered
+    Awake,   // firmware runs in update mode; every command is answered
+    InLoader // the loader has the line
+};
+
+// A file received through the lab file transfer ("A.12000#name" ... "A.12030").
+struct LabFile {
+    std::string name;
+    std::string data;
+    bool complete = false;
+};
+
+// The instrument without its line: bytes in, timed replies out. The owner reads
+// the line settings, feeds received bytes and writes what TakeDue returns.
+class Instrument : private LoaderContext {
+public:
+    using Millis = std::uint64_t;
+
+    // A null loader means the registry entry the profile names.
+    Instrument(Profile profile, std::unique_ptr<Loader> loader, Transcript* transcript);
+
+    InstrumentState State() const { return state_; }
+    LineSettings ExpectedLine() const;
+
+    // toolLine null: the line is not checked (a real device checks it in hardware).
+    void Receive(std::string_view bytes, const LineSettings* toolLine, Millis now);
+
+    // The reply bytes due at now, in order; empty when none.
+    std::string TakeDue(Millis now);
+    std::optional<Millis> NextDue() const;
+
+    bool HangupRequested() const { return hangup_; }
+    unsigned LoaderExits() const { return loaderExits_; }
+    const FlashMemory& Memory() const { return flash_; }
+    const std::vector<LabFile>& LabFiles() const { return labFiles_; }
+    const std::string& LastClock() const { return lastClock_; }
+    const std::string& LastCalibration() const { return lastCalibration_; }
+
+private:
+    struct Pending {
+        Millis due;
+        std::string bytes;
+    };
+
+    // LoaderContext
+    void Send(std::string_view bytes) override;
+    FlashMemory& Flash() override { return flash_; }
+    const Profile& GetProfile() const override { return profile_; }
+    void LeaveLoader() override;
+    void Note(std::string_view text) override;
+
+    void ParseFirmwareBytes();
+    void Dispatch(const Command& cmd);
+    std::optional<FaultKind> FaultFor(long number, unsigned occurrence) const;
+    const std::vector<CueLine>* CueFor(long number, unsigned occurrence) const;
+    std::vector<CueLine> DefaultReply(const Command& cmd) const;
+    void ApplyEffects(const Command& cmd);
+    void EnterLoader();
+    void Queue(const std::vector<CueLine>& lines, bool garble);
+    std::string Ack(long number) const;
+    bool IsLoaderEntry(long number) const;
+    bool EntryKeyOk(const Command& cmd) const;
+
+    Profile profile_;
+    std::unique_ptr<Loader> loader_;
+    Transcript* transcript_;
+    FlashMemory flash_;
+    InstrumentState state_;
+    std::string rxBuf_;
+    std::deque<Pending> out_;
+    Millis now_ = 0;
+    std::map<long, unsigned> seen_;
+    bool hangup_ = false;
+    unsigned loaderExits_ = 0;
+    std::vector<LabFile> labFiles_;
+    std::string lastClock_, lastCalibration_;
+};
+
+} // namespace sim

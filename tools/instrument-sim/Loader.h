@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Command.h"
+#include "FlashMemory.h"
+#include "LineSettings.h"
+#include "Profile.h"
+
+#include <memory>
+#include <span>
+#include <string_view>
+
+namespace sim {
+
+// What the instrument offers a loader while it runs.
+class LoaderContext {
+public:
+    virtual ~LoaderContext() = default;
+    virtual void Send(std::string_view bytes) = 0;
+    virtual FlashMemory& Flash() = 0;
+    virtual const Profile& GetProfile() const = 0;
+    // The loader starts the firmware again (the instrument leaves its loader).
+    virtual void LeaveLoader() = 0;
+    virtual void Note(std::string_view text) = 0;
+};
+
+// A loader of the simulated processor. One object lives as long as the instrument;
+// Enter is called each time the instrument starts it.
+class Loader {
+public:
+    virtual ~Loader() = default;
+
+    // The line the loader listens at now; bytes at any other setting are lost.
+    virtual LineSettings Line() const = 0;
+    virtual void Enter(LoaderContext&) {}
+    virtual void Receive(std::string_view bytes, LoaderContext& ctx) = 0;
+    // Device commands while the firmware runs, for loaders driven by them; true
+    // when taken (the instrument then gives no reply of its own).
+    virtual bool FirmwareCommand(const Command&, LoaderContext&) { return false; }
+};
+
+using LoaderFactory = std::unique_ptr<Loader> (*)(const Profile&);
+
+struct LoaderEntry {
+    std::string_view name;
+    std::string_view description;
+    LoaderFactory create;
+};
+
+// The registry: one entry per loader; the profile's "loader" key picks one.
+std::span<const LoaderEntry> Loaders();
+std::unique_ptr<Loader> CreateLoader(std::string_view name, const Profile& profile);
+
+} // namespace sim

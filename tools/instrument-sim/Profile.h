@@ -1,0 +1,75 @@
+#pragma once
+
+#include "LineSettings.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+enum class FaultKind { Silent, Garble, Refuse, Hangup };
+
+// One reply line of a cue, sent delayMs after the line before it.
+struct CueLine {
+    unsigned delayMs = 0;
+    std::string bytes; // without the CR LF the sender appends
+};
+
+// A cue or fault applies to every occurrence of a command (occurrence 0) or to one.
+struct CommandKey {
+    long number = 0;
+    unsigned occurrence = 0;
+
+    auto operator<=>(const CommandKey&) const = default;
+};
+
+struct Profile {
+    std::string name;
+    int startMode = 0;           // 0..5, selects the wake command
+    bool startInLoader = false;  // the instrument already waits in its loader
+    LineSettings line;           // firmware line
+    LineSettings loaderLine{9600, 1};
+    std::string loader = "none"; // entry of the loader registry
+
+    std::string pcb, device, version, serial;
+    std::array<int, 4> idReplies{23, 20, 21, 25}; // answers to 2003, 2000, 2001, 4001
+    std::string password = "FFFE";
+    int passwordReply = 80;
+    bool echoAck = true;       // "A.<n>!" rather than a bare "!"
+    bool refuseUnknown = true; // unknown commands get "?" rather than an acknowledge
+    std::vector<long> loaderEntry{5588, 5566, 5567, 1200, 1230, 1231};
+    std::string entryKey = "QX47"; // the argument the password entries must carry
+
+    std::string probe{"\x80"}; // bytes that make the loader give its probe answer
+    std::string probeAnswer;   // empty: no answer
+    unsigned replyDelayMs = 0;
+
+    std::uint32_t flashStart = 0x1000;
+    std::uint32_t flashSize = 0xF000;
+
+    std::map<CommandKey, std::vector<CueLine>> cues;
+    std::vector<CueLine> restartCue; // sent when the firmware starts again after the loader
+    std::map<CommandKey, FaultKind> faults;
+    std::map<std::string, std::string> loaderKeys; // "loader.*" keys, for the loaders
+};
+
+struct ProfileResult {
+    bool ok = false;
+    std::string error; // "line N: ..." when not ok
+    Profile profile;
+};
+
+inline constexpr std::size_t kMaxProfileLine = 1024;
+inline constexpr std::size_t kMaxProfileText = 400;
+
+ProfileResult ParseProfile(std::string_view text);
+ProfileResult LoadProfile(const std::string& path);
+
+// The wake command number for a start mode, as the tool sends it.
+long WakeCommand(int startMode);
+
+} // namespace sim
