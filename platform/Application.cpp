@@ -77,6 +77,14 @@ void Application::Terminate() {
 
 bool Application::Terminated() const { return terminated_; }
 
+void Application::Reopen() {
+    {
+        std::lock_guard lock(postedMutex_);
+        posted_.clear();
+    }
+    terminated_ = false;
+}
+
 bool Application::DeliverPosted() {
     // Only what was posted before this call: a handler that posts again must
     // not keep this call from returning.

@@ -57,6 +57,9 @@ public:
     void Run();
     void Terminate();
     bool Terminated() const;
+    // Clears a Terminate and drops what was still posted, so that one process
+    // can run several programs in turn (tests do).
+    void Reopen();
 
     // Registers a receiver of posted messages; the handle stays valid until
     // Unregister. Messages for an unregistered handle are dropped.

@@ -1,0 +1,138 @@
+#include "FormFixture.h"
+
+#include "platform/Application.h"
+
+namespace {
+
+using testing_support::CrLfLines;
+using testing_support::StandardTextBlock;
+
+// Records every event that reaches the front of the chain.
+struct EventSpy {
+    std::vector<kernel::TEventRec> Seen;
+    static kernel::TEventRec Handle(void* context, kernel::TEvents&, kernel::TEventRec event) {
+        static_cast<EventSpy*>(context)->Seen.push_back(event);
+        return event;
+    }
+};
+
+class EventSide : public testing_support::FormFixture {
+protected:
+    void SetUp() override {
+        FormFixture::SetUp();
+        WriteConfig(CrLfLines({"Language=0"}), StandardTextBlock);
+        Build();
+        form->Events.AddHandler(&EventSpy::Handle, &spy);
+        platform::Application::Instance().OnThreadMessage = [this](platform::Message&) {
+            ++windowMessages;
+        };
+    }
+    void TearDown() override {
+        platform::Application::Instance().OnThreadMessage = nullptr;
+        form->Events.RemoveHandler(&EventSpy::Handle, &spy);
+        FormFixture::TearDown();
+    }
+    EventSpy spy;
+    int windowMessages = 0;
+};
+
+TEST_F(EventSide, OuterPumpLetsWindowMessagesInAfterTheSecondEvent) {
+    platform::Application::Instance().PostThreadMessage(1, 0, 0);
+    form->Events.PostMsg(20001, 0);
+    form->ProcessEvents();
+    EXPECT_EQ(windowMessages, 0) << "one event: no message processing";
+    form->Events.PostMsg(20001, 0);
+    form->Events.PostMsg(20002, 0);
+    form->ProcessEvents();
+    EXPECT_EQ(windowMessages, 1);
+    EXPECT_EQ(form->PumpDepth, 0);
+    EXPECT_EQ(spy.Seen.size(), 3u);
+}
+
+TEST_F(EventSide, NestedPumpSkipsWindowMessagesAndResetsAfterEleven) {
+    platform::Application::Instance().PostThreadMessage(1, 0, 0);
+    form->PumpDepth = 1;
+    form->Events.PostMsg(20001, 0);
+    form->Events.PostMsg(20002, 0);
+    form->ProcessEvents();
+    EXPECT_EQ(windowMessages, 0);
+    EXPECT_EQ(form->PumpDepth, 2);
+    form->PumpDepth = 10;
+    form->Events.PostMsg(20001, 0);
+    form->Events.PostMsg(20002, 0);
+    form->ProcessEvents();
+    EXPECT_EQ(form->PumpDepth, 0);
+}
+
+TEST_F(EventSide, CharsReceivedMessageBecomesEvent10000WithThePortNumber) {
+    platform::Application::Instance().PostMessage(form->Handle(), app::WM_CHARS_RECEIVED, 4, 0);
+    platform::Application::Instance().ProcessMessages();
+    ASSERT_EQ(spy.Seen.size(), 1u);
+    EXPECT_EQ(spy.Seen[0].Kind, kernel::evMessage);
+    EXPECT_EQ(spy.Seen[0].Id, 10000);
+    EXPECT_EQ(spy.Seen[0].Data, 4);
+}
+
+TEST_F(EventSide, OkButtonDisablesTheLanguageMenuAndPostsKey13) {
+    form->OkBitBtn->Click();
+    EXPECT_FALSE(form->Sprache->Enabled());
+    ASSERT_EQ(spy.Seen.size(), 1u);
+    EXPECT_EQ(spy.Seen[0].Kind, kernel::evKey);
+    EXPECT_EQ(spy.Seen[0].Id, 13);
+}
+
+TEST_F(EventSide, TimerSlotExpiryArrivesAsATimerEvent) {
+    int slot = form->Timers.TimerStart(5);
+    platform::Application& app = platform::Application::Instance();
+    for (int i = 0; i < 100 && spy.Seen.empty(); ++i) {
+        app.HandleMessage();
+    }
+    form->Timers.TimerStop(slot);
+    ASSERT_FALSE(spy.Seen.empty());
+    EXPECT_EQ(spy.Seen[0].Kind, kernel::evTimer);
+    EXPECT_EQ(spy.Seen[0].Id, slot);
+}
+
+TEST_F(EventSide, StoppedTimerWhoseTickIsUnderwayPostsNothing) {
+    form->Timer2->SetEnabled(false);
+    form->TimerIntervall(*form->Timer2);
+    EXPECT_TRUE(spy.Seen.empty());
+}
+
+TEST_F(EventSide, StartTimerStartsTheUpdateOnlyWithAutoStart) {
+    form->StartTimer->SetEnabled(true);
+    form->StartTimerTimer();
+    EXPECT_FALSE(form->StartTimer->Enabled());
+    EXPECT_TRUE(spy.Seen.empty());
+    form->Config.AutoStartActive = true;
+    form->StartTimerTimer();
+    ASSERT_EQ(spy.Seen.size(), 1u);
+    EXPECT_EQ(spy.Seen[0].Id, 13);
+}
+
+TEST_F(EventSide, SecTimerStepsTheProgressBarWhileEnabled) {
+    form->SecTimerTimer();
+    EXPECT_EQ(form->WaitProgressBar->Position(), 0);
+    form->SecTimer->SetEnabled(true);
+    form->SecTimerTimer();
+    form->SecTimerTimer();
+    form->SecTimer->SetEnabled(false);
+    EXPECT_EQ(form->WaitProgressBar->Position(), 2);
+}
+
+TEST_F(EventSide, ExpandTextUsesCurrentValuesAndNeverReexpandsThem) {
+    const std::string stored = "NAME an COM X: DATEI\\r";
+    EXPECT_EQ(form->ExpandText(stored), "Ger\xE4t an COM 0: \r\n");
+    form->DeviceNameText = "NAME 2";
+    form->SessionPortNumber = 3;
+    form->CurrentFile = "DATEI.TXT";
+    EXPECT_EQ(form->ExpandText(stored), "NAME 2 an COM 3: DATEI.TXT\r\n");
+    form->DeviceNameText = "Meter B";
+    form->SessionPortNumber = 7;
+    EXPECT_EQ(form->ExpandText(stored), "Meter B an COM 7: DATEI.TXT\r\n");
+    form->Config.Language = 1;
+    form->DeviceNameText.clear();
+    EXPECT_EQ(form->ExpandText("NAME"), "device");
+}
+
+} // namespace
