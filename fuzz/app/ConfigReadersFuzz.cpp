@@ -1,0 +1,51 @@
+// Feeds arbitrary bytes to both configuration readers as Update.ini and
+// ProgDevice.ini; the readers must keep every table within its limits.
+#include "app/Updatemain.h"
+#include "platform/Files.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace {
+
+class SilentDialogs : public platform::Dialogs {
+public:
+    int MessageBox(const std::string&, const std::string&, unsigned) override { return 1; }
+    bool OpenFile(const std::string&, const std::string&, std::string&) override { return false; }
+    bool OpenDocument(const std::string&) override { return false; }
+};
+
+SilentDialogs dialogs;
+std::unique_ptr<app::TUpdateForm> form;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    char folder[] = "/tmp/fuzz-config-XXXXXX";
+    if (::mkdtemp(folder) == nullptr || !platform::SetCurrentDirectory(folder)) {
+        std::abort();
+    }
+    platform::WriteWholeFile("Update.ini", "Language=0\r\n");
+    platform::WriteWholeFile("ProgDevice.ini", "");
+    app::StartOptions options;
+    options.ProgramFolder = folder;
+    form = std::make_unique<app::TUpdateForm>(dialogs, options);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string content(reinterpret_cast<const char*>(data), size);
+    platform::WriteWholeFile("Update.ini", content);
+    platform::WriteWholeFile("ProgDevice.ini", content);
+    form->DeviceTable.clear();
+    form->UpdateMemo->Clear();
+    form->ReadUpdateIni("Update.ini");
+    form->ReadProgDeviceIni("ProgDevice.ini");
+    if (form->DeviceTable.size() > app::MaxDeviceRows || form->Config.BaudList.size() > 17 ||
+        form->Config.BaudList.empty() || form->StartMode < 0 || form->StartMode > 5) {
+        std::abort();
+    }
+    return 0;
+}

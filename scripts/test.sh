@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Every test: the plain build, AddressSanitizer with UndefinedBehaviorSanitizer,
+# ThreadSanitizer for the threaded parts, and each fuzz target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+fuzz_seconds=${FUZZ_SECONDS:-30}
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+echo "== plain build"
+scripts/build.sh build-test -DUPDATE_QT=OFF -DUPDATE_BENCH=ON
+ctest --test-dir build-test -j"$(nproc)" --output-on-failure
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+scripts/build.sh build-asan -DUPDATE_QT=OFF -DUPDATE_BENCH=OFF -DUPDATE_SANITIZE=ON
+ctest --test-dir build-asan -j"$(nproc)" --output-on-failure
+
+echo "== ThreadSanitizer (loop, serial line)"
+# ThreadSanitizer cannot map its shadow memory with the newest kernels'
+# address-space randomisation; setarch turns that off for the run alone.
+scripts/build.sh build-tsan -DUPDATE_QT=OFF -DUPDATE_BENCH=OFF -DUPDATE_TSAN=ON
+setarch "$(uname -m)" -R ctest --test-dir build-tsan -j"$(nproc)" --output-on-failure \
+    -L threads
+
+echo "== fuzz targets, ${fuzz_seconds} s each"
+CC=clang CXX=clang++ scripts/build.sh build-fuzz -DUPDATE_QT=OFF -DUPDATE_TESTS=OFF \
+    -DUPDATE_BENCH=OFF -DUPDATE_FUZZ=ON
+for target in build-fuzz/fuzz/*/fuzz_*; do
+    [[ -x $target ]] || continue
+    corpus=$(mktemp -d)
+    echo "-- $(basename "$target")"
+    "$target" -max_total_time="$fuzz_seconds" -max_len=200000 -rss_limit_mb=2048 \
+        -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
+    rm -rf "$corpus"
+done
+echo "== all tests passed"
