@@ -60,6 +60,9 @@ bool LoadLanguageFile(const std::string& path, LanguageText& text) {
 }
 
 bool SaveLanguageFile(const std::string& path, const LanguageText& text) {
+    if (path.empty()) {
+        return false;
+    }
     fs::path target = SaveTarget(path);
     fs::path temporary = target;
     temporary += ".tmp";

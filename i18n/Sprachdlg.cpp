@@ -100,7 +100,9 @@ std::string TLanguage::TranslateHintText(const std::string& name, const std::str
     return UnescapeLineBreaks(FromFile(HintLineText(*line, fileName)));
 }
 
-void TLanguage::TranslateMenuItems(TMenuItem& item) { TranslateMenuLevel(item, 0); }
+void TLanguage::TranslateMenuItems(TMenuItem& item) {
+    TranslateMenuLevel(item, 0);
+}
 
 bool TLanguage::LoadTranslateText() {
     // The flags describe the list, which a load replaces: a language file that
@@ -132,9 +134,11 @@ void TLanguage::TranslateControl(TControl& control) {
 }
 
 void TLanguage::TranslateTabs(platform::TTabControl& tabs) {
-    std::vector<std::string> translated =
-        platform::SplitLines(TranslateText(tabs.Name(), JoinTabs(tabs.Lines())));
-    if (translated != tabs.Lines()) {
+    const std::string text = JoinTabs(tabs.Lines());
+    const std::string translatedText = TranslateText(tabs.Name(), text);
+    // Untouched text keeps the list as it is, empty last tab included.
+    if (translatedText != text) {
+        std::vector<std::string> translated = platform::SplitLines(translatedText);
         int index = tabs.TabIndex();
         tabs.Clear();
         for (const std::string& tab : translated) {

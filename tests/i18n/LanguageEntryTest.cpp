@@ -1,4 +1,5 @@
 #include "i18n/LanguageEntry.h"
+
 #include "i18n/LanguageFile.h"
 
 #include <gtest/gtest.h>

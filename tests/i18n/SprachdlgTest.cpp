@@ -3,10 +3,11 @@
 #include "platform/Controls.h"
 #include "platform/Files.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -186,7 +187,7 @@ TEST_F(LanguageTest, MissingEntriesAreAppendedAndCaptionsKept) {
 
 TEST_F(LanguageTest, CompleteFileIsNotRewritten) {
     ASSERT_TRUE(f_.language.TranslateDialog(f_.form)); // learn everything
-    fs::last_write_time(path_, fs::file_time_type::min() + std::chrono::hours(24 * 365 * 40));
+    fs::last_write_time(path_, fs::last_write_time(path_) - std::chrono::hours(1));
     const auto stamp = fs::last_write_time(path_);
 
     ASSERT_TRUE(f_.language.TranslateDialog(f_.form));
@@ -305,6 +306,17 @@ TEST_F(LanguageTest, ShorterTabListKeepsTabIndexInRange) {
     EXPECT_EQ(f_.tabs->TabIndex(), 0);
 }
 
+TEST_F(LanguageTest, UntranslatedTabListKeepsAnEmptyLastTab) {
+    f_.tabs->Add("");
+    WriteLanguageFile("[OkBitBtn]OK:=Start\r\n");
+
+    f_.language.TranslateDialog(f_.form);
+
+    EXPECT_EQ(f_.tabs->Lines(), (std::vector<std::string>{"Eins", "Zwei", ""}));
+    std::vector<std::string> lines = FileLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "[PageTabs]Eins\\\\Zwei\\\\:="), 1);
+}
+
 TEST_F(LanguageTest, OnlyExactClassesAreTranslated) {
     struct TFancyLabel : platform::TLabel {
         using Base = platform::TLabel;
@@ -362,14 +374,17 @@ TEST_F(LanguageTest, FailedSaveIsReported) {
 
 TEST_F(LanguageTest, Utf8FileIsReadAndExtendedInUtf8) {
     WriteLanguageFile("\xEF\xBB\xBF[OkBitBtn]OK:=St\xC3\xB6rt\r\n");
-    f_.name->SetCaption("Gr\xF6\xDF" "e");
+    f_.name->SetCaption("Gr\xF6\xDF"
+                        "e");
 
     f_.language.TranslateDialog(f_.form);
 
     EXPECT_EQ(f_.ok->Caption(), "St\xF6rt");
     const std::string bytes = ReadLanguageFile();
     EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF[OkBitBtn]OK:=St\xC3\xB6rt\r\n"));
-    EXPECT_NE(bytes.find("[NameLabel]Gr\xC3\xB6\xC3\x9F" "e:="), std::string::npos);
+    EXPECT_NE(bytes.find("[NameLabel]Gr\xC3\xB6\xC3\x9F"
+                         "e:="),
+              std::string::npos);
 }
 
 TEST_F(LanguageTest, BinaryGarbageFileGivesDefinedResult) {
