@@ -85,6 +85,8 @@ void TUpdateForm::CreateComponents() {
     SecTimer = MakeTimer(this, "SecTimer", 500);
     TitleTimer = MakeTimer(this, "TitleTimer", 300);
     StartTimer = MakeTimer(this, "StartTimer", 1000);
+    UpdateSprachDialog = new i18n::TLanguage(this, "UpdateSprachDialog");
+    UpdateSprachDialog->SetDialogfile("own.lng");
     ConnectHandlers();
 }
 
@@ -166,7 +168,8 @@ void TUpdateForm::RunStartUp() {
     PumpDepth = 0;
     ListFirmwareFiles();
     ShowStartText();
-    // The translation of the window and the opening of the ports join here.
+    TranslateWindow();
+    // The opening of the ports joins here.
     Config.AutoStartActive = Config.AutoStart;
     if (Config.AutoStartActive) {
         StartTimer->SetInterval(1000);
@@ -175,6 +178,11 @@ void TUpdateForm::RunStartUp() {
 }
 
 void TUpdateForm::ShowStartText() { UpdateMemo->Add(ExpandText(StartText())); }
+
+void TUpdateForm::TranslateWindow() {
+    UpdateSprachDialog->SetDialogfile(Config.Language == 0 ? "Update.Deu" : "Update.Eng");
+    UpdateSprachDialog->TranslateDialog(*this);
+}
 
 const std::string& TUpdateForm::StartText() const {
     return Config.Language == 0 ? StarttextD : StarttextE;

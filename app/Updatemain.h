@@ -2,6 +2,7 @@
 
 #include "app/DeviceTable.h"
 #include "app/Settings.h"
+#include "i18n/Sprachdlg.h"
 #include "kernel/Events.h"
 #include "kernel/Timer.h"
 #include "platform/Controls.h"
@@ -111,6 +112,7 @@ public:
     platform::TMenuItem *Help, *Readme, *SWVersion;
     platform::TTimer *Timer1, *Timer2, *Timer3, *Timer4, *Timer5;
     platform::TTimer *SecTimer, *TitleTimer, *StartTimer;
+    i18n::TLanguage* UpdateSprachDialog;
 
 private:
     void CreateComponents();
@@ -123,6 +125,7 @@ private:
     bool LocateUpdateIni(const std::string& fileName, std::string& savePath,
                          std::vector<std::string>& lines) const;
     void ShowStartText();
+    void TranslateWindow();
 
     static kernel::TEventRec SessionHandler(void* context, kernel::TEvents& events,
                                             kernel::TEventRec event);
