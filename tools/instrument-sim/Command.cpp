@@ -1,4 +1,4 @@
-#include "Command.h"
+#include "tools/instrument-sim/Command.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "FlashMemory.h"
+#include "tools/instrument-sim/FlashMemory.h"
 
 #include <cstdio>
 #include <fstream>

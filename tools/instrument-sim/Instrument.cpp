@@ -1,4 +1,4 @@
-#include "Instrument.h"
+#include "tools/instrument-sim/Instrument.h"
 
 #include <algorithm>
 
@@ -21,8 +21,8 @@ constexpr long kCmdLabClose = 12030;
 constexpr long kCmdClock = 1600;
 constexpr long kCmdCalibration = 6162;
 // Commands the firmware acknowledges without more to say.
-constexpr long kAckOnly[] = {kCmdStart, kCmdExit, kCmdExitTxt, kCmdClock, kCmdCalibration,
-                             1220,      1500,     2100,        2005,      kCmdLabOpen,
+constexpr long kAckOnly[] = {kCmdStart,    kCmdExit,    kCmdExitTxt, kCmdClock, kCmdCalibration,
+                             1220,         1500,        2100,        2005,      kCmdLabOpen,
                              kCmdLabBlock, kCmdLabClose};
 
 constexpr std::string_view kLabBlockPrefix = "A.12010#";
@@ -73,8 +73,8 @@ void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, M
     LineSettings expected = ExpectedLine();
     if (toolLine && !(*toolLine == expected)) {
         // A cable at the wrong speed delivers nothing the instrument can use.
-        Note("dropped " + std::to_string(bytes.size()) + " bytes: tool at " +
-             LineText(*toolLine) + ", instrument at " + LineText(expected));
+        Note("dropped " + std::to_string(bytes.size()) + " bytes: tool at " + LineText(*toolLine) +
+             ", instrument at " + LineText(expected));
         rxBuf_.clear();
         return;
     }
@@ -247,7 +247,6 @@ void Instrument::ApplyEffects(const Command& cmd) {
 
 void Instrument::EnterLoader() {
     state_ = InstrumentState::InLoader;
-    rxBuf_.clear();
     Note("loader " + profile_.loader + " at " + LineText(loader_->Line()));
     loader_->Enter(*this);
 }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Command.h"
-#include "FlashMemory.h"
-#include "Loader.h"
-#include "Profile.h"
-#include "Transcript.h"
+#include "tools/instrument-sim/Command.h"
+#include "tools/instrument-sim/FlashMemory.h"
+#include "tools/instrument-sim/Loader.h"
+#include "tools/instrument-sim/Profile.h"
+#include "tools/instrument-sim/Transcript.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Command.h"
-#include "FlashMemory.h"
-#include "LineSettings.h"
-#include "Profile.h"
+#include "tools/instrument-sim/Command.h"
+#include "tools/instrument-sim/FlashMemory.h"
+#include "tools/instrument-sim/LineSettings.h"
+#include "tools/instrument-sim/Profile.h"
 
 #include <memory>
 #include <span>

@@ -1,5 +1,5 @@
-#include "Loader.h"
-#include "ProbeLoader.h"
+#include "tools/instrument-sim/Loader.h"
+#include "tools/instrument-sim/ProbeLoader.h"
 
 namespace sim {
 namespace {
@@ -10,7 +10,9 @@ constexpr LoaderEntry kLoaders[] = {
 
 } // namespace
 
-std::span<const LoaderEntry> Loaders() { return kLoaders; }
+std::span<const LoaderEntry> Loaders() {
+    return kLoaders;
+}
 
 std::unique_ptr<Loader> CreateLoader(std::string_view name, const Profile& profile) {
     for (const LoaderEntry& e : kLoaders) {

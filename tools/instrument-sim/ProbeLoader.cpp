@@ -1,4 +1,4 @@
-#include "ProbeLoader.h"
+#include "tools/instrument-sim/ProbeLoader.h"
 
 namespace sim {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Loader.h"
+#include "tools/instrument-sim/Loader.h"
 
 #include <string>
 

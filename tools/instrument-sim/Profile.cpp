@@ -1,4 +1,4 @@
-#include "Profile.h"
+#include "tools/instrument-sim/Profile.h"
 
 #include <charconv>
 #include <fstream>
@@ -20,8 +20,8 @@ constexpr BinaryFrame kFrames[] = {
 };
 constexpr char kFrameStop = '\x16';
 
-const std::set<std::string_view> kRequired = {"start_mode", "baud", "stop_bits", "pcb",
-                                               "device",     "version", "serial"};
+const std::set<std::string_view> kRequired = {"start_mode", "baud",    "stop_bits", "pcb",
+                                              "device",     "version", "serial"};
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -326,11 +326,10 @@ std::string ApplyKey(Profile& p, std::string_view key, std::string_view v) {
         CommandKey k;
         if (!ParseCommandKey(key.substr(6), k))
             return "fault. needs a command number, optionally @occurrence";
-        static const std::map<std::string_view, FaultKind> kKinds = {
-            {"silent", FaultKind::Silent},
-            {"garble", FaultKind::Garble},
-            {"refuse", FaultKind::Refuse},
-            {"hangup", FaultKind::Hangup}};
+        static const std::map<std::string_view, FaultKind> kKinds = {{"silent", FaultKind::Silent},
+                                                                     {"garble", FaultKind::Garble},
+                                                                     {"refuse", FaultKind::Refuse},
+                                                                     {"hangup", FaultKind::Hangup}};
         auto it = kKinds.find(v);
         if (it == kKinds.end())
             return "fault must be silent, garble, refuse or hangup";

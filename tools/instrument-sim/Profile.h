@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LineSettings.h"
+#include "tools/instrument-sim/LineSettings.h"
 
 #include <array>
 #include <cstdint>
@@ -29,9 +29,9 @@ struct CommandKey {
 
 struct Profile {
     std::string name;
-    int startMode = 0;           // 0..5, selects the wake command
-    bool startInLoader = false;  // the instrument already waits in its loader
-    LineSettings line;           // firmware line
+    int startMode = 0;          // 0..5, selects the wake command
+    bool startInLoader = false; // the instrument already waits in its loader
+    LineSettings line;          // firmware line
     LineSettings loaderLine{9600, 1};
     std::string loader = "none"; // entry of the loader registry
 

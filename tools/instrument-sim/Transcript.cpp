@@ -1,4 +1,4 @@
-#include "Transcript.h"
+#include "tools/instrument-sim/Transcript.h"
 
 namespace sim {
 

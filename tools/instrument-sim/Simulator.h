@@ -1,0 +1,61 @@
+#pragma once
+
+#include "tools/instrument-sim/Instrument.h"
+#include "tools/instrument-sim/Line.h"
+#include "tools/instrument-sim/Profile.h"
+#include "tools/instrument-sim/Transcript.h"
+
+#include <memory>
+#include <string>
+
+namespace sim {
+
+struct SimOptions {
+    std::string transcriptPath;
+    std::string flashOutPath;      // written when the loader ends and when the run ends
+    std::string filesOutDir;       // lab transfer files, written when the run ends
+    unsigned exitAfterIdleSec = 0; // 0: run until stopped
+};
+
+// Puts an Instrument on a line and runs it until stopped.
+class Simulator {
+public:
+    enum class End { Stopped, Idle, Hangup, LineClosed };
+
+    Simulator(Profile profile, SimOptions options);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // One of these before Run.
+    bool OpenPty(std::string& error);
+    bool OpenDevice(const std::string& path, std::string& error);
+    const std::string& SlavePath() const { return pty_.slavePath; }
+
+    End Run();
+    // From any thread or a signal handler.
+    void RequestStop();
+
+    const Instrument& GetInstrument() const { return *instrument_; }
+
+private:
+    bool Start(std::string& error);
+    void WriteOut(const std::string& bytes);
+    void SaveFlash();
+    void SaveLabFiles();
+    void CloseLine();
+
+    Profile profile_;
+    SimOptions options_;
+    Transcript transcript_;
+    std::unique_ptr<Instrument> instrument_;
+    PtyPair pty_;
+    int fd_ = -1;
+    bool isPty_ = false;
+    LineSettings applied_{0, 0};
+    int stopPipe_[2] = {-1, -1};
+};
+
+const char* EndText(Simulator::End end);
+
+} // namespace sim

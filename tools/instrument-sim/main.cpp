@@ -1,0 +1,146 @@
+// instrument-sim: a simulated measuring instrument on a pseudo-terminal or a device.
+#include "tools/instrument-sim/Loader.h"
+#include "tools/instrument-sim/Profile.h"
+#include "tools/instrument-sim/Simulator.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: instrument-sim --profile FILE [--link DIR/COMn | --device PATH]\n"
+    "                      [--transcript FILE] [--flash-out FILE] [--files-out DIR]\n"
+    "                      [--exit-after-idle SECONDS]\n"
+    "       instrument-sim --list-loaders\n";
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitLineClosed = 2;
+
+sim::Simulator* gSimulator = nullptr;
+
+extern "C" void OnStopSignal(int) {
+    if (gSimulator)
+        gSimulator->RequestStop();
+}
+
+struct Args {
+    std::string profile, link, device, transcript, flashOut, filesOut;
+    unsigned idleSec = 0;
+    bool listLoaders = false;
+};
+
+bool ParseArgs(int argc, char** argv, Args& a, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view opt = argv[i];
+        if (opt == "--list-loaders") {
+            a.listLoaders = true;
+            continue;
+        }
+        static constexpr std::string_view kValued[] = {
+            "--profile",   "--link",      "--device",         "--transcript",
+            "--flash-out", "--files-out", "--exit-after-idle"};
+        if (std::find(std::begin(kValued), std::end(kValued), opt) == std::end(kValued)) {
+            error = "unknown option " + std::string(opt);
+            return false;
+        }
+        if (i + 1 >= argc) {
+            error = std::string(opt) + " needs a value";
+            return false;
+        }
+        std::string value = argv[++i];
+        if (opt == "--profile")
+            a.profile = value;
+        else if (opt == "--link")
+            a.link = value;
+        else if (opt == "--device")
+            a.device = value;
+        else if (opt == "--transcript")
+            a.transcript = value;
+        else if (opt == "--flash-out")
+            a.flashOut = value;
+        else if (opt == "--files-out")
+            a.filesOut = value;
+        else if (opt == "--exit-after-idle") {
+            char* end = nullptr;
+            unsigned long n = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n == 0 || n > 86400) {
+                error = "--exit-after-idle needs 1 to 86400 seconds";
+                return false;
+            }
+            a.idleSec = static_cast<unsigned>(n);
+        }
+    }
+    if (!a.listLoaders && a.profile.empty()) {
+        error = "--profile is required";
+        return false;
+    }
+    if (!a.link.empty() && !a.device.empty()) {
+        error = "--link and --device exclude each other";
+        return false;
+    }
+    return true;
+}
+
+void InstallSignals() {
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Args args;
+    std::string error;
+    if (!ParseArgs(argc, argv, args, error)) {
+        std::fprintf(stderr, "instrument-sim: %s\n%s", error.c_str(), kUsage);
+        return kExitUsage;
+    }
+    if (args.listLoaders) {
+        for (const sim::LoaderEntry& e : sim::Loaders())
+            std::printf("%.*s\t%.*s\n", static_cast<int>(e.name.size()), e.name.data(),
+                        static_cast<int>(e.description.size()), e.description.data());
+        return kExitOk;
+    }
+    sim::ProfileResult loaded = sim::LoadProfile(args.profile);
+    if (!loaded.ok) {
+        std::fprintf(stderr, "instrument-sim: %s\n", loaded.error.c_str());
+        return kExitUsage;
+    }
+    if (!sim::CreateLoader(loaded.profile.loader, loaded.profile)) {
+        std::fprintf(stderr, "instrument-sim: unknown loader '%s' (see --list-loaders)\n",
+                     loaded.profile.loader.c_str());
+        return kExitUsage;
+    }
+    sim::Simulator simulator(loaded.profile,
+                             {args.transcript, args.flashOut, args.filesOut, args.idleSec});
+    gSimulator = &simulator;
+    InstallSignals();
+    bool opened =
+        args.device.empty() ? simulator.OpenPty(error) : simulator.OpenDevice(args.device, error);
+    if (opened && !args.link.empty())
+        opened = sim::MakeLink(args.link, simulator.SlavePath(), error);
+    if (!opened) {
+        std::fprintf(stderr, "instrument-sim: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (args.device.empty()) {
+        std::printf("PTY %s\n", simulator.SlavePath().c_str());
+        std::fflush(stdout);
+    }
+    sim::Simulator::End end = simulator.Run();
+    if (!args.link.empty())
+        sim::RemoveLink(args.link, simulator.SlavePath());
+    gSimulator = nullptr;
+    return end == sim::Simulator::End::LineClosed ? kExitLineClosed : kExitOk;
+}
