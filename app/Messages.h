@@ -1,22 +1,51 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace app {
 
 // Operator texts; each exists in German and English.
 enum class Msg {
+    DownloadMayLast,
+    ProgrammingName,
+    StoringNewData,
+    ConfirmWithOk,
+    DownloadSuccessful,
+    DownloadIsForName,
+    DeviceVersionNewer,
+    NoDeviceFound,
+    NoNameFound,
+    TransmitErrorSearch,
+    WrongDevice,
+    NoValidVersion,
+    VersionAlreadyInDevice,
     CaptionError,
     CaptionInfo,
-    NameFallback,
+    TermFileMissing,
+    TermProgrammingName,
+    TermAborted,
+    TermTransmitError,
+    TermPreparing,
+    TermSuccessful,
+    BootloaderError,
+    BootloaderMissing,
     TitleReady,
+    SensorSoftwareOverRs232,
+    NameFallback,
     ConfigValuesDropped,
     SettingsNotSaved,
+    ReaderNotStarted,
+    DebugMode,
+    IgnoreSoftwareVersion,
+    OpenAnyFile,
     Count_
 };
 
 // The text in the language (0 German, anything else English), as Latin-1.
 const std::string& MessageText(Msg id, int language);
+// Capacity of the text's slot in bytes, terminating zero included.
+std::size_t MessageWidth(Msg id);
 
 // Fixed texts that the configuration readers show before a language is known.
 inline constexpr const char* UpdateIniMissingText =

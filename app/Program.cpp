@@ -2,6 +2,7 @@
 
 #include "platform/Application.h"
 #include "platform/Files.h"
+#include "platform/PortMap.h"
 
 #include <charconv>
 
@@ -10,6 +11,8 @@ namespace app {
 const char* ProgramOptionsHelp() {
     return "  --dir DIR           program folder (configuration and firmware files);\n"
            "                      also made the current directory\n"
+           "  --ports DIR         folder of links COM1..COM256 to serial devices\n"
+           "                      (default: $UPDATE_PORTS, else the machine's serial ports)\n"
            "  --time-divisor N    divide every pause and timer by N (tests, demo)\n"
            "  --help              show this text\n";
 }
@@ -30,6 +33,10 @@ bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& o
             options.ShowHelp = true;
         } else if (arg == "--dir") {
             if (!needValue(options.Folder)) {
+                return false;
+            }
+        } else if (arg == "--ports") {
+            if (!needValue(options.Ports)) {
                 return false;
             }
         } else if (arg == "--time-divisor") {
@@ -54,6 +61,17 @@ bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& o
 
 bool ApplyProgramOptions(const ProgramOptions& options, StartOptions& start, std::string& error) {
     platform::Application::Instance().SetTimeDivisor(options.TimeDivisor);
+    if (!options.Ports.empty()) {
+        // Relative to where the program was started, before --dir moves away.
+        std::string ports = options.Ports.front() == '/'
+                                ? options.Ports
+                                : platform::JoinPath(platform::CurrentDirectory(), options.Ports);
+        if (!platform::DirectoryExists(ports)) {
+            error = "the port folder \"" + options.Ports + "\" does not exist";
+            return false;
+        }
+        platform::SetPortMapDirectory(ports);
+    }
     if (options.Folder.empty()) {
         start.ProgramFolder = platform::ExecutableFolder();
         return true;

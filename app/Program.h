@@ -11,6 +11,7 @@ namespace app {
 // What a front-end takes from its command line.
 struct ProgramOptions {
     std::string Folder; // --dir
+    std::string Ports;  // --ports: a folder of links COM1..COM256
     std::uint32_t TimeDivisor = 1;
     bool ShowHelp = false;
 };

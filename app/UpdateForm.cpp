@@ -35,11 +35,13 @@ TUpdateForm::TUpdateForm(platform::Dialogs& dialogs, StartOptions options)
         options_.ProgramFolder = platform::ExecutableFolder();
     }
     handle_ = platform::Application::Instance().Register(this);
-    SetObserver(options_.Observer);
     RunStartUp();
 }
 
-TUpdateForm::~TUpdateForm() { platform::Application::Instance().Unregister(handle_); }
+TUpdateForm::~TUpdateForm() {
+    ClosePorts();
+    platform::Application::Instance().Unregister(handle_);
+}
 
 void TUpdateForm::CreateComponents() {
     SetCaption("Download :");
@@ -85,6 +87,13 @@ void TUpdateForm::CreateComponents() {
     SecTimer = MakeTimer(this, "SecTimer", 500);
     TitleTimer = MakeTimer(this, "TitleTimer", 300);
     StartTimer = MakeTimer(this, "StartTimer", 1000);
+    wait = new serial::TDelay(this, "wait");
+    UpdateCom = new serial::TComPort(this, "UpdateCom");
+    serial::V24ParameterTag* line = UpdateCom->GetV24Parameter();
+    line->DatenBits = serial::D_8;
+    line->StopBits = serial::S_2;
+    line->Baudrate = serial::B__4800;
+    UpdateCom->SetDialogs(&dialogs_);
     UpdateSprachDialog = new i18n::TLanguage(this, "UpdateSprachDialog");
     UpdateSprachDialog->SetDialogfile("own.lng");
     ConnectHandlers();
@@ -140,10 +149,19 @@ void TUpdateForm::ConnectHandlers() {
     SecTimer->OnTimer = [this](platform::TTimer&) { SecTimerTimer(); };
     OkBitBtn->OnClick = [this](platform::TControl&) { OkBitBtnClick(); };
     UpdateEnd->OnClick = [this](platform::TControl&) { Beenden(); };
+    for (platform::TMenuItem* item : {Deutsch, Englisch}) {
+        item->OnClick = [this, item](platform::TControl&) { LanguageClick(*item); };
+    }
+    Readme->OnClick = [this](platform::TControl&) { ReadmeClick(); };
+    SWVersion->OnClick = [this](platform::TControl&) { SWVersionClick(); };
+    LoadProgFile->OnClick = [this](platform::TControl&) { LoadProgFileClick(); };
+    TitleTimer->OnTimer = [this](platform::TTimer&) { TitleTimerTimer(); };
 }
 
 void TUpdateForm::RunStartUp() {
     CreateComponents();
+    // The design state is not a change; what start-up does is.
+    SetObserver(options_.Observer);
     FirmwareFiles.clear();
     Events.AddHandler(&TUpdateForm::SessionHandler, this);
     Timers.TimerInit({Timer1, Timer2, Timer3, Timer4, Timer5});
@@ -163,13 +181,18 @@ void TUpdateForm::RunStartUp() {
     }
     SessionPortIndex = -1;
     DeviceIndex = -1;
-    // The port survey joins here with the serial component.
+    SurveyPorts();
     FirmwareFiles.clear();
     PumpDepth = 0;
     ListFirmwareFiles();
     ShowStartText();
     TranslateWindow();
-    // The opening of the ports joins here.
+    UpdateCom->SetLanguage(Config.Language);
+    if (Config.FixedPort) {
+        OpenFixedPort();
+    } else {
+        OpenUsablePorts();
+    }
     Config.AutoStartActive = Config.AutoStart;
     if (Config.AutoStartActive) {
         StartTimer->SetInterval(1000);
@@ -208,6 +231,7 @@ void TUpdateForm::FormClose() {
     closed_ = true;
     StopPanel->SetVisible(true);
     platform::Application::Instance().ProcessMessages();
+    ClosePorts();
     platform::Application::Instance().Terminate();
 }
 

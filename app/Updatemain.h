@@ -1,8 +1,11 @@
 #pragma once
 
 #include "app/DeviceTable.h"
+#include "app/Messages.h"
 #include "app/Settings.h"
 #include "i18n/Sprachdlg.h"
+#include "serial/Comport.h"
+#include "serial/Delay.h"
 #include "kernel/Events.h"
 #include "kernel/Timer.h"
 #include "platform/Controls.h"
@@ -10,6 +13,7 @@
 #include "platform/Message.h"
 #include "platform/TimerComponent.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +30,16 @@ inline constexpr std::int32_t MsgCloseWindow = 10004;
 inline constexpr std::int32_t KeyStart = 13;
 
 inline constexpr std::size_t MaxFirmwareFiles = 160;
+inline constexpr int MaxPorts = 10;
+
+// Keys and modifier flags of FormKeyUp, with their Windows values.
+inline constexpr int VK_F1 = 0x70;
+inline constexpr int VK_F10 = 0x79;
+inline constexpr int VK_F11 = 0x7A;
+inline constexpr int VK_F12 = 0x7B;
+inline constexpr unsigned ssShift = 1;
+inline constexpr unsigned ssAlt = 2;
+inline constexpr unsigned ssCtrl = 4;
 inline constexpr std::size_t MaxTextLength = 511;
 
 struct StartOptions {
@@ -59,9 +73,37 @@ public:
     std::string GetConfigDir() const;
     void ListFirmwareFiles();
 
-    // --- texts
+    // --- texts, log and progress
     std::string ExpandText(const std::string& text) const;
     const std::string& StartText() const;
+    const std::string& Text(Msg id) const { return MessageText(id, Config.Language); }
+    void AddLogLine(const std::string& text);
+    void ShowProgress(int code, std::intptr_t value);
+    std::string ShowTitleProgress(const std::string& prefix, double percent);
+    void TitleTimerTimer();
+
+    // --- menu and keys
+    void LanguageClick(platform::TMenuItem& item);
+    void ReadmeClick();
+    void SWVersionClick();
+    void FormKeyUp(int key, unsigned shift);
+    void LoadProgFileClick();
+    std::string GuideFileName() const;
+
+    // --- serial ports
+    void SurveyPorts();
+    void OpenFixedPort();
+    void OpenUsablePorts();
+    void ClosePorts();
+    // The port the instrument answered on, nullptr before.
+    serial::TComPort* SessionComPort() const;
+    // Writes to the session port and logs the command.
+    void SendToSessionPort(const std::string& text);
+
+    // --- device commands
+    // Sends "A.1600#" with the local time: seconds since 31 Dec 2002 or, in
+    // day form, days since 30 Dec 1899.
+    void SetClock(bool secondsForm);
 
     // --- closing
     void Beenden();
@@ -85,6 +127,12 @@ public:
     int DeviceIndex = -1;
     std::string AnyFileName;
     bool AnyFileMode = false;
+    int TickCount = 0;
+    double ExpectedTicks = 1;
+
+    std::array<serial::TComPort*, MaxPorts> PortTable{};
+    int PortCount = 0;
+    std::array<int, MaxPorts> PortNumbers{};
 
     kernel::TEvents Events;
     kernel::TTimerPool Timers;
@@ -112,6 +160,8 @@ public:
     platform::TMenuItem *Help, *Readme, *SWVersion;
     platform::TTimer *Timer1, *Timer2, *Timer3, *Timer4, *Timer5;
     platform::TTimer *SecTimer, *TitleTimer, *StartTimer;
+    serial::TDelay* wait;
+    serial::TComPort* UpdateCom;
     i18n::TLanguage* UpdateSprachDialog;
 
 private:

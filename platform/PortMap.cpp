@@ -1,143 +1,99 @@
 #include "platform/PortMap.h"
 
-#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <tuple>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-constexpr const char* kFamilies[] = {"ttyS", "ttyUSB", "ttyACM"};
+struct DeviceBlock {
+    const char* prefix;
+    int count;
+};
 
-// (family rank, prefix, number) of a tty name; names without a number sort
-// after numbered ones of the same prefix.
-std::tuple<int, std::string, long> SortKey(const std::string& name) {
-    std::size_t digits = name.size();
-    while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') {
-        --digits;
-    }
-    std::string prefix = name.substr(0, digits);
-    long number = -1;
-    if (digits < name.size() && name.size() - digits <= 9) {
-        number = std::strtol(name.c_str() + digits, nullptr, 10);
-    } else if (digits < name.size()) {
-        number = 999999999;
-    }
-    int rank = static_cast<int>(std::size(kFamilies));
-    for (int i = 0; i < static_cast<int>(std::size(kFamilies)); ++i) {
-        if (prefix == kFamilies[i]) {
-            rank = i;
+constexpr DeviceBlock DefaultBlocks[] = {
+    {"/dev/ttyS", 32},
+    {"/dev/ttyUSB", 64},
+    {"/dev/ttyACM", 64},
+    {"/dev/ttyAMA", 16},
+};
+
+std::mutex mapMutex;
+std::string mapDirectory;
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+std::string DefaultPath(int index) {
+    int first = 0;
+    for (const DeviceBlock& block : DefaultBlocks) {
+        if (index < first + block.count) {
+            std::string path = block.prefix + std::to_string(index - first);
+            return Exists(path) ? path : std::string();
         }
+        first += block.count;
     }
-    return {rank, prefix, number < 0 ? 999999999 : number};
-}
-
-std::string ReadFirstLine(const fs::path& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-// A tty with a device behind it; 8250 ports report "type" 0 when the slot has
-// no UART, and opening those fails with EIO, so they get no number.
-bool IsRealPort(const fs::path& entry) {
-    std::error_code error;
-    if (!fs::exists(entry / "device", error)) {
-        return false;
-    }
-    fs::path type = entry / "type";
-    if (fs::exists(type, error) && ReadFirstLine(type) == "0") {
-        return false;
-    }
-    return true;
+    return {};
 }
 
 } // namespace
 
-std::vector<std::string> OrderTtyNames(std::vector<std::string> names) {
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        return SortKey(a) < SortKey(b);
-    });
-    return names;
+void SetPortMapDirectory(const std::string& directory) {
+    std::lock_guard lock(mapMutex);
+    mapDirectory = directory;
 }
 
-PortMap PortMap::FromEnvironment() {
-    const char* folder = std::getenv(EnvironmentVariable);
-    if (folder != nullptr && *folder != '\0') {
-        return FromLinkFolder(folder);
-    }
-    return FromSystem();
-}
-
-PortMap PortMap::FromLinkFolder(std::string folder) {
-    PortMap map;
-    map.linkFolder_ = std::move(folder);
-    return map;
-}
-
-PortMap PortMap::FromSystem(std::string sysClassTty, std::string deviceFolder) {
-    PortMap map;
-    map.sysClassTty_ = std::move(sysClassTty);
-    map.deviceFolder_ = std::move(deviceFolder);
-    map.Rescan();
-    return map;
-}
-
-void PortMap::Rescan() {
-    if (UsesLinkFolder()) {
-        return;
-    }
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(sysClassTty_, error)) {
-        if (IsRealPort(entry.path())) {
-            names.push_back(entry.path().filename().string());
+std::string PortMapDirectory() {
+    {
+        std::lock_guard lock(mapMutex);
+        if (!mapDirectory.empty()) {
+            return mapDirectory;
         }
     }
-    names = OrderTtyNames(std::move(names));
-    if (names.size() > static_cast<std::size_t>(MaxPorts)) {
-        names.resize(MaxPorts);
-    }
-    devices_.clear();
-    for (const std::string& name : names) {
-        devices_.push_back((fs::path(deviceFolder_) / name).string());
-    }
+    const char* fromEnvironment = std::getenv(PortMapEnvironment);
+    return fromEnvironment != nullptr ? fromEnvironment : "";
 }
 
-std::optional<std::string> PortMap::DevicePath(int index) const {
+std::string PortDevicePath(int index) {
     if (index < 0 || index >= MaxPorts) {
-        return std::nullopt;
+        return {};
     }
-    if (UsesLinkFolder()) {
-        fs::path link = fs::path(linkFolder_) / PortName(index);
-        std::error_code error;
-        if (!fs::exists(fs::symlink_status(link, error))) {
-            return std::nullopt;
-        }
-        return link.string();
+    std::string directory = PortMapDirectory();
+    if (directory.empty()) {
+        return DefaultPath(index);
     }
-    if (static_cast<std::size_t>(index) >= devices_.size()) {
-        return std::nullopt;
-    }
-    return devices_[index];
+    std::string link = directory + "/COM" + std::to_string(index + 1);
+    return Exists(link) ? link : std::string();
 }
 
-std::vector<std::pair<int, std::string>> PortMap::Entries() const {
-    std::vector<std::pair<int, std::string>> entries;
+bool PortIsBusy(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == EBUSY || errno == EACCES || errno == EPERM;
+    }
+    bool busy = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return busy;
+}
+
+std::vector<PortMapEntry> ListPortMap() {
+    std::vector<PortMapEntry> entries;
     for (int index = 0; index < MaxPorts; ++index) {
-        if (auto path = DevicePath(index)) {
-            entries.emplace_back(index, *path);
+        std::string path = PortDevicePath(index);
+        if (path.empty()) {
+            continue;
         }
+        entries.push_back({index, "COM" + std::to_string(index + 1), path, PortIsBusy(path)});
     }
     return entries;
 }
-
-std::string PortMap::PortName(int index) { return "COM" + std::to_string(index + 1); }
 
 } // namespace platform

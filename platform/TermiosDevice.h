@@ -55,7 +55,8 @@ private:
     bool Cancelled() const { return cancelled_.load(); }
 
     int fd_ = -1;
-    int cancelFd_ = -1;
+    int cancelFd_ = -1; // readable for good once CancelIo ran
+    int readFd_ = -1;   // Read tells the watch that queued bytes were taken
     std::atomic<bool> cancelled_{false};
     std::atomic<int> lastError_{0};
 

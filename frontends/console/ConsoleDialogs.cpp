@@ -1,6 +1,11 @@
 #include "frontends/console/ConsoleDialogs.h"
 
+#include "platform/Process.h"
 #include "platform/Text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
 
 namespace console {
 
@@ -20,19 +25,53 @@ std::string OneLine(const std::string& latin1) {
     return platform::Latin1ToUtf8(folded);
 }
 
-int ConsoleDialogs::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    std::fprintf(out_, "[%s] %s\n", OneLine(caption).c_str(), OneLine(text).c_str());
-    std::fflush(out_);
-    if ((flags & 0x0F) == platform::MB_YESNO) {
-        return questionAnswer_;
+int AnswerOf(const std::string& line) {
+    std::string word;
+    for (char c : line) {
+        if (!std::isspace(static_cast<unsigned char>(c))) {
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
     }
-    return platform::IDOK;
+    return word == "y" || word == "yes" || word == "j" || word == "ja" ? platform::IDYES
+                                                                       : platform::IDNO;
 }
 
-bool ConsoleDialogs::OpenFile(const std::string&, const std::string&, std::string&) {
-    return false;
+int ConsoleDialogs::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+    const bool question = (flags & 0x0F) == platform::MB_YESNO;
+    std::fprintf(out_, "[%s] %s\n", OneLine(caption).c_str(), OneLine(text).c_str());
+    if (!ask_) {
+        std::fflush(out_);
+        return question ? questionAnswer_ : platform::IDOK;
+    }
+    std::fprintf(out_, question ? "  yes/no> " : "  (Enter)> ");
+    std::fflush(out_);
+    std::optional<std::string> line = ask_();
+    if (!line) {
+        return question ? questionAnswer_ : platform::IDOK;
+    }
+    return question ? AnswerOf(*line) : platform::IDOK;
 }
 
-bool ConsoleDialogs::OpenDocument(const std::string&) { return false; }
+bool ConsoleDialogs::OpenFile(const std::string& title, const std::string&, std::string& path) {
+    if (!ask_) {
+        return false;
+    }
+    std::fprintf(out_, "[%s] file name (empty: cancel)> ", OneLine(title).c_str());
+    std::fflush(out_);
+    std::optional<std::string> line = ask_();
+    if (!line || line->empty()) {
+        return false;
+    }
+    path = platform::Utf8ToLatin1(*line);
+    return true;
+}
+
+bool ConsoleDialogs::OpenDocument(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return false;
+    }
+    return platform::StartDetached({"xdg-open", path});
+}
 
 } // namespace console

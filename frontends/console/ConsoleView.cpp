@@ -3,6 +3,7 @@
 #include "frontends/console/ConsoleDialogs.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
+#include "platform/PortMap.h"
 #include "platform/Text.h"
 
 namespace console {
@@ -18,6 +19,8 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, ConsoleOptions& o
             options.Trace = true;
         } else if (arg == "--start") {
             options.PressOkAtStart = true;
+        } else if (arg == "--list-ports") {
+            options.ListPorts = true;
         } else {
             error = "unknown option \"" + arg + "\"";
             return false;
@@ -30,12 +33,65 @@ const char* ConsoleOptionsHelp() {
     return "  --yes | --no        answer to questions when nobody can be asked (default: No)\n"
            "  --start             press OK once start-up is done\n"
            "  --trace             print every change of the window model on standard error\n"
-           "Commands on standard input: ok (or an empty line), quit. At the end of the\n"
-           "input the program closes once no update runs.\n";
+           "  --list-ports        list the serial ports the port map knows, then end\n"
+           "Commands are read from standard input (type help for the list). When the input\n"
+           "ends while no update runs, the program closes.\n";
 }
 
-ConsoleView::ConsoleView(std::FILE* out, std::FILE* err, ConsoleOptions options)
-    : out_(out), err_(err), options_(options) {}
+void PrintPortMap(std::FILE* out) {
+    std::string folder = platform::PortMapDirectory();
+    std::fprintf(out, "# ports from %s\n", folder.empty() ? "the machine's serial devices" : folder.c_str());
+    for (const platform::PortMapEntry& entry : platform::ListPortMap()) {
+        std::fprintf(out, "%-7s %s%s\n", entry.name.c_str(), entry.path.c_str(),
+                     entry.busy ? "  (held by another program)" : "");
+    }
+}
+
+namespace {
+
+// A menu item acts only while it and every menu above it can be reached.
+void ClickMenu(platform::TMenuItem* item) {
+    for (platform::TMenuItem* level = item; level != nullptr; level = level->Parent()) {
+        if (!level->Enabled() || !level->Visible()) {
+            std::fprintf(stderr, "not available now: %s\n", OneLine(item->Caption()).c_str());
+            return;
+        }
+    }
+    item->Click();
+}
+
+} // namespace
+
+const std::vector<ConsoleView::Command>& ConsoleView::Commands() {
+    using app::TUpdateForm;
+    static const std::vector<Command> commands = {
+        {"ok", "press OK (also an empty line)", [](TUpdateForm& f) { f.OkBitBtn->Click(); }},
+        {"quit", "File/Exit", [](TUpdateForm& f) { ClickMenu(f.UpdateEnd); }},
+        {"german", "Language/German", [](TUpdateForm& f) { ClickMenu(f.Deutsch); }},
+        {"english", "Language/English", [](TUpdateForm& f) { ClickMenu(f.Englisch); }},
+        {"readme", "Help/Read me", [](TUpdateForm& f) { ClickMenu(f.Readme); }},
+        {"version", "Help/Version", [](TUpdateForm& f) { ClickMenu(f.SWVersion); }},
+        {"open", "File/Open program file (after anyfile)",
+         [](TUpdateForm& f) { ClickMenu(f.LoadProgFile); }},
+        {"multi", "File/Programming/Multi Z70", [](TUpdateForm& f) { ClickMenu(f.DevMultiZ70); }},
+        {"ph", "File/Programming/pH Z70", [](TUpdateForm& f) { ClickMenu(f.DevpHZ70); }},
+        {"oxi", "File/Programming/Oxi Z70", [](TUpdateForm& f) { ClickMenu(f.DevOxiZ70); }},
+        {"cond", "File/Programming/Cond Z70", [](TUpdateForm& f) { ClickMenu(f.DevCondZ70); }},
+        {"lab", "File/Programming/Lab XXX", [](TUpdateForm& f) { ClickMenu(f.LabXXX); }},
+        {"clock", "Shift+F12: set the instrument's clock",
+         [](TUpdateForm& f) { f.FormKeyUp(app::VK_F12, app::ssShift); }},
+        {"debug", "Ctrl+F1: debug log on/off",
+         [](TUpdateForm& f) { f.FormKeyUp(app::VK_F1, app::ssCtrl); }},
+        {"swcheck", "Ctrl+Alt+F10: software version check on/off",
+         [](TUpdateForm& f) { f.FormKeyUp(app::VK_F10, app::ssCtrl | app::ssAlt); }},
+        {"anyfile", "Ctrl+Alt+F12: any-file mode on/off",
+         [](TUpdateForm& f) { f.FormKeyUp(app::VK_F12, app::ssCtrl | app::ssAlt); }},
+    };
+    return commands;
+}
+
+ConsoleView::ConsoleView(std::FILE* out, std::FILE* err, ConsoleOptions options, bool statusLine)
+    : out_(out), err_(err), options_(options), statusLine_(statusLine) {}
 
 platform::ModelObserver ConsoleView::Observer() {
     return [this](platform::TComponent& component, std::string_view property,
@@ -45,36 +101,76 @@ platform::ModelObserver ConsoleView::Observer() {
 void ConsoleView::Attach() {
     platform::Application::Instance().OnTitleChange = [this](const std::string& title) {
         if (options_.Trace) {
+            ClearStatus();
             std::fprintf(err_, "Application.Title = %s\n", OneLine(title).c_str());
         }
+        DrawStatus();
     };
+}
+
+void ConsoleView::ClearStatus() {
+    if (statusShown_) {
+        std::fprintf(err_, "\r\033[K");
+        statusShown_ = false;
+    }
+}
+
+void ConsoleView::DrawStatus() {
+    if (!statusLine_ || form_ == nullptr) {
+        return;
+    }
+    std::string line;
+    for (std::size_t i = 0; i < form_->UpdateStatusBar->PanelCount(); ++i) {
+        const std::string& text = form_->UpdateStatusBar->PanelAt(i).Text;
+        if (!text.empty()) {
+            line += (line.empty() ? "" : " | ") + text;
+        }
+    }
+    if (form_->WaitProgressBar->Position() > 0) {
+        line += " | " + std::to_string(form_->WaitProgressBar->Position()) + "/" +
+                std::to_string(form_->WaitProgressBar->Max());
+    }
+    std::fprintf(err_, "\r\033[K%s", OneLine(line).c_str());
+    std::fflush(err_);
+    statusShown_ = true;
+}
+
+void ConsoleView::PrintMemoLines(const std::string& latin1) {
+    ClearStatus();
+    // A memo line may hold line breaks; the terminal shows them as lines.
+    std::string text = platform::Latin1ToUtf8(latin1);
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+                ++i;
+            }
+            std::fprintf(out_, "%s\n", line.c_str());
+            line.clear();
+        } else {
+            line += text[i];
+        }
+    }
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+    DrawStatus();
 }
 
 void ConsoleView::OnChange(platform::TComponent& component, std::string_view property,
                            const std::string& value) {
     if (options_.Trace) {
+        ClearStatus();
         std::fprintf(err_, "%s.%.*s = %s\n", component.Name().c_str(),
                      static_cast<int>(property.size()), property.data(), OneLine(value).c_str());
     }
-    if (component.Name() == "UpdateMemo" && property == "Lines.Add") {
-        std::string text = platform::Latin1ToUtf8(value);
-        // A memo line may hold line breaks; the terminal shows them as lines.
-        std::string line;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == '\r' || text[i] == '\n') {
-                if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-                    ++i;
-                }
-                std::fprintf(out_, "%s\n", line.c_str());
-                line.clear();
-            } else {
-                line += text[i];
-            }
-        }
-        std::fprintf(out_, "%s\n", line.c_str());
-        std::fflush(out_);
+    // Names, not pointers: the form reports changes while it is being built.
+    const std::string& name = component.Name();
+    if (name == "UpdateMemo" && property == "Lines.Add") {
+        PrintMemoLines(value);
+    } else if (name == "UpdateStatusBar" || name == "WaitProgressBar") {
+        DrawStatus();
     }
-    if (inputEnded_ && form_ != nullptr) {
+    if (inputEnded_) {
         CloseIfIdleAfterInput();
     }
 }
@@ -90,6 +186,20 @@ void ConsoleView::Connect(app::TUpdateForm& form, ConsoleInput& input) {
     if (options_.PressOkAtStart && !form.Closed()) {
         platform::Application::Instance().PostThreadMessage(ConsoleInput::WM_INPUT, 1, 0);
     }
+    DrawStatus();
+}
+
+std::optional<std::string> ConsoleView::WaitForLine() {
+    platform::Application& application = platform::Application::Instance();
+    waitingForLine_ = true;
+    answer_.reset();
+    while (!answer_ && !inputEnded_ && !application.Terminated()) {
+        application.HandleMessage();
+    }
+    waitingForLine_ = false;
+    std::optional<std::string> line = std::move(answer_);
+    answer_.reset();
+    return line;
 }
 
 void ConsoleView::OnInput() {
@@ -98,32 +208,57 @@ void ConsoleView::OnInput() {
         RunCommand("ok");
     }
     bool ended = false;
-    for (const std::string& line : input_->TakeLines(ended)) {
-        RunCommand(line);
+    for (std::string& line : input_->TakeLines(ended)) {
+        if (waitingForLine_ && !answer_) {
+            answer_ = std::move(line);
+        } else {
+            RunCommand(line);
+        }
     }
     if (ended && !inputEnded_) {
         inputEnded_ = true;
-        CloseIfIdleAfterInput();
+        if (!waitingForLine_) {
+            CloseIfIdleAfterInput();
+        }
     }
 }
 
-void ConsoleView::RunCommand(const std::string& command) {
+void ConsoleView::RunCommand(const std::string& typed) {
     if (form_ == nullptr || form_->Closed()) {
         return;
     }
-    if (command.empty() || command == "ok") {
-        form_->OkBitBtn->Click();
-    } else if (command == "quit" || command == "exit") {
-        form_->Beenden();
-    } else {
-        std::fprintf(err_, "unknown command \"%s\" (ok, quit)\n", OneLine(command).c_str());
+    std::string command = typed.substr(0, typed.find_last_not_of(" \t") + 1);
+    command.erase(0, command.find_first_not_of(" \t"));
+    if (command.empty()) {
+        command = "ok";
     }
+    if (command == "exit") {
+        command = "quit";
+    }
+    if (command == "help" || command == "?") {
+        ClearStatus();
+        for (const Command& entry : Commands()) {
+            std::fprintf(err_, "  %-8s %s\n", entry.Name, entry.Help);
+        }
+        DrawStatus();
+        return;
+    }
+    for (const Command& entry : Commands()) {
+        if (command == entry.Name) {
+            entry.Run(*form_);
+            return;
+        }
+    }
+    ClearStatus();
+    std::fprintf(err_, "unknown command \"%s\" (type help)\n", OneLine(command).c_str());
+    DrawStatus();
 }
 
 void ConsoleView::CloseIfIdleAfterInput() {
     // Without further input nobody can press OK: close once no session runs
     // and no automatic start is pending, so that a script never hangs.
-    if (!form_->Closed() && form_->OkBitBtn->Enabled() && !form_->StartTimer->Enabled()) {
+    if (form_ != nullptr && !form_->Closed() && form_->OkBitBtn->Enabled() &&
+        !form_->StartTimer->Enabled()) {
         form_->Beenden();
     }
 }

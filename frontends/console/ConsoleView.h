@@ -5,6 +5,8 @@
 #include "platform/Component.h"
 
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,22 +16,37 @@ struct ConsoleOptions {
     int QuestionAnswer = 7; // IDNO
     bool Trace = false;
     bool PressOkAtStart = false;
+    bool ListPorts = false;
 };
+
+// "COMn  /dev/..." for each port of the map, marking ports another program holds.
+void PrintPortMap(std::FILE* out);
 
 bool ParseConsoleOptions(const std::vector<std::string>& args, ConsoleOptions& options,
                          std::string& error);
 const char* ConsoleOptionsHelp();
 
-// Renders the form model on a terminal: memo lines on standard output, the
-// model trace on standard error; feeds typed commands back to the form.
+// Renders the form model on a terminal: memo lines on standard output, a
+// status line on standard error when that is a terminal, the model trace;
+// feeds typed commands back to the form's menu items and keys.
 class ConsoleView {
 public:
-    ConsoleView(std::FILE* out, std::FILE* err, ConsoleOptions options);
+    ConsoleView(std::FILE* out, std::FILE* err, ConsoleOptions options, bool statusLine);
     platform::ModelObserver Observer();
     // Hooks the application title before the form exists.
     void Attach();
     // Starts taking commands once the form is built.
     void Connect(app::TUpdateForm& form, ConsoleInput& input);
+    // For boxes: runs the loop until a line comes; nothing once input ended.
+    std::optional<std::string> WaitForLine();
+
+    // The commands a person can type, for help and tests.
+    struct Command {
+        const char* Name;
+        const char* Help;
+        std::function<void(app::TUpdateForm&)> Run;
+    };
+    static const std::vector<Command>& Commands();
 
 private:
     void OnChange(platform::TComponent& component, std::string_view property,
@@ -37,13 +54,20 @@ private:
     void OnInput();
     void RunCommand(const std::string& command);
     void CloseIfIdleAfterInput();
+    void PrintMemoLines(const std::string& latin1);
+    void ClearStatus();
+    void DrawStatus();
 
     std::FILE* out_;
     std::FILE* err_;
     ConsoleOptions options_;
+    bool statusLine_;
+    bool statusShown_ = false;
     app::TUpdateForm* form_ = nullptr;
     ConsoleInput* input_ = nullptr;
     bool inputEnded_ = false;
+    bool waitingForLine_ = false;
+    std::optional<std::string> answer_;
 };
 
 } // namespace console

@@ -7,6 +7,7 @@
 #include "platform/Application.h"
 
 #include <cstdio>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "update-console: %s\n", error.c_str());
         return 66;
     }
+    if (consoleOptions.ListPorts) {
+        console::PrintPortMap(stdout);
+        return 0;
+    }
+    const bool personAtTerminal = ::isatty(STDIN_FILENO) != 0;
     console::ConsoleDialogs dialogs(stdout);
     dialogs.SetQuestionAnswer(consoleOptions.QuestionAnswer);
-    console::ConsoleView view(stdout, stderr, consoleOptions);
+    console::ConsoleView view(stdout, stderr, consoleOptions, ::isatty(STDERR_FILENO) != 0);
+    if (personAtTerminal) {
+        dialogs.SetInteractive([&view] { return view.WaitForLine(); });
+    }
     start.Observer = view.Observer();
     view.Attach();
     app::TUpdateForm form(dialogs, start);

@@ -36,9 +36,15 @@ TEST_F(Configuration, ValuesAreReadByKeyInAnyCaseFromTheFirstEquals) {
     EXPECT_TRUE(form.Config.ProgErrorNewTry);
     EXPECT_FALSE(form.Config.DebugInfo) << "the YES test is case-sensitive";
     EXPECT_FALSE(form.Config.SWCheck);
-    EXPECT_TRUE(form.Config.AutoStart);
-    EXPECT_TRUE(form.StartTimer->Enabled());
     EXPECT_TRUE(form.Englisch->Checked());
+}
+
+TEST_F(Configuration, AutoStartArmsTheStartTimer) {
+    WriteConfig(CrLfLines({"AutoStart=YES please"}), StandardTextBlock);
+    app::TUpdateForm& form = Build();
+    EXPECT_TRUE(form.Config.AutoStartActive);
+    EXPECT_TRUE(form.StartTimer->Enabled());
+    EXPECT_EQ(form.StartTimer->Interval(), 1000u);
 }
 
 TEST_F(Configuration, BadLanguageFallsBackToGerman) {

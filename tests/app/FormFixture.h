@@ -3,6 +3,7 @@
 #include "app/Updatemain.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
+#include "platform/PortMap.h"
 #include "../support/ScriptedDialogs.h"
 #include "../support/TempFolder.h"
 
@@ -42,6 +43,9 @@ protected:
         previous = platform::CurrentDirectory();
         ASSERT_TRUE(platform::SetCurrentDirectory(folder.Path()));
         ::setenv("ProgramFiles", "/nonexistent-program-files", 1);
+        // No serial port unless a test links one in.
+        platform::ForceDirectories(ports.Path());
+        platform::SetPortMapDirectory(ports.Path());
         platform::Application::Instance().Reopen();
     }
     void TearDown() override {
@@ -50,6 +54,7 @@ protected:
         platform::Application::Instance().Reopen();
         ::unsetenv("ProgramFiles");
         ::unsetenv("PUBLIC");
+        platform::SetPortMapDirectory("");
     }
     void WriteConfig(const std::string& updateIni, const std::string& progDevice) {
         folder.Write("Update.ini", updateIni);
@@ -64,6 +69,7 @@ protected:
     std::vector<std::string> MemoLines() const { return form->UpdateMemo->Lines(); }
 
     TempFolder folder;
+    TempFolder ports;
     ScriptedDialogs dialogs;
     std::unique_ptr<app::TUpdateForm> form;
     std::string previous;

@@ -1,0 +1,84 @@
+#include "app/Updatemain.h"
+
+namespace app {
+
+void TUpdateForm::SurveyPorts() {
+    UpdateCom->Check_AllV24();
+    int usable = UpdateCom->GetMaxV24Useable();
+    if (usable > MaxPorts) {
+        LogDropped({std::to_string(usable - MaxPorts) + " serial ports after the first " +
+                    std::to_string(MaxPorts)});
+        usable = MaxPorts;
+    }
+    PortCount = usable;
+    for (int i = 0; i < PortCount; ++i) {
+        PortNumbers[i] = UpdateCom->Get_UseableV24(i) + 1;
+    }
+}
+
+void TUpdateForm::OpenFixedPort() {
+    PortCount = 1;
+    const int index = Config.FixedPortIndex;
+    if (UpdateCom->Open(handle_, 0, index, true) == serial::INVALID_HANDLE_VALUE) {
+        ExitCode = 2;
+        Config.AutoStart = false;
+    }
+    PortTable[0] = UpdateCom;
+    UpdateStatusBar->SetPanelText(0, "Com" + std::to_string(index + 1));
+}
+
+void TUpdateForm::OpenUsablePorts() {
+    // No usable port: nothing to open; the device search then finds nobody.
+    if (PortCount == 0) {
+        return;
+    }
+    UpdateCom->Open(handle_, 0, PortNumbers[0] - 1, true);
+    const serial::DCB line = UpdateCom->LoadV24Parameter();
+    const serial::COMMTIMEOUTS timeouts = UpdateCom->LoadV24TimeOut();
+    PortTable[0] = UpdateCom;
+    std::string panel = "[Com" + std::to_string(PortNumbers[0]) + "]";
+    for (int i = 1; i < PortCount; ++i) {
+        auto* port = new serial::TComPort(this, "ComPort" + std::to_string(i + 1));
+        port->SetDialogs(&dialogs_);
+        port->SetLanguage(Config.Language);
+        *port->GetV24Parameter() = *UpdateCom->GetV24Parameter();
+        PortTable[i] = port;
+        if (port->Open(handle_, 0, PortNumbers[i] - 1, true) != serial::INVALID_HANDLE_VALUE) {
+            port->SaveV24Parameter(&line);
+            port->SaveV24TimeOut(&timeouts);
+        }
+        panel += " [" + std::to_string(PortNumbers[i]) + "]";
+    }
+    UpdateStatusBar->SetPanelText(0, panel);
+}
+
+void TUpdateForm::ClosePorts() {
+    for (serial::TComPort*& port : PortTable) {
+        if (port != nullptr) {
+            port->Close();
+            port = nullptr;
+        }
+    }
+}
+
+serial::TComPort* TUpdateForm::SessionComPort() const {
+    if (SessionPortIndex < 0 || SessionPortIndex >= PortCount) {
+        return nullptr;
+    }
+    return PortTable[SessionPortIndex];
+}
+
+void TUpdateForm::SendToSessionPort(const std::string& text) {
+    serial::TComPort* port = SessionComPort();
+    if (port == nullptr) {
+        return;
+    }
+    if (StartMode == 2) {
+        port->LoadLastV24Parameter();
+        wait->DelayTime(500, true);
+    }
+    port->Write(text.c_str(), static_cast<int>(text.size()), false);
+    AddLogLine(text);
+}
+
+} // namespace app

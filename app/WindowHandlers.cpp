@@ -1,0 +1,154 @@
+#include "app/DeviceClock.h"
+#include "app/Messages.h"
+#include "app/Updatemain.h"
+
+#include "platform/Application.h"
+#include "platform/Files.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace app {
+
+void TUpdateForm::AddLogLine(const std::string& text) {
+    if (Config.DebugInfo) {
+        UpdateMemo->Add(ExpandText(text));
+    }
+}
+
+void TUpdateForm::ShowProgress(int code, std::intptr_t value) {
+    const int number = static_cast<int>(value);
+    switch (code) {
+    case 0:
+    case 1:
+    case 21:
+        WaitProgressBar->SetPosition(number);
+        break;
+    case 2:
+        WaitProgressBar->SetMax(number);
+        break;
+    case 3: {
+        WaitProgressBar->SetPosition(WaitProgressBar->Position() + number);
+        int max = WaitProgressBar->Max();
+        ShowTitleProgress("", max > 0 ? 100.0 * WaitProgressBar->Position() / max : 0.0);
+        break;
+    }
+    case 10:
+    case 22:
+        ShowTitleProgress("", number);
+        break;
+    case 20:
+        WaitProgressBar->SetPosition(WaitProgressBar->Position() + number);
+        break;
+    case 23:
+        ShowTitleProgress("", number / 100.0 * 95.0 + 5.0);
+        break;
+    case 24:
+        // The value is a text: the instrument's bootloader version.
+        if (value != 0) {
+            SWStaticText->SetCaption(SWStaticText->Caption() + "   [BLV: " +
+                                     reinterpret_cast<const char*>(value) + "]");
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+std::string TUpdateForm::ShowTitleProgress(const std::string& prefix, double percent) {
+    if (percent > 100) {
+        percent = 100;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, " %3.1f %%", percent < -1e6 ? -1e6 : percent);
+    platform::Application& application = platform::Application::Instance();
+    if (percent > -2 && percent < 0) {
+        application.SetTitle("Update");
+        UpdateStatusBar->SetPanelText(4, "");
+    } else if (percent < -999) {
+        UpdateStatusBar->SetPanelText(4, Text(Msg::TitleReady));
+        application.SetTitle(Text(Msg::TitleReady));
+    } else {
+        UpdateStatusBar->SetPanelText(4, prefix + text);
+        application.SetTitle(std::string("Update [") + text + "]");
+    }
+    return text;
+}
+
+void TUpdateForm::TitleTimerTimer() {
+    ++TickCount;
+    ShowTitleProgress("", ExpectedTicks > 0 ? TickCount / ExpectedTicks * 100.0 : 100.0);
+}
+
+void TUpdateForm::LanguageClick(platform::TMenuItem& item) {
+    Config.Language = item.Tag() == 1 ? 1 : 0;
+    item.SetChecked(true);
+    WriteUpdateIni("Update.ini");
+    TranslateWindow();
+    UpdateMemo->Clear();
+    ShowStartText();
+}
+
+std::string TUpdateForm::GuideFileName() const {
+    const bool german = Config.Language == 0;
+    switch (StartModeAsRead) {
+    case 3:
+        return german ? "Firmwareupdate_KSL_Sensoren.pdf" : "Firmwareupdate_KSL_sensors.pdf";
+    case 4:
+        return german ? "Firmwareupdate_Pelmora-KSL_de.pdf" : "Firmwareupdate_Pelmora-KSL_en.pdf";
+    default:
+        return german ? "Firmwareupdate_Messgeraete.pdf" : "Firmwareupdate_meters.pdf";
+    }
+}
+
+void TUpdateForm::ReadmeClick() {
+    std::string guide = platform::JoinPath(options_.ProgramFolder, GuideFileName());
+    if (!dialogs_.OpenDocument(guide)) {
+        dialogs_.MessageBox(Text(Msg::ReaderNotStarted), platform::Application::Instance().Title(),
+                            platform::MB_OK);
+    }
+}
+
+void TUpdateForm::SWVersionClick() {
+    dialogs_.MessageBox("     Version  6.00.0000" + std::string(27, ' '), "Info",
+                        platform::MB_OK | platform::MB_ICONINFORMATION);
+}
+
+void TUpdateForm::FormKeyUp(int key, unsigned shift) {
+    const bool ctrl = (shift & ssCtrl) != 0;
+    const bool alt = (shift & ssAlt) != 0;
+    auto showMode = [this](Msg caption, bool visible) {
+        InfoStaticText->SetCaption(Text(caption));
+        InfoStaticText->SetVisible(visible);
+    };
+    if (key == VK_F12 && (shift & ssShift) != 0) {
+        SetClock(true);
+    } else if (key == VK_F1 && ctrl) {
+        Config.DebugInfo = !Config.DebugInfo;
+        showMode(Msg::DebugMode, Config.DebugInfo);
+    } else if (key == VK_F10 && ctrl && alt) {
+        Config.SWCheck = !Config.SWCheck;
+        showMode(Msg::IgnoreSoftwareVersion, !Config.SWCheck);
+    } else if (key == VK_F12 && ctrl && alt) {
+        AnyFileMode = !AnyFileMode;
+        showMode(Msg::OpenAnyFile, AnyFileMode);
+        LoadProgFile->SetVisible(AnyFileMode);
+    }
+}
+
+void TUpdateForm::LoadProgFileClick() {
+    std::string chosen = options_.ProgramFolder + "/";
+    if (dialogs_.OpenFile(LoadProgFile->Caption(), "*.*", chosen)) {
+        AnyFileName = chosen;
+    }
+    platform::SetCurrentDirectory(options_.ProgramFolder);
+}
+
+void TUpdateForm::SetClock(bool secondsForm) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    SendToSessionPort(ClockCommand(secondsForm, local));
+}
+
+} // namespace app

@@ -1,0 +1,175 @@
+#pragma once
+
+#include "platform/Component.h"
+#include "platform/Dialogs.h"
+#include "platform/Message.h"
+#include "platform/SerialDevice.h"
+#include "serial/V24Parameter.h"
+#include "serial/V24Threads.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace serial {
+
+using platform::COMMTIMEOUTS;
+using platform::DCB;
+
+// What Open returns: the open device, or INVALID_HANDLE_VALUE.
+using HANDLE = platform::SerialDevice*;
+inline constexpr HANDLE INVALID_HANDLE_VALUE = nullptr;
+
+// Result codes of Read and Write.
+constexpr int V24_PORT_CLOSED = -10;
+constexpr int V24_TX_BUSY = -1;
+constexpr int V24_SHORT_WRITE = -100;
+
+constexpr int MaxV24Ports = 256;
+
+// One serial port (V24) with its parameter record, its receive watch and its
+// transmit thread. Called from the loop thread only.
+class TComPort : public platform::TComponent {
+public:
+    using DeviceFactory = std::function<std::unique_ptr<platform::SerialDevice>()>;
+
+    // Without a factory the port uses termios devices. Runs Check_AllV24.
+    explicit TComPort(platform::TComponent* owner, std::string name = {},
+                      DeviceFactory factory = {});
+    ~TComPort() override;
+    const char* ClassName() const override { return "TComPort"; }
+
+    // Published properties.
+    TDlgParameter* V24Dialog() { return &dialogFlags_; }
+    void SetV24Dlg(const TDlgParameter* flags);
+    TV24Parameter* V24() { return &v24_; }
+    void SetV24(const TV24Parameter* parameter);
+    bool StreamOn() const { return streamOn_; }
+    void SetStreamOn(bool on) { streamOn_ = on; }
+    bool AutoSearch() const { return autoSearch_; }
+    void SetAutoSearch(bool on) { autoSearch_ = on; }
+    const std::string& Datei() const { return datei_; }
+    void SetDatei(const std::string& name) { datei_ = name; }
+    std::uint32_t Sendepuffer() const { return sendepuffer_; }
+    void SetSendepuffer(std::uint32_t bytes) { sendepuffer_ = bytes; }
+    std::uint32_t Empfangspuffer() const { return empfangspuffer_; }
+    void SetEmpfangspuffer(std::uint32_t bytes) { empfangspuffer_ = bytes; }
+
+    // 0 German, any other value English.
+    void SetLanguage(int language) { language_ = language; }
+    int Language() const { return language_; }
+    // Where the open-failure box goes; nullptr shows none.
+    void SetDialogs(platform::Dialogs* dialogs) { dialogs_ = dialogs; }
+    void SetDeviceFactory(DeviceFactory factory);
+
+    void InitParameter(const V24ParameterTag* record, bool autoSearch);
+    V24ParameterTag* GetV24Parameter();
+
+    // port -1 takes the record's Schnittstelle. Messages go to window, or as
+    // thread messages when window is 0.
+    HANDLE Open(platform::HWND window, unsigned long threadId, int port, bool showError);
+    void Close();
+    bool IsOpen() const { return open_; }
+    HANDLE Handle() const { return open_ ? device_.get() : INVALID_HANDLE_VALUE; }
+    // Port index of the open port, -1 while closed.
+    int PortIndex() const { return open_ ? portIndex_ : -1; }
+
+    // buffer holds count + 1 bytes unless KeinString is set.
+    int Read(char* buffer, unsigned long count);
+    // count -1: up to the terminating NUL. A block longer than the staging
+    // buffer is refused with 0.
+    int Write(const char* data, int count, bool async);
+    int GetWriteStatus();
+    void TXSuspend();
+    bool ClearBuffer(unsigned long flags);
+
+    // The line changes return false when the port is closed or the device
+    // refused the settings; the port and the record are then unchanged and
+    // LastResult() tells why.
+    bool ChangeV24Parameter(BaudTag baud, StopBitTag stopBits, ParitaetTag parity,
+                            bool keinNullZeichen);
+    bool ChangeBaudrate(BaudTag baud);
+    bool ChangeHandShake(HandshakeTag handshake);
+    bool ChangeV24TimeOut(long rxConst, long txConst, long rxPerChar, long txPerChar);
+    void ChangeRXNotifyDelay(unsigned long ms);
+    unsigned long GetRXNotificationTime() const { return notifyDelay_; }
+    platform::SerialResult LastResult() const { return lastResult_; }
+
+    DCB LoadV24Parameter();
+    bool SaveV24Parameter(const DCB* dcb);
+    COMMTIMEOUTS LoadV24TimeOut();
+    bool SaveV24TimeOut(const COMMTIMEOUTS* timeouts);
+    void SaveLastV24Parameter();
+    void LoadLastV24Parameter();
+
+    // The folder of the parameter file; a separator is appended.
+    void SetNewConfigPath(const char* directory);
+    const std::string& ConfigPath() const { return configPath_; }
+
+    // Probes COM1..COM256: the device list holds every port that exists, the
+    // usable list those no other program holds.
+    void Check_AllV24();
+    int GetMaxV24Devices() const { return deviceCount_; }
+    int GetMaxV24Useable() const { return useableCount_; }
+    // Port index at entry i, -1 outside the list.
+    int Get_DeviceV24(int i) const;
+    int Get_UseableV24(int i) const;
+    const std::int32_t* DeviceList() const { return deviceList_.data(); }
+
+    void Reset_SetAktiv();
+    void Reset_Events() {}
+
+    // "COM3" for index 2.
+    static std::string PortName(int index);
+
+private:
+    platform::SerialResult OpenDevice(platform::SerialDevice& device, int index);
+    void ShowOpenError(int index);
+    bool ApplyState(const DCB& dcb);
+
+    DeviceFactory factory_;
+    TDlgParameter dialogFlags_;
+    TV24Parameter v24_;
+    bool streamOn_ = false;
+    bool autoSearch_ = false;
+    std::string datei_ = "ComData.cfg";
+    std::uint32_t sendepuffer_ = 32768;
+    std::uint32_t empfangspuffer_ = 32768;
+
+    std::unique_ptr<platform::SerialDevice> device_;
+    bool open_ = false;
+    int portIndex_ = -1;
+    std::string configPath_;
+    bool keinString_ = false;
+    HandshakeTag handshake_ = NoHandshake;
+    platform::HWND window_ = 0;
+    unsigned long threadId_ = 0;
+    unsigned long notifyDelay_ = 0;
+    std::unique_ptr<TV24Read_Thread> readThread_;
+    std::unique_ptr<TV24Write_Thread> writeThread_;
+    std::vector<char> staging_;
+
+    std::array<std::int32_t, MaxV24Ports + 1> deviceList_{};
+    std::array<std::int32_t, MaxV24Ports + 1> useableList_{};
+    std::int32_t deviceCount_ = 0;
+    std::int32_t useableCount_ = 0;
+
+    DCB previousDcb_;
+    COMMTIMEOUTS previousTimeouts_;
+    DCB lastDcb_;
+    V24ParameterTag lastRecord_;
+    bool lastFilled_ = false;
+
+    int language_ = 0;
+    platform::Dialogs* dialogs_ = nullptr;
+    platform::SerialResult lastResult_ = platform::SerialResult::Ok;
+};
+
+// The line settings Open gives a record.
+DCB BuildDcb(const V24ParameterTag& record);
+COMMTIMEOUTS BuildTimeouts(const V24ParameterTag& record);
+
+} // namespace serial

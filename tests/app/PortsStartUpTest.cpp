@@ -1,0 +1,94 @@
+#include "FormFixture.h"
+
+#include "../serial/Pty.h"
+
+#include <filesystem>
+#include <memory>
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using testing_support::CrLfLines;
+using testing_support::StandardTextBlock;
+
+// Ports COM1, COM3 and COM4 as pseudo-terminals in the port map.
+class PortsStartUp : public testing_support::FormFixture {
+protected:
+    void Link(int number, const serialtest::Pty& pty) {
+        std::filesystem::create_symlink(pty.SlavePath(),
+                                        ports.File("COM" + std::to_string(number)));
+    }
+    void LinkThree() {
+        Link(1, com1);
+        Link(3, com3);
+        Link(4, com4);
+    }
+    serialtest::Pty com1, com3, com4;
+};
+
+TEST_F(PortsStartUp, WithoutAFixedPortEveryUsablePortIsOpened) {
+    LinkThree();
+    WriteConfig(CrLfLines({"Language=0"}), StandardTextBlock);
+    app::TUpdateForm& form = Build();
+    EXPECT_EQ(form.PortCount, 3);
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "[Com1] [3] [4]");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_NE(form.PortTable[i], nullptr);
+        EXPECT_TRUE(form.PortTable[i]->IsOpen()) << i;
+    }
+    EXPECT_EQ(form.PortTable[0], form.UpdateCom);
+    EXPECT_EQ(form.PortNumbers[2], 4);
+    // The main window's line settings reach every port: 4800 with 2 stop bits.
+    EXPECT_EQ(com4.Baud(), 4800u);
+    EXPECT_TRUE(com4.TwoStopBits());
+    EXPECT_TRUE(dialogs.Boxes.empty());
+    form.FormClose();
+    EXPECT_FALSE(form.UpdateCom->IsOpen());
+}
+
+TEST_F(PortsStartUp, FixedPortOpensOnlyThatPort) {
+    LinkThree();
+    WriteConfig(CrLfLines({"Com=3"}), StandardTextBlock);
+    app::TUpdateForm& form = Build();
+    EXPECT_EQ(form.PortCount, 1);
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "Com3");
+    EXPECT_EQ(form.UpdateCom->PortIndex(), 2);
+    EXPECT_EQ(form.PortTable[1], nullptr);
+    EXPECT_EQ(form.ExitCode, 0);
+}
+
+TEST_F(PortsStartUp, UnopenableFixedPortGivesExitCode2AndCancelsTheAutomaticStart) {
+    Link(1, com1);
+    WriteConfig(CrLfLines({"Com=3", "AutoStart=YES"}), StandardTextBlock);
+    app::TUpdateForm& form = Build();
+    EXPECT_EQ(form.ExitCode, 2);
+    EXPECT_FALSE(form.Config.AutoStart);
+    EXPECT_FALSE(form.StartTimer->Enabled());
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(dialogs.Boxes[0].Text, "COM3 konnte nicht ge\xF6""ffnet werden!");
+    EXPECT_FALSE(form.Closed()) << "the window stays open";
+}
+
+TEST_F(PortsStartUp, PortHeldByAnotherProgramIsLeftOut) {
+    LinkThree();
+    int holder = ::open(com3.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    WriteConfig("", StandardTextBlock);
+    app::TUpdateForm& form = Build();
+    EXPECT_EQ(form.PortCount, 2);
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "[Com1] [4]");
+    ::close(holder);
+}
+
+TEST_F(PortsStartUp, NoUsablePortOpensNothingAndShowsNoBox) {
+    WriteConfig("", StandardTextBlock);
+    app::TUpdateForm& form = Build();
+    EXPECT_EQ(form.PortCount, 0);
+    EXPECT_FALSE(form.UpdateCom->IsOpen());
+    EXPECT_TRUE(dialogs.Boxes.empty());
+}
+
+} // namespace

@@ -1,0 +1,192 @@
+#include "FormFixture.h"
+
+#include "app/DeviceClock.h"
+#include "app/Messages.h"
+#include "platform/Application.h"
+
+namespace {
+
+using testing_support::CrLfLines;
+using testing_support::DeviceBlock;
+using testing_support::StandardTextBlock;
+
+class Window : public testing_support::FormFixture {
+protected:
+    app::TUpdateForm& BuildWith(std::initializer_list<std::string> updateIni,
+                                const std::string& progDevice = StandardTextBlock) {
+        WriteConfig(CrLfLines(updateIni), progDevice);
+        return Build();
+    }
+    const std::string& Title() { return platform::Application::Instance().Title(); }
+};
+
+TEST_F(Window, DebugLogFollowsCtrlF1) {
+    app::TUpdateForm& form = BuildWith({"Language=0"});
+    std::size_t lines = MemoLines().size();
+    form.AddLogLine("A.1000\r\n");
+    EXPECT_EQ(MemoLines().size(), lines);
+    form.FormKeyUp(app::VK_F1, app::ssCtrl | app::ssShift);
+    EXPECT_TRUE(form.InfoStaticText->Visible());
+    EXPECT_EQ(form.InfoStaticText->Caption(), "Debug-Mode");
+    form.AddLogLine("NAME <-");
+    EXPECT_EQ(MemoLines().back(), "Ger\xE4t <-");
+}
+
+TEST_F(Window, ServiceModesSetInUpdateIniAreTurnedOffByTheFirstKey) {
+    app::TUpdateForm& form = BuildWith({"DebugInfo=YES", "NoSWCheck=YES"});
+    form.AddLogLine("logged");
+    EXPECT_EQ(MemoLines().back(), "logged");
+    EXPECT_FALSE(form.InfoStaticText->Visible());
+    form.FormKeyUp(app::VK_F1, app::ssCtrl);
+    EXPECT_FALSE(form.Config.DebugInfo);
+    EXPECT_FALSE(form.InfoStaticText->Visible());
+    form.FormKeyUp(app::VK_F10, app::ssCtrl | app::ssAlt);
+    EXPECT_TRUE(form.Config.SWCheck);
+    EXPECT_FALSE(form.InfoStaticText->Visible());
+    form.FormKeyUp(app::VK_F10, app::ssCtrl);
+    EXPECT_TRUE(form.Config.SWCheck) << "Ctrl+F10 without Alt does nothing";
+}
+
+TEST_F(Window, AnyFileModeShowsTheOpenItemAndTakesTheChosenFile) {
+    app::TUpdateForm& form = BuildWith({"Language=0"});
+    form.FormKeyUp(app::VK_F12, app::ssCtrl | app::ssAlt);
+    EXPECT_TRUE(form.AnyFileMode);
+    EXPECT_TRUE(form.LoadProgFile->Visible());
+    EXPECT_EQ(form.InfoStaticText->Caption(), "beliebige Datei \xF6""ffnen");
+    dialogs.ChosenFile = "/elsewhere/FW.TXT";
+    form.LoadProgFileClick();
+    EXPECT_EQ(form.AnyFileName, "/elsewhere/FW.TXT");
+    EXPECT_EQ(platform::CurrentDirectory(), folder.Path());
+    form.FormKeyUp(app::VK_F12, app::ssCtrl | app::ssAlt);
+    EXPECT_FALSE(form.LoadProgFile->Visible());
+}
+
+TEST_F(Window, TitleProgressClampsResetsAndEnds) {
+    app::TUpdateForm& form = BuildWith({"Language=0"});
+    EXPECT_EQ(form.ShowTitleProgress("", 150), " 100.0 %");
+    EXPECT_EQ(Title(), "Update [ 100.0 %]");
+    form.ShowTitleProgress("", -1);
+    EXPECT_EQ(Title(), "Update");
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, "");
+    form.ShowTitleProgress("", -1000);
+    EXPECT_EQ(Title(), "Update [beendet]");
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, "Update [beendet]");
+}
+
+TEST_F(Window, ProgressCodesMoveTheBarAndTheTitle) {
+    app::TUpdateForm& form = BuildWith({"Language=1"});
+    form.ShowProgress(2, 200);
+    form.ShowProgress(3, 50);
+    EXPECT_EQ(form.WaitProgressBar->Position(), 50);
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 25.0 %");
+    EXPECT_EQ(Title(), "Update [ 25.0 %]");
+    form.ShowProgress(20, 10);
+    EXPECT_EQ(form.WaitProgressBar->Position(), 60);
+    form.ShowProgress(1, 7);
+    EXPECT_EQ(form.WaitProgressBar->Position(), 7);
+    form.ShowProgress(23, 100);
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 100.0 %");
+    form.ShowProgress(23, 0);
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 5.0 %");
+    form.SWStaticText->SetCaption("1.23");
+    const char* loaderVersion = "2.10";
+    form.ShowProgress(24, reinterpret_cast<std::intptr_t>(loaderVersion));
+    EXPECT_EQ(form.SWStaticText->Caption(), "1.23   [BLV: 2.10]");
+    form.ShowProgress(99, 5);
+    EXPECT_EQ(form.WaitProgressBar->Position(), 7);
+}
+
+TEST_F(Window, TitleTimerCountsTowardsTheExpectedTicks) {
+    app::TUpdateForm& form = BuildWith({"Language=0"});
+    form.ExpectedTicks = 4;
+    form.TitleTimerTimer();
+    EXPECT_EQ(Title(), "Update [ 25.0 %]");
+}
+
+TEST_F(Window, SwitchingToEnglishRetranslatesAndRewritesUpdateIni) {
+    folder.Write("Update.Eng", CrLfLines({"[UpdateGroupBox]Ger\xE4t:=Device", "[Bearbeiten]&Datei:=&File"}));
+    app::TUpdateForm& form = BuildWith({"Language=0", "Version=6.00", "; comment"});
+    form.UpdateMemo->Add("from the session");
+    form.Englisch->Click();
+    EXPECT_TRUE(form.Englisch->Checked());
+    EXPECT_FALSE(form.Deutsch->Checked());
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"Start device\r\nplease"}));
+    EXPECT_EQ(form.UpdateGroupBox->Caption(), "Device");
+    EXPECT_EQ(form.Bearbeiten->Caption(), "&File");
+    EXPECT_EQ(folder.Read("Update.ini"),
+              CrLfLines({"Language=1", "Version=6.00", "Baud=", "Com=", "INI_File=",
+                         "ProgErrorNewTry=", "DebugInfo=", "NoSWCheck=", "AutoStart="}));
+}
+
+TEST_F(Window, ReadmeOpensTheGuideOfTheStartModeAndLanguage) {
+    app::TUpdateForm& form = BuildWith({"Language=1"}, DeviceBlock("11111", "A.TXT", "5"));
+    form.StartMode = 0; // the session may change it; the guide uses the value as read
+    form.ReadmeClick();
+    ASSERT_EQ(dialogs.OpenedDocuments.size(), 1u);
+    EXPECT_EQ(dialogs.OpenedDocuments[0], folder.File("Firmwareupdate_Pelmora-KSL_en.pdf"));
+    EXPECT_TRUE(dialogs.Boxes.empty());
+    dialogs.DocumentOpens = false;
+    form.ReadmeClick();
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(dialogs.Boxes[0].Text, "Programm konnte nicht gestartet werden!");
+}
+
+TEST_F(Window, GuideNamesByStartMode) {
+    app::TUpdateForm& form = BuildWith({"Language=0"}, DeviceBlock("11111", "A.TXT", "4"));
+    EXPECT_EQ(form.GuideFileName(), "Firmwareupdate_KSL_Sensoren.pdf");
+    form.StartModeAsRead = 1;
+    EXPECT_EQ(form.GuideFileName(), "Firmwareupdate_Messgeraete.pdf");
+    form.Config.Language = 1;
+    EXPECT_EQ(form.GuideFileName(), "Firmwareupdate_meters.pdf");
+}
+
+TEST_F(Window, VersionBoxShowsTheProgramVersion) {
+    app::TUpdateForm& form = BuildWith({"Language=0"});
+    form.SWVersion->Click();
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(dialogs.Boxes[0].Text, "     Version  6.00.0000" + std::string(27, ' '));
+    EXPECT_EQ(dialogs.Boxes[0].Caption, "Info");
+}
+
+TEST_F(Window, ExitMenuClosesTheWindow) {
+    app::TUpdateForm& form = BuildWith({"Language=0"});
+    form.UpdateEnd->Click();
+    EXPECT_TRUE(form.Closed());
+    EXPECT_TRUE(form.StopPanel->Visible());
+    EXPECT_TRUE(platform::Application::Instance().Terminated());
+}
+
+TEST(MessageTable, EveryTextFitsItsSlotInBothLanguages) {
+    for (int id = 0; id < static_cast<int>(app::Msg::Count_); ++id) {
+        auto msg = static_cast<app::Msg>(id);
+        std::size_t width = app::MessageWidth(msg);
+        for (int language : {0, 1}) {
+            const std::string& text = app::MessageText(msg, language);
+            EXPECT_FALSE(text.empty()) << id;
+            if (width > 0) {
+                EXPECT_LT(text.size(), width) << id << " language " << language;
+            }
+        }
+    }
+    EXPECT_EQ(app::MessageText(app::Msg::NoDeviceFound, 0).substr(0, 22), "Kein Ger\xE4t gefunden !!");
+    EXPECT_EQ(app::MessageText(app::Msg::BootloaderError, 1), "Error in bootloader !!  Programming abort.");
+}
+
+TEST(DeviceClock, SecondsSince2002AndDaysSince1899) {
+    std::tm local{};
+    local.tm_year = 2003 - 1900;
+    local.tm_mon = 0;
+    local.tm_mday = 1;
+    local.tm_hour = 0;
+    local.tm_min = 0;
+    local.tm_sec = 10;
+    EXPECT_EQ(app::ClockCommand(true, local), "A.1600#86410\r\n");
+    local.tm_year = 1900 - 1900;
+    local.tm_mon = 0;
+    local.tm_mday = 1;
+    local.tm_hour = 12;
+    local.tm_sec = 0;
+    EXPECT_EQ(app::ClockCommand(false, local), "A.1600#2.500000\r\n");
+}
+
+} // namespace

@@ -1,0 +1,91 @@
+#include "serial/Delay.h"
+
+#include "platform/Application.h"
+#include "platform/Tick.h"
+
+#include <gtest/gtest.h>
+
+namespace serialtest {
+namespace {
+
+using serial::TDelay;
+
+// A clock that only moves when the delay sleeps.
+struct FakeClock {
+    std::uint32_t now = 0;
+    std::uint32_t slept = 0;
+    void Attach(TDelay& delay) {
+        delay.TickSource = [this] { return now; };
+        delay.SleepSource = [this](std::uint32_t ms) {
+            now += ms;
+            slept += ms;
+        };
+    }
+};
+
+TEST(TDelay, DividendDividesAndIsAtLeastOne) {
+    TDelay delay(nullptr);
+    FakeClock clock;
+    clock.Attach(delay);
+    delay.SetDividend(2);
+    delay.DelayTime(1000, false);
+    EXPECT_EQ(clock.slept, 500u);
+    delay.SetDividend(0);
+    EXPECT_EQ(delay.Dividend(), 1);
+    delay.SetDividend(-5);
+    EXPECT_EQ(delay.Dividend(), 1);
+}
+
+TEST(TDelay, NothingToWaitReturnsAtOnce) {
+    TDelay delay(nullptr);
+    FakeClock clock;
+    clock.Attach(delay);
+    delay.SetDividend(10);
+    delay.DelayTime(9, false);
+    delay.DelayTime(0, false);
+    delay.DelayTime(-100, false);
+    delay.SetEnable(false);
+    delay.DelayTime(10000, false);
+    EXPECT_EQ(clock.slept, 0u);
+}
+
+TEST(TDelay, WaitAcrossTheTickWrapLastsTheRequestedTime) {
+    TDelay delay(nullptr);
+    FakeClock clock;
+    clock.now = 0xFFFFFF00u;
+    clock.Attach(delay);
+    delay.DelayTime(1000, false);
+    EXPECT_EQ(clock.slept, 1000u);
+}
+
+TEST(TDelay, TimeDivisorOfTheApplicationShortensToo) {
+    TDelay delay(nullptr);
+    FakeClock clock;
+    clock.Attach(delay);
+    platform::Application::Instance().SetTimeDivisor(4);
+    delay.SetDividend(2);
+    delay.DelayTime(1000, false);
+    platform::Application::Instance().SetTimeDivisor(1);
+    EXPECT_EQ(clock.slept, 125u);
+}
+
+TEST(TDelay, MessagesAreHandledWhileWaiting) {
+    struct Target : platform::MessageTarget {
+        int seen = 0;
+        void Dispatch(platform::Message&) override { ++seen; }
+    } target;
+    platform::Application& application = platform::Application::Instance();
+    platform::HWND handle = application.Register(&target);
+    application.PostMessage(handle, platform::WM_APP + 1, 0, 0);
+
+    TDelay delay(nullptr);
+    std::uint32_t start = platform::GetTickCount();
+    delay.DelayTime(200, true);
+    std::uint32_t elapsed = platform::GetTickCount() - start;
+    application.Unregister(handle);
+    EXPECT_EQ(target.seen, 1);
+    EXPECT_GE(elapsed, 200u);
+}
+
+} // namespace
+} // namespace serialtest
