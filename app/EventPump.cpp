@@ -31,6 +31,8 @@ void TUpdateForm::Dispatch(platform::Message& message) {
     if (message.Msg == WM_CHARS_RECEIVED) {
         Events.PostMsg(MsgCharsReceived, static_cast<std::intptr_t>(message.WParam));
         ProcessEvents();
+    } else if (message.Msg == WM_LINE_ERROR) {
+        OnLineError(static_cast<int>(message.WParam));
     }
 }
 
@@ -61,17 +63,6 @@ void TUpdateForm::SecTimerTimer() {
     if (SecTimer->Enabled()) {
         WaitProgressBar->SetPosition(WaitProgressBar->Position() + 1);
     }
-}
-
-kernel::TEventRec TUpdateForm::SessionHandler(void* context, kernel::TEvents&,
-                                              kernel::TEventRec event) {
-    auto* form = static_cast<TUpdateForm*>(context);
-    // The session sequencer grows here; so far it only closes the window.
-    if (event.Kind == kernel::evMessage && event.Id == MsgCloseWindow) {
-        form->Beenden();
-        return kernel::TEvents::ClearEvent();
-    }
-    return event;
 }
 
 } // namespace app

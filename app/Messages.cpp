@@ -76,6 +76,14 @@ constexpr Entry Table[] = {
     {Msg::DebugMode, 0, "Debug-Mode", "Debug-Mode"},
     {Msg::IgnoreSoftwareVersion, 0, "Software Vers. ignorieren", "Software Vers. ignorieren"},
     {Msg::OpenAnyFile, 0, "beliebige Datei öffnen", "beliebige Datei öffnen"},
+    {Msg::FileNotReadable, 0, "Datei kann nicht gelesen werden: ", "Cannot read file: "},
+    {Msg::NoSensorQuestion, 0, "kein digitaler Sensor angeschlossen ?\r\n\r\nTrotzdem fortfahren ?",
+     "kein digitaler Sensor angeschlossen ?\r\n\r\nTrotzdem fortfahren ?"},
+    {Msg::NoInstrumentRecognised, 0,
+     "kein Pelmora erkannt!!\rim Pelmora unter Service->Update-Mode aktivieren.",
+     "kein Pelmora erkannt!!\rim Pelmora unter Service->Update-Mode aktivieren."},
+    {Msg::MethodNotAvailable, 0, "Diese Übertragungsart ist hier nicht verfügbar: ",
+     "This transfer method is not available here: "},
 };
 
 constexpr std::size_t Count = static_cast<std::size_t>(Msg::Count_);

@@ -39,6 +39,10 @@ enum class Msg {
     DebugMode,
     IgnoreSoftwareVersion,
     OpenAnyFile,
+    FileNotReadable,
+    NoSensorQuestion,
+    NoInstrumentRecognised,
+    MethodNotAvailable,
     Count_
 };
 

@@ -185,6 +185,7 @@ void TUpdateForm::RunStartUp() {
     FirmwareFiles.clear();
     PumpDepth = 0;
     ListFirmwareFiles();
+    LoadPressureTable();
     ShowStartText();
     TranslateWindow();
     UpdateCom->SetLanguage(Config.Language);
@@ -201,6 +202,13 @@ void TUpdateForm::RunStartUp() {
 }
 
 void TUpdateForm::ShowStartText() { UpdateMemo->Add(ExpandText(StartText())); }
+
+void TUpdateForm::LoadPressureTable() {
+    std::string error;
+    if (!Pressures.Load(platform::JoinPath(options_.ProgramFolder, PressureTableFile), error)) {
+        UpdateMemo->Add(error);
+    }
+}
 
 void TUpdateForm::TranslateWindow() {
     UpdateSprachDialog->SetDialogfile(Config.Language == 0 ? "Update.Deu" : "Update.Eng");

@@ -2,8 +2,11 @@
 
 #include "app/DeviceTable.h"
 #include "app/Messages.h"
+#include "app/SessionState.h"
 #include "app/Settings.h"
 #include "i18n/Sprachdlg.h"
+#include "programmers/Luftdruckabgleich.h"
+#include "programmers/ProgrammingJob.h"
 #include "serial/Comport.h"
 #include "serial/Delay.h"
 #include "kernel/Events.h"
@@ -24,13 +27,35 @@ namespace app {
 inline constexpr std::uint32_t WM_CHARS_RECEIVED = platform::WM_APP + 2000; // 34768
 inline constexpr std::uint32_t WM_LINE_ERROR = platform::WM_APP + 2020;     // 34788
 
-// Session message numbers used so far.
+// Session message numbers.
 inline constexpr std::int32_t MsgCharsReceived = 10000;
 inline constexpr std::int32_t MsgCloseWindow = 10004;
+inline constexpr std::int32_t MsgAcknowledge = 10010;
+inline constexpr std::int32_t MsgCommandReply = 10011;
+inline constexpr std::int32_t MsgRejected = 10012;
+inline constexpr std::int32_t MsgProgrammingFailed = 10021;
+inline constexpr std::int32_t MsgToolSucceeded = 10022;
+inline constexpr std::int32_t MsgStartClass0 = 10023;
+inline constexpr std::int32_t MsgBootloaderFileStep = 10024;
+inline constexpr std::int32_t MsgTerminalStep = 10025;
+inline constexpr std::int32_t MsgToolStep = 10030;
+inline constexpr std::int32_t MsgAcknowledgeAgain = 10040;
+inline constexpr std::int32_t MsgBootFrameAnswer = 10042;
+inline constexpr std::int32_t MsgStartClass1 = 10043;
+inline constexpr std::int32_t MsgBootByteAnswer = 10044;
+inline constexpr std::int32_t MsgRecovery = 10045;
+inline constexpr std::int32_t MsgRetryClass1 = 10046;
+inline constexpr std::int32_t MsgBootFileFailed = 10047;
+inline constexpr std::int32_t MsgStartClass2 = 10050;
+inline constexpr std::int32_t MsgStartClass3 = 10051;
+inline constexpr std::int32_t MsgStartClass4 = 10052;
 inline constexpr std::int32_t KeyStart = 13;
+inline constexpr int ReplyTimeoutMs = 6000;
 
 inline constexpr std::size_t MaxFirmwareFiles = 160;
 inline constexpr int MaxPorts = 10;
+// Reference air pressures of individual instruments, next to the program.
+inline constexpr const char* PressureTableFile = "Luftdruck.txt";
 
 // Keys and modifier flags of FormKeyUp, with their Windows values.
 inline constexpr int VK_F1 = 0x70;
@@ -100,6 +125,44 @@ public:
     // Writes to the session port and logs the command.
     void SendToSessionPort(const std::string& text);
 
+    // --- device protocol and identification
+    void SendAll(const std::string& text);
+    // To the session port once it is chosen, else to every port.
+    void SendCommand(const std::string& text, bool log = true);
+    void SendBytes(const std::string& bytes);
+    bool ScanStep(bool advance);
+    void OnCharsReceived(int portNumber);
+    void OnLineError(int portNumber);
+    void OnIdentificationAnswer(std::int32_t id, const std::string& text);
+    bool CheckDevice();
+    void ReadFileVersion(const std::string& marker, const std::string& fileName);
+    std::string FindDefFile(std::uint32_t prozTyp) const;
+    std::string CurrentBaudText() const;
+    const std::string& WakeCommand() const;
+    const std::string& ExitCommand() const;
+    bool UpdateNeeded() const;
+    bool BootUpdateNeeded() const;
+
+    // --- session
+    void StartSession();
+    void OnAcknowledge();
+    void OnReplyTimeout();
+    void OnInstrumentReply(std::int32_t id, std::intptr_t data);
+    void FinishSession(bool reset);
+    void SessionFailed(std::int32_t id);
+    void SearchFailed();
+    void ShowDuration(int kind);
+    std::string BootErrorText(int flag) const;
+    void ShowLogText(const std::string& text);
+    void ClearIdentity();
+    void EndAfterCheck();
+    void PostAndPump(std::int32_t id, std::intptr_t data = 0);
+    void ProgrammingStep(std::int32_t id);
+    void BootloaderFileStep();
+    // Runs a transfer method on the session port; false when it failed or
+    // does not exist here.
+    bool RunProgrammer(const std::string& method, const std::string& fileName);
+
     // --- device commands
     // Sends "A.1600#" with the local time: seconds since 31 Dec 2002 or, in
     // day form, days since 30 Dec 1899.
@@ -133,6 +196,12 @@ public:
     std::array<serial::TComPort*, MaxPorts> PortTable{};
     int PortCount = 0;
     std::array<int, MaxPorts> PortNumbers{};
+
+    TSessionState Session;
+    programmers::TProgJob Job;
+    TRxBuffer RxBuf;
+    TReplyStore Replies;
+    programmers::TPressureTable Pressures;
 
     kernel::TEvents Events;
     kernel::TTimerPool Timers;
@@ -176,9 +245,16 @@ private:
                          std::vector<std::string>& lines) const;
     void ShowStartText();
     void TranslateWindow();
+    void LoadPressureTable();
 
     static kernel::TEventRec SessionHandler(void* context, kernel::TEvents& events,
                                             kernel::TEventRec event);
+    static kernel::TEventRec CalibHandler(void* context, kernel::TEvents& events,
+                                          kernel::TEventRec event);
+    static kernel::TEventRec RetryHandler(void* context, kernel::TEvents& events,
+                                          kernel::TEventRec event);
+    kernel::TEventRec HandleSessionEvent(kernel::TEventRec event);
+    int PortTableIndexOf(int portNumber) const;
 
     platform::Dialogs& dialogs_;
     StartOptions options_;

@@ -133,6 +133,10 @@ void TUpdateForm::FormKeyUp(int key, unsigned shift) {
         AnyFileMode = !AnyFileMode;
         showMode(Msg::OpenAnyFile, AnyFileMode);
         LoadProgFile->SetVisible(AnyFileMode);
+    } else if (key == VK_F11 && ctrl && alt) {
+        // Before a session, the window's own port stands for the session port.
+        serial::TComPort* port = SessionComPort();
+        (port != nullptr ? port : UpdateCom)->OpenDialog(this);
     }
 }
 

@@ -91,6 +91,46 @@ void TTabControl::SetTabIndex(int index) {
     }
 }
 
+void TComboBox::SetItemIndex(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= Lines().size()) {
+        index = -1;
+    }
+    if (itemIndex_ != index) {
+        itemIndex_ = index;
+        Changed("ItemIndex", std::to_string(index));
+    }
+}
+
+void TUpDown::SetPosition(int position) {
+    position = std::clamp(position, min_, max_);
+    if (position_ != position) {
+        position_ = position;
+        Changed("Position", std::to_string(position));
+    }
+    if (associate_ != nullptr) {
+        associate_->SetCaption(std::to_string(position_));
+    }
+}
+
+void TUpDown::SetRange(int min, int max) {
+    min_ = min;
+    max_ = std::max(min, max);
+    Changed("Range", std::to_string(min_) + ".." + std::to_string(max_));
+    SetPosition(position_);
+}
+
+void TUpDown::SetAssociate(TEdit* edit) {
+    associate_ = edit;
+    SetPosition(position_);
+}
+
+void TModalForm::SetModalResult(int result) {
+    if (modalResult_ != result) {
+        modalResult_ = result;
+        Changed("ModalResult", std::to_string(result));
+    }
+}
+
 void TProgressBar::SetPosition(int position) {
     position = std::clamp(position, min_, max_);
     if (position_ != position) {

@@ -135,6 +135,55 @@ private:
     int tabIndex_ = -1;
 };
 
+// A drop-down list: the entries are Lines, the selection ItemIndex (-1: none).
+class TComboBox : public TStringsControl {
+public:
+    using TStringsControl::TStringsControl;
+    const char* ClassName() const override { return "TComboBox"; }
+    int ItemIndex() const { return itemIndex_; }
+    // An index outside the entries selects nothing, as the framework does.
+    void SetItemIndex(int index);
+
+private:
+    int itemIndex_ = -1;
+};
+
+// A one-line edit; its text is the Caption.
+using TEdit = TPlainControl<"TEdit">;
+
+// A number with a range, shown through the edit it is attached to.
+class TUpDown : public TControl {
+public:
+    using TControl::TControl;
+    const char* ClassName() const override { return "TUpDown"; }
+    int Position() const { return position_; }
+    // Clamped to Min..Max; the attached edit shows the result.
+    void SetPosition(int position);
+    int Min() const { return min_; }
+    int Max() const { return max_; }
+    void SetRange(int min, int max);
+    TEdit* Associate() const { return associate_; }
+    void SetAssociate(TEdit* edit);
+
+private:
+    int position_ = 0;
+    int min_ = 0;
+    int max_ = 100;
+    TEdit* associate_ = nullptr;
+};
+
+// A form shown modally: it runs until ModalResult is set (IDOK 1, IDCANCEL 2).
+class TModalForm : public TControl {
+public:
+    using TControl::TControl;
+    const char* ClassName() const override { return "TForm"; }
+    int ModalResult() const { return modalResult_; }
+    void SetModalResult(int result);
+
+private:
+    int modalResult_ = 0;
+};
+
 class TProgressBar : public TControl {
 public:
     using TControl::TControl;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Controls.h"
+
 #include <string>
 
 namespace platform {
@@ -34,6 +36,12 @@ public:
     virtual bool OpenFile(const std::string& title, const std::string& filter, std::string& path) = 0;
     // Shows a document with the desktop's viewer; false when that failed.
     virtual bool OpenDocument(const std::string& path) = 0;
+    // Shows a form modally until its ModalResult is set and returns it; a
+    // front-end without a view for the form cancels it.
+    virtual int ShowModal(TModalForm& form) {
+        (void)form;
+        return IDCANCEL;
+    }
 };
 
 } // namespace platform

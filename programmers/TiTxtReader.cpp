@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 namespace programmers {
 
@@ -34,7 +35,9 @@ template <class Record> bool CoversTopSegment(const Record& record) {
            record.Address + DataCount(record) > static_cast<std::size_t>(TopSegmentEnd);
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -112,6 +115,10 @@ public:
                 return false;
             }
         }
+        // Only a record that holds data is high: an empty slot is reused.
+        if (!IsWide<Record> && start_ >= HighBase && firstHigh_ < 0) {
+            firstHigh_ = static_cast<std::int32_t>(current_);
+        }
         Put(byte);
         return true;
     }
@@ -165,9 +172,6 @@ private:
             record.Address = static_cast<std::uint32_t>(address);
         } else {
             record.Address = static_cast<std::uint16_t>(address & 0xFFFF);
-            if (address >= HighBase && firstHigh_ < 0) {
-                firstHigh_ = static_cast<std::int32_t>(current_);
-            }
         }
         record.Length = HeaderSize<Record>();
         start_ = address;
@@ -310,9 +314,9 @@ bool ParseDataLine(std::string_view text, RecordBuilder<Record>& builder, LineFa
         }
         if (pos - first != 2) {
             std::string_view token = text.substr(first, std::min<std::size_t>(pos - first, 8));
-            fault = {TiTxtError::DigitCount,
-                     "data byte \"" + std::string(token) + (pos - first > 8 ? "..." : "") +
-                         "\" does not have two digits"};
+            fault = {TiTxtError::DigitCount, "data byte \"" + std::string(token) +
+                                                 (pos - first > 8 ? "..." : "") +
+                                                 "\" does not have two digits"};
             return false;
         }
         if (!builder.Append(static_cast<std::uint8_t>(value))) {
@@ -399,8 +403,8 @@ bool MoveTopRecordsLast(std::span<TTiTxtRecord> table, TTiTxtResult& result) {
     const auto count = static_cast<std::size_t>(result.LastRecord) + 1;
     if (count >= table.size()) {
         result.Error = TiTxtError::TableFull;
-        result.Detail = "no room for the marker record behind " +
-                        std::to_string(table.size() - 1) + " records";
+        result.Detail =
+            "no room for the marker record behind " + std::to_string(table.size() - 1) + " records";
         return false;
     }
     auto begin = table.begin();
@@ -434,8 +438,7 @@ TTiTxtResult ReadTiTxt(const char* text, std::size_t size, std::span<TTiTxtRecor
     return result;
 }
 
-TTiTxtResult ReadTiTxtWide(const char* text, std::size_t size,
-                           std::span<TTiTxtWideRecord> table) {
+TTiTxtResult ReadTiTxtWide(const char* text, std::size_t size, std::span<TTiTxtWideRecord> table) {
     TTiTxtResult result;
     Clear(table);
     RecordBuilder<TTiTxtWideRecord> builder(table);

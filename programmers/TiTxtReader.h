@@ -26,8 +26,8 @@ enum class TiTxtError {
 
 struct TTiTxtResult {
     TiTxtError Error = TiTxtError::None;
-    std::int32_t Line = 0;  // 1-based line of the refused input; 0 for the whole file
-    std::string Detail;     // short English text; the caller adds the file name
+    std::int32_t Line = 0; // 1-based line of the refused input; 0 for the whole file
+    std::string Detail;    // short English text; the caller adds the file name
     std::int32_t LastRecord = -1;
     // ReadTiTxt: first record at or above 0x10000 after the reordering.
     std::int32_t FirstHighRecord = -1;
@@ -43,8 +43,7 @@ struct TTiTxtResult {
 // result is one past the scan's last record: the empty marker stands there,
 // or in front of the records of the highest segment that were moved last.
 TTiTxtResult ReadTiTxt(const char* text, std::size_t size, std::span<TTiTxtRecord> table);
-TTiTxtResult ReadTiTxtWide(const char* text, std::size_t size,
-                           std::span<TTiTxtWideRecord> table);
+TTiTxtResult ReadTiTxtWide(const char* text, std::size_t size, std::span<TTiTxtWideRecord> table);
 
 // "line 12: ..." or the detail alone when no line is concerned.
 std::string TiTxtErrorText(const TTiTxtResult& result);

@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     srecord
+    qt6-base-dev xvfb xauth
 )
 
 missing=()

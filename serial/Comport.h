@@ -65,6 +65,10 @@ public:
     void SetDialogs(platform::Dialogs* dialogs) { dialogs_ = dialogs; }
     void SetDeviceFactory(DeviceFactory factory);
 
+    // Shows the settings dialog (V24Dialog.cpp); on OK stores the record and
+    // reopens an open port with it. Returns 1 (OK) or 2 (cancel).
+    int OpenDialog(platform::TComponent* owner);
+
     void InitParameter(const V24ParameterTag* record, bool autoSearch);
     V24ParameterTag* GetV24Parameter();
 

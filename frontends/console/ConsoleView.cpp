@@ -137,8 +137,12 @@ void ConsoleView::DrawStatus() {
 
 void ConsoleView::PrintMemoLines(const std::string& latin1) {
     ClearStatus();
-    // A memo line may hold line breaks; the terminal shows them as lines.
+    // A memo line may hold line breaks; the terminal shows them as lines. A
+    // logged command ends in its own CR LF, which would only add a blank line.
     std::string text = platform::Latin1ToUtf8(latin1);
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) {
+        text.resize(text.size() - 2);
+    }
     std::string line;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' || text[i] == '\n') {

@@ -1,11 +1,14 @@
 #include "tools/instrument-sim/Loader.h"
 #include "tools/instrument-sim/ProbeLoader.h"
+#include "tools/instrument-sim/RomBslLoader.h"
 
 namespace sim {
 namespace {
 
 constexpr LoaderEntry kLoaders[] = {
     {"none", "answers the bootloader probe only", &ProbeLoader::Create},
+    {"msp430-rom", "MSP430 ROM bootstrap loader (1.10 .. 2.xx), flash and RAM patch",
+     &rombsl::RomBslLoader::Create},
 };
 
 } // namespace

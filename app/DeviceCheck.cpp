@@ -1,0 +1,384 @@
+#include "app/FileVersion.h"
+#include "app/IniLines.h"
+#include "app/Messages.h"
+#include "app/Updatemain.h"
+
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace app {
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+    return !part.empty() && text.find(part) != std::string::npos;
+}
+
+std::string Cut(const std::string& text, std::size_t width) {
+    return text.size() < width ? text : text.substr(0, width - 1);
+}
+
+// Removes everything up to and including the first comma; false without one.
+bool DropThroughComma(std::string& text) {
+    std::size_t comma = text.find(',');
+    if (comma == std::string::npos) {
+        return false;
+    }
+    text.erase(0, comma + 1);
+    return true;
+}
+
+std::uint32_t FlashEraseValue(const std::string& text) {
+    std::size_t hex = text.find("0x");
+    std::uint32_t value = 0;
+    if (hex != std::string::npos) {
+        for (std::size_t i = hex + 2; i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
+            char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+            value = value * 16 + static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
+        }
+        return value;
+    }
+    return static_cast<std::uint32_t>(LeadingDecimal(text));
+}
+
+int FileClassOfName(const std::string& name) {
+    int fileClass = 0;
+    if (name.find(".TXT") != std::string::npos) {
+        fileClass |= 1;
+    }
+    if (name.find(".EXE") != std::string::npos) {
+        fileClass |= 2;
+    }
+    if (name.find(".HEX") != std::string::npos) {
+        fileClass |= 3;
+    }
+    if (name.find(".BIN") != std::string::npos) {
+        fileClass |= 4;
+    }
+    return fileClass;
+}
+
+// "@" at the end of a file name keeps the transfer at the low baud rate.
+bool TakeKeepBaudMark(std::string& name) {
+    if (!name.empty() && name.back() == '@') {
+        name.pop_back();
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& text) {
+    programmers::TDeviceIdent& ident = Job.Ident;
+    switch (id) {
+    case 23:
+    case 203:
+    case 2013:
+        ident.PcbNr = Cut(text, programmers::IdentWidth::PcbNr);
+        Timers.TimerRestart(Session.ReplyTimer);
+        SendCommand("A.2000\r\n");
+        Session.QueryStep = 2;
+        break;
+    case 20:
+    case 200:
+    case 2010:
+        ident.DeviceNr = Cut(text, programmers::IdentWidth::DeviceNr);
+        SendCommand("A.2001\r\n");
+        Session.QueryStep = 3;
+        Timers.TimerRestart(Session.ReplyTimer);
+        break;
+    case 21:
+    case 201:
+    case 2011:
+        if (id == 2011 && FileClass == 2) {
+            ident.DevExe = VersionNumber(text);
+            break;
+        }
+        ident.SwVersion = Cut(text, programmers::IdentWidth::Version);
+        Session.VersionUnreadable = text.find("X.XX") != std::string::npos;
+        ident.DevSw = VersionNumber(text);
+        if (std::size_t comma = text.find(','); comma != std::string::npos) {
+            ident.DevBoot = VersionNumber(text.substr(comma + 1));
+        }
+        Timers.TimerRestart(Session.ReplyTimer);
+        if (ident.DevSw > 63 || text.find("Y.YY") != std::string::npos) {
+            SendCommand("A.4001\r\n");
+            Session.QueryStep = 4;
+        } else {
+            PostAndPump(205, reinterpret_cast<std::intptr_t>(Replies.KeepText(" ")));
+        }
+        break;
+    case 25:
+    case 205: {
+        ident.SerialNr = Cut(text, programmers::IdentWidth::SerialNr);
+        Session.CalibState = Pressures.PressureIndex(ident.DeviceNr, ident.SerialNr, ident.DevSw);
+        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+        for (int i = 0; i < PortCount; ++i) {
+            if (i != SessionPortIndex && PortTable[i] != nullptr) {
+                PortTable[i]->Close();
+            }
+        }
+        if (CheckDevice()) {
+            static const std::int32_t StartMessages[] = {MsgStartClass0, MsgStartClass1,
+                                                         MsgStartClass2, MsgStartClass3,
+                                                         MsgStartClass4};
+            if (FileClass >= 0 && FileClass <= 4) {
+                PostAndPump(StartMessages[FileClass]);
+            } else {
+                ShowLogText(Text(Msg::MethodNotAvailable) + "file class " + std::to_string(FileClass));
+                EndAfterCheck();
+            }
+        } else {
+            EndAfterCheck();
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+bool TUpdateForm::CheckDevice() {
+    programmers::TDeviceIdent& ident = Job.Ident;
+    StartMode = StartModeAsRead;
+    Session.ForceUpdate = false;
+    Session.SensorQuestionMark = 1;
+    WaitPanel->SetVisible(false);
+    const bool sensorMode = StartMode >= 2 && StartMode <= 4;
+    bool sensorFound = true;
+    if (sensorMode) {
+        sensorFound = DropThroughComma(ident.DeviceNr);
+        if (DropThroughComma(ident.PcbNr)) {
+            std::size_t dot = ident.DeviceNr.find('.');
+            std::size_t from = dot == std::string::npos ? 0 : dot + 1;
+            for (std::size_t k = from; k < from + 3 && k < ident.DeviceNr.size() && k < ident.PcbNr.size(); ++k) {
+                ident.DeviceNr[k] = ident.PcbNr[k];
+            }
+        }
+    }
+    // Which device entry the instrument is.
+    int entry = -1;
+    for (std::size_t i = 0; i < DeviceTable.size() && entry < 0; ++i) {
+        if (Contains(ident.DeviceNr, DeviceTable[i].DeviceNr)) {
+            entry = static_cast<int>(i);
+        }
+    }
+    if (entry < 0 && Contains(ident.PcbNr, ident.DeviceNr)) {
+        for (std::size_t i = 0; i < DeviceTable.size() && entry < 0; ++i) {
+            if (Contains(ident.PcbNr, DeviceTable[i].DeviceNrDef)) {
+                entry = static_cast<int>(i);
+            }
+        }
+    }
+    if (entry < 0 && !DeviceTable.empty() &&
+        DeviceTable[0].DeviceNrDef.find("XXXXX") != std::string::npos &&
+        (!sensorMode || ident.DeviceNr.size() < 10)) {
+        entry = 0;
+    }
+    bool fileKnown = false;
+    if (entry >= 0) {
+        const DeviceRow& row = DeviceTable[static_cast<std::size_t>(entry)];
+        Job.ProzTyp = row.ProzTyp;
+        std::vector<std::string> pieces;
+        std::string list = row.ProgFile2;
+        for (std::size_t start = 0; start <= list.size();) {
+            std::size_t comma = list.find(',', start);
+            std::string piece = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            if (!piece.empty()) {
+                pieces.push_back(piece);
+            }
+            if (comma == std::string::npos) {
+                break;
+            }
+            start = comma + 1;
+        }
+        CurrentFile = pieces.empty() ? std::string() : pieces.front();
+        Job.KeepBaud[0] = TakeKeepBaudMark(CurrentFile) ? 1 : 0;
+        Job.ProgFiles.clear();
+        for (std::size_t i = 1; i < pieces.size(); ++i) {
+            if (pieces[i].find("*.*") == std::string::npos) {
+                Job.ProgFiles.push_back(pieces[i]);
+                continue;
+            }
+            for (const std::string& file : platform::FindFiles(options_.ProgramFolder, pieces[i])) {
+                Job.ProgFiles.push_back(UpperAscii(file));
+            }
+        }
+        Session.ProgFile1 = row.ProgFile1;
+        Session.ProgFile3 = row.ProgFile3.substr(0, row.ProgFile3.find(','));
+        Job.KeepBaud[1] = TakeKeepBaudMark(Session.ProgFile3) ? 1 : 0;
+        Session.SWKenn1 = row.SWKenn1;
+        Session.SWKenn2 = row.SWKenn2;
+        Session.SWKenn3 = row.SWKenn3;
+        Session.BootLoadKenn = row.BootLoadKenn;
+        Session.FlashErase = {FlashEraseValue(row.FlashErase1), FlashEraseValue(row.FlashErase2),
+                              FlashEraseValue(row.FlashErase3)};
+        const int k = static_cast<unsigned char>(Session.AnswerChar) + entry == 144 ? 0 : 1;
+        Session.ProgDefFile = k < static_cast<int>(DeviceTable.size())
+                                  ? DeviceTable[static_cast<std::size_t>(k)].ProgDefFile
+                                  : row.ProgDefFile;
+        FileClass = FileClassOfName(CurrentFile);
+        fileKnown = std::find(FirmwareFiles.begin(), FirmwareFiles.end(), CurrentFile) !=
+                    FirmwareFiles.end();
+    }
+    const bool nameRefused = !Session.BootAnswerText.empty() && entry >= 0 &&
+                             !Contains(Session.BootAnswerText,
+                                       DeviceTable[static_cast<std::size_t>(entry)].BootLoadKenn);
+    if (entry < 0 || !fileKnown || nameRefused) {
+        dialogs_.MessageBox(Text(Msg::WrongDevice), Text(Msg::CaptionError),
+                            platform::MB_OK | platform::MB_ICONERROR);
+        std::string names;
+        std::vector<std::string> seen;
+        for (const DeviceRow& row : DeviceTable) {
+            if (std::find(seen.begin(), seen.end(), row.DeviceName) == seen.end()) {
+                seen.push_back(row.DeviceName);
+                names += row.DeviceName + ", ";
+            }
+        }
+        std::string text = Text(Msg::DownloadIsForName);
+        std::size_t name = text.find("NAME");
+        if (name != std::string::npos) {
+            text.replace(name, 4, names);
+        }
+        UpdateMemo->Add(text);
+        ExitCode = 1;
+        return false;
+    }
+    if (sensorMode) {
+        ident.DevSw = ident.DevBoot;
+        ident.DevBoot = 0;
+        DropThroughComma(ident.SwVersion);
+        if (!sensorFound) {
+            int answer = dialogs_.MessageBox(Text(Msg::NoSensorQuestion), Text(Msg::CaptionInfo),
+                                             platform::MB_YESNO | platform::MB_ICONQUESTION);
+            if (answer != platform::IDYES) {
+                ExitCode = 1;
+                return false;
+            }
+            entry = 0;
+            Job.SensorAbsent = 1;
+            Session.SensorQuestionMark = 0;
+            ident.SwVersion = "X.XX";
+            Session.VersionUnreadable = true;
+            ident.DeviceNr = DeviceTable[0].DeviceNr;
+            ident.SerialNr = "XXXXXXXX";
+        }
+        DropThroughComma(ident.SerialNr);
+        if (StartMode == 3 || StartMode == 4) {
+            Session.ProgVariant = StartMode == 3 ? 1 : 2;
+            StartMode = 2;
+            Session.StartCmd = Job.SensorAbsent ? "A.1231\r\n" : "A.1230\r\n";
+        }
+    }
+    if (StartMode == 5) {
+        StartMode = 0;
+        Session.ProgVariant = 2;
+    }
+    const DeviceRow& row = DeviceTable[static_cast<std::size_t>(entry)];
+    DeviceNameText = row.DeviceName;
+    Job.DeviceName = row.DeviceName;
+    NameStaticText->SetCaption(ident.DeviceNr + "  [" + row.DeviceName + "]");
+    SerStaticText->SetCaption(ident.SerialNr);
+    PCBStaticText->SetCaption(ident.PcbNr);
+    SWStaticText->SetCaption(ident.SwVersion);
+    ReadFileVersion(Session.SWKenn2, CurrentFile);
+    std::string panel = "Version " + ident.FileSwVersion;
+    // Lab instruments: the newest of their program files, and the start-up program.
+    for (std::size_t i = 0; i < Job.ProgFiles.size(); ++i) {
+        const std::string& file = Job.ProgFiles[i];
+        std::string bytes;
+        FileVersionKind kind = VersionKindOf(Session.SWKenn2, file);
+        if (!ReadVersionWindow(kind, platform::JoinPath(options_.ProgramFolder, file), bytes)) {
+            continue;
+        }
+        std::string version = VersionFromBytes(kind, Session.SWKenn2, bytes);
+        if (file.find("TARVINSTARTUP.EXE") != std::string::npos) {
+            ident.FileExe = VersionNumber(version);
+            Session.StartupProgramIndex = static_cast<std::int32_t>(i);
+        } else if (VersionNumber(version) > ident.FileSw) {
+            ident.FileSwVersion = version;
+            ident.FileSw = VersionNumber(version);
+        }
+    }
+    if (Session.StartupProgramIndex >= 0) {
+        SendCommand("A.2100\r\n");
+        wait->DelayTime(3000, true);
+    }
+    const int model = LeadingDecimal(ident.DeviceNr);
+    if (model >= 41218 && model <= 41221) {
+        Session.ProgFile3 = "l3_terml.a37";
+    }
+    if (!Session.SWKenn1.empty()) {
+        ReadFileVersion(Session.SWKenn1, Session.ProgFile1);
+        panel += " / " + ident.FileBootVersion;
+    }
+    if (!Session.SWKenn3.empty()) {
+        ReadFileVersion(Session.SWKenn3, Session.ProgFile3);
+        panel += " / " + ident.FileBootVersion;
+    }
+    UpdateStatusBar->SetPanelText(3, panel);
+    Job.ProgFile = CurrentFile;
+    Job.BootFile = Session.ProgFile3;
+    ident.ProgFileCount = static_cast<std::int32_t>(Job.ProgFiles.size());
+
+    // The version decision.
+    const bool check = Config.SWCheck;
+    const bool anyFile = AnyFileMode;
+    if (check && !anyFile && ident.FileSw < ident.DevSw &&
+        !(ident.FileBoot >= ident.DevBoot && ident.DevBoot != 0)) {
+        dialogs_.MessageBox(Text(Msg::NoValidVersion), Text(Msg::CaptionError),
+                            platform::MB_OK | platform::MB_ICONERROR);
+        std::string text = Text(Msg::DeviceVersionNewer);
+        if (std::size_t x = text.find("VersionX"); x != std::string::npos) {
+            text.replace(x + 7, 1, " " + ident.SwVersion);
+        } else if (std::size_t y = text.find("versionX"); y != std::string::npos) {
+            text.replace(y + 7, 1, " " + ident.SwVersion);
+        }
+        UpdateMemo->Add(text);
+        ExitCode = 1;
+        return false;
+    }
+    auto askSensorSoftware = [this] {
+        return dialogs_.MessageBox(Text(Msg::SensorSoftwareOverRs232), Text(Msg::CaptionInfo),
+                                   platform::MB_YESNO | platform::MB_ICONQUESTION) ==
+               platform::IDYES;
+    };
+    if (check && !anyFile && ident.DevSw == ident.FileSw &&
+        (ident.DevBoot == ident.FileBoot || ident.FileBoot == 0) && ident.DevExe == ident.FileExe) {
+        if (Config.AutoStartActive) {
+            ExitCode = 4;
+            return false;
+        }
+        std::string text = Text(Msg::VersionAlreadyInDevice);
+        for (const char* word : {"VersionX", "versionX"}) {
+            if (std::size_t x = text.find(word); x != std::string::npos) {
+                text.replace(x + 7, 1, " " + ident.SwVersion);
+            }
+        }
+        bool yes = dialogs_.MessageBox(text, Text(Msg::CaptionInfo),
+                                       platform::MB_YESNO | platform::MB_ICONQUESTION) ==
+                   platform::IDYES;
+        Session.ForceUpdate = yes;
+        if (yes && Session.SensorNotice) {
+            yes = askSensorSoftware();
+        }
+        return yes;
+    }
+    if (Session.SensorNotice && ident.DevBoot < ident.FileBoot) {
+        return askSensorSoftware();
+    }
+    if (!check || anyFile) {
+        ident.DevSw = ident.FileSw;
+        Session.ForceUpdate = true;
+        if (anyFile && AnyFileName.size() > 4) {
+            CurrentFile = AnyFileName;
+            Job.ProgFile = AnyFileName;
+        }
+    }
+    return true;
+}
+
+} // namespace app

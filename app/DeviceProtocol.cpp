@@ -1,0 +1,294 @@
+#include "app/FileVersion.h"
+#include "app/Messages.h"
+#include "app/Updatemain.h"
+
+#include "platform/Files.h"
+
+#include <array>
+
+namespace app {
+
+namespace {
+
+const std::array<std::string, 6> WakeCommands = {"A.1111\r\n", "A.1000\r\n", "A.1111\r\n",
+                                                 "A.1111\r\n", "A.1131\r\n", "A.1111\r\n"};
+const std::array<std::string, 4> IdentQueries = {"A.2003\r\n", "A.2000\r\n", "A.2001\r\n",
+                                                 "A.4001\r\n"};
+// First probe by file class; the second probe is entry 3 + class.
+const std::array<std::string, 8> BootProbes = {
+    std::string("\x68\x00\x00\x68\x00\x00\x00\x00\x16", 9),
+    std::string("\x80", 1),
+    "\r\n",
+    "\r\n",
+    std::string("\x85\x01\x00\x1A", 4),
+    "",
+    "",
+    ""};
+constexpr std::uint32_t PauseAfterBaudChangeMs = 500;
+constexpr std::uint32_t PauseBeforeProbeMs = 200;
+
+serial::BaudTag BaudTagOfCode(int code) {
+    return static_cast<serial::BaudTag>(code >= 0 && code <= 5 ? code : 2);
+}
+
+std::string ProbeFor(std::size_t entry) {
+    return entry < BootProbes.size() ? BootProbes[entry] : std::string();
+}
+
+} // namespace
+
+const std::string& TUpdateForm::WakeCommand() const {
+    return WakeCommands[StartMode >= 0 && StartMode <= 5 ? StartMode : 0];
+}
+
+const std::string& TUpdateForm::ExitCommand() const {
+    static const std::string exitClass1 = "A.1121\r\n";
+    static const std::string exitOther = "A.1111\r\n";
+    return FileClass == 1 ? exitClass1 : exitOther;
+}
+
+std::string TUpdateForm::CurrentBaudText() const {
+    const int code = Session.CurrentBaud;
+    return code >= 0 && code < static_cast<int>(BaudRateTexts.size()) ? BaudRateTexts[code] : "";
+}
+
+std::string TUpdateForm::FindDefFile(std::uint32_t prozTyp) const {
+    for (const DeviceRow& row : DeviceTable) {
+        if (row.ProzTyp == prozTyp) {
+            return row.ProgDefFile;
+        }
+    }
+    return {};
+}
+
+int TUpdateForm::PortTableIndexOf(int portNumber) const {
+    for (int i = 0; i < PortCount; ++i) {
+        if (PortTable[i] != nullptr && PortTable[i]->PortIndex() + 1 == portNumber) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void TUpdateForm::SendAll(const std::string& text) {
+    for (int i = 0; i < PortCount; ++i) {
+        if (PortTable[i] != nullptr && PortTable[i]->IsOpen()) {
+            PortTable[i]->Write(text.data(), static_cast<int>(text.size()), false);
+        }
+    }
+}
+
+void TUpdateForm::SendBytes(const std::string& bytes) {
+    if (serial::TComPort* port = SessionComPort()) {
+        port->Write(bytes.data(), static_cast<int>(bytes.size()), false);
+    } else {
+        SendAll(bytes);
+    }
+}
+
+void TUpdateForm::SendCommand(const std::string& text, bool log) {
+    SendBytes(text);
+    if (log) {
+        AddLogLine(text);
+    }
+}
+
+bool TUpdateForm::ScanStep(bool advance) {
+    const int listLength = static_cast<int>(Config.BaudList.size());
+    if (advance) {
+        ++Session.ScanIndex;
+    }
+    if (Session.ScanIndex > listLength) {
+        ExitCode = 3;
+        if (Config.AutoStartActive) {
+            Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+            Beenden();
+        } else {
+            SearchFailed();
+        }
+        return false;
+    }
+    if (Session.ScanIndex < listLength) {
+        Session.CurrentBaud = Config.BaudList[static_cast<std::size_t>(Session.ScanIndex)];
+        UpdateStatusBar->SetPanelText(2, CurrentBaudText());
+        RxBuf.Clear();
+        for (int i = 0; i < PortCount; ++i) {
+            if (PortTable[i] != nullptr) {
+                PortTable[i]->ChangeBaudrate(BaudTagOfCode(Session.CurrentBaud));
+            }
+        }
+        wait->DelayTime(PauseAfterBaudChangeMs, false);
+        SendAll("\r\n\r\n");
+        wait->DelayTime(PauseAfterBaudChangeMs, true);
+        SendAll(WakeCommand());
+        AddLogLine(WakeCommand());
+        return true;
+    }
+    // The bootloader step: an instrument that sits in its loader answers a probe.
+    serial::V24ParameterTag record = *UpdateCom->GetV24Parameter();
+    record.StopBits = serial::S_1;
+    if (FileClass == 1) {
+        record.Paritaet = serial::Even;
+        Session.CurrentBaud = 3;
+    } else {
+        Session.CurrentBaud = 5;
+    }
+    record.Baudrate = BaudTagOfCode(Session.CurrentBaud);
+    for (int i = 0; i < PortCount; ++i) {
+        if (PortTable[i] != nullptr) {
+            PortTable[i]->InitParameter(&record, false);
+            PortTable[i]->ChangeV24Parameter(BaudTagOfCode(Session.CurrentBaud), serial::S_1,
+                                             static_cast<serial::ParitaetTag>(record.Paritaet),
+                                             record.KeinNullZeichen != 0);
+        }
+    }
+    UpdateStatusBar->SetPanelText(2, "BL-Baud");
+    RxBuf.Clear();
+    wait->DelayTime(PauseBeforeProbeMs, true);
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    if (FileClass == 1 && !Session.BootInfoShown) {
+        if (Config.AutoStartActive && !Config.ProgErrorNewTry) {
+            ExitCode = 1;
+            Beenden();
+            return false;
+        }
+        Session.BootInfoShown = true;
+        const std::string& abort = Config.Language == 0 ? AbbruchtextD : AbbruchtextE;
+        std::string expanded = ExpandText(abort);
+        std::size_t firstBreak = expanded.find("\r\n");
+        std::string secondLine =
+            firstBreak == std::string::npos ? std::string() : expanded.substr(firstBreak + 2);
+        secondLine = secondLine.substr(0, secondLine.find("\r\n"));
+        if (CloseOnInfo) {
+            for (int i = 0; i < PortCount; ++i) {
+                if (PortTable[i] != nullptr) {
+                    PortTable[i]->Close();
+                }
+            }
+        }
+        dialogs_.MessageBox(secondLine + Text(Msg::ConfirmWithOk), Text(Msg::CaptionInfo),
+                            platform::MB_OK | platform::MB_ICONINFORMATION);
+        if (CloseOnInfo) {
+            for (int i = 0; i < PortCount; ++i) {
+                if (PortTable[i] != nullptr) {
+                    PortTable[i]->Open(handle_, 0, i == 0 && Config.FixedPort
+                                                       ? Config.FixedPortIndex
+                                                       : PortNumbers[i] - 1,
+                                       true);
+                }
+            }
+        }
+    }
+    Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
+    SendAll(ProbeFor(static_cast<std::size_t>(FileClass)));
+    Session.ProbeState = 3;
+    return true;
+}
+
+void TUpdateForm::OnCharsReceived(int portNumber) {
+    const int tableIndex = PortTableIndexOf(portNumber);
+    if (tableIndex < 0) {
+        return;
+    }
+    char buffer[TRxBuffer::ReadChunk + 1];
+    const int count = PortTable[tableIndex]->Read(buffer, TRxBuffer::ReadChunk);
+    if (count <= 0) {
+        return;
+    }
+    RxBuf.Append(buffer, static_cast<std::size_t>(count));
+    auto chooseSessionPort = [&] {
+        if (SessionPortIndex < 0) {
+            SessionPortIndex = tableIndex;
+            SessionPortNumber = portNumber;
+            UpdateStatusBar->SetPanelText(1, "Com" + std::to_string(portNumber));
+        }
+    };
+    // Each post is handled at once; the loop re-reads the buffer every pass,
+    // since a handler may receive more in the meantime.
+    do {
+        std::string line;
+        while (RxBuf.TakeLine(line)) {
+            AddLogLine(line + " <-");
+            ReplyLine reply = ParseReplyLine(line);
+            if (!reply.IsReply) {
+                continue;
+            }
+            if (reply.HasInfoPrefix) {
+                PostAndPump(reply.Number, reinterpret_cast<std::intptr_t>(
+                                              Replies.KeepText(reply.HashText)));
+            }
+            if (reply.HasDollar) {
+                PostAndPump(reply.Number, reinterpret_cast<std::intptr_t>(
+                                              Replies.KeepValue(reply.DollarValue)));
+            }
+            if (reply.EndsWithBang) {
+                chooseSessionPort();
+                PostAndPump(MsgAcknowledge);
+            }
+            if (reply.HasCommandPrefix) {
+                PostAndPump(MsgCommandReply);
+            }
+            if (reply.EndsWithQuestion) {
+                PostAndPump(MsgRejected);
+            }
+        }
+        TRxBuffer::BootAnswer answer = RxBuf.TakeBootAnswer();
+        if (answer.What == TRxBuffer::BootAnswer::Frame) {
+            Session.BootAnswer = true;
+            chooseSessionPort();
+            PostAndPump(MsgBootFrameAnswer,
+                        reinterpret_cast<std::intptr_t>(Replies.KeepText(answer.Text)));
+        } else if (answer.What == TRxBuffer::BootAnswer::Byte) {
+            Session.BootAnswer = true;
+            chooseSessionPort();
+            PostAndPump(MsgBootByteAnswer, static_cast<unsigned char>(answer.Character));
+        }
+    } while (RxBuf.HasLineEnd());
+}
+
+void TUpdateForm::OnLineError(int portNumber) {
+    Session.LineErrorSeen = true;
+    const int tableIndex = PortTableIndexOf(portNumber);
+    if (tableIndex >= 0) {
+        char discard[TRxBuffer::ReadChunk + 1];
+        PortTable[tableIndex]->Read(discard, TRxBuffer::ReadChunk);
+    }
+    if (Session.ReplyTimer != 0 && Timers.InUse(Session.ReplyTimer)) {
+        Timers.TimerRestart(Session.ReplyTimer);
+        wait->DelayTime(500, true);
+        ScanStep(true);
+    }
+}
+
+void TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& fileName) {
+    FileVersionKind kind = VersionKindOf(marker, fileName);
+    std::string bytes;
+    std::string version = "0";
+    if (ReadVersionWindow(kind, platform::JoinPath(options_.ProgramFolder, fileName), bytes)) {
+        version = VersionFromBytes(kind, marker, bytes);
+    } else {
+        dialogs_.MessageBox(Text(Msg::FileNotReadable) + fileName, Text(Msg::CaptionError),
+                            platform::MB_OK | platform::MB_ICONERROR);
+    }
+    programmers::TDeviceIdent& ident = Job.Ident;
+    if (ident.FileSwVersion.empty() && kind != FileVersionKind::SRecord) {
+        ident.FileSwVersion = version;
+        ident.FileSw = VersionNumber(version);
+    } else {
+        ident.FileBootVersion = version;
+        ident.FileBoot = VersionNumber(version);
+    }
+}
+
+bool TUpdateForm::UpdateNeeded() const {
+    const programmers::TDeviceIdent& ident = Job.Ident;
+    return ident.DevSw < ident.FileSw || (ident.DevSw == ident.FileSw && Session.ForceUpdate);
+}
+
+bool TUpdateForm::BootUpdateNeeded() const {
+    const programmers::TDeviceIdent& ident = Job.Ident;
+    return ident.DevBoot < ident.FileBoot ||
+           (ident.DevBoot == ident.FileBoot && Session.ForceUpdate);
+}
+
+} // namespace app

@@ -1,0 +1,207 @@
+#include "app/Messages.h"
+#include "app/Updatemain.h"
+
+namespace app {
+
+namespace {
+
+// Transfer methods by the name the log shows for them.
+const char* const MethodBsl430 = "MSP430 ROM bootstrap loader";
+const char* const MethodBsl5xx = "MSP430 5xx/6xx bootstrap loader";
+const char* const MethodBlockTransfer = "block-transfer loader";
+const char* const MethodDeviceLoader = "device loader";
+const char* const MethodXmodem = "XMODEM bootloader";
+const char* const MethodTerminal = "basic-loader terminal";
+const char* const MethodRecovery = "bootloader recovery flow";
+const char* const MethodLabTransfer = "lab file transfer";
+
+constexpr std::uint32_t Chip5438 = 0x5438;
+
+} // namespace
+
+void TUpdateForm::ProgrammingStep(std::int32_t id) {
+    programmers::TProgJob& job = Job;
+    const bool startMode2 = StartMode == 2;
+    switch (id) {
+    case MsgStartClass0:
+    case MsgStartClass3:
+        SecTimer->SetEnabled(false);
+        WaitProgressBar->SetPosition(0);
+        ShowDuration(id == MsgStartClass0 ? 0 : 2);
+        if (UpdateNeeded()) {
+            SendCommand(id == MsgStartClass0 ? Session.StartCmd : "A.1200\r\n");
+        } else {
+            Session.AckStep = 6;
+            PostAndPump(MsgBootloaderFileStep);
+        }
+        break;
+    case MsgBootloaderFileStep:
+        BootloaderFileStep();
+        break;
+    case MsgStartClass1:
+        Session.AckStep = 7;
+        ShowDuration(1);
+        if (!UpdateNeeded()) {
+            PostAndPump(MsgBootloaderFileStep);
+            break;
+        }
+        job.Variant = Session.ProgVariant;
+        job.SyncFirst = 1;
+        job.QueryFirst = Session.SensorQuestionMark;
+        job.Set9600After = startMode2 ? 1 : 0;
+        if (!RunProgrammer(job.ProzTyp == Chip5438 ? MethodBsl5xx : MethodBsl430, job.ProgFile)) {
+            PostAndPump(MsgProgrammingFailed);
+        }
+        break;
+    case MsgRetryClass1:
+        OkBitBtn->SetEnabled(false);
+        job.LoaderMode = 1;
+        Session.AckStep = 7;
+        ShowDuration(1);
+        job.Variant = Session.ProgVariant;
+        job.SyncFirst = 1;
+        job.QueryFirst = 0;
+        job.Set9600After = startMode2 ? 1 : 0;
+        if (RunProgrammer(MethodBsl430, job.ProgFile)) {
+            ShowLogText(Text(Msg::StoringNewData));
+            SecTimer->SetEnabled(true);
+            WaitProgressBar->SetPosition(1);
+        } else {
+            PostAndPump(MsgProgrammingFailed);
+        }
+        break;
+    case MsgStartClass2:
+        Session.AckStep = 7;
+        ShowDuration(2);
+        Session.Class2Mark = true;
+        if (UpdateNeeded() || job.Ident.DevExe < job.Ident.FileExe) {
+            if (serial::TComPort* port = SessionComPort()) {
+                port->ChangeV24TimeOut(-1, -1, -1, 0);
+            }
+            job.Variant = Session.ProgVariant;
+            if (RunProgrammer(MethodBlockTransfer, job.ProgFile)) {
+                ShowLogText(Text(Msg::StoringNewData));
+                Session.AckStep = 7;
+                job.ProgFiles.clear();
+                SetClock(false);
+            } else {
+                PostAndPump(MsgProgrammingFailed);
+            }
+        } else {
+            SetClock(false);
+        }
+        break;
+    case MsgStartClass4:
+        SecTimer->SetEnabled(false);
+        WaitProgressBar->SetPosition(0);
+        Session.AckStep = 7;
+        if (!UpdateNeeded()) {
+            PostAndPump(MsgBootloaderFileStep);
+            break;
+        }
+        ShowDuration(4);
+        if (serial::TComPort* port = SessionComPort()) {
+            port->ChangeV24TimeOut(-1, -1, -1, 0);
+        }
+        job.Variant = Session.ProgVariant;
+        if (Session.ProgVariant != 2) {
+            job.BaudTag = serial::B115200;
+        }
+        if (RunProgrammer(Session.ProgVariant == 2 ? MethodDeviceLoader : MethodXmodem,
+                          job.ProgFile)) {
+            if (Session.ProgVariant == 2) {
+                ShowLogText(Text(Msg::StoringNewData));
+                SecTimer->SetEnabled(true);
+                WaitProgressBar->SetMax(120);
+                WaitProgressBar->SetPosition(0);
+            }
+        } else {
+            PostAndPump(MsgProgrammingFailed);
+        }
+        break;
+    case MsgTerminalStep:
+        if (!RunProgrammer(MethodTerminal, Session.ProgFile3)) {
+            PostAndPump(MsgBootFileFailed);
+        }
+        break;
+    case MsgToolStep:
+        SecTimer->SetEnabled(false);
+        WaitProgressBar->SetPosition(0);
+        if (RunProgrammer(FileClass <= 1 ? "HEXLoad_8N1.exe" : "PIC32_Serial_Bootloader.exe",
+                          job.ProgFile)) {
+            PostAndPump(MsgToolSucceeded);
+        } else {
+            PostAndPump(MsgProgrammingFailed);
+        }
+        break;
+    case MsgToolSucceeded:
+        if (FileClass == 0 && StartMode == 0) {
+            ShowLogText(Text(Msg::StoringNewData));
+            wait->DelayTime(12000, false);
+            SetClock(true);
+        }
+        break;
+    case MsgBootFrameAnswer:
+    case MsgBootByteAnswer:
+    case MsgRecovery:
+        if (id != MsgRecovery) {
+            Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+        }
+        if (!RunProgrammer(MethodRecovery, job.ProgFile)) {
+            PostAndPump(MsgProgrammingFailed);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void TUpdateForm::BootloaderFileStep() {
+    programmers::TDeviceIdent& ident = Job.Ident;
+    if (BootUpdateNeeded() && ident.DevBoot > 2000) {
+        UpdateStatusBar->SetPanelText(2, "19200");
+        UpdateStatusBar->SetPanelText(3, "Version " + ident.FileBootVersion);
+        wait->DelayTime(2000, true);
+        SendCommand("A.2005\r\n");
+        return;
+    }
+    if (Session.SensorNotice || Session.BootAnswer || Session.VersionUnreadable ||
+        ident.DevBoot >= ident.FileBoot || Session.ProgFile3.size() < 5) {
+        if (Job.ProgFiles.empty()) {
+            FinishSession(false);
+        } else {
+            Session.AckStep = 8;
+            if (!RunProgrammer(MethodLabTransfer, Job.ProgFiles.front())) {
+                PostAndPump(MsgBootFileFailed);
+            }
+        }
+        return;
+    }
+    const bool updateNeeded = UpdateNeeded();
+    if (updateNeeded && (ident.PcbNr.find("41216") != std::string::npos ||
+                         ident.PcbNr.find("41217") != std::string::npos)) {
+        WaitProgressBar->SetMax(100);
+        SecTimer->SetEnabled(true);
+        wait->DelayTime(ident.PcbNr.find("41216") != std::string::npos ? 32000 : 7000, true);
+        SecTimer->SetEnabled(false);
+    }
+    Job.LoaderMode = 0;
+    Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;
+    wait->DelayTime(3000, true);
+    Job.Variant = 1;
+    Job.SyncFirst = 1;
+    Job.QueryFirst = Session.Class2Mark || !Job.SensorAbsent ? 1 : 0;
+    Job.Set9600After = StartMode == 2 ? 1 : 0;
+    if (!RunProgrammer(MethodBsl430, Session.ProgFile3)) {
+        PostAndPump(MsgBootFileFailed);
+    }
+}
+
+bool TUpdateForm::RunProgrammer(const std::string& method, const std::string& fileName) {
+    // Each method joins here as it is built; until then the step fails
+    // openly, never as a success.
+    ShowLogText(Text(Msg::MethodNotAvailable) + method + " (" + fileName + ")");
+    return false;
+}
+
+} // namespace app

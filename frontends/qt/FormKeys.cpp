@@ -1,0 +1,34 @@
+#include "frontends/qt/FormKeys.h"
+
+#include "app/Updatemain.h"
+
+namespace qtfront {
+
+bool ToFormKey(int qtKey, Qt::KeyboardModifiers modifiers, FormKey& key) {
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) {
+        key.Key = app::VK_F1 + (qtKey - Qt::Key_F1);
+    } else if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)) {
+        key.Key = qtKey; // the same codes as on Windows
+    } else if (qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter) {
+        key.Key = 13;
+    } else if (qtKey == Qt::Key_Escape) {
+        key.Key = 27;
+    } else if (qtKey == Qt::Key_Space) {
+        key.Key = 32;
+    } else {
+        return false;
+    }
+    key.Shift = 0;
+    if (modifiers & Qt::ShiftModifier) {
+        key.Shift |= app::ssShift;
+    }
+    if (modifiers & Qt::AltModifier) {
+        key.Shift |= app::ssAlt;
+    }
+    if (modifiers & Qt::ControlModifier) {
+        key.Shift |= app::ssCtrl;
+    }
+    return true;
+}
+
+} // namespace qtfront

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <Qt>
+
+namespace qtfront {
+
+// A key as FormKeyUp takes it: the Windows key code and the ss* flags.
+struct FormKey {
+    int Key = 0;
+    unsigned Shift = 0;
+};
+
+// False for keys without a Windows key code (modifier keys alone, for one).
+bool ToFormKey(int qtKey, Qt::KeyboardModifiers modifiers, FormKey& key);
+
+} // namespace qtfront

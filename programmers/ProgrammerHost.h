@@ -1,0 +1,40 @@
+#pragma once
+
+#include "kernel/Events.h"
+#include "kernel/Timer.h"
+#include "platform/Dialogs.h"
+
+#include <cstdint>
+#include <string>
+
+namespace programmers {
+
+// What a programmer asks of the main window while it runs. The window
+// implements it; tests use a fake.
+class TProgrammerHost {
+public:
+    virtual ~TProgrammerHost() = default;
+
+    // The event pump; a programmer calls it in its blocking run.
+    virtual kernel::TEventRec ProcessEvents() = 0;
+    virtual kernel::TEvents& EventQueue() = 0;
+    virtual kernel::TTimerPool& TimerPool() = 0;
+    // A line of the debug log (shown only in debug mode).
+    virtual void AddLogLine(const std::string& text) = 0;
+    // A line that is always shown in the log.
+    virtual void ShowLogLine(const std::string& text) = 0;
+    virtual void ShowProgress(int code, std::intptr_t value) = 0;
+    // Status panel 2: the line speed in use.
+    virtual void ShowBaudText(const std::string& text) = 0;
+    // The bootloader failure text for an error step, in the session language.
+    virtual std::string BootErrorText(int step) = 0;
+    virtual platform::Dialogs& Dialogs() = 0;
+    virtual int Language() const = 0;
+    // Folder of the program: firmware files, the patch and the loader settings.
+    virtual std::string ProgramFolder() const = 0;
+    // ProgDefFile of the first device entry whose processor is chipId, or
+    // empty (images chosen by the chip the loader reports).
+    virtual std::string FindDefFile(std::uint32_t /*chipId*/) { return {}; }
+};
+
+} // namespace programmers
