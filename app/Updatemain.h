@@ -55,7 +55,7 @@ inline constexpr int ReplyTimeoutMs = 6000;
 inline constexpr std::size_t MaxFirmwareFiles = 160;
 inline constexpr int MaxPorts = 10;
 // Reference air pressures of individual instruments, next to the program.
-inline constexpr const char* PressureTableFile = "Luftdruck.txt";
+inline constexpr const char* PressureTableFile = "Luftdruck.dat";
 
 // Keys and modifier flags of FormKeyUp, with their Windows values.
 inline constexpr int VK_F1 = 0x70;

@@ -15,6 +15,7 @@ namespace console {
 class ConsoleInput {
 public:
     static constexpr std::uint32_t WM_INPUT = 0x8000 + 100;
+    static constexpr std::uint32_t WM_CHECK_IDLE = 0x8000 + 101;
 
     ConsoleInput();
     ~ConsoleInput();

@@ -174,8 +174,11 @@ void ConsoleView::OnChange(platform::TComponent& component, std::string_view pro
     } else if (name == "UpdateStatusBar" || name == "WaitProgressBar") {
         DrawStatus();
     }
-    if (inputEnded_) {
-        CloseIfIdleAfterInput();
+    if (inputEnded_ && !idleCheckPosted_) {
+        // Decide once the change has settled: a start timer that just ended
+        // is followed by the session it starts.
+        idleCheckPosted_ = true;
+        platform::Application::Instance().PostThreadMessage(ConsoleInput::WM_CHECK_IDLE, 0, 0);
     }
 }
 
@@ -185,6 +188,9 @@ void ConsoleView::Connect(app::TUpdateForm& form, ConsoleInput& input) {
     platform::Application::Instance().OnThreadMessage = [this](platform::Message& message) {
         if (message.Msg == ConsoleInput::WM_INPUT) {
             OnInput();
+        } else if (message.Msg == ConsoleInput::WM_CHECK_IDLE) {
+            idleCheckPosted_ = false;
+            CloseIfIdleAfterInput();
         }
     };
     if (options_.PressOkAtStart && !form.Closed()) {
@@ -221,8 +227,9 @@ void ConsoleView::OnInput() {
     }
     if (ended && !inputEnded_) {
         inputEnded_ = true;
-        if (!waitingForLine_) {
-            CloseIfIdleAfterInput();
+        if (!waitingForLine_ && !idleCheckPosted_) {
+            idleCheckPosted_ = true;
+            platform::Application::Instance().PostThreadMessage(ConsoleInput::WM_CHECK_IDLE, 0, 0);
         }
     }
 }

@@ -66,6 +66,7 @@ private:
     app::TUpdateForm* form_ = nullptr;
     ConsoleInput* input_ = nullptr;
     bool inputEnded_ = false;
+    bool idleCheckPosted_ = false;
     bool waitingForLine_ = false;
     std::optional<std::string> answer_;
 };

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "../support/TempFolder.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace e2e {
+
+// A program run to its end (or killed after a bound), with its output.
+struct Run {
+    int ExitCode = -1;
+    bool TimedOut = false;
+    std::string Out;
+    std::string Err;
+    bool OutHas(const std::string& text) const { return Out.find(text) != std::string::npos; }
+    bool ErrHas(const std::string& text) const { return Err.find(text) != std::string::npos; }
+};
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& out,
+                   const std::string& err, const std::string& in = "/dev/null") {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Waits up to the bound; kills the process after it.
+inline int WaitFor(pid_t pid, std::chrono::seconds bound, bool& timedOut) {
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            timedOut = true;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The simulated instrument, linked as a port of a port-map folder.
+class Instrument {
+public:
+    Instrument(const testing_support::TempFolder& folder, const std::string& profile,
+               const std::string& link)
+        : folder_(folder) {
+        folder.Write("instrument.profile", profile);
+        pid_ = Spawn({INSTRUMENT_SIM, "--profile", folder.File("instrument.profile"), "--link",
+                      link, "--transcript", folder.File("transcript.log")},
+                     folder.File("sim.out"), folder.File("sim.err"));
+        for (int i = 0; i < 250 && !std::filesystem::exists(link); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    ~Instrument() { Stop(); }
+    void Stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            bool timedOut = false;
+            WaitFor(pid_, std::chrono::seconds(10), timedOut);
+            pid_ = -1;
+        }
+    }
+    std::string Transcript() const { return ReadFile(folder_.File("transcript.log")); }
+    std::string Errors() const { return ReadFile(folder_.File("sim.err")); }
+
+private:
+    const testing_support::TempFolder& folder_;
+    pid_t pid_ = -1;
+};
+
+} // namespace e2e
