@@ -91,4 +91,39 @@ TEST_F(PortsStartUp, NoUsablePortOpensNothingAndShowsNoBox) {
     EXPECT_TRUE(dialogs.Boxes.empty());
 }
 
+TEST_F(PortsStartUp, LineErrorMovesTheScanOnAndTheNextTimeOutRepeatsThatRateOnce) {
+    Link(1, com1);
+    WriteConfig(CrLfLines({"Baud=2,3,4"}), StandardTextBlock);
+    platform::Application::Instance().SetTimeDivisor(50);
+    app::TUpdateForm& form = Build();
+    form.OkBitBtn->Click();
+    EXPECT_EQ(form.Session.ScanIndex, 0);
+    EXPECT_EQ(com1.Baud(), 4800u);
+    platform::Application::Instance().PostMessage(form.Handle(), app::WM_LINE_ERROR, 1, 0);
+    platform::Application::Instance().ProcessMessages();
+    EXPECT_TRUE(form.Session.LineErrorSeen);
+    EXPECT_EQ(form.Session.ScanIndex, 1);
+    EXPECT_EQ(com1.Baud(), 9600u);
+    form.OnReplyTimeout();
+    EXPECT_EQ(form.Session.ScanIndex, 1) << "the time-out after a line error repeats the rate";
+    form.OnReplyTimeout();
+    EXPECT_EQ(form.Session.ScanIndex, 2) << "and only once";
+    platform::Application::Instance().SetTimeDivisor(1);
+    form.FormClose();
+}
+
+TEST_F(PortsStartUp, ScanSendsTheWakeSequenceAtEveryRate) {
+    Link(1, com1);
+    WriteConfig(CrLfLines({"Baud=3"}), StandardTextBlock);
+    platform::Application::Instance().SetTimeDivisor(50);
+    app::TUpdateForm& form = Build();
+    form.OkBitBtn->Click();
+    EXPECT_EQ(com1.Receive(12, 2000), "\r\n\r\nA.1111\r\n");
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(2).Text, "9600");
+    EXPECT_FALSE(form.OkBitBtn->Enabled());
+    EXPECT_TRUE(form.WaitPanel->Visible());
+    platform::Application::Instance().SetTimeDivisor(1);
+    form.FormClose();
+}
+
 } // namespace
