@@ -130,6 +130,17 @@ void ConsoleView::DrawStatus() {
         line += " | " + std::to_string(form_->WaitProgressBar->Position()) + "/" +
                 std::to_string(form_->WaitProgressBar->Max());
     }
+    for (platform::TControl* shown : {static_cast<platform::TControl*>(form_->InfoStaticText),
+                                      static_cast<platform::TControl*>(form_->WaitPanel)}) {
+        if (shown->Visible() && !shown->Caption().empty()) {
+            line += " | " + shown->Caption();
+        }
+    }
+    const std::string& title = platform::Application::Instance().Title();
+    if (!title.empty() && title != "Update") {
+        line += " | " + title;
+    }
+    line += " > ";
     std::fprintf(err_, "\r\033[K%s", OneLine(line).c_str());
     std::fflush(err_);
     statusShown_ = true;
@@ -171,7 +182,8 @@ void ConsoleView::OnChange(platform::TComponent& component, std::string_view pro
     const std::string& name = component.Name();
     if (name == "UpdateMemo" && property == "Lines.Add") {
         PrintMemoLines(value);
-    } else if (name == "UpdateStatusBar" || name == "WaitProgressBar") {
+    } else if (name == "UpdateStatusBar" || name == "WaitProgressBar" ||
+               name == "InfoStaticText" || name == "WaitPanel") {
         DrawStatus();
     }
     if (inputEnded_ && !idleCheckPosted_) {
