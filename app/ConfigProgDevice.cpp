@@ -34,20 +34,6 @@ int StartModeFrom(const std::string& value) {
     return mode >= 0 && mode <= 5 ? mode : 0;
 }
 
-int FileClassFrom(const std::string& progFile2) {
-    int fileClass = 0;
-    if (progFile2.find(".TXT") != std::string::npos) {
-        fileClass |= 1;
-    }
-    if (progFile2.find(".EXE") != std::string::npos) {
-        fileClass |= 2;
-    }
-    if (progFile2.find(".HEX") != std::string::npos) {
-        fileClass |= 3;
-    }
-    return fileClass;
-}
-
 } // namespace
 
 void TUpdateForm::ReadDeviceBlock(const std::vector<std::string>& block,
@@ -129,7 +115,7 @@ int TUpdateForm::ReadProgDeviceIni(const std::string& fileName) {
         dropped.push_back(std::to_string(ignoredDeviceBlocks_) + " device blocks after the first " +
                           std::to_string(MaxDeviceRows));
     }
-    FileClass = DeviceTable.empty() ? 0 : FileClassFrom(DeviceTable[0].ProgFile2);
+    FileClass = DeviceTable.empty() ? 0 : FileClassOf(DeviceTable[0].ProgFile2, false);
     LogDropped(dropped);
     return 0;
 }

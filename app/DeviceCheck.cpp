@@ -43,23 +43,6 @@ std::uint32_t FlashEraseValue(const std::string& text) {
     return static_cast<std::uint32_t>(LeadingDecimal(text));
 }
 
-int FileClassOfName(const std::string& name) {
-    int fileClass = 0;
-    if (name.find(".TXT") != std::string::npos) {
-        fileClass |= 1;
-    }
-    if (name.find(".EXE") != std::string::npos) {
-        fileClass |= 2;
-    }
-    if (name.find(".HEX") != std::string::npos) {
-        fileClass |= 3;
-    }
-    if (name.find(".BIN") != std::string::npos) {
-        fileClass |= 4;
-    }
-    return fileClass;
-}
-
 // "@" at the end of a file name keeps the transfer at the low baud rate.
 bool TakeKeepBaudMark(std::string& name) {
     if (!name.empty() && name.back() == '@') {
@@ -108,7 +91,7 @@ void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& tex
             SendCommand("A.4001\r\n");
             Session.QueryStep = 4;
         } else {
-            PostAndPump(205, reinterpret_cast<std::intptr_t>(Replies.KeepText(" ")));
+            PostEvent(205, reinterpret_cast<std::intptr_t>(Replies.KeepText(" ")));
         }
         break;
     case 25:
@@ -126,7 +109,7 @@ void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& tex
                                                          MsgStartClass2, MsgStartClass3,
                                                          MsgStartClass4};
             if (FileClass >= 0 && FileClass <= 4) {
-                PostAndPump(StartMessages[FileClass]);
+                PostEvent(StartMessages[FileClass]);
             } else {
                 ShowLogText(Text(Msg::MethodNotAvailable) + "file class " + std::to_string(FileClass));
                 EndAfterCheck();
@@ -220,7 +203,7 @@ bool TUpdateForm::CheckDevice() {
         Session.ProgDefFile = k < static_cast<int>(DeviceTable.size())
                                   ? DeviceTable[static_cast<std::size_t>(k)].ProgDefFile
                                   : row.ProgDefFile;
-        FileClass = FileClassOfName(CurrentFile);
+        FileClass = FileClassOf(CurrentFile, true);
         fileKnown = std::find(FirmwareFiles.begin(), FirmwareFiles.end(), CurrentFile) !=
                     FirmwareFiles.end();
     }

@@ -214,34 +214,34 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
                 continue;
             }
             if (reply.HasInfoPrefix) {
-                PostAndPump(reply.Number, reinterpret_cast<std::intptr_t>(
+                PostEvent(reply.Number, reinterpret_cast<std::intptr_t>(
                                               Replies.KeepText(reply.HashText)));
             }
             if (reply.HasDollar) {
-                PostAndPump(reply.Number, reinterpret_cast<std::intptr_t>(
+                PostEvent(reply.Number, reinterpret_cast<std::intptr_t>(
                                               Replies.KeepValue(reply.DollarValue)));
             }
             if (reply.EndsWithBang) {
                 chooseSessionPort();
-                PostAndPump(MsgAcknowledge);
+                PostEvent(MsgAcknowledge);
             }
             if (reply.HasCommandPrefix) {
-                PostAndPump(MsgCommandReply);
+                PostEvent(MsgCommandReply);
             }
             if (reply.EndsWithQuestion) {
-                PostAndPump(MsgRejected);
+                PostEvent(MsgRejected);
             }
         }
         TRxBuffer::BootAnswer answer = RxBuf.TakeBootAnswer();
         if (answer.What == TRxBuffer::BootAnswer::Frame) {
             Session.BootAnswer = true;
             chooseSessionPort();
-            PostAndPump(MsgBootFrameAnswer,
+            PostEvent(MsgBootFrameAnswer,
                         reinterpret_cast<std::intptr_t>(Replies.KeepText(answer.Text)));
         } else if (answer.What == TRxBuffer::BootAnswer::Byte) {
             Session.BootAnswer = true;
             chooseSessionPort();
-            PostAndPump(MsgBootByteAnswer, static_cast<unsigned char>(answer.Character));
+            PostEvent(MsgBootByteAnswer, static_cast<unsigned char>(answer.Character));
         }
     } while (RxBuf.HasLineEnd());
 }

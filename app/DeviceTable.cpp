@@ -15,6 +15,23 @@ std::string DeviceNrColumn(const std::string& value, bool& cut) {
     return TextColumn(value.size() == 5 ? value + ".000" : value, ColumnWidth::DeviceNr, cut);
 }
 
+int FileClassOf(const std::string& name, bool countBin) {
+    int fileClass = 0;
+    if (name.find(".TXT") != std::string::npos) {
+        fileClass |= 1;
+    }
+    if (name.find(".EXE") != std::string::npos) {
+        fileClass |= 2;
+    }
+    if (name.find(".HEX") != std::string::npos) {
+        fileClass |= 3;
+    }
+    if (countBin && name.find(".BIN") != std::string::npos) {
+        fileClass |= 4;
+    }
+    return fileClass;
+}
+
 std::string UpperAscii(std::string text) {
     for (char& c : text) {
         if (c >= 'a' && c <= 'z') {

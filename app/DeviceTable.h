@@ -47,6 +47,10 @@ std::string FileColumn(const std::string& value, std::size_t width, bool& cut);
 std::string SWKennColumn(const std::string& value, bool& cut);
 std::uint32_t ProzTypColumn(const std::string& value);
 
+// Program-file class of a name: .TXT 1, .EXE 2, .HEX 3, .BIN 4, combined by
+// bitwise or. Start-up does not count .BIN.
+int FileClassOf(const std::string& name, bool countBin);
+
 // Upper-cases a to z only; other bytes (umlauts in Latin-1) stay as they are.
 std::string UpperAscii(std::string text);
 

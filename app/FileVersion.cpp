@@ -1,4 +1,5 @@
 #include "app/FileVersion.h"
+#include "kernel/Stringunit.h"
 
 #include <charconv>
 #include <cmath>
@@ -8,19 +9,6 @@ namespace app {
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 // Hex byte pairs after the marker, blanks allowed between pairs, up to a 0 byte.
 std::string HexPairsAfter(const std::string& bytes, std::size_t position) {
     std::string text;
@@ -29,8 +17,8 @@ std::string HexPairsAfter(const std::string& bytes, std::size_t position) {
             ++position;
             continue;
         }
-        int high = HexValue(bytes[position]);
-        int low = HexValue(bytes[position + 1]);
+        int high = kernel::HexDigitValue(bytes[position]);
+        int low = kernel::HexDigitValue(bytes[position + 1]);
         if (high < 0 || low < 0) {
             break;
         }

@@ -82,6 +82,9 @@ constexpr Entry Table[] = {
     {Msg::NoInstrumentRecognised, 0,
      "kein Pelmora erkannt!!\rim Pelmora unter Service->Update-Mode aktivieren.",
      "kein Pelmora erkannt!!\rim Pelmora unter Service->Update-Mode aktivieren."},
+    {Msg::NoAnswerAfterProgramming, 0,
+     "Das Gerät hat sich nach der Programmierung nicht gemeldet; die Daten sind geprüft.",
+     "The instrument did not report after programming; the data were verified."},
     {Msg::MethodNotAvailable, 0, "Diese Übertragungsart ist hier nicht verfügbar: ",
      "This transfer method is not available here: "},
 };

@@ -42,6 +42,7 @@ enum class Msg {
     FileNotReadable,
     NoSensorQuestion,
     NoInstrumentRecognised,
+    NoAnswerAfterProgramming,
     MethodNotAvailable,
     Count_
 };

@@ -1,5 +1,7 @@
 #include "app/Messages.h"
+#include "app/ProgrammerServices.h"
 #include "app/Updatemain.h"
+#include "programmers/Bsl_unit.h"
 
 namespace app {
 
@@ -32,7 +34,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             SendCommand(id == MsgStartClass0 ? Session.StartCmd : "A.1200\r\n");
         } else {
             Session.AckStep = 6;
-            PostAndPump(MsgBootloaderFileStep);
+            PostEvent(MsgBootloaderFileStep);
         }
         break;
     case MsgBootloaderFileStep:
@@ -42,15 +44,17 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         Session.AckStep = 7;
         ShowDuration(1);
         if (!UpdateNeeded()) {
-            PostAndPump(MsgBootloaderFileStep);
+            PostEvent(MsgBootloaderFileStep);
             break;
         }
         job.Variant = Session.ProgVariant;
         job.SyncFirst = 1;
         job.QueryFirst = Session.SensorQuestionMark;
         job.Set9600After = startMode2 ? 1 : 0;
-        if (!RunProgrammer(job.ProzTyp == Chip5438 ? MethodBsl5xx : MethodBsl430, job.ProgFile)) {
-            PostAndPump(MsgProgrammingFailed);
+        if (RunProgrammer(job.ProzTyp == Chip5438 ? MethodBsl5xx : MethodBsl430, job.ProgFile)) {
+            AwaitInstrumentAfterProgramming();
+        } else {
+            PostEvent(MsgProgrammingFailed);
         }
         break;
     case MsgRetryClass1:
@@ -66,8 +70,9 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             ShowLogText(Text(Msg::StoringNewData));
             SecTimer->SetEnabled(true);
             WaitProgressBar->SetPosition(1);
+            AwaitInstrumentAfterProgramming();
         } else {
-            PostAndPump(MsgProgrammingFailed);
+            PostEvent(MsgProgrammingFailed);
         }
         break;
     case MsgStartClass2:
@@ -85,7 +90,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
                 job.ProgFiles.clear();
                 SetClock(false);
             } else {
-                PostAndPump(MsgProgrammingFailed);
+                PostEvent(MsgProgrammingFailed);
             }
         } else {
             SetClock(false);
@@ -96,7 +101,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         WaitProgressBar->SetPosition(0);
         Session.AckStep = 7;
         if (!UpdateNeeded()) {
-            PostAndPump(MsgBootloaderFileStep);
+            PostEvent(MsgBootloaderFileStep);
             break;
         }
         ShowDuration(4);
@@ -116,12 +121,12 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
                 WaitProgressBar->SetPosition(0);
             }
         } else {
-            PostAndPump(MsgProgrammingFailed);
+            PostEvent(MsgProgrammingFailed);
         }
         break;
     case MsgTerminalStep:
         if (!RunProgrammer(MethodTerminal, Session.ProgFile3)) {
-            PostAndPump(MsgBootFileFailed);
+            PostEvent(MsgBootFileFailed);
         }
         break;
     case MsgToolStep:
@@ -129,9 +134,9 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         WaitProgressBar->SetPosition(0);
         if (RunProgrammer(FileClass <= 1 ? "HEXLoad_8N1.exe" : "PIC32_Serial_Bootloader.exe",
                           job.ProgFile)) {
-            PostAndPump(MsgToolSucceeded);
+            PostEvent(MsgToolSucceeded);
         } else {
-            PostAndPump(MsgProgrammingFailed);
+            PostEvent(MsgProgrammingFailed);
         }
         break;
     case MsgToolSucceeded:
@@ -148,7 +153,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         }
         if (!RunProgrammer(MethodRecovery, job.ProgFile)) {
-            PostAndPump(MsgProgrammingFailed);
+            PostEvent(MsgProgrammingFailed);
         }
         break;
     default:
@@ -156,7 +161,18 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
     }
 }
 
+// The new firmware reports back with an acknowledge or reply 30 or 31. An
+// instrument that stays silent must not leave the session waiting for good:
+// after the bound the session goes on as after its acknowledge.
+void TUpdateForm::AwaitInstrumentAfterProgramming() {
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.ReplyTimer = Timers.TimerStart(AfterProgrammingTimeoutMs);
+    Session.AwaitingRestart = true;
+}
+
 void TUpdateForm::BootloaderFileStep() {
+    Session.AwaitingRestart = false;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     programmers::TDeviceIdent& ident = Job.Ident;
     if (BootUpdateNeeded() && ident.DevBoot > 2000) {
         UpdateStatusBar->SetPanelText(2, "19200");
@@ -172,7 +188,7 @@ void TUpdateForm::BootloaderFileStep() {
         } else {
             Session.AckStep = 8;
             if (!RunProgrammer(MethodLabTransfer, Job.ProgFiles.front())) {
-                PostAndPump(MsgBootFileFailed);
+                PostEvent(MsgBootFileFailed);
             }
         }
         return;
@@ -193,13 +209,19 @@ void TUpdateForm::BootloaderFileStep() {
     Job.QueryFirst = Session.Class2Mark || !Job.SensorAbsent ? 1 : 0;
     Job.Set9600After = StartMode == 2 ? 1 : 0;
     if (!RunProgrammer(MethodBsl430, Session.ProgFile3)) {
-        PostAndPump(MsgBootFileFailed);
+        PostEvent(MsgBootFileFailed);
     }
 }
 
 bool TUpdateForm::RunProgrammer(const std::string& method, const std::string& fileName) {
-    // Each method joins here as it is built; until then the step fails
-    // openly, never as a success.
+    serial::TComPort* port = SessionComPort();
+    if (method == MethodBsl430 && port != nullptr) {
+        Job.StartMode = StartMode;
+        TFormServices services(*this);
+        programmers::T_BSL430 programmer(services, *wait, Job, *port);
+        return programmer.Program(fileName);
+    }
+    // A method not built here fails the step openly, never as a success.
     ShowLogText(Text(Msg::MethodNotAvailable) + method + " (" + fileName + ")");
     return false;
 }

@@ -15,10 +15,9 @@ const std::array<std::string, 4> IdentQueries = {"A.2003\r\n", "A.2000\r\n", "A.
 
 } // namespace
 
-void TUpdateForm::PostAndPump(std::int32_t id, std::intptr_t data) {
-    Events.PostMsg(id, data);
-    ProcessEvents();
-}
+// Session steps run inside a dispatch: the pump that runs them delivers what
+// they post once they return, after their own bookkeeping is done.
+void TUpdateForm::PostEvent(std::int32_t id, std::intptr_t data) { Events.PostMsg(id, data); }
 
 void TUpdateForm::ShowLogText(const std::string& text) { UpdateMemo->Add(ExpandText(text)); }
 
@@ -106,6 +105,7 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
 }
 
 void TUpdateForm::StartSession() {
+    Session.Running = true;
     Session.AckStep = StartMode == 1 ? 1 : 0;
     Session.StartCmd = "A.1200\r\n";
     Session.BootAnswer = false;
@@ -135,6 +135,14 @@ void TUpdateForm::StartSession() {
 }
 
 void TUpdateForm::OnReplyTimeout() {
+    if (Session.AwaitingRestart) {
+        Session.AwaitingRestart = false;
+        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+        ShowLogText(Text(Msg::NoAnswerAfterProgramming));
+        Session.AckStep = 8;
+        PostEvent(MsgBootloaderFileStep);
+        return;
+    }
     if (Session.ProbeState == 3) {
         SendAll(std::string(FileClass == 0 ? "\r\n" : FileClass == 1 ? "\x85\x01\x00\x1A" : "",
                             FileClass == 0 ? 2 : FileClass == 1 ? 4 : 0));
@@ -150,6 +158,10 @@ void TUpdateForm::OnReplyTimeout() {
 
 void TUpdateForm::OnAcknowledge() {
     const std::int32_t step = Session.AckStep;
+    if (Session.AwaitingRestart) {
+        Session.AwaitingRestart = false;
+        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    }
     if (step == 0) {
         SendCommand("A.1000\r\n");
         Timers.TimerRestart(Session.ReplyTimer);
@@ -169,7 +181,7 @@ void TUpdateForm::OnAcknowledge() {
                 Session.ToolStepDone = true;
                 SecTimer->SetEnabled(true);
             } else {
-                PostAndPump(MsgProgrammingFailed);
+                PostEvent(MsgProgrammingFailed);
             }
             ShowLogText(Text(Msg::StoringNewData));
             WaitProgressBar->SetPosition(1);
@@ -177,11 +189,11 @@ void TUpdateForm::OnAcknowledge() {
     }
     if (!Session.Done) {
         switch (Session.AckStep) {
-        case 3: PostAndPump(MsgStartClass0); break;
-        case 4: PostAndPump(MsgToolStep); break;
-        case 5: PostAndPump(MsgBootloaderFileStep); break;
-        case 6: PostAndPump(MsgTerminalStep); break;
-        case 7: PostAndPump(MsgBootloaderFileStep); break;
+        case 3: PostEvent(MsgStartClass0); break;
+        case 4: PostEvent(MsgToolStep); break;
+        case 5: PostEvent(MsgBootloaderFileStep); break;
+        case 6: PostEvent(MsgTerminalStep); break;
+        case 7: PostEvent(MsgBootloaderFileStep); break;
         default: break;
         }
     }
@@ -192,6 +204,8 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
     const char* text = reinterpret_cast<const char*>(data);
     switch (id) {
     case 30:
+        Session.AwaitingRestart = false;
+        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         if (StartMode == 2) {
             Session.AckStep = 8;
             FinishSession(false);
@@ -202,6 +216,7 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         }
         break;
     case 31:
+        Session.AwaitingRestart = false;
         Session.AckStep = 8;
         FinishSession(false);
         break;
@@ -218,7 +233,7 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         } else {
             ++Session.AckStep;
             Session.SearchFailures = 0;
-            PostAndPump(MsgStartClass0);
+            PostEvent(MsgStartClass0);
         }
         break;
     case 1131: {
@@ -234,12 +249,14 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         WaitPanel->SetVisible(false);
         Session.Done = true;
+        Session.Running = false;
         OkBitBtn->SetEnabled(true);
         if (dialogs_.MessageBox(Text(Msg::NoInstrumentRecognised), Text(Msg::CaptionInfo),
                                 platform::MB_YESNO | platform::MB_ICONQUESTION) == platform::IDYES) {
             SendAll(WakeCommand());
             AddLogLine(WakeCommand());
             Session.AckStep = 0;
+            Session.Running = true;
             WaitPanel->SetVisible(true);
             OkBitBtn->SetEnabled(false);
             Session.QueryStep = 0;
@@ -251,6 +268,7 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
 }
 
 void TUpdateForm::EndAfterCheck() {
+    Session.Running = false;
     StartMode = StartModeAsRead;
     wait->DelayTime(1000, false);
     ClearIdentity();
@@ -292,6 +310,8 @@ void TUpdateForm::ShowDuration(int kind) {
 }
 
 void TUpdateForm::FinishSession(bool reset) {
+    Session.AwaitingRestart = false;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     wait->DelayTime(3000, true);
     serial::TComPort* port = SessionComPort();
     if (StartMode == 2 && port != nullptr) {
@@ -322,6 +342,7 @@ void TUpdateForm::FinishSession(bool reset) {
         port->Close();
     }
     ExitCode = 0;
+    Session.Running = false;
     if (Config.AutoStartActive) {
         Beenden();
     }
@@ -353,7 +374,10 @@ kernel::TEventRec TUpdateForm::CalibHandler(void* context, kernel::TEvents& even
 }
 
 void TUpdateForm::SessionFailed(std::int32_t id) {
+    Session.AwaitingRestart = false;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     ExitCode = 1;
+    Session.Running = false;
     ShowLogText(Config.Language == 0 ? AbbruchtextD : AbbruchtextE);
     OkBitBtn->SetEnabled(true);
     WaitPanel->SetVisible(false);
@@ -377,20 +401,21 @@ kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& even
     form->SecTimer->SetEnabled(false);
     form->WaitProgressBar->SetPosition(0);
     if (form->Session.ToolStepDone) {
-        form->PostAndPump(MsgToolStep);
+        form->PostEvent(MsgToolStep);
     } else {
         form->Session.AckStep = 2;
         static const std::int32_t RetryMessages[] = {MsgAcknowledgeAgain, MsgRetryClass1,
                                                      MsgStartClass2, MsgAcknowledgeAgain,
                                                      MsgStartClass4};
         const int fileClass = form->FileClass;
-        form->PostAndPump(fileClass >= 0 && fileClass <= 4 ? RetryMessages[fileClass]
+        form->PostEvent(fileClass >= 0 && fileClass <= 4 ? RetryMessages[fileClass]
                                                           : MsgAcknowledgeAgain);
     }
     return kernel::TEvents::ClearEvent();
 }
 
 void TUpdateForm::SearchFailed() {
+    Session.Running = false;
     Session.QueryStep = 0;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     TGZ70Programming->SetEnabled(true);

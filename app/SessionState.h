@@ -41,12 +41,15 @@ struct TSessionState {
     std::array<std::uint32_t, 3> FlashErase{};
     std::string ProgDefFile;
     std::int32_t StartupProgramIndex = -1;
+    bool Running = false; // from the start to one of the session's ends
+    bool AwaitingRestart = false; // programmed; waiting for the new firmware to report
 };
 
-// Reply data kept alive until the event that carries it has been handled;
-// a ring, so that a nested reception does not overwrite a pending text.
+// Reply data kept alive until the event that carries it has been handled: a
+// ring larger than the number of replies the receive buffer can hold, so
+// that no pending event's text is overwritten.
 struct TReplyStore {
-    static constexpr std::size_t Slots = 16;
+    static constexpr std::size_t Slots = 512;
     std::array<std::string, Slots> Texts;
     std::array<float, Slots> Values{};
     std::size_t Next = 0;

@@ -51,6 +51,7 @@ inline constexpr std::int32_t MsgStartClass3 = 10051;
 inline constexpr std::int32_t MsgStartClass4 = 10052;
 inline constexpr std::int32_t KeyStart = 13;
 inline constexpr int ReplyTimeoutMs = 6000;
+inline constexpr int AfterProgrammingTimeoutMs = 30000;
 
 inline constexpr std::size_t MaxFirmwareFiles = 160;
 inline constexpr int MaxPorts = 10;
@@ -89,6 +90,8 @@ public:
     void StartTimerTimer();
     void SecTimerTimer();
     platform::HWND Handle() const { return handle_; }
+    platform::Dialogs& DialogService() { return dialogs_; }
+    const std::string& ProgramFolder() const { return options_.ProgramFolder; }
 
     // --- configuration
     int ReadUpdateIni(const std::string& fileName);
@@ -156,9 +159,11 @@ public:
     void ShowLogText(const std::string& text);
     void ClearIdentity();
     void EndAfterCheck();
-    void PostAndPump(std::int32_t id, std::intptr_t data = 0);
+    void PostEvent(std::int32_t id, std::intptr_t data = 0);
+    bool SessionRunning() const { return Session.Running; }
     void ProgrammingStep(std::int32_t id);
     void BootloaderFileStep();
+    void AwaitInstrumentAfterProgramming();
     // Runs a transfer method on the session port; false when it failed or
     // does not exist here.
     bool RunProgrammer(const std::string& method, const std::string& fileName);

@@ -1,23 +1,12 @@
 #include "kernel/Stringunit.h"
 
+#include <algorithm>
+
 namespace kernel {
 
 namespace {
 
 std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -50,6 +39,19 @@ void StrDelete(std::string& text, int pos, int count) {
     }
 }
 
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
 int HexToInt(std::string_view text) {
     text = UpToNul(text);
     if (text.size() > 4) {
@@ -57,7 +59,7 @@ int HexToInt(std::string_view text) {
     }
     int value = 0;
     for (char c : text) {
-        value = value * 16 + HexDigit(c);
+        value = value * 16 + std::max(0, HexDigitValue(c));
     }
     return value;
 }

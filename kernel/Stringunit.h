@@ -14,6 +14,8 @@ int StrPosFrom(std::string_view text, std::string_view pattern, int from);
 void StrInsert(std::string_view piece, std::string& text, int pos);
 // Removes count characters from position pos; out-of-range parts are ignored.
 void StrDelete(std::string& text, int pos, int count);
+// Value of one hexadecimal digit (either case), -1 for any other character.
+int HexDigitValue(char c);
 // Value of up to four hexadecimal digits; other characters count as 0.
 int HexToInt(std::string_view text);
 

@@ -38,8 +38,8 @@ constexpr std::uint8_t ReplyAck = 0x90;
 constexpr std::uint8_t ReplyNak = 0xA0;
 constexpr std::uint8_t ReplyNakAlt = 0x70;
 constexpr std::uint8_t ReplyFrame = 0x80;
-constexpr std::size_t FrameHead = 4;       // 0x80, command, L1, L2
-constexpr std::size_t FrameOverhead = 6;   // head and checksum
+constexpr std::size_t FrameHead = 4;         // 0x80, command, L1, L2
+constexpr std::size_t FrameOverhead = 6;     // head and checksum
 constexpr std::size_t VersionFrameSize = 16; // through the loader version bytes
 constexpr std::size_t ChipIdHigh = 4, ChipIdLow = 5, VersionMajor = 14, VersionMinor = 15;
 
@@ -102,7 +102,9 @@ constexpr std::size_t ReadChunk = 1000;
 
 // ---------------------------------------------------------------------------
 
-std::int32_t VariantRow(std::int32_t variant) { return std::clamp(variant, 0, 2); }
+std::int32_t VariantRow(std::int32_t variant) {
+    return std::clamp(variant, 0, 2);
+}
 
 std::string HexText(unsigned value) {
     char text[12];
@@ -244,7 +246,9 @@ void T_BSL430::ShowError() {
     LastErrorStep = CurrentStep;
 }
 
-bool T_BSL430::SendText(const char* text) { return WriteText(text); }
+bool T_BSL430::SendText(const char* text) {
+    return WriteText(text);
+}
 
 void T_BSL430::LoadConfig() {
     Config = LoadBsl430Config(platform::JoinPath(Host->ProgramFolder(), Bsl430ConfigName));
@@ -667,8 +671,8 @@ void T_BSL430::VersionReply(const TBslFrame& frame) {
 
 void T_BSL430::LoadChipImage() {
     std::string name = Host->FindDefFile(ChipId_);
-    const bool tiTxt = name.find(".txt") != std::string::npos ||
-                       name.find(".TXT") != std::string::npos;
+    const bool tiTxt =
+        name.find(".txt") != std::string::npos || name.find(".TXT") != std::string::npos;
     if (name.size() <= 4 || !tiTxt) {
         return;
     }
@@ -815,10 +819,12 @@ bool T_BSL430::WalkRecord(Step again, bool programming) {
             SetOffset(0, again);
         } else if (HasHighRecords() && programming && TopErased == 0) {
             EraseTop();
-        } else if (programming) {
-            ProgramNext();
+        } else if (RecordIndex < LastRecord) {
+            ++RecordIndex; // past the marker; the loader is synchronised already
+            (this->*again)();
         } else {
-            VerifyNext();
+            RecordIndex = 0;
+            programming ? StepVerify() : StepStart();
         }
         return false;
     }
@@ -930,7 +936,9 @@ void T_BSL430::PatchPrepare() {
     SendLoadPc(PatchPrepareLow, PatchPrepareHigh);
 }
 
-void T_BSL430::PatchToPassword() { Sync(&T_BSL430::PatchPassword); }
+void T_BSL430::PatchToPassword() {
+    Sync(&T_BSL430::PatchPassword);
+}
 
 void T_BSL430::PatchPassword() {
     Arm(StepPasswordNo, &T_BSL430::PatchWriteStart, nullptr, &T_BSL430::PatchPassword);
@@ -1004,6 +1012,8 @@ void T_BSL430::DetourRun() {
     SendLoadPc(static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>(address >> 8));
 }
 
-void T_BSL430::DetourDone() { Sync(DetourNext); }
+void T_BSL430::DetourDone() {
+    Sync(DetourNext);
+}
 
 } // namespace programmers

@@ -73,15 +73,21 @@ void TProgrammerTyp::EndRun(long waitMs) {
     StopWatchdog();
 }
 
-void TProgrammerTyp::Wait(long ms) { DelayComp->DelayTime(ms, true); }
+void TProgrammerTyp::Wait(long ms) {
+    DelayComp->DelayTime(ms, true);
+}
 
 void TProgrammerTyp::StartWatchdog(std::uint32_t ms) {
     WatchdogSlot = Host->TimerPool().TimerStart(ms);
 }
 
-void TProgrammerTyp::StopWatchdog() { WatchdogSlot = Host->TimerPool().TimerStop(WatchdogSlot); }
+void TProgrammerTyp::StopWatchdog() {
+    WatchdogSlot = Host->TimerPool().TimerStop(WatchdogSlot);
+}
 
-void TProgrammerTyp::RestartWatchdog() { Host->TimerPool().TimerRestart(WatchdogSlot); }
+void TProgrammerTyp::RestartWatchdog() {
+    Host->TimerPool().TimerRestart(WatchdogSlot);
+}
 
 bool TProgrammerTyp::WriteText(const char* text) {
     Port->Write(text, -1, false);
@@ -90,8 +96,8 @@ bool TProgrammerTyp::WriteText(const char* text) {
 }
 
 bool TProgrammerTyp::WriteBytes(const std::uint8_t* data, std::size_t count) {
-    const int written = Port->Write(reinterpret_cast<const char*>(data), static_cast<int>(count),
-                                    false);
+    const int written =
+        Port->Write(reinterpret_cast<const char*>(data), static_cast<int>(count), false);
     return written == static_cast<int>(count);
 }
 

@@ -1,4 +1,5 @@
 #include "programmers/TiTxtReader.h"
+#include "kernel/Stringunit.h"
 
 #include <algorithm>
 #include <cstring>
@@ -37,19 +38,6 @@ template <class Record> bool CoversTopSegment(const Record& record) {
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 std::string Hex(std::uint64_t value) {
@@ -273,7 +261,7 @@ bool ParseAddress(std::string_view text, std::uint64_t& address, LineFault& faul
     std::size_t digits = 0;
     address = 0;
     for (; pos < text.size() && !IsBlank(text[pos]); ++pos, ++digits) {
-        int value = HexValue(text[pos]);
+        int value = kernel::HexDigitValue(text[pos]);
         if (value < 0) {
             fault = {TiTxtError::BadAddress, "address contains " + Shown(text[pos])};
             return false;
@@ -305,7 +293,7 @@ bool ParseDataLine(std::string_view text, RecordBuilder<Record>& builder, LineFa
         const std::size_t first = pos;
         int value = 0;
         for (; pos < text.size() && !IsBlank(text[pos]); ++pos) {
-            int digit = HexValue(text[pos]);
+            int digit = kernel::HexDigitValue(text[pos]);
             if (digit < 0) {
                 fault = {TiTxtError::BadHexDigit, Shown(text[pos]) + " is no hexadecimal digit"};
                 return false;

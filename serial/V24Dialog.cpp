@@ -1,8 +1,7 @@
 #include "serial/V24Dialog.h"
 
-#include "serial/Comport.h"
-
 #include "platform/Text.h"
+#include "serial/Comport.h"
 
 #include <algorithm>
 #include <iterator>
@@ -12,7 +11,8 @@ namespace serial {
 
 namespace {
 
-template <typename T> T* Make(platform::TComponent* owner, const char* name, const char* captionUtf8 = "") {
+template <typename T>
+T* Make(platform::TComponent* owner, const char* name, const char* captionUtf8 = "") {
     T* control = platform::Create<T>(owner, name);
     control->SetCaption(platform::Utf8ToLatin1(captionUtf8));
     return control;
@@ -64,26 +64,29 @@ void TV24_Dialog::CreateControls() {
     Label_StopBits = Make<platform::TLabel>(this, "Label_StopBits", "StopBits");
     StopBit_Box = MakeList(this, "StopBit_Box", {"1", "1.5", "2"});
     Label_Baudrate = Make<platform::TLabel>(this, "Label_Baudrate", "Baudrate");
-    Baudrate_Box = MakeList(this, "Baudrate_Box",
-                            {"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200",
-                             "128000", "256000"});
+    Baudrate_Box = MakeList(
+        this, "Baudrate_Box",
+        {"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200", "128000", "256000"});
     Label_Handshake = Make<platform::TLabel>(this, "Label_Handshake", "Handshake");
     Handshake_Box = MakeList(this, "Handshake_Box",
                              {"kein Handshake", "RTS/CTS", "X_On/X_Off", "ZNQ X_On/X_Off"});
     Label_RXTimeout = Make<platform::TLabel>(this, "Label_RXTimeout", "RX-Konstant-Timeout /ms");
     RX_TimeoutEdit = Make<platform::TEdit>(this, "RX_TimeoutEdit");
     RX_TimeoutUpDown = MakeUpDown(this, "RX_TimeoutUpDown", RX_TimeoutEdit, TimeoutMax);
-    Label_RXMultiChar = Make<platform::TLabel>(this, "Label_RXMultiChar", "RX-Multiplikator-Timeout");
+    Label_RXMultiChar =
+        Make<platform::TLabel>(this, "Label_RXMultiChar", "RX-Multiplikator-Timeout");
     RXMultiproCharEdit = Make<platform::TEdit>(this, "RXMultiproCharEdit");
     RXMultiproCharUpDown = MakeUpDown(this, "RXMultiproCharUpDown", RXMultiproCharEdit, TimeoutMax);
-    Label_Notification = Make<platform::TLabel>(this, "Label_Notification", "RX-Ereignis-Verz. /ms");
+    Label_Notification =
+        Make<platform::TLabel>(this, "Label_Notification", "RX-Ereignis-Verz. /ms");
     Edit_NotificationTime = Make<platform::TEdit>(this, "Edit_NotificationTime");
     NotificationTimeUpDown =
         MakeUpDown(this, "NotificationTimeUpDown", Edit_NotificationTime, NotificationMax);
     Label_TXTimeout = Make<platform::TLabel>(this, "Label_TXTimeout", "TX-Konstant-Timeout /ms");
     TX_TimeoutEdit = Make<platform::TEdit>(this, "TX_TimeoutEdit");
     TX_TimeoutUpDown = MakeUpDown(this, "TX_TimeoutUpDown", TX_TimeoutEdit, TimeoutMax);
-    Label_TXMultiChar = Make<platform::TLabel>(this, "Label_TXMultiChar", "TX-Multiplikator-Timeout");
+    Label_TXMultiChar =
+        Make<platform::TLabel>(this, "Label_TXMultiChar", "TX-Multiplikator-Timeout");
     TXMultiproCharEdit = Make<platform::TEdit>(this, "TXMultiproCharEdit");
     TXMultiproCharUpDown = MakeUpDown(this, "TXMultiproCharUpDown", TXMultiproCharEdit, TimeoutMax);
     Label_NoNullChar = Make<platform::TLabel>(this, "Label_NoNullChar", "kein Nullzeichen");
@@ -95,7 +98,9 @@ void TV24_Dialog::CreateControls() {
     V24_Adjust_okay = Make<platform::TButton>(this, "V24_Adjust_okay", "OK");
     V24_Adjust_cancel = Make<platform::TButton>(this, "V24_Adjust_cancel", "Abbrechen");
     V24_Adjust_okay->OnClick = [this](platform::TControl&) { OkClick(); };
-    V24_Adjust_cancel->OnClick = [this](platform::TControl&) { SetModalResult(platform::IDCANCEL); };
+    V24_Adjust_cancel->OnClick = [this](platform::TControl&) {
+        SetModalResult(platform::IDCANCEL);
+    };
 }
 
 void TV24_Dialog::SetEnglishCaptions() {
@@ -160,9 +165,9 @@ void TV24_Dialog::Fill(const V24ParameterTag& record) {
 
 int TV24_Dialog::Execute(const TDlgParameter& flags, V24ParameterTag& record) {
     const bool enabledByRow[] = {
-        flags.DatenBits,        flags.Paritaet,         flags.StopBits,       flags.Baudrate,
-        flags.Handshake,        flags.RXTimeOut,        flags.RXTimeOutproChar, flags.RXNotification,
-        flags.TXTimeOut,        flags.TXTimeOutproChar, flags.KeinNullZeichen, flags.KeinString,
+        flags.DatenBits,     flags.Paritaet,         flags.StopBits,         flags.Baudrate,
+        flags.Handshake,     flags.RXTimeOut,        flags.RXTimeOutproChar, flags.RXNotification,
+        flags.TXTimeOut,     flags.TXTimeOutproChar, flags.KeinNullZeichen,  flags.KeinString,
         flags.Schnittstelle,
     };
     const std::vector<Row> rows = Rows();

@@ -5,6 +5,7 @@
 #include "platform/Dialogs.h"
 #include "platform/PortMap.h"
 #include "platform/Text.h"
+#include "platform/TimerComponent.h"
 
 namespace console {
 
@@ -280,9 +281,18 @@ void ConsoleView::RunCommand(const std::string& typed) {
 void ConsoleView::CloseIfIdleAfterInput() {
     // Without further input nobody can press OK: close once no session runs
     // and no automatic start is pending, so that a script never hangs.
-    if (form_ != nullptr && !form_->Closed() && form_->OkBitBtn->Enabled() &&
-        !form_->StartTimer->Enabled()) {
+    if (form_ == nullptr || form_->Closed()) {
+        return;
+    }
+    if (!form_->SessionRunning() && !form_->StartTimer->Enabled()) {
         form_->Beenden();
+        return;
+    }
+    // A session ends without a change the model could report; look again.
+    if (!idleTimer_) {
+        idleTimer_ = std::make_unique<platform::TTimer>(nullptr, "ConsoleIdleCheck");
+        idleTimer_->SetInterval(250);
+        idleTimer_->OnTimer = [this](platform::TTimer&) { CloseIfIdleAfterInput(); };
     }
 }
 

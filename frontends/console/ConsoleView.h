@@ -3,9 +3,11 @@
 #include "app/Updatemain.h"
 #include "frontends/console/ConsoleInput.h"
 #include "platform/Component.h"
+#include "platform/TimerComponent.h"
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +69,7 @@ private:
     ConsoleInput* input_ = nullptr;
     bool inputEnded_ = false;
     bool idleCheckPosted_ = false;
+    std::unique_ptr<platform::TTimer> idleTimer_;
     bool waitingForLine_ = false;
     std::optional<std::string> answer_;
 };

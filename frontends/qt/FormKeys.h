@@ -11,6 +11,7 @@ struct FormKey {
 };
 
 // False for keys without a Windows key code (modifier keys alone, for one).
+// Ctrl+Shift+F10, F11 and F12 come out as Ctrl+Alt (see the source).
 bool ToFormKey(int qtKey, Qt::KeyboardModifiers modifiers, FormKey& key);
 
 } // namespace qtfront

@@ -21,7 +21,6 @@
 #include <QStatusBar>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <cstdio>
 
 namespace qtfront {
 
@@ -39,7 +38,8 @@ void ShowCommon(QWidget& widget, const platform::TControl& control) {
 }
 
 // A label-like widget that shows a control's caption.
-template <typename W> std::function<void()> CaptionRender(W* widget, const platform::TControl* control) {
+template <typename W>
+std::function<void()> CaptionRender(W* widget, const platform::TControl* control) {
     return [widget, control] {
         widget->setText(FromLatin1(control->Caption()));
         ShowCommon(*widget, *control);
@@ -68,15 +68,19 @@ MainWindow::MainWindow() {
 
 MainWindow::~MainWindow() {
     platform::Application::Instance().OnTitleChange = nullptr;
+    Unbind();
+}
+
+void MainWindow::Unbind() {
     if (form_ != nullptr) {
         form_->SetObserver({});
+        form_ = nullptr;
     }
 }
 
 platform::ModelObserver MainWindow::Observer() {
-    return [this](platform::TComponent& component, std::string_view property, const std::string& value) {
-        OnChange(component, property, value);
-    };
+    return [this](platform::TComponent& component, std::string_view property,
+                  const std::string& value) { OnChange(component, property, value); };
 }
 
 void MainWindow::Bind(app::TUpdateForm& form) {
@@ -234,7 +238,8 @@ void MainWindow::BuildStatusBar() {
     std::vector<QLabel*> panels;
     for (std::size_t i = 0; i < model.PanelCount(); ++i) {
         auto* panel = new QLabel(bar);
-        panel->setObjectName(QStringLiteral("%1.Panels%2").arg(QString::fromStdString(model.Name())).arg(i));
+        panel->setObjectName(
+            QStringLiteral("%1.Panels%2").arg(QString::fromStdString(model.Name())).arg(i));
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         const bool last = i + 1 == model.PanelCount();
         // The last panel takes what is left, as on the original bar.
@@ -259,7 +264,8 @@ void MainWindow::BuildStatusBar() {
 void MainWindow::BuildMenu(QMenu* parent, platform::TMenuItem& item) {
     QAction* action = nullptr;
     if (!item.Items().empty()) {
-        QMenu* menu = parent == nullptr ? menuBar()->addMenu(QString()) : parent->addMenu(QString());
+        QMenu* menu =
+            parent == nullptr ? menuBar()->addMenu(QString()) : parent->addMenu(QString());
         menu->setObjectName(QString::fromStdString(item.Name()) + "Menu");
         action = menu->menuAction();
         QActionGroup* group = nullptr;
@@ -309,7 +315,8 @@ void MainWindow::UpdateTitle() {
     setWindowTitle(FromLatin1(title.empty() ? form_->Caption() : title));
 }
 
-void MainWindow::OnChange(platform::TComponent& component, std::string_view property, const std::string& value) {
+void MainWindow::OnChange(platform::TComponent& component, std::string_view property,
+                          const std::string& value) {
     if (form_ == nullptr) {
         return;
     }
@@ -323,10 +330,27 @@ void MainWindow::OnChange(platform::TComponent& component, std::string_view prop
     }
 }
 
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    if (!event->isAutoRepeat()) {
+        pressedWith_[event->key()] = event->modifiers();
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
 void MainWindow::keyReleaseEvent(QKeyEvent* event) {
+    if (event->isAutoRepeat()) {
+        QMainWindow::keyReleaseEvent(event);
+        return;
+    }
+    // People often let go of Ctrl or Alt a moment before the key itself.
+    Qt::KeyboardModifiers modifiers = event->modifiers();
+    auto pressed = pressedWith_.find(event->key());
+    if (pressed != pressedWith_.end()) {
+        modifiers |= pressed->second;
+        pressedWith_.erase(pressed);
+    }
     FormKey key;
-    fprintf(stderr, "KEYDBG %x %x\n", event->key(), (unsigned)event->modifiers());
-    if (form_ != nullptr && !event->isAutoRepeat() && ToFormKey(event->key(), event->modifiers(), key)) {
+    if (form_ != nullptr && ToFormKey(event->key(), modifiers, key)) {
         form_->FormKeyUp(key.Key, key.Shift);
     }
     QMainWindow::keyReleaseEvent(event);

@@ -3,7 +3,6 @@
 #include "platform/Component.h"
 
 #include <QMainWindow>
-
 #include <functional>
 #include <unordered_map>
 
@@ -31,13 +30,17 @@ public:
     // renders the model as start-up left it.
     platform::ModelObserver Observer();
     void Bind(app::TUpdateForm& form);
+    // Stops rendering; call before the form goes.
+    void Unbind();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void OnChange(platform::TComponent& component, std::string_view property, const std::string& value);
+    void OnChange(platform::TComponent& component, std::string_view property,
+                  const std::string& value);
     void UpdateTitle();
     QWidget* BuildIdentity();
     QWidget* BuildKeyPanel();
@@ -48,6 +51,8 @@ private:
     app::TUpdateForm* form_ = nullptr;
     QPlainTextEdit* memo_ = nullptr;
     std::unordered_map<const platform::TComponent*, std::function<void()>> render_;
+    // Modifiers held when each key went down.
+    std::unordered_map<int, Qt::KeyboardModifiers> pressedWith_;
 };
 
 } // namespace qtfront

@@ -27,9 +27,9 @@ int RunModal(QDialog& dialog) {
     int result = QDialog::Rejected;
     const QMetaObject::Connection connection =
         QObject::connect(&dialog, &QDialog::finished, &dialog, [&](int code) {
-        finished = true;
-        result = code;
-    });
+            finished = true;
+            result = code;
+        });
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.show();
     platform::Application& application = platform::Application::Instance();
@@ -101,7 +101,8 @@ bool QtDialogs::OpenFile(const std::string& title, const std::string& filter, st
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     // "*.*" means every file on Windows; here files need not have a dot.
-    const QString pattern = filter == "*.*" || filter.empty() ? QStringLiteral("*") : FromLatin1(filter);
+    const QString pattern =
+        filter == "*.*" || filter.empty() ? QStringLiteral("*") : FromLatin1(filter);
     dialog.setNameFilter(pattern);
     if (RunModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return false;

@@ -3,7 +3,6 @@
 #include "platform/Dialogs.h"
 
 #include <QString>
-
 #include <string>
 
 class QDialog;

@@ -9,7 +9,9 @@ namespace qtfront {
 
 namespace {
 
-QAbstractEventDispatcher* Dispatcher() { return QAbstractEventDispatcher::instance(QThread::currentThread()); }
+QAbstractEventDispatcher* Dispatcher() {
+    return QAbstractEventDispatcher::instance(QThread::currentThread());
+}
 
 } // namespace
 

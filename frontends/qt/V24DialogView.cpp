@@ -35,7 +35,9 @@ V24DialogView::V24DialogView(serial::TV24_Dialog& model, QWidget* parent)
     }
 }
 
-V24DialogView::~V24DialogView() { model_.SetObserver({}); }
+V24DialogView::~V24DialogView() {
+    model_.SetObserver({});
+}
 
 void V24DialogView::Build() {
     // The form's 399 x 515 pixels, with room for the platform's font.
@@ -65,7 +67,8 @@ void V24DialogView::Build() {
                 spin->setEnabled(edit->Enabled() && upDown->Enabled());
             };
             render_[edit] = render_[upDown];
-            connect(spin, &QSpinBox::valueChanged, this, [upDown](int value) { upDown->SetPosition(value); });
+            connect(spin, &QSpinBox::valueChanged, this,
+                    [upDown](int value) { upDown->SetPosition(value); });
             field = spin;
         } else {
             auto* combo = new QComboBox(this);
@@ -80,7 +83,8 @@ void V24DialogView::Build() {
                 combo->setCurrentIndex(list->ItemIndex());
                 ShowCommon(*combo, *list);
             };
-            connect(combo, &QComboBox::currentIndexChanged, this, [list](int index) { list->SetItemIndex(index); });
+            connect(combo, &QComboBox::currentIndexChanged, this,
+                    [list](int index) { list->SetItemIndex(index); });
             field = combo;
         }
         label->setBuddy(field);
@@ -96,7 +100,8 @@ void V24DialogView::Build() {
     ok->setObjectName("V24_Adjust_okay");
     cancel->setObjectName("V24_Adjust_cancel");
     ok->setDefault(true);
-    for (auto [button, model] : {std::pair{ok, model_.V24_Adjust_okay}, std::pair{cancel, model_.V24_Adjust_cancel}}) {
+    for (auto [button, model] :
+         {std::pair{ok, model_.V24_Adjust_okay}, std::pair{cancel, model_.V24_Adjust_cancel}}) {
         render_[model] = [button, model] {
             button->setText(FromLatin1(model->Caption()));
             ShowCommon(*button, *model);

@@ -3,7 +3,6 @@
 #include "platform/Component.h"
 
 #include <QDialog>
-
 #include <functional>
 #include <unordered_map>
 

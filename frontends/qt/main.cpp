@@ -8,13 +8,20 @@
 
 #include <QApplication>
 #include <QMessageBox>
-
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
+    // Help needs no display.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::printf("usage: Update [options]\n%s", app::ProgramOptionsHelp());
+            return 0;
+        }
+    }
     QApplication qtApplication(argc, argv);
     // Qt has taken its own options (-platform, ...); the rest are ours.
     std::vector<std::string> args;
@@ -30,10 +37,6 @@ int main(int argc, char** argv) {
         }
         std::fprintf(stderr, "Update: %s (see --help)\n", error.c_str());
         return 64;
-    }
-    if (options.ShowHelp) {
-        std::printf("usage: Update [options]\n%s", app::ProgramOptionsHelp());
-        return 0;
     }
     app::StartOptions start;
     if (!app::ApplyProgramOptions(options, start, error)) {
@@ -54,6 +57,7 @@ int main(int argc, char** argv) {
         loop.Run();
         exitCode = form.ExitCode;
         window.hide();
+        window.Unbind();
     }
     // The Qt backend must go while Qt still runs.
     loop.SetBackend(nullptr);

@@ -144,8 +144,8 @@ std::string ApplyKey(std::string_view key, std::string_view v, RomBslConfig& c,
         Range& r = key == "main_flash" ? c.mainFlash : key == "info_flash" ? c.infoFlash : c.ram;
         return ParseRange(v, r) ? "" : "range must be FIRST-LAST within 0xFFFFF";
     }
-    if (key == "tx_version" || key == "change_baud" || key == "memory_offset" ||
-        key == "patch" || key == "verify_write") {
+    if (key == "tx_version" || key == "change_baud" || key == "memory_offset" || key == "patch" ||
+        key == "verify_write") {
         if (!ParseYesNo(v, flag))
             return "value must be yes or no";
         bool& target = key == "tx_version"      ? c.txVersion

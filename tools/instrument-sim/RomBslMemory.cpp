@@ -84,8 +84,7 @@ RomBslMemory::WriteResult RomBslMemory::Write(std::uint32_t address, std::string
     return exact ? WriteResult::Ok : WriteResult::ReadsBackWrong;
 }
 
-void RomBslMemory::ApplyFlips(std::uint32_t address, std::size_t length,
-                              FlashMemory& flash) const {
+void RomBslMemory::ApplyFlips(std::uint32_t address, std::size_t length, FlashMemory& flash) const {
     for (const BitFlip& f : config_.flips) {
         if (f.address < address || f.address - address >= length ||
             RegionOf(f.address) != Region::Flash)

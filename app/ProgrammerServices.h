@@ -1,0 +1,31 @@
+#pragma once
+
+#include "programmers/ProgrammerHost.h"
+
+namespace app {
+
+class TUpdateForm;
+
+// The main window's services as a programmer sees them.
+class TFormServices : public programmers::TProgrammerHost {
+public:
+    explicit TFormServices(TUpdateForm& form) : form_(form) {}
+
+    kernel::TEventRec ProcessEvents() override;
+    kernel::TEvents& EventQueue() override;
+    kernel::TTimerPool& TimerPool() override;
+    void AddLogLine(const std::string& text) override;
+    void ShowLogLine(const std::string& text) override;
+    void ShowProgress(int code, std::intptr_t value) override;
+    void ShowBaudText(const std::string& text) override;
+    std::string BootErrorText(int step) override;
+    platform::Dialogs& Dialogs() override;
+    int Language() const override;
+    std::string ProgramFolder() const override;
+    std::string FindDefFile(std::uint32_t chipId) override;
+
+private:
+    TUpdateForm& form_;
+};
+
+} // namespace app

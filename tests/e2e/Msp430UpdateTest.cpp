@@ -1,0 +1,139 @@
+#include "Harness.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using testing_support::TempFolder;
+
+std::string WithoutCr(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+// The demo meter with its ROM loader; extra lines adjust the loader.
+std::string MeterProfile(const std::string& loaderLines) {
+    return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+           "version=1.23\nserial=12345678\npassword=C000\nloader=msp430-rom\n"
+           "flash_start=0x1000\nflash_size=0xF000\non.restart=@300:I.30#\n" +
+           loaderLines;
+}
+
+class Msp430Update : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::copy(DEMO_FOLDER, folder.File("prog"),
+                              std::filesystem::copy_options::recursive);
+        std::filesystem::create_directories(folder.File("ports"));
+        folder.Write("prog/Update.ini", "Language=0\r\nAutoStart=YES\r\nDebugInfo=YES\r\n");
+    }
+    void StartInstrument(const std::string& profile) {
+        folder.Write("instrument.profile", profile);
+        pid_ = e2e::Spawn({INSTRUMENT_SIM, "--profile", folder.File("instrument.profile"), "--link",
+                           folder.File("ports/COM1"), "--flash-out", folder.File("flash.txt"),
+                           "--transcript", folder.File("transcript.log")},
+                          folder.File("sim.out"), folder.File("sim.err"));
+        for (int i = 0; i < 250 && !std::filesystem::exists(folder.File("ports/COM1")); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    void StopInstrument() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            bool timedOut = false;
+            e2e::WaitFor(pid_, std::chrono::seconds(10), timedOut);
+            pid_ = -1;
+        }
+    }
+    void TearDown() override { StopInstrument(); }
+    e2e::Run Update() {
+        e2e::Run run;
+        pid_t pid = e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                                folder.File("ports"), "--time-divisor", "10"},
+                               folder.File("out.txt"), folder.File("err.txt"));
+        run.ExitCode = e2e::WaitFor(pid, std::chrono::seconds(120), run.TimedOut);
+        run.Out = e2e::ReadFile(folder.File("out.txt"));
+        run.Err = e2e::ReadFile(folder.File("err.txt"));
+        StopInstrument();
+        return run;
+    }
+    std::string Flash() { return WithoutCr(e2e::ReadFile(folder.File("flash.txt"))); }
+    std::string Image() { return WithoutCr(e2e::ReadFile(folder.File("prog/DM10_V200.TXT"))); }
+    std::string Transcript() { return e2e::ReadFile(folder.File("transcript.log")); }
+
+    TempFolder folder;
+    pid_t pid_ = -1;
+};
+
+TEST_F(Msp430Update, Loader160TransfersAt38400AndTheFlashHoldsTheImage) {
+    StartInstrument(MeterProfile("loader.version=1.60\nloader.chip_id=F149\n"));
+    e2e::Run run = Update();
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_TRUE(run.OutHas("Download erfolgreich ausgef\xC3\xBChrt !"));
+    EXPECT_TRUE(run.OutHas("Trennen Sie das Demo Meter DM 10 von der Schnittstelle COM 1."));
+    EXPECT_EQ(Flash(), Image());
+    EXPECT_NE(Transcript().find("38400"), std::string::npos) << "the loader switched speed";
+}
+
+TEST_F(Msp430Update, Loader140StaysAt9600) {
+    StartInstrument(MeterProfile("loader.version=1.40\nloader.chip_id=F449\n"));
+    e2e::Run run = Update();
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_EQ(Flash(), Image());
+    EXPECT_EQ(Transcript().find("38400"), std::string::npos);
+}
+
+TEST_F(Msp430Update, FileNameEndingInAtKeepsTheLowSpeed) {
+    std::string devices = e2e::ReadFile(folder.File("prog/ProgDevice.ini"));
+    devices.replace(devices.find("ProgFile2=DM10_V200.TXT"), 23, "ProgFile2=DM10_V200.TXT@");
+    folder.Write("prog/ProgDevice.ini", devices);
+    StartInstrument(MeterProfile("loader.version=1.60\nloader.chip_id=F149\n"));
+    e2e::Run run = Update();
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_EQ(Flash(), Image());
+    EXPECT_EQ(Transcript().find("38400"), std::string::npos);
+}
+
+TEST_F(Msp430Update, ThreeRefusalsOfAFrameAreSurvived) {
+    StartInstrument(MeterProfile("loader.version=1.60\nloader.chip_id=F149\n"
+                                 "loader.fault.refuse=12,13,14\n"));
+    e2e::Run run = Update();
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_EQ(Flash(), Image());
+}
+
+TEST_F(Msp430Update, FourthRefusalEndsTheTransferWithTheBootloaderError) {
+    StartInstrument(MeterProfile("loader.version=1.60\nloader.chip_id=F149\n"
+                                 "loader.fault.refuse=12,13,14,15\n"));
+    e2e::Run run = Update();
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_TRUE(run.OutHas("[Error] Fehler im Bootloader !!  Programmierung wurde abgebrochen."))
+        << run.Out;
+    EXPECT_FALSE(run.OutHas("Download erfolgreich"));
+}
+
+TEST_F(Msp430Update, VerifyDifferenceIsNeverReportedAsSuccess) {
+    StartInstrument(MeterProfile("loader.version=1.60\nloader.chip_id=F149\n"
+                                 "loader.fault.flip=0xC020:3\n"));
+    e2e::Run run = Update();
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_FALSE(run.OutHas("Download erfolgreich"));
+}
+
+TEST_F(Msp430Update, BrokenFirmwareFileFailsBeforeTheLoaderIsEntered) {
+    // The version is readable, the data are not.
+    folder.Write("prog/DM10_V200.TXT",
+                 "@C000\r\n56 45 52 3A 32 2E 30 30 00 00\r\nZZ 11\r\nq\r\n");
+    StartInstrument(MeterProfile("loader.version=1.60\nloader.chip_id=F149\n"));
+    e2e::Run run = Update();
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_TRUE(run.OutHas("DM10_V200.TXT")) << run.Out;
+    EXPECT_EQ(Transcript().find("A.5588"), std::string::npos) << "nothing was erased";
+}
+
+} // namespace

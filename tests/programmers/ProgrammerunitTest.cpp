@@ -1,0 +1,120 @@
+#include "programmers/Programmerunit.h"
+
+#include "BslFakes.h"
+#include "programmers/Bsl430Config.h"
+#include "programmers/Bsl_unit.h"
+
+#include <gtest/gtest.h>
+
+namespace bsltest {
+namespace {
+
+using programmers::TRetryHistory;
+
+struct Steps {
+    void A() {}
+    void B() {}
+};
+using Step = void (Steps::*)();
+
+TEST(RetryHistory, OneStepRunsThreeRetriesAndIsRefusedTheFourth) {
+    TRetryHistory<Step, 3> history;
+    EXPECT_TRUE(history.Admit(&Steps::A));
+    EXPECT_TRUE(history.Admit(&Steps::A));
+    EXPECT_TRUE(history.Admit(&Steps::A));
+    EXPECT_FALSE(history.Admit(&Steps::A));
+}
+
+TEST(RetryHistory, AnotherStepGivesBackOnlyTheFirstEntry) {
+    TRetryHistory<Step, 3> history;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(history.Admit(&Steps::A));
+    }
+    EXPECT_TRUE(history.Admit(&Steps::B));
+    EXPECT_TRUE(history.Admit(&Steps::A));  // back into the first entry
+    EXPECT_FALSE(history.Admit(&Steps::A)); // the second refusal fails
+}
+
+TEST(RetryHistory, TwoEntriesAllowTwoRetries) {
+    TRetryHistory<Step, 2> history;
+    EXPECT_TRUE(history.Admit(&Steps::B));
+    EXPECT_TRUE(history.Admit(&Steps::B));
+    EXPECT_FALSE(history.Admit(&Steps::B));
+}
+
+// A programmer that only records what its handler skeleton hands it.
+class Recorder : public programmers::TProgrammerTyp {
+public:
+    explicit Recorder(FakeHost& host) {
+        Host = &host;
+        host.events.AddHandler(&TProgrammerTyp::EventHandler, this);
+        WatchdogSlot = 3;
+    }
+    void Abort() override { ++aborts; }
+    void OnReply(std::int32_t id, std::intptr_t) override { replies.push_back(id); }
+    void OnWatchdog() override { ++watchdogs; }
+    void Detach() { Host->EventQueue().RemoveHandler(&TProgrammerTyp::EventHandler, this); }
+    int aborts = 0;
+    int watchdogs = 0;
+    std::vector<std::int32_t> replies;
+};
+
+TEST(ProgrammerHandler, TakesItsOwnEventsAndPassesEveryOtherOneUnchanged) {
+    FakeHost host;
+    Recorder recorder(host);
+    kernel::TEvents& events = host.events;
+
+    EXPECT_EQ(events.DispatchEvent({kernel::evKey, 0, 27, 0}).Kind, kernel::evNothing);
+    EXPECT_EQ(events.DispatchEvent({kernel::evMessage, 0, 10012, 0}).Kind, kernel::evNothing);
+    EXPECT_EQ(events.DispatchEvent({kernel::evTimer, 0, 3, 0}).Kind, kernel::evNothing);
+    EXPECT_EQ(recorder.aborts, 1);
+    EXPECT_EQ(recorder.watchdogs, 1);
+    EXPECT_EQ(recorder.replies, std::vector<std::int32_t>{10012});
+
+    const kernel::TEventRec others[] = {{kernel::evTimer, 0, 2, 0},
+                                        {kernel::evMessage, 0, 80, 0x1234},
+                                        {kernel::evKey, 0, 13, 0},
+                                        {kernel::evMessage, 0, 10043, 7}};
+    for (const kernel::TEventRec& event : others) {
+        const kernel::TEventRec out = events.DispatchEvent(event);
+        EXPECT_EQ(out.Kind, event.Kind);
+        EXPECT_EQ(out.Id, event.Id);
+        EXPECT_EQ(out.Data, event.Data);
+    }
+    recorder.Detach();
+}
+
+TEST(BslChecksum, InvertedXorOfLittleEndianWords) {
+    const std::uint8_t frame[] = {0x80, 0x10, 0x24, 0x24, 0x12, 0x34};
+    // 0x1080 ^ 0x2424 ^ 0x3412 = 0x00B6, inverted
+    EXPECT_EQ(programmers::BslChecksum(frame, sizeof frame), 0xFF49);
+}
+
+TEST(Bsl430Config, ReadsVectorsAndChipListAndNamesWhatItDidNotFind) {
+    auto config = programmers::ParseBsl430Config("# comment\r\n"
+                                                 "resetvector1 = 0x4400\r\n"
+                                                 "ResetVector3=C000\r\n"
+                                                 "ChipImageVector1=F427, 0xF449\r\n");
+    EXPECT_EQ(config.ResetVector[0], 0x4400);
+    EXPECT_EQ(config.ResetVector[1], 0x3100); // built in
+    EXPECT_EQ(config.ResetVector[2], 0xC000);
+    EXPECT_EQ(config.ChipImageVector1, (std::vector<std::uint32_t>{0xF427, 0xF449}));
+    EXPECT_EQ(config.Note, "ResetVector2 built in");
+}
+
+TEST(Bsl430Config, UnreadableValuesKeepTheBuiltInOnes) {
+    auto config = programmers::ParseBsl430Config("ResetVector1=0x12345\nResetVector2=zz\n"
+                                                 "ChipImageVector1=F427,,\n");
+    EXPECT_EQ(config.ResetVector[0], 0x1100);
+    EXPECT_EQ(config.ResetVector[1], 0x3100);
+    EXPECT_EQ(config.ChipImageVector1, std::vector<std::uint32_t>{0xF427});
+    EXPECT_NE(config.Note.find("RESETVECTOR1"), std::string::npos);
+    EXPECT_NE(config.Note.find("CHIPIMAGEVECTOR1"), std::string::npos);
+
+    auto missing = programmers::LoadBsl430Config("/nonexistent/Bsl430.ini");
+    EXPECT_FALSE(missing.FromFile);
+    EXPECT_NE(missing.Note.find("not found"), std::string::npos);
+}
+
+} // namespace
+} // namespace bsltest
