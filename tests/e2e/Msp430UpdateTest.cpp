@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 namespace {
 
@@ -19,6 +21,56 @@ std::string MeterProfile(const std::string& loaderLines) {
            "version=1.23\nserial=12345678\npassword=C000\nloader=msp430-rom\n"
            "flash_start=0x1000\nflash_size=0xF000\non.restart=@300:I.30#\n" +
            loaderLines;
+}
+
+// Memory contents of a TI-TXT text, address by address.
+std::map<std::uint32_t, int> Memory(const std::string& text) {
+    std::map<std::uint32_t, int> memory;
+    std::istringstream lines(text);
+    std::string line;
+    std::uint32_t address = 0;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty() || line == "q") {
+            continue;
+        }
+        if (line[0] == '@') {
+            address = static_cast<std::uint32_t>(std::stoul(line.substr(1), nullptr, 16));
+            continue;
+        }
+        std::istringstream bytes(line);
+        std::string pair;
+        while (bytes >> pair) {
+            memory[address++] = std::stoi(pair, nullptr, 16);
+        }
+    }
+    return memory;
+}
+
+// A TI-TXT image: sections of address and bytes, 16 bytes a line.
+std::string TiTxt(const std::vector<std::pair<std::uint32_t, std::vector<int>>>& sections) {
+    std::string text;
+    char buffer[16];
+    for (const auto& [address, bytes] : sections) {
+        std::snprintf(buffer, sizeof buffer, "@%04X\r\n", address);
+        text += buffer;
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            std::snprintf(buffer, sizeof buffer, "%02X", bytes[i]);
+            text += buffer;
+            text += (i % 16 == 15 || i + 1 == bytes.size()) ? "\r\n" : " ";
+        }
+    }
+    return text + "q\r\n";
+}
+
+std::vector<int> Bytes(std::size_t count, int seed) {
+    std::vector<int> bytes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<int>((i * 37 + static_cast<std::size_t>(seed) * 11) & 0xFF);
+    }
+    return bytes;
 }
 
 class Msp430Update : public ::testing::Test {
@@ -134,6 +186,38 @@ TEST_F(Msp430Update, BrokenFirmwareFileFailsBeforeTheLoaderIsEntered) {
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
     EXPECT_TRUE(run.OutHas("DM10_V200.TXT")) << run.Out;
     EXPECT_EQ(Transcript().find("A.5588"), std::string::npos) << "nothing was erased";
+}
+
+TEST_F(Msp430Update, ImageAbove64KGoesThroughTheMemoryOffset) {
+    std::vector<int> code = Bytes(0x200, 1);
+    const int version[] = {0x56, 0x45, 0x52, 0x3A, 0x32, 0x2E, 0x30, 0x30, 0x00, 0x00};
+    std::copy(std::begin(version), std::end(version), code.begin() + 16);
+    std::vector<int> vectors;
+    for (int i = 0; i < 16; ++i) {
+        vectors.insert(vectors.end(), {0x00, 0x31});
+    }
+    std::string image =
+        TiTxt({{0x3100, code}, {0xFFE0, vectors}, {0x10000, Bytes(0x120, 2)}, {0x1F000, Bytes(0x40, 3)}});
+    folder.Write("prog/DM10_V200.TXT", image);
+    StartInstrument("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+                    "version=1.23\nserial=12345678\npassword=3100\nloader=msp430-rom\n"
+                    "loader.version=1.60\nloader.chip_id=F26F\nloader.main_flash=0x3100-0x1FFFF\n"
+                    "loader.ram=0x1100-0x30FF\nflash_start=0x1000\nflash_size=0x1F000\n"
+                    "on.restart=@300:I.30#\n");
+    e2e::Run run = Update();
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_EQ(Memory(Flash()), Memory(image));
+}
+
+TEST_F(Msp430Update, Loader110LoadsAndVerifiesThePatchFirst) {
+    folder.Write("prog/Patch.TXT", TiTxt({{0x0220, Bytes(0x40, 9)}}));
+    StartInstrument(MeterProfile("loader.version=1.10\nloader.chip_id=F149\n"));
+    e2e::Run run = Update();
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_EQ(Memory(Flash()), Memory(Image()));
+    // Load program counter 0C22 ('"' is 0x22, written as itself).
+    EXPECT_NE(Transcript().find("rx \\x80\\x1A\\x04\\x04\"\\x0C"), std::string::npos)
+        << "the patch preparation starts at 0C22";
 }
 
 } // namespace
