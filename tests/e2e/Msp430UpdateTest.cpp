@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <map>
 #include <sstream>
 
@@ -147,6 +148,46 @@ TEST_F(Msp430Update, FileNameEndingInAtKeepsTheLowSpeed) {
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
     EXPECT_EQ(Flash(), Image());
     EXPECT_EQ(Transcript().find("38400"), std::string::npos);
+}
+
+TEST_F(Msp430Update, RetryAfterAFailedTransferNeedsNoNewSearch) {
+    folder.Write("prog/Update.ini", "Language=0\r\nDebugInfo=YES\r\n");
+    // A loader that stays at 9600: one that has switched to 38400 keeps that
+    // speed until the instrument is reset, and a retry cannot reach it.
+    StartInstrument(MeterProfile("loader.version=1.40\nloader.chip_id=F449\n"
+                                 "loader.fault.refuse=12,13,14,15\n"));
+    std::string fifo = folder.File("commands");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Held open for writing before the tool opens it, so that neither side
+    // blocks; closing it is the end of the tool's input.
+    int commands = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(commands, 0);
+    pid_t tool = e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                             folder.File("ports"), "--time-divisor", "10", "--start"},
+                            folder.File("out.txt"), folder.File("err.txt"), fifo);
+    auto waitForOutput = [&](const std::string& text) {
+        for (int i = 0; i < 1500; ++i) {
+            if (e2e::ReadFile(folder.File("out.txt")).find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitForOutput("[Error] Fehler im Bootloader")) << e2e::ReadFile(folder.File("out.txt"));
+    ASSERT_EQ(::write(commands, "ok\n", 3), 3);
+    EXPECT_TRUE(waitForOutput("Download erfolgreich")) << e2e::ReadFile(folder.File("out.txt"));
+    ::close(commands);
+    e2e::Run run;
+    run.ExitCode = e2e::WaitFor(tool, std::chrono::seconds(60), run.TimedOut);
+    StopInstrument();
+    EXPECT_EQ(run.ExitCode, 0);
+    std::string transcript = Transcript();
+    std::size_t firstSearch = transcript.find("rx A.1111");
+    ASSERT_NE(firstSearch, std::string::npos);
+    EXPECT_EQ(transcript.find("rx A.1111", firstSearch + 1), std::string::npos)
+        << "no new device search after the failure";
+    EXPECT_EQ(Memory(Flash()), Memory(Image()));
 }
 
 TEST_F(Msp430Update, ThreeRefusalsOfAFrameAreSurvived) {
