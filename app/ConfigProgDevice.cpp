@@ -1,7 +1,6 @@
 #include "app/IniLines.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
-
 #include "platform/Files.h"
 
 namespace app {
@@ -60,18 +59,25 @@ void TUpdateForm::ReadDeviceBlock(const std::vector<std::string>& block,
     };
     row.DeviceNrDef = column("DeviceNrDef", DeviceNrColumn(value("DeviceNrDef"), cut));
     row.DeviceNr = column("DeviceNr", DeviceNrColumn(value("DeviceNr"), cut));
-    row.DeviceName = column("DeviceName", TextColumn(value("DeviceName"), ColumnWidth::DeviceName, cut));
-    row.ProgFile1 = column("ProgFile1", FileColumn(value("ProgFile1"), ColumnWidth::ProgFile1, cut));
-    row.ProgFile2 = column("ProgFile2", FileColumn(value("ProgFile2"), ColumnWidth::ProgFileList, cut));
-    row.ProgFile3 = column("ProgFile3", FileColumn(value("ProgFile3"), ColumnWidth::ProgFileList, cut));
+    row.DeviceName =
+        column("DeviceName", TextColumn(value("DeviceName"), ColumnWidth::DeviceName, cut));
+    row.ProgFile1 =
+        column("ProgFile1", FileColumn(value("ProgFile1"), ColumnWidth::ProgFile1, cut));
+    row.ProgFile2 =
+        column("ProgFile2", FileColumn(value("ProgFile2"), ColumnWidth::ProgFileList, cut));
+    row.ProgFile3 =
+        column("ProgFile3", FileColumn(value("ProgFile3"), ColumnWidth::ProgFileList, cut));
     row.SWKenn1 = column("SWKenn1", SWKennColumn(value("SWKenn1"), cut));
     row.SWKenn2 = column("SWKenn2", SWKennColumn(value("SWKenn2"), cut));
     row.SWKenn3 = column("SWKenn3", SWKennColumn(value("SWKenn3"), cut));
     row.BootLoadKenn =
         column("BootLoadKenn", TextColumn(value("BootLoadKenn"), ColumnWidth::BootLoadKenn, cut));
-    row.FlashErase1 = column("FlashErase1", TextColumn(value("FlashErase1"), ColumnWidth::FlashErase, cut));
-    row.FlashErase2 = column("FlashErase2", TextColumn(value("FlashErase2"), ColumnWidth::FlashErase, cut));
-    row.FlashErase3 = column("FlashErase3", TextColumn(value("FlashErase3"), ColumnWidth::FlashErase, cut));
+    row.FlashErase1 =
+        column("FlashErase1", TextColumn(value("FlashErase1"), ColumnWidth::FlashErase, cut));
+    row.FlashErase2 =
+        column("FlashErase2", TextColumn(value("FlashErase2"), ColumnWidth::FlashErase, cut));
+    row.FlashErase3 =
+        column("FlashErase3", TextColumn(value("FlashErase3"), ColumnWidth::FlashErase, cut));
     row.ProgDefFile =
         column("ProgDefFile", FileColumn(value("ProgDefFile"), ColumnWidth::ProgDefFile, cut));
     row.ProzTyp = ProzTypColumn(value("ProzTyp"));

@@ -1,7 +1,6 @@
 #include "app/IniLines.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
-
 #include "platform/Files.h"
 
 namespace app {
@@ -12,9 +11,9 @@ namespace {
 // not expanded.
 constexpr std::size_t ExpandBufferLength = 80;
 
-const char* const UpdateIniKeys[] = {"Language",        "Version",   "Baud",
-                                     "Com",             "INI_File",  "ProgErrorNewTry",
-                                     "DebugInfo",       "NoSWCheck", "AutoStart"};
+const char* const UpdateIniKeys[] = {"Language",  "Version",   "Baud",
+                                     "Com",       "INI_File",  "ProgErrorNewTry",
+                                     "DebugInfo", "NoSWCheck", "AutoStart"};
 
 std::string ExpandBounded(const std::string& text) {
     std::string expanded = platform::ExpandEnvironmentStrings(text);

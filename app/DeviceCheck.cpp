@@ -2,7 +2,6 @@
 #include "app/IniLines.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
-
 #include "platform/Files.h"
 
 #include <algorithm>
@@ -34,7 +33,8 @@ std::uint32_t FlashEraseValue(const std::string& text) {
     std::size_t hex = text.find("0x");
     std::uint32_t value = 0;
     if (hex != std::string::npos) {
-        for (std::size_t i = hex + 2; i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
+        for (std::size_t i = hex + 2;
+             i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
             char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
             value = value * 16 + static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
         }
@@ -105,13 +105,13 @@ void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& tex
             }
         }
         if (CheckDevice()) {
-            static const std::int32_t StartMessages[] = {MsgStartClass0, MsgStartClass1,
-                                                         MsgStartClass2, MsgStartClass3,
-                                                         MsgStartClass4};
+            static const std::int32_t StartMessages[] = {
+                MsgStartClass0, MsgStartClass1, MsgStartClass2, MsgStartClass3, MsgStartClass4};
             if (FileClass >= 0 && FileClass <= 4) {
                 PostEvent(StartMessages[FileClass]);
             } else {
-                ShowLogText(Text(Msg::MethodNotAvailable) + "file class " + std::to_string(FileClass));
+                ShowLogText(Text(Msg::MethodNotAvailable) + "file class " +
+                            std::to_string(FileClass));
                 EndAfterCheck();
             }
         } else {
@@ -137,7 +137,8 @@ bool TUpdateForm::CheckDevice() {
         if (DropThroughComma(ident.PcbNr)) {
             std::size_t dot = ident.DeviceNr.find('.');
             std::size_t from = dot == std::string::npos ? 0 : dot + 1;
-            for (std::size_t k = from; k < from + 3 && k < ident.DeviceNr.size() && k < ident.PcbNr.size(); ++k) {
+            for (std::size_t k = from;
+                 k < from + 3 && k < ident.DeviceNr.size() && k < ident.PcbNr.size(); ++k) {
                 ident.DeviceNr[k] = ident.PcbNr[k];
             }
         }
@@ -169,7 +170,8 @@ bool TUpdateForm::CheckDevice() {
         std::string list = row.ProgFile2;
         for (std::size_t start = 0; start <= list.size();) {
             std::size_t comma = list.find(',', start);
-            std::string piece = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            std::string piece =
+                list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
             if (!piece.empty()) {
                 pieces.push_back(piece);
             }
@@ -341,9 +343,9 @@ bool TUpdateForm::CheckDevice() {
                 text.replace(x + 7, 1, " " + ident.SwVersion);
             }
         }
-        bool yes = dialogs_.MessageBox(text, Text(Msg::CaptionInfo),
-                                       platform::MB_YESNO | platform::MB_ICONQUESTION) ==
-                   platform::IDYES;
+        bool yes =
+            dialogs_.MessageBox(text, Text(Msg::CaptionInfo),
+                                platform::MB_YESNO | platform::MB_ICONQUESTION) == platform::IDYES;
         Session.ForceUpdate = yes;
         if (yes && Session.SensorNotice) {
             yes = askSensorSoftware();

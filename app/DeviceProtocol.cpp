@@ -1,7 +1,6 @@
 #include "app/FileVersion.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
-
 #include "platform/Files.h"
 
 #include <array>
@@ -171,9 +170,9 @@ bool TUpdateForm::ScanStep(bool advance) {
         if (CloseOnInfo) {
             for (int i = 0; i < PortCount; ++i) {
                 if (PortTable[i] != nullptr) {
-                    PortTable[i]->Open(handle_, 0, i == 0 && Config.FixedPort
-                                                       ? Config.FixedPortIndex
-                                                       : PortNumbers[i] - 1,
+                    PortTable[i]->Open(handle_, 0,
+                                       i == 0 && Config.FixedPort ? Config.FixedPortIndex
+                                                                  : PortNumbers[i] - 1,
                                        true);
                 }
             }
@@ -214,12 +213,12 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
                 continue;
             }
             if (reply.HasInfoPrefix) {
-                PostEvent(reply.Number, reinterpret_cast<std::intptr_t>(
-                                              Replies.KeepText(reply.HashText)));
+                PostEvent(reply.Number,
+                          reinterpret_cast<std::intptr_t>(Replies.KeepText(reply.HashText)));
             }
             if (reply.HasDollar) {
-                PostEvent(reply.Number, reinterpret_cast<std::intptr_t>(
-                                              Replies.KeepValue(reply.DollarValue)));
+                PostEvent(reply.Number,
+                          reinterpret_cast<std::intptr_t>(Replies.KeepValue(reply.DollarValue)));
             }
             if (reply.EndsWithBang) {
                 chooseSessionPort();
@@ -237,7 +236,7 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
             Session.BootAnswer = true;
             chooseSessionPort();
             PostEvent(MsgBootFrameAnswer,
-                        reinterpret_cast<std::intptr_t>(Replies.KeepText(answer.Text)));
+                      reinterpret_cast<std::intptr_t>(Replies.KeepText(answer.Text)));
         } else if (answer.What == TRxBuffer::BootAnswer::Byte) {
             Session.BootAnswer = true;
             chooseSessionPort();

@@ -1,5 +1,4 @@
 #include "app/Updatemain.h"
-
 #include "platform/Application.h"
 
 namespace app {

@@ -1,4 +1,5 @@
 #include "app/FileVersion.h"
+
 #include "kernel/Stringunit.h"
 
 #include <charconv>

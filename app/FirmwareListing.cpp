@@ -1,6 +1,5 @@
 #include "app/Messages.h"
 #include "app/Updatemain.h"
-
 #include "platform/Files.h"
 
 namespace app {

@@ -18,57 +18,82 @@ struct Entry {
 constexpr Entry Table[] = {
     {Msg::DownloadMayLast, 80, "Der Download kann bis zu X Minuten dauern!\r\n\r\n",
      "The download may last up to X minutes !\r\n\r\n"},
-    {Msg::ProgrammingName, 80, "NAME wird programmiert !!\r\n\r\n",
-     "Programming NAME !!\r\n\r\n"},
+    {Msg::ProgrammingName, 80, "NAME wird programmiert !!\r\n\r\n", "Programming NAME !!\r\n\r\n"},
     {Msg::StoringNewData, 80, "Neue Daten werden gespeichert !!\r\nBitte warten ...\r\n",
      "Store new data !!\r\nPlease wait ...\r\n"},
     {Msg::ConfirmWithOk, 80, "Bestätigen Sie dies danach mit dem Ok-Button!\r\n",
      "Confirm with the Ok-button!\r\n"},
-    {Msg::DownloadSuccessful, 300, "--------------------\r\nDownload erfolgreich ausgeführt !\r\n\r\nTrennen Sie das NAME von der Schnittstelle COM X.\r\n\r\nBeenden Sie das Windows-Programm unter Datei/Beenden.",
-     "--------------------\r\nDownload successfully completed !\r\n\r\nDisconnect the NAME from the COM X port.\r\n\r\nExit the Windows program under File/Exit."},
-    {Msg::DownloadIsForName, 200, "Der Download ist für ein NAME !\r\nSie haben ein falsches Gerät angeschlossen oder verwenden ein falsches Downloadprogramm.",
+    {Msg::DownloadSuccessful, 300,
+     "--------------------\r\nDownload erfolgreich ausgeführt !\r\n\r\nTrennen Sie das NAME von "
+     "der Schnittstelle COM X.\r\n\r\nBeenden Sie das Windows-Programm unter Datei/Beenden.",
+     "--------------------\r\nDownload successfully completed !\r\n\r\nDisconnect the NAME from "
+     "the COM X port.\r\n\r\nExit the Windows program under File/Exit."},
+    {Msg::DownloadIsForName, 200,
+     "Der Download ist für ein NAME !\r\nSie haben ein falsches Gerät angeschlossen oder verwenden "
+     "ein falsches Downloadprogramm.",
      "Download is for an NAME !\r\nWrong device connected or wrong download program used."},
-    {Msg::DeviceVersionNewer, 200, "Die Software-VersionX in Ihrem Gerät ist aktueller als die, die das Downloadprogramm anbietet.",
-     "The software versionX in your device is more up to date then the download program can provide."},
-    {Msg::NoDeviceFound, 180, "Kein Gerät gefunden !!\r\nIst das Gerät auch richtig angeschlossen und eingeschalten ?\rAutomatische Suche wiederholen mit Ok",
-     "No device found !!\r\nIs the meter correctly connected an switched on?\rRepeat automatic search with Ok"},
+    {Msg::DeviceVersionNewer, 200,
+     "Die Software-VersionX in Ihrem Gerät ist aktueller als die, die das Downloadprogramm "
+     "anbietet.",
+     "The software versionX in your device is more up to date then the download program can "
+     "provide."},
+    {Msg::NoDeviceFound, 180,
+     "Kein Gerät gefunden !!\r\nIst das Gerät auch richtig angeschlossen und eingeschalten "
+     "?\rAutomatische Suche wiederholen mit Ok",
+     "No device found !!\r\nIs the meter correctly connected an switched on?\rRepeat automatic "
+     "search with Ok"},
     {Msg::NoNameFound, 80, "Kein NAME gefunden !!\r\nProgramm wird abgebrochen !!",
      "No NAME found !!\r\nProgram is aborted !!"},
-    {Msg::TransmitErrorSearch, 180, "Übertragungsfehler !!\r\nIst das Gerät auch richtig angeschlossen und eingeschalten ?\rAutomatische Suche wiederholen mit Ok",
-     "Transmit error !!\r\nIs the meter correctly connected an switched on?\rRepeat automatic search with Ok"},
-    {Msg::WrongDevice, 40, "Falsches Gerät angeschlossen !!",
-     "Wrong device connected !!"},
-    {Msg::NoValidVersion, 40, "keine gültige Software-Version !!",
-     "No valid software version !!"},
-    {Msg::VersionAlreadyInDevice, 140, "Die aktuelle Software-VersionX ist schon im Gerät.\r\nWollen Sie trotzdem den Download fortsetzen ?",
-     "The latest software versionX is already in device.\r\nDo you want to continue the download nevertheless?"},
-    {Msg::CaptionError, 12, "Fehler",
-     "Error"},
-    {Msg::CaptionInfo, 12, "Info",
-     "Info"},
+    {Msg::TransmitErrorSearch, 180,
+     "Übertragungsfehler !!\r\nIst das Gerät auch richtig angeschlossen und eingeschalten "
+     "?\rAutomatische Suche wiederholen mit Ok",
+     "Transmit error !!\r\nIs the meter correctly connected an switched on?\rRepeat automatic "
+     "search with Ok"},
+    {Msg::WrongDevice, 40, "Falsches Gerät angeschlossen !!", "Wrong device connected !!"},
+    {Msg::NoValidVersion, 40, "keine gültige Software-Version !!", "No valid software version !!"},
+    {Msg::VersionAlreadyInDevice, 140,
+     "Die aktuelle Software-VersionX ist schon im Gerät.\r\nWollen Sie trotzdem den Download "
+     "fortsetzen ?",
+     "The latest software versionX is already in device.\r\nDo you want to continue the download "
+     "nevertheless?"},
+    {Msg::CaptionError, 12, "Fehler", "Error"},
+    {Msg::CaptionInfo, 12, "Info", "Info"},
     {Msg::TermFileMissing, 50, "L3_TermL.A37 konnte nicht geöffnet werden",
      "Unable to open L3_TermL.A37"},
     {Msg::TermProgrammingName, 80, "\r\nNAME wird programmiert !!\r\n\r\n",
      "\r\nProgramming NAME !!\r\n\r\n"},
-    {Msg::TermAborted, 300, "Programmierung abgebrochen !\r\nTrennen Sie das NAME vom Steckernetzteil und der Schnittstelle COM X.\r\nBeenden Sie das Windows-Programm unter Datei/Beenden und starten Sie das Programm erneut für eine Neuprogrammierung.",
-     "Programming abort !\r\nDisconnect the NAME from power supply unit and COM X.\r\nClose the window program with File/Exit and start the program for a new download"},
-    {Msg::TermTransmitError, 50, "Fehler in der Datenübertragung !!\r\n",
-     "Transmit error !!\r\n"},
+    {Msg::TermAborted, 300,
+     "Programmierung abgebrochen !\r\nTrennen Sie das NAME vom Steckernetzteil und der "
+     "Schnittstelle COM X.\r\nBeenden Sie das Windows-Programm unter Datei/Beenden und starten Sie "
+     "das Programm erneut für eine Neuprogrammierung.",
+     "Programming abort !\r\nDisconnect the NAME from power supply unit and COM X.\r\nClose the "
+     "window program with File/Exit and start the program for a new download"},
+    {Msg::TermTransmitError, 50, "Fehler in der Datenübertragung !!\r\n", "Transmit error !!\r\n"},
     {Msg::TermPreparing, 70, "--------------------\r\nProgramm wird vorbereitet !!",
      "--------------------\r\nPreparing program !!"},
-    {Msg::TermSuccessful, 300, "--------------------\r\nProgramm erfolgreich überspielt !\r\n\r\nTrennen Sie das NAME vom Steckernetzteil und der Schnittstelle COM X.\r\n\r\nStecken Sie danach das Netzteil wieder an und starten Sie das NAME\r\nBeenden Sie das Windows-Programm unter Datei/Beenden.",
-     "--------------------\r\nProgram successfully programmed !\r\n\r\nDisconnect the NAME from power supply unit and COM X.\r\n\r\nConnect the NAME with the power supply unit and start the NAME\r\nClose the window program with File/Exit."},
+    {Msg::TermSuccessful, 300,
+     "--------------------\r\nProgramm erfolgreich überspielt !\r\n\r\nTrennen Sie das NAME vom "
+     "Steckernetzteil und der Schnittstelle COM X.\r\n\r\nStecken Sie danach das Netzteil wieder "
+     "an und starten Sie das NAME\r\nBeenden Sie das Windows-Programm unter Datei/Beenden.",
+     "--------------------\r\nProgram successfully programmed !\r\n\r\nDisconnect the NAME from "
+     "power supply unit and COM X.\r\n\r\nConnect the NAME with the power supply unit and start "
+     "the NAME\r\nClose the window program with File/Exit."},
     {Msg::BootloaderError, 80, "Fehler im Bootloader !!  Programmierung wurde abgebrochen.",
      "Error in bootloader !!  Programming abort."},
-    {Msg::BootloaderMissing, 80, "Bootloader im Zielgerät nicht verfügbar!!  Programmierung wurde abgebrochen.",
+    {Msg::BootloaderMissing, 80,
+     "Bootloader im Zielgerät nicht verfügbar!!  Programmierung wurde abgebrochen.",
      "bootloader in target not available!!  Programming abort."},
-    {Msg::TitleReady, 20, "Update [beendet]",
-     "Update [ready]"},
-    {Msg::SensorSoftwareOverRs232, 200, "Die Software für die Sensoridentifizierung kann über die RS232 Schnittstelle nicht aktuallisiert werden! (nur über USB)\r\nWollen Sie trotzdem den Download für die Gerätesoftware fortsetzen ?",
-     "The software for sensor identification cannot be actualized via RS232 Interface! (Only via USB)\r\nDo you want to continue the download for the instruments software nevertheless?"},
+    {Msg::TitleReady, 20, "Update [beendet]", "Update [ready]"},
+    {Msg::SensorSoftwareOverRs232, 200,
+     "Die Software für die Sensoridentifizierung kann über die RS232 Schnittstelle nicht "
+     "aktuallisiert werden! (nur über USB)\r\nWollen Sie trotzdem den Download für die "
+     "Gerätesoftware fortsetzen ?",
+     "The software for sensor identification cannot be actualized via RS232 Interface! (Only via "
+     "USB)\r\nDo you want to continue the download for the instruments software nevertheless?"},
     {Msg::NameFallback, 20, "Gerät", "device"},
     // Texts of this implementation, outside the fixed slots.
-    {Msg::ConfigValuesDropped, 0, "Konfiguration, nicht übernommen: ", "Configuration, not taken: "},
+    {Msg::ConfigValuesDropped, 0,
+     "Konfiguration, nicht übernommen: ", "Configuration, not taken: "},
     {Msg::SettingsNotSaved, 0, "Die Einstellungen konnten nicht gespeichert werden, Datei fehlt: ",
      "The settings could not be saved, file missing: "},
     {Msg::ReaderNotStarted, 0, "Programm konnte nicht gestartet werden!",
@@ -121,6 +146,8 @@ const std::string& MessageText(Msg id, int language) {
     return Latin1Table()[static_cast<std::size_t>(id)][language == 0 ? 0 : 1];
 }
 
-std::size_t MessageWidth(Msg id) { return Table[static_cast<std::size_t>(id)].Width; }
+std::size_t MessageWidth(Msg id) {
+    return Table[static_cast<std::size_t>(id)].Width;
+}
 
 } // namespace app

@@ -45,10 +45,12 @@ bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& o
                 return false;
             }
             unsigned divisor = 0;
-            auto [end, result] = std::from_chars(value.data(), value.data() + value.size(), divisor);
+            auto [end, result] =
+                std::from_chars(value.data(), value.data() + value.size(), divisor);
             if (result != std::errc() || end != value.data() + value.size() || divisor < 1 ||
                 divisor > 100000) {
-                error = "--time-divisor needs a whole number from 1 to 100000, not \"" + value + "\"";
+                error =
+                    "--time-divisor needs a whole number from 1 to 100000, not \"" + value + "\"";
                 return false;
             }
             options.TimeDivisor = divisor;

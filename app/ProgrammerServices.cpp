@@ -4,19 +4,41 @@
 
 namespace app {
 
-kernel::TEventRec TFormServices::ProcessEvents() { return form_.ProcessEvents(); }
-kernel::TEvents& TFormServices::EventQueue() { return form_.Events; }
-kernel::TTimerPool& TFormServices::TimerPool() { return form_.Timers; }
-void TFormServices::AddLogLine(const std::string& text) { form_.AddLogLine(text); }
-void TFormServices::ShowLogLine(const std::string& text) { form_.ShowLogText(text); }
-void TFormServices::ShowProgress(int code, std::intptr_t value) { form_.ShowProgress(code, value); }
+kernel::TEventRec TFormServices::ProcessEvents() {
+    return form_.ProcessEvents();
+}
+kernel::TEvents& TFormServices::EventQueue() {
+    return form_.Events;
+}
+kernel::TTimerPool& TFormServices::TimerPool() {
+    return form_.Timers;
+}
+void TFormServices::AddLogLine(const std::string& text) {
+    form_.AddLogLine(text);
+}
+void TFormServices::ShowLogLine(const std::string& text) {
+    form_.ShowLogText(text);
+}
+void TFormServices::ShowProgress(int code, std::intptr_t value) {
+    form_.ShowProgress(code, value);
+}
 void TFormServices::ShowBaudText(const std::string& text) {
     form_.UpdateStatusBar->SetPanelText(2, text);
 }
-std::string TFormServices::BootErrorText(int step) { return form_.BootErrorText(step); }
-platform::Dialogs& TFormServices::Dialogs() { return form_.DialogService(); }
-int TFormServices::Language() const { return form_.Config.Language; }
-std::string TFormServices::ProgramFolder() const { return form_.ProgramFolder(); }
-std::string TFormServices::FindDefFile(std::uint32_t chipId) { return form_.FindDefFile(chipId); }
+std::string TFormServices::BootErrorText(int step) {
+    return form_.BootErrorText(step);
+}
+platform::Dialogs& TFormServices::Dialogs() {
+    return form_.DialogService();
+}
+int TFormServices::Language() const {
+    return form_.Config.Language;
+}
+std::string TFormServices::ProgramFolder() const {
+    return form_.ProgramFolder();
+}
+std::string TFormServices::FindDefFile(std::uint32_t chipId) {
+    return form_.FindDefFile(chipId);
+}
 
 } // namespace app

@@ -78,7 +78,9 @@ void TRxBuffer::Append(const char* data, std::size_t length) {
     }
 }
 
-bool TRxBuffer::HasLineEnd() const { return data_.find("\r\n") != std::string::npos; }
+bool TRxBuffer::HasLineEnd() const {
+    return data_.find("\r\n") != std::string::npos;
+}
 
 bool TRxBuffer::TakeLine(std::string& line) {
     std::size_t end = data_.find("\r\n");

@@ -8,11 +8,11 @@ namespace app {
 
 // The tokens of one reply line from the instrument.
 struct ReplyLine {
-    bool IsReply = false;     // has a prefix, or ends in "!" or "?"
-    std::int32_t Number = 0;  // reply number after the prefix; 0 when there is none
-    std::string ReplyText;    // the line after the prefix letter
-    std::string HashText;     // the text after the first "#"
-    bool HasInfoPrefix = false; // "I." or "B."
+    bool IsReply = false;          // has a prefix, or ends in "!" or "?"
+    std::int32_t Number = 0;       // reply number after the prefix; 0 when there is none
+    std::string ReplyText;         // the line after the prefix letter
+    std::string HashText;          // the text after the first "#"
+    bool HasInfoPrefix = false;    // "I." or "B."
     bool HasCommandPrefix = false; // "A." or "C."
     bool HasDollar = false;
     float DollarValue = 0;
@@ -37,7 +37,7 @@ public:
 
     struct BootAnswer {
         enum Kind { None, Frame, Byte } What = None;
-        std::string Text; // Frame: the text inside the frame
+        std::string Text;   // Frame: the text inside the frame
         char Character = 0; // Byte: 0x90 or 'Q'
     };
     // A binary answer of a bootloader; a frame is removed from the buffer, a

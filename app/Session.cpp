@@ -1,6 +1,5 @@
 #include "app/Messages.h"
 #include "app/Updatemain.h"
-
 #include "platform/Application.h"
 
 #include <cstdio>
@@ -17,9 +16,13 @@ const std::array<std::string, 4> IdentQueries = {"A.2003\r\n", "A.2000\r\n", "A.
 
 // Session steps run inside a dispatch: the pump that runs them delivers what
 // they post once they return, after their own bookkeeping is done.
-void TUpdateForm::PostEvent(std::int32_t id, std::intptr_t data) { Events.PostMsg(id, data); }
+void TUpdateForm::PostEvent(std::int32_t id, std::intptr_t data) {
+    Events.PostMsg(id, data);
+}
 
-void TUpdateForm::ShowLogText(const std::string& text) { UpdateMemo->Add(ExpandText(text)); }
+void TUpdateForm::ShowLogText(const std::string& text) {
+    UpdateMemo->Add(ExpandText(text));
+}
 
 std::string TUpdateForm::BootErrorText(int flag) const {
     return Text(flag != 0 ? Msg::BootloaderError : Msg::BootloaderMissing);
@@ -70,11 +73,26 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
     case MsgAcknowledgeAgain:
         OnAcknowledge();
         return consumed;
-    case 20: case 200: case 2010: case 21: case 201: case 2011:
-    case 23: case 203: case 2013: case 25: case 205:
+    case 20:
+    case 200:
+    case 2010:
+    case 21:
+    case 201:
+    case 2011:
+    case 23:
+    case 203:
+    case 2013:
+    case 25:
+    case 205:
         OnIdentificationAnswer(id, text != nullptr ? text : "");
         return consumed;
-    case 30: case 31: case 208: case 262: case 920: case 1131: case 1132:
+    case 30:
+    case 31:
+    case 208:
+    case 262:
+    case 920:
+    case 1131:
+    case 1132:
         OnInstrumentReply(id, event.Data);
         return consumed;
     case MsgProgrammingFailed:
@@ -144,8 +162,12 @@ void TUpdateForm::OnReplyTimeout() {
         return;
     }
     if (Session.ProbeState == 3) {
-        SendAll(std::string(FileClass == 0 ? "\r\n" : FileClass == 1 ? "\x85\x01\x00\x1A" : "",
-                            FileClass == 0 ? 2 : FileClass == 1 ? 4 : 0));
+        SendAll(std::string(FileClass == 0   ? "\r\n"
+                            : FileClass == 1 ? "\x85\x01\x00\x1A"
+                                             : "",
+                            FileClass == 0   ? 2
+                            : FileClass == 1 ? 4
+                                             : 0));
         Session.ProbeState = 4;
         return;
     }
@@ -167,7 +189,8 @@ void TUpdateForm::OnAcknowledge() {
         Timers.TimerRestart(Session.ReplyTimer);
     }
     if (step == 1) {
-        SendCommand(IdentQueries[static_cast<std::size_t>(Session.QueryStep) % IdentQueries.size()]);
+        SendCommand(
+            IdentQueries[static_cast<std::size_t>(Session.QueryStep) % IdentQueries.size()]);
         Timers.TimerRestart(Session.ReplyTimer);
         Session.QueryStep = 1;
     }
@@ -189,12 +212,23 @@ void TUpdateForm::OnAcknowledge() {
     }
     if (!Session.Done) {
         switch (Session.AckStep) {
-        case 3: PostEvent(MsgStartClass0); break;
-        case 4: PostEvent(MsgToolStep); break;
-        case 5: PostEvent(MsgBootloaderFileStep); break;
-        case 6: PostEvent(MsgTerminalStep); break;
-        case 7: PostEvent(MsgBootloaderFileStep); break;
-        default: break;
+        case 3:
+            PostEvent(MsgStartClass0);
+            break;
+        case 4:
+            PostEvent(MsgToolStep);
+            break;
+        case 5:
+            PostEvent(MsgBootloaderFileStep);
+            break;
+        case 6:
+            PostEvent(MsgTerminalStep);
+            break;
+        case 7:
+            PostEvent(MsgBootloaderFileStep);
+            break;
+        default:
+            break;
         }
     }
     ++Session.AckStep;
@@ -221,7 +255,8 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         FinishSession(false);
         break;
     case 208:
-        Job.HeaderFlag = text != nullptr && text[0] != '\0' ? static_cast<std::uint8_t>(text[0]) : 0;
+        Job.HeaderFlag =
+            text != nullptr && text[0] != '\0' ? static_cast<std::uint8_t>(text[0]) : 0;
         SendCommand("A.1220\r\n");
         break;
     case 262:
@@ -252,7 +287,8 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         Session.Running = false;
         OkBitBtn->SetEnabled(true);
         if (dialogs_.MessageBox(Text(Msg::NoInstrumentRecognised), Text(Msg::CaptionInfo),
-                                platform::MB_YESNO | platform::MB_ICONQUESTION) == platform::IDYES) {
+                                platform::MB_YESNO | platform::MB_ICONQUESTION) ==
+            platform::IDYES) {
             SendAll(WakeCommand());
             AddLogLine(WakeCommand());
             Session.AckStep = 0;
@@ -409,7 +445,7 @@ kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& even
                                                      MsgStartClass4};
         const int fileClass = form->FileClass;
         form->PostEvent(fileClass >= 0 && fileClass <= 4 ? RetryMessages[fileClass]
-                                                          : MsgAcknowledgeAgain);
+                                                         : MsgAcknowledgeAgain);
     }
     return kernel::TEvents::ClearEvent();
 }

@@ -41,7 +41,7 @@ struct TSessionState {
     std::array<std::uint32_t, 3> FlashErase{};
     std::string ProgDefFile;
     std::int32_t StartupProgramIndex = -1;
-    bool Running = false; // from the start to one of the session's ends
+    bool Running = false;         // from the start to one of the session's ends
     bool AwaitingRestart = false; // programmed; waiting for the new firmware to report
 };
 

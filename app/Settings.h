@@ -7,8 +7,8 @@
 namespace app {
 
 // Line speeds the device search can try, by index from the Baud setting.
-inline constexpr std::array<const char*, 6> BaudRateTexts = {"1200",  "2400",  "4800",
-                                                             "9600",  "19200", "38400"};
+inline constexpr std::array<const char*, 6> BaudRateTexts = {"1200", "2400",  "4800",
+                                                             "9600", "19200", "38400"};
 inline constexpr std::size_t MaxBaudEntries = 17;
 inline constexpr std::size_t IniValueWidth = 255;
 

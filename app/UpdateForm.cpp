@@ -1,6 +1,5 @@
 #include "app/Messages.h"
 #include "app/Updatemain.h"
-
 #include "platform/Application.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
@@ -201,7 +200,9 @@ void TUpdateForm::RunStartUp() {
     }
 }
 
-void TUpdateForm::ShowStartText() { UpdateMemo->Add(ExpandText(StartText())); }
+void TUpdateForm::ShowStartText() {
+    UpdateMemo->Add(ExpandText(StartText()));
+}
 
 void TUpdateForm::LoadPressureTable() {
     std::string error;
@@ -230,7 +231,9 @@ void TUpdateForm::LogDropped(const std::vector<std::string>& dropped) {
     UpdateMemo->Add(line);
 }
 
-void TUpdateForm::Beenden() { FormClose(); }
+void TUpdateForm::Beenden() {
+    FormClose();
+}
 
 void TUpdateForm::FormClose() {
     if (closed_) {

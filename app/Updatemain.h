@@ -5,16 +5,16 @@
 #include "app/SessionState.h"
 #include "app/Settings.h"
 #include "i18n/Sprachdlg.h"
-#include "programmers/Luftdruckabgleich.h"
-#include "programmers/ProgrammingJob.h"
-#include "serial/Comport.h"
-#include "serial/Delay.h"
 #include "kernel/Events.h"
 #include "kernel/Timer.h"
 #include "platform/Controls.h"
 #include "platform/Dialogs.h"
 #include "platform/Message.h"
 #include "platform/TimerComponent.h"
+#include "programmers/Luftdruckabgleich.h"
+#include "programmers/ProgrammingJob.h"
+#include "serial/Comport.h"
+#include "serial/Delay.h"
 
 #include <array>
 #include <cstdint>

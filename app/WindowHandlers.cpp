@@ -1,7 +1,6 @@
 #include "app/DeviceClock.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
-
 #include "platform/Application.h"
 #include "platform/Files.h"
 
@@ -46,8 +45,8 @@ void TUpdateForm::ShowProgress(int code, std::intptr_t value) {
     case 24:
         // The value is a text: the instrument's bootloader version.
         if (value != 0) {
-            SWStaticText->SetCaption(SWStaticText->Caption() + "   [BLV: " +
-                                     reinterpret_cast<const char*>(value) + "]");
+            SWStaticText->SetCaption(SWStaticText->Caption() +
+                                     "   [BLV: " + reinterpret_cast<const char*>(value) + "]");
         }
         break;
     default:

@@ -30,7 +30,9 @@ bool TEvents::RemoveHandler(TEventHandler handler, void* context) {
     return true;
 }
 
-void TEvents::PostKey(std::int32_t id) { Put({evKey, 0, id, 0}); }
+void TEvents::PostKey(std::int32_t id) {
+    Put({evKey, 0, id, 0});
+}
 
 void TEvents::PostMsg(std::int32_t id, std::intptr_t data) {
     if (id != 0) {

@@ -6,7 +6,9 @@ namespace kernel {
 
 namespace {
 
-std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+std::string_view UpToNul(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
 
 } // namespace
 

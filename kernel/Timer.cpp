@@ -51,6 +51,8 @@ void TTimerPool::TimerRestart(int slot) {
     }
 }
 
-bool TTimerPool::InUse(int slot) const { return slot >= 1 && slot <= count_ && inUse_[slot]; }
+bool TTimerPool::InUse(int slot) const {
+    return slot >= 1 && slot <= count_ && inUse_[slot];
+}
 
 } // namespace kernel

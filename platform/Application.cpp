@@ -40,7 +40,9 @@ HWND Application::Register(MessageTarget* target) {
     return handle;
 }
 
-void Application::Unregister(HWND handle) { targets_.erase(handle); }
+void Application::Unregister(HWND handle) {
+    targets_.erase(handle);
+}
 
 bool Application::PostMessage(HWND target, std::uint32_t msg, std::uintptr_t wParam,
                               std::intptr_t lParam) {
@@ -75,7 +77,9 @@ void Application::Terminate() {
     backend_->Wake();
 }
 
-bool Application::Terminated() const { return terminated_; }
+bool Application::Terminated() const {
+    return terminated_;
+}
 
 void Application::Reopen() {
     {
@@ -138,8 +142,9 @@ bool Application::DeliverDueTimers() {
         }
     }
     for (TTimer* timer : due) {
-        bool stillArmed = std::any_of(timers_.begin(), timers_.end(),
-                                      [timer](const ArmedTimer& armed) { return armed.timer == timer; });
+        bool stillArmed =
+            std::any_of(timers_.begin(), timers_.end(),
+                        [timer](const ArmedTimer& armed) { return armed.timer == timer; });
         if (stillArmed) {
             timer->Fire();
         }
@@ -166,7 +171,9 @@ bool Application::HandleAvailable() {
     return handled;
 }
 
-void Application::ProcessMessages() { HandleAvailable(); }
+void Application::ProcessMessages() {
+    HandleAvailable();
+}
 
 void Application::HandleMessage() {
     while (!terminated_) {

@@ -2,7 +2,8 @@
 
 namespace platform {
 
-TComponent::TComponent(TComponent* owner, std::string name) : owner_(owner), name_(std::move(name)) {
+TComponent::TComponent(TComponent* owner, std::string name)
+    : owner_(owner), name_(std::move(name)) {
     if (owner_ != nullptr) {
         owner_->Adopt(this);
     }

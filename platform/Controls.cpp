@@ -6,7 +6,9 @@ namespace platform {
 
 namespace {
 
-const char* BoolText(bool value) { return value ? "true" : "false"; }
+const char* BoolText(bool value) {
+    return value ? "true" : "false";
+}
 
 } // namespace
 
@@ -147,7 +149,9 @@ void TProgressBar::SetMax(int max) {
     }
 }
 
-void TStatusBar::AddPanel(const std::string& text, int width) { panels_.push_back({text, width}); }
+void TStatusBar::AddPanel(const std::string& text, int width) {
+    panels_.push_back({text, width});
+}
 
 void TStatusBar::SetPanelText(std::size_t index, const std::string& text) {
     if (index < panels_.size() && panels_[index].Text != text) {

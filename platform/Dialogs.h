@@ -33,7 +33,8 @@ public:
     // Returns IDOK, IDCANCEL, IDYES or IDNO.
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
     // The open-file dialog; false when cancelled.
-    virtual bool OpenFile(const std::string& title, const std::string& filter, std::string& path) = 0;
+    virtual bool OpenFile(const std::string& title, const std::string& filter,
+                          std::string& path) = 0;
     // Shows a document with the desktop's viewer; false when that failed.
     virtual bool OpenDocument(const std::string& path) = 0;
     // Shows a form modally until its ModalResult is set and returns it; a

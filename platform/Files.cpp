@@ -43,7 +43,9 @@ bool EnvironmentValue(const std::string& name, std::string& value) {
     return false;
 }
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char Lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 } // namespace
 
@@ -78,7 +80,9 @@ std::string CurrentDirectory() {
     return error ? std::string() : path.string();
 }
 
-bool SetCurrentDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+bool SetCurrentDirectory(const std::string& path) {
+    return ::chdir(path.c_str()) == 0;
+}
 
 bool DirectoryExists(const std::string& path) {
     std::error_code error;

@@ -11,7 +11,10 @@ std::string Utf8ToLatin1(std::string_view utf8) {
             out.push_back(static_cast<char>(c));
             continue;
         }
-        std::size_t length = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        std::size_t length = (c & 0xE0) == 0xC0   ? 2
+                             : (c & 0xF0) == 0xE0 ? 3
+                             : (c & 0xF8) == 0xF0 ? 4
+                                                  : 0;
         bool complete = length != 0 && i + length <= utf8.size();
         for (std::size_t k = 1; complete && k < length; ++k) {
             complete = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;

@@ -11,6 +11,8 @@ std::uint32_t GetTickCount() {
     return static_cast<std::uint32_t>(ms);
 }
 
-void SleepMs(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 } // namespace platform

@@ -8,7 +8,9 @@ TTimer::TTimer(TComponent* owner, std::string name) : TComponent(owner, std::mov
     Application::Instance().TimerChanged(this);
 }
 
-TTimer::~TTimer() { Application::Instance().TimerDestroyed(this); }
+TTimer::~TTimer() {
+    Application::Instance().TimerDestroyed(this);
+}
 
 void TTimer::SetInterval(std::uint32_t ms) {
     if (interval_ == ms) {

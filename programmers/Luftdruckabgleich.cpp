@@ -50,8 +50,10 @@ bool TPressureTable::Load(const std::string& path, std::string& error) {
         }
         Row row{};
         float value = 0;
-        auto serialParse = std::from_chars(serial.data(), serial.data() + serial.size(), row.Serial);
-        bool ok = serialParse.ec == std::errc() && serialParse.ptr == serial.data() + serial.size() &&
+        auto serialParse =
+            std::from_chars(serial.data(), serial.data() + serial.size(), row.Serial);
+        bool ok = serialParse.ec == std::errc() &&
+                  serialParse.ptr == serial.data() + serial.size() &&
                   static_cast<bool>(fields >> pressure);
         if (ok) {
             auto pressureParse =

@@ -12,24 +12,24 @@ namespace programmers {
 // The block of the main window that every programmer receives: what the
 // session learned about the instrument and how the transfer is to run.
 struct TProgJob {
-    std::uint32_t ProzTyp = 0;  // processor as a 16-bit chip code, e.g. 0xF26F
+    std::uint32_t ProzTyp = 0; // processor as a 16-bit chip code, e.g. 0xF26F
     TDeviceIdent Ident;
-    std::string DeviceName;     // instrument name (searched for a model number)
-    std::string ProgFile;       // the session's program file
-    std::string BootFile;       // bootloader file of the device entry
+    std::string DeviceName;             // instrument name (searched for a model number)
+    std::string ProgFile;               // the session's program file
+    std::string BootFile;               // bootloader file of the device entry
     std::vector<std::string> ProgFiles; // further program files
-    std::int32_t Variant = 0;   // row of the bootloader-entry command tables, 0..2
-    std::uint8_t LoaderMode = 0; // 1: the instrument already waits in its bootstrap loader
-    std::int32_t BaudTag = 0;   // serial::BaudTag for the XMODEM loader
-    std::uint8_t SyncFirst = 0;  // job flag 1: synchronise before the first loader command
-    std::uint8_t QueryFirst = 0; // job flag 2: query the password before entering the loader
-    std::uint8_t Set9600After = 0; // job flag 3: 9600 8N2 after success instead of restoring
+    std::int32_t Variant = 0;           // row of the bootloader-entry command tables, 0..2
+    std::uint8_t LoaderMode = 0;        // 1: the instrument already waits in its bootstrap loader
+    std::int32_t BaudTag = 0;           // serial::BaudTag for the XMODEM loader
+    std::uint8_t SyncFirst = 0;         // job flag 1: synchronise before the first loader command
+    std::uint8_t QueryFirst = 0;        // job flag 2: query the password before entering the loader
+    std::uint8_t Set9600After = 0;      // job flag 3: 9600 8N2 after success instead of restoring
     std::uint8_t SensorAbsent = 0;
     std::uint8_t PasswordKnown = 0;
     std::uint32_t ResetVector = 0;
     std::uint8_t ImagePerChip = 0;
-    std::array<std::uint8_t, 2> KeepBaud{};      // per image: do not raise the baud rate
-    std::array<std::uint32_t, 2> EraseStart{};   // per image: highest segment, 0 = default
+    std::array<std::uint8_t, 2> KeepBaud{};    // per image: do not raise the baud rate
+    std::array<std::uint32_t, 2> EraseStart{}; // per image: highest segment, 0 = default
     std::uint8_t NoPortChange = 0;
     std::uint8_t HeaderFlag = 0;
     std::int32_t StartMode = 0; // of the device entry; 2: nudge the loader on time-outs

@@ -1,4 +1,5 @@
 #include "programmers/TiTxtReader.h"
+
 #include "kernel/Stringunit.h"
 
 #include <algorithm>

@@ -11,8 +11,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 echo "== plain build"
-scripts/build.sh build-test -DUPDATE_QT=OFF -DUPDATE_BENCH=ON
-ctest --test-dir build-test -j"$(nproc)" --output-on-failure
+scripts/build.sh build-test -DUPDATE_QT=ON -DUPDATE_BENCH=ON
+QT_QPA_PLATFORM=offscreen ctest --test-dir build-test -j"$(nproc)" --output-on-failure
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DUPDATE_QT=OFF -DUPDATE_BENCH=OFF -DUPDATE_SANITIZE=ON

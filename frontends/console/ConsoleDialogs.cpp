@@ -36,7 +36,8 @@ int AnswerOf(const std::string& line) {
                                                                        : platform::IDNO;
 }
 
-int ConsoleDialogs::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+int ConsoleDialogs::MessageBox(const std::string& text, const std::string& caption,
+                               unsigned flags) {
     const bool question = (flags & 0x0F) == platform::MB_YESNO;
     std::fprintf(out_, "[%s] %s\n", OneLine(caption).c_str(), OneLine(text).c_str());
     if (!ask_) {

@@ -35,7 +35,9 @@ ConsoleInput::~ConsoleInput() {
     }
 }
 
-void ConsoleInput::Start() { thread_ = std::thread([this] { ReadLoop(); }); }
+void ConsoleInput::Start() {
+    thread_ = std::thread([this] { ReadLoop(); });
+}
 
 void ConsoleInput::ReadLoop() {
     std::string line;

@@ -41,7 +41,8 @@ const char* ConsoleOptionsHelp() {
 
 void PrintPortMap(std::FILE* out) {
     std::string folder = platform::PortMapDirectory();
-    std::fprintf(out, "# ports from %s\n", folder.empty() ? "the machine's serial devices" : folder.c_str());
+    std::fprintf(out, "# ports from %s\n",
+                 folder.empty() ? "the machine's serial devices" : folder.c_str());
     for (const platform::PortMapEntry& entry : platform::ListPortMap()) {
         std::fprintf(out, "%-7s %s%s\n", entry.name.c_str(), entry.path.c_str(),
                      entry.busy ? "  (held by another program)" : "");
@@ -183,8 +184,8 @@ void ConsoleView::OnChange(platform::TComponent& component, std::string_view pro
     const std::string& name = component.Name();
     if (name == "UpdateMemo" && property == "Lines.Add") {
         PrintMemoLines(value);
-    } else if (name == "UpdateStatusBar" || name == "WaitProgressBar" ||
-               name == "InfoStaticText" || name == "WaitPanel") {
+    } else if (name == "UpdateStatusBar" || name == "WaitProgressBar" || name == "InfoStaticText" ||
+               name == "WaitPanel") {
         DrawStatus();
     }
     if (inputEnded_ && !idleCheckPosted_) {

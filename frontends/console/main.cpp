@@ -7,8 +7,8 @@
 #include "platform/Application.h"
 
 #include <cstdio>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 int main(int argc, char** argv) {

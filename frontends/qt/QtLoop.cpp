@@ -1,7 +1,6 @@
 #include "frontends/qt/QtLoop.h"
 
 #include <QAbstractEventDispatcher>
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
 
@@ -15,19 +14,17 @@ QAbstractEventDispatcher* Dispatcher() {
 
 } // namespace
 
-QtLoop::QtLoop() {
+QtLoop::QtLoop() : dispatcher_(Dispatcher()) {
     timeout_.setSingleShot(true);
     timeout_.setTimerType(Qt::PreciseTimer);
 }
 
 bool QtLoop::ProcessNative() {
-    QAbstractEventDispatcher* dispatcher = Dispatcher();
-    return dispatcher != nullptr && dispatcher->processEvents(QEventLoop::AllEvents);
+    return dispatcher_->processEvents(QEventLoop::AllEvents);
 }
 
 void QtLoop::WaitForWork(int timeoutMs) {
-    QAbstractEventDispatcher* dispatcher = Dispatcher();
-    if (dispatcher == nullptr || timeoutMs == 0) {
+    if (timeoutMs == 0) {
         return;
     }
     if (timeoutMs > 0) {
@@ -35,16 +32,14 @@ void QtLoop::WaitForWork(int timeoutMs) {
     }
     // Returns once anything was dispatched: input, a repaint, the time-out
     // or a queued Wake.
-    dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    dispatcher_->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     timeout_.stop();
 }
 
 void QtLoop::Wake() {
-    if (wakeQueued_.exchange(true)) {
-        return;
-    }
-    QMetaObject::invokeMethod(
-        &receiver_, [this] { wakeQueued_ = false; }, Qt::QueuedConnection);
+    // Thread-safe by Qt's contract, and it needs no Qt object on the calling
+    // thread (the receive threads are not Qt threads).
+    dispatcher_->wakeUp();
 }
 
 } // namespace qtfront

@@ -2,15 +2,15 @@
 
 #include "platform/Application.h"
 
-#include <QObject>
+#include <QAbstractEventDispatcher>
 #include <QTimer>
-#include <atomic>
 
 namespace qtfront {
 
 // Lets the core's loop wait inside Qt's event processing, so that the window
 // repaints and takes input during every wait and modal box of the core.
 // Create it on the thread of the QApplication, after the QApplication.
+// Wake is the only member for other threads.
 class QtLoop : public platform::LoopBackend {
 public:
     QtLoop();
@@ -19,11 +19,8 @@ public:
     void Wake() override;
 
 private:
-    QObject receiver_;
+    QAbstractEventDispatcher* dispatcher_;
     QTimer timeout_;
-    // One queued wake at a time: the receive threads post far more often
-    // than the loop needs waking.
-    std::atomic<bool> wakeQueued_{false};
 };
 
 } // namespace qtfront

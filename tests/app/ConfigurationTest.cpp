@@ -1,5 +1,4 @@
 #include "FormFixture.h"
-
 #include "app/DeviceTable.h"
 
 namespace {
@@ -23,10 +22,10 @@ TEST_F(Configuration, DefaultsWhenKeysAreMissing) {
 }
 
 TEST_F(Configuration, ValuesAreReadByKeyInAnyCaseFromTheFirstEquals) {
-    WriteConfig(CrLfLines({"language=1", "Version=6.00=x", "BAUD=5,3", "Com=3",
-                           "ProgErrorNewTry=YES", "DebugInfo=yes", "NoSWCheck=YES",
-                           "AutoStart=YES please", "Language=0"}),
-                StandardTextBlock);
+    WriteConfig(
+        CrLfLines({"language=1", "Version=6.00=x", "BAUD=5,3", "Com=3", "ProgErrorNewTry=YES",
+                   "DebugInfo=yes", "NoSWCheck=YES", "AutoStart=YES please", "Language=0"}),
+        StandardTextBlock);
     app::TUpdateForm& form = Build();
     EXPECT_EQ(form.Config.Language, 1);
     EXPECT_EQ(form.Config.VersionText, "6.00=x");
@@ -79,10 +78,10 @@ TEST_F(Configuration, OverlongValuesAreCutAtTheReadBuffer) {
 }
 
 TEST_F(Configuration, DeviceBlocksNeedElevenLinesAndTextBlocksExactlyFour) {
-    std::string tenLines = CrLfLines({"DevStartCmd=1", "DeviceNr=11111", "a", "b", "c", "d", "e",
-                                      "f", "g", "h"});
-    std::string fiveLines = CrLfLines({"StarttextD=x", "StarttextE=y", "AbbruchtextD=z",
-                                       "AbbruchtextE=w", "extra"});
+    std::string tenLines =
+        CrLfLines({"DevStartCmd=1", "DeviceNr=11111", "a", "b", "c", "d", "e", "f", "g", "h"});
+    std::string fiveLines =
+        CrLfLines({"StarttextD=x", "StarttextE=y", "AbbruchtextD=z", "AbbruchtextE=w", "extra"});
     WriteConfig("", tenLines + "\r\n" + fiveLines + "\r\n" + StandardTextBlock + "\r\n" +
                         DeviceBlock("41215", "fw.txt") + "   \r\n");
     app::TUpdateForm& form = Build();
@@ -95,8 +94,8 @@ TEST_F(Configuration, ColumnRules) {
     std::string block = CrLfLines(
         {"DevStartCmd=8", "DeviceNrDef=123456789", "DeviceNr=12345", "DeviceName=Meter",
          "ProgFile1=abc.mot", "ProgFile2=fw_ä.txt,*.*", "ProgFile3=", "SWKenn1=ABC\\r\\nXYZ",
-         "SWKenn2=plain", "SWKenn3=", "BootLoadKenn=BL", "FlashErase1=0x1000", "FlashErase2=",
-         "FlashErase3=", "ProgDefFile=def.bin", "ProzTyp=1Fz"});
+         "SWKenn2=plain", "SWKenn3=", "BootLoadKenn=BL", "FlashErase1=0x1000",
+         "FlashErase2=", "FlashErase3=", "ProgDefFile=def.bin", "ProzTyp=1Fz"});
     WriteConfig("", block);
     app::TUpdateForm& form = Build();
     ASSERT_EQ(form.DeviceTable.size(), 1u);
@@ -164,8 +163,9 @@ TEST_F(Configuration, HostileFilesNeverCrash) {
     for (int i = 0; i < 5000; ++i) {
         garbage.push_back(static_cast<char>((i * 7919) % 256));
     }
-    const std::string inputs[] = {"", garbage, std::string(100000, 'x'), "no equals sign\r\n",
-                                  std::string(20, '\n'), "=\r\n=\r\n"};
+    const std::string inputs[] = {
+        "",          garbage, std::string(100000, 'x'), "no equals sign\r\n", std::string(20, '\n'),
+        "=\r\n=\r\n"};
     for (const std::string& input : inputs) {
         WriteConfig(input, input);
         app::TUpdateForm& form = Build();

@@ -1,5 +1,4 @@
 #include "FormFixture.h"
-
 #include "platform/Application.h"
 
 namespace {

@@ -1,15 +1,14 @@
 #pragma once
 
+#include "../support/ScriptedDialogs.h"
+#include "../support/TempFolder.h"
 #include "app/Updatemain.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
 #include "platform/PortMap.h"
-#include "../support/ScriptedDialogs.h"
-#include "../support/TempFolder.h"
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
@@ -31,9 +30,9 @@ inline std::string DeviceBlock(const std::string& deviceNr, const std::string& p
                       "FlashErase1=", "FlashErase2=", "FlashErase3=", "ProgDefFile=", "ProzTyp=1"});
 }
 
-inline const std::string StandardTextBlock = CrLfLines(
-    {"StarttextD=Start NAME\\rbitte", "StarttextE=Start NAME\\rplease", "AbbruchtextD=Abbruch",
-     "AbbruchtextE=Abort"});
+inline const std::string StandardTextBlock =
+    CrLfLines({"StarttextD=Start NAME\\rbitte", "StarttextE=Start NAME\\rplease",
+               "AbbruchtextD=Abbruch", "AbbruchtextE=Abort"});
 
 // A program folder in a temporary directory, entered as the current
 // directory, with a form built on demand.

@@ -1,11 +1,10 @@
+#include "../serial/Pty.h"
 #include "FormFixture.h"
 
-#include "../serial/Pty.h"
-
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <sys/file.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -67,7 +66,8 @@ TEST_F(PortsStartUp, UnopenableFixedPortGivesExitCode2AndCancelsTheAutomaticStar
     EXPECT_FALSE(form.Config.AutoStart);
     EXPECT_FALSE(form.StartTimer->Enabled());
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
-    EXPECT_EQ(dialogs.Boxes[0].Text, "COM3 konnte nicht ge\xF6""ffnet werden!");
+    EXPECT_EQ(dialogs.Boxes[0].Text, "COM3 konnte nicht ge\xF6"
+                                     "ffnet werden!");
     EXPECT_FALSE(form.Closed()) << "the window stays open";
 }
 

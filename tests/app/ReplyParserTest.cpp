@@ -1,8 +1,8 @@
-#include "app/FileVersion.h"
 #include "app/ReplyParser.h"
 
-#include <gtest/gtest.h>
+#include "app/FileVersion.h"
 
+#include <gtest/gtest.h>
 #include <string>
 
 namespace {
@@ -76,7 +76,10 @@ TEST(RxBuffer, NulBytesBecomeBlanksAndTheBufferStaysBounded) {
 
 TEST(RxBuffer, BootloaderFrameIsTakenOutWithItsText) {
     app::TRxBuffer buffer;
-    std::string data = std::string("zz") + "h00h\x1D" "METER 3\x0C\x16" + "tail";
+    std::string data = std::string("zz") +
+                       "h00h\x1D"
+                       "METER 3\x0C\x16" +
+                       "tail";
     buffer.Append(data.data(), data.size());
     app::TRxBuffer::BootAnswer answer = buffer.TakeBootAnswer();
     EXPECT_EQ(answer.What, app::TRxBuffer::BootAnswer::Frame);
@@ -86,7 +89,8 @@ TEST(RxBuffer, BootloaderFrameIsTakenOutWithItsText) {
 
 TEST(RxBuffer, FrameWithoutItsStopByteWaits) {
     app::TRxBuffer buffer;
-    std::string data = "h11h\x1E" "abc";
+    std::string data = "h11h\x1E"
+                       "abc";
     buffer.Append(data.data(), data.size());
     EXPECT_EQ(buffer.TakeBootAnswer().What, app::TRxBuffer::BootAnswer::None);
     buffer.Append("\x0A\x16", 2);
@@ -146,8 +150,14 @@ TEST(FileVersion, ProgramFilesHoldSixteenBitText) {
 TEST(FileVersion, BinaryTextAfterTheMarker) {
     std::string bytes = std::string("\x01\x02VERS1.05\0rest", 14);
     EXPECT_EQ(app::VersionFromBytes(app::FileVersionKind::Binary, "VERS", bytes), "1.05");
-    std::string skip = std::string("\xDD" "K" "abc2.00\0", 9);
-    EXPECT_EQ(app::VersionFromBytes(app::FileVersionKind::Binary, std::string("\xDD" "K"), skip),
+    std::string skip = std::string("\xDD"
+                                   "K"
+                                   "abc2.00\0",
+                                   9);
+    EXPECT_EQ(app::VersionFromBytes(app::FileVersionKind::Binary,
+                                    std::string("\xDD"
+                                                "K"),
+                                    skip),
               "2.00");
 }
 

@@ -1,5 +1,4 @@
 #include "FormFixture.h"
-
 #include "platform/Application.h"
 #include "platform/Files.h"
 
@@ -26,7 +25,8 @@ TEST_F(StartUp, MissingUpdateIniShowsTheBoxAndEndsTheProgram) {
     Build();
     platform::Application::Instance().SetTimeDivisor(1);
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
-    EXPECT_EQ(dialogs.Boxes[0].Text, "Konfigurationsdatei 1 nicht vorhanden!!Programm wird beendet");
+    EXPECT_EQ(dialogs.Boxes[0].Text,
+              "Konfigurationsdatei 1 nicht vorhanden!!Programm wird beendet");
     EXPECT_EQ(dialogs.Boxes[0].Caption, "Error");
     EXPECT_TRUE(dialogs.Boxes[0].Flags & platform::MB_ICONERROR);
     EXPECT_TRUE(MemoLines().empty()) << "no start text after the error";
@@ -41,7 +41,8 @@ TEST_F(StartUp, MissingProgDeviceIniShowsTheSecondBox) {
     Build();
     platform::Application::Instance().SetTimeDivisor(1);
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
-    EXPECT_EQ(dialogs.Boxes[0].Text, "Konfigurationsdatei 2 nicht vorhanden!!Programm wird beendet");
+    EXPECT_EQ(dialogs.Boxes[0].Text,
+              "Konfigurationsdatei 2 nicht vorhanden!!Programm wird beendet");
     EXPECT_TRUE(RunUntilClosed());
 }
 
@@ -58,17 +59,17 @@ TEST_F(StartUp, ShowsTheStartTextOfTheLanguageWithPlaceholdersExpanded) {
 TEST_F(StartUp, FirmwareListingFollowsTheFilePatternRules) {
     WriteConfig("", DeviceBlock("11111", "Z70") + "\r\n" + DeviceBlock("22222", "PHX") + "\r\n" +
                         DeviceBlock("33333", "LAB1"));
-    for (const char* name : {"z70_v1.mot", "EEPROM.mot", "version.mot", "phx.mot", "fw.TXT",
-                             "VERSION.txt", "eepdata.bin", "lab1.hex", "tool.exe", "lib.dll",
-                             "x.bin", "readme.pdf"}) {
+    for (const char* name :
+         {"z70_v1.mot", "EEPROM.mot", "version.mot", "phx.mot", "fw.TXT", "VERSION.txt",
+          "eepdata.bin", "lab1.hex", "tool.exe", "lib.dll", "x.bin", "readme.pdf"}) {
         folder.Write(name, "");
     }
     app::TUpdateForm& form = Build();
     EXPECT_EQ(form.FirmwareFiles,
-              (std::vector<std::string>{"PHX.MOT", "VERSION.MOT", "Z70_V1.MOT", "FW.TXT", "TOOL.EXE",
-                                        "LIB.DLL", "LAB1.HEX", "X.BIN"}));
-    EXPECT_EQ(form.DLListBox->Lines(),
-              (std::vector<std::string>{"PHX", "VERSION", "Z70_V1", "FW", "TOOL", "LIB", "LAB1", "X"}));
+              (std::vector<std::string>{"PHX.MOT", "VERSION.MOT", "Z70_V1.MOT", "FW.TXT",
+                                        "TOOL.EXE", "LIB.DLL", "LAB1.HEX", "X.BIN"}));
+    EXPECT_EQ(form.DLListBox->Lines(), (std::vector<std::string>{"PHX", "VERSION", "Z70_V1", "FW",
+                                                                 "TOOL", "LIB", "LAB1", "X"}));
     // The last .mot file decides the visibility: Z70_V1 contains row 0's file.
     EXPECT_TRUE(form.TGZ70Programming->Visible());
     EXPECT_TRUE(form.DevMultiZ70->Enabled());

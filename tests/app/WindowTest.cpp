@@ -1,5 +1,4 @@
 #include "FormFixture.h"
-
 #include "app/DeviceClock.h"
 #include "app/Messages.h"
 #include "platform/Application.h"
@@ -52,7 +51,8 @@ TEST_F(Window, AnyFileModeShowsTheOpenItemAndTakesTheChosenFile) {
     form.FormKeyUp(app::VK_F12, app::ssCtrl | app::ssAlt);
     EXPECT_TRUE(form.AnyFileMode);
     EXPECT_TRUE(form.LoadProgFile->Visible());
-    EXPECT_EQ(form.InfoStaticText->Caption(), "beliebige Datei \xF6""ffnen");
+    EXPECT_EQ(form.InfoStaticText->Caption(), "beliebige Datei \xF6"
+                                              "ffnen");
     dialogs.ChosenFile = "/elsewhere/FW.TXT";
     form.LoadProgFileClick();
     EXPECT_EQ(form.AnyFileName, "/elsewhere/FW.TXT");
@@ -104,7 +104,8 @@ TEST_F(Window, TitleTimerCountsTowardsTheExpectedTicks) {
 }
 
 TEST_F(Window, SwitchingToEnglishRetranslatesAndRewritesUpdateIni) {
-    folder.Write("Update.Eng", CrLfLines({"[UpdateGroupBox]Ger\xE4t:=Device", "[Bearbeiten]&Datei:=&File"}));
+    folder.Write("Update.Eng",
+                 CrLfLines({"[UpdateGroupBox]Ger\xE4t:=Device", "[Bearbeiten]&Datei:=&File"}));
     app::TUpdateForm& form = BuildWith({"Language=0", "Version=6.00", "; comment"});
     form.UpdateMemo->Add("from the session");
     form.Englisch->Click();
@@ -168,8 +169,10 @@ TEST(MessageTable, EveryTextFitsItsSlotInBothLanguages) {
             }
         }
     }
-    EXPECT_EQ(app::MessageText(app::Msg::NoDeviceFound, 0).substr(0, 22), "Kein Ger\xE4t gefunden !!");
-    EXPECT_EQ(app::MessageText(app::Msg::BootloaderError, 1), "Error in bootloader !!  Programming abort.");
+    EXPECT_EQ(app::MessageText(app::Msg::NoDeviceFound, 0).substr(0, 22),
+              "Kein Ger\xE4t gefunden !!");
+    EXPECT_EQ(app::MessageText(app::Msg::BootloaderError, 1),
+              "Error in bootloader !!  Programming abort.");
 }
 
 TEST(DeviceClock, SecondsSince2002AndDaysSince1899) {

@@ -1,11 +1,10 @@
 #include "Harness.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
-#include <sys/stat.h>
+#include <gtest/gtest.h>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -174,7 +173,8 @@ TEST_F(Msp430Update, RetryAfterAFailedTransferNeedsNoNewSearch) {
         }
         return false;
     };
-    ASSERT_TRUE(waitForOutput("[Error] Fehler im Bootloader")) << e2e::ReadFile(folder.File("out.txt"));
+    ASSERT_TRUE(waitForOutput("[Error] Fehler im Bootloader"))
+        << e2e::ReadFile(folder.File("out.txt"));
     ASSERT_EQ(::write(commands, "ok\n", 3), 3);
     EXPECT_TRUE(waitForOutput("Download erfolgreich")) << e2e::ReadFile(folder.File("out.txt"));
     ::close(commands);
@@ -220,8 +220,7 @@ TEST_F(Msp430Update, VerifyDifferenceIsNeverReportedAsSuccess) {
 
 TEST_F(Msp430Update, BrokenFirmwareFileFailsBeforeTheLoaderIsEntered) {
     // The version is readable, the data are not.
-    folder.Write("prog/DM10_V200.TXT",
-                 "@C000\r\n56 45 52 3A 32 2E 30 30 00 00\r\nZZ 11\r\nq\r\n");
+    folder.Write("prog/DM10_V200.TXT", "@C000\r\n56 45 52 3A 32 2E 30 30 00 00\r\nZZ 11\r\nq\r\n");
     StartInstrument(MeterProfile("loader.version=1.60\nloader.chip_id=F149\n"));
     e2e::Run run = Update();
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
@@ -237,8 +236,8 @@ TEST_F(Msp430Update, ImageAbove64KGoesThroughTheMemoryOffset) {
     for (int i = 0; i < 16; ++i) {
         vectors.insert(vectors.end(), {0x00, 0x31});
     }
-    std::string image =
-        TiTxt({{0x3100, code}, {0xFFE0, vectors}, {0x10000, Bytes(0x120, 2)}, {0x1F000, Bytes(0x40, 3)}});
+    std::string image = TiTxt(
+        {{0x3100, code}, {0xFFE0, vectors}, {0x10000, Bytes(0x120, 2)}, {0x1F000, Bytes(0x40, 3)}});
     folder.Write("prog/DM10_V200.TXT", image);
     StartInstrument("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
                     "version=1.23\nserial=12345678\npassword=3100\nloader=msp430-rom\n"

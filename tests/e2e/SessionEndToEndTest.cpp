@@ -1,10 +1,8 @@
+#include "../serial/Pty.h"
 #include "Harness.h"
 
-#include "../serial/Pty.h"
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -27,8 +25,8 @@ std::string Profile(const std::string& version = "1.23", const std::string& devi
 std::string DeviceBlock(const std::string& deviceNr, const std::string& name,
                         const std::string& progFile, const std::string& startCmd = "1") {
     return Lines({"DevStartCmd=" + startCmd, "DeviceNrDef=" + deviceNr, "DeviceNr=" + deviceNr,
-                  "DeviceName=" + name, "ProgFile1=", "ProgFile2=" + progFile, "ProgFile3=",
-                  "SWKenn1=", "SWKenn2=56 45 52 3A", "SWKenn3=", "BootLoadKenn=",
+                  "DeviceName=" + name, "ProgFile1=", "ProgFile2=" + progFile,
+                  "ProgFile3=", "SWKenn1=", "SWKenn2=56 45 52 3A", "SWKenn3=", "BootLoadKenn=",
                   "FlashErase1=", "FlashErase2=", "FlashErase3=", "ProgDefFile=", "ProzTyp=F149"});
 }
 
@@ -44,15 +42,21 @@ protected:
         folder.Write("prog/Update.ini", Lines(lines));
     }
     void WriteDevices(const std::string& blocks) {
-        folder.Write("prog/ProgDevice.ini",
-                     Lines({"StarttextD=Start", "StarttextE=Start", "AbbruchtextD=Abbruch\\rzweite Zeile",
-                            "AbbruchtextE=Abort\\rsecond line"}) +
-                         "\r\n" + blocks);
+        folder.Write("prog/ProgDevice.ini", Lines({"StarttextD=Start", "StarttextE=Start",
+                                                   "AbbruchtextD=Abbruch\\rzweite Zeile",
+                                                   "AbbruchtextE=Abort\\rsecond line"}) +
+                                                "\r\n" + blocks);
     }
     std::string Port(int number) { return folder.File("ports/COM" + std::to_string(number)); }
     e2e::Run Console(std::vector<std::string> extra, int seconds = 60) {
-        std::vector<std::string> argv = {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
-                                         folder.File("ports"), "--time-divisor", "20", "--trace"};
+        std::vector<std::string> argv = {UPDATE_CONSOLE,
+                                         "--dir",
+                                         folder.File("prog"),
+                                         "--ports",
+                                         folder.File("ports"),
+                                         "--time-divisor",
+                                         "20",
+                                         "--trace"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         e2e::Run run;
         pid_t pid = e2e::Spawn(argv, folder.File("out.txt"), folder.File("err.txt"));
@@ -92,7 +96,8 @@ TEST_F(SessionEndToEnd, NoInstrumentWithAutoStartAndATxtFileEndsAtTheBootloaderS
     WriteUpdateIni({"Language=0", "AutoStart=YES"});
     e2e::Run run = Console({});
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
-    EXPECT_TRUE(run.ErrHas("UpdateStatusBar.Panels[2] = 1200")) << "every rate of the list is tried";
+    EXPECT_TRUE(run.ErrHas("UpdateStatusBar.Panels[2] = 1200"))
+        << "every rate of the list is tried";
     EXPECT_FALSE(run.OutHas("Kein Ger\xC3\xA4t gefunden"));
 }
 
@@ -114,14 +119,14 @@ TEST_F(SessionEndToEnd, NoInstrumentSearchesTwiceThenEnds) {
     e2e::Run run = Console({"--start"}, 90);
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 3);
-    EXPECT_TRUE(run.OutHas("[Fehler] Kein Ger\xC3\xA4t gefunden !! Ist das Ger\xC3\xA4t auch richtig"))
+    EXPECT_TRUE(
+        run.OutHas("[Fehler] Kein Ger\xC3\xA4t gefunden !! Ist das Ger\xC3\xA4t auch richtig"))
         << run.Out;
     EXPECT_TRUE(run.OutHas("[Fehler] Kein Ger\xC3\xA4t gefunden !! Programm wird abgebrochen !!"));
 }
 
 TEST_F(SessionEndToEnd, EqualVersionsWithAutoStartEndWithExitCode4) {
-    e2e::Instrument instrument(folder, Profile("2.00"),
-                               Port(1));
+    e2e::Instrument instrument(folder, Profile("2.00"), Port(1));
     WriteUpdateIni({"Language=0", "AutoStart=YES"});
     e2e::Run run = Console({});
     EXPECT_EQ(run.ExitCode, 4) << run.Out;
@@ -129,8 +134,7 @@ TEST_F(SessionEndToEnd, EqualVersionsWithAutoStartEndWithExitCode4) {
 }
 
 TEST_F(SessionEndToEnd, EqualVersionsAskAndNoSendsTheExitCommand) {
-    e2e::Instrument instrument(folder, Profile("2.00"),
-                               Port(1));
+    e2e::Instrument instrument(folder, Profile("2.00"), Port(1));
     WriteUpdateIni({"Language=1"});
     e2e::Run run = Console({"--start", "--no"});
     ASSERT_FALSE(run.TimedOut);
@@ -142,8 +146,7 @@ TEST_F(SessionEndToEnd, EqualVersionsAskAndNoSendsTheExitCommand) {
 }
 
 TEST_F(SessionEndToEnd, NewerInstrumentIsRefused) {
-    e2e::Instrument instrument(folder, Profile("3.10"),
-                               Port(1));
+    e2e::Instrument instrument(folder, Profile("3.10"), Port(1));
     WriteUpdateIni({"Language=0", "AutoStart=YES"});
     e2e::Run run = Console({});
     EXPECT_EQ(run.ExitCode, 1);

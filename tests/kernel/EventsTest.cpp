@@ -1,7 +1,6 @@
 #include "kernel/Events.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 

@@ -2,7 +2,6 @@
 #include "platform/Application.h"
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <vector>
 

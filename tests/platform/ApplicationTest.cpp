@@ -1,10 +1,10 @@
 #include "platform/Application.h"
+
 #include "platform/Tick.h"
 #include "platform/TimerComponent.h"
 
-#include <gtest/gtest.h>
-
 #include <ctime>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
@@ -51,7 +51,9 @@ TEST_F(ApplicationTest, MessagesForAnUnregisteredTargetAreDropped) {
 
 TEST_F(ApplicationTest, ThreadMessagesReachTheLoopHandler) {
     int seen = 0;
-    app.OnThreadMessage = [&](platform::Message& message) { seen = static_cast<int>(message.WParam); };
+    app.OnThreadMessage = [&](platform::Message& message) {
+        seen = static_cast<int>(message.WParam);
+    };
     app.PostThreadMessage(5, 42, 0);
     app.ProcessMessages();
     app.OnThreadMessage = nullptr;

@@ -1,7 +1,6 @@
 #include "platform/Controls.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 

@@ -1,10 +1,10 @@
 #include "platform/Files.h"
-#include "platform/Text.h"
-#include "../support/TempFolder.h"
 
-#include <gtest/gtest.h>
+#include "../support/TempFolder.h"
+#include "platform/Text.h"
 
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -24,7 +24,8 @@ TEST(FindFiles, ListsRegularFilesOnlySortedByName) {
     folder.Write("b.txt", "");
     folder.Write("sub.txt/inner", "");
     folder.Write("c.bin", "");
-    EXPECT_EQ(platform::FindFiles(folder.Path(), "*.txt"), (std::vector<std::string>{"FW.TXT", "b.txt"}));
+    EXPECT_EQ(platform::FindFiles(folder.Path(), "*.txt"),
+              (std::vector<std::string>{"FW.TXT", "b.txt"}));
     EXPECT_TRUE(platform::FindFiles(folder.File("missing"), "*.txt").empty());
 }
 

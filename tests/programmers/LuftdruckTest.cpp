@@ -1,5 +1,5 @@
-#include "programmers/Luftdruckabgleich.h"
 #include "../support/TempFolder.h"
+#include "programmers/Luftdruckabgleich.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,8 @@ namespace testing_support {
 class TempFolder {
 public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "update-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "update-test-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
     }
     ~TempFolder() {
