@@ -8,7 +8,6 @@ namespace app {
 
 namespace {
 
-constexpr std::int32_t KeyEscape = 27;
 const std::array<std::string, 4> IdentQueries = {"A.2003\r\n", "A.2000\r\n", "A.2001\r\n",
                                                  "A.4001\r\n"};
 

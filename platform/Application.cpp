@@ -23,8 +23,10 @@ Application::Application() : backend_(std::make_unique<PosixLoop>()) {}
 Application::~Application() = default;
 
 Application& Application::Instance() {
-    static Application instance;
-    return instance;
+    // Never destroyed: objects with static lifetime (a front-end's form, a
+    // fuzz target's fixture) may still unregister from it at exit.
+    static Application* instance = new Application();
+    return *instance;
 }
 
 void Application::SetBackend(std::unique_ptr<LoopBackend> backend) {

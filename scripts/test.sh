@@ -23,7 +23,7 @@ echo "== ThreadSanitizer (loop, serial line)"
 # address-space randomisation; setarch turns that off for the run alone.
 scripts/build.sh build-tsan -DUPDATE_QT=OFF -DUPDATE_BENCH=OFF -DUPDATE_TSAN=ON
 setarch "$(uname -m)" -R ctest --test-dir build-tsan -j"$(nproc)" --output-on-failure \
-    -L threads
+    -L 'platform_tests|serial_tests|app_tests' --no-tests=error
 
 echo "== fuzz targets, ${fuzz_seconds} s each"
 CC=clang CXX=clang++ scripts/build.sh build-fuzz -DUPDATE_QT=OFF -DUPDATE_TESTS=OFF \
@@ -32,8 +32,13 @@ for target in build-fuzz/fuzz/*/fuzz_*; do
     [[ -x $target ]] || continue
     corpus=$(mktemp -d)
     echo "-- $(basename "$target")"
-    "$target" -max_total_time="$fuzz_seconds" -max_len=200000 -rss_limit_mb=2048 \
-        -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
+    if ! "$target" -max_total_time="$fuzz_seconds" -max_len=200000 -rss_limit_mb=2048 \
+        -print_final_stats=0 "$corpus" >"$corpus.log" 2>&1; then
+        tail -n 60 "$corpus.log"
+        exit 1
+    fi
+    tail -n 2 "$corpus.log"
+    rm -f "$corpus.log"
     rm -rf "$corpus"
 done
 echo "== all tests passed"
