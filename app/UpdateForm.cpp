@@ -243,6 +243,9 @@ void TUpdateForm::FormClose() {
     StopPanel->SetVisible(true);
     platform::Application::Instance().ProcessMessages();
     ClosePorts();
+    // With the ports closed no instrument is waited for: the waits of a
+    // transfer that was running end at once, so that the program ends too.
+    wait->SetEnable(false);
     platform::Application::Instance().Terminate();
 }
 

@@ -186,10 +186,12 @@ void Application::HandleMessage() {
     }
 }
 
-void Application::ProcessMessagesFor(std::uint32_t ms) {
+void Application::ProcessMessagesFor(std::uint32_t ms, const std::function<bool()>& stop) {
     const std::uint32_t deadline = GetTickCount() + ms;
     while (!terminated_) {
-        HandleAvailable();
+        if (HandleAvailable() && stop && stop()) {
+            return;
+        }
         std::int32_t left = TicksUntil(deadline, GetTickCount());
         if (left <= 0) {
             return;

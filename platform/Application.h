@@ -51,8 +51,9 @@ public:
     void ProcessMessages();
     // Blocks until at least one thing was handled or Terminate was called.
     void HandleMessage();
-    // Handles things as they come for at most ms milliseconds.
-    void ProcessMessagesFor(std::uint32_t ms);
+    // Handles things as they come for at most ms milliseconds; returns
+    // earlier once stop (if given) turns true after something was handled.
+    void ProcessMessagesFor(std::uint32_t ms, const std::function<bool()>& stop = {});
     // HandleMessage until Terminate.
     void Run();
     void Terminate();

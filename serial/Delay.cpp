@@ -19,14 +19,14 @@ void TDelay::DelayTime(long ms, bool processMessages) {
     const std::uint32_t start = now();
     for (;;) {
         std::uint32_t elapsed = now() - start; // unsigned: survives the wrap
-        if (elapsed >= wanted) {
+        if (elapsed >= wanted || !enable_) {
             return;
         }
         std::uint32_t remaining = wanted - elapsed;
         // A terminated loop returns at once from ProcessMessagesFor; sleep
         // then so that the wait still lasts and does not turn round.
         if (processMessages && !application.Terminated()) {
-            application.ProcessMessagesFor(remaining);
+            application.ProcessMessagesFor(remaining, [this] { return !enable_; });
         } else if (SleepSource) {
             SleepSource(remaining);
         } else {

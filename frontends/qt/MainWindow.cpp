@@ -128,7 +128,13 @@ void MainWindow::Bind(app::TUpdateForm& form) {
     stop->setAlignment(Qt::AlignCenter);
     stop->setFrameStyle(QFrame::Panel | QFrame::Raised);
     stop->setMinimumHeight(40);
-    render_[form.StopPanel] = CaptionRender(stop, form.StopPanel);
+    render_[form.StopPanel] = [stop, &form] {
+        CaptionRender(stop, form.StopPanel)();
+        // Closing may wait on a transfer that winds down: show why at once.
+        if (form.StopPanel->Visible()) {
+            stop->repaint();
+        }
+    };
     layout->addWidget(stop);
 
     layout->addWidget(BuildKeyPanel());
@@ -357,10 +363,14 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (form_ != nullptr && !form_->Closed()) {
-        form_->FormClose();
+    if (form_ == nullptr) {
+        event->accept();
+        return;
     }
-    event->accept();
+    form_->FormClose();
+    // The window stays, with its stop panel, until the loop has wound down
+    // and the program hides it; hidden now, a closing program would look gone.
+    event->ignore();
 }
 
 } // namespace qtfront

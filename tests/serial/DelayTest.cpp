@@ -2,6 +2,7 @@
 
 #include "platform/Application.h"
 #include "platform/Tick.h"
+#include "platform/TimerComponent.h"
 
 #include <gtest/gtest.h>
 
@@ -85,6 +86,22 @@ TEST(TDelay, MessagesAreHandledWhileWaiting) {
     application.Unregister(handle);
     EXPECT_EQ(target.seen, 1);
     EXPECT_GE(elapsed, 200u);
+}
+
+TEST(TDelay, DisablingDuringAWaitEndsIt) {
+    // Closing the window disables the delays: a wait under way must end too.
+    platform::Application& application = platform::Application::Instance();
+    TDelay delay(nullptr);
+    platform::TTimer closer(nullptr, "Closer");
+    closer.SetInterval(20);
+    closer.OnTimer = [&](platform::TTimer& sender) {
+        delay.SetEnable(false);
+        sender.SetEnabled(false);
+    };
+    std::uint32_t start = platform::GetTickCount();
+    delay.DelayTime(20000, true);
+    EXPECT_LT(platform::GetTickCount() - start, 10000u);
+    EXPECT_FALSE(application.Terminated());
 }
 
 } // namespace
