@@ -59,7 +59,8 @@ public:
         : folder_(folder) {
         folder.Write("instrument.profile", profile);
         pid_ = Spawn({INSTRUMENT_SIM, "--profile", folder.File("instrument.profile"), "--link",
-                      link, "--transcript", folder.File("transcript.log")},
+                      link, "--transcript", folder.File("transcript.log"), "--flash-out",
+                      folder.File("flash.txt")},
                      folder.File("sim.out"), folder.File("sim.err"));
         for (int i = 0; i < 250 && !std::filesystem::exists(link); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -76,6 +77,8 @@ public:
     }
     std::string Transcript() const { return ReadFile(folder_.File("transcript.log")); }
     std::string Errors() const { return ReadFile(folder_.File("sim.err")); }
+    // The flash as the instrument dumps it (TI-TXT), complete once stopped.
+    std::string Flash() const { return ReadFile(folder_.File("flash.txt")); }
 
 private:
     const testing_support::TempFolder& folder_;

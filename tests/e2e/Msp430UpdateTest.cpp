@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -82,21 +83,11 @@ protected:
         folder.Write("prog/Update.ini", "Language=0\r\nAutoStart=YES\r\nDebugInfo=YES\r\n");
     }
     void StartInstrument(const std::string& profile) {
-        folder.Write("instrument.profile", profile);
-        pid_ = e2e::Spawn({INSTRUMENT_SIM, "--profile", folder.File("instrument.profile"), "--link",
-                           folder.File("ports/COM1"), "--flash-out", folder.File("flash.txt"),
-                           "--transcript", folder.File("transcript.log")},
-                          folder.File("sim.out"), folder.File("sim.err"));
-        for (int i = 0; i < 250 && !std::filesystem::exists(folder.File("ports/COM1")); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        instrument_.emplace(folder, profile, folder.File("ports/COM1"));
     }
     void StopInstrument() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            bool timedOut = false;
-            e2e::WaitFor(pid_, std::chrono::seconds(10), timedOut);
-            pid_ = -1;
+        if (instrument_) {
+            instrument_->Stop();
         }
     }
     void TearDown() override { StopInstrument(); }
@@ -111,12 +102,12 @@ protected:
         StopInstrument();
         return run;
     }
-    std::string Flash() { return WithoutCr(e2e::ReadFile(folder.File("flash.txt"))); }
+    std::string Flash() { return WithoutCr(instrument_->Flash()); }
     std::string Image() { return WithoutCr(e2e::ReadFile(folder.File("prog/DM10_V200.TXT"))); }
-    std::string Transcript() { return e2e::ReadFile(folder.File("transcript.log")); }
+    std::string Transcript() { return instrument_->Transcript(); }
 
     TempFolder folder;
-    pid_t pid_ = -1;
+    std::optional<e2e::Instrument> instrument_;
 };
 
 TEST_F(Msp430Update, Loader160TransfersAt38400AndTheFlashHoldsTheImage) {

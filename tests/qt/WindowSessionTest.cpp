@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace qttest {
@@ -79,23 +80,13 @@ protected:
         StopInstrument();
     }
     void StartInstrument(const std::string& profile) {
-        sim.Write("instrument.profile", profile);
         const std::string link = ports.File("COM1");
-        pid_ = e2e::Spawn({INSTRUMENT_SIM, "--profile", sim.File("instrument.profile"), "--link",
-                           link, "--flash-out", sim.File("flash.txt"), "--transcript",
-                           sim.File("transcript.log")},
-                          sim.File("sim.out"), sim.File("sim.err"));
-        for (int i = 0; i < 250 && !std::filesystem::exists(link); ++i) {
-            platform::SleepMs(20);
-        }
-        ASSERT_TRUE(std::filesystem::exists(link)) << sim.Read("sim.err");
+        instrument_.emplace(sim, profile, link);
+        ASSERT_TRUE(std::filesystem::exists(link)) << instrument_->Errors();
     }
     void StopInstrument() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            bool timedOut = false;
-            e2e::WaitFor(pid_, std::chrono::seconds(10), timedOut);
-            pid_ = -1;
+        if (instrument_) {
+            instrument_->Stop();
         }
     }
     // Builds the window with Qt's boxes and presses OK with the mouse.
@@ -123,7 +114,7 @@ protected:
 
     testing_support::TempFolder sim;
     qtfront::QtDialogs boxes;
-    pid_t pid_ = -1;
+    std::optional<e2e::Instrument> instrument_;
 };
 
 TEST_F(WindowSession, OkRunsAWholeUpdateThatTheWindowFollows) {
