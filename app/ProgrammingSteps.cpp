@@ -1,25 +1,12 @@
 #include "app/Messages.h"
 #include "app/ProgrammerServices.h"
 #include "app/Updatemain.h"
-#include "programmers/Bsl_unit.h"
+#include "programmers/ProgrammerRegistry.h"
 
 namespace app {
 
-namespace {
-
-// Transfer methods by the name the log shows for them.
-const char* const MethodBsl430 = "MSP430 ROM bootstrap loader";
-const char* const MethodBsl5xx = "MSP430 5xx/6xx bootstrap loader";
-const char* const MethodBlockTransfer = "block-transfer loader";
-const char* const MethodDeviceLoader = "device loader";
-const char* const MethodXmodem = "XMODEM bootloader";
-const char* const MethodTerminal = "basic-loader terminal";
-const char* const MethodRecovery = "bootloader recovery flow";
-const char* const MethodLabTransfer = "lab file transfer";
-
-constexpr std::uint32_t Chip5438 = 0x5438;
-
-} // namespace
+using programmers::Method;
+using programmers::TBslSettings;
 
 void TUpdateForm::ProgrammingStep(std::int32_t id) {
     programmers::TProgJob& job = Job;
@@ -48,10 +35,10 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             break;
         }
         job.Variant = Session.ProgVariant;
-        job.SyncFirst = 1;
-        job.QueryFirst = Session.SensorQuestionMark;
-        job.Set9600After = startMode2 ? 1 : 0;
-        if (RunProgrammer(job.ProzTyp == Chip5438 ? MethodBsl5xx : MethodBsl430, job.ProgFile)) {
+        if (RunProgrammer(programmers::MethodForChip(job.ProzTyp), job.ProgFile,
+                          TBslSettings{.SyncFirst = true,
+                                       .QueryFirst = Session.SensorQuestionMark != 0,
+                                       .Set9600After = startMode2})) {
             AwaitInstrumentAfterProgramming();
         } else {
             PostEvent(MsgProgrammingFailed);
@@ -59,14 +46,14 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         break;
     case MsgRetryClass1:
         OkBitBtn->SetEnabled(false);
-        job.LoaderMode = 1;
         Session.AckStep = 7;
         ShowDuration(1);
         job.Variant = Session.ProgVariant;
-        job.SyncFirst = 1;
-        job.QueryFirst = 0;
-        job.Set9600After = startMode2 ? 1 : 0;
-        if (RunProgrammer(MethodBsl430, job.ProgFile)) {
+        if (RunProgrammer(Method::Bsl430, job.ProgFile,
+                          TBslSettings{.LoaderMode = true,
+                                       .SyncFirst = true,
+                                       .QueryFirst = false,
+                                       .Set9600After = startMode2})) {
             ShowLogText(Text(Msg::StoringNewData));
             SecTimer->SetEnabled(true);
             WaitProgressBar->SetPosition(1);
@@ -84,7 +71,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
                 port->ChangeV24TimeOut(-1, -1, -1, 0);
             }
             job.Variant = Session.ProgVariant;
-            if (RunProgrammer(MethodBlockTransfer, job.ProgFile)) {
+            if (RunProgrammer(Method::BlockTransfer, job.ProgFile)) {
                 ShowLogText(Text(Msg::StoringNewData));
                 Session.AckStep = 7;
                 job.ProgFiles.clear();
@@ -109,10 +96,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             port->ChangeV24TimeOut(-1, -1, -1, 0);
         }
         job.Variant = Session.ProgVariant;
-        if (Session.ProgVariant != 2) {
-            job.BaudTag = serial::B115200;
-        }
-        if (RunProgrammer(Session.ProgVariant == 2 ? MethodDeviceLoader : MethodXmodem,
+        if (RunProgrammer(Session.ProgVariant == 2 ? Method::DeviceLoader : Method::Xmodem,
                           job.ProgFile)) {
             if (Session.ProgVariant == 2) {
                 ShowLogText(Text(Msg::StoringNewData));
@@ -125,15 +109,14 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case MsgTerminalStep:
-        if (!RunProgrammer(MethodTerminal, Session.ProgFile3)) {
+        if (!RunProgrammer(Method::BasicLoader, Session.ProgFile3)) {
             PostEvent(MsgBootFileFailed);
         }
         break;
     case MsgToolStep:
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
-        if (RunProgrammer(FileClass <= 1 ? "HEXLoad_8N1.exe" : "PIC32_Serial_Bootloader.exe",
-                          job.ProgFile)) {
+        if (RunProgrammer(FileClass <= 1 ? Method::HexLoader : Method::Pic32Loader, job.ProgFile)) {
             PostEvent(MsgToolSucceeded);
         } else {
             PostEvent(MsgProgrammingFailed);
@@ -152,7 +135,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         if (id != MsgRecovery) {
             Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         }
-        if (!RunProgrammer(MethodRecovery, job.ProgFile)) {
+        if (!RunProgrammer(Method::Recovery, job.ProgFile)) {
             PostEvent(MsgProgrammingFailed);
         }
         break;
@@ -187,7 +170,7 @@ void TUpdateForm::BootloaderFileStep() {
             FinishSession(false);
         } else {
             Session.AckStep = 8;
-            if (!RunProgrammer(MethodLabTransfer, Job.ProgFiles.front())) {
+            if (!RunProgrammer(Method::LabTransfer, Job.ProgFiles.front())) {
                 PostEvent(MsgBootFileFailed);
             }
         }
@@ -201,29 +184,33 @@ void TUpdateForm::BootloaderFileStep() {
         wait->DelayTime(ident.PcbNr.find("41216") != std::string::npos ? 32000 : 7000, true);
         SecTimer->SetEnabled(false);
     }
-    Job.LoaderMode = 0;
     Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;
     wait->DelayTime(3000, true);
     Job.Variant = 1;
-    Job.SyncFirst = 1;
-    Job.QueryFirst = Session.Class2Mark || !Job.SensorAbsent ? 1 : 0;
-    Job.Set9600After = StartMode == 2 ? 1 : 0;
-    if (!RunProgrammer(MethodBsl430, Session.ProgFile3)) {
+    if (!RunProgrammer(Method::Bsl430, Session.ProgFile3,
+                       TBslSettings{.SyncFirst = true,
+                                    .QueryFirst = Session.Class2Mark || !Job.SensorAbsent,
+                                    .Set9600After = StartMode == 2})) {
         PostEvent(MsgBootFileFailed);
     }
 }
 
-bool TUpdateForm::RunProgrammer(const std::string& method, const std::string& fileName) {
+bool TUpdateForm::RunProgrammer(Method method, const std::string& fileName,
+                                const programmers::TMethodSettings& settings) {
     serial::TComPort* port = SessionComPort();
-    if (method == MethodBsl430 && port != nullptr) {
-        Job.StartMode = StartMode;
-        TFormServices services(*this);
-        programmers::T_BSL430 programmer(services, *wait, Job, *port);
-        return programmer.Program(fileName);
+    Job.StartMode = StartMode;
+    TFormServices services(*this);
+    std::unique_ptr<programmers::TProgrammerTyp> programmer;
+    if (port != nullptr) {
+        programmer = programmers::CreateProgrammer(method, {services, *port, *wait, Job}, settings);
     }
-    // A method not built here fails the step openly, never as a success.
-    ShowLogText(Text(Msg::MethodNotAvailable) + method + " (" + fileName + ")");
-    return false;
+    if (programmer == nullptr) {
+        // A method not built here fails the step openly, never as a success.
+        ShowLogText(Text(Msg::MethodNotAvailable) + programmers::MethodEntry(method).Description +
+                    " (" + fileName + ")");
+        return false;
+    }
+    return programmer->Program(fileName);
 }
 
 } // namespace app

@@ -198,7 +198,8 @@ void TUpdateForm::OnAcknowledge() {
             Session.AckStep = 4;
         } else {
             ShowLogText(Text(Msg::ProgrammingName));
-            if (RunProgrammer(FileClass <= 1 ? "HEXLoad_8N1.exe" : "PIC32_Serial_Bootloader.exe",
+            if (RunProgrammer(FileClass <= 1 ? programmers::Method::HexLoader
+                                             : programmers::Method::Pic32Loader,
                               Session.ProgFile1)) {
                 Session.ToolStepDone = true;
                 SecTimer->SetEnabled(true);

@@ -12,6 +12,7 @@
 #include "platform/Message.h"
 #include "platform/TimerComponent.h"
 #include "programmers/Luftdruckabgleich.h"
+#include "programmers/ProgrammerRegistry.h"
 #include "programmers/ProgrammingJob.h"
 #include "serial/Comport.h"
 #include "serial/Delay.h"
@@ -165,8 +166,9 @@ public:
     void BootloaderFileStep();
     void AwaitInstrumentAfterProgramming();
     // Runs a transfer method on the session port; false when it failed or
-    // does not exist here.
-    bool RunProgrammer(const std::string& method, const std::string& fileName);
+    // is not built here.
+    bool RunProgrammer(programmers::Method method, const std::string& fileName,
+                       const programmers::TMethodSettings& settings = {});
 
     // --- device commands
     // Sends "A.1600#" with the local time: seconds since 31 Dec 2002 or, in

@@ -92,11 +92,6 @@ constexpr const char* ModelSecondVector = "41245";
 constexpr std::int32_t ProgressFixed = 8;
 constexpr std::int32_t ProgressPatch = 258;
 
-// Device dialogue, by Variant.
-constexpr const char* DialogueStart = "A.1000\r\n";
-constexpr const char* PasswordQueries[3] = {"A.5577\r\n", "A.5555\r\n", "A.5555\r\n"};
-constexpr const char* LoaderEntries[3] = {"A.5588#QX47\r\n", "A.5566#QX47\r\n", "A.5567#QX47\r\n"};
-
 constexpr const char* PatchFileName = "Patch.TXT";
 constexpr std::size_t ReadChunk = 1000;
 
@@ -174,61 +169,54 @@ std::uint16_t BslChecksum(const std::uint8_t* bytes, std::size_t count) {
     return static_cast<std::uint16_t>(sum ^ 0xFFFF);
 }
 
-T_BSL430::T_BSL430(TProgrammerHost& host, serial::TDelay& delay, TProgJob& job,
-                   serial::TComPort& port)
-    : Image(std::make_unique<TTiTxtTable>()), Patch(std::make_unique<TTiTxtPatchTable>()) {
-    Host = &host;
-    DelayComp = &delay;
-    Job = &job;
-    Port = &port;
-}
+T_BSL430::T_BSL430(const TProgrammerContext& context, const TBslSettings& settings)
+    : TProgrammerTyp(context), Settings(settings), Image(std::make_unique<TTiTxtTable>()),
+      Patch(std::make_unique<TTiTxtPatchTable>()) {}
 
 const char* T_BSL430::PasswordQuery(std::int32_t variant) {
-    return PasswordQueries[VariantRow(variant)];
+    return protocol::command::PasswordQuery[VariantRow(variant)];
 }
 
 const char* T_BSL430::LoaderEntry(std::int32_t variant) {
-    return LoaderEntries[VariantRow(variant)];
+    return protocol::command::LoaderEntry[VariantRow(variant)];
 }
 
 // ---- Blocking run ----------------------------------------------------------
 
 bool T_BSL430::Program(const std::string& fileName) {
-    Variant = Job->Variant;
-    QueryFirst = Job->QueryFirst;
-    Host->ShowProgress(0, 0);
+    Variant = Job.Variant;
+    QueryFirst = Settings.QueryFirst ? 1 : 0;
+    Host.ShowProgress(0, 0);
     LoadConfig();
     // A file that cannot be used stops here, before the instrument is touched.
     if (!LoadImage(fileName)) {
         return false;
     }
     ProgressTotal = ProgressFixed + 4 * LastRecord + 4;
-    Host->ShowProgress(2, ProgressTotal);
+    Host.ShowProgress(2, ProgressTotal);
 
     BeginRun(WatchdogRunMs);
-    Failed = 0;
-    Finished = 0;
-    Host->ShowProgress(10, -1);
-    if (Job->LoaderMode == 1) {
-        if (Job->PasswordKnown != 0) {
-            ResetVector_ = Job->ResetVector & 0xFFFF;
+    Host.ShowProgress(10, -1);
+    if (Settings.LoaderMode) {
+        if (Job.PasswordKnown != 0) {
+            ResetVector_ = Job.ResetVector & 0xFFFF;
             PasswordKnown = 1;
         } else {
             ResetVector_ = DefaultVectorForLoaderMode();
         }
-        EnterLoader(Job->SyncFirst != 0 ? 1 : 0);
+        EnterLoader(Settings.SyncFirst ? 1 : 0);
     } else {
-        SendText(DialogueStart);
+        SendText(protocol::command::Dialogue);
     }
-    PumpUntil(Finished);
+    PumpUntil();
 
-    Host->ShowProgress(10, -1);
-    if (Job->Set9600After != 1 || Failed != 0 || Job->NoPortChange != 0) {
-        Port->LoadLastV24Parameter();
-        Host->ShowBaudText(std::to_string(serial::BaudRateOf(Port->GetV24Parameter()->Baudrate)));
+    Host.ShowProgress(10, -1);
+    if (!Settings.Set9600After || Failed != 0 || Job.NoPortChange != 0) {
+        Port.LoadLastV24Parameter();
+        Host.ShowBaudText(std::to_string(serial::BaudRateOf(Port.GetV24Parameter()->Baudrate)));
     } else {
-        Host->ShowBaudText("9600");
-        Port->ChangeV24Parameter(serial::B__9600, serial::S_2, serial::NoParity, true);
+        Host.ShowBaudText("9600");
+        Port.ChangeV24Parameter(serial::B__9600, serial::S_2, serial::NoParity, true);
     }
     EndRun(EndWaitMs);
     if (Failed != 0 && !FileErrorShown) {
@@ -241,8 +229,8 @@ void T_BSL430::ShowError() {
     if (CurrentStep >= StepLast) {
         CurrentStep = StepLast;
     }
-    Host->Dialogs().MessageBox(Host->BootErrorText(CurrentStep), "Error",
-                               platform::MB_OK | platform::MB_ICONERROR);
+    Host.Dialogs().MessageBox(Host.BootErrorText(CurrentStep), "Error",
+                              platform::MB_OK | platform::MB_ICONERROR);
     LastErrorStep = CurrentStep;
 }
 
@@ -251,9 +239,9 @@ bool T_BSL430::SendText(const char* text) {
 }
 
 void T_BSL430::LoadConfig() {
-    Config = LoadBsl430Config(platform::JoinPath(Host->ProgramFolder(), Bsl430ConfigName));
+    Config = LoadBsl430Config(platform::JoinPath(Host.ProgramFolder(), Bsl430ConfigName));
     if (!Config.Note.empty()) {
-        Host->AddLogLine(Config.Note);
+        Host.AddLogLine(Config.Note);
     }
 }
 
@@ -261,19 +249,19 @@ bool T_BSL430::ReadFileText(const std::string& path, std::string& content) {
     if (platform::ReadWholeFile(path, content)) {
         return true;
     }
-    ShowFileError(path, Host->Language() == 0 ? "Die Datei kann nicht gelesen werden."
-                                              : "The file cannot be read.");
+    ShowFileError(path, Host.Language() == 0 ? "Die Datei kann nicht gelesen werden."
+                                             : "The file cannot be read.");
     return false;
 }
 
 void T_BSL430::ShowFileError(const std::string& path, const std::string& reason) {
-    const bool german = Host->Language() == 0;
+    const bool german = Host.Language() == 0;
     const std::string text =
         (german ? "Firmware-Datei \"" : "Firmware file \"") + path + "\":\r\n" + reason +
         (german ? "\r\nProgrammierung wurde abgebrochen." : "\r\nProgramming abort.");
-    Host->ShowLogLine(text);
-    Host->Dialogs().MessageBox(text, german ? "Fehler" : "Error",
-                               platform::MB_OK | platform::MB_ICONERROR);
+    Host.ShowLogLine(text);
+    Host.Dialogs().MessageBox(text, german ? "Fehler" : "Error",
+                              platform::MB_OK | platform::MB_ICONERROR);
     FileErrorShown = true;
 }
 
@@ -293,7 +281,7 @@ bool T_BSL430::LoadImage(const std::string& path) {
 }
 
 bool T_BSL430::LoadPatch() {
-    const std::string path = platform::JoinPath(Host->ProgramFolder(), PatchFileName);
+    const std::string path = platform::JoinPath(Host.ProgramFolder(), PatchFileName);
     std::string content;
     if (!ReadFileText(path, content)) {
         return false;
@@ -305,28 +293,22 @@ bool T_BSL430::LoadPatch() {
     }
     LastPatch = result.LastRecord;
     ProgressTotal = ProgressFixed + 8 * LastRecord + 4 * LastPatch + ProgressPatch;
-    Host->ShowProgress(2, ProgressTotal);
+    Host.ShowProgress(2, ProgressTotal);
     return true;
 }
 
 std::uint16_t T_BSL430::DefaultVectorForLoaderMode() const {
     const bool second = HasHighRecords() ||
-                        Job->DeviceName.find(ModelSecondVector) != std::string::npos ||
-                        Job->ProzTyp == ChipF237 || Job->ProzTyp == ChipF26F;
+                        Job.DeviceName.find(ModelSecondVector) != std::string::npos ||
+                        Job.ProzTyp == ChipF237 || Job.ProzTyp == ChipF26F;
     return Config.ResetVector[second ? 1 : 0];
 }
 
 std::uint16_t T_BSL430::DefaultVectorForDialogue() const {
-    if (HasHighRecords() || Job->ProzTyp == ChipF237) {
+    if (HasHighRecords() || Job.ProzTyp == ChipF237) {
         return Config.ResetVector[1];
     }
-    return Config.ResetVector[Job->ProzTyp == ChipF135 ? 2 : 0];
-}
-
-void T_BSL430::Fail() {
-    StopWatchdog();
-    Failed = 1;
-    Finished = 1;
+    return Config.ResetVector[Job.ProzTyp == ChipF135 ? 2 : 0];
 }
 
 // ---- Events ----------------------------------------------------------------
@@ -337,28 +319,29 @@ void T_BSL430::Abort() {
 }
 
 bool T_BSL430::TakesReply(std::int32_t id) const {
-    return TProgrammerTyp::TakesReply(id) || id == MsgPassword || id == MsgPasswordAlt;
+    return TProgrammerTyp::TakesReply(id) || id == protocol::reply::Password ||
+           id == protocol::reply::PasswordAlt;
 }
 
 void T_BSL430::OnReply(std::int32_t id, std::intptr_t data) {
     switch (id) {
-    case MsgAcknowledge:
+    case protocol::event::Acknowledge:
         if (InLoader == 0) {
             OnAcknowledge();
         }
         break;
-    case MsgPassword:
-    case MsgPasswordAlt:
+    case protocol::reply::Password:
+    case protocol::reply::PasswordAlt:
         if (InLoader == 0) {
             OnPassword(data);
         }
         break;
-    case MsgReplyA:
+    case protocol::event::CommandReply:
         if (PasswordKnown != 0 && InLoader == 0) {
             EnterLoader(1);
         }
         break;
-    case MsgRefused:
+    case protocol::event::Rejected:
         CurrentStep = StepNotAvailable;
         Fail();
         break;
@@ -372,7 +355,7 @@ void T_BSL430::OnAcknowledge() {
         return;
     }
     AckBusy = true;
-    if (Job->ImagePerChip != 0) {
+    if (Job.ImagePerChip != 0) {
         Variant = 2;
         QueryFirst = 0;
     }
@@ -394,15 +377,15 @@ void T_BSL430::OnPassword(std::intptr_t data) {
     if (ParseVector(reinterpret_cast<const char*>(data), value)) {
         ResetVector_ = value & 0xFFFF;
     } else {
-        Host->AddLogLine("password reply without a number: reset vector " + HexText(ResetVector_));
+        Host.AddLogLine("password reply without a number: reset vector " + HexText(ResetVector_));
     }
     AcceptPassword();
 }
 
 void T_BSL430::AcceptPassword() {
     PasswordKnown = 1;
-    Job->ResetVector = ResetVector_;
-    Job->PasswordKnown = 1;
+    Job.ResetVector = ResetVector_;
+    Job.PasswordKnown = 1;
     SendText(LoaderEntry(Variant));
 }
 
@@ -412,16 +395,16 @@ void T_BSL430::EnterLoader(int mode) {
     }
     InLoader = 1;
     StopWatchdog();
-    if (Job->NoPortChange == 0) {
-        Host->ShowBaudText("9600");
-        Port->ChangeV24Parameter(serial::B__9600, serial::S_1, serial::Even, false);
-        Port->ChangeHandShake(serial::NoHandshake);
+    if (Job.NoPortChange == 0) {
+        Host.ShowBaudText("9600");
+        Port.ChangeV24Parameter(serial::B__9600, serial::S_1, serial::Even, false);
+        Port.ChangeHandShake(serial::NoHandshake);
     }
     Wait(LoaderEntryWaitMs);
     if (Finished != 0) {
         return;
     }
-    Port->ClearBuffer(PurgeTxClear | PurgeRxClear);
+    Port.ClearBuffer(PurgeTxClear | PurgeRxClear);
     ReceivedCount = 0;
     StartWatchdog(WatchdogLoaderMs);
     if (mode == 1) {
@@ -442,8 +425,8 @@ bool T_BSL430::OnCharsReceived(std::intptr_t) {
             ReceivedCount = 0; // cannot happen: a pass leaves one partial frame at most
             continue;
         }
-        const int got = Port->Read(reinterpret_cast<char*>(Received.data() + ReceivedCount),
-                                   static_cast<unsigned long>(std::min(ReadChunk, space - 1)));
+        const int got = Port.Read(reinterpret_cast<char*>(Received.data() + ReceivedCount),
+                                  static_cast<unsigned long>(std::min(ReadChunk, space - 1)));
         if (got <= 0) {
             break;
         }
@@ -495,17 +478,17 @@ void T_BSL430::ParseReceived() {
         ReceivedCount -= drop;
 
         if (frameGood) {
-            Host->ShowProgress(3, 1);
+            Host.ShowProgress(3, 1);
             if (OnFrame != nullptr) {
                 (this->*OnFrame)(frame);
             }
         } else if (reply == ReplyAck) {
-            Host->ShowProgress(3, 1);
+            Host.ShowProgress(3, 1);
             if (OnAck != nullptr) {
                 (this->*OnAck)();
             }
         } else if (reply != 0) {
-            Host->ShowProgress(3, 1);
+            Host.ShowProgress(3, 1);
             RunRetry();
         }
     }
@@ -525,7 +508,7 @@ void T_BSL430::RunRetry() {
 }
 
 void T_BSL430::OnWatchdog() {
-    if (Job->StartMode == 2) {
+    if (Job.StartMode == 2) {
         StopWatchdog();
         Nudging = true;
         const std::uint8_t sync = CmdSync;
@@ -659,8 +642,8 @@ void T_BSL430::VersionReply(const TBslFrame& frame) {
     ChipId_ = static_cast<std::uint32_t>(frame.Bytes[ChipIdHigh] << 8 | frame.Bytes[ChipIdLow]);
     BslVersionText_ = HexText(frame.Bytes[VersionMajor]) + "." + HexText(frame.Bytes[VersionMinor]);
     BslVersion_ = VersionNumber(BslVersionText_);
-    Host->AddLogLine("BSL " + BslVersionText_ + ", chip " + HexText(ChipId_));
-    if (Job->ImagePerChip != 0) {
+    Host.AddLogLine("BSL " + BslVersionText_ + ", chip " + HexText(ChipId_));
+    if (Job.ImagePerChip != 0) {
         LoadChipImage();
         if (Finished != 0) {
             return;
@@ -670,7 +653,7 @@ void T_BSL430::VersionReply(const TBslFrame& frame) {
 }
 
 void T_BSL430::LoadChipImage() {
-    std::string name = Host->FindDefFile(ChipId_);
+    std::string name = Host.FindDefFile(ChipId_);
     const bool tiTxt =
         name.find(".txt") != std::string::npos || name.find(".TXT") != std::string::npos;
     if (name.size() <= 4 || !tiTxt) {
@@ -678,16 +661,16 @@ void T_BSL430::LoadChipImage() {
     }
     if (name.back() == '@') {
         name.pop_back();
-        Job->KeepBaud[1] = 1;
+        Job.KeepBaud[1] = 1;
     }
     const std::string path =
-        name.front() == '/' ? name : platform::JoinPath(Host->ProgramFolder(), name);
+        name.front() == '/' ? name : platform::JoinPath(Host.ProgramFolder(), name);
     if (!LoadImage(path)) {
         Fail(); // the table is cleared: there is no image left to write
         return;
     }
     ProgressTotal = ProgressFixed + 4 * LastRecord + 4;
-    Host->ShowProgress(2, ProgressTotal);
+    Host.ShowProgress(2, ProgressTotal);
     const auto& chips = Config.ChipImageVector1;
     if (std::find(chips.begin(), chips.end(), ChipId_) != chips.end()) {
         ResetVector_ = Config.ResetVector[0];
@@ -710,18 +693,18 @@ void T_BSL430::AfterPassword() {
 
 void T_BSL430::PrepareErase() {
     const auto image = static_cast<std::size_t>(std::clamp(Variant, 0, 1));
-    EraseAddr = Job->EraseStart[image] > 0 ? static_cast<std::int32_t>(Job->EraseStart[image])
-                                           : DefaultEraseStart;
+    EraseAddr = Job.EraseStart[image] > 0 ? static_cast<std::int32_t>(Job.EraseStart[image])
+                                          : DefaultEraseStart;
     const std::int32_t lowest = (*Image)[1].Address;
     ProgressTotal += std::max(0, (EraseAddr - lowest) / SegmentSize * 2 + 4);
-    Host->ShowProgress(2, ProgressTotal);
+    Host.ShowProgress(2, ProgressTotal);
     if (BslVersion_ == 1100) {
         if (!LoadPatch()) {
             Fail();
             return;
         }
         Sync(&T_BSL430::PatchPrepare);
-    } else if (BslVersion_ < 1600 || Job->KeepBaud[image] != 0) {
+    } else if (BslVersion_ < 1600 || Job.KeepBaud[image] != 0) {
         Sync(&T_BSL430::StepErase);
     } else {
         Sync(&T_BSL430::StepBaud);
@@ -738,8 +721,8 @@ void T_BSL430::BaudSwitch() {
     if (Finished != 0) {
         return;
     }
-    Port->ChangeV24Parameter(serial::B_38400, serial::S_1, serial::Even, false);
-    Host->ShowBaudText("38400");
+    Port.ChangeV24Parameter(serial::B_38400, serial::S_1, serial::Even, false);
+    Host.ShowBaudText("38400");
     Wait(BaudSwitchWaitMs);
     if (Finished == 0) {
         Sync(&T_BSL430::StepErase);
@@ -895,10 +878,10 @@ bool T_BSL430::SameData(const TTiTxtRecord& record, const TBslFrame& frame, cons
             return true;
         }
     }
-    const bool german = Host->Language() == 0;
+    const bool german = Host.Language() == 0;
     const std::string address = HexText(record.Address + static_cast<unsigned>(at));
-    Host->ShowLogLine(std::string(what) + (german ? ": Abweichung bei 0x" : ": difference at 0x") +
-                      address);
+    Host.ShowLogLine(std::string(what) + (german ? ": Abweichung bei 0x" : ": difference at 0x") +
+                     address);
     return false;
 }
 
@@ -925,7 +908,7 @@ void T_BSL430::StepStart() {
 void T_BSL430::StepFinish() {
     InLoader = 0;
     StopWatchdog();
-    Host->ShowProgress(10, 100);
+    Host.ShowProgress(10, 100);
     Finished = 1;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "programmers/Bsl430Config.h"
+#include "programmers/ProgrammerRegistry.h"
 #include "programmers/Programmerunit.h"
 #include "programmers/TiTxtReader.h"
 #include "programmers/TiTxtRecords.h"
@@ -12,10 +13,6 @@
 #include <string>
 
 namespace programmers {
-
-// Device replies that carry the bootloader password.
-inline constexpr std::int32_t MsgPassword = 80;
-inline constexpr std::int32_t MsgPasswordAlt = 81;
 
 // A frame as the ROM loader sends it: 0x80, a byte, L1, L2, L1 bytes, CKL, CKH.
 struct TBslFrame {
@@ -34,11 +31,11 @@ std::uint16_t BslChecksum(const std::uint8_t* bytes, std::size_t count);
 // erase, write, read back and start.
 class T_BSL430 : public TProgrammerTyp {
 public:
-    T_BSL430(TProgrammerHost& host, serial::TDelay& delay, TProgJob& job, serial::TComPort& port);
+    T_BSL430(const TProgrammerContext& context, const TBslSettings& settings);
 
     virtual void ShowError();
     // Blocks until the transfer has ended; false on failure or abort.
-    virtual bool Program(const std::string& fileName);
+    bool Program(const std::string& fileName) override;
     virtual bool SendText(const char* text);
     virtual std::int32_t ErrorStep() const { return LastErrorStep; }
 
@@ -60,7 +57,6 @@ protected:
     // Reads a firmware or patch file; on failure shows the file error box.
     bool ReadFileText(const std::string& path, std::string& content);
     void ShowFileError(const std::string& path, const std::string& reason);
-    void Fail();
 
     // TProgrammerTyp
     void Abort() override;
@@ -69,8 +65,7 @@ protected:
     void OnReply(std::int32_t id, std::intptr_t data) override;
     void OnWatchdog() override;
 
-    std::uint8_t Failed = 0;
-    std::uint8_t Finished = 0;
+    const TBslSettings Settings;
     std::uint8_t InLoader = 0;
     std::uint8_t PasswordKnown = 0;
     std::uint8_t QueryFirst = 0;

@@ -6,6 +6,9 @@
 
 namespace programmers {
 
+TProgrammerTyp::TProgrammerTyp(const TProgrammerContext& context)
+    : Host(context.Host), Port(context.Port), Delay(context.Delay), Job(context.Job) {}
+
 kernel::TEventRec TProgrammerTyp::EventHandler(void* context, kernel::TEvents&,
                                                kernel::TEventRec event) {
     auto* self = static_cast<TProgrammerTyp*>(context);
@@ -15,13 +18,13 @@ kernel::TEventRec TProgrammerTyp::EventHandler(void* context, kernel::TEvents&,
 bool TProgrammerTyp::HandleEvent(const kernel::TEventRec& event) {
     switch (event.Kind) {
     case kernel::evKey:
-        if (event.Id != KeyEscape) {
+        if (event.Id != protocol::event::KeyEscape) {
             return false;
         }
         Abort();
         return true;
     case kernel::evMessage:
-        if (event.Id == MsgCharsReceived) {
+        if (event.Id == protocol::event::CharsReceived) {
             return OnCharsReceived(event.Data);
         }
         if (!TakesReply(event.Id)) {
@@ -41,20 +44,23 @@ bool TProgrammerTyp::HandleEvent(const kernel::TEventRec& event) {
 }
 
 bool TProgrammerTyp::TakesReply(std::int32_t id) const {
-    return id == MsgAcknowledge || id == MsgReplyA || id == MsgRefused;
+    return id == protocol::event::Acknowledge || id == protocol::event::CommandReply ||
+           id == protocol::event::Rejected;
 }
 
 void TProgrammerTyp::BeginRun(std::uint32_t watchdogMs) {
-    Host->EventQueue().AddHandler(&TProgrammerTyp::EventHandler, this);
-    Port->SaveLastV24Parameter();
+    Host.EventQueue().AddHandler(&TProgrammerTyp::EventHandler, this);
+    Port.SaveLastV24Parameter();
     StartWatchdog(watchdogMs);
+    Failed = 0;
+    Finished = 0;
 }
 
-void TProgrammerTyp::PumpUntil(const std::uint8_t& finished) {
+void TProgrammerTyp::PumpUntil() {
     platform::Application& application = platform::Application::Instance();
-    while (finished == 0) {
-        Host->ProcessEvents();
-        if (finished != 0) {
+    while (Finished == 0) {
+        Host.ProcessEvents();
+        if (Finished != 0) {
             break;
         }
         // A closing window ends the transfer; waiting on would never return.
@@ -68,37 +74,69 @@ void TProgrammerTyp::PumpUntil(const std::uint8_t& finished) {
 
 void TProgrammerTyp::EndRun(long waitMs) {
     Wait(waitMs);
-    Host->ShowProgress(1, 0);
-    Host->EventQueue().RemoveHandler(&TProgrammerTyp::EventHandler, this);
+    Host.ShowProgress(progress::Position, 0);
+    Host.EventQueue().RemoveHandler(&TProgrammerTyp::EventHandler, this);
     StopWatchdog();
 }
 
 void TProgrammerTyp::Wait(long ms) {
-    DelayComp->DelayTime(ms, true);
+    Delay.DelayTime(ms, true);
 }
 
 void TProgrammerTyp::StartWatchdog(std::uint32_t ms) {
-    WatchdogSlot = Host->TimerPool().TimerStart(ms);
+    WatchdogSlot = Host.TimerPool().TimerStart(ms);
 }
 
 void TProgrammerTyp::StopWatchdog() {
-    WatchdogSlot = Host->TimerPool().TimerStop(WatchdogSlot);
+    WatchdogSlot = Host.TimerPool().TimerStop(WatchdogSlot);
 }
 
 void TProgrammerTyp::RestartWatchdog() {
-    Host->TimerPool().TimerRestart(WatchdogSlot);
+    Host.TimerPool().TimerRestart(WatchdogSlot);
 }
 
 bool TProgrammerTyp::WriteText(const char* text) {
-    Port->Write(text, -1, false);
-    Host->AddLogLine(text);
+    const int written = Port.Write(text, -1, false);
+    Host.AddLogLine(text);
+    if (written != static_cast<int>(std::strlen(text))) {
+        LineFailed();
+        return false;
+    }
     return true;
 }
 
 bool TProgrammerTyp::WriteBytes(const std::uint8_t* data, std::size_t count) {
     const int written =
-        Port->Write(reinterpret_cast<const char*>(data), static_cast<int>(count), false);
-    return written == static_cast<int>(count);
+        Port.Write(reinterpret_cast<const char*>(data), static_cast<int>(count), false);
+    if (written != static_cast<int>(count)) {
+        LineFailed();
+        return false;
+    }
+    return true;
+}
+
+int TProgrammerTyp::ReadBytes(std::uint8_t* buffer, std::size_t count) {
+    const int got = Port.Read(reinterpret_cast<char*>(buffer), static_cast<unsigned long>(count));
+    if (got < 0) {
+        LineFailed();
+        return -1;
+    }
+    return got;
+}
+
+void TProgrammerTyp::LineFailed() {
+    if (Finished != 0 && Failed != 0) {
+        return; // said once is enough
+    }
+    Host.ShowLogLine(Port.FailureText());
+    Fail();
+    OnLineFailure();
+}
+
+void TProgrammerTyp::Fail() {
+    StopWatchdog();
+    Failed = 1;
+    Finished = 1;
 }
 
 } // namespace programmers

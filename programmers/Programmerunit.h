@@ -3,40 +3,51 @@
 #include "kernel/Events.h"
 #include "programmers/ProgrammerHost.h"
 #include "programmers/ProgrammingJob.h"
+#include "programmers/Protocol.h"
 #include "serial/Comport.h"
 #include "serial/Delay.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace programmers {
-
-// Events every programmer knows.
-inline constexpr std::int32_t KeyEscape = 27;
-inline constexpr std::int32_t MsgCharsReceived = 10000;
-inline constexpr std::int32_t MsgAcknowledge = 10010; // the previous command ended well
-inline constexpr std::int32_t MsgReplyA = 10011;      // a reply in the "A." or "C." form
-inline constexpr std::int32_t MsgRefused = 10012;     // the instrument refused the command
 
 // Port purge flags (transmit and receive queue), as ClearBuffer takes them.
 inline constexpr unsigned long PurgeTxClear = 4;
 inline constexpr unsigned long PurgeRxClear = 8;
 
-// Base of the programmers: the collaborators, the blocking run and the event
-// handler they all share. The programmer owns none of the collaborators.
+// Progress codes of TProgrammerHost::ShowProgress as the programmers use them.
+namespace progress {
+inline constexpr int Reset = 0;    // position := value
+inline constexpr int Position = 1; // position := value
+inline constexpr int Maximum = 2;  // maximum := value
+inline constexpr int Step = 3;     // position += value, percentage in the title
+inline constexpr int Title = 10;   // title status: -1 start and end, 100 complete
+inline constexpr std::intptr_t TitleRunning = -1;
+inline constexpr std::intptr_t TitleComplete = 100;
+} // namespace progress
+
+// What every programmer is given; it owns none of it.
+struct TProgrammerContext {
+    TProgrammerHost& Host; // the main window's services
+    serial::TComPort& Port;
+    serial::TDelay& Delay;
+    TProgJob& Job;
+};
+
+// Base of the programmers: the collaborators, the blocking run, the event
+// handler and the line access they all share.
 class TProgrammerTyp {
 public:
-    TProgrammerTyp() = default;
+    explicit TProgrammerTyp(const TProgrammerContext& context);
     virtual ~TProgrammerTyp() = default;
     TProgrammerTyp(const TProgrammerTyp&) = delete;
     TProgrammerTyp& operator=(const TProgrammerTyp&) = delete;
 
-    std::int32_t ProgTyp = 0;
-    TProgJob* Job = nullptr;
-    serial::TComPort* Port = nullptr;
-    serial::TDelay* DelayComp = nullptr;
-    TProgrammerHost* Host = nullptr; // the main window
+    // Blocks until the transfer has ended; false on failure or abort.
+    virtual bool Program(const std::string& fileName) = 0;
 
 protected:
     // The handler registered on the event queue during the run.
@@ -54,12 +65,14 @@ protected:
     virtual bool TakesReply(std::int32_t id) const;
     virtual void OnReply(std::int32_t /*id*/, std::intptr_t /*data*/) {}
     virtual void OnWatchdog() {}
+    // The line failed under a write or read; the run is already marked failed.
+    virtual void OnLineFailure() {}
 
     // Blocking run, steps 2 to 4: handler in front of the sequencer, line
-    // settings saved, watchdog armed.
+    // settings saved, watchdog armed, done and error flags cleared.
     void BeginRun(std::uint32_t watchdogMs);
-    // Step 6: events and window messages until finished is set.
-    void PumpUntil(const std::uint8_t& finished);
+    // Step 6: events and window messages until Finished is set.
+    void PumpUntil();
     // Step 7: wait, progress back to 0, handler and watchdog gone.
     void EndRun(long waitMs);
 
@@ -68,9 +81,24 @@ protected:
     void StopWatchdog();
     void RestartWatchdog();
     // Device commands go through here so that each one is in the log.
+    // false: the line failed and the run ends (see LineFailed).
     bool WriteText(const char* text);
     bool WriteBytes(const std::uint8_t* data, std::size_t count);
+    // The bytes that have arrived, 0 when none; -1 when the line failed.
+    int ReadBytes(std::uint8_t* buffer, std::size_t count);
+    // Ends the run at once as a failure; the log names the port, its
+    // device and the reason.
+    void LineFailed();
+    // Ends the run as a failure.
+    void Fail();
 
+    TProgrammerHost& Host;
+    serial::TComPort& Port;
+    serial::TDelay& Delay;
+    TProgJob& Job;
+
+    std::uint8_t Failed = 0;
+    std::uint8_t Finished = 0;
     int WatchdogSlot = 0;
 };
 

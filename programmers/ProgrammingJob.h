@@ -19,11 +19,6 @@ struct TProgJob {
     std::string BootFile;               // bootloader file of the device entry
     std::vector<std::string> ProgFiles; // further program files
     std::int32_t Variant = 0;           // row of the bootloader-entry command tables, 0..2
-    std::uint8_t LoaderMode = 0;        // 1: the instrument already waits in its bootstrap loader
-    std::int32_t BaudTag = 0;           // serial::BaudTag for the XMODEM loader
-    std::uint8_t SyncFirst = 0;         // job flag 1: synchronise before the first loader command
-    std::uint8_t QueryFirst = 0;        // job flag 2: query the password before entering the loader
-    std::uint8_t Set9600After = 0;      // job flag 3: 9600 8N2 after success instead of restoring
     std::uint8_t SensorAbsent = 0;
     std::uint8_t PasswordKnown = 0;
     std::uint32_t ResetVector = 0;

@@ -237,6 +237,11 @@ void TComPort::Close() {
     device_.reset();
 }
 
+std::string TComPort::FailureText() const {
+    return PortName(portIndex_) + " (" + platform::PortDevicePath(portIndex_) +
+           "): " + platform::SerialResultText(lastResult_);
+}
+
 int TComPort::Read(char* buffer, unsigned long count) {
     if (!open_) {
         return V24_PORT_CLOSED;

@@ -101,6 +101,9 @@ public:
     void ChangeRXNotifyDelay(unsigned long ms);
     unsigned long GetRXNotificationTime() const { return notifyDelay_; }
     platform::SerialResult LastResult() const { return lastResult_; }
+    // Why the last Read or Write failed, for the log: the port, its device
+    // and the reason, e.g. "COM3 (/dev/ttyUSB0): write: hung up (EIO)".
+    std::string FailureText() const;
 
     DCB LoadV24Parameter();
     bool SaveV24Parameter(const DCB* dcb);

@@ -62,8 +62,8 @@ protected:
         com.Open(host.Handle(), 0, 0, false);
         host.port = &com;
         host.folder = folder.Path();
-        job.SyncFirst = 1;
-        job.QueryFirst = 1;
+        settings.SyncFirst = true;
+        settings.QueryFirst = true;
     }
     ~BslTransfer() override {
         com.Close();
@@ -75,7 +75,7 @@ protected:
         return RunFile(folder.File("FW.TXT"));
     }
     bool RunFile(const std::string& path) {
-        T_BSL430 bsl(host, delay, job, com);
+        T_BSL430 bsl({host, com, delay, job}, settings);
         const bool ok = bsl.Program(path);
         errorStep = bsl.ErrorStep();
         version = bsl.BslVersion();
@@ -94,6 +94,7 @@ protected:
     serial::TComPort com{nullptr, "UpdateCom"};
     serial::TDelay delay{nullptr};
     programmers::TProgJob job;
+    programmers::TBslSettings settings;
     testing_support::TempFolder folder;
     std::int32_t errorStep = -1;
     std::int32_t version = 0;
@@ -146,7 +147,7 @@ TEST_F(BslTransfer, DataAboveFFFFGoesWithMemoryOffsetAndTheVectorsLast) {
                                      {0xFFE0, Vectors()},
                                      {0x10000, Counting(300, 3)}};
     FakeRomLoader loader(pty, Opt([](FakeRomLoader::Options& o) { o.chipId = 0xF26F; }));
-    job.QueryFirst = 1;
+    settings.QueryFirst = true;
     ASSERT_TRUE(Run(sections)) << errorStep << " " << Trace(loader);
     ExpectFlashHolds(loader, sections);
     EXPECT_GE(loader.Count(CmdSetOffset), 2);
@@ -179,7 +180,7 @@ TEST_F(BslTransfer, EscapeBeforeTheLoaderReportsTheLoaderAsNotAvailable) {
     FakeRomLoader loader(pty, {});
     host.onLog = [this](const std::string& text) {
         if (text == "A.1000\r\n") {
-            host.events.PostKey(programmers::KeyEscape);
+            host.events.PostKey(protocol::event::KeyEscape);
         }
     };
     EXPECT_FALSE(Run(FirmwareSections()));
@@ -219,7 +220,7 @@ TEST_F(BslTransfer, AFileThatCannotBeUsedFailsBeforeAnythingIsSent) {
 
 TEST_F(BslTransfer, MissingSettingsFileIsNamedInTheLogAndTheBuiltInVectorIsUsed) {
     // No password query: the default reset vector goes into the password.
-    job.QueryFirst = 0;
+    settings.QueryFirst = false;
     {
         FakeRomLoader loader(pty, Opt([](FakeRomLoader::Options& o) { o.password = 0x1100; }));
         ASSERT_TRUE(Run(FirmwareSections())) << errorStep << " " << Trace(loader);

@@ -45,15 +45,17 @@ TEST(RetryHistory, TwoEntriesAllowTwoRetries) {
 // A programmer that only records what its handler skeleton hands it.
 class Recorder : public programmers::TProgrammerTyp {
 public:
-    explicit Recorder(FakeHost& host) {
-        Host = &host;
+    Recorder(FakeHost& host, serial::TComPort& port, serial::TDelay& delay,
+             programmers::TProgJob& job)
+        : TProgrammerTyp({host, port, delay, job}) {
         host.events.AddHandler(&TProgrammerTyp::EventHandler, this);
         WatchdogSlot = 3;
     }
+    bool Program(const std::string&) override { return false; }
     void Abort() override { ++aborts; }
     void OnReply(std::int32_t id, std::intptr_t) override { replies.push_back(id); }
     void OnWatchdog() override { ++watchdogs; }
-    void Detach() { Host->EventQueue().RemoveHandler(&TProgrammerTyp::EventHandler, this); }
+    void Detach() { Host.EventQueue().RemoveHandler(&TProgrammerTyp::EventHandler, this); }
     int aborts = 0;
     int watchdogs = 0;
     std::vector<std::int32_t> replies;
@@ -61,7 +63,10 @@ public:
 
 TEST(ProgrammerHandler, TakesItsOwnEventsAndPassesEveryOtherOneUnchanged) {
     FakeHost host;
-    Recorder recorder(host);
+    serial::TComPort port{nullptr};
+    serial::TDelay delay{nullptr};
+    programmers::TProgJob job;
+    Recorder recorder(host, port, delay, job);
     kernel::TEvents& events = host.events;
 
     EXPECT_EQ(events.DispatchEvent({kernel::evKey, 0, 27, 0}).Kind, kernel::evNothing);

@@ -1,0 +1,56 @@
+#include "programmers/ProgrammerRegistry.h"
+
+#include "programmers/Bsl_unit.h"
+
+namespace programmers {
+
+namespace {
+
+constexpr std::uint32_t Chip5438 = 0x5438; // the 5xx/6xx families
+
+template <class Programmer, class Settings>
+std::unique_ptr<TProgrammerTyp> Make(const TProgrammerContext& context,
+                                     const TMethodSettings& settings) {
+    const Settings* own = std::get_if<Settings>(&settings);
+    return std::make_unique<Programmer>(context, own != nullptr ? *own : Settings{});
+}
+
+constexpr TMethodEntry Registry[] = {
+    {Method::Bsl430, "MSP430 ROM bootstrap loader", &Make<T_BSL430, TBslSettings>},
+    {Method::Bsl5xx, "MSP430 5xx/6xx bootstrap loader", nullptr},
+    {Method::DeviceLoader, "device loader", nullptr},
+    {Method::Xmodem, "XMODEM bootloader", nullptr},
+    {Method::BlockTransfer, "block-transfer loader", nullptr},
+    {Method::BasicLoader, "basic-loader terminal", nullptr},
+    {Method::LabTransfer, "lab file transfer", nullptr},
+    {Method::Recovery, "bootloader recovery flow", nullptr},
+    {Method::HexLoader, "HEXLoad_8N1.exe", nullptr},
+    {Method::Pic32Loader, "PIC32_Serial_Bootloader.exe", nullptr},
+};
+
+} // namespace
+
+std::span<const TMethodEntry> Methods() {
+    return Registry;
+}
+
+const TMethodEntry& MethodEntry(Method method) {
+    for (const TMethodEntry& entry : Registry) {
+        if (entry.Id == method) {
+            return entry;
+        }
+    }
+    return Registry[0]; // unreachable: every method has its row
+}
+
+std::unique_ptr<TProgrammerTyp> CreateProgrammer(Method method, const TProgrammerContext& context,
+                                                 const TMethodSettings& settings) {
+    const TMethodEntry& entry = MethodEntry(method);
+    return entry.Create != nullptr ? entry.Create(context, settings) : nullptr;
+}
+
+Method MethodForChip(std::uint32_t prozTyp) {
+    return prozTyp == Chip5438 ? Method::Bsl5xx : Method::Bsl430;
+}
+
+} // namespace programmers

@@ -1,0 +1,93 @@
+#pragma once
+
+// The vocabulary of the session: the device commands the tool sends, the
+// instrument's reply numbers it acts on, the internal message numbers of the
+// event queue and the process exit codes. Everything that speaks to the
+// instrument or to a calling script takes its names from here, so that a
+// number means the same thing in every file.
+
+#include <cstdint>
+
+namespace protocol {
+
+// Device commands: "A." + number [+ "#" + arguments] + CR LF.
+namespace command {
+inline constexpr const char* Wake = "A.1111\r\n";               // wake, and exit for most classes
+inline constexpr const char* Dialogue = "A.1000\r\n";           // open the command dialogue
+inline constexpr const char* WakeService = "A.1131\r\n";        // wake of start mode 4
+inline constexpr const char* ExitClass1 = "A.1121\r\n";         // leave the dialogue, class 1
+inline constexpr const char* ReadPcbNr = "A.2003\r\n";          // circuit-board number
+inline constexpr const char* ReadDeviceNr = "A.2000\r\n";       // device number (model)
+inline constexpr const char* ReadVersion = "A.2001\r\n";        // software version(s)
+inline constexpr const char* ReadSerialNr = "A.4001\r\n";       // serial number
+inline constexpr const char* ReadStartupVersion = "A.2100\r\n"; // start-up program version
+inline constexpr const char* EnterBootloader = "A.1200\r\n";    // the default start command
+inline constexpr const char* EnterSensorLoader = "A.1230\r\n";  // sensor modes, sensor present
+inline constexpr const char* EnterSensorLoaderNoSensor = "A.1231\r\n";
+inline constexpr const char* HeaderAccepted = "A.1220\r\n";   // answer to reply 208
+inline constexpr const char* OldFirmwareStart = "A.1500\r\n"; // 41215 up to version 1.049
+inline constexpr const char* BootFileStart = "A.2005\r\n";    // bootloader-file update
+inline constexpr const char* SetClockPrefix = "A.1600#";      // + local time
+inline constexpr const char* CalibrationPrefix = "A.6162#";   // + air pressure in hPa
+// The bootloader-entry tables of the MSP430 loaders, by programmer variant.
+inline constexpr const char* PasswordQuery[3] = {"A.5577\r\n", "A.5555\r\n", "A.5555\r\n"};
+inline constexpr const char* LoaderEntry[3] = {"A.5588#QX47\r\n", "A.5566#QX47\r\n",
+                                               "A.5567#QX47\r\n"};
+} // namespace command
+
+// Reply numbers of the instrument (below 10000).
+namespace reply {
+inline constexpr std::int32_t DeviceNr = 20, DeviceNrAlt = 200, DeviceNrAlt2 = 2010;
+inline constexpr std::int32_t Version = 21, VersionAlt = 201, VersionSensor = 2011;
+inline constexpr std::int32_t PcbNr = 23, PcbNrAlt = 203, PcbNrAlt2 = 2013;
+inline constexpr std::int32_t SerialNr = 25, SerialNrAlt = 205;
+inline constexpr std::int32_t NewFirmwareStoring = 30; // the new firmware runs, stores data
+inline constexpr std::int32_t NewFirmwareReady = 31;   // the new firmware runs, done
+inline constexpr std::int32_t Password = 80;           // bootloader password (reset vector)
+inline constexpr std::int32_t PasswordAlt = 81;
+inline constexpr std::int32_t HeaderFlag = 208;
+inline constexpr std::int32_t SensorNotice = 262;
+inline constexpr std::int32_t ReadyToProgram = 920;
+inline constexpr std::int32_t WaitRequest = 1131; // wait the milliseconds given
+inline constexpr std::int32_t NotInUpdateMode = 1132;
+} // namespace reply
+
+// Internal message numbers of the event queue (10000 and above).
+namespace event {
+inline constexpr std::int32_t KeyStart = 13;  // evKey: OK, automatic start, retry
+inline constexpr std::int32_t KeyEscape = 27; // evKey: abort a transfer
+inline constexpr std::int32_t CharsReceived = 10000;
+inline constexpr std::int32_t CloseWindow = 10004;
+inline constexpr std::int32_t Acknowledge = 10010;  // a reply line ending in "!"
+inline constexpr std::int32_t CommandReply = 10011; // a reply in the "A." or "C." form
+inline constexpr std::int32_t Rejected = 10012;     // a reply line ending in "?"
+inline constexpr std::int32_t ProgrammingFailed = 10021;
+inline constexpr std::int32_t ToolSucceeded = 10022;
+inline constexpr std::int32_t StartClass0 = 10023;
+inline constexpr std::int32_t BootloaderFileStep = 10024;
+inline constexpr std::int32_t TerminalStep = 10025;
+inline constexpr std::int32_t ToolStep = 10030;
+inline constexpr std::int32_t AcknowledgeAgain = 10040;
+inline constexpr std::int32_t BootFrameAnswer = 10042;
+inline constexpr std::int32_t StartClass1 = 10043;
+inline constexpr std::int32_t BootByteAnswer = 10044;
+inline constexpr std::int32_t Recovery = 10045;
+inline constexpr std::int32_t RetryClass1 = 10046;
+inline constexpr std::int32_t BootFileFailed = 10047;
+inline constexpr std::int32_t StartClass2 = 10050;
+inline constexpr std::int32_t StartClass3 = 10051;
+inline constexpr std::int32_t StartClass4 = 10052;
+} // namespace event
+
+// Process exit codes a calling script reads.
+namespace exitcode {
+inline constexpr int Success = 0;
+inline constexpr int ProgrammingFailed = 1; // also: aborted
+inline constexpr int PortUnavailable = 2;   // the fixed serial port could not be opened
+inline constexpr int NoInstrument = 3;
+inline constexpr int NothingNewer = 4; // with AutoStart
+inline constexpr int BadOption = 64;
+inline constexpr int FolderMissing = 66;
+} // namespace exitcode
+
+} // namespace protocol
