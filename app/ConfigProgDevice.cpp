@@ -43,8 +43,8 @@ void TUpdateForm::ReadDeviceBlock(const std::vector<std::string>& block,
     }
     auto value = [&](const char* key) { return BlockValue(block, key, dropped); };
     std::string startCmd = value("DevStartCmd");
-    StartMode = StartModeFrom(startCmd);
-    StartModeAsRead = StartMode;
+    StartModeAsRead = StartModeFrom(startCmd);
+    Session.StartMode = StartModeAsRead;
     if (!startCmd.empty() && startCmd[0] == '7') {
         CloseOnInfo = true;
     }
@@ -121,7 +121,7 @@ int TUpdateForm::ReadProgDeviceIni(const std::string& fileName) {
         dropped.push_back(std::to_string(ignoredDeviceBlocks_) + " device blocks after the first " +
                           std::to_string(MaxDeviceRows));
     }
-    FileClass = DeviceTable.empty() ? 0 : FileClassOf(DeviceTable[0].ProgFile2, false);
+    Session.FileClass = DeviceTable.empty() ? 0 : FileClassOf(DeviceTable[0].ProgFile2, false);
     LogDropped(dropped);
     return 0;
 }

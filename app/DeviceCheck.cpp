@@ -55,28 +55,28 @@ bool TakeKeepBaudMark(std::string& name) {
 } // namespace
 
 void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& text) {
-    programmers::TDeviceIdent& ident = Job.Ident;
+    programmers::TDeviceIdent& ident = Session.Job.Ident;
     switch (id) {
-    case 23:
-    case 203:
-    case 2013:
+    case reply::PcbNr:
+    case reply::PcbNrAlt:
+    case reply::PcbNrAlt2:
         ident.PcbNr = Cut(text, programmers::IdentWidth::PcbNr);
         Timers.TimerRestart(Session.ReplyTimer);
-        SendCommand("A.2000\r\n");
+        SendCommand(command::ReadDeviceNr);
         Session.QueryStep = 2;
         break;
-    case 20:
-    case 200:
-    case 2010:
+    case reply::DeviceNr:
+    case reply::DeviceNrAlt:
+    case reply::DeviceNrAlt2:
         ident.DeviceNr = Cut(text, programmers::IdentWidth::DeviceNr);
-        SendCommand("A.2001\r\n");
+        SendCommand(command::ReadVersion);
         Session.QueryStep = 3;
         Timers.TimerRestart(Session.ReplyTimer);
         break;
-    case 21:
-    case 201:
-    case 2011:
-        if (id == 2011 && FileClass == 2) {
+    case reply::Version:
+    case reply::VersionAlt:
+    case reply::VersionSensor:
+        if (id == reply::VersionSensor && Session.FileClass == 2) {
             ident.DevExe = VersionNumber(text);
             break;
         }
@@ -88,30 +88,29 @@ void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& tex
         }
         Timers.TimerRestart(Session.ReplyTimer);
         if (ident.DevSw > 63 || text.find("Y.YY") != std::string::npos) {
-            SendCommand("A.4001\r\n");
+            SendCommand(command::ReadSerialNr);
             Session.QueryStep = 4;
         } else {
-            PostEvent(205, reinterpret_cast<std::intptr_t>(Replies.KeepText(" ")));
+            PostEvent(reply::SerialNrAlt,
+                      reinterpret_cast<std::intptr_t>(Session.Replies.KeepText(" ")));
         }
         break;
-    case 25:
-    case 205: {
+    case reply::SerialNr:
+    case reply::SerialNrAlt: {
         ident.SerialNr = Cut(text, programmers::IdentWidth::SerialNr);
         Session.CalibState = Pressures.PressureIndex(ident.DeviceNr, ident.SerialNr, ident.DevSw);
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         for (int i = 0; i < PortCount; ++i) {
-            if (i != SessionPortIndex && PortTable[i] != nullptr) {
+            if (i != Session.PortIndex && PortTable[i] != nullptr) {
                 PortTable[i]->Close();
             }
         }
         if (CheckDevice()) {
-            static const std::int32_t StartMessages[] = {
-                MsgStartClass0, MsgStartClass1, MsgStartClass2, MsgStartClass3, MsgStartClass4};
-            if (FileClass >= 0 && FileClass <= 4) {
-                PostEvent(StartMessages[FileClass]);
+            if (Session.FileClass >= 0 && Session.FileClass <= 4) {
+                PostEvent(event::StartByFileClass[Session.FileClass]);
             } else {
                 ShowLogText(Text(Msg::MethodNotAvailable) + "file class " +
-                            std::to_string(FileClass));
+                            std::to_string(Session.FileClass));
                 EndAfterCheck();
             }
         } else {
@@ -125,12 +124,12 @@ void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& tex
 }
 
 bool TUpdateForm::CheckDevice() {
-    programmers::TDeviceIdent& ident = Job.Ident;
-    StartMode = StartModeAsRead;
+    programmers::TDeviceIdent& ident = Session.Job.Ident;
+    Session.StartMode = StartModeAsRead;
     Session.ForceUpdate = false;
     Session.SensorQuestionMark = 1;
     WaitPanel->SetVisible(false);
-    const bool sensorMode = StartMode >= 2 && StartMode <= 4;
+    const bool sensorMode = Session.StartMode >= 2 && Session.StartMode <= 4;
     bool sensorFound = true;
     if (sensorMode) {
         sensorFound = DropThroughComma(ident.DeviceNr);
@@ -165,7 +164,7 @@ bool TUpdateForm::CheckDevice() {
     bool fileKnown = false;
     if (entry >= 0) {
         const DeviceRow& row = DeviceTable[static_cast<std::size_t>(entry)];
-        Job.ProzTyp = row.ProzTyp;
+        Session.Job.ProzTyp = row.ProzTyp;
         std::vector<std::string> pieces;
         std::string list = row.ProgFile2;
         for (std::size_t start = 0; start <= list.size();) {
@@ -180,21 +179,21 @@ bool TUpdateForm::CheckDevice() {
             }
             start = comma + 1;
         }
-        CurrentFile = pieces.empty() ? std::string() : pieces.front();
-        Job.KeepBaud[0] = TakeKeepBaudMark(CurrentFile) ? 1 : 0;
-        Job.ProgFiles.clear();
+        Session.CurrentFile = pieces.empty() ? std::string() : pieces.front();
+        Session.Job.KeepBaud[0] = TakeKeepBaudMark(Session.CurrentFile) ? 1 : 0;
+        Session.Job.ProgFiles.clear();
         for (std::size_t i = 1; i < pieces.size(); ++i) {
             if (pieces[i].find("*.*") == std::string::npos) {
-                Job.ProgFiles.push_back(pieces[i]);
+                Session.Job.ProgFiles.push_back(pieces[i]);
                 continue;
             }
             for (const std::string& file : platform::FindFiles(options_.ProgramFolder, pieces[i])) {
-                Job.ProgFiles.push_back(UpperAscii(file));
+                Session.Job.ProgFiles.push_back(UpperAscii(file));
             }
         }
         Session.ProgFile1 = row.ProgFile1;
         Session.ProgFile3 = row.ProgFile3.substr(0, row.ProgFile3.find(','));
-        Job.KeepBaud[1] = TakeKeepBaudMark(Session.ProgFile3) ? 1 : 0;
+        Session.Job.KeepBaud[1] = TakeKeepBaudMark(Session.ProgFile3) ? 1 : 0;
         Session.SWKenn1 = row.SWKenn1;
         Session.SWKenn2 = row.SWKenn2;
         Session.SWKenn3 = row.SWKenn3;
@@ -205,8 +204,8 @@ bool TUpdateForm::CheckDevice() {
         Session.ProgDefFile = k < static_cast<int>(DeviceTable.size())
                                   ? DeviceTable[static_cast<std::size_t>(k)].ProgDefFile
                                   : row.ProgDefFile;
-        FileClass = FileClassOf(CurrentFile, true);
-        fileKnown = std::find(FirmwareFiles.begin(), FirmwareFiles.end(), CurrentFile) !=
+        Session.FileClass = FileClassOf(Session.CurrentFile, true);
+        fileKnown = std::find(FirmwareFiles.begin(), FirmwareFiles.end(), Session.CurrentFile) !=
                     FirmwareFiles.end();
     }
     const bool nameRefused = !Session.BootAnswerText.empty() && entry >= 0 &&
@@ -229,7 +228,7 @@ bool TUpdateForm::CheckDevice() {
             text.replace(name, 4, names);
         }
         UpdateMemo->Add(text);
-        ExitCode = 1;
+        ExitCode = exitcode::ProgrammingFailed;
         return false;
     }
     if (sensorMode) {
@@ -240,11 +239,11 @@ bool TUpdateForm::CheckDevice() {
             int answer = dialogs_.MessageBox(Text(Msg::NoSensorQuestion), Text(Msg::CaptionInfo),
                                              platform::MB_YESNO | platform::MB_ICONQUESTION);
             if (answer != platform::IDYES) {
-                ExitCode = 1;
+                ExitCode = exitcode::ProgrammingFailed;
                 return false;
             }
             entry = 0;
-            Job.SensorAbsent = 1;
+            Session.Job.SensorAbsent = 1;
             Session.SensorQuestionMark = 0;
             ident.SwVersion = "X.XX";
             Session.VersionUnreadable = true;
@@ -252,28 +251,29 @@ bool TUpdateForm::CheckDevice() {
             ident.SerialNr = "XXXXXXXX";
         }
         DropThroughComma(ident.SerialNr);
-        if (StartMode == 3 || StartMode == 4) {
-            Session.ProgVariant = StartMode == 3 ? 1 : 2;
-            StartMode = 2;
-            Session.StartCmd = Job.SensorAbsent ? "A.1231\r\n" : "A.1230\r\n";
+        if (Session.StartMode == 3 || Session.StartMode == 4) {
+            Session.ProgVariant = Session.StartMode == 3 ? 1 : 2;
+            Session.StartMode = 2;
+            Session.StartCmd = Session.Job.SensorAbsent ? command::EnterSensorLoaderNoSensor
+                                                        : command::EnterSensorLoader;
         }
     }
-    if (StartMode == 5) {
-        StartMode = 0;
+    if (Session.StartMode == 5) {
+        Session.StartMode = 0;
         Session.ProgVariant = 2;
     }
     const DeviceRow& row = DeviceTable[static_cast<std::size_t>(entry)];
-    DeviceNameText = row.DeviceName;
-    Job.DeviceName = row.DeviceName;
+    Session.DeviceNameText = row.DeviceName;
+    Session.Job.DeviceName = row.DeviceName;
     NameStaticText->SetCaption(ident.DeviceNr + "  [" + row.DeviceName + "]");
     SerStaticText->SetCaption(ident.SerialNr);
     PCBStaticText->SetCaption(ident.PcbNr);
     SWStaticText->SetCaption(ident.SwVersion);
-    ReadFileVersion(Session.SWKenn2, CurrentFile);
+    ReadFileVersion(Session.SWKenn2, Session.CurrentFile);
     std::string panel = "Version " + ident.FileSwVersion;
     // Lab instruments: the newest of their program files, and the start-up program.
-    for (std::size_t i = 0; i < Job.ProgFiles.size(); ++i) {
-        const std::string& file = Job.ProgFiles[i];
+    for (std::size_t i = 0; i < Session.Job.ProgFiles.size(); ++i) {
+        const std::string& file = Session.Job.ProgFiles[i];
         std::string bytes;
         FileVersionKind kind = VersionKindOf(Session.SWKenn2, file);
         if (!ReadVersionWindow(kind, platform::JoinPath(options_.ProgramFolder, file), bytes)) {
@@ -289,7 +289,7 @@ bool TUpdateForm::CheckDevice() {
         }
     }
     if (Session.StartupProgramIndex >= 0) {
-        SendCommand("A.2100\r\n");
+        SendCommand(command::ReadStartupVersion);
         wait->DelayTime(3000, true);
     }
     const int model = LeadingDecimal(ident.DeviceNr);
@@ -305,9 +305,9 @@ bool TUpdateForm::CheckDevice() {
         panel += " / " + ident.FileBootVersion;
     }
     UpdateStatusBar->SetPanelText(3, panel);
-    Job.ProgFile = CurrentFile;
-    Job.BootFile = Session.ProgFile3;
-    ident.ProgFileCount = static_cast<std::int32_t>(Job.ProgFiles.size());
+    Session.Job.ProgFile = Session.CurrentFile;
+    Session.Job.BootFile = Session.ProgFile3;
+    ident.ProgFileCount = static_cast<std::int32_t>(Session.Job.ProgFiles.size());
 
     // The version decision.
     const bool check = Config.SWCheck;
@@ -323,7 +323,7 @@ bool TUpdateForm::CheckDevice() {
             text.replace(y + 7, 1, " " + ident.SwVersion);
         }
         UpdateMemo->Add(text);
-        ExitCode = 1;
+        ExitCode = exitcode::ProgrammingFailed;
         return false;
     }
     auto askSensorSoftware = [this] {
@@ -334,7 +334,7 @@ bool TUpdateForm::CheckDevice() {
     if (check && !anyFile && ident.DevSw == ident.FileSw &&
         (ident.DevBoot == ident.FileBoot || ident.FileBoot == 0) && ident.DevExe == ident.FileExe) {
         if (Config.AutoStartActive) {
-            ExitCode = 4;
+            ExitCode = exitcode::NothingNewer;
             return false;
         }
         std::string text = Text(Msg::VersionAlreadyInDevice);
@@ -359,8 +359,8 @@ bool TUpdateForm::CheckDevice() {
         ident.DevSw = ident.FileSw;
         Session.ForceUpdate = true;
         if (anyFile && AnyFileName.size() > 4) {
-            CurrentFile = AnyFileName;
-            Job.ProgFile = AnyFileName;
+            Session.CurrentFile = AnyFileName;
+            Session.Job.ProgFile = AnyFileName;
         }
     }
     return true;

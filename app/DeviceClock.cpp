@@ -1,5 +1,7 @@
 #include "app/DeviceClock.h"
 
+#include "programmers/Protocol.h"
+
 #include <cstdio>
 
 namespace app {
@@ -26,12 +28,12 @@ std::string ClockCommand(bool secondsForm, const std::tm& local) {
     char text[64];
     if (secondsForm) {
         const long since2002 = (days - DaysFromEpoch(2002, 12, 31)) * 86400L + secondsOfDay;
-        std::snprintf(text, sizeof text, "%s%lu\r\n", "A.1600#",
+        std::snprintf(text, sizeof text, "%s%lu\r\n", protocol::command::SetClockPrefix,
                       static_cast<unsigned long>(since2002 < 0 ? 0 : since2002));
     } else {
         const double since1899 =
             static_cast<double>(days - DaysFromEpoch(1899, 12, 30)) + secondsOfDay / 86400.0;
-        std::snprintf(text, sizeof text, "%s%f\r\n", "A.1600#", since1899);
+        std::snprintf(text, sizeof text, "%s%f\r\n", protocol::command::SetClockPrefix, since1899);
     }
     return text;
 }

@@ -9,10 +9,6 @@ namespace app {
 
 namespace {
 
-const std::array<std::string, 6> WakeCommands = {"A.1111\r\n", "A.1000\r\n", "A.1111\r\n",
-                                                 "A.1111\r\n", "A.1131\r\n", "A.1111\r\n"};
-const std::array<std::string, 4> IdentQueries = {"A.2003\r\n", "A.2000\r\n", "A.2001\r\n",
-                                                 "A.4001\r\n"};
 // First probe by file class; the second probe is entry 3 + class.
 const std::array<std::string, 8> BootProbes = {
     std::string("\x68\x00\x00\x68\x00\x00\x00\x00\x16", 9),
@@ -36,14 +32,18 @@ std::string ProbeFor(std::size_t entry) {
 
 } // namespace
 
-const std::string& TUpdateForm::WakeCommand() const {
-    return WakeCommands[StartMode >= 0 && StartMode <= 5 ? StartMode : 0];
+std::string TUpdateForm::WakeCommand() const {
+    return command::WakeForStartMode(Session.StartMode);
 }
 
-const std::string& TUpdateForm::ExitCommand() const {
-    static const std::string exitClass1 = "A.1121\r\n";
-    static const std::string exitOther = "A.1111\r\n";
-    return FileClass == 1 ? exitClass1 : exitOther;
+std::string TUpdateForm::ExitCommand() const {
+    return command::ExitForFileClass(Session.FileClass);
+}
+
+void TUpdateForm::SendBootProbe(ProbeState probe) {
+    const std::size_t fileClass = static_cast<std::size_t>(Session.FileClass);
+    SendAll(ProbeFor(probe == ProbeState::SecondProbeSent ? 3 + fileClass : fileClass));
+    Session.ProbeState = probe;
 }
 
 std::string TUpdateForm::CurrentBaudText() const {
@@ -98,7 +98,7 @@ bool TUpdateForm::ScanStep(bool advance) {
         ++Session.ScanIndex;
     }
     if (Session.ScanIndex > listLength) {
-        ExitCode = 3;
+        ExitCode = exitcode::NoInstrument;
         if (Config.AutoStartActive) {
             Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
             Beenden();
@@ -110,14 +110,14 @@ bool TUpdateForm::ScanStep(bool advance) {
     if (Session.ScanIndex < listLength) {
         Session.CurrentBaud = Config.BaudList[static_cast<std::size_t>(Session.ScanIndex)];
         UpdateStatusBar->SetPanelText(2, CurrentBaudText());
-        RxBuf.Clear();
+        Session.RxBuf.Clear();
         for (int i = 0; i < PortCount; ++i) {
             if (PortTable[i] != nullptr) {
                 PortTable[i]->ChangeBaudrate(BaudTagOfCode(Session.CurrentBaud));
             }
         }
         wait->DelayTime(PauseAfterBaudChangeMs, false);
-        SendAll("\r\n\r\n");
+        SendAll(command::WakePreamble);
         wait->DelayTime(PauseAfterBaudChangeMs, true);
         SendAll(WakeCommand());
         AddLogLine(WakeCommand());
@@ -126,7 +126,7 @@ bool TUpdateForm::ScanStep(bool advance) {
     // The bootloader step: an instrument that sits in its loader answers a probe.
     serial::V24ParameterTag record = *UpdateCom->GetV24Parameter();
     record.StopBits = serial::S_1;
-    if (FileClass == 1) {
+    if (Session.FileClass == 1) {
         record.Paritaet = serial::Even;
         Session.CurrentBaud = 3;
     } else {
@@ -142,12 +142,12 @@ bool TUpdateForm::ScanStep(bool advance) {
         }
     }
     UpdateStatusBar->SetPanelText(2, "BL-Baud");
-    RxBuf.Clear();
+    Session.RxBuf.Clear();
     wait->DelayTime(PauseBeforeProbeMs, true);
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    if (FileClass == 1 && !Session.BootInfoShown) {
+    if (Session.FileClass == 1 && !Session.BootInfoShown) {
         if (Config.AutoStartActive && !Config.ProgErrorNewTry) {
-            ExitCode = 1;
+            ExitCode = exitcode::ProgrammingFailed;
             Beenden();
             return false;
         }
@@ -179,8 +179,7 @@ bool TUpdateForm::ScanStep(bool advance) {
         }
     }
     Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
-    SendAll(ProbeFor(static_cast<std::size_t>(FileClass)));
-    Session.ProbeState = 3;
+    SendBootProbe(ProbeState::FirstProbeSent);
     return true;
 }
 
@@ -194,11 +193,11 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
     if (count <= 0) {
         return;
     }
-    RxBuf.Append(buffer, static_cast<std::size_t>(count));
+    Session.RxBuf.Append(buffer, static_cast<std::size_t>(count));
     auto chooseSessionPort = [&] {
-        if (SessionPortIndex < 0) {
-            SessionPortIndex = tableIndex;
-            SessionPortNumber = portNumber;
+        if (Session.PortIndex < 0) {
+            Session.PortIndex = tableIndex;
+            Session.PortNumber = portNumber;
             UpdateStatusBar->SetPanelText(1, "Com" + std::to_string(portNumber));
         }
     };
@@ -206,43 +205,43 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
     // since a handler may receive more in the meantime.
     do {
         std::string line;
-        while (RxBuf.TakeLine(line)) {
+        while (Session.RxBuf.TakeLine(line)) {
             AddLogLine(line + " <-");
             ReplyLine reply = ParseReplyLine(line);
             if (!reply.IsReply) {
                 continue;
             }
             if (reply.HasInfoPrefix) {
-                PostEvent(reply.Number,
-                          reinterpret_cast<std::intptr_t>(Replies.KeepText(reply.HashText)));
+                PostEvent(reply.Number, reinterpret_cast<std::intptr_t>(
+                                            Session.Replies.KeepText(reply.HashText)));
             }
             if (reply.HasDollar) {
-                PostEvent(reply.Number,
-                          reinterpret_cast<std::intptr_t>(Replies.KeepValue(reply.DollarValue)));
+                PostEvent(reply.Number, reinterpret_cast<std::intptr_t>(
+                                            Session.Replies.KeepValue(reply.DollarValue)));
             }
             if (reply.EndsWithBang) {
                 chooseSessionPort();
-                PostEvent(MsgAcknowledge);
+                PostEvent(event::Acknowledge);
             }
             if (reply.HasCommandPrefix) {
-                PostEvent(MsgCommandReply);
+                PostEvent(event::CommandReply);
             }
             if (reply.EndsWithQuestion) {
-                PostEvent(MsgRejected);
+                PostEvent(event::Rejected);
             }
         }
-        TRxBuffer::BootAnswer answer = RxBuf.TakeBootAnswer();
+        TRxBuffer::BootAnswer answer = Session.RxBuf.TakeBootAnswer();
         if (answer.What == TRxBuffer::BootAnswer::Frame) {
             Session.BootAnswer = true;
             chooseSessionPort();
-            PostEvent(MsgBootFrameAnswer,
-                      reinterpret_cast<std::intptr_t>(Replies.KeepText(answer.Text)));
+            PostEvent(event::BootFrameAnswer,
+                      reinterpret_cast<std::intptr_t>(Session.Replies.KeepText(answer.Text)));
         } else if (answer.What == TRxBuffer::BootAnswer::Byte) {
             Session.BootAnswer = true;
             chooseSessionPort();
-            PostEvent(MsgBootByteAnswer, static_cast<unsigned char>(answer.Character));
+            PostEvent(event::BootByteAnswer, static_cast<unsigned char>(answer.Character));
         }
-    } while (RxBuf.HasLineEnd());
+    } while (Session.RxBuf.HasLineEnd());
 }
 
 void TUpdateForm::OnLineError(int portNumber) {
@@ -269,7 +268,7 @@ void TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& 
         dialogs_.MessageBox(Text(Msg::FileNotReadable) + fileName, Text(Msg::CaptionError),
                             platform::MB_OK | platform::MB_ICONERROR);
     }
-    programmers::TDeviceIdent& ident = Job.Ident;
+    programmers::TDeviceIdent& ident = Session.Job.Ident;
     if (ident.FileSwVersion.empty() && kind != FileVersionKind::SRecord) {
         ident.FileSwVersion = version;
         ident.FileSw = VersionNumber(version);
@@ -280,12 +279,12 @@ void TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& 
 }
 
 bool TUpdateForm::UpdateNeeded() const {
-    const programmers::TDeviceIdent& ident = Job.Ident;
+    const programmers::TDeviceIdent& ident = Session.Job.Ident;
     return ident.DevSw < ident.FileSw || (ident.DevSw == ident.FileSw && Session.ForceUpdate);
 }
 
 bool TUpdateForm::BootUpdateNeeded() const {
-    const programmers::TDeviceIdent& ident = Job.Ident;
+    const programmers::TDeviceIdent& ident = Session.Job.Ident;
     return ident.DevBoot < ident.FileBoot ||
            (ident.DevBoot == ident.FileBoot && Session.ForceUpdate);
 }

@@ -28,7 +28,7 @@ kernel::TEventRec TUpdateForm::ProcessEvents() {
 
 void TUpdateForm::Dispatch(platform::Message& message) {
     if (message.Msg == WM_CHARS_RECEIVED) {
-        Events.PostMsg(MsgCharsReceived, static_cast<std::intptr_t>(message.WParam));
+        Events.PostMsg(event::CharsReceived, static_cast<std::intptr_t>(message.WParam));
         ProcessEvents();
     } else if (message.Msg == WM_LINE_ERROR) {
         OnLineError(static_cast<int>(message.WParam));
@@ -45,7 +45,7 @@ void TUpdateForm::TimerIntervall(platform::TTimer& sender) {
 
 void TUpdateForm::OkBitBtnClick() {
     Sprache->SetEnabled(false);
-    Events.PostKey(KeyStart);
+    Events.PostKey(event::KeyStart);
     ProcessEvents();
 }
 

@@ -112,6 +112,20 @@ constexpr Entry Table[] = {
      "The instrument did not report after programming; the data were verified."},
     {Msg::MethodNotAvailable, 0, "Diese Übertragungsart ist hier nicht verfügbar: ",
      "This transfer method is not available here: "},
+    {Msg::FirmwareFile, 0, "Firmware-Datei", "Firmware file"},
+    {Msg::FirmwareFileUnreadable, 0, "Die Datei kann nicht gelesen werden.",
+     "The file cannot be read."},
+    {Msg::ProgrammingAborted, 0, "Programmierung wurde abgebrochen.", "Programming abort."},
+    {Msg::DifferenceAt, 0, "Abweichung bei ", "difference at "},
+    {Msg::NoResetVector, 0, "Das Abbild enthält keinen Reset-Vektor (0xFFFE).",
+     "The image holds no reset vector (0xFFFE)."},
+    // The open-failure box: PORT is the port's name; the device and the
+    // reason follow.
+    {Msg::PortNotOpened, 0, "PORT konnte nicht geöffnet werden!", "Cannot open PORT!"},
+    {Msg::PortBusy, 0, "von einem anderen Programm belegt", "in use by another program"},
+    {Msg::PortNoPermission, 0, "keine Zugriffsberechtigung", "permission denied"},
+    {Msg::PortMissing, 0, "Gerät nicht vorhanden", "no such device"},
+    {Msg::PortOpenFailed, 0, "Fehler beim Öffnen", "open failed"},
 };
 
 constexpr std::size_t Count = static_cast<std::size_t>(Msg::Count_);

@@ -44,6 +44,16 @@ enum class Msg {
     NoInstrumentRecognised,
     NoAnswerAfterProgramming,
     MethodNotAvailable,
+    FirmwareFile,
+    FirmwareFileUnreadable,
+    ProgrammingAborted,
+    DifferenceAt,
+    NoResetVector,
+    PortNotOpened,
+    PortBusy,
+    PortNoPermission,
+    PortMissing,
+    PortOpenFailed,
     Count_
 };
 

@@ -1,6 +1,48 @@
 #include "app/Updatemain.h"
 
+#include <cerrno>
+
 namespace app {
+
+namespace {
+
+// Busy and no permission both keep a port out; errno tells them apart.
+Msg OpenFailureReason(const serial::TOpenFailure& failure) {
+    switch (failure.Result) {
+    case platform::SerialResult::AccessDenied:
+        return failure.Error == EACCES || failure.Error == EPERM ? Msg::PortNoPermission
+                                                                 : Msg::PortBusy;
+    case platform::SerialResult::NotFound:
+        return Msg::PortMissing;
+    default:
+        return Msg::PortOpenFailed;
+    }
+}
+
+std::string OpenFailureText(const serial::TOpenFailure& failure, int language) {
+    std::string text = MessageText(Msg::PortNotOpened, language);
+    if (std::size_t at = text.find("PORT"); at != std::string::npos) {
+        text.replace(at, 4, serial::TComPort::PortName(failure.PortIndex));
+    }
+    text += ' ';
+    if (!failure.Path.empty()) {
+        text += failure.Path + ": ";
+    }
+    text += MessageText(OpenFailureReason(failure), language);
+    const std::string name = platform::ErrorName(failure.Error);
+    return name.empty() ? text : text + " (" + name + ")";
+}
+
+// The box is worded in the window's language at the time of the failure.
+void BoxOpenFailuresOf(serial::TComPort& port, platform::Dialogs& dialogs, const int& language) {
+    port.SetOnOpenFailure([&dialogs, &language](const serial::TOpenFailure& failure) {
+        dialogs.MessageBox(OpenFailureText(failure, language),
+                           MessageText(Msg::CaptionError, language),
+                           platform::MB_OK | platform::MB_ICONERROR);
+    });
+}
+
+} // namespace
 
 void TUpdateForm::SurveyPorts() {
     UpdateCom->Check_AllV24();
@@ -19,8 +61,9 @@ void TUpdateForm::SurveyPorts() {
 void TUpdateForm::OpenFixedPort() {
     PortCount = 1;
     const int index = Config.FixedPortIndex;
+    BoxOpenFailuresOf(*UpdateCom, dialogs_, Config.Language);
     if (UpdateCom->Open(handle_, 0, index, true) == serial::INVALID_HANDLE_VALUE) {
-        ExitCode = 2;
+        ExitCode = exitcode::PortUnavailable;
         Config.AutoStart = false;
     }
     PortTable[0] = UpdateCom;
@@ -32,6 +75,7 @@ void TUpdateForm::OpenUsablePorts() {
     if (PortCount == 0) {
         return;
     }
+    BoxOpenFailuresOf(*UpdateCom, dialogs_, Config.Language);
     UpdateCom->Open(handle_, 0, PortNumbers[0] - 1, true);
     const serial::DCB line = UpdateCom->LoadV24Parameter();
     const serial::COMMTIMEOUTS timeouts = UpdateCom->LoadV24TimeOut();
@@ -41,6 +85,7 @@ void TUpdateForm::OpenUsablePorts() {
         auto* port = new serial::TComPort(this, "ComPort" + std::to_string(i + 1));
         port->SetDialogs(&dialogs_);
         port->SetLanguage(Config.Language);
+        BoxOpenFailuresOf(*port, dialogs_, Config.Language);
         *port->GetV24Parameter() = *UpdateCom->GetV24Parameter();
         PortTable[i] = port;
         if (port->Open(handle_, 0, PortNumbers[i] - 1, true) != serial::INVALID_HANDLE_VALUE) {
@@ -62,10 +107,10 @@ void TUpdateForm::ClosePorts() {
 }
 
 serial::TComPort* TUpdateForm::SessionComPort() const {
-    if (SessionPortIndex < 0 || SessionPortIndex >= PortCount) {
+    if (Session.PortIndex < 0 || Session.PortIndex >= PortCount) {
         return nullptr;
     }
-    return PortTable[SessionPortIndex];
+    return PortTable[Session.PortIndex];
 }
 
 void TUpdateForm::SendToSessionPort(const std::string& text) {
@@ -73,7 +118,7 @@ void TUpdateForm::SendToSessionPort(const std::string& text) {
     if (port == nullptr) {
         return;
     }
-    if (StartMode == 2) {
+    if (Session.StartMode == 2) {
         port->LoadLastV24Parameter();
         wait->DelayTime(500, true);
     }

@@ -28,6 +28,24 @@ void TFormServices::ShowBaudText(const std::string& text) {
 std::string TFormServices::BootErrorText(int step) {
     return form_.BootErrorText(step);
 }
+std::string TFormServices::Text(programmers::ProgrammerText id) const {
+    using programmers::ProgrammerText;
+    switch (id) {
+    case ProgrammerText::CaptionError:
+        return form_.Text(Msg::CaptionError);
+    case ProgrammerText::FirmwareFile:
+        return form_.Text(Msg::FirmwareFile);
+    case ProgrammerText::FileUnreadable:
+        return form_.Text(Msg::FirmwareFileUnreadable);
+    case ProgrammerText::ProgrammingAborted:
+        return form_.Text(Msg::ProgrammingAborted);
+    case ProgrammerText::DifferenceAt:
+        return form_.Text(Msg::DifferenceAt);
+    case ProgrammerText::NoResetVector:
+        return form_.Text(Msg::NoResetVector);
+    }
+    return {};
+}
 platform::Dialogs& TFormServices::Dialogs() {
     return form_.DialogService();
 }

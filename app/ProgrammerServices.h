@@ -19,6 +19,7 @@ public:
     void ShowProgress(int code, std::intptr_t value) override;
     void ShowBaudText(const std::string& text) override;
     std::string BootErrorText(int step) override;
+    std::string Text(programmers::ProgrammerText id) const override;
     platform::Dialogs& Dialogs() override;
     int Language() const override;
     std::string ProgramFolder() const override;

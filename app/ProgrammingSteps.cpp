@@ -9,29 +9,29 @@ using programmers::Method;
 using programmers::TBslSettings;
 
 void TUpdateForm::ProgrammingStep(std::int32_t id) {
-    programmers::TProgJob& job = Job;
-    const bool startMode2 = StartMode == 2;
+    programmers::TProgJob& job = Session.Job;
+    const bool startMode2 = Session.StartMode == 2;
     switch (id) {
-    case MsgStartClass0:
-    case MsgStartClass3:
+    case event::StartClass0:
+    case event::StartClass3:
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
-        ShowDuration(id == MsgStartClass0 ? 0 : 2);
+        ShowDuration(id == event::StartClass0 ? 0 : 2);
         if (UpdateNeeded()) {
-            SendCommand(id == MsgStartClass0 ? Session.StartCmd : "A.1200\r\n");
+            SendCommand(id == event::StartClass0 ? Session.StartCmd : command::EnterBootloader);
         } else {
-            Session.AckStep = 6;
-            PostEvent(MsgBootloaderFileStep);
+            Session.AckStep = AckStep::TerminalProgram;
+            PostEvent(event::BootloaderFileStep);
         }
         break;
-    case MsgBootloaderFileStep:
+    case event::BootloaderFileStep:
         BootloaderFileStep();
         break;
-    case MsgStartClass1:
-        Session.AckStep = 7;
+    case event::StartClass1:
+        Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(1);
         if (!UpdateNeeded()) {
-            PostEvent(MsgBootloaderFileStep);
+            PostEvent(event::BootloaderFileStep);
             break;
         }
         job.Variant = Session.ProgVariant;
@@ -41,12 +41,12 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
                                        .Set9600After = startMode2})) {
             AwaitInstrumentAfterProgramming();
         } else {
-            PostEvent(MsgProgrammingFailed);
+            PostEvent(event::ProgrammingFailed);
         }
         break;
-    case MsgRetryClass1:
+    case event::RetryClass1:
         OkBitBtn->SetEnabled(false);
-        Session.AckStep = 7;
+        Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(1);
         job.Variant = Session.ProgVariant;
         if (RunProgrammer(Method::Bsl430, job.ProgFile,
@@ -59,11 +59,11 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             WaitProgressBar->SetPosition(1);
             AwaitInstrumentAfterProgramming();
         } else {
-            PostEvent(MsgProgrammingFailed);
+            PostEvent(event::ProgrammingFailed);
         }
         break;
-    case MsgStartClass2:
-        Session.AckStep = 7;
+    case event::StartClass2:
+        Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(2);
         Session.Class2Mark = true;
         if (UpdateNeeded() || job.Ident.DevExe < job.Ident.FileExe) {
@@ -73,22 +73,22 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             job.Variant = Session.ProgVariant;
             if (RunProgrammer(Method::BlockTransfer, job.ProgFile)) {
                 ShowLogText(Text(Msg::StoringNewData));
-                Session.AckStep = 7;
+                Session.AckStep = AckStep::BootloaderFileAfterLoader;
                 job.ProgFiles.clear();
                 SetClock(false);
             } else {
-                PostEvent(MsgProgrammingFailed);
+                PostEvent(event::ProgrammingFailed);
             }
         } else {
             SetClock(false);
         }
         break;
-    case MsgStartClass4:
+    case event::StartClass4:
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
-        Session.AckStep = 7;
+        Session.AckStep = AckStep::BootloaderFileAfterLoader;
         if (!UpdateNeeded()) {
-            PostEvent(MsgBootloaderFileStep);
+            PostEvent(event::BootloaderFileStep);
             break;
         }
         ShowDuration(4);
@@ -105,38 +105,39 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
                 WaitProgressBar->SetPosition(0);
             }
         } else {
-            PostEvent(MsgProgrammingFailed);
+            PostEvent(event::ProgrammingFailed);
         }
         break;
-    case MsgTerminalStep:
+    case event::TerminalStep:
         if (!RunProgrammer(Method::BasicLoader, Session.ProgFile3)) {
-            PostEvent(MsgBootFileFailed);
+            PostEvent(event::BootFileFailed);
         }
         break;
-    case MsgToolStep:
+    case event::ToolStep:
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
-        if (RunProgrammer(FileClass <= 1 ? Method::HexLoader : Method::Pic32Loader, job.ProgFile)) {
-            PostEvent(MsgToolSucceeded);
+        if (RunProgrammer(Session.FileClass <= 1 ? Method::HexLoader : Method::Pic32Loader,
+                          job.ProgFile)) {
+            PostEvent(event::ToolSucceeded);
         } else {
-            PostEvent(MsgProgrammingFailed);
+            PostEvent(event::ProgrammingFailed);
         }
         break;
-    case MsgToolSucceeded:
-        if (FileClass == 0 && StartMode == 0) {
+    case event::ToolSucceeded:
+        if (Session.FileClass == 0 && Session.StartMode == 0) {
             ShowLogText(Text(Msg::StoringNewData));
             wait->DelayTime(12000, false);
             SetClock(true);
         }
         break;
-    case MsgBootFrameAnswer:
-    case MsgBootByteAnswer:
-    case MsgRecovery:
-        if (id != MsgRecovery) {
+    case event::BootFrameAnswer:
+    case event::BootByteAnswer:
+    case event::Recovery:
+        if (id != event::Recovery) {
             Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         }
         if (!RunProgrammer(Method::Recovery, job.ProgFile)) {
-            PostEvent(MsgProgrammingFailed);
+            PostEvent(event::ProgrammingFailed);
         }
         break;
     default:
@@ -156,22 +157,22 @@ void TUpdateForm::AwaitInstrumentAfterProgramming() {
 void TUpdateForm::BootloaderFileStep() {
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    programmers::TDeviceIdent& ident = Job.Ident;
+    programmers::TDeviceIdent& ident = Session.Job.Ident;
     if (BootUpdateNeeded() && ident.DevBoot > 2000) {
         UpdateStatusBar->SetPanelText(2, "19200");
         UpdateStatusBar->SetPanelText(3, "Version " + ident.FileBootVersion);
         wait->DelayTime(2000, true);
-        SendCommand("A.2005\r\n");
+        SendCommand(command::BootFileStart);
         return;
     }
     if (Session.SensorNotice || Session.BootAnswer || Session.VersionUnreadable ||
         ident.DevBoot >= ident.FileBoot || Session.ProgFile3.size() < 5) {
-        if (Job.ProgFiles.empty()) {
+        if (Session.Job.ProgFiles.empty()) {
             FinishSession(false);
         } else {
-            Session.AckStep = 8;
-            if (!RunProgrammer(Method::LabTransfer, Job.ProgFiles.front())) {
-                PostEvent(MsgBootFileFailed);
+            Session.AckStep = AckStep::Ignore;
+            if (!RunProgrammer(Method::LabTransfer, Session.Job.ProgFiles.front())) {
+                PostEvent(event::BootFileFailed);
             }
         }
         return;
@@ -184,25 +185,26 @@ void TUpdateForm::BootloaderFileStep() {
         wait->DelayTime(ident.PcbNr.find("41216") != std::string::npos ? 32000 : 7000, true);
         SecTimer->SetEnabled(false);
     }
-    Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;
+    Session.Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;
     wait->DelayTime(3000, true);
-    Job.Variant = 1;
+    Session.Job.Variant = 1;
     if (!RunProgrammer(Method::Bsl430, Session.ProgFile3,
                        TBslSettings{.SyncFirst = true,
-                                    .QueryFirst = Session.Class2Mark || !Job.SensorAbsent,
-                                    .Set9600After = StartMode == 2})) {
-        PostEvent(MsgBootFileFailed);
+                                    .QueryFirst = Session.Class2Mark || !Session.Job.SensorAbsent,
+                                    .Set9600After = Session.StartMode == 2})) {
+        PostEvent(event::BootFileFailed);
     }
 }
 
 bool TUpdateForm::RunProgrammer(Method method, const std::string& fileName,
                                 const programmers::TMethodSettings& settings) {
     serial::TComPort* port = SessionComPort();
-    Job.StartMode = StartMode;
+    Session.Job.StartMode = Session.StartMode;
     TFormServices services(*this);
     std::unique_ptr<programmers::TProgrammerTyp> programmer;
     if (port != nullptr) {
-        programmer = programmers::CreateProgrammer(method, {services, *port, *wait, Job}, settings);
+        programmer =
+            programmers::CreateProgrammer(method, {services, *port, *wait, Session.Job}, settings);
     }
     if (programmer == nullptr) {
         // A method not built here fails the step openly, never as a success.

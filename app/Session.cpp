@@ -3,15 +3,9 @@
 #include "platform/Application.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace app {
-
-namespace {
-
-const std::array<std::string, 4> IdentQueries = {"A.2003\r\n", "A.2000\r\n", "A.2001\r\n",
-                                                 "A.4001\r\n"};
-
-} // namespace
 
 // Session steps run inside a dispatch: the pump that runs them delivers what
 // they post once they return, after their own bookkeeping is done.
@@ -43,7 +37,7 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
     const kernel::TEventRec consumed = kernel::TEvents::ClearEvent();
     switch (event.Kind) {
     case kernel::evKey:
-        if (event.Id == KeyStart) {
+        if (event.Id == event::KeyStart) {
             StartSession();
             return consumed;
         }
@@ -62,57 +56,57 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
     const std::int32_t id = event.Id;
     const char* text = reinterpret_cast<const char*>(event.Data);
     switch (id) {
-    case MsgCharsReceived:
+    case event::CharsReceived:
         OnCharsReceived(static_cast<int>(event.Data));
         return consumed;
-    case MsgCloseWindow:
+    case event::CloseWindow:
         Beenden();
         return consumed;
-    case MsgAcknowledge:
-    case MsgAcknowledgeAgain:
+    case event::Acknowledge:
+    case event::AcknowledgeAgain:
         OnAcknowledge();
         return consumed;
-    case 20:
-    case 200:
-    case 2010:
-    case 21:
-    case 201:
-    case 2011:
-    case 23:
-    case 203:
-    case 2013:
-    case 25:
-    case 205:
+    case reply::DeviceNr:
+    case reply::DeviceNrAlt:
+    case reply::DeviceNrAlt2:
+    case reply::Version:
+    case reply::VersionAlt:
+    case reply::VersionSensor:
+    case reply::PcbNr:
+    case reply::PcbNrAlt:
+    case reply::PcbNrAlt2:
+    case reply::SerialNr:
+    case reply::SerialNrAlt:
         OnIdentificationAnswer(id, text != nullptr ? text : "");
         return consumed;
-    case 30:
-    case 31:
-    case 208:
-    case 262:
-    case 920:
-    case 1131:
-    case 1132:
+    case reply::NewFirmwareStoring:
+    case reply::NewFirmwareReady:
+    case reply::HeaderFlag:
+    case reply::SensorNotice:
+    case reply::ReadyToProgram:
+    case reply::WaitRequest:
+    case reply::NotInUpdateMode:
         OnInstrumentReply(id, event.Data);
         return consumed;
-    case MsgProgrammingFailed:
-    case MsgBootFileFailed:
+    case event::ProgrammingFailed:
+    case event::BootFileFailed:
         SessionFailed(id);
         return consumed;
-    case MsgToolSucceeded:
-    case MsgStartClass0:
-    case MsgBootloaderFileStep:
-    case MsgTerminalStep:
-    case MsgToolStep:
-    case MsgStartClass1:
-    case MsgRetryClass1:
-    case MsgStartClass2:
-    case MsgStartClass3:
-    case MsgStartClass4:
-    case MsgBootFrameAnswer:
-    case MsgBootByteAnswer:
-    case MsgRecovery:
+    case event::ToolSucceeded:
+    case event::StartClass0:
+    case event::BootloaderFileStep:
+    case event::TerminalStep:
+    case event::ToolStep:
+    case event::StartClass1:
+    case event::RetryClass1:
+    case event::StartClass2:
+    case event::StartClass3:
+    case event::StartClass4:
+    case event::BootFrameAnswer:
+    case event::BootByteAnswer:
+    case event::Recovery:
         ProgrammingStep(id);
-        if (id == MsgBootFrameAnswer && text != nullptr) {
+        if (id == event::BootFrameAnswer && text != nullptr) {
             Session.BootAnswerText = text;
         }
         return consumed;
@@ -122,32 +116,12 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
 }
 
 void TUpdateForm::StartSession() {
-    Session.Running = true;
-    Session.AckStep = StartMode == 1 ? 1 : 0;
-    Session.StartCmd = "A.1200\r\n";
-    Session.BootAnswer = false;
-    Session.AnswerChar = 0;
-    Session.Done = false;
-    Session.LineErrorSeen = false;
-    Session.SensorNotice = false;
-    Session.ProbeState = 0;
-    Session.BootAnswerText.clear();
-    Session.Class2Mark = false;
-    Session.VersionUnreadable = false;
-    Session.StartupProgramIndex = -1;
-    Job = programmers::TProgJob{};
-    SessionPortIndex = -1;
-    SessionPortNumber = 0;
-    RxBuf.Clear();
+    Session.Begin();
     OkBitBtn->SetEnabled(false);
     SecTimer->SetEnabled(false);
     WaitProgressBar->SetPosition(0);
     Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
     WaitPanel->SetVisible(true);
-    Session.CurrentBaud = 1;
-    Session.QueryStep = 0;
-    Session.CalibState = -1;
-    Session.ScanIndex = -1;
     ScanStep(true);
 }
 
@@ -156,18 +130,12 @@ void TUpdateForm::OnReplyTimeout() {
         Session.AwaitingRestart = false;
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         ShowLogText(Text(Msg::NoAnswerAfterProgramming));
-        Session.AckStep = 8;
-        PostEvent(MsgBootloaderFileStep);
+        Session.AckStep = AckStep::Ignore;
+        PostEvent(event::BootloaderFileStep);
         return;
     }
-    if (Session.ProbeState == 3) {
-        SendAll(std::string(FileClass == 0   ? "\r\n"
-                            : FileClass == 1 ? "\x85\x01\x00\x1A"
-                                             : "",
-                            FileClass == 0   ? 2
-                            : FileClass == 1 ? 4
-                                             : 0));
-        Session.ProbeState = 4;
+    if (Session.ProbeState == ProbeState::FirstProbeSent) {
+        SendBootProbe(ProbeState::SecondProbeSent);
         return;
     }
     // A line error repeats the current rate once; it must not hold the
@@ -178,33 +146,33 @@ void TUpdateForm::OnReplyTimeout() {
 }
 
 void TUpdateForm::OnAcknowledge() {
-    const std::int32_t step = Session.AckStep;
+    const AckStep step = Session.AckStep;
     if (Session.AwaitingRestart) {
         Session.AwaitingRestart = false;
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     }
-    if (step == 0) {
-        SendCommand("A.1000\r\n");
+    if (step == AckStep::OpenDialogue) {
+        SendCommand(command::Dialogue);
         Timers.TimerRestart(Session.ReplyTimer);
     }
-    if (step == 1) {
-        SendCommand(
-            IdentQueries[static_cast<std::size_t>(Session.QueryStep) % IdentQueries.size()]);
+    if (step == AckStep::QueryIdentity) {
+        SendCommand(command::IdentificationQueries[static_cast<std::size_t>(Session.QueryStep) %
+                                                   std::size(command::IdentificationQueries)]);
         Timers.TimerRestart(Session.ReplyTimer);
         Session.QueryStep = 1;
     }
-    if (step == 2 && !Session.Done) {
+    if (step == AckStep::RunToolForProgFile1 && !Session.Done) {
         if (Session.ProgFile1.size() < 4) {
-            Session.AckStep = 4;
+            Session.AckStep = AckStep::RunTool;
         } else {
             ShowLogText(Text(Msg::ProgrammingName));
-            if (RunProgrammer(FileClass <= 1 ? programmers::Method::HexLoader
-                                             : programmers::Method::Pic32Loader,
+            if (RunProgrammer(Session.FileClass <= 1 ? programmers::Method::HexLoader
+                                                     : programmers::Method::Pic32Loader,
                               Session.ProgFile1)) {
                 Session.ToolStepDone = true;
                 SecTimer->SetEnabled(true);
             } else {
-                PostEvent(MsgProgrammingFailed);
+                PostEvent(event::ProgrammingFailed);
             }
             ShowLogText(Text(Msg::StoringNewData));
             WaitProgressBar->SetPosition(1);
@@ -212,20 +180,18 @@ void TUpdateForm::OnAcknowledge() {
     }
     if (!Session.Done) {
         switch (Session.AckStep) {
-        case 3:
-            PostEvent(MsgStartClass0);
+        case AckStep::StartClass0:
+            PostEvent(event::StartClass0);
             break;
-        case 4:
-            PostEvent(MsgToolStep);
+        case AckStep::RunTool:
+            PostEvent(event::ToolStep);
             break;
-        case 5:
-            PostEvent(MsgBootloaderFileStep);
+        case AckStep::BootloaderFileAfterTool:
+        case AckStep::BootloaderFileAfterLoader:
+            PostEvent(event::BootloaderFileStep);
             break;
-        case 6:
-            PostEvent(MsgTerminalStep);
-            break;
-        case 7:
-            PostEvent(MsgBootloaderFileStep);
+        case AckStep::TerminalProgram:
+            PostEvent(event::TerminalStep);
             break;
         default:
             break;
@@ -237,11 +203,11 @@ void TUpdateForm::OnAcknowledge() {
 void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
     const char* text = reinterpret_cast<const char*>(data);
     switch (id) {
-    case 30:
+    case reply::NewFirmwareStoring:
         Session.AwaitingRestart = false;
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-        if (StartMode == 2) {
-            Session.AckStep = 8;
+        if (Session.StartMode == 2) {
+            Session.AckStep = AckStep::Ignore;
             FinishSession(false);
         } else {
             ShowLogText(Text(Msg::StoringNewData));
@@ -249,29 +215,30 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
             SetClock(true);
         }
         break;
-    case 31:
+    case reply::NewFirmwareReady:
         Session.AwaitingRestart = false;
-        Session.AckStep = 8;
+        Session.AckStep = AckStep::Ignore;
         FinishSession(false);
         break;
-    case 208:
-        Job.HeaderFlag =
+    case reply::HeaderFlag:
+        Session.Job.HeaderFlag =
             text != nullptr && text[0] != '\0' ? static_cast<std::uint8_t>(text[0]) : 0;
-        SendCommand("A.1220\r\n");
+        SendCommand(command::HeaderAccepted);
         break;
-    case 262:
+    case reply::SensorNotice:
         Session.SensorNotice = true;
         break;
-    case 920:
-        if (Job.Ident.DeviceNr.find("41215") != std::string::npos && Job.Ident.DevSw <= 1049) {
-            SendCommand("A.1500\r\n");
+    case reply::ReadyToProgram:
+        if (Session.Job.Ident.DeviceNr.find("41215") != std::string::npos &&
+            Session.Job.Ident.DevSw <= 1049) {
+            SendCommand(command::OldFirmwareStart);
         } else {
             ++Session.AckStep;
             Session.SearchFailures = 0;
-            PostEvent(MsgStartClass0);
+            PostEvent(event::StartClass0);
         }
         break;
-    case 1131: {
+    case reply::WaitRequest: {
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         long ms = 0;
         for (const char* c = text; c != nullptr && *c >= '0' && *c <= '9' && ms < 600000; ++c) {
@@ -280,7 +247,7 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         wait->DelayTime(ms, false);
         break;
     }
-    case 1132:
+    case reply::NotInUpdateMode:
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         WaitPanel->SetVisible(false);
         Session.Done = true;
@@ -291,7 +258,7 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
             platform::IDYES) {
             SendAll(WakeCommand());
             AddLogLine(WakeCommand());
-            Session.AckStep = 0;
+            Session.AckStep = AckStep::OpenDialogue;
             Session.Running = true;
             WaitPanel->SetVisible(true);
             OkBitBtn->SetEnabled(false);
@@ -305,7 +272,7 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
 
 void TUpdateForm::EndAfterCheck() {
     Session.Running = false;
-    StartMode = StartModeAsRead;
+    Session.StartMode = StartModeAsRead;
     wait->DelayTime(1000, false);
     ClearIdentity();
     Session.Done = true;
@@ -333,7 +300,7 @@ void TUpdateForm::ShowDuration(int kind) {
     if (Session.ProgFile1.size() > 3) {
         minutes += 2;
     }
-    if (BootUpdateNeeded() && Job.Ident.DevBoot > 2000) {
+    if (BootUpdateNeeded() && Session.Job.Ident.DevBoot > 2000) {
         minutes += 35;
     }
     std::string text = Text(Msg::DownloadMayLast);
@@ -350,20 +317,20 @@ void TUpdateForm::FinishSession(bool reset) {
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     wait->DelayTime(3000, true);
     serial::TComPort* port = SessionComPort();
-    if (StartMode == 2 && port != nullptr) {
+    if (Session.StartMode == 2 && port != nullptr) {
         port->LoadLastV24Parameter();
     }
-    if (Session.CalibState != -1) {
+    if (Session.CalibState != TSessionState::NoCalibrationValue) {
         Events.AddHandler(&TUpdateForm::CalibHandler, this);
-        SendCommand("A.1000\r\n", false);
+        SendCommand(command::Dialogue, false);
         return;
     }
-    if (Job.Variant == 2) {
+    if (Session.Job.Variant == 2) {
         wait->DelayTime(8000, true);
     }
     SendCommand(ExitCommand());
     ShowLogText(Text(Msg::DownloadSuccessful));
-    SWStaticText->SetCaption(Job.Ident.FileSwVersion);
+    SWStaticText->SetCaption(Session.Job.Ident.FileSwVersion);
     OkBitBtn->SetEnabled(false);
     SecTimer->SetEnabled(false);
     WaitProgressBar->SetPosition(0);
@@ -371,13 +338,13 @@ void TUpdateForm::FinishSession(bool reset) {
     ShowTitleProgress("", -1);
     wait->DelayTime(1000, true);
     if (reset) {
-        SendCommand("U.606\r\n");
+        SendCommand(command::Restart);
         wait->DelayTime(2000, true);
     }
     if ((port = SessionComPort()) != nullptr) {
         port->Close();
     }
-    ExitCode = 0;
+    ExitCode = exitcode::Success;
     Session.Running = false;
     if (Config.AutoStartActive) {
         Beenden();
@@ -387,24 +354,24 @@ void TUpdateForm::FinishSession(bool reset) {
 kernel::TEventRec TUpdateForm::CalibHandler(void* context, kernel::TEvents& events,
                                             kernel::TEventRec event) {
     auto* form = static_cast<TUpdateForm*>(context);
-    if (event.Kind != kernel::evMessage || event.Id != MsgAcknowledge) {
+    if (event.Kind != kernel::evMessage || event.Id != event::Acknowledge) {
         return event;
     }
     TSessionState& session = form->Session;
-    if (session.CalibState == -1) {
+    if (session.CalibState == TSessionState::NoCalibrationValue) {
         form->SendCommand(form->ExitCommand());
         events.RemoveHandler(&TUpdateForm::CalibHandler, form);
         form->FinishSession(false);
-    } else if (session.CalibState == -2) {
+    } else if (session.CalibState == TSessionState::CalibrationValueSent) {
         form->SendCommand(form->ExitCommand());
-        session.CalibState = -1;
+        session.CalibState = TSessionState::NoCalibrationValue;
     } else {
         // An unknown serial number (-10) sends the default pressure.
-        char command[48];
-        std::snprintf(command, sizeof command, "%s%1.1f\r\n", "A.6162#",
+        char text[48];
+        std::snprintf(text, sizeof text, "%s%1.1f\r\n", command::CalibrationPrefix,
                       static_cast<double>(form->Pressures.PressureValue(session.CalibState)));
-        form->SendCommand(command);
-        session.CalibState = -2;
+        form->SendCommand(text);
+        session.CalibState = TSessionState::CalibrationValueSent;
     }
     return kernel::TEvents::ClearEvent();
 }
@@ -412,12 +379,12 @@ kernel::TEventRec TUpdateForm::CalibHandler(void* context, kernel::TEvents& even
 void TUpdateForm::SessionFailed(std::int32_t id) {
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    ExitCode = 1;
+    ExitCode = exitcode::ProgrammingFailed;
     Session.Running = false;
     ShowLogText(Config.Language == 0 ? AbbruchtextD : AbbruchtextE);
     OkBitBtn->SetEnabled(true);
     WaitPanel->SetVisible(false);
-    if (id == MsgProgrammingFailed) {
+    if (id == event::ProgrammingFailed) {
         Events.AddHandler(&TUpdateForm::RetryHandler, this);
     }
     if (Config.AutoStartActive) {
@@ -427,7 +394,7 @@ void TUpdateForm::SessionFailed(std::int32_t id) {
 
 kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& events,
                                             kernel::TEventRec event) {
-    if (event.Kind != kernel::evKey || event.Id != KeyStart) {
+    if (event.Kind != kernel::evKey || event.Id != event::KeyStart) {
         return event;
     }
     auto* form = static_cast<TUpdateForm*>(context);
@@ -437,15 +404,12 @@ kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& even
     form->SecTimer->SetEnabled(false);
     form->WaitProgressBar->SetPosition(0);
     if (form->Session.ToolStepDone) {
-        form->PostEvent(MsgToolStep);
+        form->PostEvent(event::ToolStep);
     } else {
-        form->Session.AckStep = 2;
-        static const std::int32_t RetryMessages[] = {MsgAcknowledgeAgain, MsgRetryClass1,
-                                                     MsgStartClass2, MsgAcknowledgeAgain,
-                                                     MsgStartClass4};
-        const int fileClass = form->FileClass;
-        form->PostEvent(fileClass >= 0 && fileClass <= 4 ? RetryMessages[fileClass]
-                                                         : MsgAcknowledgeAgain);
+        form->Session.AckStep = AckStep::RunToolForProgFile1;
+        const int fileClass = form->Session.FileClass;
+        form->PostEvent(fileClass >= 0 && fileClass <= 4 ? event::RetryByFileClass[fileClass]
+                                                         : event::AcknowledgeAgain);
     }
     return kernel::TEvents::ClearEvent();
 }
@@ -462,7 +426,7 @@ void TUpdateForm::SearchFailed() {
                             platform::MB_OK | platform::MB_ICONERROR);
         Session.SearchFailures = 1;
         ClearIdentity();
-        Events.PostKey(KeyStart);
+        Events.PostKey(event::KeyStart);
         ProcessEvents();
         return;
     }

@@ -2,47 +2,45 @@
 
 #include "app/ReplyParser.h"
 #include "programmers/ProgrammingJob.h"
+#include "programmers/Protocol.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace app {
 
-// The state of one update session; Start resets what it says, the rest
-// lives across sessions.
-struct TSessionState {
-    std::int32_t AckStep = 0;
-    std::int32_t QueryStep = 0;
-    int ReplyTimer = 0;
-    std::int32_t ProbeState = 0;
-    std::int32_t ScanIndex = -1;
-    std::int32_t SearchFailures = 0; // across sessions
-    bool Done = false;
-    bool LineErrorSeen = false;
-    bool ForceUpdate = false;
-    bool SensorNotice = false;
-    bool ToolStepDone = false; // across sessions
-    bool BootAnswer = false;
-    char AnswerChar = 0;
-    std::int32_t CalibState = -1;
-    std::int32_t ProgVariant = 0; // keeps its value across sessions
-    std::string StartCmd = "A.1200\r\n";
-    int CurrentBaud = 1;
-    bool BootInfoShown = false; // the bootloader information box, once per search failure
-    bool Class2Mark = false;
-    std::uint8_t SensorQuestionMark = 1;
-    bool VersionUnreadable = false;
-    std::string BootAnswerText; // the name an instrument gave in its bootloader frame
-    // Device-entry values CheckDevice keeps for the later steps.
-    std::string ProgFile1, ProgFile3;
-    std::string SWKenn1, SWKenn2, SWKenn3, BootLoadKenn;
-    std::array<std::uint32_t, 3> FlashErase{};
-    std::string ProgDefFile;
-    std::int32_t StartupProgramIndex = -1;
-    bool Running = false;         // from the start to one of the session's ends
-    bool AwaitingRestart = false; // programmed; waiting for the new firmware to report
+// What an acknowledge (event::Acknowledge, AcknowledgeAgain) does at each step
+// of a session. The instrument's acknowledges walk the steps; the programming
+// steps set them directly.
+enum class AckStep : std::int32_t {
+    OpenDialogue = 0,              // send command::Dialogue
+    QueryIdentity = 1,             // send the identification query of QueryStep
+    RunToolForProgFile1 = 2,       // run the external tool for ProgFile1 (none: RunTool at once)
+    StartClass0 = 3,               // post event::StartClass0
+    RunTool = 4,                   // post event::ToolStep: the tool for the program file
+    BootloaderFileAfterTool = 5,   // post event::BootloaderFileStep
+    TerminalProgram = 6,           // post event::TerminalStep
+    BootloaderFileAfterLoader = 7, // post event::BootloaderFileStep after a programmer ran
+    Ignore = 8,                    // programming is over or handed on: nothing more
+};
+
+// The next step; Ignore stays Ignore, since every step past it acts alike.
+constexpr AckStep& operator++(AckStep& step) {
+    if (step != AckStep::Ignore) {
+        step = static_cast<AckStep>(static_cast<std::int32_t>(step) + 1);
+    }
+    return step;
+}
+
+// Where the device search stands with its bootloader probes.
+enum class ProbeState : std::int32_t {
+    Scanning = 0,        // the baud rates of the list are tried with the wake command
+    FirstProbeSent = 3,  // the bootloader step sent the first probe
+    SecondProbeSent = 4, // the reply time-out after it sent the second
 };
 
 // Reply data kept alive until the event that carries it has been handled: a
@@ -62,6 +60,102 @@ struct TReplyStore {
         std::size_t slot = Next++ % Slots;
         Values[slot] = value;
         return &Values[slot];
+    }
+};
+
+// Everything one update session owns. StartSession resets it through Begin;
+// the members marked "across sessions" live on from one session to the next.
+struct TSessionState {
+    // CalibState besides the index of the air-pressure calibration value.
+    static constexpr std::int32_t NoCalibrationValue = -1; // nothing (more) to send
+    static constexpr std::int32_t CalibrationValueSent = -2;
+
+    // --- the sequencer
+    bool Running = false; // from the start to one of the session's ends
+    app::AckStep AckStep = AckStep::OpenDialogue;
+    std::int32_t QueryStep = 0; // index of the next identification query (0..4)
+    int ReplyTimer = 0;         // slot of the reply time-out; 0 when none
+    app::ProbeState ProbeState = ProbeState::Scanning;
+    std::int32_t ScanIndex = -1;     // index into the baud list
+    int CurrentBaud = 1;             // the baud code in use
+    std::int32_t SearchFailures = 0; // across sessions
+    bool Done = false;               // ended without programming: acknowledges do nothing
+    bool LineErrorSeen = false;
+    bool ToolStepDone = false;    // across sessions
+    bool AwaitingRestart = false; // programmed; waiting for the new firmware to report
+    std::int32_t CalibState = NoCalibrationValue;
+    // The start mode in use; across sessions. CheckDevice restores the
+    // configured one (TUpdateForm::StartModeAsRead), then turns a sensor mode
+    // into mode 2 and mode 5 into mode 0.
+    int StartMode = 0;
+    std::string StartCmd = protocol::command::EnterBootloader;
+    std::int32_t ProgVariant = 0; // across sessions, until CheckDevice sets it
+    // The class of the program file; across sessions: start-up's class from
+    // the first device entry until CheckDevice computes it.
+    int FileClass = 0;
+
+    // --- the instrument's port: an index into the form's port table (-1
+    // before the instrument answered) and its 1-based COM number
+    int PortIndex = -1;
+    int PortNumber = 0;
+
+    // --- what the instrument told
+    bool ForceUpdate = false;
+    bool SensorNotice = false;  // reply::SensorNotice
+    bool BootAnswer = false;    // a binary bootloader answer
+    char AnswerChar = 0;        // the character of an event::BootByteAnswer
+    std::string BootAnswerText; // the name an instrument gave in its bootloader frame
+    bool VersionUnreadable = false;
+    bool Class2Mark = false;
+    std::uint8_t SensorQuestionMark = 1;
+    bool BootInfoShown = false; // the bootloader information box, once per search failure
+
+    // --- the device entry CheckDevice matched, kept for the later steps
+    std::string CurrentFile;    // the program file (DATEI in the texts)
+    std::string DeviceNameText; // the entry's name (NAME in the texts)
+    std::string ProgFile1, ProgFile3;
+    std::string SWKenn1, SWKenn2, SWKenn3, BootLoadKenn;
+    std::array<std::uint32_t, 3> FlashErase{};
+    std::string ProgDefFile;
+    std::int32_t StartupProgramIndex = -1;
+
+    // --- what the programmers receive: identity, files, variant and flags
+    programmers::TProgJob Job;
+
+    // --- the receive side: bytes not yet parsed, and the replies' data kept
+    // alive until their events are handled
+    TRxBuffer RxBuf;
+    TReplyStore Replies;
+
+    // --- the progress shown in the title while a transfer runs
+    int TickCount = 0;
+    double ExpectedTicks = 1;
+
+    // Resets what the start of a session resets: a new sequencer, no
+    // instrument, no port and an empty job. The reply timer is the caller's,
+    // since it belongs to the form's timer pool.
+    void Begin() {
+        Running = true;
+        AckStep = StartMode == 1 ? AckStep::QueryIdentity : AckStep::OpenDialogue;
+        StartCmd = protocol::command::EnterBootloader;
+        BootAnswer = false;
+        AnswerChar = 0;
+        Done = false;
+        LineErrorSeen = false;
+        SensorNotice = false;
+        ProbeState = ProbeState::Scanning;
+        BootAnswerText.clear();
+        Class2Mark = false;
+        VersionUnreadable = false;
+        StartupProgramIndex = -1;
+        Job = programmers::TProgJob{};
+        PortIndex = -1;
+        PortNumber = 0;
+        RxBuf.Clear();
+        CurrentBaud = 1;
+        QueryStep = 0;
+        CalibState = NoCalibrationValue;
+        ScanIndex = -1;
     }
 };
 

@@ -166,7 +166,7 @@ void TUpdateForm::RunStartUp() {
     Timers.TimerInit({Timer1, Timer2, Timer3, Timer4, Timer5});
     Config = Settings{};
     auto endAfterError = [this] {
-        Events.PostMsg(MsgCloseWindow, 0);
+        Events.PostMsg(event::CloseWindow, 0);
         StartTimer->SetEnabled(true);
     };
     if (ReadUpdateIni("Update.ini") == -1) {
@@ -178,8 +178,6 @@ void TUpdateForm::RunStartUp() {
         endAfterError();
         return;
     }
-    SessionPortIndex = -1;
-    DeviceIndex = -1;
     SurveyPorts();
     FirmwareFiles.clear();
     PumpDepth = 0;

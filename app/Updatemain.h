@@ -14,6 +14,7 @@
 #include "programmers/Luftdruckabgleich.h"
 #include "programmers/ProgrammerRegistry.h"
 #include "programmers/ProgrammingJob.h"
+#include "programmers/Protocol.h"
 #include "serial/Comport.h"
 #include "serial/Delay.h"
 
@@ -28,29 +29,13 @@ namespace app {
 inline constexpr std::uint32_t WM_CHARS_RECEIVED = platform::WM_APP + 2000; // 34768
 inline constexpr std::uint32_t WM_LINE_ERROR = platform::WM_APP + 2020;     // 34788
 
-// Session message numbers.
-inline constexpr std::int32_t MsgCharsReceived = 10000;
-inline constexpr std::int32_t MsgCloseWindow = 10004;
-inline constexpr std::int32_t MsgAcknowledge = 10010;
-inline constexpr std::int32_t MsgCommandReply = 10011;
-inline constexpr std::int32_t MsgRejected = 10012;
-inline constexpr std::int32_t MsgProgrammingFailed = 10021;
-inline constexpr std::int32_t MsgToolSucceeded = 10022;
-inline constexpr std::int32_t MsgStartClass0 = 10023;
-inline constexpr std::int32_t MsgBootloaderFileStep = 10024;
-inline constexpr std::int32_t MsgTerminalStep = 10025;
-inline constexpr std::int32_t MsgToolStep = 10030;
-inline constexpr std::int32_t MsgAcknowledgeAgain = 10040;
-inline constexpr std::int32_t MsgBootFrameAnswer = 10042;
-inline constexpr std::int32_t MsgStartClass1 = 10043;
-inline constexpr std::int32_t MsgBootByteAnswer = 10044;
-inline constexpr std::int32_t MsgRecovery = 10045;
-inline constexpr std::int32_t MsgRetryClass1 = 10046;
-inline constexpr std::int32_t MsgBootFileFailed = 10047;
-inline constexpr std::int32_t MsgStartClass2 = 10050;
-inline constexpr std::int32_t MsgStartClass3 = 10051;
-inline constexpr std::int32_t MsgStartClass4 = 10052;
-inline constexpr std::int32_t KeyStart = 13;
+// The protocol vocabulary (programmers/Protocol.h) by its short names:
+// command::Dialogue, reply::PcbNr, event::Acknowledge, exitcode::Success.
+namespace command = protocol::command;
+namespace reply = protocol::reply;
+namespace event = protocol::event;
+namespace exitcode = protocol::exitcode;
+
 inline constexpr int ReplyTimeoutMs = 6000;
 inline constexpr int AfterProgrammingTimeoutMs = 30000;
 
@@ -60,6 +45,9 @@ inline constexpr int MaxPorts = 10;
 inline constexpr const char* PressureTableFile = "Luftdruck.dat";
 
 // Keys and modifier flags of FormKeyUp, with their Windows values.
+inline constexpr int VK_RETURN = 0x0D;
+inline constexpr int VK_ESCAPE = 0x1B;
+inline constexpr int VK_SPACE = 0x20;
 inline constexpr int VK_F1 = 0x70;
 inline constexpr int VK_F10 = 0x79;
 inline constexpr int VK_F11 = 0x7A;
@@ -142,8 +130,12 @@ public:
     void ReadFileVersion(const std::string& marker, const std::string& fileName);
     std::string FindDefFile(std::uint32_t prozTyp) const;
     std::string CurrentBaudText() const;
-    const std::string& WakeCommand() const;
-    const std::string& ExitCommand() const;
+    // The wake command of the start mode, the exit command of the file class.
+    std::string WakeCommand() const;
+    std::string ExitCommand() const;
+    // The bootloader probe of the file class: the first one in the
+    // bootloader step, the second one on the reply time-out after it.
+    void SendBootProbe(ProbeState probe);
     bool UpdateNeeded() const;
     bool BootUpdateNeeded() const;
 
@@ -171,8 +163,8 @@ public:
                        const programmers::TMethodSettings& settings = {});
 
     // --- device commands
-    // Sends "A.1600#" with the local time: seconds since 31 Dec 2002 or, in
-    // day form, days since 30 Dec 1899.
+    // Sends the set-clock command with the local time: seconds since 31 Dec
+    // 2002 or, in day form, days since 30 Dec 1899.
     void SetClock(bool secondsForm);
 
     // --- closing
@@ -180,35 +172,28 @@ public:
     void FormClose();
     bool Closed() const { return closed_; }
 
-    int ExitCode = 0;
+    int ExitCode = exitcode::Success;
     int PumpDepth = 0;
+
+    // --- configuration, read at start-up
     Settings Config;
     std::vector<DeviceRow> DeviceTable;
     std::vector<std::string> FirmwareFiles;
-    int StartMode = 0;
-    int StartModeAsRead = 0;
+    int StartModeAsRead = 0; // from DevStartCmd; Session.StartMode is the one in use
     bool CloseOnInfo = false;
-    int FileClass = 0;
     std::string StarttextD, StarttextE, AbbruchtextD, AbbruchtextE;
-    std::string CurrentFile;
-    std::string DeviceNameText;
-    int SessionPortNumber = 0; // 1-based COM number the instrument answered on
-    int SessionPortIndex = -1;
-    int DeviceIndex = -1;
+    programmers::TPressureTable Pressures;
+    // The operator's choice of any program file (Ctrl+Alt+F12, LoadProgFile).
     std::string AnyFileName;
     bool AnyFileMode = false;
-    int TickCount = 0;
-    double ExpectedTicks = 1;
 
+    // --- the update session: sequencer, instrument, port, job, receive side
+    TSessionState Session;
+
+    // --- serial ports
     std::array<serial::TComPort*, MaxPorts> PortTable{};
     int PortCount = 0;
     std::array<int, MaxPorts> PortNumbers{};
-
-    TSessionState Session;
-    programmers::TProgJob Job;
-    TRxBuffer RxBuf;
-    TReplyStore Replies;
-    programmers::TPressureTable Pressures;
 
     kernel::TEvents Events;
     kernel::TTimerPool Timers;

@@ -75,8 +75,9 @@ std::string TUpdateForm::ShowTitleProgress(const std::string& prefix, double per
 }
 
 void TUpdateForm::TitleTimerTimer() {
-    ++TickCount;
-    ShowTitleProgress("", ExpectedTicks > 0 ? TickCount / ExpectedTicks * 100.0 : 100.0);
+    ++Session.TickCount;
+    ShowTitleProgress(
+        "", Session.ExpectedTicks > 0 ? Session.TickCount / Session.ExpectedTicks * 100.0 : 100.0);
 }
 
 void TUpdateForm::LanguageClick(platform::TMenuItem& item) {

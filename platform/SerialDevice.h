@@ -26,6 +26,8 @@ enum class SerialResult {
 };
 
 const char* SerialResultText(SerialResult result);
+// The symbolic name of an errno ("EIO"); empty for 0 and for unknown numbers.
+std::string ErrorName(int error);
 
 // A serial line below TComPort. Read, Write and WaitEvent may be called from
 // different threads at the same time; Open and Close only while no other call
@@ -49,12 +51,17 @@ public:
 
     // Takes the bytes that have arrived and returns at once; waits, up to the
     // total read time-out, only while nothing has come. got 0 is not an error.
+    // Read and Write give HungUp when the line went away and Failed when the
+    // driver failed; LastError() is then their errno, 0 when there was none
+    // (a hang-up seen as end of file or by poll).
     virtual SerialResult Read(void* buffer, std::size_t count, std::size_t& got) = 0;
     // Writes within the total write time-out; written < count is a short write.
     virtual SerialResult Write(const void* data, std::size_t count, std::size_t& written) = 0;
     // Blocks until one of the EV_ bits in mask happens, CancelIo, or timeoutMs;
     // returns the bits that happened (0 on time-out). EV_RXCHAR reports bytes
     // that arrived since the last report, not bytes still waiting to be read.
+    // EV_HANGUP comes once per open; a hung-up line then only sleeps out the
+    // wait, so that a watch cannot spin on it.
     virtual unsigned WaitEvent(unsigned mask, std::uint32_t timeoutMs) = 0;
     // CE_ bits of the line errors since the last call.
     virtual unsigned ClearError() = 0;

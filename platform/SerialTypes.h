@@ -38,6 +38,9 @@ enum : std::uint8_t {
 // Event mask bits (SetCommMask, WaitCommEvent).
 constexpr std::uint32_t EV_RXCHAR = 0x0001;
 constexpr std::uint32_t EV_ERR = 0x0080;
+// Not a Windows bit: the line went away (unplugged, the pty master closed).
+// Reported once per hang-up; the line never comes back for this open.
+constexpr std::uint32_t EV_HANGUP = 0x00010000;
 
 // Line error bits (ClearCommError).
 constexpr std::uint32_t CE_RXOVER = 0x0001;

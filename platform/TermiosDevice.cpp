@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -178,6 +179,11 @@ const char* SerialResultText(SerialResult result) {
     return "failed";
 }
 
+std::string ErrorName(int error) {
+    const char* name = error == 0 ? nullptr : strerrorname_np(error);
+    return name != nullptr ? name : "";
+}
+
 TermiosDevice::TermiosDevice() = default;
 
 TermiosDevice::~TermiosDevice() {
@@ -234,6 +240,7 @@ SerialResult TermiosDevice::Open(const std::string& path) {
     lastError_ = 0;
     consumed_ = 0;
     known_ = 0;
+    hangupReported_ = false;
 
     std::lock_guard lock(mutex_);
     dcb_ = DCB{};
@@ -447,6 +454,7 @@ SerialResult TermiosDevice::Read(void* buffer, std::size_t count, std::size_t& g
             return SerialResult::Aborted;
         }
         if (ready && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (revents & POLLIN) == 0) {
+            lastError_ = 0;
             return SerialResult::HungUp;
         }
     }
@@ -493,6 +501,7 @@ SerialResult TermiosDevice::Write(const void* data, std::size_t count, std::size
             return SerialResult::Aborted;
         }
         if (ready && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            lastError_ = 0;
             return SerialResult::HungUp;
         }
     }
@@ -583,6 +592,10 @@ unsigned TermiosDevice::WaitEvent(unsigned mask, std::uint32_t timeoutMs) {
         }
         short revents = fds[0].revents;
         if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            if ((mask & EV_HANGUP) != 0 && !hangupReported_) {
+                hangupReported_ = true;
+                return EV_HANGUP;
+            }
             // A line that went away stays readable for ever; sleep out the
             // wait instead of turning round on it.
             pollfd cancel = {cancelFd_, POLLIN, 0};

@@ -70,6 +70,7 @@ private:
     // Watch-thread state for telling new input from input not yet read.
     std::atomic<std::size_t> consumed_{0};
     std::size_t known_ = 0;
+    bool hangupReported_ = false;
 };
 
 } // namespace platform

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "programmers/Bsl430Config.h"
-#include "programmers/ProgrammerRegistry.h"
-#include "programmers/Programmerunit.h"
+#include "programmers/BslDialogue.h"
+#include "programmers/BslFrame.h"
 #include "programmers/TiTxtReader.h"
 #include "programmers/TiTxtRecords.h"
 
@@ -14,30 +13,44 @@
 
 namespace programmers {
 
-// A frame as the ROM loader sends it: 0x80, a byte, L1, L2, L1 bytes, CKL, CKH.
-struct TBslFrame {
-    static constexpr std::size_t MaxSize = 4 + 255 + 2;
-    std::array<std::uint8_t, MaxSize> Bytes{};
-    std::size_t Size = 0;
-    std::size_t DataCount() const { return Size >= 6 ? Size - 6 : 0; }
-    const std::uint8_t* Data() const { return Bytes.data() + 4; }
-};
+namespace bsl430 {
+// Error steps; the message box tells step 0 (StepNotAvailable) from all others.
+inline constexpr std::int32_t StepSync = 1;
+inline constexpr std::int32_t StepVersion = 2;
+inline constexpr std::int32_t StepBaud = 3;
+inline constexpr std::int32_t StepPassword = 4;
+inline constexpr std::int32_t StepEraseMain = 5;
+inline constexpr std::int32_t StepEraseTop = 6;
+inline constexpr std::int32_t StepWrite = 8;
+inline constexpr std::int32_t StepVerify = 9;
+inline constexpr std::int32_t StepStart = 10;
+inline constexpr std::int32_t StepPatchPrepare = 11;
+inline constexpr std::int32_t StepPatchRun = 12;
+inline constexpr std::int32_t StepPatchWrite = 13;
+inline constexpr std::int32_t StepPatchVerify = 14;
+inline constexpr std::int32_t StepOffset = 15;
+inline constexpr std::int32_t StepLast = 16;
 
-// The inverted XOR of the 16-bit words (even byte low) over count bytes.
-std::uint16_t BslChecksum(const std::uint8_t* bytes, std::size_t count);
+// Loader versions as numbers (text times 1000.01).
+inline constexpr std::int32_t VersionNeedsPatch = 1100; // 1.10 erases only after the patch
+inline constexpr std::int32_t VersionFastBaud = 1600;   // 1.60 on can change to 38400
+
+// Progress: the fixed part of the maximum and the patch's share.
+inline constexpr std::int32_t ProgressFixed = 8;
+inline constexpr std::int32_t ProgressPatch = 258;
+
+inline constexpr const char* PatchFileName = "Patch.TXT";
+} // namespace bsl430
 
 // Programs MSP430 chips of the older families through their ROM bootstrap
 // loader: device dialogue for the password and the loader entry, then
 // erase, write, read back and start.
-class T_BSL430 : public TProgrammerTyp {
+class T_BSL430 : public TBslDeviceDialogue {
 public:
     T_BSL430(const TProgrammerContext& context, const TBslSettings& settings);
 
-    virtual void ShowError();
-    // Blocks until the transfer has ended; false on failure or abort.
     bool Program(const std::string& fileName) override;
-    virtual bool SendText(const char* text);
-    virtual std::int32_t ErrorStep() const { return LastErrorStep; }
+    void ShowError() override;
 
     // What the loader reported, for the log and the tests.
     std::int32_t BslVersion() const { return BslVersion_; }
@@ -49,62 +62,40 @@ protected:
     using Step = void (T_BSL430::*)();
     using FrameStep = void (T_BSL430::*)(const TBslFrame&);
 
-    // Shared with the 5xx/6xx programmer: the device dialogue's commands,
-    // the settings file and the file error box.
-    static const char* PasswordQuery(std::int32_t variant);
-    static const char* LoaderEntry(std::int32_t variant);
-    void LoadConfig();
-    // Reads a firmware or patch file; on failure shows the file error box.
-    bool ReadFileText(const std::string& path, std::string& content);
-    void ShowFileError(const std::string& path, const std::string& reason);
+    // TBslDeviceDialogue
+    void UseDefaultPassword() override;
+    void TakePasswordReply(const char* text) override;
+    void StorePassword() override;
+    void EnterLoaderFromDialogue() override;
 
     // TProgrammerTyp
-    void Abort() override;
     bool OnCharsReceived(std::intptr_t port) override;
-    bool TakesReply(std::int32_t id) const override;
-    void OnReply(std::int32_t id, std::intptr_t data) override;
     void OnWatchdog() override;
 
-    const TBslSettings Settings;
-    std::uint8_t InLoader = 0;
-    std::uint8_t PasswordKnown = 0;
-    std::uint8_t QueryFirst = 0;
-    std::int32_t Variant = 0;
-    std::int32_t CurrentStep = 0;
-    std::int32_t LastErrorStep = 0;
     std::int32_t ProgressTotal = 0;
     std::uint32_t ResetVector_ = 0;
-    TBsl430Config Config;
-    bool FileErrorShown = false;
 
 private:
     bool LoadImage(const std::string& path);
-    bool LoadPatch();
     bool HasHighRecords() const { return FirstHighRecord >= 0; }
     std::uint16_t DefaultVectorForLoaderMode() const;
     std::uint16_t DefaultVectorForDialogue() const;
+    void EnterLoader(bool syncFirst);
 
-    // Device dialogue.
-    void OnAcknowledge();
-    void OnPassword(std::intptr_t data);
-    void AcceptPassword();
-    void EnterLoader(int mode);
-
-    // Loader frames.
+    // Loader frames; each ends the run when the line fails.
     void SendSync();
     void SendFrame(std::uint8_t command, const std::array<std::uint8_t, 4>& head,
                    const std::uint8_t* data = nullptr, std::size_t count = 0);
     void SendWrite(const TTiTxtRecord& record);
     void SendRead(const TTiTxtRecord& record);
-    void SendLoadPc(std::uint8_t low, std::uint8_t high);
+    void SendLoadPc(std::uint16_t address);
     void SendPassword();
     void Arm(std::int32_t step, Step onAck, FrameStep onFrame, Step onRetry);
-    void ParseReceived();
+    void HandleReplies();
     void RunRetry();
 
     // The conversation; each step sends one thing and arms its continuations.
     void Sync(Step next);
-    void DetourSync(Step next);
     void StepVersion();
     void StepVersionFallback();
     void VersionReply(const TBslFrame& frame);
@@ -124,6 +115,9 @@ private:
     // The record walk of program and verify; false when it sent something
     // of its own (offset change, top erase) or moved on.
     bool WalkRecord(Step again, bool programming);
+    // The same step for the next record, or done from the first record
+    // again after the last one.
+    static Step Advance(std::int32_t& index, std::int32_t last, Step again, Step done);
     void StepProgram();
     void ProgramNext();
     void StepVerify();
@@ -131,6 +125,12 @@ private:
     void VerifyNext();
     void StepStart();
     void StepFinish();
+    bool SameData(const TTiTxtRecord& record, const TBslFrame& frame, const char* what);
+
+    // The patch that loader 1.10 needs in RAM before it erases
+    // (Bsl430Patch.cpp).
+    bool LoadPatch();
+    void DetourSync(Step next);
     void PatchPrepare();
     void PatchToPassword();
     void PatchPassword();
@@ -142,7 +142,6 @@ private:
     void PatchVerifyNext();
     void DetourRun();
     void DetourDone();
-    bool SameData(const TTiTxtRecord& record, const TBslFrame& frame, const char* what);
 
     std::uint8_t TopErased = 0;
     std::uint8_t PatchLoaded = 0;
@@ -150,7 +149,6 @@ private:
     std::uint8_t PasswordAccepted = 0;
     std::uint8_t OffsetWanted = 0;
     std::uint8_t OffsetActive = 0;
-    bool AckBusy = false; // the acknowledge handler is waiting; a second one is dropped
     bool Nudging = false; // time-out nudge under way: its acknowledges answer nothing
     std::int32_t EraseAddr = 0;
     std::int32_t BslVersion_ = 0;
@@ -164,10 +162,7 @@ private:
 
     std::unique_ptr<TTiTxtTable> Image;
     std::unique_ptr<TTiTxtPatchTable> Patch;
-
-    static constexpr std::size_t ReceiveCapacity = 2048;
-    std::array<std::uint8_t, ReceiveCapacity> Received{};
-    std::size_t ReceivedCount = 0;
+    TBslReplyParser Replies;
 
     Step OnAck = nullptr;
     FrameStep OnFrame = nullptr;

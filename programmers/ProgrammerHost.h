@@ -9,6 +9,17 @@
 
 namespace programmers {
 
+// Operator texts of the programmers; the main window gives them in the
+// session language.
+enum class ProgrammerText {
+    CaptionError,       // caption of an error box
+    FirmwareFile,       // "Firmware-Datei", before the quoted path
+    FileUnreadable,     // the file cannot be read
+    ProgrammingAborted, // last line of a failure box
+    DifferenceAt,       // read back differs, before the address "0x..."
+    NoResetVector,      // the image holds no reset vector (0xFFFE, 0xFFFF)
+};
+
 // What a programmer asks of the main window while it runs. The window
 // implements it; tests use a fake.
 class TProgrammerHost {
@@ -28,6 +39,7 @@ public:
     virtual void ShowBaudText(const std::string& text) = 0;
     // The bootloader failure text for an error step, in the session language.
     virtual std::string BootErrorText(int step) = 0;
+    virtual std::string Text(ProgrammerText id) const = 0;
     virtual platform::Dialogs& Dialogs() = 0;
     virtual int Language() const = 0;
     // Folder of the program: firmware files, the patch and the loader settings.

@@ -98,7 +98,8 @@ void TProgrammerTyp::RestartWatchdog() {
 bool TProgrammerTyp::WriteText(const char* text) {
     const int written = Port.Write(text, -1, false);
     Host.AddLogLine(text);
-    if (written != static_cast<int>(std::strlen(text))) {
+    // XON/XOFF framing may add bytes to what was written.
+    if (written < static_cast<int>(std::strlen(text))) {
         LineFailed();
         return false;
     }
@@ -108,7 +109,7 @@ bool TProgrammerTyp::WriteText(const char* text) {
 bool TProgrammerTyp::WriteBytes(const std::uint8_t* data, std::size_t count) {
     const int written =
         Port.Write(reinterpret_cast<const char*>(data), static_cast<int>(count), false);
-    if (written != static_cast<int>(count)) {
+    if (written < static_cast<int>(count)) {
         LineFailed();
         return false;
     }

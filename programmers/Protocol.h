@@ -29,6 +29,24 @@ inline constexpr const char* OldFirmwareStart = "A.1500\r\n"; // 41215 up to ver
 inline constexpr const char* BootFileStart = "A.2005\r\n";    // bootloader-file update
 inline constexpr const char* SetClockPrefix = "A.1600#";      // + local time
 inline constexpr const char* CalibrationPrefix = "A.6162#";   // + air pressure in hPa
+// Sent before the wake command at every baud rate of the device search.
+inline constexpr const char* WakePreamble = "\r\n\r\n";
+// Of another command family: restarts the instrument after programming.
+inline constexpr const char* Restart = "U.606\r\n";
+
+// Wake command by start mode 0..5; another mode wakes as mode 0.
+inline constexpr const char* WakeByStartMode[6] = {Wake, Dialogue, Wake, Wake, WakeService, Wake};
+constexpr const char* WakeForStartMode(int startMode) {
+    return WakeByStartMode[startMode >= 0 && startMode <= 5 ? startMode : 0];
+}
+// Exit command by file class: class 1 leaves with its own command, every
+// other class with the wake command.
+constexpr const char* ExitForFileClass(int fileClass) {
+    return fileClass == 1 ? ExitClass1 : Wake;
+}
+// The identification queries in the order of the dialogue (QueryStep).
+inline constexpr const char* IdentificationQueries[4] = {ReadPcbNr, ReadDeviceNr, ReadVersion,
+                                                         ReadSerialNr};
 // The bootloader-entry tables of the MSP430 loaders, by programmer variant.
 inline constexpr const char* PasswordQuery[3] = {"A.5577\r\n", "A.5555\r\n", "A.5555\r\n"};
 inline constexpr const char* LoaderEntry[3] = {"A.5588#QX47\r\n", "A.5566#QX47\r\n",
@@ -77,6 +95,13 @@ inline constexpr std::int32_t BootFileFailed = 10047;
 inline constexpr std::int32_t StartClass2 = 10050;
 inline constexpr std::int32_t StartClass3 = 10051;
 inline constexpr std::int32_t StartClass4 = 10052;
+// The start message of each file class 0..4.
+inline constexpr std::int32_t StartByFileClass[5] = {StartClass0, StartClass1, StartClass2,
+                                                     StartClass3, StartClass4};
+// The retry message of each file class after 10021; class 4 has no retry
+// of its own and repeats its start.
+inline constexpr std::int32_t RetryByFileClass[5] = {AcknowledgeAgain, RetryClass1, StartClass2,
+                                                     AcknowledgeAgain, StartClass4};
 } // namespace event
 
 // Process exit codes a calling script reads.

@@ -26,10 +26,6 @@ template <class Record> constexpr std::size_t HeaderSize() {
     return IsWide<Record> ? TiTxtWideHeaderSize : TiTxtHeaderSize;
 }
 
-template <class Record> std::size_t DataCount(const Record& record) {
-    return record.Length - HeaderSize<Record>();
-}
-
 // Reaches into the highest segment below 0x10000 (interrupt vectors and
 // with them the loader password), so it must be written last.
 template <class Record> bool CoversTopSegment(const Record& record) {

@@ -46,4 +46,12 @@ inline bool IsEmptyRecord(const TTiTxtWideRecord& record) {
     return record.Address == 0 && record.Length == 0;
 }
 
+// The data bytes of a record, without its header.
+inline std::size_t DataCount(const TTiTxtRecord& record) {
+    return record.Length > TiTxtHeaderSize ? record.Length - TiTxtHeaderSize : 0;
+}
+inline std::size_t DataCount(const TTiTxtWideRecord& record) {
+    return record.Length > TiTxtWideHeaderSize ? record.Length - TiTxtWideHeaderSize : 0;
+}
+
 } // namespace programmers

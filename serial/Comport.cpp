@@ -2,7 +2,6 @@
 
 #include "platform/PortMap.h"
 #include "platform/TermiosDevice.h"
-#include "platform/Text.h"
 
 #include <algorithm>
 #include <climits>
@@ -58,6 +57,17 @@ std::uint32_t Milliseconds(long value) {
 
 std::unique_ptr<platform::SerialDevice> MakeTermiosDevice() {
     return std::make_unique<platform::TermiosDevice>();
+}
+
+// The device a port stands for, named also when it is missing: the link of
+// the port-map folder, whose target went away or never was.
+std::string TriedPath(int index) {
+    std::string path = platform::PortDevicePath(index);
+    std::string directory = platform::PortMapDirectory();
+    if (path.empty() && !directory.empty()) {
+        path = directory + "/" + TComPort::PortName(index);
+    }
+    return path;
 }
 
 } // namespace
@@ -132,27 +142,28 @@ V24ParameterTag* TComPort::GetV24Parameter() {
     return &v24_.Record;
 }
 
-SerialResult TComPort::OpenDevice(platform::SerialDevice& device, int index) {
+SerialResult TComPort::OpenDevice(platform::SerialDevice& device, int index, int& error) {
+    error = 0;
     std::string path = platform::PortDevicePath(index);
     if (path.empty()) {
         return SerialResult::NotFound;
     }
-    return device.Open(path);
+    SerialResult result = device.Open(path);
+    if (result != SerialResult::Ok) {
+        error = device.LastError();
+    }
+    return result;
 }
 
 std::string TComPort::PortName(int index) {
     return "COM" + std::to_string(index + 1);
 }
 
-void TComPort::ShowOpenError(int index) {
-    if (dialogs_ == nullptr) {
-        return;
+void TComPort::ReportOpenFailure(int index, SerialResult result, int error, bool show) {
+    openFailure_ = {index, TriedPath(index), result, error};
+    if (show && onOpenFailure_) {
+        onOpenFailure_(openFailure_);
     }
-    static const std::string german = platform::Utf8ToLatin1(" konnte nicht geöffnet werden!");
-    std::string text =
-        language_ == 0 ? PortName(index) + german : "Cannot open " + PortName(index) + "! ";
-    dialogs_->MessageBox(text, language_ == 0 ? "Fehler" : "Error",
-                         platform::MB_OK | platform::MB_ICONERROR);
 }
 
 HANDLE TComPort::Open(platform::HWND window, unsigned long threadId, int port, bool showError) {
@@ -170,18 +181,17 @@ HANDLE TComPort::Open(platform::HWND window, unsigned long threadId, int port, b
     threadId_ = threadId;
 
     std::unique_ptr<platform::SerialDevice> device = factory_();
-    SerialResult result = OpenDevice(*device, index);
+    int error = 0;
+    SerialResult result = OpenDevice(*device, index, error);
     // Entry 0 of the device list is where the search began, or a port below it.
     for (int attempt = 1; result != SerialResult::Ok && autoSearch_ && attempt < deviceCount_;
          ++attempt) {
         index = deviceList_[static_cast<std::size_t>(attempt)];
-        result = OpenDevice(*device, index);
+        result = OpenDevice(*device, index, error);
     }
     if (result != SerialResult::Ok) {
         lastResult_ = result;
-        if (showError) {
-            ShowOpenError(index);
-        }
+        ReportOpenFailure(index, result, error, showError);
         return INVALID_HANDLE_VALUE;
     }
 
@@ -189,6 +199,8 @@ HANDLE TComPort::Open(platform::HWND window, unsigned long threadId, int port, b
     v24_.Assign(working);
     device_ = std::move(device);
     portIndex_ = index;
+    devicePath_ = platform::PortDevicePath(index);
+    failure_ = {};
     open_ = true;
 
     readThread_.reset();
@@ -238,12 +250,19 @@ void TComPort::Close() {
 }
 
 std::string TComPort::FailureText() const {
-    return PortName(portIndex_) + " (" + platform::PortDevicePath(portIndex_) +
-           "): " + platform::SerialResultText(lastResult_);
+    std::string text = portIndex_ < 0 ? std::string("serial port")
+                                      : PortName(portIndex_) + " (" + devicePath_ + ")";
+    if (failure_.Reason.empty()) {
+        return text + ": no failure";
+    }
+    text += std::string(": ") + failure_.Operation + ": " + failure_.Reason;
+    std::string name = platform::ErrorName(failure_.Error);
+    return name.empty() ? text : text + " (" + name + ")";
 }
 
 int TComPort::Read(char* buffer, unsigned long count) {
     if (!open_) {
+        failure_ = {"read", "port closed", 0};
         return V24_PORT_CLOSED;
     }
     if (buffer == nullptr) {
@@ -251,15 +270,20 @@ int TComPort::Read(char* buffer, unsigned long count) {
     }
     readThread_->SetAktiv(false);
     std::size_t got = 0;
-    device_->Read(buffer, std::min<unsigned long>(count, INT_MAX - 1), got);
+    SerialResult result = device_->Read(buffer, std::min<unsigned long>(count, INT_MAX - 1), got);
     if (!keinString_) {
         buffer[got] = '\0';
+    }
+    if (result == SerialResult::HungUp || result == SerialResult::Failed) {
+        failure_ = {"read", platform::SerialResultText(result), device_->LastError()};
+        return V24_LINE_FAILED;
     }
     return static_cast<int>(got);
 }
 
 int TComPort::Write(const char* data, int count, bool async) {
     if (!open_) {
+        failure_ = {"write", "port closed", 0};
         return V24_PORT_CLOSED;
     }
     if (data == nullptr || count < -1) {
@@ -268,6 +292,7 @@ int TComPort::Write(const char* data, int count, bool async) {
     std::size_t length = count == -1 ? std::strlen(data) : static_cast<std::size_t>(count);
     std::size_t framing = handshake_ == ZNQ_XonXoff ? 2 : 0;
     if (length + framing > staging_.size()) {
+        failure_ = {"write", "block too long", 0};
         return 0;
     }
     char* out = staging_.data();
@@ -278,7 +303,30 @@ int TComPort::Write(const char* data, int count, bool async) {
     if (framing != 0) {
         out[length] = XON;
     }
-    return writeThread_->Submit(staging_.data(), static_cast<int>(length + framing), async);
+    int result = writeThread_->Submit(staging_.data(), static_cast<int>(length + framing), async);
+    if (result < 0 || (result == 0 && length + framing > 0)) {
+        NoteWriteFailure(result);
+    }
+    return result;
+}
+
+void TComPort::NoteWriteFailure(int result) {
+    switch (result) {
+    case V24_LINE_FAILED: {
+        TLineFailure line = writeThread_->Failure();
+        failure_ = {"write", platform::SerialResultText(line.Result), line.Error};
+        break;
+    }
+    case V24_TX_BUSY:
+        failure_ = {"write", "busy with an earlier block", 0};
+        break;
+    case V24_SHORT_WRITE:
+        failure_ = {"write", "short write", 0};
+        break;
+    default:
+        failure_ = {"write", "refused", 0};
+        break;
+    }
 }
 
 int TComPort::GetWriteStatus() {

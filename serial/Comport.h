@@ -27,6 +27,16 @@ inline constexpr HANDLE INVALID_HANDLE_VALUE = nullptr;
 constexpr int V24_PORT_CLOSED = -10;
 constexpr int V24_TX_BUSY = -1;
 constexpr int V24_SHORT_WRITE = -100;
+// The line hung up or the driver failed; FailureText() tells which and why.
+constexpr int V24_LINE_FAILED = -20;
+
+// Why Open failed, for the box that the application shows.
+struct TOpenFailure {
+    int PortIndex = -1;
+    std::string Path; // the device tried; empty when the port maps to none
+    platform::SerialResult Result = platform::SerialResult::Ok;
+    int Error = 0; // errno, 0 when there was none
+};
 
 constexpr int MaxV24Ports = 256;
 
@@ -35,6 +45,7 @@ constexpr int MaxV24Ports = 256;
 class TComPort : public platform::TComponent {
 public:
     using DeviceFactory = std::function<std::unique_ptr<platform::SerialDevice>()>;
+    using OpenFailureHandler = std::function<void(const TOpenFailure&)>;
 
     // Without a factory the port uses termios devices. Runs Check_AllV24.
     explicit TComPort(platform::TComponent* owner, std::string name = {},
@@ -61,9 +72,12 @@ public:
     // 0 German, any other value English.
     void SetLanguage(int language) { language_ = language; }
     int Language() const { return language_; }
-    // Where the open-failure box goes; nullptr shows none.
+    // Where the settings dialog shows its boxes.
     void SetDialogs(platform::Dialogs* dialogs) { dialogs_ = dialogs; }
     void SetDeviceFactory(DeviceFactory factory);
+    // Told when Open fails with showError set; the application words the box.
+    void SetOnOpenFailure(OpenFailureHandler handler) { onOpenFailure_ = std::move(handler); }
+    const TOpenFailure& LastOpenFailure() const { return openFailure_; }
 
     // Shows the settings dialog (V24Dialog.cpp); on OK stores the record and
     // reopens an open port with it. Returns 1 (OK) or 2 (cancel).
@@ -81,10 +95,11 @@ public:
     // Port index of the open port, -1 while closed.
     int PortIndex() const { return open_ ? portIndex_ : -1; }
 
-    // buffer holds count + 1 bytes unless KeinString is set.
+    // buffer holds count + 1 bytes unless KeinString is set. 0 when nothing
+    // arrived; V24_LINE_FAILED when the line hung up or failed.
     int Read(char* buffer, unsigned long count);
     // count -1: up to the terminating NUL. A block longer than the staging
-    // buffer is refused with 0.
+    // buffer is refused with 0. V24_LINE_FAILED when the line hung up or failed.
     int Write(const char* data, int count, bool async);
     int GetWriteStatus();
     void TXSuspend();
@@ -133,9 +148,18 @@ public:
     static std::string PortName(int index);
 
 private:
-    platform::SerialResult OpenDevice(platform::SerialDevice& device, int index);
-    void ShowOpenError(int index);
+    // What went wrong under the last failed Read or Write.
+    struct Failure {
+        const char* Operation = "";
+        std::string Reason;
+        int Error = 0;
+    };
+
+    // error: the device's errno when it refused.
+    platform::SerialResult OpenDevice(platform::SerialDevice& device, int index, int& error);
+    void ReportOpenFailure(int index, platform::SerialResult result, int error, bool show);
     bool ApplyState(const DCB& dcb);
+    void NoteWriteFailure(int result);
 
     DeviceFactory factory_;
     TDlgParameter dialogFlags_;
@@ -149,6 +173,10 @@ private:
     std::unique_ptr<platform::SerialDevice> device_;
     bool open_ = false;
     int portIndex_ = -1;
+    std::string devicePath_; // kept: a link may vanish with its device
+    Failure failure_;
+    OpenFailureHandler onOpenFailure_;
+    TOpenFailure openFailure_;
     std::string configPath_;
     bool keinString_ = false;
     HandshakeTag handshake_ = NoHandshake;

@@ -2,6 +2,7 @@
 
 #include "platform/Application.h"
 #include "platform/Tick.h"
+#include "serial/Comport.h"
 
 #include <chrono>
 #include <cstring>
@@ -13,6 +14,7 @@ using platform::CE_FRAME;
 using platform::CE_OVERRUN;
 using platform::CE_RXPARITY;
 using platform::EV_ERR;
+using platform::EV_HANGUP;
 using platform::EV_RXCHAR;
 using platform::SerialResult;
 
@@ -101,7 +103,16 @@ void TV24Read_Thread::Execute() {
     std::uint32_t timerStart = 0;
     unsigned remembered = 0;
     for (;;) {
-        unsigned mask = port_->WaitEvent(EV_RXCHAR | EV_ERR, WatchWaitMs);
+        unsigned mask = port_->WaitEvent(EV_RXCHAR | EV_ERR | EV_HANGUP, WatchWaitMs);
+        if ((mask & EV_HANGUP) != 0) {
+            // The line never comes back for this open: watching it would
+            // only turn round on its hang-up until Close.
+            SetAktiv(true);
+            Post(V24_MSG_RXCHAR);
+            std::unique_lock lock(runMutex_);
+            runChanged_.wait(lock, [this] { return terminate_; });
+            break;
+        }
         if (((mask | remembered) & EV_RXCHAR) != 0) {
             if (!GetAktiv()) {
                 SetAktiv(true);
@@ -202,11 +213,25 @@ void TV24Write_Thread::Suspend() {
     }
 }
 
-long TV24Write_Thread::WriteJob(int count) {
+void TV24Write_Thread::ClearError() {
+    std::lock_guard lock(mutex_);
+    error_ = false;
+    failure_ = {};
+}
+
+TLineFailure TV24Write_Thread::Failure() {
+    std::lock_guard lock(mutex_);
+    return failure_;
+}
+
+long TV24Write_Thread::WriteJob(int count, TLineFailure& failure) {
     std::size_t written = 0;
     SerialResult result = port_->Write(buffer_.data(), static_cast<std::size_t>(count), written);
     if (result == SerialResult::Aborted || result == SerialResult::Rejected) {
         return -1;
+    }
+    if (result != SerialResult::Ok) {
+        failure = {result, port_->LastError()};
     }
     return static_cast<long>(written);
 }
@@ -217,10 +242,10 @@ int TV24Write_Thread::Submit(const char* data, int count, bool async) {
     }
     std::unique_lock lock(mutex_);
     if (state_ != State::Idle) {
-        return -1;
+        return V24_TX_BUSY;
     }
     if (error_) {
-        return -100;
+        return failure_.Result != SerialResult::Ok ? V24_LINE_FAILED : V24_SHORT_WRITE;
     }
     std::memcpy(buffer_.data(), data, static_cast<std::size_t>(count));
     count_ = count;
@@ -232,15 +257,21 @@ int TV24Write_Thread::Submit(const char* data, int count, bool async) {
     }
     // The thread stays idle and leaves the buffer alone meanwhile.
     lock.unlock();
-    long written = WriteJob(count);
+    TLineFailure failure;
+    long written = WriteJob(count, failure);
     lock.lock();
     count_ = 0;
     if (written < 0) {
         return 0;
     }
+    if (failure.Result != SerialResult::Ok) {
+        failure_ = failure;
+        error_ = true;
+        return V24_LINE_FAILED;
+    }
     if (written < count) {
         error_ = true;
-        return -100;
+        return V24_SHORT_WRITE;
     }
     return static_cast<int>(written);
 }
@@ -257,10 +288,15 @@ void TV24Write_Thread::Execute() {
             int count = count_;
             writing_ = true;
             lock.unlock();
-            long written = WriteJob(count);
+            TLineFailure failure;
+            long written = WriteJob(count, failure);
             lock.lock();
             writing_ = false;
-            if (written >= 0 && written < count) {
+            if (failure.Result != SerialResult::Ok) {
+                failure_ = failure;
+                error_ = true;
+            } else if (written >= 0 && written < count) {
+                failure_ = {};
                 error_ = true;
             }
             count_ = 0;

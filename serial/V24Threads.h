@@ -32,8 +32,15 @@ constexpr std::uint32_t WatchWaitMs = 1000;
 // A notification nobody read is repeated after this long.
 constexpr std::uint32_t RenotifyMs = 5000;
 
+// Why a write failed on the line; Result Ok while none did.
+struct TLineFailure {
+    platform::SerialResult Result = platform::SerialResult::Ok;
+    int Error = 0; // errno, 0 when there was none
+};
+
 // Watches the line for received bytes and line errors and tells the
-// application, once per unread batch.
+// application, once per unread batch. A hang-up is told once as received
+// bytes, so that the reader's Read finds it; the watch then ends.
 class TV24Read_Thread {
 public:
     TV24Read_Thread(bool createSuspended, platform::HWND window, platform::SerialDevice* port,
@@ -103,14 +110,18 @@ public:
     TV24Write_Thread& operator=(const TV24Write_Thread&) = delete;
 
     // -1 busy with an earlier block, -100 after an unacknowledged short write,
+    // -20 after an unacknowledged line failure (hung up, I/O error);
     // async: count as soon as the block is taken; sync: bytes written, -100
-    // for a short write, 0 when the driver rejected the write.
+    // for a short write, -20 when the line failed, 0 when the driver
+    // rejected the write.
     int Submit(const char* data, int count, bool async);
     bool IsIdle();
     // Drops a block not yet begun and returns to idle; never blocks.
     void Suspend();
-    void ClearError() { error_ = false; }
+    void ClearError();
     bool Error() const { return error_.load(); }
+    // The cause of the last line failure that Submit reported.
+    TLineFailure Failure();
 
     void Resume();
     void Terminate();
@@ -123,7 +134,8 @@ private:
     void Execute();
     // One attempt at the job in the buffer; bytes written, or -1 when the
     // write was given up (aborted or refused) without a fault of the line.
-    long WriteJob(int count);
+    // A fault of the line fills failure.
+    long WriteJob(int count, TLineFailure& failure);
 
     platform::SerialDevice* port_;
     int portIndex_;
@@ -131,7 +143,8 @@ private:
     int count_ = 0;
     std::atomic<bool> error_{false};
 
-    std::mutex mutex_;
+    std::mutex mutex_; // guards failure_ and the members below
+    TLineFailure failure_;
     std::condition_variable changed_;
     State state_ = State::Idle;
     bool writing_ = false;

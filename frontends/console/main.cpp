@@ -20,21 +20,21 @@ int main(int argc, char** argv) {
     if (!app::ParseProgramOptions(args, options, rest, error) ||
         !console::ParseConsoleOptions(rest, consoleOptions, error)) {
         std::fprintf(stderr, "update-console: %s (see --help)\n", error.c_str());
-        return 64;
+        return app::exitcode::BadOption;
     }
     if (options.ShowHelp) {
         std::printf("usage: update-console [options]\n%s%s", app::ProgramOptionsHelp(),
                     console::ConsoleOptionsHelp());
-        return 0;
+        return app::exitcode::Success;
     }
     app::StartOptions start;
     if (!app::ApplyProgramOptions(options, start, error)) {
         std::fprintf(stderr, "update-console: %s\n", error.c_str());
-        return 66;
+        return app::exitcode::FolderMissing;
     }
     if (consoleOptions.ListPorts) {
         console::PrintPortMap(stdout);
-        return 0;
+        return app::exitcode::Success;
     }
     const bool personAtTerminal = ::isatty(STDIN_FILENO) != 0;
     console::ConsoleDialogs dialogs(stdout);

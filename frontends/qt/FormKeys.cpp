@@ -11,11 +11,11 @@ bool ToFormKey(int qtKey, Qt::KeyboardModifiers modifiers, FormKey& key) {
                (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)) {
         key.Key = qtKey; // the same codes as on Windows
     } else if (qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter) {
-        key.Key = 13;
+        key.Key = app::VK_RETURN;
     } else if (qtKey == Qt::Key_Escape) {
-        key.Key = 27;
+        key.Key = app::VK_ESCAPE;
     } else if (qtKey == Qt::Key_Space) {
-        key.Key = 32;
+        key.Key = app::VK_SPACE;
     } else {
         return false;
     }

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::printf("usage: Update [options]\n%s", app::ProgramOptionsHelp());
-            return 0;
+            return app::exitcode::Success;
         }
     }
     QApplication qtApplication(argc, argv);
@@ -36,17 +36,17 @@ int main(int argc, char** argv) {
             error = "unknown option \"" + rest.front() + "\"";
         }
         std::fprintf(stderr, "Update: %s (see --help)\n", error.c_str());
-        return 64;
+        return app::exitcode::BadOption;
     }
     app::StartOptions start;
     if (!app::ApplyProgramOptions(options, start, error)) {
         std::fprintf(stderr, "Update: %s\n", error.c_str());
-        return 66;
+        return app::exitcode::FolderMissing;
     }
 
     platform::Application& loop = platform::Application::Instance();
     loop.SetBackend(std::make_unique<qtfront::QtLoop>());
-    int exitCode = 0;
+    int exitCode = app::exitcode::Success;
     {
         qtfront::MainWindow window;
         qtfront::QtDialogs dialogs(&window);

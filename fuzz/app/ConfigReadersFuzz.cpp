@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     form->ReadUpdateIni("Update.ini");
     form->ReadProgDeviceIni("ProgDevice.ini");
     if (form->DeviceTable.size() > app::MaxDeviceRows || form->Config.BaudList.size() > 17 ||
-        form->Config.BaudList.empty() || form->StartMode < 0 || form->StartMode > 5) {
+        form->Config.BaudList.empty() || form->Session.StartMode < 0 ||
+        form->Session.StartMode > 5) {
         std::abort();
     }
     return 0;

@@ -109,27 +109,27 @@ TEST_F(Configuration, ColumnRules) {
     EXPECT_EQ(row.FlashErase1, "0x1000");
     EXPECT_EQ(row.ProgDefFile, "DEF.BIN");
     EXPECT_EQ(row.ProzTyp, 0x1Fu);
-    EXPECT_EQ(form.StartMode, 1) << "8 reduces to 1";
+    EXPECT_EQ(form.Session.StartMode, 1) << "8 reduces to 1";
     EXPECT_FALSE(form.CloseOnInfo);
-    EXPECT_EQ(form.FileClass, 1);
+    EXPECT_EQ(form.Session.FileClass, 1);
 }
 
 TEST_F(Configuration, StartModeSevenSetsCloseOnInfoAndMissingStartCommandGivesZero) {
     WriteConfig("", DeviceBlock("11111", "A.EXE", "7"));
     app::TUpdateForm& seven = Build();
-    EXPECT_EQ(seven.StartMode, 0);
+    EXPECT_EQ(seven.Session.StartMode, 0);
     EXPECT_TRUE(seven.CloseOnInfo);
-    EXPECT_EQ(seven.FileClass, 2);
+    EXPECT_EQ(seven.Session.FileClass, 2);
     WriteConfig("", DeviceBlock("11111", "A.HEX", ""));
     app::TUpdateForm& missing = Build();
-    EXPECT_EQ(missing.StartMode, 0);
+    EXPECT_EQ(missing.Session.StartMode, 0);
     EXPECT_FALSE(missing.CloseOnInfo);
-    EXPECT_EQ(missing.FileClass, 3);
+    EXPECT_EQ(missing.Session.FileClass, 3);
 }
 
 TEST_F(Configuration, FileClassCombinesBitsFromRowZeroOnly) {
     WriteConfig("", DeviceBlock("11111", "A.TXT,B.EXE") + "\r\n" + DeviceBlock("22222", "C.HEX"));
-    EXPECT_EQ(Build().FileClass, 3);
+    EXPECT_EQ(Build().Session.FileClass, 3);
 }
 
 TEST_F(Configuration, ValuesLongerThanTheirColumnAreCutAndLogged) {
@@ -155,7 +155,7 @@ TEST_F(Configuration, MoreThan255DeviceBlocksKeepTheFirst255) {
     app::TUpdateForm& form = Build();
     EXPECT_EQ(form.DeviceTable.size(), 255u);
     EXPECT_EQ(form.DeviceTable.back().DeviceNr, "10254.000");
-    EXPECT_EQ(form.StartMode, 1) << "ignored blocks do not change the start mode";
+    EXPECT_EQ(form.Session.StartMode, 1) << "ignored blocks do not change the start mode";
 }
 
 TEST_F(Configuration, HostileFilesNeverCrash) {

@@ -122,15 +122,15 @@ TEST_F(EventSide, SecTimerStepsTheProgressBarWhileEnabled) {
 TEST_F(EventSide, ExpandTextUsesCurrentValuesAndNeverReexpandsThem) {
     const std::string stored = "NAME an COM X: DATEI\\r";
     EXPECT_EQ(form->ExpandText(stored), "Ger\xE4t an COM 0: \r\n");
-    form->DeviceNameText = "NAME 2";
-    form->SessionPortNumber = 3;
-    form->CurrentFile = "DATEI.TXT";
+    form->Session.DeviceNameText = "NAME 2";
+    form->Session.PortNumber = 3;
+    form->Session.CurrentFile = "DATEI.TXT";
     EXPECT_EQ(form->ExpandText(stored), "NAME 2 an COM 3: DATEI.TXT\r\n");
-    form->DeviceNameText = "Meter B";
-    form->SessionPortNumber = 7;
+    form->Session.DeviceNameText = "Meter B";
+    form->Session.PortNumber = 7;
     EXPECT_EQ(form->ExpandText(stored), "Meter B an COM 7: DATEI.TXT\r\n");
     form->Config.Language = 1;
-    form->DeviceNameText.clear();
+    form->Session.DeviceNameText.clear();
     EXPECT_EQ(form->ExpandText("NAME"), "device");
 }
 

@@ -67,8 +67,24 @@ TEST_F(PortsStartUp, UnopenableFixedPortGivesExitCode2AndCancelsTheAutomaticStar
     EXPECT_FALSE(form.StartTimer->Enabled());
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
     EXPECT_EQ(dialogs.Boxes[0].Text, "COM3 konnte nicht ge\xF6"
-                                     "ffnet werden!");
+                                     "ffnet werden! " +
+                                         ports.File("COM3") + ": Ger\xE4t nicht vorhanden");
     EXPECT_FALSE(form.Closed()) << "the window stays open";
+}
+
+TEST_F(PortsStartUp, FixedPortHeldByAnotherProgramNamesItsDeviceAndWhy) {
+    LinkThree();
+    int holder = ::open(com3.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    WriteConfig(CrLfLines({"Com=3", "Language=1"}), StandardTextBlock);
+    app::TUpdateForm& form = Build();
+    ::close(holder);
+    EXPECT_EQ(form.ExitCode, 2);
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(dialogs.Boxes[0].Text,
+              "Cannot open COM3! " + ports.File("COM3") + ": in use by another program (EAGAIN)");
+    EXPECT_EQ(dialogs.Boxes[0].Caption, "Error");
 }
 
 TEST_F(PortsStartUp, PortHeldByAnotherProgramIsLeftOut) {

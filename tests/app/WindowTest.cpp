@@ -98,7 +98,7 @@ TEST_F(Window, ProgressCodesMoveTheBarAndTheTitle) {
 
 TEST_F(Window, TitleTimerCountsTowardsTheExpectedTicks) {
     app::TUpdateForm& form = BuildWith({"Language=0"});
-    form.ExpectedTicks = 4;
+    form.Session.ExpectedTicks = 4;
     form.TitleTimerTimer();
     EXPECT_EQ(Title(), "Update [ 25.0 %]");
 }
@@ -121,7 +121,7 @@ TEST_F(Window, SwitchingToEnglishRetranslatesAndRewritesUpdateIni) {
 
 TEST_F(Window, ReadmeOpensTheGuideOfTheStartModeAndLanguage) {
     app::TUpdateForm& form = BuildWith({"Language=1"}, DeviceBlock("11111", "A.TXT", "5"));
-    form.StartMode = 0; // the session may change it; the guide uses the value as read
+    form.Session.StartMode = 0; // the session may change it; the guide uses the value as read
     form.ReadmeClick();
     ASSERT_EQ(dialogs.OpenedDocuments.size(), 1u);
     EXPECT_EQ(dialogs.OpenedDocuments[0], folder.File("Firmwareupdate_Pelmora-KSL_en.pdf"));

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -24,6 +25,21 @@ struct Run {
     bool OutHas(const std::string& text) const { return Out.find(text) != std::string::npos; }
     bool ErrHas(const std::string& text) const { return Err.find(text) != std::string::npos; }
 };
+
+// The demo's program folder as prog/ and an empty port folder ports/ in
+// folder; updateIni, when given, replaces the demo's Update.ini.
+inline void LayOutProgramFolder(const testing_support::TempFolder& folder,
+                                const std::string& updateIni = {}) {
+    std::filesystem::copy(DEMO_FOLDER, folder.File("prog"),
+                          std::filesystem::copy_options::recursive);
+    std::filesystem::create_directories(folder.File("ports"));
+    if (!updateIni.empty()) {
+        folder.Write("prog/Update.ini", updateIni);
+    }
+}
+
+// An automatic update with the debug log on, as most end-to-end runs want it.
+inline constexpr const char* AutoStartDebugIni = "Language=0\r\nAutoStart=YES\r\nDebugInfo=YES\r\n";
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -62,9 +78,7 @@ public:
                       link, "--transcript", folder.File("transcript.log"), "--flash-out",
                       folder.File("flash.txt")},
                      folder.File("sim.out"), folder.File("sim.err"));
-        for (int i = 0; i < 250 && !std::filesystem::exists(link); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        WaitForLink(link);
     }
     ~Instrument() { Stop(); }
     void Stop() {
@@ -81,6 +95,33 @@ public:
     std::string Flash() const { return ReadFile(folder_.File("flash.txt")); }
 
 private:
+    // Generous for a loaded CI machine. A test cannot go on without the
+    // line: the simulator is stopped and the constructor throws, naming why.
+    static constexpr std::chrono::seconds LinkBound{30};
+
+    void WaitForLink(const std::string& link) {
+        const auto deadline = std::chrono::steady_clock::now() + LinkBound;
+        std::string why;
+        while (!std::filesystem::exists(link)) {
+            int status = 0;
+            if (pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) != 0) {
+                pid_ = -1;
+                why = "the simulated instrument ended before it made its link";
+                break;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                why = "no link from the simulated instrument within " +
+                      std::to_string(LinkBound.count()) + " s";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!why.empty()) {
+            Stop();
+            throw std::runtime_error(why + " (" + link + "); its errors: " + Errors());
+        }
+    }
+
     const testing_support::TempFolder& folder_;
     pid_t pid_ = -1;
 };

@@ -1,15 +1,16 @@
 #include "Harness.h"
+#include "tests/support/TiTxtImage.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <map>
 #include <optional>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
 
 using testing_support::TempFolder;
+using titxt_test::MemoryOf;
+using titxt_test::TiTxt;
 
 std::string WithoutCr(std::string text) {
     std::erase(text, '\r');
@@ -24,64 +25,17 @@ std::string MeterProfile(const std::string& loaderLines) {
            loaderLines;
 }
 
-// Memory contents of a TI-TXT text, address by address.
-std::map<std::uint32_t, int> Memory(const std::string& text) {
-    std::map<std::uint32_t, int> memory;
-    std::istringstream lines(text);
-    std::string line;
-    std::uint32_t address = 0;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.empty() || line == "q") {
-            continue;
-        }
-        if (line[0] == '@') {
-            address = static_cast<std::uint32_t>(std::stoul(line.substr(1), nullptr, 16));
-            continue;
-        }
-        std::istringstream bytes(line);
-        std::string pair;
-        while (bytes >> pair) {
-            memory[address++] = std::stoi(pair, nullptr, 16);
-        }
-    }
-    return memory;
-}
-
-// A TI-TXT image: sections of address and bytes, 16 bytes a line.
-std::string TiTxt(const std::vector<std::pair<std::uint32_t, std::vector<int>>>& sections) {
-    std::string text;
-    char buffer[16];
-    for (const auto& [address, bytes] : sections) {
-        std::snprintf(buffer, sizeof buffer, "@%04X\r\n", address);
-        text += buffer;
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            std::snprintf(buffer, sizeof buffer, "%02X", bytes[i]);
-            text += buffer;
-            text += (i % 16 == 15 || i + 1 == bytes.size()) ? "\r\n" : " ";
-        }
-    }
-    return text + "q\r\n";
-}
-
-std::vector<int> Bytes(std::size_t count, int seed) {
-    std::vector<int> bytes(count);
+std::vector<std::uint8_t> Bytes(std::size_t count, int seed) {
+    std::vector<std::uint8_t> bytes(count);
     for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<int>((i * 37 + static_cast<std::size_t>(seed) * 11) & 0xFF);
+        bytes[i] = static_cast<std::uint8_t>(i * 37 + static_cast<std::size_t>(seed) * 11);
     }
     return bytes;
 }
 
 class Msp430Update : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::filesystem::copy(DEMO_FOLDER, folder.File("prog"),
-                              std::filesystem::copy_options::recursive);
-        std::filesystem::create_directories(folder.File("ports"));
-        folder.Write("prog/Update.ini", "Language=0\r\nAutoStart=YES\r\nDebugInfo=YES\r\n");
-    }
+    void SetUp() override { e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni); }
     void StartInstrument(const std::string& profile) {
         instrument_.emplace(folder, profile, folder.File("ports/COM1"));
     }
@@ -178,7 +132,7 @@ TEST_F(Msp430Update, RetryAfterAFailedTransferNeedsNoNewSearch) {
     ASSERT_NE(firstSearch, std::string::npos);
     EXPECT_EQ(transcript.find("rx A.1111", firstSearch + 1), std::string::npos)
         << "no new device search after the failure";
-    EXPECT_EQ(Memory(Flash()), Memory(Image()));
+    EXPECT_EQ(MemoryOf(Flash()), MemoryOf(Image()));
 }
 
 TEST_F(Msp430Update, ThreeRefusalsOfAFrameAreSurvived) {
@@ -220,10 +174,10 @@ TEST_F(Msp430Update, BrokenFirmwareFileFailsBeforeTheLoaderIsEntered) {
 }
 
 TEST_F(Msp430Update, ImageAbove64KGoesThroughTheMemoryOffset) {
-    std::vector<int> code = Bytes(0x200, 1);
-    const int version[] = {0x56, 0x45, 0x52, 0x3A, 0x32, 0x2E, 0x30, 0x30, 0x00, 0x00};
+    std::vector<std::uint8_t> code = Bytes(0x200, 1);
+    const std::uint8_t version[] = {0x56, 0x45, 0x52, 0x3A, 0x32, 0x2E, 0x30, 0x30, 0x00, 0x00};
     std::copy(std::begin(version), std::end(version), code.begin() + 16);
-    std::vector<int> vectors;
+    std::vector<std::uint8_t> vectors;
     for (int i = 0; i < 16; ++i) {
         vectors.insert(vectors.end(), {0x00, 0x31});
     }
@@ -237,7 +191,7 @@ TEST_F(Msp430Update, ImageAbove64KGoesThroughTheMemoryOffset) {
                     "on.restart=@300:I.30#\n");
     e2e::Run run = Update();
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
-    EXPECT_EQ(Memory(Flash()), Memory(image));
+    EXPECT_EQ(MemoryOf(Flash()), MemoryOf(image));
 }
 
 TEST_F(Msp430Update, Loader110LoadsAndVerifiesThePatchFirst) {
@@ -245,7 +199,7 @@ TEST_F(Msp430Update, Loader110LoadsAndVerifiesThePatchFirst) {
     StartInstrument(MeterProfile("loader.version=1.10\nloader.chip_id=F149\n"));
     e2e::Run run = Update();
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
-    EXPECT_EQ(Memory(Flash()), Memory(Image()));
+    EXPECT_EQ(MemoryOf(Flash()), MemoryOf(Image()));
     // Load program counter 0C22 ('"' is 0x22, written as itself).
     EXPECT_NE(Transcript().find("rx \\x80\\x1A\\x04\\x04\"\\x0C"), std::string::npos)
         << "the patch preparation starts at 0C22";

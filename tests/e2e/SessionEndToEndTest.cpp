@@ -33,11 +33,7 @@ std::string DeviceBlock(const std::string& deviceNr, const std::string& name,
 // A program folder made from the demo folder, a port-map folder and the runs.
 class SessionEndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::filesystem::copy(DEMO_FOLDER, folder.File("prog"),
-                              std::filesystem::copy_options::recursive);
-        std::filesystem::create_directories(folder.File("ports"));
-    }
+    void SetUp() override { e2e::LayOutProgramFolder(folder); }
     void WriteUpdateIni(std::initializer_list<std::string> lines) {
         folder.Write("prog/Update.ini", Lines(lines));
     }

@@ -271,6 +271,16 @@ TEST(RomBsl, InjectedFaults) {
     EXPECT_EQ(checked.Cmd(0x12, 0xF000, 2, "\x10\x20"), kRefused) << "write check";
 }
 
+TEST(RomBsl, HangupFaultLosesTheFrameAndClosesTheLine) {
+    Bsl b("loader.fault.hangup=2\n");
+    ASSERT_EQ(b.Unlock(), kAck) << "frame 1";
+    EXPECT_FALSE(b.inst.HangupRequested());
+    EXPECT_EQ(b.Cmd(0x12, 0xF000, 2, "\x10\x20"), "") << "frame 2 lost";
+    EXPECT_TRUE(b.inst.HangupRequested());
+    EXPECT_EQ(b.Flash(0xF000, 2), "\xFF\xFF") << "without effect";
+    EXPECT_EQ(b.Say("\x80"), "") << "nothing answers after the hang-up";
+}
+
 TEST(RomBslConfig, DefaultsFollowTheVersionAndErrorsNameTheKey) {
     auto config = [](const std::string& keys) {
         return rombsl::ParseRomBslConfig(MakeProfile(keys));
@@ -285,7 +295,7 @@ TEST(RomBslConfig, DefaultsFollowTheVersionAndErrorsNameTheKey) {
     for (const char* bad :
          {"loader.version=1.6\n", "loader.chip_id=F1490\n", "loader.ram=0x900-0x200\n",
           "loader.fault.flip=0xF000:8\n", "loader.password=FF\n", "loader.fault.refuse=0\n",
-          "loader.bogus=1\n"}) {
+          "loader.fault.hangup=x\n", "loader.bogus=1\n"}) {
         rombsl::RomBslConfigResult r = config(bad);
         EXPECT_FALSE(r.ok) << bad;
         std::string key(bad);
@@ -325,6 +335,31 @@ TEST(RomBslOnPty, ProgramsAtTheNewSpeedAndDumpsTheImage) {
     sim.RequestStop();
     runner.join();
     EXPECT_TRUE(ReadFile(dump) == image) << "the raw dump is the image byte for byte";
+}
+
+TEST(RomBslTranscript, NotesEveryFrameByTheNumberTheFaultKeysUse) {
+    std::string path = testing::TempDir() + "/rombsl-frames.log";
+    Transcript transcript;
+    std::string error;
+    ASSERT_TRUE(transcript.Open(path, error)) << error;
+    Instrument inst(MakeProfile("loader.fault.refuse=2\n"), nullptr, &transcript);
+    LineSettings line = inst.ExpectedLine();
+    for (const std::string& frame : {Frame(0x10, 0xFFFF, 0xFFFF, Password()),
+                                     Frame(0x14, 0xF000, 2), Frame(0x20, 0xC800, 0x5802)}) {
+        inst.Receive("\x80", &line, 0);
+        inst.Receive(frame, &line, 0);
+    }
+    inst.Receive("\x80", &line, 0); // not a frame: not counted
+    std::string text = ReadFile(path);
+    EXPECT_NE(text.find("-- frame 1 at 9600 baud: command 10, address FFFF, length FFFF\n"),
+              std::string::npos)
+        << text;
+    std::size_t second =
+        text.find("-- frame 2 at 9600 baud: command 14, address F000, length 0002\n");
+    ASSERT_NE(second, std::string::npos) << text;
+    EXPECT_NE(text.find("refused: fault: frame 2 refused", second), std::string::npos) << text;
+    EXPECT_NE(text.find("-- frame 3 at 9600 baud: command 20"), std::string::npos) << text;
+    EXPECT_EQ(text.find("frame 4"), std::string::npos) << text;
 }
 
 } // namespace

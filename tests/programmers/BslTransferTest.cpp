@@ -1,9 +1,14 @@
+#include "../serial/SerialTestSupport.h"
 #include "../support/TempFolder.h"
-#include "BslFakes.h"
-#include "TiTxtImage.h"
+#include "FakeHost.h"
+#include "SimulatedInstrument.h"
 #include "programmers/Bsl_unit.h"
 #include "serial/Delay.h"
+#include "tests/support/TiTxtImage.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace bsltest {
@@ -13,11 +18,32 @@ using programmers::T_BSL430;
 using titxt_test::Counting;
 using titxt_test::Section;
 
-constexpr std::uint8_t CmdChangeBaud = 0x20;
-constexpr std::uint8_t CmdWrite = 0x12;
-constexpr std::uint8_t CmdRead = 0x14;
-constexpr std::uint8_t CmdLoadPc = 0x1A;
-constexpr std::uint8_t CmdSetOffset = 0x21;
+constexpr unsigned CmdWrite = 0x12;
+constexpr unsigned CmdRead = 0x14;
+constexpr unsigned CmdLoadPc = 0x1A;
+constexpr unsigned CmdChangeBaud = 0x20;
+constexpr unsigned CmdSetOffset = 0x21;
+
+const std::string Loader110 = "loader.version=1.10\n";
+const std::string Loader140 = "loader.version=1.40\n";
+const std::string Loader160 = "loader.version=1.60\n";
+
+// An instrument whose firmware wakes on A.1000 and tells the reset vector
+// as its password; loaderLines choose the ROM loader's version and faults.
+std::string Profile(const std::string& loaderLines, const std::string& password = "F800",
+                    const std::string& line = "baud=4800\nstop_bits=2\n") {
+    return "start_mode=1\npcb=1\ndevice=2\nversion=1.23\nserial=3\nloader=msp430-rom\n" + line +
+           "password=" + password + "\n" + loaderLines;
+}
+
+// count frames from number first on are refused.
+std::string Refuse(unsigned first, unsigned count) {
+    std::string numbers;
+    for (unsigned n = first; n < first + count; ++n) {
+        numbers += (numbers.empty() ? "" : ",") + std::to_string(n);
+    }
+    return "loader.fault.refuse=" + numbers + "\n";
+}
 
 // Vectors with the start word 0xE000 at 0xFFFC and the reset vector 0xF800.
 std::vector<std::uint8_t> Vectors() {
@@ -33,33 +59,34 @@ std::vector<Section> FirmwareSections() {
     return {{0x1000, Counting(16)}, {0xE000, Counting(600, 7)}, {0xFFE0, Vectors()}};
 }
 
-FakeRomLoader::Options Opt(void (*set)(FakeRomLoader::Options&)) {
-    FakeRomLoader::Options options;
-    set(options);
-    return options;
-}
-
-std::string Trace(const FakeRomLoader& loader) {
+std::string Trace(const std::vector<LoaderFrame>& frames) {
     std::string text;
-    for (const FakeRomLoader::Seen& seen : loader.Frames()) {
-        text += std::to_string(seen.command) + " ";
+    for (const LoaderFrame& f : frames) {
+        char item[32];
+        std::snprintf(item, sizeof item, "%u:%02X@%04X ", f.Number, f.Command, f.Address);
+        text += item;
     }
     return text;
 }
 
+const LoaderFrame* FirstOf(const std::vector<LoaderFrame>& frames, unsigned command) {
+    auto found = std::find_if(frames.begin(), frames.end(),
+                              [&](const LoaderFrame& f) { return f.Command == command; });
+    return found == frames.end() ? nullptr : &*found;
+}
+
+// T_BSL430 on COM1, a pty, with the simulated instrument on its far end.
 class BslTransfer : public ::testing::Test {
 protected:
     BslTransfer() {
         platform::Application::Instance().Reopen();
-        // Waits and watchdog a tenth as long; the fake loader answers at once.
+        // Waits and watchdog a tenth as long; the simulated instrument answers at once.
         platform::Application::Instance().SetTimeDivisor(10);
-        ports.Link(0, pty.SlavePath());
         record.DatenBits = serial::D_8;
         record.StopBits = serial::S_2;
         record.Baudrate = serial::B__4800;
         record.KeinNullZeichen = 1;
         com.InitParameter(&record, false);
-        com.Open(host.Handle(), 0, 0, false);
         host.port = &com;
         host.folder = folder.Path();
         settings.SyncFirst = true;
@@ -68,6 +95,24 @@ protected:
     ~BslTransfer() override {
         com.Close();
         platform::Application::Instance().SetTimeDivisor(1);
+    }
+
+    // A fresh instrument (flash erased but for its reset vector) on COM1,
+    // and the session's port open on it at 4800 8N2.
+    void Connect(const std::string& profile) {
+        com.Close();
+        instrument.reset();
+        std::filesystem::remove(ports.Path() + "/COM1");
+        instrument = std::make_unique<SimulatedInstrument>(
+            profile, folder.File("instrument" + std::to_string(++instruments) + ".log"));
+        ports.Link(0, instrument->SlavePath());
+        com.Open(host.Handle(), 0, 0, false);
+        ASSERT_TRUE(com.IsOpen());
+    }
+    // Ends the instrument's run: its flash and what it received can be read.
+    SimulatedInstrument& Finish() {
+        instrument->Stop();
+        return *instrument;
     }
 
     bool Run(const std::vector<Section>& sections) {
@@ -79,66 +124,133 @@ protected:
         const bool ok = bsl.Program(path);
         errorStep = bsl.ErrorStep();
         version = bsl.BslVersion();
+        chipId = bsl.ChipId();
         return ok;
     }
-    void ExpectFlashHolds(const FakeRomLoader& loader, const std::vector<Section>& sections) {
+
+    void ExpectFlashHolds(const SimulatedInstrument& sim, const std::vector<Section>& sections) {
         for (const auto& [address, value] : titxt_test::MemoryOf(sections)) {
-            ASSERT_EQ(loader.Flash(address), value) << "at 0x" << std::hex << address;
+            ASSERT_EQ(sim.Flash(address), value) << "at 0x" << std::hex << address;
         }
     }
+    // The firmware takes commands only at its own line: 4800 8N2 is back.
+    void ExpectTheFirmwareAnswersOnTheSessionLine() {
+        host.replyLines.clear();
+        ASSERT_EQ(com.Write("A.2000\r\n", 8, false), 8);
+        EXPECT_TRUE(serialtest::PumpUntil(
+            [&] {
+                return std::find(host.replyLines.begin(), host.replyLines.end(), "I.20#2") !=
+                       host.replyLines.end();
+            },
+            10000));
+    }
+    void ExpectTheBootloaderErrorBox() {
+        ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
+        EXPECT_EQ(host.dialogs.Boxes[0].Text.rfind("Fehler im Bootloader", 0), 0u);
+        EXPECT_EQ(host.dialogs.Boxes[0].Caption, "Error");
+        EXPECT_EQ(host.dialogs.Boxes[0].Flags & platform::MB_ICONERROR, platform::MB_ICONERROR);
+    }
+    // The number of the first write frame of a clean run of this profile.
+    unsigned FirstWriteFrame(const std::string& profile) {
+        Connect(profile);
+        EXPECT_TRUE(Run(FirmwareSections()));
+        const std::vector<LoaderFrame> frames = Finish().Frames();
+        const LoaderFrame* write = FirstOf(frames, CmdWrite);
+        host.dialogs.Boxes.clear();
+        return write != nullptr ? write->Number : 0;
+    }
 
-    serialtest::Pty pty;
     serialtest::PortDirectory ports;
+    testing_support::TempFolder folder;
+    std::unique_ptr<SimulatedInstrument> instrument;
+    int instruments = 0;
     FakeHost host;
     serial::V24ParameterTag record;
     serial::TComPort com{nullptr, "UpdateCom"};
     serial::TDelay delay{nullptr};
     programmers::TProgJob job;
     programmers::TBslSettings settings;
-    testing_support::TempFolder folder;
     std::int32_t errorStep = -1;
     std::int32_t version = 0;
+    std::uint32_t chipId = 0;
 };
 
 TEST_F(BslTransfer, Loader140WritesVerifiesAndStartsAt9600) {
-    FakeRomLoader loader(pty, {});
+    Connect(Profile(Loader140 + "loader.chip_id=F449\n"));
     ASSERT_TRUE(Run(FirmwareSections()));
-
-    ExpectFlashHolds(loader, FirmwareSections());
-    EXPECT_EQ(loader.StartAddress(), 0xE000u);
     EXPECT_EQ(version, 1400);
-    EXPECT_EQ(loader.Count(CmdChangeBaud), 0);
-    for (const FakeRomLoader::Seen& seen : loader.Frames()) {
-        EXPECT_EQ(seen.baud, 9600u);
-    }
-    EXPECT_EQ(loader.DeviceLines(), (std::vector<std::string>{"A.1000", "A.5577", "A.5588#QX47"}));
+    EXPECT_EQ(chipId, 0xF449u);
     EXPECT_EQ(job.ResetVector, 0xF800u);
     EXPECT_EQ(job.PasswordKnown, 1);
     EXPECT_TRUE(host.dialogs.Boxes.empty());
     EXPECT_EQ(host.events.HandlerCount(), 1u); // the programmer's handler is gone
-    EXPECT_EQ(pty.Baud(), 4800u);              // the session's line is back
     ASSERT_FALSE(host.progress.empty());
     EXPECT_EQ(host.progress.back(), (std::pair<int, std::intptr_t>{1, 0}));
+    ExpectTheFirmwareAnswersOnTheSessionLine();
+
+    SimulatedInstrument& sim = Finish();
+    ExpectFlashHolds(sim, FirmwareSections());
+    EXPECT_EQ(sim.DeviceLines(), (std::vector<std::string>{"A.1000", "A.5577", "A.5588#QX47"}));
+    const std::vector<LoaderFrame> frames = sim.Frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back().Command, CmdLoadPc);
+    EXPECT_EQ(frames.back().Address, 0xE000u) << "the start word of the image";
+    EXPECT_EQ(sim.Instrument().LoaderExits(), 1u);
+    EXPECT_EQ(sim.Count(CmdChangeBaud), 0);
+    for (const LoaderFrame& f : frames) {
+        EXPECT_EQ(f.Baud, 9600u) << Trace(frames);
+    }
 }
 
 TEST_F(BslTransfer, Loader160MovesTheTransferTo38400UnlessTheJobKeepsTheBaudRate) {
-    {
-        FakeRomLoader loader(pty, Opt([](FakeRomLoader::Options& o) { o.versionMinor = 0x60; }));
-        ASSERT_TRUE(Run(FirmwareSections()));
-        ExpectFlashHolds(loader, FirmwareSections());
-        EXPECT_EQ(loader.Count(CmdChangeBaud), 1);
-        bool switched = false;
-        for (const FakeRomLoader::Seen& seen : loader.Frames()) {
-            EXPECT_EQ(seen.baud, switched ? 38400u : 9600u) << int(seen.command);
-            switched = switched || seen.command == CmdChangeBaud;
-        }
-        EXPECT_NE(std::find(host.baudTexts.begin(), host.baudTexts.end(), "38400"),
-                  host.baudTexts.end());
-    }
-    job.KeepBaud[0] = 1;
-    FakeRomLoader loader(pty, Opt([](FakeRomLoader::Options& o) { o.versionMinor = 0x60; }));
+    Connect(Profile(Loader160));
     ASSERT_TRUE(Run(FirmwareSections()));
-    EXPECT_EQ(loader.Count(CmdChangeBaud), 0);
+    EXPECT_EQ(version, 1600);
+    EXPECT_NE(std::find(host.baudTexts.begin(), host.baudTexts.end(), "38400"),
+              host.baudTexts.end());
+    ExpectTheFirmwareAnswersOnTheSessionLine();
+    {
+        SimulatedInstrument& sim = Finish();
+        ExpectFlashHolds(sim, FirmwareSections());
+        EXPECT_EQ(sim.Count(CmdChangeBaud), 1);
+        bool switched = false;
+        for (const LoaderFrame& f : sim.Frames()) {
+            EXPECT_EQ(f.Baud, switched ? 38400u : 9600u) << f.Number << ": " << f.Command;
+            switched = switched || f.Command == CmdChangeBaud;
+        }
+    }
+
+    job.KeepBaud[0] = 1;
+    Connect(Profile(Loader160));
+    ASSERT_TRUE(Run(FirmwareSections()));
+    SimulatedInstrument& kept = Finish();
+    ExpectFlashHolds(kept, FirmwareSections());
+    EXPECT_EQ(kept.Count(CmdChangeBaud), 0);
+    for (const LoaderFrame& f : kept.Frames()) {
+        EXPECT_EQ(f.Baud, 9600u) << f.Number;
+    }
+}
+
+TEST_F(BslTransfer, Loader110LoadsItsPatchAndVerifiesThroughIt) {
+    folder.Write("Patch.TXT", titxt_test::TiTxt({{0x0220, Counting(0x40, 9)}}));
+    Connect(Profile(Loader110));
+    ASSERT_TRUE(Run(FirmwareSections())) << errorStep;
+    EXPECT_EQ(version, 1100);
+    SimulatedInstrument& sim = Finish();
+    // Verified reads of the flash come back right only through the patch.
+    ExpectFlashHolds(sim, FirmwareSections());
+    const std::vector<LoaderFrame> frames = sim.Frames();
+    auto restart = std::find_if(frames.begin(), frames.end(), [](const LoaderFrame& f) {
+        return f.Command == CmdLoadPc && f.Address == 0x0C22;
+    });
+    EXPECT_NE(restart, frames.end()) << "the ROM restarts before the patch: " << Trace(frames);
+    EXPECT_NE(std::find_if(restart, frames.end(),
+                           [](const LoaderFrame& f) {
+                               return f.Command == CmdWrite && f.Address == 0x0220;
+                           }),
+              frames.end())
+        << "the patch goes into RAM: " << Trace(frames);
+    EXPECT_EQ(sim.Count(CmdChangeBaud), 0);
 }
 
 TEST_F(BslTransfer, DataAboveFFFFGoesWithMemoryOffsetAndTheVectorsLast) {
@@ -146,38 +258,59 @@ TEST_F(BslTransfer, DataAboveFFFFGoesWithMemoryOffsetAndTheVectorsLast) {
                                      {0xE000, Counting(64)},
                                      {0xFFE0, Vectors()},
                                      {0x10000, Counting(300, 3)}};
-    FakeRomLoader loader(pty, Opt([](FakeRomLoader::Options& o) { o.chipId = 0xF26F; }));
-    settings.QueryFirst = true;
-    ASSERT_TRUE(Run(sections)) << errorStep << " " << Trace(loader);
-    ExpectFlashHolds(loader, sections);
-    EXPECT_GE(loader.Count(CmdSetOffset), 2);
-    // The vector record is the last one written.
-    const auto frames = loader.Frames();
-    auto lastWrite = std::find_if(frames.rbegin(), frames.rend(), [](const FakeRomLoader::Seen& s) {
-        return s.command == CmdWrite;
-    });
+    Connect(Profile(Loader160 + "loader.chip_id=F26F\nloader.main_flash=0x1100-0x1FFFF\n"
+                                "flash_size=0x1F000\n"));
+    ASSERT_TRUE(Run(sections)) << errorStep;
+    EXPECT_EQ(chipId, 0xF26Fu);
+    SimulatedInstrument& sim = Finish();
+    ExpectFlashHolds(sim, sections);
+    EXPECT_GE(sim.Count(CmdSetOffset), 2);
+    const std::vector<LoaderFrame> frames = sim.Frames();
+    auto lastWrite = std::find_if(frames.rbegin(), frames.rend(),
+                                  [](const LoaderFrame& f) { return f.Command == CmdWrite; });
     ASSERT_NE(lastWrite, frames.rend());
-    auto offsetBefore = std::find_if(lastWrite, frames.rend(), [](const FakeRomLoader::Seen& s) {
-        return s.command == CmdSetOffset;
-    });
-    EXPECT_NE(offsetBefore, frames.rend()); // offset 0 again before the vectors
+    EXPECT_GE(lastWrite->Address, 0xFFE0u) << "the vector record is the last one written";
+    auto offsetBefore = std::find_if(
+        lastWrite, frames.rend(), [](const LoaderFrame& f) { return f.Command == CmdSetOffset; });
+    ASSERT_NE(offsetBefore, frames.rend()) << Trace(frames);
+    EXPECT_EQ(offsetBefore->Length & 0xFF, 0u) << "offset 0 again before the vectors";
+}
+
+TEST_F(BslTransfer, ARefusedStepIsRetriedUpToThreeTimes) {
+    const unsigned firstWrite = FirstWriteFrame(Profile(Loader140));
+    ASSERT_GT(firstWrite, 0u);
+    Connect(Profile(Loader140 + Refuse(firstWrite, 3)));
+    ASSERT_TRUE(Run(FirmwareSections())) << errorStep;
+    EXPECT_TRUE(host.dialogs.Boxes.empty());
+    SimulatedInstrument& sim = Finish();
+    ExpectFlashHolds(sim, FirmwareSections());
+    const std::vector<LoaderFrame> frames = sim.Frames();
+    ASSERT_GT(frames.size(), firstWrite + 3);
+    for (unsigned n = firstWrite; n <= firstWrite + 3; ++n) {
+        EXPECT_EQ(frames[n - 1].Command, CmdWrite) << Trace(frames);
+        EXPECT_EQ(frames[n - 1].Address, frames[firstWrite - 1].Address) << Trace(frames);
+    }
 }
 
 TEST_F(BslTransfer, AStepRefusedFourTimesEndsWithTheBootloaderErrorBox) {
-    FakeRomLoader loader(pty, Opt([](FakeRomLoader::Options& o) { o.refuse = {CmdWrite}; }));
+    const unsigned firstWrite = FirstWriteFrame(Profile(Loader140));
+    ASSERT_GT(firstWrite, 0u);
+    Connect(Profile(Loader140 + Refuse(firstWrite, 4)));
     EXPECT_FALSE(Run(FirmwareSections()));
-    EXPECT_EQ(loader.Count(CmdWrite), 4);
-    EXPECT_EQ(loader.Count(CmdRead), 0);
-    EXPECT_EQ(loader.Count(CmdLoadPc), 0);
     EXPECT_EQ(errorStep, 8);
-    ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
-    EXPECT_EQ(host.dialogs.Boxes[0].Text.rfind("Fehler im Bootloader", 0), 0u);
-    EXPECT_EQ(host.dialogs.Boxes[0].Caption, "Error");
-    EXPECT_EQ(host.dialogs.Boxes[0].Flags & platform::MB_ICONERROR, platform::MB_ICONERROR);
+    ExpectTheBootloaderErrorBox();
+    SimulatedInstrument& sim = Finish();
+    const std::vector<LoaderFrame> frames = sim.Frames();
+    ASSERT_EQ(frames.size(), firstWrite + 3)
+        << "nothing after the fourth refusal: " << Trace(frames);
+    for (unsigned n = firstWrite; n <= firstWrite + 3; ++n) {
+        EXPECT_EQ(frames[n - 1].Command, CmdWrite) << Trace(frames);
+    }
+    EXPECT_EQ(sim.Instrument().LoaderExits(), 0u) << "the firmware was never started";
 }
 
 TEST_F(BslTransfer, EscapeBeforeTheLoaderReportsTheLoaderAsNotAvailable) {
-    FakeRomLoader loader(pty, {});
+    Connect(Profile(Loader140));
     host.onLog = [this](const std::string& text) {
         if (text == "A.1000\r\n") {
             host.events.PostKey(protocol::event::KeyEscape);
@@ -185,30 +318,38 @@ TEST_F(BslTransfer, EscapeBeforeTheLoaderReportsTheLoaderAsNotAvailable) {
     };
     EXPECT_FALSE(Run(FirmwareSections()));
     EXPECT_EQ(errorStep, 0);
-    EXPECT_TRUE(loader.Frames().empty());
     ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
     EXPECT_EQ(host.dialogs.Boxes[0].Text.rfind("Bootloader im Zielger", 0), 0u);
+    SimulatedInstrument& sim = Finish();
+    EXPECT_TRUE(sim.Frames().empty());
+    EXPECT_NE(sim.Instrument().State(), sim::InstrumentState::InLoader);
 }
 
 TEST_F(BslTransfer, AVerifyDifferenceFailsAtOnceAndNeverStartsTheFirmware) {
-    FakeRomLoader loader(pty, Opt([](FakeRomLoader::Options& o) { o.corruptRead = true; }));
+    // A bit of the first record's flash turns; the chip reads it back as it holds it.
+    Connect(Profile(Loader140 + "loader.fault.flip=0x1003:2\n"));
     EXPECT_FALSE(Run(FirmwareSections()));
-    EXPECT_EQ(loader.Count(CmdRead), 1);
-    EXPECT_EQ(loader.Count(CmdLoadPc), 0);
     EXPECT_EQ(errorStep, 9);
-    ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
-    EXPECT_EQ(host.dialogs.Boxes[0].Text.rfind("Fehler im Bootloader", 0), 0u);
+    ExpectTheBootloaderErrorBox();
+    SimulatedInstrument& sim = Finish();
+    const std::vector<LoaderFrame> frames = sim.Frames();
+    const auto flashReads = std::count_if(frames.begin(), frames.end(), [](const LoaderFrame& f) {
+        return f.Command == CmdRead && f.Address >= 0x1000;
+    });
+    EXPECT_EQ(flashReads, 1) << Trace(frames);
+    EXPECT_EQ(sim.Count(CmdLoadPc), 0);
+    EXPECT_EQ(sim.Instrument().LoaderExits(), 0u);
 }
 
 TEST_F(BslTransfer, AFileThatCannotBeUsedFailsBeforeAnythingIsSent) {
-    FakeRomLoader loader(pty, {});
+    Connect(Profile(Loader140));
     EXPECT_FALSE(RunFile(folder.File("missing.txt")));
     folder.Write("BAD.TXT", "@E000\r\n12 3G\r\nq\r\n");
     host.language = 1;
     EXPECT_FALSE(RunFile(folder.File("BAD.TXT")));
 
     serialtest::Pump(100);
-    EXPECT_EQ(loader.BytesReceived(), 0u);
+    EXPECT_EQ(Finish().Transcript().find(" rx "), std::string::npos) << "nothing was sent";
     EXPECT_EQ(host.events.HandlerCount(), 1u);
     ASSERT_EQ(host.dialogs.Boxes.size(), 2u);
     EXPECT_NE(host.dialogs.Boxes[0].Text.find("missing.txt"), std::string::npos);
@@ -218,21 +359,46 @@ TEST_F(BslTransfer, AFileThatCannotBeUsedFailsBeforeAnythingIsSent) {
     EXPECT_EQ(host.dialogs.Boxes[1].Caption, "Error");
 }
 
-TEST_F(BslTransfer, MissingSettingsFileIsNamedInTheLogAndTheBuiltInVectorIsUsed) {
-    // No password query: the default reset vector goes into the password.
+TEST_F(BslTransfer, WithoutThePasswordQueryTheSettingsFileGivesTheVector) {
+    // The instrument's loader takes only its own reset vector as the password.
     settings.QueryFirst = false;
-    {
-        FakeRomLoader loader(pty, Opt([](FakeRomLoader::Options& o) { o.password = 0x1100; }));
-        ASSERT_TRUE(Run(FirmwareSections())) << errorStep << " " << Trace(loader);
-        EXPECT_NE(std::find_if(host.logLines.begin(), host.logLines.end(),
-                               [](const std::string& line) {
-                                   return line.find("Bsl430.ini not found") != std::string::npos;
-                               }),
-                  host.logLines.end());
-    }
+    // Without the query the programmer changes to the loader's line right
+    // after the loader entry command, before its reply. A pty shows the
+    // instrument the line of the moment it reads, not of the moment the bytes
+    // were sent, so here the firmware listens at the loader's 9600 baud, one
+    // stop bit (parity is invisible on a pty).
+    record.Baudrate = serial::B__9600;
+    record.StopBits = serial::S_1;
+    com.InitParameter(&record, false);
+    const std::string line = "baud=9600\nstop_bits=1\n";
+    Connect(Profile(Loader140, "1100", line));
+    ASSERT_TRUE(Run(FirmwareSections())) << errorStep;
+    EXPECT_NE(std::find_if(host.logLines.begin(), host.logLines.end(),
+                           [](const std::string& line) {
+                               return line.find("Bsl430.ini not found") != std::string::npos;
+                           }),
+              host.logLines.end());
+    EXPECT_EQ(Finish().DeviceLines(), (std::vector<std::string>{"A.1000", "A.5588#QX47"}));
+
     folder.Write("Bsl430.ini", "ResetVector1=0x4400\r\n");
-    FakeRomLoader configured(pty, Opt([](FakeRomLoader::Options& o) { o.password = 0x4400; }));
-    EXPECT_TRUE(Run(FirmwareSections()));
+    Connect(Profile(Loader140, "4400", line));
+    EXPECT_TRUE(Run(FirmwareSections())) << errorStep;
+}
+
+TEST_F(BslTransfer, LoaderModeGoesStraightToTheLoaderWithTheJobsPassword) {
+    settings.LoaderMode = true;
+    settings.Set9600After = true;
+    job.PasswordKnown = 1;
+    job.ResetVector = 0xF800;
+    Connect(Profile(Loader160 + "start=loader\n"));
+    ASSERT_TRUE(Run(FirmwareSections())) << errorStep;
+    EXPECT_EQ(host.baudTexts.back(), "9600");
+    EXPECT_EQ(com.GetV24Parameter()->Baudrate, serial::B__9600);
+    EXPECT_EQ(com.GetV24Parameter()->StopBits, serial::S_2);
+    SimulatedInstrument& sim = Finish();
+    ExpectFlashHolds(sim, FirmwareSections());
+    EXPECT_EQ(sim.Transcript().find(" rx A."), std::string::npos) << "no device command";
+    EXPECT_EQ(sim.Instrument().LoaderExits(), 1u);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "programmers/Programmerunit.h"
 
-#include "BslFakes.h"
+#include "FakeHost.h"
 #include "programmers/Bsl430Config.h"
 #include "programmers/Bsl_unit.h"
 
@@ -87,12 +87,6 @@ TEST(ProgrammerHandler, TakesItsOwnEventsAndPassesEveryOtherOneUnchanged) {
         EXPECT_EQ(out.Data, event.Data);
     }
     recorder.Detach();
-}
-
-TEST(BslChecksum, InvertedXorOfLittleEndianWords) {
-    const std::uint8_t frame[] = {0x80, 0x10, 0x24, 0x24, 0x12, 0x34};
-    // 0x1080 ^ 0x2424 ^ 0x3412 = 0x00B6, inverted
-    EXPECT_EQ(programmers::BslChecksum(frame, sizeof frame), 0xFF49);
 }
 
 TEST(Bsl430Config, ReadsVectorsAndChipListAndNamesWhatItDidNotFind) {

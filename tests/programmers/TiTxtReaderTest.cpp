@@ -1,6 +1,6 @@
 #include "programmers/TiTxtReader.h"
 
-#include "tests/programmers/TiTxtImage.h"
+#include "tests/programmers/TiTxtTables.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

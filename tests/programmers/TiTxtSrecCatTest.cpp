@@ -1,7 +1,7 @@
 // Images written by srec_cat (package srecord), an independent TI-TXT
 // writer: LF line ends, 16 bytes per line unless told otherwise.
 #include "programmers/TiTxtReader.h"
-#include "tests/programmers/TiTxtImage.h"
+#include "tests/programmers/TiTxtTables.h"
 #include "tests/support/TempFolder.h"
 
 #include <cstdlib>

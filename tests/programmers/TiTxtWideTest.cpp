@@ -1,5 +1,5 @@
 #include "programmers/TiTxtReader.h"
-#include "tests/programmers/TiTxtImage.h"
+#include "tests/programmers/TiTxtTables.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -2,12 +2,14 @@
 #include "frontends/qt/QtDialogs.h"
 #include "frontends/qt/V24DialogView.h"
 #include "platform/Tick.h"
+#include "platform/TimerComponent.h"
 #include "serial/V24Dialog.h"
 
 #include <QComboBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <ctime>
+#include <functional>
 #include <thread>
 
 namespace qttest {
@@ -18,6 +20,32 @@ public:
     void Dispatch(platform::Message& message) override { received += message.Msg == 4711 ? 1 : 0; }
     int received = 0;
 };
+
+constexpr std::uint32_t LoopBoundMs = 10000; // generous for a loaded machine
+
+// HandleMessage until done holds. HandleMessage blocks until it has handled
+// something, so a timer at the bound wakes it: what never comes fails the
+// test instead of hanging it. Ending by the bound is a failure even when done
+// holds then, since the bound's wake-up may have carried it.
+::testing::AssertionResult HandleUntil(platform::Application& loop,
+                                       const std::function<bool()>& done, const char* what) {
+    bool expired = false;
+    platform::TTimer bound(nullptr, "bound");
+    bound.SetInterval(LoopBoundMs);
+    bound.OnTimer = [&](platform::TTimer& self) {
+        expired = true;
+        self.SetEnabled(false);
+    };
+    bound.SetEnabled(true);
+    while (!done() && !expired) {
+        loop.HandleMessage();
+    }
+    if (!expired) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << what << " did not happen within " << LoopBoundMs << " ms";
+}
 
 class QtLoopTest : public ::testing::Test {
 protected:
@@ -42,9 +70,8 @@ TEST_F(QtLoopTest, APostFromAnotherThreadWakesAWaitingLoop) {
         platform::SleepMs(50);
         loop.PostMessage(handle, 4711, 0, 0);
     });
-    while (counter.received == 0) {
-        loop.HandleMessage();
-    }
+    EXPECT_TRUE(HandleUntil(
+        loop, [this] { return counter.received != 0; }, "the post's wake-up of HandleMessage"));
     poster.join();
     EXPECT_EQ(counter.received, 1);
 }
@@ -68,9 +95,9 @@ TEST_F(QtLoopTest, QtTimersAndCoreTimersRunInTheSameLoop) {
         self.SetEnabled(false);
     };
     timer.SetEnabled(true);
-    while (!qtFired || coreFired == 0) {
-        loop.HandleMessage();
-    }
+    EXPECT_TRUE(HandleUntil(
+        loop, [&] { return qtFired && coreFired != 0; }, "both timers firing"));
+    EXPECT_TRUE(qtFired);
     EXPECT_EQ(coreFired, 1);
 }
 

@@ -2,6 +2,7 @@
 #include "SerialTestSupport.h"
 #include "serial/Comport.h"
 
+#include <cerrno>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -23,6 +24,8 @@ protected:
     }
 
     void OpenCom1() { ASSERT_NE(com.Open(window.Handle(), 0, 0, false), INVALID_HANDLE_VALUE); }
+    // How FailureText begins for this port.
+    std::string Com1() const { return "COM1 (" + ports.Path() + "/COM1): "; }
 
     PortDirectory ports;
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
@@ -193,6 +196,68 @@ TEST_F(ComportFake, AutoSearchMovesOnThroughTheDeviceList) {
     ASSERT_NE(com.Open(window.Handle(), 0, -1, false), INVALID_HANDLE_VALUE);
     EXPECT_EQ(com.PortIndex(), 2);
     EXPECT_EQ(com.GetV24Parameter()->Schnittstelle, 2);
+}
+
+TEST_F(ComportFake, HangUpFailsReadAndWriteWithTheCauseWhileSilenceIsNoFailure) {
+    OpenCom1();
+    char buffer[8];
+    EXPECT_EQ(com.Read(buffer, 7), 0) << "nothing arrived";
+    EXPECT_EQ(com.Write("abc", 3, false), 3);
+
+    line->Break(platform::SerialResult::HungUp, EIO);
+    EXPECT_EQ(com.Read(buffer, 7), V24_LINE_FAILED);
+    EXPECT_EQ(buffer[0], '\0') << "the buffer still holds a string";
+    EXPECT_EQ(com.FailureText(), Com1() + "read: hung up (EIO)");
+    EXPECT_EQ(com.Write("abc", 3, false), V24_LINE_FAILED);
+    EXPECT_EQ(com.FailureText(), Com1() + "write: hung up (EIO)");
+}
+
+TEST_F(ComportFake, DriverFailureNamesItsErrno) {
+    OpenCom1();
+    line->Break(platform::SerialResult::Failed, EPROTO);
+    EXPECT_EQ(com.Write("abc", 3, false), V24_LINE_FAILED);
+    EXPECT_EQ(com.FailureText(), Com1() + "write: failed (EPROTO)");
+    char buffer[8];
+    EXPECT_EQ(com.Read(buffer, 7), V24_LINE_FAILED);
+    EXPECT_EQ(com.FailureText(), Com1() + "read: failed (EPROTO)");
+}
+
+TEST_F(ComportFake, LineFailureOfAnAsyncBlockStandsUntilTheWriteStatusIsAsked) {
+    OpenCom1();
+    line->Break(platform::SerialResult::HungUp, EIO);
+    EXPECT_EQ(com.Write("abc", 3, true), 3) << "an asynchronous block is taken";
+    int next = V24_TX_BUSY;
+    ASSERT_TRUE(
+        PumpUntil([&] { return (next = com.Write("abc", 3, true)) != V24_TX_BUSY; }, 20000));
+    EXPECT_EQ(next, V24_LINE_FAILED) << "its failure comes with the next write";
+    EXPECT_EQ(com.FailureText(), Com1() + "write: hung up (EIO)");
+    EXPECT_EQ(com.GetWriteStatus(), 1);
+    line->Break(platform::SerialResult::Ok, 0);
+    EXPECT_EQ(com.Write("abc", 3, false), 3);
+}
+
+TEST_F(ComportFake, ShortWriteAndClosedPortAreNamedToo) {
+    OpenCom1();
+    line->writeLimit = 1;
+    EXPECT_EQ(com.Write("abc", 3, false), V24_SHORT_WRITE);
+    EXPECT_EQ(com.FailureText(), Com1() + "write: short write");
+    com.Close();
+    char buffer[4];
+    EXPECT_EQ(com.Read(buffer, 3), V24_PORT_CLOSED);
+    EXPECT_EQ(com.FailureText(), Com1() + "read: port closed");
+}
+
+TEST_F(ComportFake, HangUpIsToldOnceAsReceivedBytesAndTheWatchEnds) {
+    OpenCom1();
+    line->Break(platform::SerialResult::HungUp, EIO);
+    ASSERT_TRUE(PumpUntil([&] { return window.Count(V24_MSG_RXCHAR) == 1; }, 20000));
+    char buffer[8];
+    EXPECT_EQ(com.Read(buffer, 7), V24_LINE_FAILED);
+    line->Receive("x"); // nobody watches any more: nothing is told
+    Pump(300);
+    EXPECT_EQ(window.Count(V24_MSG_RXCHAR), 1u);
+    com.Close();
+    EXPECT_FALSE(com.IsOpen());
 }
 
 } // namespace

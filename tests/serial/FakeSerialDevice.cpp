@@ -24,6 +24,15 @@ void FakeLine::RaiseError(unsigned errorWord) {
     changed.notify_all();
 }
 
+void FakeLine::Break(platform::SerialResult result, int error) {
+    {
+        std::lock_guard lock(mutex);
+        fault = result;
+        faultErrno = error;
+    }
+    changed.notify_all();
+}
+
 void FakeLine::ReleaseWrites() {
     {
         std::lock_guard lock(mutex);
@@ -43,6 +52,7 @@ SerialResult FakeSerialDevice::Open(const std::string& path) {
         return SerialResult::AccessDenied;
     }
     open_ = true;
+    hangupReported_ = false;
     line_->cancelled = false;
     line_->rts = true;
     line_->dtr = true;
@@ -80,8 +90,17 @@ SerialResult FakeSerialDevice::SetTimeouts(const platform::COMMTIMEOUTS& timeout
     return SerialResult::Ok;
 }
 
+int FakeSerialDevice::LastError() const {
+    std::lock_guard lock(line_->mutex);
+    return line_->faultErrno;
+}
+
 SerialResult FakeSerialDevice::Read(void* buffer, std::size_t count, std::size_t& got) {
     std::lock_guard lock(line_->mutex);
+    got = 0;
+    if (line_->fault != SerialResult::Ok) {
+        return line_->fault;
+    }
     got = std::min(count, line_->input.size());
     std::memcpy(buffer, line_->input.data(), got);
     line_->input.erase(0, got);
@@ -94,6 +113,10 @@ SerialResult FakeSerialDevice::Write(const void* data, std::size_t count, std::s
     line_->changed.notify_all();
     line_->changed.wait(lock, [this] { return !line_->holdWrites || line_->cancelled; });
     line_->writing = false;
+    written = 0;
+    if (line_->fault != SerialResult::Ok) {
+        return line_->fault;
+    }
     written = std::min(count, line_->writeLimit);
     line_->output.append(static_cast<const char*>(data), written);
     return SerialResult::Ok;
@@ -101,10 +124,17 @@ SerialResult FakeSerialDevice::Write(const void* data, std::size_t count, std::s
 
 unsigned FakeSerialDevice::WaitEvent(unsigned mask, std::uint32_t timeoutMs) {
     std::unique_lock lock(line_->mutex);
-    auto ready = [this] {
-        return line_->newInput || !line_->errorWords.empty() || line_->cancelled;
+    const bool watchHangup = (mask & platform::EV_HANGUP) != 0 && !hangupReported_;
+    auto hungUp = [this] { return line_->fault == SerialResult::HungUp; };
+    auto ready = [&] {
+        return line_->newInput || !line_->errorWords.empty() || line_->cancelled ||
+               (watchHangup && hungUp());
     };
     line_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    if (watchHangup && hungUp() && !line_->cancelled) {
+        hangupReported_ = true;
+        return platform::EV_HANGUP;
+    }
     unsigned events = 0;
     if (line_->newInput && (mask & platform::EV_RXCHAR) != 0) {
         line_->newInput = false;

@@ -34,9 +34,14 @@ struct FakeLine {
     bool writing = false;
     bool newInput = false;
     bool cancelled = false;
+    // Once set, reads and writes fail with it and errno; HungUp also raises
+    // EV_HANGUP once per opened device.
+    platform::SerialResult fault = platform::SerialResult::Ok;
+    int faultErrno = 0;
 
     void Receive(const std::string& bytes);
     void RaiseError(unsigned errorWord);
+    void Break(platform::SerialResult result, int error);
     void ReleaseWrites();
     // Waits until a write is held in the device.
     bool WaitForHeldWrite(int timeoutMs);
@@ -64,12 +69,13 @@ public:
     platform::SerialResult Purge(unsigned flags) override;
     platform::SerialResult EscapeCommFunction(unsigned function) override;
     void CancelIo() override;
-    int LastError() const override { return 0; }
+    int LastError() const override;
 
 private:
     std::shared_ptr<FakeLine> line_;
     bool open_ = false;
     unsigned pendingErrors_ = 0;
+    bool hangupReported_ = false;
 };
 
 } // namespace serialtest

@@ -67,6 +67,8 @@ LineSettings Instrument::ExpectedLine() const {
 }
 
 void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, Millis now) {
+    if (hangup_)
+        return; // the line is gone
     now_ = std::max(now_, now);
     if (transcript_)
         transcript_->Received(bytes);
@@ -275,6 +277,8 @@ void Instrument::Queue(const std::vector<CueLine>& lines, bool garble) {
 }
 
 void Instrument::Send(std::string_view bytes) {
+    if (hangup_)
+        return;
     Millis due = out_.empty() ? now_ : std::max(now_, out_.back().due);
     out_.push_back({due, std::string(bytes)});
 }

@@ -66,6 +66,7 @@ private:
     FlashMemory& Flash() override { return flash_; }
     const Profile& GetProfile() const override { return profile_; }
     void LeaveLoader() override;
+    void HangUp() override { hangup_ = true; }
     void Note(std::string_view text) override;
 
     void ParseFirmwareBytes();

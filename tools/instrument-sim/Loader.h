@@ -20,6 +20,8 @@ public:
     virtual const Profile& GetProfile() const = 0;
     // The loader starts the firmware again (the instrument leaves its loader).
     virtual void LeaveLoader() = 0;
+    // The line closes and the simulator ends, as when the cable is pulled.
+    virtual void HangUp() = 0;
     virtual void Note(std::string_view text) = 0;
 };
 

@@ -163,9 +163,11 @@ std::string ApplyKey(std::string_view key, std::string_view v, RomBslConfig& c,
         c.baudClock = static_cast<std::uint16_t>((n >> 8) | (n & 0xFF) << 8);
         return "";
     }
-    if (key == "fault.refuse" || key == "fault.silent" || key == "fault.corrupt") {
+    if (key == "fault.refuse" || key == "fault.silent" || key == "fault.corrupt" ||
+        key == "fault.hangup") {
         std::set<unsigned>& s = key == "fault.refuse"   ? c.refuseFrames
                                 : key == "fault.silent" ? c.silentFrames
+                                : key == "fault.hangup" ? c.hangupFrames
                                                         : c.corruptReplies;
         return ParseCounts(v, s) ? "" : "fault needs frame numbers from 1, comma-separated";
     }

@@ -39,7 +39,7 @@ struct RomBslConfig {
     std::optional<std::uint16_t> baudClock; // AL AH that give the right speed for 0x20
 
     // Faults, counted from 1 over the instrument's life.
-    std::set<unsigned> refuseFrames, silentFrames, corruptReplies;
+    std::set<unsigned> refuseFrames, silentFrames, corruptReplies, hangupFrames;
     std::vector<BitFlip> flips;
 
     unsigned VersionNumber() const { return versionHigh << 8 | versionLow; }

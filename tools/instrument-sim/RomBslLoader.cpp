@@ -109,8 +109,14 @@ void RomBslLoader::TakeByte(std::uint8_t b, LoaderContext& ctx) {
 
 void RomBslLoader::Execute(LoaderContext& ctx) {
     unsigned n = ++framesSeen_;
+    NoteFrame(n, ctx);
     if (config_.silentFrames.contains(n)) {
         ctx.Note("fault: frame " + std::to_string(n) + " lost");
+        return;
+    }
+    if (config_.hangupFrames.contains(n)) {
+        ctx.Note("fault: frame " + std::to_string(n) + " lost, hang-up");
+        ctx.HangUp();
         return;
     }
     if (config_.refuseFrames.contains(n)) {
@@ -130,6 +136,16 @@ void RomBslLoader::Execute(LoaderContext& ctx) {
         return;
     }
     Run(f, patched, ctx);
+}
+
+// Numbered as the fault keys count frames, so that a transcript tells which number to pick.
+void RomBslLoader::NoteFrame(unsigned n, LoaderContext& ctx) const {
+    auto word = [&](std::size_t i) {
+        return static_cast<std::uint8_t>(frame_[i]) | static_cast<std::uint8_t>(frame_[i + 1]) << 8;
+    };
+    ctx.Note("frame " + std::to_string(n) + " at " + std::to_string(line_.baud) +
+             " baud: command " + Hex(static_cast<std::uint8_t>(frame_[1]), 2) + ", address " +
+             Hex(word(4)) + ", length " + Hex(word(6)));
 }
 
 void RomBslLoader::Run(const Frame& f, bool patched, LoaderContext& ctx) {

@@ -32,6 +32,7 @@ private:
 
     void TakeByte(std::uint8_t b, LoaderContext& ctx);
     void Execute(LoaderContext& ctx);
+    void NoteFrame(unsigned n, LoaderContext& ctx) const;
     void Run(const Frame& f, bool patched, LoaderContext& ctx);
     void Restart();
 

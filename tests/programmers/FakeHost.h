@@ -1,6 +1,5 @@
 #pragma once
 
-#include "../serial/SerialTestSupport.h"
 #include "../support/ScriptedDialogs.h"
 #include "kernel/Events.h"
 #include "kernel/Timer.h"
@@ -9,15 +8,11 @@
 #include "programmers/ProgrammerHost.h"
 #include "serial/Comport.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace bsltest {
@@ -40,6 +35,7 @@ public:
     void ShowProgress(int code, std::intptr_t value) override { progress.push_back({code, value}); }
     void ShowBaudText(const std::string& text) override { baudTexts.push_back(text); }
     std::string BootErrorText(int step) override;
+    std::string Text(programmers::ProgrammerText id) const override;
     platform::Dialogs& Dialogs() override { return dialogs; }
     int Language() const override { return language; }
     std::string ProgramFolder() const override { return folder; }
@@ -61,6 +57,7 @@ public:
     int language = 0;
     std::string folder;
     std::function<void(const std::string&)> onLog;
+    std::vector<std::string> replyLines; // every line the bottom parser took
 
 private:
     static kernel::TEventRec Sequencer(void* context, kernel::TEvents& events,
@@ -71,65 +68,6 @@ private:
     platform::HWND handle_ = 0;
     std::string lineBuffer_;
     std::vector<std::unique_ptr<std::string>> texts_; // alive until the host goes
-};
-
-// An MSP430 ROM bootstrap loader on the far end of a pty, behind a firmware
-// that answers the few device commands of the loader entry. Written from the
-// chip maker's protocol description, sharing nothing with the programmer.
-class FakeRomLoader {
-public:
-    struct Options {
-        std::uint16_t chipId = 0xF149;
-        std::uint8_t versionMajor = 0x01;
-        std::uint8_t versionMinor = 0x40;
-        std::uint16_t password = 0xF800; // the reset vector the firmware tells
-        std::set<std::uint8_t> refuse;   // commands always answered with 0xA0
-        bool corruptRead = false;        // one byte of every read-back differs
-    };
-
-    FakeRomLoader(serialtest::Pty& pty, Options options);
-    ~FakeRomLoader();
-    FakeRomLoader(const FakeRomLoader&) = delete;
-    FakeRomLoader& operator=(const FakeRomLoader&) = delete;
-
-    struct Seen {
-        std::uint8_t command;
-        std::uint32_t baud; // line speed when the frame came
-    };
-    std::vector<Seen> Frames() const;
-    std::vector<std::string> DeviceLines() const;
-    std::uint8_t Flash(std::uint32_t address) const;
-    std::vector<std::uint32_t> Erased() const;
-    int Count(std::uint8_t command) const;
-    std::uint32_t StartAddress() const;
-    std::size_t BytesReceived() const;
-
-private:
-    void Run();
-    void OnBytes(const std::string& bytes);
-    void OnDeviceByte(char c);
-    void OnFrame(const std::vector<std::uint8_t>& frame);
-    void Reply(const std::vector<std::uint8_t>& bytes);
-    void ReplyData(const std::vector<std::uint8_t>& data);
-    static std::uint16_t Checksum(const std::vector<std::uint8_t>& bytes, std::size_t count);
-
-    serialtest::Pty& pty_;
-    Options options_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    mutable std::mutex mutex_;
-    bool inLoader_ = false;
-    bool synced_ = false;
-    std::string line_;
-    std::vector<std::uint8_t> frame_;
-    std::vector<std::uint8_t> flash_;
-    std::uint8_t offset_ = 0;
-    std::uint32_t loaderBaud_ = 9600;
-    std::vector<Seen> frames_;
-    std::vector<std::string> deviceLines_;
-    std::vector<std::uint32_t> erased_;
-    std::uint32_t start_ = 0;
-    std::size_t received_ = 0;
 };
 
 } // namespace bsltest

@@ -1,6 +1,8 @@
 #pragma once
 
+// The reader's record tables turned back into memory contents.
 #include "programmers/TiTxtRecords.h"
+#include "tests/support/TiTxtImage.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,46 +13,7 @@
 
 namespace titxt_test {
 
-struct Section {
-    std::uint32_t Address;
-    std::vector<std::uint8_t> Bytes;
-};
-using Memory = std::map<std::uint32_t, std::uint8_t>;
 constexpr std::uint32_t Broken = 0xFFFFFFFF; // marks an odd or overlapping record
-
-inline std::vector<std::uint8_t> Counting(std::size_t count, unsigned first = 1) {
-    std::vector<std::uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(first + i);
-    }
-    return bytes;
-}
-
-inline std::string TiTxt(const std::vector<Section>& sections, const std::string& eol = "\r\n",
-                         std::size_t perLine = 16) {
-    std::string text;
-    char hex[16];
-    for (const Section& section : sections) {
-        std::snprintf(hex, sizeof hex, "@%04X", static_cast<unsigned>(section.Address));
-        text += hex + eol;
-        for (std::size_t i = 0; i < section.Bytes.size(); ++i) {
-            std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(section.Bytes[i]));
-            bool lineEnd = (i + 1) % perLine == 0 || i + 1 == section.Bytes.size();
-            text += hex + (lineEnd ? eol : " ");
-        }
-    }
-    return text + "q" + eol;
-}
-
-inline Memory MemoryOf(const std::vector<Section>& sections) {
-    Memory memory;
-    for (const Section& section : sections) {
-        for (std::size_t i = 0; i < section.Bytes.size(); ++i) {
-            memory[section.Address + static_cast<std::uint32_t>(i)] = section.Bytes[i];
-        }
-    }
-    return memory;
-}
 
 // Memory as the loader writes it. For the 16-bit table, records from
 // firstHigh up to the empty marker go with memory offset 1.

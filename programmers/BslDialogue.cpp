@@ -1,0 +1,134 @@
+#include "programmers/BslDialogue.h"
+
+#include "platform/Files.h"
+
+#include <algorithm>
+
+namespace programmers {
+
+namespace {
+
+constexpr long DialogueWaitMs = 1000;
+// The bootloader box keeps the caption of the loaders' own tools.
+constexpr const char* BootloaderErrorCaption = "Error";
+
+} // namespace
+
+TBslDeviceDialogue::TBslDeviceDialogue(const TProgrammerContext& context,
+                                       const TBslSettings& settings)
+    : TProgrammerTyp(context), Settings(settings) {}
+
+const char* TBslDeviceDialogue::PasswordQuery(std::int32_t variant) {
+    return protocol::command::PasswordQuery[std::clamp(variant, 0, 2)];
+}
+
+const char* TBslDeviceDialogue::LoaderEntry(std::int32_t variant) {
+    return protocol::command::LoaderEntry[std::clamp(variant, 0, 2)];
+}
+
+void TBslDeviceDialogue::ShowError() {
+    Host.Dialogs().MessageBox(Host.BootErrorText(CurrentStep), BootloaderErrorCaption,
+                              platform::MB_OK | platform::MB_ICONERROR);
+    LastErrorStep = CurrentStep;
+}
+
+bool TBslDeviceDialogue::SendText(const char* text) {
+    return WriteText(text);
+}
+
+void TBslDeviceDialogue::OnImagePerChip() {
+    Variant = 2;
+    QueryFirst = 0;
+}
+
+void TBslDeviceDialogue::LoadConfig() {
+    Config = LoadBsl430Config(platform::JoinPath(Host.ProgramFolder(), Bsl430ConfigName));
+    if (!Config.Note.empty()) {
+        Host.AddLogLine(Config.Note);
+    }
+}
+
+bool TBslDeviceDialogue::ReadFileText(const std::string& path, std::string& content) {
+    if (platform::ReadWholeFile(path, content)) {
+        return true;
+    }
+    ShowFileError(path, Host.Text(ProgrammerText::FileUnreadable));
+    return false;
+}
+
+void TBslDeviceDialogue::ShowFileError(const std::string& path, const std::string& reason) {
+    const std::string text = Host.Text(ProgrammerText::FirmwareFile) + " \"" + path + "\":\r\n" +
+                             reason + "\r\n" + Host.Text(ProgrammerText::ProgrammingAborted);
+    Host.ShowLogLine(text);
+    Host.Dialogs().MessageBox(text, Host.Text(ProgrammerText::CaptionError),
+                              platform::MB_OK | platform::MB_ICONERROR);
+    FileErrorShown = true;
+}
+
+void TBslDeviceDialogue::Abort() {
+    Failed = 1;
+    Finished = 1;
+}
+
+bool TBslDeviceDialogue::TakesReply(std::int32_t id) const {
+    return TProgrammerTyp::TakesReply(id) || id == protocol::reply::Password ||
+           id == protocol::reply::PasswordAlt;
+}
+
+void TBslDeviceDialogue::OnReply(std::int32_t id, std::intptr_t data) {
+    if (id == protocol::event::Rejected) {
+        CurrentStep = StepNotAvailable;
+        Fail();
+        return;
+    }
+    if (InLoader != 0) {
+        return; // the loader speaks now; late dialogue replies answer nothing
+    }
+    switch (id) {
+    case protocol::event::Acknowledge:
+        OnAcknowledge();
+        break;
+    case protocol::reply::Password:
+    case protocol::reply::PasswordAlt:
+        TakePasswordReply(reinterpret_cast<const char*>(data));
+        AcceptPassword();
+        break;
+    case protocol::event::CommandReply:
+        if (PasswordKnown != 0) {
+            EnterLoaderFromDialogue();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void TBslDeviceDialogue::OnAcknowledge() {
+    if (AckBusy || Finished != 0) {
+        return;
+    }
+    AckBusy = true;
+    if (Job.ImagePerChip != 0) {
+        OnImagePerChip();
+    }
+    Wait(DialogueWaitMs);
+    AckBusy = false;
+    if (Finished != 0 || InLoader != 0) {
+        return;
+    }
+    if (QueryFirst != 0) {
+        SendText(PasswordQuery(Variant));
+        return;
+    }
+    UseDefaultPassword();
+    AcceptPassword();
+}
+
+void TBslDeviceDialogue::AcceptPassword() {
+    PasswordKnown = 1;
+    Job.PasswordKnown = 1;
+    StorePassword();
+    SendText(LoaderEntry(Variant));
+}
+
+} // namespace programmers

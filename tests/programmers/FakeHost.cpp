@@ -1,0 +1,133 @@
+#include "FakeHost.h"
+
+#include <cstdlib>
+
+namespace bsltest {
+
+FakeHost::FakeHost() {
+    std::vector<platform::TTimer*> slots;
+    for (int slot = 1; slot <= 5; ++slot) {
+        auto timer = std::make_unique<platform::TTimer>(nullptr);
+        timer->SetEnabled(false);
+        timer->SetTag(slot);
+        timer->OnTimer = [this](platform::TTimer& sender) {
+            if (sender.Enabled()) {
+                events.PostTimer(static_cast<std::int32_t>(sender.Tag()));
+                ProcessEvents();
+            }
+        };
+        slots.push_back(timer.get());
+        timers_.push_back(std::move(timer));
+    }
+    pool.TimerInit(slots);
+    events.AddHandler(&FakeHost::Sequencer, this);
+    handle_ = platform::Application::Instance().Register(this);
+}
+
+FakeHost::~FakeHost() {
+    platform::Application::Instance().Unregister(handle_);
+}
+
+kernel::TEventRec FakeHost::ProcessEvents() {
+    for (kernel::TEventRec event = events.GetEvent(); event.Kind != kernel::evNothing;
+         event = events.GetEvent()) {
+        events.DispatchEvent(event);
+    }
+    return kernel::TEvents::ClearEvent();
+}
+
+void FakeHost::AddLogLine(const std::string& text) {
+    logLines.push_back(text);
+    if (onLog) {
+        onLog(text);
+    }
+}
+
+std::string FakeHost::BootErrorText(int step) {
+    if (step == 0) {
+        return language == 0 ? "Bootloader im Zielger\xE4t nicht verf\xFCgbar!!  Programmierung "
+                               "wurde abgebrochen."
+                             : "bootloader in target not available!!  Programming abort.";
+    }
+    return language == 0 ? "Fehler im Bootloader !!  Programmierung wurde abgebrochen."
+                         : "Error in bootloader !!  Programming abort.";
+}
+
+std::string FakeHost::Text(programmers::ProgrammerText id) const {
+    using programmers::ProgrammerText;
+    const bool german = language == 0;
+    switch (id) {
+    case ProgrammerText::CaptionError:
+        return german ? "Fehler" : "Error";
+    case ProgrammerText::FirmwareFile:
+        return german ? "Firmware-Datei" : "Firmware file";
+    case ProgrammerText::FileUnreadable:
+        return german ? "Die Datei kann nicht gelesen werden." : "The file cannot be read.";
+    case ProgrammerText::ProgrammingAborted:
+        return german ? "Programmierung wurde abgebrochen." : "Programming abort.";
+    case ProgrammerText::DifferenceAt:
+        return german ? "Abweichung bei " : "difference at ";
+    case ProgrammerText::NoResetVector:
+        return german ? "Das Abbild enth\xE4lt keinen Reset-Vektor (0xFFFE)."
+                      : "The image holds no reset vector (0xFFFE).";
+    }
+    return {};
+}
+
+std::string FakeHost::FindDefFile(std::uint32_t chipId) {
+    auto found = defFiles.find(chipId);
+    return found == defFiles.end() ? std::string() : found->second;
+}
+
+void FakeHost::Dispatch(platform::Message& message) {
+    if (message.Msg == WmCharsReceived) {
+        events.PostMsg(10000, static_cast<std::intptr_t>(message.WParam));
+        ProcessEvents();
+    }
+}
+
+kernel::TEventRec FakeHost::Sequencer(void* context, kernel::TEvents&, kernel::TEventRec event) {
+    auto* host = static_cast<FakeHost*>(context);
+    if (event.Kind == kernel::evMessage && event.Id == 10000) {
+        host->ParseReplies();
+        return kernel::TEvents::ClearEvent();
+    }
+    return event;
+}
+
+// Just enough of the device reply parser: I.n#text posts n with the text,
+// a final "!" posts 10010, "A." posts 10011, a final "?" posts 10012.
+void FakeHost::ParseReplies() {
+    if (port == nullptr) {
+        return;
+    }
+    char chunk[256];
+    for (int got = port->Read(chunk, sizeof chunk - 1); got > 0;
+         got = port->Read(chunk, sizeof chunk - 1)) {
+        lineBuffer_.append(chunk, static_cast<std::size_t>(got));
+    }
+    for (auto end = lineBuffer_.find("\r\n"); end != std::string::npos;
+         end = lineBuffer_.find("\r\n")) {
+        const std::string line = lineBuffer_.substr(0, end);
+        lineBuffer_.erase(0, end + 2);
+        replyLines.push_back(line);
+        if (line.rfind("I.", 0) == 0) {
+            const auto hash = line.find('#');
+            texts_.push_back(std::make_unique<std::string>(
+                hash == std::string::npos ? std::string() : line.substr(hash + 1)));
+            events.PostMsg(std::atoi(line.c_str() + 2),
+                           reinterpret_cast<std::intptr_t>(texts_.back()->c_str()));
+        }
+        if (!line.empty() && line.back() == '!') {
+            events.PostMsg(10010, 0);
+        }
+        if (line.rfind("A.", 0) == 0) {
+            events.PostMsg(10011, 0);
+        }
+        if (!line.empty() && line.back() == '?') {
+            events.PostMsg(10012, 0);
+        }
+    }
+}
+
+} // namespace bsltest
