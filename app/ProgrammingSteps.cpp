@@ -49,7 +49,8 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(1);
         job.Variant = Session.ProgVariant;
-        if (RunProgrammer(Method::Bsl430, job.ProgFile,
+        // The instrument waits in the loader of its own processor.
+        if (RunProgrammer(programmers::MethodForChip(job.ProzTyp), job.ProgFile,
                           TBslSettings{.LoaderMode = true,
                                        .SyncFirst = true,
                                        .QueryFirst = false,

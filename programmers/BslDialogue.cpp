@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace programmers {
 
@@ -13,6 +14,56 @@ constexpr long DialogueWaitMs = 1000;
 constexpr const char* BootloaderErrorCaption = "Error";
 
 } // namespace
+
+std::int32_t LoaderVersionNumber(const std::string& text) {
+    double value = 0;
+    std::size_t pos = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+        value = value * 10 + (text[pos] - '0');
+    }
+    if (pos < text.size() && text[pos] == '.') {
+        double scale = 0.1;
+        for (++pos; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+            value += (text[pos] - '0') * scale;
+            scale /= 10;
+        }
+    }
+    return static_cast<std::int32_t>(value * 1000.01);
+}
+
+bool ParseHexNumber(const char* text, std::size_t limit, std::uint32_t& value) {
+    if (text == nullptr) {
+        return false;
+    }
+    std::size_t pos = 0;
+    while (pos < limit && (text[pos] == ' ' || text[pos] == '\t')) {
+        ++pos;
+    }
+    if (pos + 1 < limit && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
+        pos += 2;
+    }
+    bool any = false;
+    value = 0;
+    for (; pos < limit; ++pos) {
+        const char c = text[pos];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                 : -1;
+        if (digit < 0) {
+            break;
+        }
+        value = value << 4 | static_cast<unsigned>(digit);
+        any = true;
+    }
+    return any;
+}
+
+std::string HexText(unsigned value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%X", value);
+    return text;
+}
 
 TBslDeviceDialogue::TBslDeviceDialogue(const TProgrammerContext& context,
                                        const TBslSettings& settings)

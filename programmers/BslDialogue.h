@@ -13,6 +13,14 @@ namespace programmers {
 // Error step of a refusal before the loader phase: "bootloader not available".
 inline constexpr std::int32_t StepNotAvailable = 0;
 
+// "1.60" read as a decimal number times 1000.01, truncated.
+std::int32_t LoaderVersionNumber(const std::string& text);
+// The hexadecimal number at the start of text (blanks and "0x" allowed);
+// reading stops at the first other character, the end of the text or after
+// limit characters. False when there is no digit.
+bool ParseHexNumber(const char* text, std::size_t limit, std::uint32_t& value);
+std::string HexText(unsigned value);
+
 // What the MSP430 bootstrap-loader programmers share before their loaders
 // speak: the device dialogue that asks the running instrument for its
 // bootloader password and to start its loader, the settings file, the file

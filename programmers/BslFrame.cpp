@@ -33,35 +33,30 @@ TBslFrame BuildBslFrame(std::uint8_t command, const std::array<std::uint8_t, 4>&
     return frame;
 }
 
-void TBslReplyParser::Commit(std::size_t count) {
-    count_ = std::min(Capacity, count_ + count);
-}
-
 std::optional<TBslReply> TBslReplyParser::Next() {
-    if (count_ == 0) {
+    const std::size_t count = Pending();
+    if (count == 0) {
         return std::nullopt;
     }
-    const auto begin = buffer_.begin();
-    const auto end = begin + static_cast<std::ptrdiff_t>(count_);
-    const auto start = static_cast<std::size_t>(std::find(begin, end, FrameStart) - begin);
+    const std::uint8_t* bytes = Bytes();
+    const auto start =
+        static_cast<std::size_t>(std::find(bytes, bytes + count, FrameStart) - bytes);
     std::uint8_t replyByte = 0;
     for (std::size_t i = 0; i < start; ++i) {
-        const std::uint8_t byte = buffer_[i];
-        if (byte == ReplyAck || byte == ReplyNak || byte == ReplyNakAlt) {
-            replyByte = byte;
+        if (bytes[i] == ReplyAck || bytes[i] == ReplyNak || bytes[i] == ReplyNakAlt) {
+            replyByte = bytes[i];
         }
     }
     TBslReply reply;
     std::size_t drop = start;
     bool frameGood = false;
-    if (count_ - start >= FrameHead) {
-        const std::size_t l1 = buffer_[start + 2];
-        if (buffer_[start + 3] != l1) {
+    if (count - start >= FrameHead) {
+        const std::size_t l1 = bytes[start + 2];
+        if (bytes[start + 3] != l1) {
             drop = start + 1; // a stray 0x80, not a frame
-        } else if (count_ - start >= l1 + FrameOverhead) {
+        } else if (count - start >= l1 + FrameOverhead) {
             reply.Frame.Size = l1 + FrameOverhead;
-            std::copy_n(begin + static_cast<std::ptrdiff_t>(start), reply.Frame.Size,
-                        reply.Frame.Bytes.begin());
+            std::copy_n(bytes + start, reply.Frame.Size, reply.Frame.Bytes.begin());
             drop = start + reply.Frame.Size;
             const std::uint16_t sum = BslChecksum(reply.Frame.Bytes.data(), l1 + FrameHead);
             frameGood =
@@ -71,8 +66,7 @@ std::optional<TBslReply> TBslReplyParser::Next() {
     if (drop == 0) {
         return std::nullopt; // a frame is still coming
     }
-    std::copy(begin + static_cast<std::ptrdiff_t>(drop), end, begin);
-    count_ -= drop;
+    Drop(drop);
 
     if (frameGood) {
         reply.What = TBslReply::Kind::Frame;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "programmers/ReplyBuffer.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -67,24 +69,11 @@ struct TBslReply {
 // in front of a frame start is a reply byte or noise and goes; a frame goes
 // whole once it is complete. Only one reply is ever outstanding, so of
 // several reply bytes the last one counts, and a good frame wins over them.
-class TBslReplyParser {
+class TBslReplyParser : public TReplyBuffer {
 public:
-    static constexpr std::size_t Capacity = 2048;
-
-    // Where the next bytes go and how many fit; Commit says how many came.
-    std::uint8_t* Free() { return buffer_.data() + count_; }
-    std::size_t FreeSpace() const { return Capacity - count_; }
-    void Commit(std::size_t count);
-    void Clear() { count_ = 0; }
-    std::size_t Pending() const { return count_; }
-
     // The next reply, or nothing while a frame is still arriving or the
     // buffer is empty.
     std::optional<TBslReply> Next();
-
-private:
-    std::array<std::uint8_t, Capacity> buffer_{};
-    std::size_t count_ = 0;
 };
 
 } // namespace programmers

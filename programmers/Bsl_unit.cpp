@@ -4,7 +4,6 @@
 #include "serial/V24Parameter.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <span>
 
 namespace programmers {
@@ -51,61 +50,6 @@ constexpr std::uint32_t ChipF26F = 0xF26F;
 constexpr std::uint32_t ChipF135 = 0xF135;
 constexpr const char* ModelSecondVector = "41245";
 
-constexpr std::size_t ReadChunk = 1000;
-
-std::string HexText(unsigned value) {
-    char text[12];
-    std::snprintf(text, sizeof text, "%X", value);
-    return text;
-}
-
-// "1.60" read as a decimal number times 1000.01, truncated.
-std::int32_t VersionNumber(const std::string& text) {
-    double value = 0;
-    std::size_t pos = 0;
-    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-        value = value * 10 + (text[pos] - '0');
-    }
-    if (pos < text.size() && text[pos] == '.') {
-        double scale = 0.1;
-        for (++pos; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-            value += (text[pos] - '0') * scale;
-            scale /= 10;
-        }
-    }
-    return static_cast<std::int32_t>(value * 1000.01);
-}
-
-// The hexadecimal number at the start of a reply text; at most 64 characters
-// are looked at.
-bool ParseVector(const char* text, std::uint32_t& value) {
-    if (text == nullptr) {
-        return false;
-    }
-    std::size_t pos = 0;
-    while (pos < 64 && (text[pos] == ' ' || text[pos] == '\t')) {
-        ++pos;
-    }
-    if (text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
-        pos += 2;
-    }
-    bool any = false;
-    value = 0;
-    for (; pos < 64; ++pos) {
-        const char c = text[pos];
-        int digit = c >= '0' && c <= '9'   ? c - '0'
-                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                           : -1;
-        if (digit < 0) {
-            break;
-        }
-        value = (value << 4 | static_cast<unsigned>(digit)) & 0xFFFFFFFFu;
-        any = true;
-    }
-    return any;
-}
-
 std::array<std::uint8_t, 4> AddressAndLength(std::uint16_t address, std::size_t length) {
     return {static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>(address >> 8),
             static_cast<std::uint8_t>(length & 0xFF), static_cast<std::uint8_t>(length >> 8)};
@@ -145,16 +89,19 @@ bool T_BSL430::Program(const std::string& fileName) {
         SendText(protocol::command::Dialogue);
     }
     PumpUntil();
+    return CloseRun(EndWaitMs, Job.NoPortChange != 0);
+}
 
+bool T_BSL430::CloseRun(long endWaitMs, bool restoreAnyway) {
     Host.ShowProgress(progress::Title, progress::TitleRunning);
-    if (!Settings.Set9600After || Failed != 0 || Job.NoPortChange != 0) {
+    if (!Settings.Set9600After || Failed != 0 || restoreAnyway) {
         Port.LoadLastV24Parameter();
         Host.ShowBaudText(std::to_string(serial::BaudRateOf(Port.GetV24Parameter()->Baudrate)));
     } else {
         Host.ShowBaudText("9600");
         Port.ChangeV24Parameter(serial::B__9600, serial::S_2, serial::NoParity, true);
     }
-    EndRun(EndWaitMs);
+    EndRun(endWaitMs);
     if (Failed != 0 && !FileErrorShown) {
         ShowError();
     }
@@ -201,7 +148,7 @@ void T_BSL430::UseDefaultPassword() {
 
 void T_BSL430::TakePasswordReply(const char* text) {
     std::uint32_t value = 0;
-    if (ParseVector(text, value)) {
+    if (ParseHexNumber(text, 64, value)) {
         ResetVector_ = value & 0xFFFF;
     } else {
         Host.AddLogLine("password reply without a number: reset vector " + HexText(ResetVector_));
@@ -248,20 +195,10 @@ bool T_BSL430::OnCharsReceived(std::intptr_t) {
     if (InLoader == 0) {
         return false;
     }
-    // Read until nothing is left even after the end: the port notifies
-    // again only once its input has been read.
-    for (;;) {
-        if (Replies.FreeSpace() < 2) {
-            Replies.Clear(); // cannot happen: a pass leaves one partial frame at most
-        }
-        // Read terminates what it reads with a zero byte.
-        const int got = ReadBytes(Replies.Free(), std::min(ReadChunk, Replies.FreeSpace() - 1));
-        if (got <= 0) {
-            break;
-        }
-        Replies.Commit(static_cast<std::size_t>(got));
+    TReplyBuffer& buffer = ReceiveBuffer();
+    while (ReadInto(buffer)) {
         if (Nudging || Finished != 0) {
-            Replies.Clear();
+            buffer.Clear();
             continue;
         }
         HandleReplies();
@@ -419,7 +356,7 @@ void T_BSL430::VersionReply(const TBslFrame& frame) {
     VersionKnown = 1;
     ChipId_ = static_cast<std::uint32_t>(frame.Bytes[ChipIdHigh] << 8 | frame.Bytes[ChipIdLow]);
     BslVersionText_ = HexText(frame.Bytes[VersionMajor]) + "." + HexText(frame.Bytes[VersionMinor]);
-    BslVersion_ = VersionNumber(BslVersionText_);
+    BslVersion_ = LoaderVersionNumber(BslVersionText_);
     Host.AddLogLine("BSL " + BslVersionText_ + ", chip " + HexText(ChipId_));
     if (Job.ImagePerChip != 0) {
         LoadChipImage();

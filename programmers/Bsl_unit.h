@@ -72,6 +72,13 @@ protected:
     bool OnCharsReceived(std::intptr_t port) override;
     void OnWatchdog() override;
 
+    // The end of the run: the line restored (or set to 9600 8N2 after a
+    // success when the job asks for it), the end wait, the box on failure.
+    bool CloseRun(long endWaitMs, bool restoreAnyway);
+    // The loader's receive buffer and what takes the replies out of it.
+    virtual TReplyBuffer& ReceiveBuffer() { return Replies; }
+    virtual void HandleReplies();
+
     std::int32_t ProgressTotal = 0;
     std::uint32_t ResetVector_ = 0;
 
@@ -91,7 +98,6 @@ private:
     void SendLoadPc(std::uint16_t address);
     void SendPassword();
     void Arm(std::int32_t step, Step onAck, FrameStep onFrame, Step onRetry);
-    void HandleReplies();
     void RunRetry();
 
     // The conversation; each step sends one thing and arms its continuations.

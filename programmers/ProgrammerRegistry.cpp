@@ -1,5 +1,6 @@
 #include "programmers/ProgrammerRegistry.h"
 
+#include "programmers/Bsl_54xx_unit.h"
 #include "programmers/Bsl_unit.h"
 
 namespace programmers {
@@ -17,7 +18,7 @@ std::unique_ptr<TProgrammerTyp> Make(const TProgrammerContext& context,
 
 constexpr TMethodEntry Registry[] = {
     {Method::Bsl430, "MSP430 ROM bootstrap loader", &Make<T_BSL430, TBslSettings>},
-    {Method::Bsl5xx, "MSP430 5xx/6xx bootstrap loader", nullptr},
+    {Method::Bsl5xx, "MSP430 5xx/6xx bootstrap loader", &Make<T_BSL_54XX_430, TBslSettings>},
     {Method::DeviceLoader, "device loader", nullptr},
     {Method::Xmodem, "XMODEM bootloader", nullptr},
     {Method::BlockTransfer, "block-transfer loader", nullptr},

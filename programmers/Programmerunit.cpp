@@ -2,9 +2,16 @@
 
 #include "platform/Application.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace programmers {
+
+namespace {
+
+constexpr std::size_t ReadChunk = 1000;
+
+} // namespace
 
 TProgrammerTyp::TProgrammerTyp(const TProgrammerContext& context)
     : Host(context.Host), Port(context.Port), Delay(context.Delay), Job(context.Job) {}
@@ -123,6 +130,20 @@ int TProgrammerTyp::ReadBytes(std::uint8_t* buffer, std::size_t count) {
         return -1;
     }
     return got;
+}
+
+bool TProgrammerTyp::ReadInto(TReplyBuffer& buffer) {
+    // Only the loader's own garbage can fill it: a reply is far shorter.
+    if (buffer.FreeSpace() < 2) {
+        buffer.Clear();
+    }
+    // Read ends what it reads with a zero byte.
+    const int got = ReadBytes(buffer.Free(), std::min(ReadChunk, buffer.FreeSpace() - 1));
+    if (got <= 0) {
+        return false;
+    }
+    buffer.Commit(static_cast<std::size_t>(got));
+    return true;
 }
 
 void TProgrammerTyp::LineFailed() {

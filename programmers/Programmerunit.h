@@ -4,6 +4,7 @@
 #include "programmers/ProgrammerHost.h"
 #include "programmers/ProgrammingJob.h"
 #include "programmers/Protocol.h"
+#include "programmers/ReplyBuffer.h"
 #include "serial/Comport.h"
 #include "serial/Delay.h"
 
@@ -86,6 +87,10 @@ protected:
     bool WriteBytes(const std::uint8_t* data, std::size_t count);
     // The bytes that have arrived, 0 when none; -1 when the line failed.
     int ReadBytes(std::uint8_t* buffer, std::size_t count);
+    // Adds what has arrived to the buffer; false when nothing came or the
+    // line failed. Called until false after every notification: the port
+    // notifies again only once its input has been read.
+    bool ReadInto(TReplyBuffer& buffer);
     // Ends the run at once as a failure; the log names the port, its
     // device and the reason.
     void LineFailed();

@@ -22,6 +22,9 @@ struct TProgJob {
     std::uint8_t SensorAbsent = 0;
     std::uint8_t PasswordKnown = 0;
     std::uint32_t ResetVector = 0;
+    // The whole interrupt vector table a 5xx/6xx loader takes as password:
+    // a wrong one erases the instrument, so a later run reuses all of it.
+    std::array<std::uint32_t, 16> VectorTable{};
     std::uint8_t ImagePerChip = 0;
     std::array<std::uint8_t, 2> KeepBaud{};    // per image: do not raise the baud rate
     std::array<std::uint32_t, 2> EraseStart{}; // per image: highest segment, 0 = default

@@ -1,8 +1,9 @@
-// Runs whole class-1 sessions of a 48 KB image against the simulated
-// instrument and prints the tool's processor time and the turnaround from
-// the last byte of each loader reply to the tool's next frame.
+// Runs whole class-1 sessions against the simulated instrument, with the
+// MSP430 ROM loader (a 48 KB image) and the 5xx/6xx loader (48 KB below and
+// 16 KB above 64 KB), and prints the tool's processor time and the
+// turnaround from the last byte of each loader reply to the tool's next frame.
 //
-//   session_bench [runs]   (default 3)
+//   session_bench [runs] [rom|5xx|both]   (default 3 both)
 #include "platform/Process.h"
 
 #include <algorithm>
@@ -30,22 +31,36 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& out) {
     return platform::SpawnProcess(argv, {"/dev/null", out, "&1"});
 }
 
-// A TI-TXT image of 48 KB from 0x4000 with the vectors pointing at its start.
-std::string Image48K() {
-    std::mt19937 random(48);
-    std::ostringstream text;
-    text << "@4000\r\n";
-    for (unsigned address = 0x4000; address < 0xFFE0; address += 16) {
+void RandomLines(std::ostringstream& text, unsigned from, unsigned to, std::mt19937& random) {
+    for (unsigned address = from; address < to; address += 16) {
         for (int i = 0; i < 16; ++i) {
-            unsigned byte = address == 0x4010 && i < 10 ? "VER:2.00\0\0"[i] : random() & 0xFF;
+            unsigned byte = address == from + 0x10 && i < 10 ? "VER:2.00\0\0"[i] : random() & 0xFF;
             char pair[4];
             std::snprintf(pair, sizeof pair, "%02X", byte & 0xFF);
             text << pair << (i < 15 ? " " : "\r\n");
         }
     }
+}
+
+// A TI-TXT image of 48 KB from 0x4000, or for the 5xx/6xx loader 41 KB from
+// 0x5C00 (where its main flash starts) and 16 KB from 0x10000, with the
+// vectors pointing at its start.
+std::string Image(bool high) {
+    std::mt19937 random(48);
+    std::ostringstream text;
+    text << (high ? "@5C00\r\n" : "@4000\r\n");
+    RandomLines(text, high ? 0x5C00 : 0x4000, 0xFFE0, random);
+    if (high) {
+        text << "@10000\r\n";
+        RandomLines(text, 0x10000, 0x14000, random);
+    }
     text << "@FFE0\r\n";
+    const char* vector = high ? "00 5C " : "00 40 ";
     for (int line = 0; line < 2; ++line) {
-        text << "00 40 00 40 00 40 00 40 00 40 00 40 00 40 00 40\r\n";
+        for (int i = 0; i < 8; ++i) {
+            text << vector;
+        }
+        text << "\r\n";
     }
     text << "q\r\n";
     return text.str();
@@ -60,7 +75,8 @@ std::vector<double> Turnarounds(const std::string& transcript) {
     while (std::getline(lines, line)) {
         double seconds = std::atof(line.c_str());
         bool reply = line.find(" tx \\x90") != std::string::npos ||
-                     line.find(" tx \\x80") != std::string::npos;
+                     line.find(" tx \\x80") != std::string::npos ||
+                     line.find(" tx \\x00") != std::string::npos;
         if (reply) {
             lastReply = seconds;
         } else if (line.find(" rx ") != std::string::npos && lastReply >= 0) {
@@ -80,10 +96,42 @@ double Percentile(std::vector<double> values, double fraction) {
     return values[index];
 }
 
-} // namespace
+struct Scenario {
+    const char* Title;
+    const char* Profile;
+    bool HighImage;
+    bool Lab5xx; // the device entry names the 5xx processor
+};
 
-int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+const Scenario Rom = {"class-1 session, MSP430 ROM loader 1.60, 48 KB image",
+                      "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+                      "version=1.23\nserial=12345678\npassword=4000\nloader=msp430-rom\n"
+                      "loader.version=1.60\nloader.chip_id=F149\nflash_start=0x1000\n"
+                      "flash_size=0xF000\non.restart=@300:I.30#\n",
+                      false, false};
+
+const Scenario Bsl5xx = {"class-1 session, MSP430 5xx/6xx loader, 41 KB + 16 KB above 64 KB",
+                         "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+                         "version=1.23\nserial=12345678\npassword=5C00\nloader=msp430-5xx\n"
+                         "loader.chip_id=5438\nflash_start=0x1000\nflash_size=0x44C00\n"
+                         "on.restart=@300:I.30#\n",
+                         true, true};
+
+void LabDeviceEntry(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    for (auto [from, to] :
+         {std::pair<std::string, std::string>{"FlashErase1=0xC000", "FlashErase1="},
+          {"ProzTyp=F149", "ProzTyp=5438"}}) {
+        const std::size_t at = text.find(from);
+        if (at != std::string::npos) {
+            text.replace(at, from.size(), to);
+        }
+    }
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+int RunScenario(const Scenario& scenario, int runs) {
     fs::path work = fs::temp_directory_path() / ("session-bench-" + std::to_string(getpid()));
     std::vector<double> cpuSeconds;
     std::vector<double> wallSeconds;
@@ -92,14 +140,14 @@ int main(int argc, char** argv) {
         fs::remove_all(work);
         fs::create_directories(work / "ports");
         fs::copy(DEMO_FOLDER, work / "prog", fs::copy_options::recursive);
-        std::ofstream(work / "prog" / "DM10_V200.TXT", std::ios::binary) << Image48K();
+        std::ofstream(work / "prog" / "DM10_V200.TXT", std::ios::binary)
+            << Image(scenario.HighImage);
         std::ofstream(work / "prog" / "Update.ini", std::ios::binary)
             << "Language=0\r\nAutoStart=YES\r\n";
-        std::ofstream(work / "meter.profile")
-            << "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-               "version=1.23\nserial=12345678\npassword=4000\nloader=msp430-rom\n"
-               "loader.version=1.60\nloader.chip_id=F149\nflash_start=0x1000\n"
-               "flash_size=0xF000\non.restart=@300:I.30#\n";
+        if (scenario.Lab5xx) {
+            LabDeviceEntry(work / "prog" / "ProgDevice.ini");
+        }
+        std::ofstream(work / "meter.profile") << scenario.Profile;
         pid_t sim = Spawn({INSTRUMENT_SIM, "--profile", (work / "meter.profile").string(), "--link",
                            (work / "ports" / "COM1").string(), "--transcript",
                            (work / "transcript.log").string()},
@@ -131,7 +179,7 @@ int main(int argc, char** argv) {
         gaps.insert(gaps.end(), runGaps.begin(), runGaps.end());
     }
     fs::remove_all(work);
-    std::printf("class-1 session, 48 KB image, loader 1.60, time divisor 10, %d runs\n", runs);
+    std::printf("%s, time divisor 10, %d runs\n", scenario.Title, runs);
     std::printf("  tool processor time per session: median %.3f s, max %.3f s\n",
                 Percentile(cpuSeconds, 0.5), Percentile(cpuSeconds, 1.0));
     std::printf("  wall time per session:           median %.2f s\n", Percentile(wallSeconds, 0.5));
@@ -139,4 +187,23 @@ int main(int argc, char** argv) {
                 "(%zu turnarounds, 1 ms transcript resolution)\n",
                 Percentile(gaps, 0.5), Percentile(gaps, 0.99), gaps.size());
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const std::string which = argc > 2 ? argv[2] : "both";
+    if (which != "rom" && which != "5xx" && which != "both") {
+        std::fprintf(stderr, "usage: session_bench [runs] [rom|5xx|both]\n");
+        return 64;
+    }
+    int result = 0;
+    if (which != "5xx") {
+        result |= RunScenario(Rom, runs);
+    }
+    if (which != "rom") {
+        result |= RunScenario(Bsl5xx, runs);
+    }
+    return result;
 }

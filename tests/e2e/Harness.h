@@ -10,8 +10,10 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace e2e {
@@ -65,6 +67,89 @@ inline int WaitFor(pid_t pid, std::chrono::seconds bound, bool& timedOut) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// An automatic update of the program folder prog/ with the ports of
+// ports/, at ten times speed, run to its end.
+inline Run RunUpdate(const testing_support::TempFolder& folder, const std::string& console) {
+    Run run;
+    pid_t pid = Spawn({console, "--dir", folder.File("prog"), "--ports", folder.File("ports"),
+                       "--time-divisor", "10"},
+                      folder.File("out.txt"), folder.File("err.txt"));
+    run.ExitCode = WaitFor(pid, std::chrono::seconds(120), run.TimedOut);
+    run.Out = ReadFile(folder.File("out.txt"));
+    run.Err = ReadFile(folder.File("err.txt"));
+    return run;
+}
+
+// update-console driven through its standard input, as an operator at a
+// service bench would: commands are typed while it runs.
+class ConsoleSession {
+public:
+    ConsoleSession(const testing_support::TempFolder& folder, std::vector<std::string> argv)
+        : folder_(folder) {
+        const std::string fifo = folder.File("commands");
+        ::mkfifo(fifo.c_str(), 0600);
+        // Held open for writing before the tool opens it, so that neither
+        // side blocks; closing it is the end of the tool's input.
+        commands_ = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+        pid_ = Spawn(argv, folder.File("out.txt"), folder.File("err.txt"), fifo);
+    }
+    ~ConsoleSession() {
+        if (pid_ > 0) {
+            Finish(std::chrono::seconds(1));
+        }
+    }
+    bool Started() const { return commands_ >= 0 && pid_ > 0; }
+    std::string Out() const { return ReadFile(folder_.File("out.txt")); }
+    // True once the output holds text; false after the bound.
+    bool WaitForOutput(const std::string& text,
+                       std::chrono::seconds bound = std::chrono::seconds(30)) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        while (Out().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+    bool Type(const std::string& line) {
+        const std::string text = line + "\n";
+        return ::write(commands_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
+    // Ends the input and waits for the program's exit code.
+    Run Finish(std::chrono::seconds bound = std::chrono::seconds(60)) {
+        if (commands_ >= 0) {
+            ::close(commands_);
+            commands_ = -1;
+        }
+        Run run;
+        run.ExitCode = WaitFor(pid_, bound, run.TimedOut);
+        pid_ = -1;
+        run.Out = Out();
+        run.Err = ReadFile(folder_.File("err.txt"));
+        return run;
+    }
+
+private:
+    const testing_support::TempFolder& folder_;
+    int commands_ = -1;
+    pid_t pid_ = -1;
+};
+
+// A service bench's retry: update-console (program folder prog/, ports
+// ports/) fails a transfer with the bootloader box, the operator types OK,
+// and the run goes on. The output says whether the retry succeeded.
+inline Run RetryAfterBootloaderFailure(const testing_support::TempFolder& folder,
+                                       const std::string& console) {
+    ConsoleSession session(folder, {console, "--dir", folder.File("prog"), "--ports",
+                                    folder.File("ports"), "--time-divisor", "10", "--start"});
+    if (session.Started() && session.WaitForOutput("[Error] Fehler im Bootloader") &&
+        session.Type("ok")) {
+        session.WaitForOutput("Download erfolgreich");
+    }
+    return session.Finish();
 }
 
 // The simulated instrument, linked as a port of a port-map folder.

@@ -25,14 +25,6 @@ std::string MeterProfile(const std::string& loaderLines) {
            loaderLines;
 }
 
-std::vector<std::uint8_t> Bytes(std::size_t count, int seed) {
-    std::vector<std::uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 37 + static_cast<std::size_t>(seed) * 11);
-    }
-    return bytes;
-}
-
 class Msp430Update : public ::testing::Test {
 protected:
     void SetUp() override { e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni); }
@@ -46,13 +38,7 @@ protected:
     }
     void TearDown() override { StopInstrument(); }
     e2e::Run Update() {
-        e2e::Run run;
-        pid_t pid = e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
-                                folder.File("ports"), "--time-divisor", "10"},
-                               folder.File("out.txt"), folder.File("err.txt"));
-        run.ExitCode = e2e::WaitFor(pid, std::chrono::seconds(120), run.TimedOut);
-        run.Out = e2e::ReadFile(folder.File("out.txt"));
-        run.Err = e2e::ReadFile(folder.File("err.txt"));
+        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE);
         StopInstrument();
         return run;
     }
@@ -100,31 +86,11 @@ TEST_F(Msp430Update, RetryAfterAFailedTransferNeedsNoNewSearch) {
     // speed until the instrument is reset, and a retry cannot reach it.
     StartInstrument(MeterProfile("loader.version=1.40\nloader.chip_id=F449\n"
                                  "loader.fault.refuse=12,13,14,15\n"));
-    std::string fifo = folder.File("commands");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    // Held open for writing before the tool opens it, so that neither side
-    // blocks; closing it is the end of the tool's input.
-    int commands = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(commands, 0);
-    pid_t tool = e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
-                             folder.File("ports"), "--time-divisor", "10", "--start"},
-                            folder.File("out.txt"), folder.File("err.txt"), fifo);
-    auto waitForOutput = [&](const std::string& text) {
-        for (int i = 0; i < 1500; ++i) {
-            if (e2e::ReadFile(folder.File("out.txt")).find(text) != std::string::npos) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    };
-    ASSERT_TRUE(waitForOutput("[Error] Fehler im Bootloader"))
-        << e2e::ReadFile(folder.File("out.txt"));
-    ASSERT_EQ(::write(commands, "ok\n", 3), 3);
-    EXPECT_TRUE(waitForOutput("Download erfolgreich")) << e2e::ReadFile(folder.File("out.txt"));
-    ::close(commands);
-    e2e::Run run;
-    run.ExitCode = e2e::WaitFor(tool, std::chrono::seconds(60), run.TimedOut);
+    e2e::Run run = e2e::RetryAfterBootloaderFailure(folder, UPDATE_CONSOLE);
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_NE(run.Out.find("[Error] Fehler im Bootloader"), run.Out.find("Download erfolgreich"))
+        << run.Out;
+    EXPECT_TRUE(run.OutHas("Download erfolgreich")) << run.Out;
     StopInstrument();
     EXPECT_EQ(run.ExitCode, 0);
     std::string transcript = Transcript();
@@ -174,15 +140,17 @@ TEST_F(Msp430Update, BrokenFirmwareFileFailsBeforeTheLoaderIsEntered) {
 }
 
 TEST_F(Msp430Update, ImageAbove64KGoesThroughTheMemoryOffset) {
-    std::vector<std::uint8_t> code = Bytes(0x200, 1);
+    std::vector<std::uint8_t> code = titxt_test::Pattern(0x200, 1);
     const std::uint8_t version[] = {0x56, 0x45, 0x52, 0x3A, 0x32, 0x2E, 0x30, 0x30, 0x00, 0x00};
     std::copy(std::begin(version), std::end(version), code.begin() + 16);
     std::vector<std::uint8_t> vectors;
     for (int i = 0; i < 16; ++i) {
         vectors.insert(vectors.end(), {0x00, 0x31});
     }
-    std::string image = TiTxt(
-        {{0x3100, code}, {0xFFE0, vectors}, {0x10000, Bytes(0x120, 2)}, {0x1F000, Bytes(0x40, 3)}});
+    std::string image = TiTxt({{0x3100, code},
+                               {0xFFE0, vectors},
+                               {0x10000, titxt_test::Pattern(0x120, 2)},
+                               {0x1F000, titxt_test::Pattern(0x40, 3)}});
     folder.Write("prog/DM10_V200.TXT", image);
     StartInstrument("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
                     "version=1.23\nserial=12345678\npassword=3100\nloader=msp430-rom\n"
@@ -195,7 +163,7 @@ TEST_F(Msp430Update, ImageAbove64KGoesThroughTheMemoryOffset) {
 }
 
 TEST_F(Msp430Update, Loader110LoadsAndVerifiesThePatchFirst) {
-    folder.Write("prog/Patch.TXT", TiTxt({{0x0220, Bytes(0x40, 9)}}));
+    folder.Write("prog/Patch.TXT", TiTxt({{0x0220, titxt_test::Pattern(0x40, 9)}}));
     StartInstrument(MeterProfile("loader.version=1.10\nloader.chip_id=F149\n"));
     e2e::Run run = Update();
     EXPECT_EQ(run.ExitCode, 0) << run.Out;

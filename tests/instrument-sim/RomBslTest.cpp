@@ -1,3 +1,4 @@
+#include "LoaderDriver.h"
 #include "PtyClient.h"
 #include "tools/instrument-sim/Instrument.h"
 #include "tools/instrument-sim/RomBslConfig.h"
@@ -15,13 +16,10 @@ namespace {
 const std::string kAck = "\x90";
 const std::string kRefused = "\xA0";
 
+using test::Bytes;
+
 Profile MakeProfile(const std::string& loaderKeys = "", const std::string& extra = "") {
-    ProfileResult r = ParseProfile("start_mode=0\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\n"
-                                   "version=1.23\nserial=3\nstart=loader\nloader=msp430-rom\n"
-                                   "password=F800\n" +
-                                   loaderKeys + extra);
-    EXPECT_TRUE(r.ok) << r.error;
-    return r.profile;
+    return test::MakeLoaderProfile("loader=msp430-rom\npassword=F800\n", loaderKeys, extra);
 }
 
 // The client's own framing, written apart from the simulator's.
@@ -45,28 +43,14 @@ std::string Frame(std::uint8_t cmd, std::uint16_t addr, std::uint16_t len,
 }
 
 std::string Password(std::uint16_t resetVector = 0xF800) {
-    return std::string(30, '\xFF') + static_cast<char>(resetVector & 0xFF) +
-           static_cast<char>(resetVector >> 8);
+    return test::VectorPassword(resetVector);
 }
 
-std::string Bytes(std::initializer_list<int> list) {
-    std::string s;
-    for (int b : list)
-        s.push_back(static_cast<char>(b));
-    return s;
-}
-
-// Drives the loader through the Instrument API at the line the test chooses.
-class Bsl {
+class Bsl : public test::LoaderDriver {
 public:
     explicit Bsl(const std::string& keys = "", const std::string& extra = "")
-        : inst(MakeProfile(keys, extra), nullptr, nullptr) {}
+        : LoaderDriver(MakeProfile(keys, extra)) {}
 
-    std::string Say(const std::string& bytes, std::optional<LineSettings> line = {}) {
-        LineSettings l = line.value_or(inst.ExpectedLine());
-        inst.Receive(bytes, &l, 0);
-        return inst.TakeDue(~0ull);
-    }
     // Synchronisation, then the frame; returns what came after the sync's acknowledge.
     std::string Cmd(std::uint8_t cmd, std::uint16_t addr, std::uint16_t len,
                     const std::string& data = "") {
@@ -85,13 +69,6 @@ public:
         std::string reply = Cmd(0x14, addr, n);
         return reply.size() == n + 6u ? reply.substr(4, n) : "<reply: " + reply + ">";
     }
-    std::string Flash(std::uint32_t addr, std::size_t n) {
-        std::string out;
-        inst.Memory().Read(addr, n, out);
-        return out;
-    }
-
-    Instrument inst;
 };
 
 TEST(RomBslFrame, ChecksumIsTheInvertedXorOfLittleEndianWords) {

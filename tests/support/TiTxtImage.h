@@ -25,6 +25,16 @@ inline std::vector<std::uint8_t> Counting(std::size_t count, unsigned first = 1)
     return bytes;
 }
 
+// Bytes that differ from their neighbours, so that data written to the
+// wrong place shows; seed tells sections apart.
+inline std::vector<std::uint8_t> Pattern(std::size_t count, int seed) {
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 37 + static_cast<std::size_t>(seed) * 11);
+    }
+    return bytes;
+}
+
 inline std::string TiTxt(const std::vector<Section>& sections, const std::string& eol = "\r\n",
                          std::size_t perLine = 16) {
     std::string text;

@@ -1,3 +1,4 @@
+#include "tools/instrument-sim/Bsl5xxLoader.h"
 #include "tools/instrument-sim/Loader.h"
 #include "tools/instrument-sim/ProbeLoader.h"
 #include "tools/instrument-sim/RomBslLoader.h"
@@ -9,6 +10,8 @@ constexpr LoaderEntry kLoaders[] = {
     {"none", "answers the bootloader probe only", &ProbeLoader::Create},
     {"msp430-rom", "MSP430 ROM bootstrap loader (1.10 .. 2.xx), flash and RAM patch",
      &rombsl::RomBslLoader::Create},
+    {"msp430-5xx", "MSP430 5xx/6xx UART bootstrap loader, flash above 64 KB",
+     &bsl5xx::Bsl5xxLoader::Create},
 };
 
 } // namespace

@@ -1,30 +1,7 @@
 #include "tools/instrument-sim/RomBslConfig.h"
 
-#include <charconv>
-
 namespace sim::rombsl {
 namespace {
-
-constexpr std::uint32_t kTopAddress = 0xFFFFF; // 20-bit address space
-
-bool ParseHex(std::string_view s, std::size_t maxDigits, std::uint32_t& out) {
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
-        s.remove_prefix(2);
-    if (s.empty() || s.size() > maxDigits)
-        return false;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out, 16);
-    return ec == std::errc() && end == s.data() + s.size();
-}
-
-// Decimal, or hexadecimal with 0x.
-bool ParseNumber(std::string_view s, std::uint32_t& out) {
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
-        return ParseHex(s, 8, out);
-    if (s.empty())
-        return false;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out, 10);
-    return ec == std::errc() && end == s.data() + s.size();
-}
 
 bool ParseYesNo(std::string_view s, bool& out) {
     if (s == "yes" || s == "no") {
@@ -32,19 +9,6 @@ bool ParseYesNo(std::string_view s, bool& out) {
         return true;
     }
     return false;
-}
-
-bool ParseRange(std::string_view s, Range& out) {
-    std::size_t dash = s.find('-');
-    if (dash == std::string_view::npos)
-        return false;
-    Range r;
-    if (!ParseNumber(s.substr(0, dash), r.first) || !ParseNumber(s.substr(dash + 1), r.last))
-        return false;
-    if (r.first > r.last || r.last > kTopAddress)
-        return false;
-    out = r;
-    return true;
 }
 
 // "1.10" -> 01 10: the boot ROM keeps the version as two BCD bytes.
@@ -77,23 +41,10 @@ bool ParsePassword(std::string_view s, std::array<std::uint8_t, 32>& out) {
     return true;
 }
 
-template <typename Item, typename Fn> bool ParseList(std::string_view s, Fn parseItem) {
-    if (s.empty())
-        return false;
-    while (true) {
-        std::size_t comma = s.find(',');
-        if (!parseItem(s.substr(0, comma)))
-            return false;
-        if (comma == std::string_view::npos)
-            return true;
-        s.remove_prefix(comma + 1);
-    }
-}
-
 bool ParseCounts(std::string_view s, std::set<unsigned>& out) {
-    return ParseList<unsigned>(s, [&](std::string_view item) {
-        std::uint32_t n = 0;
-        if (!ParseNumber(item, n) || n == 0)
+    return ForEachItem(s, [&](std::string_view item) {
+        unsigned n = 0;
+        if (!ParseCount(item, n))
             return false;
         out.insert(n);
         return true;
@@ -101,7 +52,7 @@ bool ParseCounts(std::string_view s, std::set<unsigned>& out) {
 }
 
 bool ParseFlips(std::string_view s, std::vector<BitFlip>& out) {
-    return ParseList<BitFlip>(s, [&](std::string_view item) {
+    return ForEachItem(s, [&](std::string_view item) {
         std::size_t colon = item.find(':');
         BitFlip f;
         std::uint32_t bit = 0;
@@ -182,14 +133,11 @@ RomBslConfigResult ParseRomBslConfig(const Profile& profile) {
     RomBslConfigResult result;
     RomBslConfig& c = result.config;
     std::set<std::string> explicitFlags;
-    for (const auto& [fullKey, value] : profile.loaderKeys) {
-        std::string_view key = std::string_view(fullKey).substr(fullKey.find('.') + 1);
-        std::string error = ApplyKey(key, value, c, explicitFlags);
-        if (!error.empty()) {
-            result.error = fullKey + ": " + error;
-            return result;
-        }
-    }
+    result.error = ForEachLoaderKey(profile, [&](std::string_view key, std::string_view v) {
+        return ApplyKey(key, v, c, explicitFlags);
+    });
+    if (!result.error.empty())
+        return result;
     // What the loader offers follows from its version unless the profile says otherwise.
     unsigned version = c.VersionNumber();
     auto derive = [&](const char* key, bool& flag, bool value) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/instrument-sim/ConfigValues.h"
 #include "tools/instrument-sim/Profile.h"
 
 #include <array>
@@ -10,12 +11,6 @@
 #include <vector>
 
 namespace sim::rombsl {
-
-struct Range {
-    std::uint32_t first = 0, last = 0; // inclusive
-
-    bool Holds(std::uint32_t a) const { return a >= first && a <= last; }
-};
 
 struct BitFlip {
     std::uint32_t address = 0;

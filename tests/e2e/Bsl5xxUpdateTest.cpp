@@ -1,0 +1,168 @@
+#include "Harness.h"
+#include "tests/support/TiTxtImage.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+using testing_support::TempFolder;
+using titxt_test::MemoryOf;
+using titxt_test::Pattern;
+
+// A lab instrument with a 5xx/6xx processor; extra lines adjust the loader.
+std::string LabProfile(const std::string& loaderLines) {
+    return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+           "version=1.23\nserial=12345678\npassword=5C00\nloader=msp430-5xx\n"
+           "loader.chip_id=5438\nflash_start=0x1000\nflash_size=0x44C00\n"
+           "on.restart=@300:I.30#\n" +
+           loaderLines;
+}
+
+// Code low and above 64 KB with the version marker, and the vector table
+// with its reset vector 0x5C00.
+std::string LabImage() {
+    std::vector<std::uint8_t> code = Pattern(700, 1);
+    const std::string marker = "VER:2.00";
+    std::copy(marker.begin(), marker.end(), code.begin() + 16);
+    std::vector<std::uint8_t> vectors = Pattern(128, 9);
+    vectors[126] = 0x00;
+    vectors[127] = 0x5C;
+    return titxt_test::TiTxt({{0x5C00, code}, {0x10000, Pattern(600, 2)}, {0xFF80, vectors}});
+}
+
+class Bsl5xxUpdate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni);
+        std::string devices = e2e::ReadFile(folder.File("prog/ProgDevice.ini"));
+        Replace(devices, "ProgFile2=DM10_V200.TXT", "ProgFile2=LAB_V200.TXT");
+        Replace(devices, "FlashErase1=0xC000", "FlashErase1=");
+        Replace(devices, "ProzTyp=F149", "ProzTyp=5438");
+        folder.Write("prog/ProgDevice.ini", devices);
+        std::filesystem::remove(folder.File("prog/DM10_V200.TXT"));
+        folder.Write("prog/LAB_V200.TXT", LabImage());
+    }
+    static void Replace(std::string& text, const std::string& what, const std::string& with) {
+        const std::size_t at = text.find(what);
+        ASSERT_NE(at, std::string::npos) << what;
+        text.replace(at, what.size(), with);
+    }
+    e2e::Run Update(const std::string& profile) {
+        e2e::Instrument instrument(folder, profile, folder.File("ports/COM1"));
+        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE);
+        instrument.Stop();
+        flash = instrument.Flash();
+        transcript = instrument.Transcript();
+        return run;
+    }
+
+    void ExpectFlashHoldsTheImage() {
+        const auto memory = MemoryOf(flash);
+        for (const auto& [address, value] : MemoryOf(LabImage())) {
+            auto found = memory.find(address);
+            ASSERT_TRUE(found != memory.end() && found->second == value) << std::hex << address;
+        }
+    }
+
+    TempFolder folder;
+    std::string flash;
+    std::string transcript;
+};
+
+TEST_F(Bsl5xxUpdate, ImageAbove64KbGoesInAt38400AndStartsAtItsResetVector) {
+    e2e::Run run = Update(LabProfile(""));
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out << transcript;
+    EXPECT_TRUE(run.OutHas("Download erfolgreich ausgef\xC3\xBChrt !"));
+    ExpectFlashHoldsTheImage();
+    EXPECT_NE(transcript.find("38400"), std::string::npos);
+    EXPECT_TRUE(run.OutHas("start at 0x5C00")) << run.Out;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+class Bsl5xxFaults : public Bsl5xxUpdate {
+protected:
+    void ExpectOneBootloaderBox(const e2e::Run& run) {
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 1) << run.Out;
+        EXPECT_EQ(Count(run.Out, "[Error]"), 1u) << run.Out;
+        EXPECT_TRUE(run.OutHas("[Error] Fehler im Bootloader")) << run.Out;
+        EXPECT_FALSE(run.OutHas("Download erfolgreich"));
+    }
+};
+
+TEST_F(Bsl5xxFaults, TwoRefusalsOfAStepAreSurvivedAndTheThirdEndsTheTransfer) {
+    // Frames 1..4: password, version, chip id, baud; 5 is the first erase.
+    e2e::Run survived = Update(LabProfile("loader.fault.refuse=5,6\n"));
+    EXPECT_EQ(survived.ExitCode, 0) << survived.Out;
+    ExpectFlashHoldsTheImage();
+
+    ExpectOneBootloaderBox(Update(LabProfile("loader.fault.refuse=5,6,7\n")));
+}
+
+TEST_F(Bsl5xxFaults, ThreeSilencesEndTheTransferTwoAreSurvived) {
+    e2e::Run survived = Update(LabProfile("loader.fault.silent=2,3\n"));
+    EXPECT_EQ(survived.ExitCode, 0) << survived.Out;
+    ExpectFlashHoldsTheImage();
+
+    ExpectOneBootloaderBox(Update(LabProfile("loader.fault.silent=2,3,4\n")));
+}
+
+TEST_F(Bsl5xxFaults, AFailureMessageEndsTheTransferAtOnceWithOneBox) {
+    e2e::Run run = Update(LabProfile("loader.fault.message=6:2\n"));
+    ExpectOneBootloaderBox(run);
+    EXPECT_EQ(Count(transcript, "rx \\x80"), 6u) << "nothing is sent after the message";
+}
+
+TEST_F(Bsl5xxFaults, AResponseWithAWrongCrcIsAskedForAgain) {
+    // Response 2 is the version: dropped, the watchdog asks again.
+    e2e::Run run = Update(LabProfile("loader.fault.corrupt=2\n"));
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    ExpectFlashHoldsTheImage();
+}
+
+TEST_F(Bsl5xxFaults, AWrongPasswordErasesTheInstrumentAndTheBlankOneStillProgramsIt) {
+    // The instrument names a password its vector table does not hold.
+    e2e::Run run = Update(LabProfile("on.5577=I.80#1234\n"));
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_TRUE(run.OutHas("blank password")) << run.Out;
+    ExpectFlashHoldsTheImage();
+}
+
+TEST_F(Bsl5xxFaults, FileNameEndingInAtKeepsTheLowSpeed) {
+    std::string devices = e2e::ReadFile(folder.File("prog/ProgDevice.ini"));
+    Replace(devices, "ProgFile2=LAB_V200.TXT", "ProgFile2=LAB_V200.TXT@");
+    folder.Write("prog/ProgDevice.ini", devices);
+    e2e::Run run = Update(LabProfile(""));
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    ExpectFlashHoldsTheImage();
+    EXPECT_EQ(transcript.find("38400"), std::string::npos);
+}
+
+TEST_F(Bsl5xxFaults, RetryAfterAFailureGoesThroughTheSameLoaderWithTheLearnedPassword) {
+    folder.Write("prog/Update.ini", "Language=0\r\nDebugInfo=YES\r\n");
+    // The chip identifier is refused three times: the run fails still at
+    // 9600, where the loader can be reached again.
+    e2e::Instrument instrument(folder, LabProfile("loader.fault.refuse=3,4,5\n"),
+                               folder.File("ports/COM1"));
+    e2e::Run run = e2e::RetryAfterBootloaderFailure(folder, UPDATE_CONSOLE);
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_NE(run.Out.find("[Error] Fehler im Bootloader"), run.Out.find("Download erfolgreich"))
+        << run.Out;
+    EXPECT_TRUE(run.OutHas("Download erfolgreich")) << run.Out;
+    instrument.Stop();
+    flash = instrument.Flash();
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_FALSE(run.OutHas("blank password")) << "the learned password opened the loader";
+    ExpectFlashHoldsTheImage();
+}
+
+} // namespace
