@@ -132,14 +132,14 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::BootFrameAnswer:
-    case event::BootByteAnswer:
-    case event::Recovery:
-        if (id != event::Recovery) {
-            Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-        }
+        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         if (!RunProgrammer(Method::Recovery, job.ProgFile)) {
             PostEvent(event::ProgrammingFailed);
         }
+        break;
+    case event::BootByteAnswer:
+        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+        LabXXXClick(nullptr);
         break;
     default:
         break;

@@ -105,6 +105,9 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
     case event::BootFrameAnswer:
     case event::BootByteAnswer:
     case event::Recovery:
+        if (id == event::BootByteAnswer) {
+            Session.AnswerChar = static_cast<char>(event.Data);
+        }
         ProgrammingStep(id);
         if (id == event::BootFrameAnswer && text != nullptr) {
             Session.BootAnswerText = text;

@@ -154,6 +154,7 @@ void TUpdateForm::ConnectHandlers() {
     Readme->OnClick = [this](platform::TControl&) { ReadmeClick(); };
     SWVersion->OnClick = [this](platform::TControl&) { SWVersionClick(); };
     LoadProgFile->OnClick = [this](platform::TControl&) { LoadProgFileClick(); };
+    LabXXX->OnClick = [this](platform::TControl&) { LabXXXClick(LabXXX); };
     TitleTimer->OnTimer = [this](platform::TTimer&) { TitleTimerTimer(); };
 }
 

@@ -162,6 +162,11 @@ public:
     bool RunProgrammer(programmers::Method method, const std::string& fileName,
                        const programmers::TMethodSettings& settings = {});
 
+    // --- recovery of a lab instrument that waits in its loader
+    // The menu item LabXXX, or the probe answer 0x90 / "Q" (sender nullptr).
+    void LabXXXClick(platform::TMenuItem* sender);
+    void RunLabRecovery();
+
     // --- device commands
     // Sends the set-clock command with the local time: seconds since 31 Dec
     // 2002 or, in day form, days since 30 Dec 1899.
@@ -243,6 +248,8 @@ private:
                                             kernel::TEventRec event);
     static kernel::TEventRec CalibHandler(void* context, kernel::TEvents& events,
                                           kernel::TEventRec event);
+    static kernel::TEventRec FlowHandler(void* context, kernel::TEvents& events,
+                                         kernel::TEventRec event);
     static kernel::TEventRec RetryHandler(void* context, kernel::TEvents& events,
                                           kernel::TEventRec event);
     kernel::TEventRec HandleSessionEvent(kernel::TEventRec event);

@@ -28,7 +28,6 @@ constexpr std::uint32_t NoVector = 0xFFFFFFFF;
 
 constexpr std::uint32_t ChipIdAddress = 0x1A04;
 constexpr std::uint8_t ChipIdLength = 4;
-constexpr std::uint32_t ResetVectorAddress = 0xFFFE;
 
 // Flash layout.
 constexpr std::uint32_t SegmentSize = 512;
@@ -94,27 +93,19 @@ bool T_BSL_54XX_430::LoadImage(const std::string& path) {
         return false;
     }
     LastRecord = result.LastRecord;
-    std::array<int, 2> resetBytes = {-1, -1};
     HighestAddress = 0;
     for (std::int32_t i = 0; i <= LastRecord; ++i) {
         const TTiTxtWideRecord& record = (*Image)[static_cast<std::size_t>(i)];
         const std::size_t count = DataCount(record);
-        for (std::uint32_t k = 0; k < 2; ++k) {
-            const std::uint32_t address = ResetVectorAddress + k;
-            if (address >= record.Address && address < record.Address + count) {
-                resetBytes[k] = record.Data[address - record.Address];
-            }
-        }
         if (count > 0 && record.Address >= HighBase) {
             HighestAddress =
                 std::max(HighestAddress, record.Address + static_cast<std::uint32_t>(count) - 1);
         }
     }
-    if (resetBytes[0] < 0 || resetBytes[1] < 0) {
+    if (!ImageResetVector(std::span<const TTiTxtWideRecord>(*Image), result, StartAddress_)) {
         ShowFileError(path, Host.Text(ProgrammerText::NoResetVector));
         return false;
     }
-    StartAddress_ = static_cast<std::uint32_t>(resetBytes[0] | resetBytes[1] << 8);
     return true;
 }
 

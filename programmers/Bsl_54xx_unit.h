@@ -32,7 +32,6 @@ public:
     bool Program(const std::string& fileName) override;
     void ShowError() override;
 
-    std::uint32_t StartAddress() const { return StartAddress_; }
     const std::array<std::uint32_t, 16>& Vectors() const { return Vectors_; }
 
 protected:
@@ -85,7 +84,6 @@ private:
     void StepFinish();
 
     std::array<std::uint32_t, 16> Vectors_{};
-    std::uint32_t StartAddress_ = 0;
     std::uint32_t EraseAddr = 0;
     std::uint32_t HighestAddress = 0;
     std::int32_t RecordIndex = 0;

@@ -123,6 +123,10 @@ bool T_BSL430::LoadImage(const std::string& path) {
     }
     LastRecord = result.LastRecord;
     FirstHighRecord = result.FirstHighRecord;
+    if (!ImageResetVector(std::span<const TTiTxtRecord>(*Image), result, StartAddress_)) {
+        ShowFileError(path, Host.Text(ProgrammerText::NoResetVector));
+        return false;
+    }
     return true;
 }
 
@@ -597,25 +601,16 @@ bool T_BSL430::SameData(const TTiTxtRecord& record, const TBslFrame& frame, cons
     return false;
 }
 
+// The chip starts at its reset vector after any reset; the firmware is
+// started there too.
 void T_BSL430::StepStart() {
     Wait(StartWaitMs);
     if (Finished != 0) {
         return;
     }
-    // The start word sits four bytes before the end of the last record that
-    // holds one; the empty marker may stand last.
-    for (std::int32_t i = LastRecord; i >= 0; --i) {
-        const TTiTxtRecord& record = (*Image)[static_cast<std::size_t>(i)];
-        const std::size_t count = DataCount(record);
-        if (count >= 4) {
-            Arm(bsl430::StepStart, &T_BSL430::StepFinish, nullptr, &T_BSL430::StepStart);
-            SendLoadPc(
-                static_cast<std::uint16_t>(record.Data[count - 4] | record.Data[count - 3] << 8));
-            return;
-        }
-    }
-    CurrentStep = bsl430::StepStart;
-    Fail();
+    Arm(bsl430::StepStart, &T_BSL430::StepFinish, nullptr, &T_BSL430::StepStart);
+    Host.AddLogLine("start at 0x" + HexText(StartAddress_));
+    SendLoadPc(StartAddress_);
 }
 
 void T_BSL430::StepFinish() {

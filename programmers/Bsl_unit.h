@@ -57,6 +57,8 @@ public:
     const std::string& BslVersionText() const { return BslVersionText_; }
     std::uint32_t ChipId() const { return ChipId_; }
     std::uint32_t ResetVector() const { return ResetVector_; }
+    // Where the firmware is started: the image's reset vector.
+    std::uint16_t StartAddress() const { return StartAddress_; }
 
 protected:
     using Step = void (T_BSL430::*)();
@@ -81,6 +83,7 @@ protected:
 
     std::int32_t ProgressTotal = 0;
     std::uint32_t ResetVector_ = 0;
+    std::uint16_t StartAddress_ = 0;
 
 private:
     bool LoadImage(const std::string& path);

@@ -3,6 +3,7 @@
 #include "kernel/Stringunit.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 #include <type_traits>
@@ -441,6 +442,55 @@ TTiTxtResult ReadTiTxtWide(const char* text, std::size_t size, std::span<TTiTxtW
         });
     }
     return result;
+}
+
+namespace {
+
+constexpr std::uint32_t ResetVectorAddress = 0xFFFE;
+
+// In the 16-bit table the records from FirstHighRecord to the empty marker
+// count from 0x10000; the wide table holds full addresses.
+template <class Record>
+bool ResetVectorIn(std::span<const Record> table, const TTiTxtResult& result,
+                   std::uint16_t& vector) {
+    std::array<int, 2> bytes = {-1, -1};
+    bool highZone = false;
+    for (std::int32_t i = 0; i <= result.LastRecord && i < static_cast<std::int32_t>(table.size());
+         ++i) {
+        const Record& record = table[static_cast<std::size_t>(i)];
+        if (!IsWide<Record> && i == result.FirstHighRecord) {
+            highZone = true;
+        }
+        if (IsEmptyRecord(record)) {
+            highZone = false;
+            continue;
+        }
+        const auto base = static_cast<std::uint32_t>(highZone ? HighBase : 0);
+        for (std::uint32_t k = 0; k < 2; ++k) {
+            const std::uint32_t address = ResetVectorAddress + k;
+            const std::uint32_t first = base + record.Address;
+            if (address >= first && address < first + DataCount(record)) {
+                bytes[k] = record.Data[address - first];
+            }
+        }
+    }
+    if (bytes[0] < 0 || bytes[1] < 0) {
+        return false;
+    }
+    vector = static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+    return true;
+}
+
+} // namespace
+
+bool ImageResetVector(std::span<const TTiTxtRecord> table, const TTiTxtResult& result,
+                      std::uint16_t& vector) {
+    return ResetVectorIn(table, result, vector);
+}
+
+bool ImageResetVector(std::span<const TTiTxtWideRecord> table, const TTiTxtResult& result,
+                      std::uint16_t& vector) {
+    return ResetVectorIn(table, result, vector);
 }
 
 std::string TiTxtErrorText(const TTiTxtResult& result) {

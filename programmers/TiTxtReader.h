@@ -45,6 +45,14 @@ struct TTiTxtResult {
 TTiTxtResult ReadTiTxt(const char* text, std::size_t size, std::span<TTiTxtRecord> table);
 TTiTxtResult ReadTiTxtWide(const char* text, std::size_t size, std::span<TTiTxtWideRecord> table);
 
+// The reset vector, the word at 0xFFFE, of an image the readers above
+// filled: where the chip starts after a reset, so where the firmware is
+// started. False when the image does not hold both of its bytes.
+bool ImageResetVector(std::span<const TTiTxtRecord> table, const TTiTxtResult& result,
+                      std::uint16_t& vector);
+bool ImageResetVector(std::span<const TTiTxtWideRecord> table, const TTiTxtResult& result,
+                      std::uint16_t& vector);
+
 // "line 12: ..." or the detail alone when no line is concerned.
 std::string TiTxtErrorText(const TTiTxtResult& result);
 

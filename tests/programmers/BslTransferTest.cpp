@@ -45,7 +45,7 @@ std::string Refuse(unsigned first, unsigned count) {
     return "loader.fault.refuse=" + numbers + "\n";
 }
 
-// Vectors with the start word 0xE000 at 0xFFFC and the reset vector 0xF800.
+// Vectors with the NMI vector 0xE000 at 0xFFFC and the reset vector 0xF800.
 std::vector<std::uint8_t> Vectors() {
     std::vector<std::uint8_t> bytes(32, 0xFF);
     bytes[28] = 0x00;
@@ -194,7 +194,7 @@ TEST_F(BslTransfer, Loader140WritesVerifiesAndStartsAt9600) {
     const std::vector<LoaderFrame> frames = sim.Frames();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames.back().Command, CmdLoadPc);
-    EXPECT_EQ(frames.back().Address, 0xE000u) << "the start word of the image";
+    EXPECT_EQ(frames.back().Address, 0xF800u) << "the reset vector of the image";
     EXPECT_EQ(sim.Instrument().LoaderExits(), 1u);
     EXPECT_EQ(sim.Count(CmdChangeBaud), 0);
     for (const LoaderFrame& f : frames) {
@@ -347,16 +347,35 @@ TEST_F(BslTransfer, AFileThatCannotBeUsedFailsBeforeAnythingIsSent) {
     folder.Write("BAD.TXT", "@E000\r\n12 3G\r\nq\r\n");
     host.language = 1;
     EXPECT_FALSE(RunFile(folder.File("BAD.TXT")));
+    // Without a reset vector there is nowhere to start the firmware.
+    folder.Write("NOVECTOR.TXT", "@E000\r\n12 34\r\n@FFFC\r\n00 E0\r\nq\r\n");
+    EXPECT_FALSE(RunFile(folder.File("NOVECTOR.TXT")));
 
     serialtest::Pump(100);
     EXPECT_EQ(Finish().Transcript().find(" rx "), std::string::npos) << "nothing was sent";
     EXPECT_EQ(host.events.HandlerCount(), 1u);
-    ASSERT_EQ(host.dialogs.Boxes.size(), 2u);
+    ASSERT_EQ(host.dialogs.Boxes.size(), 3u);
     EXPECT_NE(host.dialogs.Boxes[0].Text.find("missing.txt"), std::string::npos);
     EXPECT_EQ(host.dialogs.Boxes[0].Caption, "Fehler");
     EXPECT_NE(host.dialogs.Boxes[1].Text.find("BAD.TXT"), std::string::npos);
     EXPECT_NE(host.dialogs.Boxes[1].Text.find("line 2"), std::string::npos);
     EXPECT_EQ(host.dialogs.Boxes[1].Caption, "Error");
+    EXPECT_NE(host.dialogs.Boxes[2].Text.find("NOVECTOR.TXT"), std::string::npos);
+    EXPECT_NE(host.dialogs.Boxes[2].Text.find("reset vector"), std::string::npos);
+}
+
+TEST_F(BslTransfer, AResetVectorInARecordOfItsOwnIsWhereTheFirmwareStarts) {
+    // As images look when only the reset vector is set: 0xFFFE alone, after
+    // a record that ends with other bytes.
+    const std::vector<Section> image = {{0xE000, Counting(600, 7)}, {0xFFFE, {0x10, 0xE0}}};
+    Connect(Profile(Loader140 + "loader.chip_id=F449\n"));
+    ASSERT_TRUE(Run(image));
+    SimulatedInstrument& sim = Finish();
+    ExpectFlashHolds(sim, image);
+    const std::vector<LoaderFrame> frames = sim.Frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back().Command, CmdLoadPc);
+    EXPECT_EQ(frames.back().Address, 0xE010u);
 }
 
 TEST_F(BslTransfer, WithoutThePasswordQueryTheSettingsFileGivesTheVector) {
