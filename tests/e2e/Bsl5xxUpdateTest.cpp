@@ -21,14 +21,20 @@ std::string LabProfile(const std::string& loaderLines) {
 
 // Code low and above 64 KB with the version marker, and the vector table
 // with its reset vector 0x5C00.
-std::string LabImage() {
+// With infoMemory, 64 bytes of information memory at 0x1800 as well.
+std::string LabImage(bool infoMemory = false) {
     std::vector<std::uint8_t> code = Pattern(700, 1);
     const std::string marker = "VER:2.00";
     std::copy(marker.begin(), marker.end(), code.begin() + 16);
     std::vector<std::uint8_t> vectors = Pattern(128, 9);
     vectors[126] = 0x00;
     vectors[127] = 0x5C;
-    return titxt_test::TiTxt({{0x5C00, code}, {0x10000, Pattern(600, 2)}, {0xFF80, vectors}});
+    std::vector<titxt_test::Section> sections = {
+        {0x5C00, code}, {0x10000, Pattern(600, 2)}, {0xFF80, vectors}};
+    if (infoMemory) {
+        sections.insert(sections.begin(), {0x1800, Pattern(64, 5)});
+    }
+    return titxt_test::TiTxt(sections);
 }
 
 class Bsl5xxUpdate : public ::testing::Test {
@@ -57,9 +63,9 @@ protected:
         return run;
     }
 
-    void ExpectFlashHoldsTheImage() {
+    void ExpectFlashHoldsTheImage(const std::string& image = LabImage()) {
         const auto memory = MemoryOf(flash);
-        for (const auto& [address, value] : MemoryOf(LabImage())) {
+        for (const auto& [address, value] : MemoryOf(image)) {
             auto found = memory.find(address);
             ASSERT_TRUE(found != memory.end() && found->second == value) << std::hex << address;
         }
@@ -69,6 +75,17 @@ protected:
     std::string flash;
     std::string transcript;
 };
+
+TEST_F(Bsl5xxUpdate, InformationMemoryIsWrittenButTheEraseNeverReachesIt) {
+    folder.Write("prog/LAB_V200.TXT", LabImage(true));
+    e2e::Run run = Update(LabProfile(""));
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    ExpectFlashHoldsTheImage(LabImage(true));
+    // The erase frame for 0x1800: length 4, command 0x12, address 00 18 00.
+    EXPECT_EQ(transcript.find("\\x80\\x04\\x00\\x12\\x00\\x18\\x00"), std::string::npos);
+    // 0x5E00 (the transcript shows 0x5E as "^"): main flash down to the image.
+    EXPECT_NE(transcript.find("\\x80\\x04\\x00\\x12\\x00^\\x00"), std::string::npos) << transcript;
+}
 
 TEST_F(Bsl5xxUpdate, ImageAbove64KbGoesInAt38400AndStartsAtItsResetVector) {
     e2e::Run run = Update(LabProfile(""));
