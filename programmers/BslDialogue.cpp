@@ -116,6 +116,22 @@ void TBslDeviceDialogue::ShowFileError(const std::string& path, const std::strin
     FileErrorShown = true;
 }
 
+bool TBslDeviceDialogue::SameData(const std::uint8_t* written, std::size_t count,
+                                  std::uint32_t address, const std::uint8_t* read,
+                                  std::size_t readCount, const std::string& what) {
+    std::size_t at = 0;
+    if (readCount == count) {
+        at =
+            static_cast<std::size_t>(std::mismatch(written, written + count, read).first - written);
+        if (at == count) {
+            return true;
+        }
+    }
+    Host.ShowLogLine(what + ": " + Host.Text(ProgrammerText::DifferenceAt) + "0x" +
+                     HexText(address + static_cast<std::uint32_t>(at)));
+    return false;
+}
+
 void TBslDeviceDialogue::Abort() {
     Failed = 1;
     Finished = 1;

@@ -68,6 +68,10 @@ protected:
     }
     bool ReadFileText(const std::string& path, std::string& content);
     void ShowFileError(const std::string& path, const std::string& reason);
+    // The bytes read back equal the count bytes written at address; otherwise
+    // the log names the first difference ("what: difference at 0x...").
+    bool SameData(const std::uint8_t* written, std::size_t count, std::uint32_t address,
+                  const std::uint8_t* read, std::size_t readCount, const std::string& what);
 
     // TProgrammerTyp
     void Abort() override;

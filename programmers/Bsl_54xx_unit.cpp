@@ -422,13 +422,8 @@ void T_BSL_54XX_430::TopErased() {
 }
 
 void T_BSL_54XX_430::ProgramNext() {
-    if (RecordIndex < LastRecord) {
-        ++RecordIndex;
-        StepProgram();
-    } else {
-        RecordIndex = 0;
-        StepVerify();
-    }
+    (this->*Advance(RecordIndex, LastRecord, &T_BSL_54XX_430::StepProgram,
+                    &T_BSL_54XX_430::StepVerify))();
 }
 
 void T_BSL_54XX_430::StepVerify() {
@@ -447,31 +442,17 @@ void T_BSL_54XX_430::StepVerify() {
 void T_BSL_54XX_430::VerifyCompare(const TBsl5xxReply& reply) {
     const TTiTxtWideRecord& record = (*Image)[static_cast<std::size_t>(RecordIndex)];
     const std::size_t count = DataCount(record);
-    if (count > 0) {
-        const std::size_t at =
-            reply.DataCount() != count
-                ? 0
-                : static_cast<std::size_t>(
-                      std::mismatch(record.Data, record.Data + count, reply.Data()).first -
-                      record.Data);
-        if (reply.DataCount() != count || at != count) {
-            Host.ShowLogLine("verify: " + Host.Text(ProgrammerText::DifferenceAt) + "0x" +
-                             HexText(record.Address + static_cast<unsigned>(at)));
-            Fail();
-            return;
-        }
+    if (count > 0 &&
+        !SameData(record.Data, count, record.Address, reply.Data(), reply.DataCount(), "verify")) {
+        Fail();
+        return;
     }
-    if (RecordIndex < LastRecord) {
-        ++RecordIndex;
-        StepVerify();
-    } else {
-        RecordIndex = 0;
-        OnData = nullptr;
-        StepStart();
-    }
+    (this->*Advance(RecordIndex, LastRecord, &T_BSL_54XX_430::StepVerify,
+                    &T_BSL_54XX_430::StepStart))();
 }
 
 void T_BSL_54XX_430::StepStart() {
+    OnData = nullptr; // a late read-back answers nothing during the wait
     Wait(StartWaitMs);
     if (Finished != 0) {
         return;

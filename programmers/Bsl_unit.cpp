@@ -551,15 +551,6 @@ void T_BSL430::StepProgram() {
     SendWrite((*Image)[static_cast<std::size_t>(RecordIndex)]);
 }
 
-T_BSL430::Step T_BSL430::Advance(std::int32_t& index, std::int32_t last, Step again, Step done) {
-    if (index < last) {
-        ++index;
-        return again;
-    }
-    index = 0;
-    return done;
-}
-
 void T_BSL430::ProgramNext() {
     DetourSync(Advance(RecordIndex, LastRecord, &T_BSL430::StepProgram, &T_BSL430::StepVerify));
 }
@@ -573,7 +564,7 @@ void T_BSL430::StepVerify() {
 }
 
 void T_BSL430::VerifyCompare(const TBslFrame& frame) {
-    if (!SameData((*Image)[static_cast<std::size_t>(RecordIndex)], frame, "verify")) {
+    if (!SameRecord((*Image)[static_cast<std::size_t>(RecordIndex)], frame, "verify")) {
         Fail();
         return;
     }
@@ -586,19 +577,9 @@ void T_BSL430::VerifyNext() {
     next == &T_BSL430::StepStart ? Sync(next) : DetourSync(next);
 }
 
-bool T_BSL430::SameData(const TTiTxtRecord& record, const TBslFrame& frame, const char* what) {
-    const std::size_t count = DataCount(record);
-    std::size_t at = 0;
-    if (frame.DataCount() == count) {
-        at = static_cast<std::size_t>(
-            std::mismatch(record.Data, record.Data + count, frame.Data()).first - record.Data);
-        if (at == count) {
-            return true;
-        }
-    }
-    Host.ShowLogLine(std::string(what) + ": " + Host.Text(ProgrammerText::DifferenceAt) + "0x" +
-                     HexText(record.Address + static_cast<unsigned>(at)));
-    return false;
+bool T_BSL430::SameRecord(const TTiTxtRecord& record, const TBslFrame& frame, const char* what) {
+    return SameData(record.Data, DataCount(record), record.Address, frame.Data(), frame.DataCount(),
+                    what);
 }
 
 // The chip starts at its reset vector after any reset; the firmware is

@@ -74,6 +74,17 @@ protected:
     bool OnCharsReceived(std::intptr_t port) override;
     void OnWatchdog() override;
 
+    // The same step for the next record, or done from the first record
+    // again after the last one.
+    template <class AnyStep>
+    static AnyStep Advance(std::int32_t& index, std::int32_t last, AnyStep again, AnyStep done) {
+        if (index < last) {
+            ++index;
+            return again;
+        }
+        index = 0;
+        return done;
+    }
     // The end of the run: the line restored (or set to 9600 8N2 after a
     // success when the job asks for it), the end wait, the box on failure.
     bool CloseRun(long endWaitMs, bool restoreAnyway);
@@ -124,9 +135,7 @@ private:
     // The record walk of program and verify; false when it sent something
     // of its own (offset change, top erase) or moved on.
     bool WalkRecord(Step again, bool programming);
-    // The same step for the next record, or done from the first record
-    // again after the last one.
-    static Step Advance(std::int32_t& index, std::int32_t last, Step again, Step done);
+
     void StepProgram();
     void ProgramNext();
     void StepVerify();
@@ -134,7 +143,7 @@ private:
     void VerifyNext();
     void StepStart();
     void StepFinish();
-    bool SameData(const TTiTxtRecord& record, const TBslFrame& frame, const char* what);
+    bool SameRecord(const TTiTxtRecord& record, const TBslFrame& frame, const char* what);
 
     // The patch that loader 1.10 needs in RAM before it erases
     // (Bsl430Patch.cpp).
