@@ -126,6 +126,8 @@ constexpr Entry Table[] = {
     {Msg::PortNoPermission, 0, "keine Zugriffsberechtigung", "permission denied"},
     {Msg::PortMissing, 0, "Gerät nicht vorhanden", "no such device"},
     {Msg::PortOpenFailed, 0, "Fehler beim Öffnen", "open failed"},
+    {Msg::FirmwareFileTooLarge, 0, "Die Datei ist zu groß für den Speicher des Geräts:",
+     "The file is too large for the instrument's memory:"},
 };
 
 constexpr std::size_t Count = static_cast<std::size_t>(Msg::Count_);

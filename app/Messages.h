@@ -54,6 +54,7 @@ enum class Msg {
     PortNoPermission,
     PortMissing,
     PortOpenFailed,
+    FirmwareFileTooLarge,
     Count_
 };
 

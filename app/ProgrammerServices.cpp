@@ -43,6 +43,8 @@ std::string TFormServices::Text(programmers::ProgrammerText id) const {
         return form_.Text(Msg::DifferenceAt);
     case ProgrammerText::NoResetVector:
         return form_.Text(Msg::NoResetVector);
+    case ProgrammerText::FileTooLarge:
+        return form_.Text(Msg::FirmwareFileTooLarge);
     }
     return {};
 }

@@ -105,6 +105,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
                 WaitProgressBar->SetMax(120);
                 WaitProgressBar->SetPosition(0);
             }
+            AwaitInstrumentAfterProgramming();
         } else {
             PostEvent(event::ProgrammingFailed);
         }

@@ -108,11 +108,7 @@ bool TBslDeviceDialogue::ReadFileText(const std::string& path, std::string& cont
 }
 
 void TBslDeviceDialogue::ShowFileError(const std::string& path, const std::string& reason) {
-    const std::string text = Host.Text(ProgrammerText::FirmwareFile) + " \"" + path + "\":\r\n" +
-                             reason + "\r\n" + Host.Text(ProgrammerText::ProgrammingAborted);
-    Host.ShowLogLine(text);
-    Host.Dialogs().MessageBox(text, Host.Text(ProgrammerText::CaptionError),
-                              platform::MB_OK | platform::MB_ICONERROR);
+    ShowFileErrorBox(Host, path, reason);
     FileErrorShown = true;
 }
 

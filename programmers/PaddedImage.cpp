@@ -1,7 +1,9 @@
 #include "programmers/PaddedImage.h"
 
 #include "programmers/Crc16.h"
+#include "programmers/Programmerunit.h"
 
+#include <filesystem>
 #include <fstream>
 
 namespace programmers {
@@ -43,6 +45,24 @@ ImageReadResult ReadPaddedImage(const std::string& path, TPaddedImage& image) {
     }
     image = PadImage(std::move(bytes));
     return ImageReadResult::Ok;
+}
+
+bool LoadTransferImage(TProgrammerHost& host, const std::string& path, TPaddedImage& image) {
+    switch (ReadPaddedImage(path, image)) {
+    case ImageReadResult::Ok:
+        return true;
+    case ImageReadResult::Unreadable:
+        ShowFileErrorBox(host, path, host.Text(ProgrammerText::FileUnreadable));
+        return false;
+    case ImageReadResult::TooLarge:
+        break;
+    }
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    ShowFileErrorBox(host, path,
+                     host.Text(ProgrammerText::FileTooLarge) + " " + std::to_string(size) +
+                         " Bytes (max. " + std::to_string(LargestImageFile()) + ")");
+    return false;
 }
 
 std::uint16_t ImageCrc(const TPaddedImage& image) {

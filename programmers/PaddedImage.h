@@ -7,6 +7,8 @@
 
 namespace programmers {
 
+class TProgrammerHost;
+
 // A binary firmware file as the device loader and the XMODEM bootloader take
 // it: the file's bytes and 1..128 bytes of 0xFF, so that the padded data and
 // a 6-byte trailer fill whole 128-byte blocks. Even a file that would fit
@@ -31,6 +33,10 @@ std::size_t LargestImageFile();
 enum class ImageReadResult { Ok, Unreadable, TooLarge };
 // Reads and pads the file; TooLarge before any byte is kept.
 ImageReadResult ReadPaddedImage(const std::string& path, TPaddedImage& image);
+
+// ReadPaddedImage for a transfer: a file that cannot be read or is too
+// large gets the file error box (naming its size when too large).
+bool LoadTransferImage(TProgrammerHost& host, const std::string& path, TPaddedImage& image);
 
 // CRC-16/XMODEM over the padded data.
 std::uint16_t ImageCrc(const TPaddedImage& image);

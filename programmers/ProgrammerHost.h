@@ -18,6 +18,7 @@ enum class ProgrammerText {
     ProgrammingAborted, // last line of a failure box
     DifferenceAt,       // read back differs, before the address "0x..."
     NoResetVector,      // the image holds no reset vector (0xFFFE, 0xFFFF)
+    FileTooLarge,       // before the file's size and the largest one taken
 };
 
 // What a programmer asks of the main window while it runs. The window

@@ -2,6 +2,7 @@
 
 #include "programmers/Bsl_54xx_unit.h"
 #include "programmers/Bsl_unit.h"
+#include "programmers/Efmv24_unit.h"
 
 namespace programmers {
 
@@ -19,7 +20,9 @@ std::unique_ptr<TProgrammerTyp> Make(const TProgrammerContext& context,
 constexpr TMethodEntry Registry[] = {
     {Method::Bsl430, "MSP430 ROM bootstrap loader", &Make<T_BSL430, TBslSettings>},
     {Method::Bsl5xx, "MSP430 5xx/6xx bootstrap loader", &Make<T_BSL_54XX_430, TBslSettings>},
-    {Method::DeviceLoader, "device loader", nullptr},
+    {Method::DeviceLoader, "device loader",
+     [](const TProgrammerContext& context, const TMethodSettings&)
+         -> std::unique_ptr<TProgrammerTyp> { return std::make_unique<TEFMV24_Prog>(context); }},
     {Method::Xmodem, "XMODEM bootloader", nullptr},
     {Method::BlockTransfer, "block-transfer loader", nullptr},
     {Method::BasicLoader, "basic-loader terminal", nullptr},

@@ -155,6 +155,14 @@ void TProgrammerTyp::LineFailed() {
     OnLineFailure();
 }
 
+void ShowFileErrorBox(TProgrammerHost& host, const std::string& path, const std::string& reason) {
+    const std::string text = host.Text(ProgrammerText::FirmwareFile) + " \"" + path + "\":\r\n" +
+                             reason + "\r\n" + host.Text(ProgrammerText::ProgrammingAborted);
+    host.ShowLogLine(text);
+    host.Dialogs().MessageBox(text, host.Text(ProgrammerText::CaptionError),
+                              platform::MB_OK | platform::MB_ICONERROR);
+}
+
 void TProgrammerTyp::Fail() {
     StopWatchdog();
     Failed = 1;

@@ -107,6 +107,10 @@ protected:
     int WatchdogSlot = 0;
 };
 
+// The error box for a firmware file that cannot be taken, naming the file
+// and the reason; the log keeps it too.
+void ShowFileErrorBox(TProgrammerHost& host, const std::string& path, const std::string& reason);
+
 // The retry guard of the loader step machines: the continuations last run
 // for retries. A step may run again while some entry does not hold it yet;
 // the history is never cleared during a transfer, so a refusal of another

@@ -51,6 +51,15 @@ inline constexpr const char* IdentificationQueries[4] = {ReadPcbNr, ReadDeviceNr
 inline constexpr const char* PasswordQuery[3] = {"A.5577\r\n", "A.5555\r\n", "A.5555\r\n"};
 inline constexpr const char* LoaderEntry[3] = {"A.5588#QX47\r\n", "A.5566#QX47\r\n",
                                                "A.5567#QX47\r\n"};
+
+// The instrument's own loader, driven by device commands.
+inline constexpr const char* DeviceLoaderStart = "A.5004\r\n";
+inline constexpr const char* DeviceLoaderBaudPrefix = "A.1301#"; // + baud enumeration
+inline constexpr const char* DeviceLoaderRestart = "A.9000\r\n";
+inline constexpr const char* DeviceLoaderSizePrefix = "A.1260#";
+inline constexpr const char* DeviceLoaderBlockPrefix = "A.1261#";
+inline constexpr const char* DeviceLoaderClosePrefix = "A.1262#";
+inline constexpr const char* DeviceLoaderStore = "A.1263\r\n";
 } // namespace command
 
 // Reply numbers of the instrument (below 10000).
@@ -68,6 +77,10 @@ inline constexpr std::int32_t SensorNotice = 262;
 inline constexpr std::int32_t ReadyToProgram = 920;
 inline constexpr std::int32_t WaitRequest = 1131; // wait the milliseconds given
 inline constexpr std::int32_t NotInUpdateMode = 1132;
+// The instrument's own loader.
+inline constexpr std::int32_t LoaderWantsSize = 35;   // asks for the size announcement
+inline constexpr std::int32_t LoaderBlockError = 263; // text: an error number
+inline constexpr std::int32_t LoaderAnnounced = 264;  // after its restart, text: its name
 } // namespace reply
 
 // Internal message numbers of the event queue (10000 and above).

@@ -2,8 +2,10 @@
 // MSP430 ROM loader (a 48 KB image) and the 5xx/6xx loader (48 KB below and
 // 16 KB above 64 KB), and prints the tool's processor time and the
 // turnaround from the last byte of each loader reply to the tool's next frame.
+// Mode devloader runs a class-4 session instead: a 256 KB ".BIN" image through
+// the instrument's own loader, turnaround from each block's acknowledge.
 //
-//   session_bench [runs] [rom|5xx|both]   (default 3 both)
+//   session_bench [runs] [rom|5xx|both|devloader]   (default 3 both)
 #include "platform/Process.h"
 
 #include <algorithm>
@@ -66,17 +68,19 @@ std::string Image(bool high) {
     return text.str();
 }
 
-// Milliseconds from each loader reply ("tx") to the tool's next bytes ("rx").
-std::vector<double> Turnarounds(const std::string& transcript) {
+// Milliseconds from each loader reply ("tx") to the tool's next bytes ("rx");
+// with a mark, replies are the lines holding it.
+std::vector<double> Turnarounds(const std::string& transcript, const char* mark = nullptr) {
     std::vector<double> gaps;
     std::istringstream lines(transcript);
     std::string line;
     double lastReply = -1;
     while (std::getline(lines, line)) {
         double seconds = std::atof(line.c_str());
-        bool reply = line.find(" tx \\x90") != std::string::npos ||
-                     line.find(" tx \\x80") != std::string::npos ||
-                     line.find(" tx \\x00") != std::string::npos;
+        bool reply = mark != nullptr ? line.find(mark) != std::string::npos
+                                     : line.find(" tx \\x90") != std::string::npos ||
+                                           line.find(" tx \\x80") != std::string::npos ||
+                                           line.find(" tx \\x00") != std::string::npos;
         if (reply) {
             lastReply = seconds;
         } else if (line.find(" rx ") != std::string::npos && lastReply >= 0) {
@@ -100,7 +104,9 @@ struct Scenario {
     const char* Title;
     const char* Profile;
     bool HighImage;
-    bool Lab5xx; // the device entry names the 5xx processor
+    bool Lab5xx;                 // the device entry names the 5xx processor
+    bool BinImage = false;       // class 4: DL20_V200.BIN through the device loader
+    const char* Reply = nullptr; // transcript mark of the replies timed
 };
 
 const Scenario Rom = {"class-1 session, MSP430 ROM loader 1.60, 48 KB image",
@@ -117,18 +123,50 @@ const Scenario Bsl5xx = {"class-1 session, MSP430 5xx/6xx loader, 41 KB + 16 KB 
                          "on.restart=@300:I.30#\n",
                          true, true};
 
-void LabDeviceEntry(const fs::path& file) {
+const Scenario DeviceLoader = {"class-4 session, the instrument's own loader, 256 KB image",
+                               "start_mode=5\nbaud=4800\nstop_bits=2\npcb=43110.201\n"
+                               "device=43110.000\nversion=1.23\nserial=12345678\n"
+                               "loader=device-loader\nflash_start=0\nflash_size=0x180000\n"
+                               "on.restart=@300:I.30#\n",
+                               false,
+                               false,
+                               true,
+                               " tx A.1261!"};
+
+// 256 KB of random bytes with the version marker near the end.
+std::string BinImage() {
+    std::mt19937 random(256);
+    std::string bytes(256 * 1024, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random() & 0xFF);
+    }
+    bytes.replace(bytes.size() - 64, 9, std::string("VER:2.00\0", 9));
+    return bytes;
+}
+
+void EditDeviceEntry(const fs::path& file,
+                     std::initializer_list<std::pair<std::string, std::string>> edits) {
     std::ifstream in(file, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), {});
-    for (auto [from, to] :
-         {std::pair<std::string, std::string>{"FlashErase1=0xC000", "FlashErase1="},
-          {"ProzTyp=F149", "ProzTyp=5438"}}) {
+    for (auto [from, to] : edits) {
         const std::size_t at = text.find(from);
         if (at != std::string::npos) {
             text.replace(at, from.size(), to);
         }
     }
     std::ofstream(file, std::ios::binary) << text;
+}
+
+void LabDeviceEntry(const fs::path& file) {
+    EditDeviceEntry(file,
+                    {{"FlashErase1=0xC000", "FlashErase1="}, {"ProzTyp=F149", "ProzTyp=5438"}});
+}
+
+// Device entries starting with 6 take the device loader.
+void BinDeviceEntry(const fs::path& file) {
+    EditDeviceEntry(file, {{"DevStartCmd=1", "DevStartCmd=6"},
+                           {"ProgFile2=DM10_V200.TXT", "ProgFile2=DL20_V200.BIN"},
+                           {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
 }
 
 int RunScenario(const Scenario& scenario, int runs) {
@@ -146,6 +184,10 @@ int RunScenario(const Scenario& scenario, int runs) {
             << "Language=0\r\nAutoStart=YES\r\n";
         if (scenario.Lab5xx) {
             LabDeviceEntry(work / "prog" / "ProgDevice.ini");
+        }
+        if (scenario.BinImage) {
+            std::ofstream(work / "prog" / "DL20_V200.BIN", std::ios::binary) << BinImage();
+            BinDeviceEntry(work / "prog" / "ProgDevice.ini");
         }
         std::ofstream(work / "meter.profile") << scenario.Profile;
         pid_t sim = Spawn({INSTRUMENT_SIM, "--profile", (work / "meter.profile").string(), "--link",
@@ -175,7 +217,7 @@ int RunScenario(const Scenario& scenario, int runs) {
         wallSeconds.push_back(std::chrono::duration<double>(end - start).count());
         std::ifstream transcript(work / "transcript.log");
         std::string text((std::istreambuf_iterator<char>(transcript)), {});
-        std::vector<double> runGaps = Turnarounds(text);
+        std::vector<double> runGaps = Turnarounds(text, scenario.Reply);
         gaps.insert(gaps.end(), runGaps.begin(), runGaps.end());
     }
     fs::remove_all(work);
@@ -194,9 +236,12 @@ int RunScenario(const Scenario& scenario, int runs) {
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string which = argc > 2 ? argv[2] : "both";
-    if (which != "rom" && which != "5xx" && which != "both") {
-        std::fprintf(stderr, "usage: session_bench [runs] [rom|5xx|both]\n");
+    if (which != "rom" && which != "5xx" && which != "both" && which != "devloader") {
+        std::fprintf(stderr, "usage: session_bench [runs] [rom|5xx|both|devloader]\n");
         return 64;
+    }
+    if (which == "devloader") {
+        return RunScenario(DeviceLoader, runs);
     }
     int result = 0;
     if (which != "5xx") {

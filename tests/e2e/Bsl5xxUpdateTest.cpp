@@ -41,26 +41,17 @@ class Bsl5xxUpdate : public ::testing::Test {
 protected:
     void SetUp() override {
         e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni);
-        std::string devices = e2e::ReadFile(folder.File("prog/ProgDevice.ini"));
-        Replace(devices, "ProgFile2=DM10_V200.TXT", "ProgFile2=LAB_V200.TXT");
-        Replace(devices, "FlashErase1=0xC000", "FlashErase1=");
-        Replace(devices, "ProzTyp=F149", "ProzTyp=5438");
-        folder.Write("prog/ProgDevice.ini", devices);
-        std::filesystem::remove(folder.File("prog/DM10_V200.TXT"));
-        folder.Write("prog/LAB_V200.TXT", LabImage());
-    }
-    static void Replace(std::string& text, const std::string& what, const std::string& with) {
-        const std::size_t at = text.find(what);
-        ASSERT_NE(at, std::string::npos) << what;
-        text.replace(at, what.size(), with);
+        ASSERT_EQ(e2e::EditDeviceIni(folder, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=LAB_V200.TXT"},
+                                              {"FlashErase1=0xC000", "FlashErase1="},
+                                              {"ProzTyp=F149", "ProzTyp=5438"}}),
+                  "");
+        e2e::ReplaceFirmware(folder, "LAB_V200.TXT", LabImage());
     }
     e2e::Run Update(const std::string& profile) {
-        e2e::Instrument instrument(folder, profile, folder.File("ports/COM1"));
-        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE);
-        instrument.Stop();
-        flash = instrument.Flash();
-        transcript = instrument.Transcript();
-        return run;
+        e2e::UpdateResult result = e2e::UpdateAgainst(folder, profile, UPDATE_CONSOLE);
+        flash = result.Flash;
+        transcript = result.Transcript;
+        return result.Tool;
     }
 
     void ExpectFlashHoldsTheImage(const std::string& image = LabImage()) {
@@ -158,9 +149,8 @@ TEST_F(Bsl5xxFaults, AWrongPasswordErasesTheInstrumentAndTheBlankOneStillProgram
 }
 
 TEST_F(Bsl5xxFaults, FileNameEndingInAtKeepsTheLowSpeed) {
-    std::string devices = e2e::ReadFile(folder.File("prog/ProgDevice.ini"));
-    Replace(devices, "ProgFile2=LAB_V200.TXT", "ProgFile2=LAB_V200.TXT@");
-    folder.Write("prog/ProgDevice.ini", devices);
+    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"ProgFile2=LAB_V200.TXT", "ProgFile2=LAB_V200.TXT@"}}),
+              "");
     e2e::Run run = Update(LabProfile(""));
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
     ExpectFlashHoldsTheImage();

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -80,6 +81,37 @@ inline Run RunUpdate(const testing_support::TempFolder& folder, const std::strin
     run.Out = ReadFile(folder.File("out.txt"));
     run.Err = ReadFile(folder.File("err.txt"));
     return run;
+}
+
+// Replaces the first occurrence of what; false when there is none.
+inline bool ReplaceOnce(std::string& text, const std::string& what, const std::string& with) {
+    const std::size_t at = text.find(what);
+    if (at == std::string::npos) {
+        return false;
+    }
+    text.replace(at, what.size(), with);
+    return true;
+}
+
+// Edits the demo's ProgDevice.ini in prog/, each text replaced once;
+// returns the first text not found, empty when all were.
+inline std::string EditDeviceIni(const testing_support::TempFolder& folder,
+                                 const std::vector<std::pair<std::string, std::string>>& edits) {
+    std::string devices = ReadFile(folder.File("prog/ProgDevice.ini"));
+    for (const auto& [what, with] : edits) {
+        if (!ReplaceOnce(devices, what, with)) {
+            return what;
+        }
+    }
+    folder.Write("prog/ProgDevice.ini", devices);
+    return {};
+}
+
+// The demo's firmware file in prog/ replaced by another.
+inline void ReplaceFirmware(const testing_support::TempFolder& folder, const std::string& name,
+                            const std::string& content) {
+    std::filesystem::remove(folder.File("prog/DM10_V200.TXT"));
+    folder.Write("prog/" + name, content);
 }
 
 // update-console driven through its standard input, as an operator at a
@@ -210,5 +242,22 @@ private:
     const testing_support::TempFolder& folder_;
     pid_t pid_ = -1;
 };
+
+// RunUpdate against the simulated instrument of profile on COM1; what the
+// instrument stored and received is read once it has stopped.
+struct UpdateResult {
+    Run Tool;
+    std::string Flash;
+    std::string Transcript;
+};
+inline UpdateResult UpdateAgainst(const testing_support::TempFolder& folder,
+                                  const std::string& profile, const std::string& console) {
+    Instrument instrument(folder, profile, folder.File("ports/COM1"));
+    UpdateResult result{RunUpdate(folder, console), {}, {}};
+    instrument.Stop();
+    result.Flash = instrument.Flash();
+    result.Transcript = instrument.Transcript();
+    return result;
+}
 
 } // namespace e2e

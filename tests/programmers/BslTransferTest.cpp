@@ -1,7 +1,4 @@
-#include "../serial/SerialTestSupport.h"
-#include "../support/TempFolder.h"
-#include "FakeHost.h"
-#include "SimulatedInstrument.h"
+#include "InstrumentLine.h"
 #include "programmers/Bsl_unit.h"
 #include "serial/Delay.h"
 #include "tests/support/TiTxtImage.h"
@@ -76,43 +73,11 @@ const LoaderFrame* FirstOf(const std::vector<LoaderFrame>& frames, unsigned comm
 }
 
 // T_BSL430 on COM1, a pty, with the simulated instrument on its far end.
-class BslTransfer : public ::testing::Test {
+class BslTransfer : public InstrumentLine {
 protected:
     BslTransfer() {
-        platform::Application::Instance().Reopen();
-        // Waits and watchdog a tenth as long; the simulated instrument answers at once.
-        platform::Application::Instance().SetTimeDivisor(10);
-        record.DatenBits = serial::D_8;
-        record.StopBits = serial::S_2;
-        record.Baudrate = serial::B__4800;
-        record.KeinNullZeichen = 1;
-        com.InitParameter(&record, false);
-        host.port = &com;
-        host.folder = folder.Path();
         settings.SyncFirst = true;
         settings.QueryFirst = true;
-    }
-    ~BslTransfer() override {
-        com.Close();
-        platform::Application::Instance().SetTimeDivisor(1);
-    }
-
-    // A fresh instrument (flash erased but for its reset vector) on COM1,
-    // and the session's port open on it at 4800 8N2.
-    void Connect(const std::string& profile) {
-        com.Close();
-        instrument.reset();
-        std::filesystem::remove(ports.Path() + "/COM1");
-        instrument = std::make_unique<SimulatedInstrument>(
-            profile, folder.File("instrument" + std::to_string(++instruments) + ".log"));
-        ports.Link(0, instrument->SlavePath());
-        com.Open(host.Handle(), 0, 0, false);
-        ASSERT_TRUE(com.IsOpen());
-    }
-    // Ends the instrument's run: its flash and what it received can be read.
-    SimulatedInstrument& Finish() {
-        instrument->Stop();
-        return *instrument;
     }
 
     bool Run(const std::vector<Section>& sections) {
@@ -135,14 +100,7 @@ protected:
     }
     // The firmware takes commands only at its own line: 4800 8N2 is back.
     void ExpectTheFirmwareAnswersOnTheSessionLine() {
-        host.replyLines.clear();
-        ASSERT_EQ(com.Write("A.2000\r\n", 8, false), 8);
-        EXPECT_TRUE(serialtest::PumpUntil(
-            [&] {
-                return std::find(host.replyLines.begin(), host.replyLines.end(), "I.20#2") !=
-                       host.replyLines.end();
-            },
-            10000));
+        EXPECT_TRUE(Answered("A.2000\r\n", "I.20#2"));
     }
     void ExpectTheBootloaderErrorBox() {
         ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
@@ -160,15 +118,6 @@ protected:
         return write != nullptr ? write->Number : 0;
     }
 
-    serialtest::PortDirectory ports;
-    testing_support::TempFolder folder;
-    std::unique_ptr<SimulatedInstrument> instrument;
-    int instruments = 0;
-    FakeHost host;
-    serial::V24ParameterTag record;
-    serial::TComPort com{nullptr, "UpdateCom"};
-    serial::TDelay delay{nullptr};
-    programmers::TProgJob job;
     programmers::TBslSettings settings;
     std::int32_t errorStep = -1;
     std::int32_t version = 0;

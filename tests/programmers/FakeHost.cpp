@@ -70,6 +70,9 @@ std::string FakeHost::Text(programmers::ProgrammerText id) const {
     case ProgrammerText::NoResetVector:
         return german ? "Das Abbild enth\xE4lt keinen Reset-Vektor (0xFFFE)."
                       : "The image holds no reset vector (0xFFFE).";
+    case ProgrammerText::FileTooLarge:
+        return german ? "Die Datei ist zu gro\xDF f\xFCr den Speicher des Ger\xE4ts:"
+                      : "The file is too large for the instrument's memory:";
     }
     return {};
 }

@@ -63,7 +63,9 @@ Instrument::Instrument(Profile profile, std::unique_ptr<Loader> loader, Transcri
 }
 
 LineSettings Instrument::ExpectedLine() const {
-    return state_ == InstrumentState::InLoader ? loader_->Line() : profile_.line;
+    if (state_ == InstrumentState::InLoader)
+        return loader_->Line();
+    return loader_->FirmwareLine().value_or(profile_.line);
 }
 
 void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, Millis now) {
@@ -277,9 +279,15 @@ void Instrument::Queue(const std::vector<CueLine>& lines, bool garble) {
 }
 
 void Instrument::Send(std::string_view bytes) {
+    SendAfter(0, bytes);
+}
+
+void Instrument::SendAfter(std::uint64_t delayMs, std::string_view bytes) {
     if (hangup_)
         return;
-    Millis due = out_.empty() ? now_ : std::max(now_, out_.back().due);
+    Millis due = now_ + delayMs;
+    if (!out_.empty())
+        due = std::max(due, out_.back().due);
     out_.push_back({due, std::string(bytes)});
 }
 

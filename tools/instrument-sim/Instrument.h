@@ -63,9 +63,11 @@ private:
 
     // LoaderContext
     void Send(std::string_view bytes) override;
+    void SendAfter(std::uint64_t delayMs, std::string_view bytes) override;
     FlashMemory& Flash() override { return flash_; }
     const Profile& GetProfile() const override { return profile_; }
     void LeaveLoader() override;
+    void EnterLoader() override;
     void HangUp() override { hangup_ = true; }
     void Note(std::string_view text) override;
 
@@ -75,7 +77,6 @@ private:
     const std::vector<CueLine>* CueFor(long number, unsigned occurrence) const;
     std::vector<CueLine> DefaultReply(const Command& cmd) const;
     void ApplyEffects(const Command& cmd);
-    void EnterLoader();
     void Queue(const std::vector<CueLine>& lines, bool garble);
     std::string Ack(long number) const;
     bool IsLoaderEntry(long number) const;

@@ -5,7 +5,9 @@
 #include "tools/instrument-sim/LineSettings.h"
 #include "tools/instrument-sim/Profile.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -16,10 +18,14 @@ class LoaderContext {
 public:
     virtual ~LoaderContext() = default;
     virtual void Send(std::string_view bytes) = 0;
+    // As Send, but not before delayMs from now (a pause of the instrument).
+    virtual void SendAfter(std::uint64_t delayMs, std::string_view bytes) = 0;
     virtual FlashMemory& Flash() = 0;
     virtual const Profile& GetProfile() const = 0;
     // The loader starts the firmware again (the instrument leaves its loader).
     virtual void LeaveLoader() = 0;
+    // The firmware restarts into the loader (for loaders driven by device commands).
+    virtual void EnterLoader() = 0;
     // The line closes and the simulator ends, as when the cable is pulled.
     virtual void HangUp() = 0;
     virtual void Note(std::string_view text) = 0;
@@ -38,6 +44,8 @@ public:
     // Device commands while the firmware runs, for loaders driven by them; true
     // when taken (the instrument then gives no reply of its own).
     virtual bool FirmwareCommand(const Command&, LoaderContext&) { return false; }
+    // The firmware's line when a loader's command has changed it.
+    virtual std::optional<LineSettings> FirmwareLine() const { return std::nullopt; }
 };
 
 using LoaderFactory = std::unique_ptr<Loader> (*)(const Profile&);

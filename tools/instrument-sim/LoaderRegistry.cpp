@@ -1,4 +1,5 @@
 #include "tools/instrument-sim/Bsl5xxLoader.h"
+#include "tools/instrument-sim/DeviceLoader.h"
 #include "tools/instrument-sim/Loader.h"
 #include "tools/instrument-sim/ProbeLoader.h"
 #include "tools/instrument-sim/RomBslLoader.h"
@@ -12,6 +13,8 @@ constexpr LoaderEntry kLoaders[] = {
      &rombsl::RomBslLoader::Create},
     {"msp430-5xx", "MSP430 5xx/6xx UART bootstrap loader, flash above 64 KB",
      &bsl5xx::Bsl5xxLoader::Create},
+    {"device-loader", "the instrument's own loader: device commands with hexadecimal blocks",
+     &devloader::DeviceLoader::Create},
 };
 
 } // namespace
