@@ -128,6 +128,9 @@ constexpr Entry Table[] = {
     {Msg::PortOpenFailed, 0, "Fehler beim Öffnen", "open failed"},
     {Msg::FirmwareFileTooLarge, 0, "Die Datei ist zu groß für den Speicher des Geräts:",
      "The file is too large for the instrument's memory:"},
+    // The reported and the expected CRC follow.
+    {Msg::ImageChecksumMismatch, 0, "Prüfsumme des Bootloaders falsch (gemeldet / erwartet): ",
+     "Bootloader checksum wrong (reported / expected): "},
 };
 
 constexpr std::size_t Count = static_cast<std::size_t>(Msg::Count_);

@@ -55,6 +55,7 @@ enum class Msg {
     PortMissing,
     PortOpenFailed,
     FirmwareFileTooLarge,
+    ImageChecksumMismatch,
     Count_
 };
 

@@ -45,6 +45,8 @@ std::string TFormServices::Text(programmers::ProgrammerText id) const {
         return form_.Text(Msg::NoResetVector);
     case ProgrammerText::FileTooLarge:
         return form_.Text(Msg::FirmwareFileTooLarge);
+    case ProgrammerText::ChecksumMismatch:
+        return form_.Text(Msg::ImageChecksumMismatch);
     }
     return {};
 }

@@ -7,6 +7,7 @@ namespace app {
 
 using programmers::Method;
 using programmers::TBslSettings;
+using programmers::TXmodemSettings;
 
 void TUpdateForm::ProgrammingStep(std::int32_t id) {
     programmers::TProgJob& job = Session.Job;
@@ -98,12 +99,17 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         job.Variant = Session.ProgVariant;
         if (RunProgrammer(Session.ProgVariant == 2 ? Method::DeviceLoader : Method::Xmodem,
-                          job.ProgFile)) {
+                          job.ProgFile,
+                          TXmodemSettings{.Mode = Session.ProgVariant,
+                                          .Baud = serial::B115200,
+                                          .DeviceFamily = Session.StartMode})) {
             if (Session.ProgVariant == 2) {
                 ShowLogText(Text(Msg::StoringNewData));
                 SecTimer->SetEnabled(true);
                 WaitProgressBar->SetMax(120);
                 WaitProgressBar->SetPosition(0);
+            } else {
+                AwaitInstrumentAfterProgramming();
             }
             AwaitInstrumentAfterProgramming();
         } else {

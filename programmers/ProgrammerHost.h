@@ -19,6 +19,7 @@ enum class ProgrammerText {
     DifferenceAt,       // read back differs, before the address "0x..."
     NoResetVector,      // the image holds no reset vector (0xFFFE, 0xFFFF)
     FileTooLarge,       // before the file's size and the largest one taken
+    ChecksumMismatch,   // before the reported and the expected image CRC
 };
 
 // What a programmer asks of the main window while it runs. The window

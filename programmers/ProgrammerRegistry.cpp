@@ -23,7 +23,7 @@ constexpr TMethodEntry Registry[] = {
     {Method::DeviceLoader, "device loader",
      [](const TProgrammerContext& context, const TMethodSettings&)
          -> std::unique_ptr<TProgrammerTyp> { return std::make_unique<TEFMV24_Prog>(context); }},
-    {Method::Xmodem, "XMODEM bootloader", nullptr},
+    {Method::Xmodem, "XMODEM bootloader", &Make<T_EMFLoader, TXmodemSettings>},
     {Method::BlockTransfer, "block-transfer loader", nullptr},
     {Method::BasicLoader, "basic-loader terminal", nullptr},
     {Method::LabTransfer, "lab file transfer", nullptr},

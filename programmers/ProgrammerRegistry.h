@@ -1,5 +1,6 @@
 #pragma once
 
+#include "programmers/Emf_loadunit.h"
 #include "programmers/Programmerunit.h"
 
 #include <cstdint>
@@ -35,7 +36,7 @@ struct TBslSettings {
 
 // Per-method options; a method takes its own alternative and the defaults
 // when it is given another.
-using TMethodSettings = std::variant<std::monostate, TBslSettings>;
+using TMethodSettings = std::variant<std::monostate, TBslSettings, TXmodemSettings>;
 
 using ProgrammerFactory = std::unique_ptr<TProgrammerTyp> (*)(const TProgrammerContext& context,
                                                               const TMethodSettings& settings);

@@ -26,7 +26,7 @@ bool TProgrammerTyp::HandleEvent(const kernel::TEventRec& event) {
     switch (event.Kind) {
     case kernel::evKey:
         if (event.Id != protocol::event::KeyEscape) {
-            return false;
+            return TakesKey(event.Id);
         }
         Abort();
         return true;

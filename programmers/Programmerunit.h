@@ -65,6 +65,8 @@ protected:
     // the reply numbers of its family).
     virtual bool TakesReply(std::int32_t id) const;
     virtual void OnReply(std::int32_t /*id*/, std::intptr_t /*data*/) {}
+    // Keys other than Escape that the programmer swallows while it runs.
+    virtual bool TakesKey(std::int32_t /*id*/) const { return false; }
     virtual void OnWatchdog() {}
     // The line failed under a write or read; the run is already marked failed.
     virtual void OnLineFailure() {}

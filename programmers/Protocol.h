@@ -60,6 +60,15 @@ inline constexpr const char* DeviceLoaderSizePrefix = "A.1260#";
 inline constexpr const char* DeviceLoaderBlockPrefix = "A.1261#";
 inline constexpr const char* DeviceLoaderClosePrefix = "A.1262#";
 inline constexpr const char* DeviceLoaderStore = "A.1263\r\n";
+// The XMODEM bootloader: entry commands by mode, each followed by the line
+// that names the bootloader's speed, and what the bootloader takes.
+inline constexpr const char* XmodemEntry[3] = {"A.1250#", "A.1255#", "A.1256#"};
+inline constexpr const char* XmodemEntrySecondStage = "A.1250#";
+inline constexpr const char* XmodemKeepBaudLine = "3\r\n"; // 9600
+inline constexpr const char* XmodemFastLine = "7\r\n";     // 115200
+inline constexpr const char* XmodemBootloaderStart = "A.2051\r\n";
+// Follows every command character from bootloader version 1.06 on.
+inline constexpr char XmodemUnlock[7] = {'5', '8', '3', '1', '\r', '\n', '\0'};
 } // namespace command
 
 // Reply numbers of the instrument (below 10000).
@@ -81,6 +90,8 @@ inline constexpr std::int32_t NotInUpdateMode = 1132;
 inline constexpr std::int32_t LoaderWantsSize = 35;   // asks for the size announcement
 inline constexpr std::int32_t LoaderBlockError = 263; // text: an error number
 inline constexpr std::int32_t LoaderAnnounced = 264;  // after its restart, text: its name
+inline constexpr std::int32_t XmodemBootloaderVersion = 251;
+inline constexpr std::int32_t XmodemChecksum = 1205; // CRC of the received image, hexadecimal
 } // namespace reply
 
 // Internal message numbers of the event queue (10000 and above).

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    srecord mspdebug
+    srecord mspdebug lrzsz python3-xmodem
     qt6-base-dev xvfb xauth
 )
 

@@ -2,10 +2,11 @@
 // MSP430 ROM loader (a 48 KB image) and the 5xx/6xx loader (48 KB below and
 // 16 KB above 64 KB), and prints the tool's processor time and the
 // turnaround from the last byte of each loader reply to the tool's next frame.
-// Mode devloader runs a class-4 session instead: a 256 KB ".BIN" image through
-// the instrument's own loader, turnaround from each block's acknowledge.
+// Modes devloader and xmodem run a class-4 session instead: a 256 KB ".BIN"
+// image through the instrument's own loader (turnaround from each block's
+// acknowledge) or through the XMODEM bootloader (from each ACK).
 //
-//   session_bench [runs] [rom|5xx|both|devloader]   (default 3 both)
+//   session_bench [runs] [rom|5xx|both|devloader|xmodem]   (default 3 both)
 #include "platform/Process.h"
 
 #include <algorithm>
@@ -104,9 +105,9 @@ struct Scenario {
     const char* Title;
     const char* Profile;
     bool HighImage;
-    bool Lab5xx;                 // the device entry names the 5xx processor
-    bool BinImage = false;       // class 4: DL20_V200.BIN through the device loader
-    const char* Reply = nullptr; // transcript mark of the replies timed
+    bool Lab5xx;                                     // the device entry names the 5xx processor
+    void (*Prepare)(const fs::path& prog) = nullptr; // lays out its own firmware
+    const char* Reply = nullptr;                     // transcript mark of the replies timed
 };
 
 const Scenario Rom = {"class-1 session, MSP430 ROM loader 1.60, 48 KB image",
@@ -122,16 +123,6 @@ const Scenario Bsl5xx = {"class-1 session, MSP430 5xx/6xx loader, 41 KB + 16 KB 
                          "loader.chip_id=5438\nflash_start=0x1000\nflash_size=0x44C00\n"
                          "on.restart=@300:I.30#\n",
                          true, true};
-
-const Scenario DeviceLoader = {"class-4 session, the instrument's own loader, 256 KB image",
-                               "start_mode=5\nbaud=4800\nstop_bits=2\npcb=43110.201\n"
-                               "device=43110.000\nversion=1.23\nserial=12345678\n"
-                               "loader=device-loader\nflash_start=0\nflash_size=0x180000\n"
-                               "on.restart=@300:I.30#\n",
-                               false,
-                               false,
-                               true,
-                               " tx A.1261!"};
 
 // 256 KB of random bytes with the version marker near the end.
 std::string BinImage() {
@@ -162,12 +153,43 @@ void LabDeviceEntry(const fs::path& file) {
                     {{"FlashErase1=0xC000", "FlashErase1="}, {"ProzTyp=F149", "ProzTyp=5438"}});
 }
 
-// Device entries starting with 6 take the device loader.
-void BinDeviceEntry(const fs::path& file) {
-    EditDeviceEntry(file, {{"DevStartCmd=1", "DevStartCmd=6"},
-                           {"ProgFile2=DM10_V200.TXT", "ProgFile2=DL20_V200.BIN"},
-                           {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
+// A class-4 entry: the ".BIN" image replaces the TI-TXT one.
+void BinFolder(const fs::path& prog, const char* startCommand) {
+    fs::remove(prog / "DM10_V200.TXT");
+    std::ofstream(prog / "DL20_V200.BIN", std::ios::binary) << BinImage();
+    EditDeviceEntry(prog / "ProgDevice.ini",
+                    {{"DevStartCmd=1", startCommand},
+                     {"ProgFile2=DM10_V200.TXT", "ProgFile2=DL20_V200.BIN"},
+                     {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
 }
+
+// Device entries starting with 6 take the device loader, the others XMODEM.
+void DeviceLoaderFolder(const fs::path& prog) {
+    BinFolder(prog, "DevStartCmd=6");
+}
+void XmodemFolder(const fs::path& prog) {
+    BinFolder(prog, "DevStartCmd=1");
+}
+
+const Scenario DeviceLoader = {"class-4 session, the instrument's own loader, 256 KB image",
+                               "start_mode=5\nbaud=4800\nstop_bits=2\npcb=43110.201\n"
+                               "device=43110.000\nversion=1.23\nserial=12345678\n"
+                               "loader=device-loader\nflash_start=0\nflash_size=0x180000\n"
+                               "on.restart=@300:I.30#\n",
+                               false,
+                               false,
+                               &DeviceLoaderFolder,
+                               " tx A.1261!"};
+
+const Scenario Xmodem = {"class-4 session, XMODEM bootloader 1.06, 256 KB image",
+                         "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+                         "version=1.23\nserial=12345678\nack=plain\nloader=xmodem\n"
+                         "loader.version=1.06\nflash_start=0\nflash_size=0x41000\n"
+                         "on.restart=@1000:I.30#\n",
+                         false,
+                         false,
+                         &XmodemFolder,
+                         " tx \\x06"};
 
 int RunScenario(const Scenario& scenario, int runs) {
     fs::path work = fs::temp_directory_path() / ("session-bench-" + std::to_string(getpid()));
@@ -185,9 +207,8 @@ int RunScenario(const Scenario& scenario, int runs) {
         if (scenario.Lab5xx) {
             LabDeviceEntry(work / "prog" / "ProgDevice.ini");
         }
-        if (scenario.BinImage) {
-            std::ofstream(work / "prog" / "DL20_V200.BIN", std::ios::binary) << BinImage();
-            BinDeviceEntry(work / "prog" / "ProgDevice.ini");
+        if (scenario.Prepare != nullptr) {
+            scenario.Prepare(work / "prog");
         }
         std::ofstream(work / "meter.profile") << scenario.Profile;
         pid_t sim = Spawn({INSTRUMENT_SIM, "--profile", (work / "meter.profile").string(), "--link",
@@ -236,12 +257,16 @@ int RunScenario(const Scenario& scenario, int runs) {
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string which = argc > 2 ? argv[2] : "both";
-    if (which != "rom" && which != "5xx" && which != "both" && which != "devloader") {
-        std::fprintf(stderr, "usage: session_bench [runs] [rom|5xx|both|devloader]\n");
-        return 64;
+    const std::pair<const char*, const Scenario*> single[] = {{"devloader", &DeviceLoader},
+                                                              {"xmodem", &Xmodem}};
+    for (const auto& [name, scenario] : single) {
+        if (which == name) {
+            return RunScenario(*scenario, runs);
+        }
     }
-    if (which == "devloader") {
-        return RunScenario(DeviceLoader, runs);
+    if (which != "rom" && which != "5xx" && which != "both") {
+        std::fprintf(stderr, "usage: session_bench [runs] [rom|5xx|both|devloader|xmodem]\n");
+        return 64;
     }
     int result = 0;
     if (which != "5xx") {

@@ -73,6 +73,10 @@ std::string FakeHost::Text(programmers::ProgrammerText id) const {
     case ProgrammerText::FileTooLarge:
         return german ? "Die Datei ist zu gro\xDF f\xFCr den Speicher des Ger\xE4ts:"
                       : "The file is too large for the instrument's memory:";
+    case ProgrammerText::ChecksumMismatch:
+        return german ? "Pr\xFC"
+                        "fsumme des Bootloaders falsch (gemeldet / erwartet): "
+                      : "Bootloader checksum wrong (reported / expected): ";
     }
     return {};
 }

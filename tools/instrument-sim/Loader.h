@@ -24,7 +24,7 @@ public:
     virtual const Profile& GetProfile() const = 0;
     // The loader starts the firmware again (the instrument leaves its loader).
     virtual void LeaveLoader() = 0;
-    // The firmware restarts into the loader (for loaders driven by device commands).
+    // The firmware starts its loader (for loaders driven by device commands).
     virtual void EnterLoader() = 0;
     // The line closes and the simulator ends, as when the cable is pulled.
     virtual void HangUp() = 0;

@@ -3,6 +3,7 @@
 #include "tools/instrument-sim/Loader.h"
 #include "tools/instrument-sim/ProbeLoader.h"
 #include "tools/instrument-sim/RomBslLoader.h"
+#include "tools/instrument-sim/XmodemLoader.h"
 
 namespace sim {
 namespace {
@@ -15,6 +16,8 @@ constexpr LoaderEntry kLoaders[] = {
      &bsl5xx::Bsl5xxLoader::Create},
     {"device-loader", "the instrument's own loader: device commands with hexadecimal blocks",
      &devloader::DeviceLoader::Create},
+    {"xmodem", "character-command bootloader with an XMODEM-CRC upload (A.1250/1255/1256)",
+     &xmodem::XmodemLoader::Create},
 };
 
 } // namespace

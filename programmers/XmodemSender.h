@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace programmers {
+
+// The sending side of XMODEM-CRC as a unit without a line: what the receiver
+// sent goes in, what to write comes out. The image must fill whole 128-byte
+// blocks.
+class TXmodemSender {
+public:
+    static constexpr std::size_t BlockSize = 128;
+    static constexpr std::size_t PacketSize = 133; // SOH, block, complement, data, CRC
+    static constexpr std::uint8_t Soh = 0x01;
+    static constexpr std::uint8_t Eot = 0x04;
+    static constexpr std::uint8_t Ack = 0x06;
+    static constexpr std::uint8_t Nak = 0x15;
+    static constexpr std::uint8_t CrcRequest = 'C';
+
+    enum class State {
+        Idle,     // no image yet
+        Waiting,  // packet 1 built, waiting for the receiver's 'C'
+        Sending,  // packets under way
+        EotSent,  // every packet acknowledged, end of transfer sent
+        Finished, // the end of transfer acknowledged
+    };
+
+    // False when the image is empty or does not fill whole blocks.
+    bool Start(std::span<const std::uint8_t> image);
+    // The receiver's bytes of one batch: only the first one counts, as a
+    // receiver answers each packet with one byte. The result is what to
+    // write, empty when nothing.
+    std::span<const std::uint8_t> OnReceived(std::span<const std::uint8_t> bytes);
+
+    State GetState() const { return state_; }
+    std::uint32_t PacketCount() const { return packetCount_; }
+    // Packets built so far; the last one built is the one under way.
+    std::uint32_t PacketsBuilt() const { return built_; }
+
+    // One packet of the block with the number (wrapping at 256) and data.
+    static std::array<std::uint8_t, PacketSize> BuildPacket(std::uint32_t number,
+                                                            const std::uint8_t* data);
+
+private:
+    void BuildNext();
+
+    std::span<const std::uint8_t> image_;
+    std::array<std::uint8_t, PacketSize> packet_{};
+    std::uint32_t packetCount_ = 0;
+    std::uint32_t built_ = 0;
+    State state_ = State::Idle;
+};
+
+} // namespace programmers

@@ -1,0 +1,122 @@
+#include "programmers/XmodemSender.h"
+
+#include "programmers/PaddedImage.h"
+
+#include <gtest/gtest.h>
+
+namespace programmers {
+namespace {
+
+using Sender = TXmodemSender;
+
+std::vector<std::uint8_t> Bytes(std::span<const std::uint8_t> span) {
+    return {span.begin(), span.end()};
+}
+
+std::vector<std::uint8_t> Answer(Sender& sender, std::uint8_t byte) {
+    return Bytes(sender.OnReceived({&byte, 1}));
+}
+
+std::vector<std::uint8_t> Image(std::size_t blocks) {
+    std::vector<std::uint8_t> image(blocks * Sender::BlockSize);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<std::uint8_t>(i * 7 + i / 128);
+    }
+    return image;
+}
+
+TEST(XmodemSender, PacketCarriesNumberComplementDataAndCrcHighByteFirst) {
+    std::vector<std::uint8_t> data(128, 0);
+    data[0] = 'a';
+    data[1] = 'b';
+    data[2] = 'c';
+    const auto packet = Sender::BuildPacket(1, data.data());
+    EXPECT_EQ(packet[0], Sender::Soh);
+    EXPECT_EQ(packet[1], 1);
+    EXPECT_EQ(packet[2], 0xFE);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), packet.begin() + 3));
+    // CRC-16/XMODEM of "abc" and 125 zeros: zeros shift the register on.
+    std::uint16_t crc = 0;
+    for (std::uint8_t byte : data) {
+        crc ^= static_cast<std::uint16_t>(byte << 8);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<std::uint16_t>(crc & 0x8000 ? crc << 1 ^ 0x1021 : crc << 1);
+        }
+    }
+    EXPECT_EQ(packet[131], crc >> 8);
+    EXPECT_EQ(packet[132], crc & 0xFF);
+}
+
+TEST(XmodemSender, RunsFromCThroughEveryPacketToTheAcknowledgedEnd) {
+    const std::vector<std::uint8_t> image = Image(300);
+    Sender sender;
+    ASSERT_TRUE(sender.Start(image));
+    EXPECT_TRUE(Answer(sender, Sender::Ack).empty()) << "nothing asked for yet";
+    std::vector<std::uint8_t> packet = Answer(sender, 'C');
+    for (std::size_t n = 1; n <= 300; ++n) {
+        ASSERT_EQ(packet.size(), Sender::PacketSize) << n;
+        EXPECT_EQ(packet[1], n % 256) << "numbers wrap from 255 to 0";
+        EXPECT_EQ(packet[1] ^ packet[2], 0xFF);
+        EXPECT_TRUE(std::equal(packet.begin() + 3, packet.begin() + 131,
+                               image.begin() + static_cast<std::ptrdiff_t>((n - 1) * 128)));
+        packet = Answer(sender, Sender::Ack);
+    }
+    EXPECT_EQ(packet, std::vector<std::uint8_t>{Sender::Eot});
+    EXPECT_EQ(sender.GetState(), Sender::State::EotSent);
+    EXPECT_EQ(Answer(sender, Sender::Nak), std::vector<std::uint8_t>{Sender::Eot})
+        << "a refused end is repeated alone";
+    EXPECT_TRUE(Answer(sender, Sender::Ack).empty());
+    EXPECT_EQ(sender.GetState(), Sender::State::Finished);
+}
+
+TEST(XmodemSender, NakRepeatsThePacketAndNoiseOrLateCIsIgnored) {
+    const std::vector<std::uint8_t> image = Image(3);
+    Sender sender;
+    ASSERT_TRUE(sender.Start(image));
+    const std::vector<std::uint8_t> first = Answer(sender, 'C');
+    EXPECT_EQ(Answer(sender, 'C'), first) << "before any answer, C asks again";
+    const std::vector<std::uint8_t> second = Answer(sender, Sender::Ack);
+    EXPECT_EQ(second[1], 2);
+    EXPECT_EQ(Answer(sender, Sender::Nak), second);
+    EXPECT_TRUE(Answer(sender, 'C').empty()) << "would double the packet";
+    EXPECT_TRUE(Answer(sender, 'x').empty());
+    // Only a batch's first byte answers.
+    const std::uint8_t batch[] = {Sender::Ack, Sender::Nak, Sender::Nak};
+    EXPECT_EQ(Bytes(sender.OnReceived(batch))[1], 3);
+    EXPECT_EQ(sender.PacketsBuilt(), 3u);
+}
+
+TEST(XmodemSender, RefusesImagesThatDoNotFillWholeBlocks) {
+    Sender sender;
+    EXPECT_FALSE(sender.Start({}));
+    const std::vector<std::uint8_t> ragged(200);
+    EXPECT_FALSE(sender.Start(ragged));
+    EXPECT_TRUE(Answer(sender, 'C').empty());
+}
+
+TEST(XmodemSender, LastPacketCarriesTheTrailer) {
+    // 121 bytes fill one packet with a byte of padding; 122 need a second one.
+    for (const std::size_t size : {std::size_t{121}, std::size_t{122}}) {
+        SCOPED_TRACE(size);
+        TPaddedImage image = PadImage(std::vector<std::uint8_t>(size, 0x33));
+        const std::uint16_t crc = ImageCrc(image);
+        AppendTrailer(image);
+        Sender sender;
+        ASSERT_TRUE(sender.Start(image.Bytes));
+        std::vector<std::uint8_t> last = Answer(sender, 'C');
+        for (std::uint32_t n = 1; n < sender.PacketCount(); ++n) {
+            last = Answer(sender, Sender::Ack);
+        }
+        EXPECT_EQ(sender.PacketCount(), size == 121 ? 1u : 2u);
+        ASSERT_EQ(last.size(), Sender::PacketSize);
+        const std::uint32_t length = size == 121 ? 122 : 250;
+        EXPECT_EQ(std::vector<std::uint8_t>(last.begin() + 125, last.begin() + 131),
+                  (std::vector<std::uint8_t>{static_cast<std::uint8_t>(length), 0, 0, 0,
+                                             static_cast<std::uint8_t>(crc),
+                                             static_cast<std::uint8_t>(crc >> 8)}));
+        EXPECT_EQ(last[124], 0xFF) << "padding before the trailer";
+    }
+}
+
+} // namespace
+} // namespace programmers

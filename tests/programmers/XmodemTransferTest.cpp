@@ -1,0 +1,122 @@
+#include "../serial/SerialTestSupport.h"
+#include "../support/TempFolder.h"
+#include "FakeHost.h"
+#include "SimulatedInstrument.h"
+#include "programmers/Emf_loadunit.h"
+#include "serial/Delay.h"
+#include "tests/support/TiTxtImage.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace bsltest {
+namespace {
+
+// T_EMFLoader on COM1, a pty, against the simulated bootloader instrument.
+class XmodemTransfer : public ::testing::Test {
+protected:
+    XmodemTransfer() {
+        platform::Application::Instance().Reopen();
+        platform::Application::Instance().SetTimeDivisor(10);
+        record.DatenBits = serial::D_8;
+        record.StopBits = serial::S_2;
+        record.Baudrate = serial::B__4800;
+        com.InitParameter(&record, false);
+        host.port = &com;
+        host.folder = folder.Path();
+    }
+    ~XmodemTransfer() override {
+        com.Close();
+        platform::Application::Instance().SetTimeDivisor(1);
+    }
+    void Connect(const std::string& loaderLines) {
+        instrument = std::make_unique<SimulatedInstrument>(
+            "start_mode=1\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\nversion=1.23\nserial=3\n"
+            "ack=plain\nloader=xmodem\nflash_start=0\nflash_size=0x1000\n" +
+                loaderLines,
+            folder.File("instrument.log"));
+        ports.Link(0, instrument->SlavePath());
+        com.Open(host.Handle(), 0, 0, false);
+        ASSERT_TRUE(com.IsOpen());
+    }
+    bool Run(const programmers::TXmodemSettings& settings, std::size_t size = 700) {
+        file = titxt_test::Pattern(size, 3);
+        folder.Write("FW.BIN", std::string(file.begin(), file.end()));
+        loader = std::make_unique<programmers::T_EMFLoader>(
+            programmers::TProgrammerContext{host, com, delay, job}, settings);
+        const bool ok = loader->Program(folder.File("FW.BIN"));
+        instrument->Stop();
+        return ok;
+    }
+    void ExpectTheSessionLineBack() {
+        EXPECT_EQ(com.GetV24Parameter()->Baudrate, serial::B__4800);
+        EXPECT_EQ(com.GetV24Parameter()->StopBits, serial::S_2);
+    }
+
+    serialtest::PortDirectory ports;
+    testing_support::TempFolder folder;
+    std::unique_ptr<SimulatedInstrument> instrument;
+    FakeHost host;
+    serial::V24ParameterTag record;
+    serial::TComPort com{nullptr, "UpdateCom"};
+    serial::TDelay delay{nullptr};
+    programmers::TProgJob job;
+    std::vector<std::uint8_t> file;
+    std::unique_ptr<programmers::T_EMFLoader> loader;
+};
+
+TEST_F(XmodemTransfer, AlternateEntryTakesTheSecondStageAt9600) {
+    Connect("loader.version=1.06,B\n");
+    ASSERT_TRUE(Run({.Mode = 1, .AlternateEntry = true}));
+    EXPECT_TRUE(host.dialogs.Boxes.empty());
+    EXPECT_EQ(host.events.HandlerCount(), 1u);
+    ExpectTheSessionLineBack();
+    EXPECT_EQ(instrument->DeviceLines(), (std::vector<std::string>{"A.1000", "A.1256#7"}));
+    const std::string transcript = instrument->Transcript();
+    EXPECT_NE(transcript.find("rx A.1250#3\\r\\n"), std::string::npos) << transcript;
+    EXPECT_NE(transcript.find("bootloader at 115200 baud"), std::string::npos);
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        ASSERT_EQ(instrument->Flash(static_cast<std::uint32_t>(i)), file[i]) << i;
+    }
+    EXPECT_EQ(instrument->Instrument().LoaderExits(), 1u);
+    // The version shown beside the software version is cut at its comma.
+    const auto shown = std::find_if(host.progress.begin(), host.progress.end(),
+                                    [](const auto& p) { return p.first == 24; });
+    ASSERT_NE(shown, host.progress.end());
+    EXPECT_STREQ(reinterpret_cast<const char*>(shown->second), "1.06");
+    EXPECT_TRUE(loader->UnlockNeeded());
+}
+
+TEST_F(XmodemTransfer, KeptBaudRunsTheBootloaderAt9600And9600TwoStopBitsAfterForFamily2) {
+    Connect("loader.version=1.05\n");
+    job.KeepBaud[0] = 1;
+    ASSERT_TRUE(Run({.Mode = 0, .DeviceFamily = 2}));
+    EXPECT_EQ(instrument->DeviceLines(), (std::vector<std::string>{"A.1000", "A.1250#3"}));
+    EXPECT_NE(instrument->Transcript().find("bootloader at 9600 baud"), std::string::npos);
+    EXPECT_EQ(com.GetV24Parameter()->Baudrate, serial::B__9600);
+    EXPECT_EQ(com.GetV24Parameter()->StopBits, serial::S_2);
+    EXPECT_FALSE(loader->UnlockNeeded());
+}
+
+TEST_F(XmodemTransfer, SilentBootloaderFailsWithTheErrorBoxAndTheLineBack) {
+    Connect("loader.version=1.05\nloader.fault.silent=2\n");
+    EXPECT_FALSE(Run({.Mode = 0, .DeviceFamily = 2}));
+    ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(host.dialogs.Boxes[0].Caption, "Error");
+    EXPECT_EQ(host.dialogs.Boxes[0].Text, "");
+    ExpectTheSessionLineBack();
+    EXPECT_EQ(instrument->Instrument().LoaderExits(), 0u);
+}
+
+TEST_F(XmodemTransfer, UnreadableFileIsRefusedBeforeAnythingIsSent) {
+    Connect("loader.version=1.05\n");
+    programmers::T_EMFLoader loader({host, com, delay, job}, {});
+    EXPECT_FALSE(loader.Program(folder.File("MISSING.BIN")));
+    instrument->Stop();
+    ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
+    EXPECT_NE(host.dialogs.Boxes[0].Text.find("MISSING.BIN"), std::string::npos);
+    EXPECT_TRUE(instrument->DeviceLines().empty());
+}
+
+} // namespace
+} // namespace bsltest
