@@ -131,6 +131,8 @@ constexpr Entry Table[] = {
     // The reported and the expected CRC follow.
     {Msg::ImageChecksumMismatch, 0, "Prüfsumme des Bootloaders falsch (gemeldet / erwartet): ",
      "Bootloader checksum wrong (reported / expected): "},
+    {Msg::InstrumentNoAnswer, 0, "Das Gerät antwortet nicht mehr.",
+     "The instrument does not answer any more."},
 };
 
 constexpr std::size_t Count = static_cast<std::size_t>(Msg::Count_);

@@ -56,6 +56,7 @@ enum class Msg {
     PortOpenFailed,
     FirmwareFileTooLarge,
     ImageChecksumMismatch,
+    InstrumentNoAnswer,
     Count_
 };
 

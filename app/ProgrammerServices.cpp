@@ -47,6 +47,8 @@ std::string TFormServices::Text(programmers::ProgrammerText id) const {
         return form_.Text(Msg::FirmwareFileTooLarge);
     case ProgrammerText::ChecksumMismatch:
         return form_.Text(Msg::ImageChecksumMismatch);
+    case ProgrammerText::NoAnswer:
+        return form_.Text(Msg::InstrumentNoAnswer);
     }
     return {};
 }

@@ -9,6 +9,25 @@ using programmers::Method;
 using programmers::TBslSettings;
 using programmers::TXmodemSettings;
 
+namespace {
+
+// The start-up program of a lab instrument comes with the programs and
+// libraries listed right after it; they go or stay together.
+void DropStartupPrograms(std::vector<std::string>& files, std::int32_t first) {
+    if (first < 0 || static_cast<std::size_t>(first) >= files.size()) {
+        return;
+    }
+    auto start = files.begin() + first;
+    auto end = start + 1;
+    while (end != files.end() &&
+           (end->find(".EXE") != std::string::npos || end->find(".DLL") != std::string::npos)) {
+        ++end;
+    }
+    files.erase(start, end);
+}
+
+} // namespace
+
 void TUpdateForm::ProgrammingStep(std::int32_t id) {
     programmers::TProgJob& job = Session.Job;
     const bool startMode2 = Session.StartMode == 2;
@@ -68,6 +87,11 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(2);
         Session.Class2Mark = true;
+        if (job.Ident.DevExe >= job.Ident.FileExe && job.Ident.DevExe > 0) {
+            DropStartupPrograms(job.ProgFiles, Session.StartupProgramIndex);
+            job.Ident.ProgFileCount = static_cast<std::int32_t>(job.ProgFiles.size());
+            Session.StartupProgramIndex = -1; // a retry must not drop other files
+        }
         if (UpdateNeeded() || job.Ident.DevExe < job.Ident.FileExe) {
             if (serial::TComPort* port = SessionComPort()) {
                 port->ChangeV24TimeOut(-1, -1, -1, 0);
@@ -179,8 +203,10 @@ void TUpdateForm::BootloaderFileStep() {
             FinishSession(false);
         } else {
             Session.AckStep = AckStep::Ignore;
-            if (!RunProgrammer(Method::LabTransfer, Session.Job.ProgFiles.front())) {
-                PostEvent(event::BootFileFailed);
+            if (RunProgrammer(Method::LabTransfer, Session.Job.ProgFiles.front())) {
+                FinishSession(true);
+            } else {
+                PostEvent(event::ProgrammingFailed);
             }
         }
         return;

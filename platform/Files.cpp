@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -151,6 +153,20 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
     }
     content = buffer.str();
     return true;
+}
+
+std::uint32_t FileAge(const std::string& path) {
+    struct stat info {};
+    std::tm local{};
+    if (::stat(path.c_str(), &info) != 0 || localtime_r(&info.st_mtime, &local) == nullptr ||
+        local.tm_year < 80) {
+        return 0;
+    }
+    const auto field = [](int value, int shift) {
+        return static_cast<std::uint32_t>(value) << shift;
+    };
+    return field(local.tm_year - 80, 25) | field(local.tm_mon + 1, 21) | field(local.tm_mday, 16) |
+           field(local.tm_hour, 11) | field(local.tm_min, 5) | field(local.tm_sec / 2, 0);
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& content) {

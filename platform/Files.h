@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 bool ReadWholeFile(const std::string& path, std::string& content);
 bool WriteWholeFile(const std::string& path, const std::string& content);
+// The file's last change as a packed local date and time, as instruments
+// take it: years since 1980, month, day, hours, minutes, seconds / 2 from the
+// highest bits down. 0 when it cannot be read.
+std::uint32_t FileAge(const std::string& path);
 
 // A file as a list of lines: CR LF, LF and lone CR all end a line, and a
 // final line break adds no empty line.

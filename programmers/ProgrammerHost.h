@@ -20,6 +20,7 @@ enum class ProgrammerText {
     NoResetVector,      // the image holds no reset vector (0xFFFE, 0xFFFF)
     FileTooLarge,       // before the file's size and the largest one taken
     ChecksumMismatch,   // before the reported and the expected image CRC
+    NoAnswer,           // the instrument stopped acknowledging
 };
 
 // What a programmer asks of the main window while it runs. The window

@@ -3,6 +3,8 @@
 #include "programmers/Bsl_54xx_unit.h"
 #include "programmers/Bsl_unit.h"
 #include "programmers/Efmv24_unit.h"
+#include "programmers/LabFileTransfer.h"
+#include "programmers/Wince_unit.h"
 
 namespace programmers {
 
@@ -17,16 +19,21 @@ std::unique_ptr<TProgrammerTyp> Make(const TProgrammerContext& context,
     return std::make_unique<Programmer>(context, own != nullptr ? *own : Settings{});
 }
 
+// Methods without options of their own.
+template <class Programmer>
+std::unique_ptr<TProgrammerTyp> MakePlain(const TProgrammerContext& context,
+                                          const TMethodSettings&) {
+    return std::make_unique<Programmer>(context);
+}
+
 constexpr TMethodEntry Registry[] = {
     {Method::Bsl430, "MSP430 ROM bootstrap loader", &Make<T_BSL430, TBslSettings>},
     {Method::Bsl5xx, "MSP430 5xx/6xx bootstrap loader", &Make<T_BSL_54XX_430, TBslSettings>},
-    {Method::DeviceLoader, "device loader",
-     [](const TProgrammerContext& context, const TMethodSettings&)
-         -> std::unique_ptr<TProgrammerTyp> { return std::make_unique<TEFMV24_Prog>(context); }},
+    {Method::DeviceLoader, "device loader", &MakePlain<TEFMV24_Prog>},
     {Method::Xmodem, "XMODEM bootloader", &Make<T_EMFLoader, TXmodemSettings>},
-    {Method::BlockTransfer, "block-transfer loader", nullptr},
+    {Method::BlockTransfer, "block-transfer loader", &MakePlain<TWinCEProg>},
     {Method::BasicLoader, "basic-loader terminal", nullptr},
-    {Method::LabTransfer, "lab file transfer", nullptr},
+    {Method::LabTransfer, "lab file transfer", &MakePlain<TLabFileTransfer>},
     {Method::Recovery, "bootloader recovery flow", nullptr},
     {Method::HexLoader, "HEXLoad_8N1.exe", nullptr},
     {Method::Pic32Loader, "PIC32_Serial_Bootloader.exe", nullptr},

@@ -61,12 +61,12 @@ protected:
     virtual void Abort() = 0;
     // Message 10000; false passes it on to the sequencer's reply parser.
     virtual bool OnCharsReceived(std::intptr_t /*port*/) { return false; }
+    // Keys besides Escape that this programmer keeps from the sequencer.
+    virtual bool TakesKey(std::int32_t /*id*/) const { return false; }
     // Which numbered device replies this programmer takes (10010..10012 and
     // the reply numbers of its family).
     virtual bool TakesReply(std::int32_t id) const;
     virtual void OnReply(std::int32_t /*id*/, std::intptr_t /*data*/) {}
-    // Keys other than Escape that the programmer swallows while it runs.
-    virtual bool TakesKey(std::int32_t /*id*/) const { return false; }
     virtual void OnWatchdog() {}
     // The line failed under a write or read; the run is already marked failed.
     virtual void OnLineFailure() {}

@@ -139,4 +139,23 @@ inline constexpr int BadOption = 64;
 inline constexpr int FolderMissing = 66;
 } // namespace exitcode
 
+// The file transfers: whole files in checked blocks at a raised line speed,
+// and the lab instruments' list of files.
+namespace command {
+inline constexpr const char* SetBaudPrefix = "A.1300#"; // + baud rate in decimal
+inline constexpr const char* FileHeader = "A.1201#";    // + name,date,size
+inline constexpr const char* FileHeaderOld = "A.1205#"; // start-up programs before 0.106
+inline constexpr const char* FileEnd = "A.1202\r\n";
+inline constexpr const char* TransferEnd = "A.1203\r\n";
+inline constexpr const char* BlockPrefix = "D.";        // + length,check#data
+inline constexpr const char* LabFileOpen = "A.12000#";  // + name in lower case
+inline constexpr const char* LabFileBlock = "A.12010#"; // + count byte + data
+inline constexpr const char* LabFileClose = "A.12030\r\n";
+} // namespace command
+namespace reply {
+inline constexpr std::int32_t FileComplete = 260;
+inline constexpr std::int32_t BlockRefused = 261; // text 2: send the block again
+inline constexpr long ResendBlock = 2;            // the text of 261 that asks for the block again
+} // namespace reply
+
 } // namespace protocol

@@ -4,9 +4,11 @@
 // turnaround from the last byte of each loader reply to the tool's next frame.
 // Modes devloader and xmodem run a class-4 session instead: a 256 KB ".BIN"
 // image through the instrument's own loader (turnaround from each block's
-// acknowledge) or through the XMODEM bootloader (from each ACK).
+// acknowledge) or through the XMODEM bootloader (from each ACK). Mode blk
+// runs a class-2 block transfer of 1 MB in three files (from each block's
+// acknowledge).
 //
-//   session_bench [runs] [rom|5xx|both|devloader|xmodem]   (default 3 both)
+//   session_bench [runs] [rom|5xx|both|devloader|xmodem|blk]   (default 3 both)
 #include "platform/Process.h"
 
 #include <algorithm>
@@ -191,6 +193,38 @@ const Scenario Xmodem = {"class-4 session, XMODEM bootloader 1.06, 256 KB image"
                          &XmodemFolder,
                          " tx \\x06"};
 
+// A class-2 instrument's program and two data files, 1 MB together.
+void BlockTransferFiles(const fs::path& prog) {
+    std::mt19937 random(2);
+    auto bytes = [&](std::size_t count) {
+        std::string data(count, '\0');
+        for (char& c : data) {
+            c = static_cast<char>(random() & 0xFF);
+        }
+        return data;
+    };
+    std::string version;
+    for (char c : std::string("VER: 2.00")) {
+        version += {c, '\0'};
+    }
+    std::ofstream(prog / "MAIN.EXE", std::ios::binary)
+        << bytes(400000) << version << std::string(2, '\0');
+    std::ofstream(prog / "DATA1.BIN", std::ios::binary) << bytes(350000);
+    std::ofstream(prog / "DATA2.DAT", std::ios::binary) << bytes(298560);
+    EditDeviceEntry(prog / "ProgDevice.ini",
+                    {{"ProgFile2=DM10_V200.TXT", "ProgFile2=MAIN.EXE,DATA1.BIN,DATA2.DAT"},
+                     {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
+}
+
+const Scenario Block = {"class-2 session, block transfer of 1 MB in three files",
+                        "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+                        "version=1.00\nserial=12345678\nloader=file-loader\n"
+                        "loader.switch_ack_ms=0\n",
+                        false,
+                        false,
+                        &BlockTransferFiles,
+                        " tx D."};
+
 int RunScenario(const Scenario& scenario, int runs) {
     fs::path work = fs::temp_directory_path() / ("session-bench-" + std::to_string(getpid()));
     std::vector<double> cpuSeconds;
@@ -257,16 +291,19 @@ int RunScenario(const Scenario& scenario, int runs) {
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string which = argc > 2 ? argv[2] : "both";
-    const std::pair<const char*, const Scenario*> single[] = {{"devloader", &DeviceLoader},
-                                                              {"xmodem", &Xmodem}};
+    const std::pair<const char*, const Scenario*> single[] = {
+        {"devloader", &DeviceLoader}, {"xmodem", &Xmodem}, {"blk", &Block}};
     for (const auto& [name, scenario] : single) {
         if (which == name) {
             return RunScenario(*scenario, runs);
         }
     }
     if (which != "rom" && which != "5xx" && which != "both") {
-        std::fprintf(stderr, "usage: session_bench [runs] [rom|5xx|both|devloader|xmodem]\n");
+        std::fprintf(stderr, "usage: session_bench [runs] [rom|5xx|both|devloader|xmodem|blk]\n");
         return 64;
+    }
+    if (which == "blk") {
+        return RunScenario(Block, runs);
     }
     int result = 0;
     if (which != "5xx") {

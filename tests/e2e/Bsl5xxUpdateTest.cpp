@@ -6,6 +6,7 @@
 
 namespace {
 
+using e2e::Replace;
 using testing_support::TempFolder;
 using titxt_test::MemoryOf;
 using titxt_test::Pattern;

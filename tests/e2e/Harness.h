@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -39,6 +40,15 @@ inline void LayOutProgramFolder(const testing_support::TempFolder& folder,
     if (!updateIni.empty()) {
         folder.Write("prog/Update.ini", updateIni);
     }
+}
+
+// Replaces the first what in text; a test cannot go on without it.
+inline void Replace(std::string& text, const std::string& what, const std::string& with) {
+    const std::size_t at = text.find(what);
+    if (at == std::string::npos) {
+        throw std::runtime_error("not found: " + what);
+    }
+    text.replace(at, what.size(), with);
 }
 
 // An automatic update with the debug log on, as most end-to-end runs want it.
@@ -191,9 +201,10 @@ public:
                const std::string& link)
         : folder_(folder) {
         folder.Write("instrument.profile", profile);
+        std::filesystem::create_directories(folder.File("received"));
         pid_ = Spawn({INSTRUMENT_SIM, "--profile", folder.File("instrument.profile"), "--link",
                       link, "--transcript", folder.File("transcript.log"), "--flash-out",
-                      folder.File("flash.txt")},
+                      folder.File("flash.txt"), "--files-out", folder.File("received")},
                      folder.File("sim.out"), folder.File("sim.err"));
         WaitForLink(link);
     }
@@ -210,6 +221,14 @@ public:
     std::string Errors() const { return ReadFile(folder_.File("sim.err")); }
     // The flash as the instrument dumps it (TI-TXT), complete once stopped.
     std::string Flash() const { return ReadFile(folder_.File("flash.txt")); }
+    // A file the instrument received, once stopped; nullopt when none.
+    std::optional<std::string> Received(const std::string& name) const {
+        const std::string path = folder_.File("received/" + name);
+        if (!std::filesystem::exists(path)) {
+            return std::nullopt;
+        }
+        return ReadFile(path);
+    }
 
 private:
     // Generous for a loaded CI machine. A test cannot go on without the

@@ -77,6 +77,9 @@ std::string FakeHost::Text(programmers::ProgrammerText id) const {
         return german ? "Pr\xFC"
                         "fsumme des Bootloaders falsch (gemeldet / erwartet): "
                       : "Bootloader checksum wrong (reported / expected): ";
+    case ProgrammerText::NoAnswer:
+        return german ? "Das Ger\xE4t antwortet nicht mehr."
+                      : "The instrument does not answer any more.";
     }
     return {};
 }

@@ -38,11 +38,7 @@ std::string ApplyKey(std::string_view key, std::string_view v, Bsl5xxConfig& c, 
                                 : key == "fault.silent" ? c.silentFrames
                                 : key == "fault.hangup" ? c.hangupFrames
                                                         : c.corruptResponses;
-        bool ok = ForEachItem(v, [&](std::string_view item) {
-            unsigned count = 0;
-            return ParseCount(item, count) && s.insert(count).second;
-        });
-        return ok ? "" : "fault needs frame numbers from 1, comma-separated";
+        return ParseCountList(v, s) ? "" : "fault needs frame numbers from 1, comma-separated";
     }
     if (key == "fault.message") {
         bool ok = ForEachItem(v, [&](std::string_view item) {

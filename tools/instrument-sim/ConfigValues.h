@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,14 @@ template <typename Fn> bool ForEachItem(std::string_view s, Fn parseItem) {
             return true;
         s.remove_prefix(comma + 1);
     }
+}
+
+// Comma-separated fault counts, each new to the set.
+inline bool ParseCountList(std::string_view s, std::set<unsigned>& out) {
+    return ForEachItem(s, [&](std::string_view item) {
+        unsigned count = 0;
+        return ParseCount(item, count) && out.insert(count).second;
+    });
 }
 
 // Hands each "loader.*" key, without its prefix, to apply(key, value), which returns an

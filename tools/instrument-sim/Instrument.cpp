@@ -278,17 +278,15 @@ void Instrument::Queue(const std::vector<CueLine>& lines, bool garble) {
     }
 }
 
-void Instrument::Send(std::string_view bytes) {
-    SendAfter(0, bytes);
-}
-
 void Instrument::SendAfter(std::uint64_t delayMs, std::string_view bytes) {
     if (hangup_)
         return;
-    Millis due = now_ + delayMs;
-    if (!out_.empty())
-        due = std::max(due, out_.back().due);
+    Millis due = (out_.empty() ? now_ : std::max(now_, out_.back().due)) + delayMs;
     out_.push_back({due, std::string(bytes)});
+}
+
+void Instrument::KeepFile(std::string name, std::string data) {
+    labFiles_.push_back({std::move(name), std::move(data), true});
 }
 
 void Instrument::Note(std::string_view text) {

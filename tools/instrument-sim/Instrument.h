@@ -22,7 +22,8 @@ enum class InstrumentState {
     InLoader // the loader has the line
 };
 
-// A file received through the lab file transfer ("A.12000#name" ... "A.12030").
+// A file received through the lab file transfer ("A.12000#name" ... "A.12030")
+// or kept by a loader.
 struct LabFile {
     std::string name;
     std::string data;
@@ -62,12 +63,13 @@ private:
     };
 
     // LoaderContext
-    void Send(std::string_view bytes) override;
+    void Send(std::string_view bytes) override { SendAfter(0, bytes); }
     void SendAfter(std::uint64_t delayMs, std::string_view bytes) override;
     FlashMemory& Flash() override { return flash_; }
     const Profile& GetProfile() const override { return profile_; }
     void LeaveLoader() override;
     void EnterLoader() override;
+    void KeepFile(std::string name, std::string data) override;
     void HangUp() override { hangup_ = true; }
     void Note(std::string_view text) override;
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace sim {
@@ -18,14 +19,16 @@ class LoaderContext {
 public:
     virtual ~LoaderContext() = default;
     virtual void Send(std::string_view bytes) = 0;
-    // As Send, but not before delayMs from now (a pause of the instrument).
+    // As Send, delayMs after the last byte queued (or now).
     virtual void SendAfter(std::uint64_t delayMs, std::string_view bytes) = 0;
     virtual FlashMemory& Flash() = 0;
     virtual const Profile& GetProfile() const = 0;
     // The loader starts the firmware again (the instrument leaves its loader).
     virtual void LeaveLoader() = 0;
-    // The firmware starts its loader (for loaders driven by device commands).
+    // A firmware command hands the line to the loader.
     virtual void EnterLoader() = 0;
+    // A whole file the instrument received, kept for --files-out.
+    virtual void KeepFile(std::string name, std::string data) = 0;
     // The line closes and the simulator ends, as when the cable is pulled.
     virtual void HangUp() = 0;
     virtual void Note(std::string_view text) = 0;

@@ -1,5 +1,6 @@
 #include "tools/instrument-sim/Bsl5xxLoader.h"
 #include "tools/instrument-sim/DeviceLoader.h"
+#include "tools/instrument-sim/FileLoader.h"
 #include "tools/instrument-sim/Loader.h"
 #include "tools/instrument-sim/ProbeLoader.h"
 #include "tools/instrument-sim/RomBslLoader.h"
@@ -18,6 +19,8 @@ constexpr LoaderEntry kLoaders[] = {
      &devloader::DeviceLoader::Create},
     {"xmodem", "character-command bootloader with an XMODEM-CRC upload (A.1250/1255/1256)",
      &xmodem::XmodemLoader::Create},
+    {"file-loader", "file loader of class-2 instruments: whole files in CRC-8-checked blocks",
+     &fileloader::FileLoader::Create},
 };
 
 } // namespace

@@ -1,0 +1,96 @@
+#include "programmers/LabFileTransfer.h"
+
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace programmers {
+
+TLabFileTransfer::TLabFileTransfer(const TProgrammerContext& context) : TProgrammerTyp(context) {}
+
+bool TLabFileTransfer::Program(const std::string& fileName) {
+    BeginRun(LabAckTimeoutMs);
+    if (StartFile(fileName)) {
+        FileIndex = 1;
+        PumpUntil();
+    } else {
+        Fail();
+    }
+    Host.ShowProgress(progress::Position, 0);
+    EndRun(0);
+    return Failed == 0;
+}
+
+bool TLabFileTransfer::StartFile(const std::string& name) {
+    const std::string path = platform::JoinPath(Host.ProgramFolder(), name);
+    if (!platform::ReadWholeFile(path, Data)) {
+        ShowFileErrorBox(Host, path, Host.Text(ProgrammerText::FileUnreadable));
+        return false;
+    }
+    Remaining = Data.size();
+    Host.ShowProgress(progress::Position, 0);
+    Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(Data.size() / LabBlockSize));
+    Active = true;
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return WriteText((protocol::command::LabFileOpen + lower + "\r\n").c_str());
+}
+
+void TLabFileTransfer::NextFile() {
+    if (FileIndex >= Job.ProgFiles.size()) {
+        Finished = 1;
+        return;
+    }
+    if (!StartFile(Job.ProgFiles[FileIndex++])) {
+        Fail();
+        return;
+    }
+    Host.ShowProgress(progress::Maximum,
+                      static_cast<std::intptr_t>(Data.size() / LabBlockSize + 1));
+    Host.ShowProgress(progress::Step, 1);
+}
+
+void TLabFileTransfer::Abort() {
+    Fail();
+}
+
+// The OK button must not start a session while files are sent.
+bool TLabFileTransfer::TakesKey(std::int32_t id) const {
+    return id == protocol::event::KeyStart;
+}
+
+bool TLabFileTransfer::TakesReply(std::int32_t id) const {
+    return id == protocol::event::Acknowledge;
+}
+
+void TLabFileTransfer::OnReply(std::int32_t, std::intptr_t) {
+    if (Finished != 0) {
+        return;
+    }
+    RestartWatchdog();
+    if (Active && Remaining > 0) {
+        const std::size_t n = std::min(LabBlockSize, Remaining);
+        std::string block = protocol::command::LabFileBlock;
+        block.push_back(static_cast<char>(n));
+        block.append(Data, Data.size() - Remaining, n);
+        Remaining -= n;
+        if (WriteBytes(reinterpret_cast<const std::uint8_t*>(block.data()), block.size())) {
+            Host.ShowProgress(progress::Step, 1);
+        }
+    } else if (Active) {
+        Host.ShowProgress(progress::Position, 0);
+        Active = false;
+        WriteText(protocol::command::LabFileClose);
+    } else {
+        NextFile();
+    }
+}
+
+void TLabFileTransfer::OnWatchdog() {
+    Host.ShowLogLine(Host.Text(ProgrammerText::NoAnswer));
+    Fail();
+}
+
+} // namespace programmers

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "programmers/Programmerunit.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace programmers {
+
+inline constexpr std::size_t LabBlockSize = 255; // the count byte bounds a block
+// No acknowledge for this long ends the transfer as failed.
+inline constexpr std::uint32_t LabAckTimeoutMs = 10 * 1000;
+
+// The lab instruments' file list: each file announced by its name in lower
+// case, sent in counted blocks and closed, every command acknowledged before
+// the next. Program takes the list's first file; the rest follow from the job.
+class TLabFileTransfer : public TProgrammerTyp {
+public:
+    explicit TLabFileTransfer(const TProgrammerContext& context);
+
+    bool Program(const std::string& fileName) override;
+
+protected:
+    void Abort() override;
+    bool TakesKey(std::int32_t id) const override;
+    bool TakesReply(std::int32_t id) const override;
+    void OnReply(std::int32_t id, std::intptr_t data) override;
+    void OnWatchdog() override;
+
+private:
+    // Opens a file and announces it; false after the box naming it.
+    bool StartFile(const std::string& name);
+    void NextFile();
+
+    std::string Data; // the open file
+    std::size_t Remaining = 0;
+    std::size_t FileIndex = 0; // next entry of the job's list
+    bool Active = false;       // a file is being sent
+};
+
+} // namespace programmers

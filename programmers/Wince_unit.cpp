@@ -1,0 +1,238 @@
+#include "programmers/Wince_unit.h"
+
+#include "kernel/Bufferunit.h"
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace programmers {
+
+namespace {
+
+constexpr std::uint8_t CrcStart = 0xFF;
+// Characters that frame a block, and the check character's stand-in for 0.
+constexpr std::uint8_t FrameChars[] = {'D', ',', '#'};
+
+} // namespace
+
+std::uint8_t BlockCheckChar(std::string_view block) {
+    std::uint8_t crc = CrcStart;
+    for (char c : block) {
+        crc = kernel::Crc8Step(crc, static_cast<std::uint8_t>(c), 8);
+    }
+    if (crc == 0) {
+        return 1;
+    }
+    for (std::uint8_t framing : FrameChars) {
+        if (crc == framing) {
+            return static_cast<std::uint8_t>(crc + 1);
+        }
+    }
+    return crc;
+}
+
+TBlockFrame MakeBlockFrame(std::string_view file, std::size_t offset) {
+    TBlockFrame frame;
+    offset = std::min(offset, file.size());
+    frame.Length = std::min(WinceBlockSize, file.size() - offset);
+    frame.Last = offset + frame.Length >= file.size();
+    const std::string_view data = file.substr(offset, frame.Length);
+    frame.Bytes = protocol::command::BlockPrefix + std::to_string(frame.Length) + ",";
+    frame.Bytes.push_back(static_cast<char>(BlockCheckChar(data)));
+    frame.Bytes.push_back('#');
+    frame.Bytes.append(data);
+    return frame;
+}
+
+TWinCEProg::TWinCEProg(const TProgrammerContext& context) : TProgrammerTyp(context) {}
+
+bool TWinCEProg::Program(const std::string& fileName) {
+    Host.ShowProgress(progress::Position, 0);
+    if (!LoadFile(fileName)) {
+        return false;
+    }
+    Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(Data.size() / WinceBlockSize));
+    NextFile = 0;
+    Switched = false;
+    BeginRun(WinceWatchdogMs);
+    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    OnAck = &TWinCEProg::BaudSwitchStep;
+    SendText(protocol::command::Dialogue);
+    PumpUntil();
+    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    EndRun(WinceEndWaitMs);
+    // A failed run leaves the instrument at its speed; the port goes back all the same.
+    RestoreLine();
+    return Failed == 0;
+}
+
+bool TWinCEProg::SendText(const char* text) {
+    return WriteText(text);
+}
+
+bool TWinCEProg::LoadFile(const std::string& name) {
+    const std::string path = platform::JoinPath(Host.ProgramFolder(), name);
+    if (!platform::ReadWholeFile(path, Data)) {
+        ShowFileErrorBox(Host, path, Host.Text(ProgrammerText::FileUnreadable));
+        return false;
+    }
+    FileName = name;
+    FileDate = platform::FileAge(path);
+    Sent = 0;
+    return true;
+}
+
+void TWinCEProg::Abort() {
+    Fail();
+}
+
+bool TWinCEProg::TakesReply(std::int32_t id) const {
+    return id == protocol::event::Acknowledge || id == protocol::event::Rejected ||
+           id == protocol::reply::FileComplete || id == protocol::reply::BlockRefused;
+}
+
+void TWinCEProg::OnReply(std::int32_t id, std::intptr_t data) {
+    if (Finished != 0) {
+        return;
+    }
+    switch (id) {
+    case protocol::event::Acknowledge:
+        RestartWatchdog();
+        if (Changing) {
+            AckWhileChanging = true;
+        } else if (OnAck != nullptr) {
+            (this->*OnAck)();
+        }
+        Host.ShowProgress(progress::Step, 1);
+        break;
+    case protocol::reply::FileComplete:
+        FileCompleteStep();
+        break;
+    case protocol::reply::BlockRefused: {
+        const char* text = reinterpret_cast<const char*>(data);
+        if (text != nullptr && std::strtol(text, nullptr, 10) == protocol::reply::ResendBlock) {
+            if (!LastFrame.empty()) {
+                WriteBytes(reinterpret_cast<const std::uint8_t*>(LastFrame.data()),
+                           LastFrame.size());
+            }
+        } else {
+            Fail();
+        }
+        break;
+    }
+    default: // a refusal: the watchdog decides
+        break;
+    }
+}
+
+void TWinCEProg::OnWatchdog() {
+    Host.ShowLogLine(Host.Text(ProgrammerText::NoAnswer));
+    Fail();
+}
+
+void TWinCEProg::Arm(Step next) {
+    OnAck = next;
+    if (AckWhileChanging) {
+        AckWhileChanging = false;
+        (this->*next)();
+    }
+}
+
+// The instrument changes its speed on the command and the port follows after
+// the wait. An acknowledge that arrives meanwhile is kept for the step after
+// the change: running a step at a speed in change would send into the void.
+void TWinCEProg::ChangeSpeed(unsigned long baud, long waitMs, bool back, Step next) {
+    OnAck = nullptr;
+    AckWhileChanging = false;
+    char text[48];
+    std::snprintf(text, sizeof text, "%s%lu\r\n", protocol::command::SetBaudPrefix, baud);
+    if (!SendText(text)) {
+        return;
+    }
+    Changing = true;
+    Wait(waitMs);
+    Changing = false;
+    if (Finished != 0) {
+        return;
+    }
+    if (back) {
+        RestoreLine();
+    } else {
+        Port.ChangeV24Parameter(serial::B_38400, serial::S_2, serial::NoParity, false);
+        Host.ShowBaudText(std::to_string(WinceTransferBaud));
+        Switched = true;
+    }
+    Arm(next);
+}
+
+void TWinCEProg::RestoreLine() {
+    if (!Switched) {
+        return;
+    }
+    Port.LoadLastV24Parameter();
+    Host.ShowBaudText(std::to_string(SavedBaud));
+    Switched = false;
+}
+
+void TWinCEProg::BaudSwitchStep() {
+    SavedBaud = Port.LoadV24Parameter().BaudRate;
+    ChangeSpeed(WinceTransferBaud, WinceSwitchUpWaitMs, false, &TWinCEProg::HeaderStep);
+}
+
+void TWinCEProg::HeaderStep() {
+    OnAck = &TWinCEProg::BlockStep;
+    const char* header = Job.Ident.DevExe >= WinceNewHeaderFromExe
+                             ? protocol::command::FileHeader
+                             : protocol::command::FileHeaderOld;
+    const std::string text = header + NameTransform(FileName) + "," + std::to_string(FileDate) +
+                             "," + std::to_string(Data.size()) + "\r\n";
+    SendText(text.c_str());
+}
+
+void TWinCEProg::BlockStep() {
+    TBlockFrame frame = MakeBlockFrame(Data, Sent);
+    if (frame.Last) {
+        OnAck = &TWinCEProg::FileEndStep;
+    }
+    Sent += frame.Length;
+    LastFrame = std::move(frame.Bytes);
+    WriteBytes(reinterpret_cast<const std::uint8_t*>(LastFrame.data()), LastFrame.size());
+}
+
+void TWinCEProg::FileEndStep() {
+    OnAck = &TWinCEProg::FileCompleteStep;
+    SendText(protocol::command::FileEnd);
+}
+
+void TWinCEProg::FileCompleteStep() {
+    if (NextFile >= Job.ProgFiles.size()) {
+        SessionEndStep();
+        return;
+    }
+    RestartWatchdog();
+    if (!LoadFile(Job.ProgFiles[NextFile++])) {
+        Fail();
+        return;
+    }
+    Host.ShowProgress(progress::Maximum,
+                      static_cast<std::intptr_t>(Data.size() / WinceBlockSize + 1));
+    Host.ShowProgress(progress::Position, 0);
+    HeaderStep();
+}
+
+void TWinCEProg::SessionEndStep() {
+    OnAck = &TWinCEProg::BaudRestoreStep;
+    SendText(protocol::command::TransferEnd);
+}
+
+void TWinCEProg::BaudRestoreStep() {
+    ChangeSpeed(SavedBaud, WinceSwitchBackWaitMs, true, &TWinCEProg::FinishStep);
+}
+
+void TWinCEProg::FinishStep() {
+    Finished = 1;
+}
+
+} // namespace programmers

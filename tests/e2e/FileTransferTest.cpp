@@ -1,0 +1,160 @@
+#include "Harness.h"
+#include "tests/support/TiTxtImage.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+using e2e::Replace;
+using testing_support::TempFolder;
+
+std::string Bytes(std::size_t count, int seed) {
+    const std::vector<std::uint8_t> pattern = titxt_test::Pattern(count, seed);
+    return {pattern.begin(), pattern.end()};
+}
+
+// A program as the version reader finds it: the marker and the version as
+// 16-bit text somewhere in the file.
+std::string Program(std::size_t count, int seed, const std::string& version) {
+    std::string wide;
+    for (char c : "VER: " + version) {
+        wide += {c, '\0'};
+    }
+    return Bytes(count, seed) + wide + std::string(2, '\0') + Bytes(300, seed + 1);
+}
+
+// An automatic update against the simulated instrument; afterwards the files
+// the instrument kept are compared with those of the program folder.
+class FileSession : public ::testing::Test {
+protected:
+    e2e::Run Update(const std::string& profile) {
+        e2e::Instrument instrument(folder, profile, folder.File("ports/COM1"));
+        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE);
+        instrument.Stop();
+        transcript = instrument.Transcript();
+        for (const auto& [name, content] : files) {
+            received[name] = instrument.Received(name);
+        }
+        return run;
+    }
+    void ExpectSuccessWithEveryFile(const e2e::Run& run) {
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 0) << run.Out;
+        EXPECT_TRUE(run.OutHas("Download erfolgreich ausgef\xC3\xBChrt !")) << run.Out;
+        for (const auto& [name, content] : files) {
+            ExpectReceivedIntact(name);
+        }
+    }
+    void ExpectReceivedIntact(const std::string& name) {
+        ASSERT_TRUE(received[name].has_value()) << name << "\n" << transcript;
+        EXPECT_EQ(*received[name], files[name]) << name;
+    }
+
+    TempFolder folder;
+    std::map<std::string, std::string> files; // as the instrument names them
+    std::map<std::string, std::optional<std::string>> received;
+    std::string transcript;
+};
+
+// An instrument whose file loader takes its program, its start-up program
+// and two data files; the instrument runs 1.00 and start-up program 1.05.
+class BlockTransfer : public FileSession {
+protected:
+    void SetUp() override {
+        e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni);
+        std::string devices = e2e::ReadFile(folder.File("prog/ProgDevice.ini"));
+        Replace(devices, "DM10_V200.TXT", "MAIN.EXE,TARVINSTARTUP.EXE,DATA1.BIN,DATA2.DAT");
+        Replace(devices, "SWKenn2=56 45 52 3A", "SWKenn2=VER:");
+        folder.Write("prog/ProgDevice.ini", devices);
+        std::filesystem::remove(folder.File("prog/DM10_V200.TXT"));
+        files = {{"MAIN.EXE", Program(4500, 1, "2.00")},
+                 {"TARVINSTARTUP.EXE", Program(2100, 2, "1.10")},
+                 {"DATA1.BIN", Bytes(2500, 3)},
+                 {"DATA2.DAT", ""}};
+        for (const auto& [name, content] : files) {
+            folder.Write("prog/" + name, content);
+        }
+    }
+    e2e::Run UpdateWith(const std::string& extraLines, const std::string& startupVersion = "1.05") {
+        return Update("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+                      "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=0\n"
+                      "on.2100=I.2011#" +
+                      startupVersion + "\n" + extraLines);
+    }
+};
+
+TEST_F(BlockTransfer, ProgramStartUpProgramAndFurtherFilesArriveIntact) {
+    e2e::Run run = UpdateWith("");
+    ExpectSuccessWithEveryFile(run);
+    // Start-up program 1.05 takes the new header; the line went up and back.
+    EXPECT_NE(transcript.find("rx A.1201#MAIN.EXE,"), std::string::npos) << transcript;
+    EXPECT_NE(transcript.find("rx A.1300#38400"), std::string::npos);
+    EXPECT_NE(transcript.find("rx A.1300#4800"), std::string::npos);
+    EXPECT_EQ(transcript.find("dropped"), std::string::npos) << transcript;
+}
+
+TEST_F(BlockTransfer, TheStartUpProgramStaysOutWhenTheInstrumentHasItsVersion) {
+    e2e::Run run = UpdateWith("", "1.10");
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_FALSE(received["TARVINSTARTUP.EXE"].has_value());
+    ExpectReceivedIntact("MAIN.EXE");
+    ExpectReceivedIntact("DATA1.BIN");
+    ExpectReceivedIntact("DATA2.DAT");
+}
+
+TEST_F(BlockTransfer, ABlockTheInstrumentAsksForAgainIsResent) {
+    e2e::Run run = UpdateWith("loader.fault.bad=2\n");
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_NE(transcript.find("fault: bad block 2"), std::string::npos) << transcript;
+    ExpectReceivedIntact("MAIN.EXE");
+}
+
+TEST_F(BlockTransfer, AnyOtherBlockReplyFailsTheSession) {
+    e2e::Run run = UpdateWith("loader.fault.reply=2:5\n");
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_FALSE(run.OutHas("Download erfolgreich")) << run.Out;
+    EXPECT_FALSE(received["MAIN.EXE"].has_value());
+}
+
+// The demo meter is updated through its ROM loader, then its lab files follow.
+class LabFileTransfer : public FileSession {
+protected:
+    void SetUp() override {
+        e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni);
+        std::string devices = e2e::ReadFile(folder.File("prog/ProgDevice.ini"));
+        Replace(devices, "DM10_V200.TXT", "DM10_V200.TXT,EMPTY.DAT,B256.DAT,BIG.DAT");
+        folder.Write("prog/ProgDevice.ini", devices);
+        files = {{"empty.dat", ""}, {"b256.dat", Bytes(256, 4)}, {"big.dat", Bytes(100000, 5)}};
+        folder.Write("prog/EMPTY.DAT", files["empty.dat"]);
+        folder.Write("prog/B256.DAT", files["b256.dat"]);
+        folder.Write("prog/BIG.DAT", files["big.dat"]);
+    }
+    e2e::Run UpdateWith(const std::string& extraLines) {
+        return Update("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+                      "version=1.23\nserial=12345678\npassword=C000\nloader=msp430-rom\n"
+                      "loader.version=1.60\nloader.chip_id=F149\nflash_start=0x1000\n"
+                      "flash_size=0xF000\non.restart=@300:I.30#\n" +
+                      extraLines);
+    }
+};
+
+TEST_F(LabFileTransfer, EmptySmallAndLargeFilesArriveIntactAndTheInstrumentIsReset) {
+    e2e::Run run = UpdateWith("");
+    ExpectSuccessWithEveryFile(run);
+    // 256 bytes go as 255 and 1.
+    EXPECT_NE(transcript.find("rx A.12010#\\x01"), std::string::npos);
+    EXPECT_NE(transcript.find("rx U.606\\r\\n"), std::string::npos) << transcript;
+}
+
+TEST_F(LabFileTransfer, AnInstrumentThatFallsSilentFailsTheTransfer) {
+    e2e::Run run = UpdateWith("fault.12010@3=silent\n");
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_TRUE(run.OutHas("Das Ger\xC3\xA4t antwortet nicht mehr.")) << run.Out;
+    EXPECT_FALSE(run.OutHas("Download erfolgreich")) << run.Out;
+    EXPECT_EQ(transcript.find("U.606"), std::string::npos);
+}
+
+} // namespace
