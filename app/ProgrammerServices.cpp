@@ -49,6 +49,18 @@ std::string TFormServices::Text(programmers::ProgrammerText id) const {
         return form_.Text(Msg::ImageChecksumMismatch);
     case ProgrammerText::NoAnswer:
         return form_.Text(Msg::InstrumentNoAnswer);
+    case ProgrammerText::TermPreparing:
+        return form_.Text(Msg::TermPreparing);
+    case ProgrammerText::TermProgramming:
+        return form_.Text(Msg::TermProgrammingName);
+    case ProgrammerText::TermSuccessful:
+        return form_.Text(Msg::TermSuccessful);
+    case ProgrammerText::TermTransmitError:
+        return form_.Text(Msg::TermTransmitError);
+    case ProgrammerText::TermAborted:
+        return form_.Text(Msg::TermAborted);
+    case ProgrammerText::TermFileMissing:
+        return form_.Text(Msg::TermFileMissing);
     }
     return {};
 }
@@ -63,6 +75,12 @@ std::string TFormServices::ProgramFolder() const {
 }
 std::string TFormServices::FindDefFile(std::uint32_t chipId) {
     return form_.FindDefFile(chipId);
+}
+void TFormServices::ClearLog() {
+    form_.UpdateMemo->Clear();
+}
+void TFormServices::ShowTitleProgress(const std::string& prefix, double percent) {
+    form_.ShowTitleProgress(prefix, percent);
 }
 
 } // namespace app

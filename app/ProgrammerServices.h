@@ -24,6 +24,8 @@ public:
     int Language() const override;
     std::string ProgramFolder() const override;
     std::string FindDefFile(std::uint32_t chipId) override;
+    void ClearLog() override;
+    void ShowTitleProgress(const std::string& prefix, double percent) override;
 
 private:
     TUpdateForm& form_;

@@ -141,7 +141,9 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::TerminalStep:
-        if (!RunProgrammer(Method::BasicLoader, Session.ProgFile3)) {
+        if (RunProgrammer(Method::BasicLoader, Session.ProgFile3)) {
+            EndAfterBasicLoader();
+        } else {
             PostEvent(event::BootFileFailed);
         }
         break;
@@ -184,6 +186,21 @@ void TUpdateForm::AwaitInstrumentAfterProgramming() {
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.ReplyTimer = Timers.TimerStart(AfterProgrammingTimeoutMs);
     Session.AwaitingRestart = true;
+}
+
+// The Basic-Loader's success text already tells the operator what to do, and
+// the instrument waits in its loader for a power cycle: no exit command.
+void TUpdateForm::EndAfterBasicLoader() {
+    Session.AwaitingRestart = false;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.AckStep = AckStep::Ignore;
+    SecTimer->SetEnabled(false);
+    WaitPanel->SetVisible(false);
+    ExitCode = exitcode::Success;
+    Session.Running = false;
+    if (Config.AutoStartActive) {
+        Beenden();
+    }
 }
 
 void TUpdateForm::BootloaderFileStep() {

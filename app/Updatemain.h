@@ -157,6 +157,8 @@ public:
     void ProgrammingStep(std::int32_t id);
     void BootloaderFileStep();
     void AwaitInstrumentAfterProgramming();
+    // The Basic-Loader has reported success: the session ends.
+    void EndAfterBasicLoader();
     // Runs a transfer method on the session port; false when it failed or
     // is not built here.
     bool RunProgrammer(programmers::Method method, const std::string& fileName,

@@ -43,6 +43,8 @@ public:
         (void)form;
         return IDCANCEL;
     }
+    // One audible signal; a front-end without sound gives none.
+    virtual void Beep() {}
 };
 
 } // namespace platform

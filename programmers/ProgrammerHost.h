@@ -21,6 +21,13 @@ enum class ProgrammerText {
     FileTooLarge,       // before the file's size and the largest one taken
     ChecksumMismatch,   // before the reported and the expected image CRC
     NoAnswer,           // the instrument stopped acknowledging
+    // The Basic-Loader's texts (NAME and COM X are expanded by the log).
+    TermPreparing,
+    TermProgramming,
+    TermSuccessful,
+    TermTransmitError,
+    TermAborted,
+    TermFileMissing, // names L3_TermL.A37; the caller puts in the file it tried
 };
 
 // What a programmer asks of the main window while it runs. The window
@@ -50,6 +57,12 @@ public:
     // ProgDefFile of the first device entry whose processor is chipId, or
     // empty (images chosen by the chip the loader reports).
     virtual std::string FindDefFile(std::uint32_t /*chipId*/) { return {}; }
+    virtual void ClearLog() = 0;
+    // Status panel 4 and the title: prefix and percentage; -1 resets them,
+    // below -999 shows the session as ended.
+    virtual void ShowTitleProgress(const std::string& prefix, double percent) = 0;
+    // One audible signal, as the front-end gives it.
+    virtual void Beep() { Dialogs().Beep(); }
 };
 
 } // namespace programmers

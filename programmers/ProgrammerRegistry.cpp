@@ -4,6 +4,7 @@
 #include "programmers/Bsl_unit.h"
 #include "programmers/Efmv24_unit.h"
 #include "programmers/LabFileTransfer.h"
+#include "programmers/TermProg.h"
 #include "programmers/Wince_unit.h"
 
 namespace programmers {
@@ -32,7 +33,7 @@ constexpr TMethodEntry Registry[] = {
     {Method::DeviceLoader, "device loader", &MakePlain<TEFMV24_Prog>},
     {Method::Xmodem, "XMODEM bootloader", &Make<T_EMFLoader, TXmodemSettings>},
     {Method::BlockTransfer, "block-transfer loader", &MakePlain<TWinCEProg>},
-    {Method::BasicLoader, "basic-loader terminal", nullptr},
+    {Method::BasicLoader, "basic-loader terminal", &MakePlain<TTermProg>},
     {Method::LabTransfer, "lab file transfer", &MakePlain<TLabFileTransfer>},
     {Method::Recovery, "bootloader recovery flow", nullptr},
     {Method::HexLoader, "HEXLoad_8N1.exe", nullptr},

@@ -75,8 +75,12 @@ void TProgrammerTyp::PumpUntil() {
             Abort();
             break;
         }
-        application.HandleMessage();
+        AwaitWork();
     }
+}
+
+void TProgrammerTyp::AwaitWork() {
+    platform::Application::Instance().HandleMessage();
 }
 
 void TProgrammerTyp::EndRun(long waitMs) {

@@ -76,6 +76,8 @@ protected:
     void BeginRun(std::uint32_t watchdogMs);
     // Step 6: events and window messages until Finished is set.
     void PumpUntil();
+    // Between passes of the pump: waits for the next window message or timer.
+    virtual void AwaitWork();
     // Step 7: wait, progress back to 0, handler and watchdog gone.
     void EndRun(long waitMs);
 

@@ -36,6 +36,11 @@ int AnswerOf(const std::string& line) {
                                                                        : platform::IDNO;
 }
 
+void ConsoleDialogs::Beep() {
+    std::fputc('\a', out_);
+    std::fflush(out_);
+}
+
 int ConsoleDialogs::MessageBox(const std::string& text, const std::string& caption,
                                unsigned flags) {
     const bool question = (flags & 0x0F) == platform::MB_YESNO;

@@ -24,6 +24,7 @@ public:
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
     bool OpenFile(const std::string& title, const std::string& filter, std::string& path) override;
     bool OpenDocument(const std::string& path) override;
+    void Beep() override;
 
 private:
     std::FILE* out_;

@@ -4,6 +4,7 @@
 #include "platform/Application.h"
 #include "serial/V24Dialog.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFile>
@@ -109,6 +110,10 @@ bool QtDialogs::OpenFile(const std::string& title, const std::string& filter, st
     }
     path = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
     return true;
+}
+
+void QtDialogs::Beep() {
+    QApplication::beep();
 }
 
 bool QtDialogs::OpenDocument(const std::string& path) {

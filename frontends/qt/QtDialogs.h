@@ -29,6 +29,7 @@ public:
     bool OpenFile(const std::string& title, const std::string& filter, std::string& path) override;
     bool OpenDocument(const std::string& path) override;
     int ShowModal(platform::TModalForm& form) override;
+    void Beep() override;
 
 private:
     QWidget* parent_;

@@ -42,13 +42,21 @@ inline void LayOutProgramFolder(const testing_support::TempFolder& folder,
     }
 }
 
-// Replaces the first what in text; a test cannot go on without it.
-inline void Replace(std::string& text, const std::string& what, const std::string& with) {
+// Replaces the first occurrence of what; false when there is none.
+inline bool ReplaceOnce(std::string& text, const std::string& what, const std::string& with) {
     const std::size_t at = text.find(what);
     if (at == std::string::npos) {
-        throw std::runtime_error("not found: " + what);
+        return false;
     }
     text.replace(at, what.size(), with);
+    return true;
+}
+
+// Replaces the first what in text; a test cannot go on without it.
+inline void Replace(std::string& text, const std::string& what, const std::string& with) {
+    if (!ReplaceOnce(text, what, with)) {
+        throw std::runtime_error("not found: " + what);
+    }
 }
 
 // An automatic update with the debug log on, as most end-to-end runs want it.
@@ -91,16 +99,6 @@ inline Run RunUpdate(const testing_support::TempFolder& folder, const std::strin
     run.Out = ReadFile(folder.File("out.txt"));
     run.Err = ReadFile(folder.File("err.txt"));
     return run;
-}
-
-// Replaces the first occurrence of what; false when there is none.
-inline bool ReplaceOnce(std::string& text, const std::string& what, const std::string& with) {
-    const std::size_t at = text.find(what);
-    if (at == std::string::npos) {
-        return false;
-    }
-    text.replace(at, what.size(), with);
-    return true;
 }
 
 // Edits the demo's ProgDevice.ini in prog/, each text replaced once;

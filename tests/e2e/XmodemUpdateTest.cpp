@@ -8,6 +8,7 @@
 
 namespace {
 
+using e2e::Replace;
 using testing_support::TempFolder;
 
 // A class-4 instrument: the firmware acknowledges plainly ("!"), so that
@@ -40,11 +41,6 @@ protected:
         std::filesystem::remove(folder.File("prog/DM10_V200.TXT"));
         const std::vector<std::uint8_t> bytes = FirmwareBytes();
         folder.Write("prog/DM10_V200.BIN", std::string(bytes.begin(), bytes.end()));
-    }
-    static void Replace(std::string& text, const std::string& what, const std::string& with) {
-        const std::size_t at = text.find(what);
-        ASSERT_NE(at, std::string::npos) << what;
-        text.replace(at, what.size(), with);
     }
     void Update(const std::string& profile) {
         e2e::Instrument instrument(folder, profile, folder.File("ports/COM1"));

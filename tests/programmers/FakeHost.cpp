@@ -80,6 +80,13 @@ std::string FakeHost::Text(programmers::ProgrammerText id) const {
     case ProgrammerText::NoAnswer:
         return german ? "Das Ger\xE4t antwortet nicht mehr."
                       : "The instrument does not answer any more.";
+    case ProgrammerText::TermPreparing:
+    case ProgrammerText::TermProgramming:
+    case ProgrammerText::TermSuccessful:
+    case ProgrammerText::TermTransmitError:
+    case ProgrammerText::TermAborted:
+    case ProgrammerText::TermFileMissing:
+        break; // the Basic-Loader runs end to end only
     }
     return {};
 }

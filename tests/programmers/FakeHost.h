@@ -40,6 +40,10 @@ public:
     int Language() const override { return language; }
     std::string ProgramFolder() const override { return folder; }
     std::string FindDefFile(std::uint32_t chipId) override;
+    void ClearLog() override { shownLines.clear(); }
+    void ShowTitleProgress(const std::string& prefix, double percent) override {
+        titles.push_back({prefix, percent});
+    }
     void Dispatch(platform::Message& message) override;
 
     platform::HWND Handle() const { return handle_; }
@@ -53,6 +57,7 @@ public:
     std::vector<std::string> shownLines;
     std::vector<std::pair<int, std::intptr_t>> progress;
     std::vector<std::string> baudTexts;
+    std::vector<std::pair<std::string, double>> titles;
     std::map<std::uint32_t, std::string> defFiles;
     int language = 0;
     std::string folder;

@@ -18,6 +18,8 @@ struct Range {
     bool Holds(std::uint32_t a) const { return a >= first && a <= last; }
 };
 
+// The value of a hexadecimal digit (either case), -1 for any other character.
+int HexDigit(char c);
 // An optional 0x, then 1 to maxDigits hexadecimal digits.
 bool ParseHex(std::string_view s, std::size_t maxDigits, std::uint32_t& out);
 // Decimal, or hexadecimal with 0x.

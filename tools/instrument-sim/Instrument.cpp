@@ -285,8 +285,22 @@ void Instrument::SendAfter(std::uint64_t delayMs, std::string_view bytes) {
     out_.push_back({due, std::string(bytes)});
 }
 
-void Instrument::KeepFile(std::string name, std::string data) {
-    labFiles_.push_back({std::move(name), std::move(data), true});
+void Instrument::KeepFile(std::string_view name, std::string_view data) {
+    labFiles_.push_back({std::string(name), {}, true});
+    AppendToFile(name, data);
+}
+
+void Instrument::AppendToFile(std::string_view name, std::string_view data) {
+    auto kept = std::find_if(labFiles_.rbegin(), labFiles_.rend(),
+                             [&](const LabFile& f) { return f.name == name; });
+    if (kept == labFiles_.rend()) {
+        labFiles_.push_back({std::string(name), {}, true});
+        kept = labFiles_.rbegin();
+    }
+    if (kept->data.size() + data.size() <= kMaxLabFile)
+        kept->data += data;
+    else
+        Note("kept file too large, data dropped");
 }
 
 void Instrument::Note(std::string_view text) {

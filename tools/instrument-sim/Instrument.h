@@ -50,6 +50,7 @@ public:
     std::optional<Millis> NextDue() const;
 
     bool HangupRequested() const { return hangup_; }
+    bool InputHeld() const { return state_ == InstrumentState::InLoader && loader_->HoldsLine(); }
     unsigned LoaderExits() const { return loaderExits_; }
     const FlashMemory& Memory() const { return flash_; }
     const std::vector<LabFile>& LabFiles() const { return labFiles_; }
@@ -69,7 +70,8 @@ private:
     const Profile& GetProfile() const override { return profile_; }
     void LeaveLoader() override;
     void EnterLoader() override;
-    void KeepFile(std::string name, std::string data) override;
+    void KeepFile(std::string_view name, std::string_view data) override;
+    void AppendToFile(std::string_view name, std::string_view data) override;
     void HangUp() override { hangup_ = true; }
     void Note(std::string_view text) override;
 

@@ -28,7 +28,9 @@ public:
     // A firmware command hands the line to the loader.
     virtual void EnterLoader() = 0;
     // A whole file the instrument received, kept for --files-out.
-    virtual void KeepFile(std::string name, std::string data) = 0;
+    virtual void KeepFile(std::string_view name, std::string_view data) = 0;
+    // Appends received data to the file last kept under name (or a new one).
+    virtual void AppendToFile(std::string_view name, std::string_view data) = 0;
     // The line closes and the simulator ends, as when the cable is pulled.
     virtual void HangUp() = 0;
     virtual void Note(std::string_view text) = 0;
@@ -49,6 +51,9 @@ public:
     virtual bool FirmwareCommand(const Command&, LoaderContext&) { return false; }
     // The firmware's line when a loader's command has changed it.
     virtual std::optional<LineSettings> FirmwareLine() const { return std::nullopt; }
+    // True while the loader takes nothing from the line (as an instrument
+    // holding its CTS): the tool's writes back up.
+    virtual bool HoldsLine() const { return false; }
 };
 
 using LoaderFactory = std::unique_ptr<Loader> (*)(const Profile&);

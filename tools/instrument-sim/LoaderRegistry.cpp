@@ -1,3 +1,4 @@
+#include "tools/instrument-sim/BasicLoader.h"
 #include "tools/instrument-sim/Bsl5xxLoader.h"
 #include "tools/instrument-sim/DeviceLoader.h"
 #include "tools/instrument-sim/FileLoader.h"
@@ -21,6 +22,8 @@ constexpr LoaderEntry kLoaders[] = {
      &xmodem::XmodemLoader::Create},
     {"file-loader", "file loader of class-2 instruments: whole files in CRC-8-checked blocks",
      &fileloader::FileLoader::Create},
+    {"basic-loader", "text-talking Basic-Loader at 19200 baud, S-record file",
+     &basic::BasicLoader::Create},
 };
 
 } // namespace

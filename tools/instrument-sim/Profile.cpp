@@ -1,5 +1,7 @@
 #include "tools/instrument-sim/Profile.h"
 
+#include "tools/instrument-sim/ConfigValues.h"
+
 #include <charconv>
 #include <fstream>
 #include <set>
@@ -41,16 +43,6 @@ bool ParseUnsigned(std::string_view s, unsigned long& out) {
         return false;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out, base);
     return ec == std::errc() && end == s.data() + s.size();
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // "68 00 16" or "680016".

@@ -117,6 +117,18 @@ void Simulator::WriteOut(const std::string& bytes) {
         transcript_.Note("line would not take " + std::to_string(bytes.size() - done) + " bytes");
 }
 
+void Simulator::DrainHeldLine() {
+    char buf[kReadChunk];
+    for (;;) {
+        ssize_t n = read(fd_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        instrument_->Receive(std::string_view(buf, static_cast<std::size_t>(n)), nullptr, 0);
+    }
+}
+
 void Simulator::SaveFlash() {
     if (options_.flashOutPath.empty())
         return;
@@ -184,7 +196,9 @@ Simulator::End Simulator::Run() {
             long long left = static_cast<long long>(deadline - now);
             timeout = timeout < 0 ? left : std::min(timeout, left);
         }
-        pollfd fds[2] = {{fd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+        // A held line is not read: what the tool writes backs up in the pty.
+        pollfd fds[2] = {{instrument_->InputHeld() ? -1 : fd_, POLLIN, 0},
+                         {stopPipe_[0], POLLIN, 0}};
         int ready = poll(fds, 2, timeout < 0 ? -1 : static_cast<int>(std::min(timeout, 60000ll)));
         if (ready < 0 && errno != EINTR) {
             end = End::LineClosed;
@@ -211,6 +225,8 @@ Simulator::End Simulator::Run() {
             break;
         }
     }
+    if (end == End::Stopped && instrument_->InputHeld())
+        DrainHeldLine();
     transcript_.Note(std::string("end: ") + EndText(end));
     SaveFlash();
     SaveLabFiles();

@@ -42,6 +42,8 @@ private:
     bool Start(std::string& error);
     void WriteOut(const std::string& bytes);
     void SaveFlash();
+    // At the end, what a held line still holds reaches the instrument.
+    void DrainHeldLine();
     void SaveLabFiles();
     void CloseLine();
 

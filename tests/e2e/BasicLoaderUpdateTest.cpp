@@ -1,0 +1,146 @@
+#include "Harness.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <utility>
+
+namespace {
+
+using testing_support::TempFolder;
+
+// A meter whose firmware is current but whose Basic-Loader file is newer:
+// the session goes from the bootloader-file command straight to the loader.
+std::string MeterProfile(const std::string& loaderLines = "") {
+    return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+           "version=2.00,2.05\nserial=12345678\nloader=basic-loader\nloader_entry=2005\n"
+           "loader.start_delay_ms=300\n" +
+           loaderLines;
+}
+
+std::string Record(char type, const std::string& addressAndData) {
+    unsigned sum = static_cast<unsigned>(addressAndData.size() / 2 + 1);
+    for (std::size_t i = 0; i < addressAndData.size(); i += 2) {
+        sum += static_cast<unsigned>(std::stoul(addressAndData.substr(i, 2), nullptr, 16));
+    }
+    char head[8];
+    std::snprintf(head, sizeof head, "S%c%02X", type,
+                  static_cast<unsigned>(addressAndData.size() / 2 + 1));
+    char check[4];
+    std::snprintf(check, sizeof check, "%02X", ~sum & 0xFFu);
+    return head + addressAndData + check + "\r\n";
+}
+
+// Records of 32 bytes each, and near the end (where the tool looks for it)
+// version 2.10 behind the marker S1094000.
+std::string SRecordFile(unsigned records) {
+    std::string file = Record('0', "0000"
+                                   "4C335F5445524D");
+    for (unsigned r = 0; r < records; ++r) {
+        char address[8];
+        std::snprintf(address, sizeof address, "%04X", (0x4100 + r * 32) & 0xFFFF);
+        std::string data = address;
+        for (unsigned i = 0; i < 32; ++i) {
+            char byte[4];
+            std::snprintf(byte, sizeof byte, "%02X", (r * 7 + i * 13) & 0xFF);
+            data += byte;
+        }
+        file += Record('1', data);
+    }
+    return file +
+           Record('1', "4000"
+                       "322E31300000") +
+           Record('9', "4000");
+}
+
+class BasicLoaderUpdate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni);
+        // A class-0 program file, and the loader file with its version marker.
+        ASSERT_EQ(
+            e2e::EditDeviceIni(folder, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=DM10_V200.MOT"},
+                                        {"ProgFile3=", "ProgFile3=L3_TERML.A37"},
+                                        {"SWKenn3=", "SWKenn3=S1094000"}}),
+            "");
+        std::filesystem::rename(folder.File("prog/DM10_V200.TXT"),
+                                folder.File("prog/DM10_V200.MOT"));
+        WriteLoaderFile(SRecordFile(300));
+    }
+    void WriteLoaderFile(const std::string& text) {
+        loaderFile = text;
+        folder.Write("prog/L3_TERML.A37", text);
+    }
+    e2e::Run Update(const std::string& profile) {
+        e2e::Instrument instrument(folder, profile, folder.File("ports/COM1"));
+        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE);
+        instrument.Stop();
+        kept = instrument.Received("basic-loader.srec").value_or("");
+        transcript = instrument.Transcript();
+        return run;
+    }
+
+    TempFolder folder;
+    std::string loaderFile;
+    std::string kept;
+    std::string transcript;
+};
+
+TEST_F(BasicLoaderUpdate, TheLoaderFileArrivesIntactAndTheSessionEndsAsASuccess) {
+    e2e::Run run = Update(MeterProfile());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out << transcript;
+    EXPECT_TRUE(run.OutHas("Programm erfolgreich \xC3\xBC"
+                           "berspielt !"))
+        << run.Out;
+    EXPECT_TRUE(run.OutHas("\a")) << "one audible signal";
+    EXPECT_EQ(kept, loaderFile);
+    EXPECT_NE(transcript.find("programmed"), std::string::npos);
+}
+
+TEST_F(BasicLoaderUpdate, ADefectiveRecordEndsWithTheErrorAndAbortTexts) {
+    std::string file = SRecordFile(300);
+    const std::size_t record = file.find("S1", file.size() / 2);
+    file[record + 10] = file[record + 10] == '0' ? '1' : '0'; // checksum no longer fits
+    WriteLoaderFile(file);
+    e2e::Run run = Update(MeterProfile());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_TRUE(run.OutHas("Fehler in der Daten\xC3\xBC"
+                           "bertragung !!"))
+        << run.Out;
+    EXPECT_TRUE(run.OutHas("Programmierung abgebrochen !")) << run.Out;
+    EXPECT_FALSE(run.OutHas("erfolgreich"));
+}
+
+TEST_F(BasicLoaderUpdate, ALoaderThatFallsSilentEndsTheSessionAsFailed) {
+    e2e::Run run = Update(MeterProfile("loader.fault.abort=40\n"));
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_TRUE(run.OutHas("Programmierung abgebrochen !")) << run.Out;
+    EXPECT_FALSE(run.OutHas("erfolgreich"));
+}
+
+TEST_F(BasicLoaderUpdate, ClosingTheProgramDuringTheTransferSendsNothingMore) {
+    // Far more than a pty holds (up to 640 KB): the tool is still sending
+    // when it closes.
+    WriteLoaderFile(SRecordFile(12000));
+    folder.Write("prog/Update.ini", "Language=0\r\nDebugInfo=YES\r\n"); // started by --start
+    e2e::Instrument instrument(folder, MeterProfile("loader.fault.hold=20\n"),
+                               folder.File("ports/COM1"));
+    e2e::ConsoleSession session(folder, {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                                         folder.File("ports"), "--time-divisor", "10", "--start"});
+    ASSERT_TRUE(session.Started());
+    ASSERT_TRUE(session.WaitForOutput("wird programmiert")) << session.Out();
+    ASSERT_TRUE(session.Type("quit"));
+    e2e::Run run = session.Finish();
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_NE(run.ExitCode, 0);
+    // Everything the line still held reaches the instrument when it stops.
+    instrument.Stop();
+    kept = instrument.Received("basic-loader.srec").value_or("");
+    EXPECT_LT(kept.size(), loaderFile.size());
+    EXPECT_EQ(loaderFile.compare(0, kept.size(), kept), 0) << "what arrived is the file's start";
+}
+
+} // namespace
