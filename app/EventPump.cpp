@@ -32,6 +32,8 @@ void TUpdateForm::Dispatch(platform::Message& message) {
         ProcessEvents();
     } else if (message.Msg == WM_LINE_ERROR) {
         OnLineError(static_cast<int>(message.WParam));
+    } else if (message.Msg == WM_UPDATER_PROGRESS) {
+        ShowProgress(static_cast<int>(message.WParam), message.LParam);
     }
 }
 

@@ -133,6 +133,19 @@ constexpr Entry Table[] = {
      "Bootloader checksum wrong (reported / expected): "},
     {Msg::InstrumentNoAnswer, 0, "Das Gerät antwortet nicht mehr.",
      "The instrument does not answer any more."},
+    {Msg::NoToolForFileClass, 0, "Kein Programmierwerkzeug für die Dateiklasse ",
+     "No programming tool for file class "},
+    {Msg::ToolNotStarted, 0, "Programmierwerkzeug konnte nicht gestartet werden: ",
+     "The programming tool could not be started: "},
+    // PORT is the port's name.
+    {Msg::ToolPortTooHigh, 0,
+     "Das PIC32-Programmierwerkzeug erreicht nur COM1 bis COM9, nicht PORT.",
+     "The PIC32 programming tool reaches only COM1 to COM9, not PORT."},
+    {Msg::UpdaterPathTooLong, 0,
+     "Der Dateiname ist für die Updater-Bibliothek zu lang (höchstens 79 Zeichen): ",
+     "The file name is too long for the updater library (79 characters at most): "},
+    {Msg::ToolEndedAtClose, 0, "Das Programmierwerkzeug wurde beim Schließen beendet.",
+     "The programming tool was ended at close."},
 };
 
 constexpr std::size_t Count = static_cast<std::size_t>(Msg::Count_);

@@ -57,6 +57,12 @@ enum class Msg {
     FirmwareFileTooLarge,
     ImageChecksumMismatch,
     InstrumentNoAnswer,
+    // external programming tools and the updater library
+    NoToolForFileClass,
+    ToolNotStarted,
+    ToolPortTooHigh,
+    UpdaterPathTooLong,
+    ToolEndedAtClose,
     Count_
 };
 

@@ -150,8 +150,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
     case event::ToolStep:
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
-        if (RunProgrammer(Session.FileClass <= 1 ? Method::HexLoader : Method::Pic32Loader,
-                          job.ProgFile)) {
+        if (RunExternalTool(job.ProgFile) == 0) {
             PostEvent(event::ToolSucceeded);
         } else {
             PostEvent(event::ProgrammingFailed);
@@ -166,9 +165,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         break;
     case event::BootFrameAnswer:
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-        if (!RunProgrammer(Method::Recovery, job.ProgFile)) {
-            PostEvent(event::ProgrammingFailed);
-        }
+        TGZ70ProgrammingClick(nullptr);
         break;
     case event::BootByteAnswer:
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);

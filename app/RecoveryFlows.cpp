@@ -1,10 +1,11 @@
 #include "app/Messages.h"
 #include "app/Updatemain.h"
 
-// A lab instrument that sits in its bootstrap loader (after a failed update,
-// or with a damaged firmware) answers the bootloader probe with a byte; the
-// operator can also start its recovery from the menu. The identity comes
-// from the device entry, since the loader cannot tell it.
+// An instrument that sits in its bootloader (after a failed update, or with a
+// damaged firmware) answers the bootloader probe: a lab instrument with a
+// byte, a hand-held meter with a frame naming its loader. The operator can
+// also start a recovery from the menu. The identity comes from the device
+// entry, since the loader cannot tell it.
 
 namespace app {
 
@@ -14,16 +15,27 @@ constexpr const char* LabRecoveryFile = "LABXXX.TXT";
 constexpr char LoaderAnswer5xx = 'Q';
 constexpr std::uint32_t Chip5438 = 0x5438;
 constexpr long AfterRecoveryWaitMs = 3000;
+// The meter stores its new firmware before it answers again.
+constexpr long AfterMeterRecoveryWaitMs = 9000;
 
 } // namespace
 
 void TUpdateForm::LabXXXClick(platform::TMenuItem* sender) {
-    TGZ70Programming->SetEnabled(false);
     std::size_t entry =
         sender != nullptr ? static_cast<std::size_t>(std::max(0, sender->Tag())) : 0;
     if (Session.AnswerChar == LoaderAnswer5xx && DeviceTable.size() > 1) {
         entry = 1;
     }
+    StartRecoveryFlow(entry, event::Recovery);
+}
+
+void TUpdateForm::TGZ70ProgrammingClick(platform::TMenuItem* sender) {
+    StartRecoveryFlow(sender != nullptr ? static_cast<std::size_t>(std::max(0, sender->Tag())) : 0,
+                      event::AcknowledgeAgain);
+}
+
+void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
+    TGZ70Programming->SetEnabled(false);
     if (entry >= DeviceTable.size()) {
         return;
     }
@@ -35,7 +47,7 @@ void TUpdateForm::LabXXXClick(platform::TMenuItem* sender) {
     if (!CheckDevice()) {
         return;
     }
-    PostEvent(event::Recovery);
+    PostEvent(flowEvent);
     Events.AddHandler(&TUpdateForm::FlowHandler, this);
     if (DeviceTable.size() > 1) {
         NameStaticText->SetCaption("Device");
@@ -53,6 +65,9 @@ kernel::TEventRec TUpdateForm::FlowHandler(void* context, kernel::TEvents&,
     switch (event.Id) {
     case event::Recovery:
         form->RunLabRecovery();
+        break;
+    case event::AcknowledgeAgain:
+        form->RunMeterRecovery();
         break;
     case reply::NewFirmwareStoring:
     case event::Acknowledge:
@@ -95,6 +110,25 @@ void TUpdateForm::RunLabRecovery() {
         PostEvent(event::ProgrammingFailed);
     }
     Events.RemoveHandler(&TUpdateForm::FlowHandler, this);
+}
+
+void TUpdateForm::RunMeterRecovery() {
+    ShowLogText(Text(Msg::ProgrammingName));
+    OkBitBtn->SetEnabled(false);
+    if (RunExternalTool(Session.ProgDefFile) != 0) {
+        PostEvent(event::ProgrammingFailed);
+        return;
+    }
+    ShowLogText(Text(Msg::StoringNewData));
+    SecTimer->SetEnabled(true);
+    WaitProgressBar->SetPosition(1);
+    wait->DelayTime(AfterMeterRecoveryWaitMs, true);
+    UpdateMemo->Clear();
+    Session.ToolStepDone = true;
+    Events.RemoveHandler(&TUpdateForm::FlowHandler, this);
+    // The meter runs its restored firmware: a normal session identifies and
+    // updates it.
+    Events.PostKey(event::KeyStart);
 }
 
 } // namespace app

@@ -108,10 +108,11 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
         if (id == event::BootByteAnswer) {
             Session.AnswerChar = static_cast<char>(event.Data);
         }
-        ProgrammingStep(id);
+        // Kept first: the device check compares the name with the entry's.
         if (id == event::BootFrameAnswer && text != nullptr) {
             Session.BootAnswerText = text;
         }
+        ProgrammingStep(id);
         return consumed;
     default:
         return event;
@@ -169,9 +170,7 @@ void TUpdateForm::OnAcknowledge() {
             Session.AckStep = AckStep::RunTool;
         } else {
             ShowLogText(Text(Msg::ProgrammingName));
-            if (RunProgrammer(Session.FileClass <= 1 ? programmers::Method::HexLoader
-                                                     : programmers::Method::Pic32Loader,
-                              Session.ProgFile1)) {
+            if (RunExternalTool(Session.ProgFile1) == 0) {
                 Session.ToolStepDone = true;
                 SecTimer->SetEnabled(true);
             } else {

@@ -155,6 +155,9 @@ void TUpdateForm::ConnectHandlers() {
     SWVersion->OnClick = [this](platform::TControl&) { SWVersionClick(); };
     LoadProgFile->OnClick = [this](platform::TControl&) { LoadProgFileClick(); };
     LabXXX->OnClick = [this](platform::TControl&) { LabXXXClick(LabXXX); };
+    for (platform::TMenuItem* item : {DevMultiZ70, DevpHZ70, DevOxiZ70, DevCondZ70}) {
+        item->OnClick = [this, item](platform::TControl&) { TGZ70ProgrammingClick(item); };
+    }
     TitleTimer->OnTimer = [this](platform::TTimer&) { TitleTimerTimer(); };
 }
 

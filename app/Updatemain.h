@@ -23,11 +23,17 @@
 #include <string>
 #include <vector>
 
+namespace programmers {
+class THexLoad;
+}
+
 namespace app {
 
 // Window messages of the serial receive thread.
 inline constexpr std::uint32_t WM_CHARS_RECEIVED = platform::WM_APP + 2000; // 34768
 inline constexpr std::uint32_t WM_LINE_ERROR = platform::WM_APP + 2020;     // 34788
+// A stage or progress report of the updater library's worker: ShowProgress(wParam, lParam).
+inline constexpr std::uint32_t WM_UPDATER_PROGRESS = platform::WM_APP + 2030;
 
 // The protocol vocabulary (programmers/Protocol.h) by its short names:
 // command::Dialogue, reply::PcbNr, event::Acknowledge, exitcode::Success.
@@ -169,6 +175,20 @@ public:
     void LabXXXClick(platform::TMenuItem* sender);
     void RunLabRecovery();
 
+    // --- recovery of a hand-held meter that waits in its bootloader
+    // The items DevMultiZ70..DevCondZ70, or the probe's answer frame (nullptr).
+    void TGZ70ProgrammingClick(platform::TMenuItem* sender);
+    void RunMeterRecovery();
+    // Takes the identity from the device entry and hands flowEvent to FlowHandler.
+    void StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent);
+
+    // --- external programming tools; each returns the tool's exit code
+    int RunHexLoader(const std::string& fileName);
+    int RunPic32Loader(const std::string& fileName);
+    std::string HexLoaderArgs(const std::string& fileName) const;
+    // The tool of the session's file class; 1 when there is none.
+    int RunExternalTool(const std::string& fileName);
+
     // --- device commands
     // Sends the set-clock command with the local time: seconds since 31 Dec
     // 2002 or, in day form, days since 30 Dec 1899.
@@ -256,6 +276,12 @@ private:
                                           kernel::TEventRec event);
     kernel::TEventRec HandleSessionEvent(kernel::TEventRec event);
     int PortTableIndexOf(int portNumber) const;
+    // Hands the session port to a tool and takes it back afterwards.
+    serial::TComPort* ReleaseSessionPort();
+    void ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter);
+    // Up to three runs while the tool ends with 1.
+    int RunToolAttempts(const std::vector<std::string>& argv, bool titleProgress, long afterRunMs);
+    int RunUpdaterLibrary(programmers::THexLoad& updater, const std::string& fileName);
 
     platform::Dialogs& dialogs_;
     StartOptions options_;

@@ -1,5 +1,8 @@
 #include "platform/Process.h"
 
+#include "platform/Tick.h"
+
+#include <cerrno>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -27,7 +30,7 @@ bool StartDetached(const std::vector<std::string>& argv) {
     return ::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) == 0;
 }
 
-int SpawnProcess(const std::vector<std::string>& argv, const ProcessFiles& files) {
+int SpawnProcess(const std::vector<std::string>& argv, const ProcessFiles& files, bool ownGroup) {
     if (argv.empty()) {
         return -1;
     }
@@ -51,12 +54,82 @@ int SpawnProcess(const std::vector<std::string>& argv, const ProcessFiles& files
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownGroup) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     pid_t pid = -1;
-    if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+    if (::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ) != 0) {
         pid = -1;
     }
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+namespace {
+
+int ExitCodeOf(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 128;
+}
+
+} // namespace
+
+TChildProcess::~TChildProcess() {
+    Terminate();
+}
+
+bool TChildProcess::Start(const std::vector<std::string>& argv) {
+    Terminate();
+    // No file actions: the child inherits the streams, as a tool expects.
+    // Its own group, so that ending it also ends what it started.
+    pid_ = SpawnProcess(argv, ProcessFiles{.Input = {}, .Output = {}, .Error = {}}, true);
+    return pid_ > 0;
+}
+
+bool TChildProcess::Ended(int& exitCode) {
+    if (pid_ <= 0) {
+        return true;
+    }
+    int status = 0;
+    pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == 0 || (done < 0 && errno == EINTR)) {
+        return false;
+    }
+    // ECHILD: someone else reaped it; nothing more can be learned.
+    exitCode = done == pid_ ? ExitCodeOf(status) : 128;
+    pid_ = -1;
+    return true;
+}
+
+void TChildProcess::Terminate(int graceMs) {
+    if (pid_ <= 0) {
+        return;
+    }
+    ::kill(-pid_, SIGTERM);
+    const std::uint32_t start = GetTickCount();
+    // Looked at without reaping: the child's id stays taken until the group
+    // has had its SIGKILL, so the signal cannot reach a stranger.
+    for (;;) {
+        siginfo_t info{};
+        const int looked =
+            ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+        if ((looked == 0 && info.si_pid == pid_) || (looked < 0 && errno != EINTR) ||
+            GetTickCount() - start >= static_cast<std::uint32_t>(graceMs)) {
+            break;
+        }
+        SleepMs(20);
+    }
+    ::kill(-pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
 }
 
 } // namespace platform

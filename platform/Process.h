@@ -16,7 +16,34 @@ struct ProcessFiles {
     std::string Error; // "&1": the same file as Output
 };
 
-// Starts argv[0] (a path) without a shell; the process id, or -1.
-int SpawnProcess(const std::vector<std::string>& argv, const ProcessFiles& files);
+// Starts argv[0] (a path) without a shell; the process id, or -1. With
+// ownGroup the child leads a process group of its own.
+int SpawnProcess(const std::vector<std::string>& argv, const ProcessFiles& files,
+                 bool ownGroup = false);
+
+// A child started from an argument vector, never through a shell, that the
+// caller waits for in its own steps (so that its loop keeps running). A child
+// still running when the object goes is ended, with whatever it started.
+class TChildProcess {
+public:
+    TChildProcess() = default;
+    TChildProcess(const TChildProcess&) = delete;
+    TChildProcess& operator=(const TChildProcess&) = delete;
+    ~TChildProcess();
+
+    // argv[0] is a path; standard streams and environment are inherited.
+    bool Start(const std::vector<std::string>& argv);
+    bool Running() const { return pid_ > 0; }
+    int Pid() const { return pid_; }
+    // Looks once, without blocking: true when the child has ended, with its
+    // exit code (128 + signal when a signal ended it).
+    bool Ended(int& exitCode);
+    // SIGTERM to the child's group, graceMs for the child to end, then
+    // SIGKILL to what is left of the group; reaps the child.
+    void Terminate(int graceMs = 2000);
+
+private:
+    int pid_ = -1;
+};
 
 } // namespace platform

@@ -35,9 +35,11 @@ constexpr TMethodEntry Registry[] = {
     {Method::BlockTransfer, "block-transfer loader", &MakePlain<TWinCEProg>},
     {Method::BasicLoader, "basic-loader terminal", &MakePlain<TTermProg>},
     {Method::LabTransfer, "lab file transfer", &MakePlain<TLabFileTransfer>},
-    {Method::Recovery, "bootloader recovery flow", nullptr},
-    {Method::HexLoader, "HEXLoad_8N1.exe", nullptr},
-    {Method::Pic32Loader, "PIC32_Serial_Bootloader.exe", nullptr},
+    // Run by the session itself (app/RecoveryFlows.cpp, app/ExternalTools.cpp):
+    // these take the session port away from the programmers' host.
+    {Method::Recovery, "bootloader recovery flow (session)", nullptr},
+    {Method::HexLoader, "HEXLoad_8N1.exe or the updater library (session)", nullptr},
+    {Method::Pic32Loader, "PIC32_Serial_Bootloader.exe (session)", nullptr},
 };
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -61,6 +62,15 @@ inline void Replace(std::string& text, const std::string& what, const std::strin
 
 // An automatic update with the debug log on, as most end-to-end runs want it.
 inline constexpr const char* AutoStartDebugIni = "Language=0\r\nAutoStart=YES\r\nDebugInfo=YES\r\n";
+
+// Lines of an ini file, each ended with CR LF.
+inline std::string Lines(std::initializer_list<std::string> lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\r\n";
+    }
+    return text;
+}
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

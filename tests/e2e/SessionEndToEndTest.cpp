@@ -8,13 +8,7 @@ namespace {
 
 using testing_support::TempFolder;
 
-std::string Lines(std::initializer_list<std::string> lines) {
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line + "\r\n";
-    }
-    return text;
-}
+using e2e::Lines;
 
 // The demo meter; version and device number as the test needs them.
 std::string Profile(const std::string& version = "1.23", const std::string& device = "43110.000") {

@@ -1,9 +1,12 @@
 #include "tools/instrument-sim/ProbeLoader.h"
 
+#include <algorithm>
+
 namespace sim {
 
 ProbeLoader::ProbeLoader(const Profile& profile)
-    : line_(profile.loaderLine), probe_(profile.probe), answer_(profile.probeAnswer) {}
+    : line_(profile.loaderLine), probe_(profile.probe), answer_(profile.probeAnswer),
+      leave_(profile.probeLeave) {}
 
 std::unique_ptr<Loader> ProbeLoader::Create(const Profile& profile) {
     return std::make_unique<ProbeLoader>(profile);
@@ -19,8 +22,14 @@ void ProbeLoader::Receive(std::string_view bytes, LoaderContext& ctx) {
         else
             ctx.Send(answer_);
     }
-    // Keep only what could still be the start of a probe.
-    std::size_t keep = probe_.empty() ? 0 : probe_.size() - 1;
+    if (!leave_.empty() && pending_.find(leave_) != std::string::npos) {
+        pending_.clear();
+        ctx.LeaveLoader();
+        return;
+    }
+    // Keep only what could still be the start of a probe or the leave bytes.
+    std::size_t keep = std::max(probe_.size(), leave_.size());
+    keep = keep == 0 ? 0 : keep - 1;
     if (pending_.size() > keep)
         pending_.erase(0, pending_.size() - keep);
 }

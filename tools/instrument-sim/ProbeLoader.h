@@ -7,7 +7,8 @@
 namespace sim {
 
 // The loader stand-in for instruments whose loader is not simulated: it gives the
-// profile's probe answer and otherwise keeps quiet.
+// profile's probe answer, starts the firmware on its leave bytes (what an
+// external programming tool sends when it is done) and otherwise keeps quiet.
 class ProbeLoader : public Loader {
 public:
     explicit ProbeLoader(const Profile& profile);
@@ -22,6 +23,7 @@ private:
     LineSettings line_;
     std::string probe_;
     std::string answer_;
+    std::string leave_;
     std::string pending_; // tail of the received bytes, shorter than the probe
 };
 

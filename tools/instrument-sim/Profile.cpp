@@ -288,6 +288,8 @@ std::string ApplyKey(Profile& p, std::string_view key, std::string_view v) {
         return PlainText(v, p.entryKey) ? "" : "entry_key too long";
     if (key == "probe")
         return ParseHexBytes(v, p.probe) ? "" : "probe needs hex bytes";
+    if (key == "probe_leave")
+        return ParseHexBytes(v, p.probeLeave) ? "" : "probe_leave needs hex bytes";
     if (key == "probe_answer") {
         return ParseProbeAnswer(v, p.probeAnswer)
                    ? ""

@@ -46,6 +46,7 @@ struct Profile {
 
     std::string probe{"\x80"}; // bytes that make the loader give its probe answer
     std::string probeAnswer;   // empty: no answer
+    std::string probeLeave;    // bytes that make the stub loader start the firmware; empty: none
     unsigned replyDelayMs = 0;
 
     std::uint32_t flashStart = 0x1000;

@@ -1,0 +1,210 @@
+#include "app/Messages.h"
+#include "app/Updatemain.h"
+#include "platform/Application.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/Tick.h"
+#include "programmers/HexLoad.h"
+
+#include <filesystem>
+#include <sstream>
+
+// Instruments that a separate tool programs: the tool gets the session port
+// for its run and the session takes it back afterwards. The tools keep
+// their Windows file names; they are started without a shell, so a file
+// name reaches them as one argument whatever it holds.
+
+namespace app {
+
+namespace {
+
+constexpr const char* HexLoaderTool = "HEXLoad_8N1.exe";
+constexpr const char* Pic32Tool = "PIC32_Serial_Bootloader.exe";
+constexpr int MaxToolAttempts = 3;
+constexpr int RetryExitCode = 1;
+constexpr int ToolPollMs = 200;
+constexpr std::uintmax_t BytesPerTick = 2000;
+constexpr int UpdaterBarMax = 105;
+// The PIC32 tool is told the port as one digit.
+constexpr int Pic32HighestPort = 9;
+
+std::vector<std::string> SplitAtBlanks(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+} // namespace
+
+std::string TUpdateForm::HexLoaderArgs(const std::string&) const {
+    return " -com" + std::to_string(Session.PortNumber) + " -baudrate" +
+           (Session.Job.KeepBaud[0] != 0 ? "9600" : "38400") + " -auto -exit";
+}
+
+int TUpdateForm::RunExternalTool(const std::string& fileName) {
+    switch (Session.FileClass) {
+    case 0:
+    case 1:
+        return RunHexLoader(fileName);
+    case 2:
+    case 3:
+        return RunPic32Loader(fileName);
+    default:
+        ShowLogText(Text(Msg::NoToolForFileClass) + std::to_string(Session.FileClass));
+        return 1;
+    }
+}
+
+serial::TComPort* TUpdateForm::ReleaseSessionPort() {
+    serial::TComPort* port = SessionComPort();
+    if (port != nullptr) {
+        port->SaveLastV24Parameter();
+        port->Close();
+    }
+    return port;
+}
+
+void TUpdateForm::ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter) {
+    if (port == nullptr || closed_) {
+        return;
+    }
+    // A port that does not open again shows its box here and fails the
+    // session's next command.
+    port->Open(handle_, 0, Session.PortNumber - 1, true);
+    if (lowSpeedAfter) {
+        port->ChangeV24Parameter(serial::B__9600, serial::S_2, serial::NoParity, true);
+    } else {
+        port->LoadLastV24Parameter();
+    }
+}
+
+int TUpdateForm::RunHexLoader(const std::string& fileName) {
+    WaitPanel->SetVisible(false);
+    if (Session.CurrentFile.size() <= 4) {
+        return 1;
+    }
+    serial::TComPort* port = ReleaseSessionPort();
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(fileName, error);
+    Session.ExpectedTicks = error ? 0 : static_cast<double>(size / BytesPerTick);
+    Session.TickCount = 0;
+    int exitCode = 0;
+    // The worker reports from its own thread; the window takes the reports
+    // on the loop thread, in order.
+    const platform::HWND target = handle_;
+    programmers::THexLoad updater(
+        platform::JoinPath(options_.ProgramFolder, programmers::UpdaterLibraryName), *wait,
+        [target](int code, std::intptr_t value) {
+            platform::Application::Instance().PostMessage(target, WM_UPDATER_PROGRESS,
+                                                          static_cast<std::uintptr_t>(code), value);
+        });
+    if (updater.LibraryPresent()) {
+        exitCode = RunUpdaterLibrary(updater, fileName);
+    } else {
+        std::vector<std::string> argv = {platform::JoinPath(options_.ProgramFolder, HexLoaderTool),
+                                         fileName};
+        for (std::string& word : SplitAtBlanks(HexLoaderArgs(fileName))) {
+            argv.push_back(std::move(word));
+        }
+        wait->DelayTime(1500, true);
+        exitCode = RunToolAttempts(argv, true, 1000);
+    }
+    ReclaimSessionPort(port, Session.StartMode == 2 && exitCode == 0);
+    wait->DelayTime(500, false);
+    ShowTitleProgress("", -1);
+    return exitCode;
+}
+
+int TUpdateForm::RunPic32Loader(const std::string& fileName) {
+    WaitPanel->SetVisible(false);
+    if (Session.CurrentFile.size() <= 4) {
+        return 1;
+    }
+    const int portNumber = Session.PortNumber;
+    if (portNumber < 1 || portNumber > Pic32HighestPort) {
+        // Passing another digit would program whatever sits on that port.
+        std::string text = Text(Msg::ToolPortTooHigh);
+        const std::size_t at = text.find("PORT");
+        if (at != std::string::npos) {
+            text.replace(at, 4, "COM" + std::to_string(portNumber));
+        }
+        dialogs_.MessageBox(text, Text(Msg::CaptionError),
+                            platform::MB_OK | platform::MB_ICONERROR);
+        return 1;
+    }
+    serial::TComPort* port = ReleaseSessionPort();
+    wait->DelayTime(1000, true);
+    const std::vector<std::string> argv = {
+        platform::JoinPath(options_.ProgramFolder, Pic32Tool), "-f" + fileName,
+        "-c" + std::string(1, static_cast<char>('0' + portNumber)), "-b7", "-a"};
+    const int exitCode = RunToolAttempts(argv, false, 1500);
+    ReclaimSessionPort(port, false);
+    wait->DelayTime(200, true);
+    ShowTitleProgress("", -1);
+    return exitCode;
+}
+
+int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titleProgress,
+                                 long afterRunMs) {
+    platform::Application& application = platform::Application::Instance();
+    int exitCode = RetryExitCode;
+    for (int attempt = 0; attempt < MaxToolAttempts && !closed_; ++attempt) {
+        TitleTimer->SetEnabled(titleProgress);
+        Session.TickCount = 0;
+        platform::TChildProcess tool;
+        if (!tool.Start(argv)) {
+            ShowLogText(Text(Msg::ToolNotStarted) + argv.front());
+            exitCode = RetryExitCode;
+            TitleTimer->SetEnabled(false);
+            continue;
+        }
+        // The loop sleeps between looks: the window stays responsive and the
+        // wait costs no processor time of its own.
+        while (!tool.Ended(exitCode)) {
+            if (closed_ || application.Terminated()) {
+                tool.Terminate();
+                TitleTimer->SetEnabled(false);
+                ShowLogText(Text(Msg::ToolEndedAtClose));
+                ExitCode = exitcode::ProgrammingFailed;
+                return RetryExitCode;
+            }
+            application.ProcessMessagesFor(ToolPollMs);
+        }
+        TitleTimer->SetEnabled(false);
+        wait->DelayTime(afterRunMs, true);
+        if (exitCode != RetryExitCode) {
+            break;
+        }
+    }
+    return exitCode;
+}
+
+int TUpdateForm::RunUpdaterLibrary(programmers::THexLoad& updater, const std::string& fileName) {
+    if (fileName.size() > programmers::MaxUpdaterPath) {
+        ShowLogText(Text(Msg::UpdaterPathTooLong) + fileName);
+        return 1;
+    }
+    WaitProgressBar->SetPosition(0);
+    WaitProgressBar->SetMax(UpdaterBarMax);
+    wait->DelayTime(1000, true);
+    updater.Start(fileName, Session.PortNumber);
+    while (updater.Busy()) {
+        wait->DelayTime(1000, true);
+        if (closed_) {
+            // The library call cannot be interrupted; its end is waited for.
+            while (updater.Busy()) {
+                platform::SleepMs(ToolPollMs);
+            }
+        }
+    }
+    platform::Application::Instance().ProcessMessages();
+    TitleTimer->SetEnabled(false);
+    // The library's failure fails the step: a session must not report an
+    // instrument as updated that the library did not program.
+    return updater.Failed() ? 1 : 0;
+}
+
+} // namespace app
