@@ -330,6 +330,9 @@ void TUpdateForm::FinishSession(bool reset) {
     if (Session.Job.Variant == 2) {
         wait->DelayTime(8000, true);
     }
+    // The session is over: the acknowledge of the exit command must not
+    // start another step (it would reach the Basic-Loader after a success).
+    Session.AckStep = AckStep::Ignore;
     SendCommand(ExitCommand());
     ShowLogText(Text(Msg::DownloadSuccessful));
     SWStaticText->SetCaption(Session.Job.Ident.FileSwVersion);

@@ -114,6 +114,7 @@ TEST_F(ExternalTool, TheHexLoaderProgramsProgFile1AndThenTheProgramFileOnCom3) {
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 0) << run.Out << transcript;
     EXPECT_TRUE(run.OutHas("Download erfolgreich")) << run.Out;
+    EXPECT_FALSE(run.OutHas("abgebrochen")) << "nothing runs after the success";
     const std::vector<std::string> tail = {"-com3", "-baudrate38400", "-auto", "-exit",
                                            "port COM3 free"};
     std::vector<std::string> first = {"Z70 BOOT;TOUCH RAN.MOT"}, second = {"Z70_V200.MOT"};

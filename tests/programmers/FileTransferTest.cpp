@@ -1,10 +1,6 @@
-#include "../serial/SerialTestSupport.h"
-#include "../support/TempFolder.h"
-#include "FakeHost.h"
-#include "SimulatedInstrument.h"
+#include "InstrumentLine.h"
 #include "programmers/LabFileTransfer.h"
 #include "programmers/Wince_unit.h"
-#include "serial/Delay.h"
 
 #include <gtest/gtest.h>
 
@@ -53,29 +49,14 @@ TEST(BlockFrame, AFileOf4000BytesIsTwoFullBlocksTheSecondEndingIt) {
 
 // The file transfers on COM1, a pty, with the simulated instrument awake on
 // its far end.
-class FileTransferRun : public ::testing::Test {
+class FileTransferRun : public InstrumentLine {
 protected:
-    FileTransferRun() {
-        platform::Application::Instance().Reopen();
-        platform::Application::Instance().SetTimeDivisor(10);
-        record.StopBits = serial::S_2;
-        record.Baudrate = serial::B__4800;
-        com.InitParameter(&record, false);
-        host.port = &com;
-        host.folder = folder.Path();
-        instrument = std::make_unique<SimulatedInstrument>(
-            "start_mode=1\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\nversion=1.00\nserial=3\n"
-            "loader=file-loader\nloader.switch_ack_ms=0\n",
-            folder.File("instrument.log"));
-        ports.Link(0, instrument->SlavePath());
-        com.Open(host.Handle(), 0, 0, false);
+    void SetUp() override {
+        Connect("start_mode=1\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\nversion=1.00\nserial=3\n"
+                "loader=file-loader\nloader.switch_ack_ms=0\n");
         com.Write("A.1000\r\n", 8, false);
         serialtest::Pump(100);
         folder.Write("FIRST.DAT", std::string(3000, 'x'));
-    }
-    ~FileTransferRun() override {
-        com.Close();
-        platform::Application::Instance().SetTimeDivisor(1);
     }
     // Failed cleanly: handler and watchdog gone, the port back at 4800, and
     // the box names the file.
@@ -88,15 +69,6 @@ protected:
         ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
         EXPECT_NE(host.dialogs.Boxes[0].Text.find(file), std::string::npos);
     }
-
-    serialtest::PortDirectory ports;
-    testing_support::TempFolder folder;
-    std::unique_ptr<SimulatedInstrument> instrument;
-    FakeHost host;
-    serial::V24ParameterTag record;
-    serial::TComPort com{nullptr, "UpdateCom"};
-    serial::TDelay delay{nullptr};
-    programmers::TProgJob job;
 };
 
 TEST_F(FileTransferRun, ABlockTransferStopsCleanlyAtAFurtherFileThatCannotBeRead) {

@@ -1,9 +1,5 @@
-#include "../serial/SerialTestSupport.h"
-#include "../support/TempFolder.h"
-#include "FakeHost.h"
-#include "SimulatedInstrument.h"
+#include "InstrumentLine.h"
 #include "programmers/Emf_loadunit.h"
-#include "serial/Delay.h"
 #include "tests/support/TiTxtImage.h"
 
 #include <filesystem>
@@ -13,31 +9,13 @@ namespace bsltest {
 namespace {
 
 // T_EMFLoader on COM1, a pty, against the simulated bootloader instrument.
-class XmodemTransfer : public ::testing::Test {
+class XmodemTransfer : public InstrumentLine {
 protected:
-    XmodemTransfer() {
-        platform::Application::Instance().Reopen();
-        platform::Application::Instance().SetTimeDivisor(10);
-        record.DatenBits = serial::D_8;
-        record.StopBits = serial::S_2;
-        record.Baudrate = serial::B__4800;
-        com.InitParameter(&record, false);
-        host.port = &com;
-        host.folder = folder.Path();
-    }
-    ~XmodemTransfer() override {
-        com.Close();
-        platform::Application::Instance().SetTimeDivisor(1);
-    }
     void Connect(const std::string& loaderLines) {
-        instrument = std::make_unique<SimulatedInstrument>(
+        InstrumentLine::Connect(
             "start_mode=1\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\nversion=1.23\nserial=3\n"
             "ack=plain\nloader=xmodem\nflash_start=0\nflash_size=0x1000\n" +
-                loaderLines,
-            folder.File("instrument.log"));
-        ports.Link(0, instrument->SlavePath());
-        com.Open(host.Handle(), 0, 0, false);
-        ASSERT_TRUE(com.IsOpen());
+            loaderLines);
     }
     bool Run(const programmers::TXmodemSettings& settings, std::size_t size = 700) {
         file = titxt_test::Pattern(size, 3);
@@ -53,14 +31,6 @@ protected:
         EXPECT_EQ(com.GetV24Parameter()->StopBits, serial::S_2);
     }
 
-    serialtest::PortDirectory ports;
-    testing_support::TempFolder folder;
-    std::unique_ptr<SimulatedInstrument> instrument;
-    FakeHost host;
-    serial::V24ParameterTag record;
-    serial::TComPort com{nullptr, "UpdateCom"};
-    serial::TDelay delay{nullptr};
-    programmers::TProgJob job;
     std::vector<std::uint8_t> file;
     std::unique_ptr<programmers::T_EMFLoader> loader;
 };
