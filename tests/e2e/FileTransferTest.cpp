@@ -63,10 +63,10 @@ class BlockTransfer : public FileSession {
 protected:
     void SetUp() override {
         e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni);
-        std::string devices = e2e::ReadFile(folder.File("prog/ProgDevice.ini"));
-        Replace(devices, "DM10_V200.TXT", "MAIN.EXE,TARVINSTARTUP.EXE,DATA1.BIN,DATA2.DAT");
-        Replace(devices, "SWKenn2=56 45 52 3A", "SWKenn2=VER:");
-        folder.Write("prog/ProgDevice.ini", devices);
+        ASSERT_EQ(e2e::EditDeviceIni(
+                      folder, {{"DM10_V200.TXT", "MAIN.EXE,TARVINSTARTUP.EXE,DATA1.BIN,DATA2.DAT"},
+                               {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}}),
+                  "");
         std::filesystem::remove(folder.File("prog/DM10_V200.TXT"));
         files = {{"MAIN.EXE", Program(4500, 1, "2.00")},
                  {"TARVINSTARTUP.EXE", Program(2100, 2, "1.10")},

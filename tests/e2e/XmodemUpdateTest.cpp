@@ -8,7 +8,6 @@
 
 namespace {
 
-using e2e::Replace;
 using testing_support::TempFolder;
 
 // A class-4 instrument: the firmware acknowledges plainly ("!"), so that
@@ -33,14 +32,13 @@ class XmodemUpdate : public ::testing::Test {
 protected:
     void SetUp() override {
         e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni);
-        std::string devices = e2e::ReadFile(folder.File("prog/ProgDevice.ini"));
-        Replace(devices, "ProgFile2=DM10_V200.TXT", "ProgFile2=DM10_V200.BIN");
         // A binary file carries its marker as text.
-        Replace(devices, "SWKenn2=56 45 52 3A", "SWKenn2=VER:");
-        folder.Write("prog/ProgDevice.ini", devices);
-        std::filesystem::remove(folder.File("prog/DM10_V200.TXT"));
+        ASSERT_EQ(
+            e2e::EditDeviceIni(folder, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=DM10_V200.BIN"},
+                                        {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}}),
+            "");
         const std::vector<std::uint8_t> bytes = FirmwareBytes();
-        folder.Write("prog/DM10_V200.BIN", std::string(bytes.begin(), bytes.end()));
+        e2e::ReplaceFirmware(folder, "DM10_V200.BIN", std::string(bytes.begin(), bytes.end()));
     }
     void Update(const std::string& profile) {
         e2e::Instrument instrument(folder, profile, folder.File("ports/COM1"));
