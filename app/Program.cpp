@@ -14,8 +14,11 @@ const char* ProgramOptionsHelp() {
            "  --ports DIR         folder of links COM1..COM256 to serial devices\n"
            "                      (default: $UPDATE_PORTS, else the machine's serial ports)\n"
            "  --time-divisor N    divide every pause and timer by N (tests, demo)\n"
+           "  --version           show the version of the tool\n"
            "  --help              show this text\n";
 }
+
+const char* ToolVersion() { return UPDATE_VERSION; }
 
 bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& options,
                          std::vector<std::string>& rest, std::string& error) {
@@ -31,6 +34,8 @@ bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& o
         };
         if (arg == "--help" || arg == "-h") {
             options.ShowHelp = true;
+        } else if (arg == "--version") {
+            options.ShowVersion = true;
         } else if (arg == "--dir") {
             if (!needValue(options.Folder)) {
                 return false;

@@ -14,6 +14,7 @@ struct ProgramOptions {
     std::string Ports;  // --ports: a folder of links COM1..COM256
     std::uint32_t TimeDivisor = 1;
     bool ShowHelp = false;
+    bool ShowVersion = false; // --version
 };
 
 // Parses the options every front-end shares. Returns false with a message in
@@ -22,6 +23,9 @@ bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& o
                          std::vector<std::string>& rest, std::string& error);
 
 const char* ProgramOptionsHelp();
+
+// The release of this build, as the package and the reports give it.
+const char* ToolVersion();
 
 // Applies the shared options: the folder becomes the current directory and
 // the program folder; the divisor goes to the loop. False when the folder

@@ -27,6 +27,10 @@ int main(int argc, char** argv) {
                     console::ConsoleOptionsHelp());
         return app::exitcode::Success;
     }
+    if (options.ShowVersion) {
+        std::printf("update-console %s\n", app::ToolVersion());
+        return app::exitcode::Success;
+    }
     app::StartOptions start;
     if (!app::ApplyProgramOptions(options, start, error)) {
         std::fprintf(stderr, "update-console: %s\n", error.c_str());

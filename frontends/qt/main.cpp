@@ -21,6 +21,10 @@ int main(int argc, char** argv) {
             std::printf("usage: Update [options]\n%s", app::ProgramOptionsHelp());
             return app::exitcode::Success;
         }
+        if (arg == "--version") {
+            std::printf("Update %s\n", app::ToolVersion());
+            return app::exitcode::Success;
+        }
     }
     QApplication qtApplication(argc, argv);
     // Qt has taken its own options (-platform, ...); the rest are ours.
