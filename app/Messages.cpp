@@ -126,6 +126,11 @@ constexpr Entry Table[] = {
     {Msg::PortNoPermission, 0, "keine Zugriffsberechtigung", "permission denied"},
     {Msg::PortMissing, 0, "Gerät nicht vorhanden", "no such device"},
     {Msg::PortOpenFailed, 0, "Fehler beim Öffnen", "open failed"},
+    // Follows the lack of permission; GROUP is the device's group.
+    {Msg::PortOwnedByGroup, 0, "das Gerät gehört der Gruppe GROUP",
+     "the device belongs to group GROUP"},
+    // After the wait panel's caption during a long pause; X is the seconds.
+    {Msg::WaitSecondsLeft, 0, "(noch X s)", "(X s left)"},
     {Msg::FirmwareFileTooLarge, 0, "Die Datei ist zu groß für den Speicher des Geräts:",
      "The file is too large for the instrument's memory:"},
     // The reported and the expected CRC follow.

@@ -54,6 +54,8 @@ enum class Msg {
     PortNoPermission,
     PortMissing,
     PortOpenFailed,
+    PortOwnedByGroup,
+    WaitSecondsLeft,
     FirmwareFileTooLarge,
     ImageChecksumMismatch,
     InstrumentNoAnswer,

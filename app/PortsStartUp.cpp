@@ -1,37 +1,9 @@
+#include "app/PortOpenFailure.h"
 #include "app/Updatemain.h"
-
-#include <cerrno>
 
 namespace app {
 
 namespace {
-
-// Busy and no permission both keep a port out; errno tells them apart.
-Msg OpenFailureReason(const serial::TOpenFailure& failure) {
-    switch (failure.Result) {
-    case platform::SerialResult::AccessDenied:
-        return failure.Error == EACCES || failure.Error == EPERM ? Msg::PortNoPermission
-                                                                 : Msg::PortBusy;
-    case platform::SerialResult::NotFound:
-        return Msg::PortMissing;
-    default:
-        return Msg::PortOpenFailed;
-    }
-}
-
-std::string OpenFailureText(const serial::TOpenFailure& failure, int language) {
-    std::string text = MessageText(Msg::PortNotOpened, language);
-    if (std::size_t at = text.find("PORT"); at != std::string::npos) {
-        text.replace(at, 4, serial::TComPort::PortName(failure.PortIndex));
-    }
-    text += ' ';
-    if (!failure.Path.empty()) {
-        text += failure.Path + ": ";
-    }
-    text += MessageText(OpenFailureReason(failure), language);
-    const std::string name = platform::ErrorName(failure.Error);
-    return name.empty() ? text : text + " (" + name + ")";
-}
 
 // The box is worded in the window's language at the time of the failure.
 void BoxOpenFailuresOf(serial::TComPort& port, platform::Dialogs& dialogs, const int& language) {

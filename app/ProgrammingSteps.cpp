@@ -159,7 +159,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
     case event::ToolSucceeded:
         if (Session.FileClass == 0 && Session.StartMode == 0) {
             ShowLogText(Text(Msg::StoringNewData));
-            wait->DelayTime(12000, false);
+            wait->CountdownTime(12000, false);
             SetClock(true);
         }
         break;
@@ -230,7 +230,7 @@ void TUpdateForm::BootloaderFileStep() {
                          ident.PcbNr.find("41217") != std::string::npos)) {
         WaitProgressBar->SetMax(100);
         SecTimer->SetEnabled(true);
-        wait->DelayTime(ident.PcbNr.find("41216") != std::string::npos ? 32000 : 7000, true);
+        wait->CountdownTime(ident.PcbNr.find("41216") != std::string::npos ? 32000 : 7000, true);
         SecTimer->SetEnabled(false);
     }
     Session.Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;

@@ -105,7 +105,7 @@ void TUpdateForm::RunLabRecovery() {
         if (serial::TComPort* port = SessionComPort()) {
             port->ChangeV24Parameter(serial::B__4800, serial::S_2, serial::NoParity, true);
         }
-        wait->DelayTime(AfterRecoveryWaitMs, true);
+        wait->CountdownTime(AfterRecoveryWaitMs, true);
     } else {
         PostEvent(event::ProgrammingFailed);
     }
@@ -122,7 +122,7 @@ void TUpdateForm::RunMeterRecovery() {
     ShowLogText(Text(Msg::StoringNewData));
     SecTimer->SetEnabled(true);
     WaitProgressBar->SetPosition(1);
-    wait->DelayTime(AfterMeterRecoveryWaitMs, true);
+    wait->CountdownTime(AfterMeterRecoveryWaitMs, true);
     UpdateMemo->Clear();
     Session.ToolStepDone = true;
     Events.RemoveHandler(&TUpdateForm::FlowHandler, this);

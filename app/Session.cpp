@@ -246,7 +246,7 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         for (const char* c = text; c != nullptr && *c >= '0' && *c <= '9' && ms < 600000; ++c) {
             ms = ms * 10 + (*c - '0');
         }
-        wait->DelayTime(ms, false);
+        wait->CountdownTime(ms, false);
         break;
     }
     case reply::NotInUpdateMode:
@@ -328,7 +328,7 @@ void TUpdateForm::FinishSession(bool reset) {
         return;
     }
     if (Session.Job.Variant == 2) {
-        wait->DelayTime(8000, true);
+        wait->CountdownTime(8000, true);
     }
     // The session is over: the acknowledge of the exit command must not
     // start another step (it would reach the Basic-Loader after a success).

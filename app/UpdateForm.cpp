@@ -87,6 +87,7 @@ void TUpdateForm::CreateComponents() {
     TitleTimer = MakeTimer(this, "TitleTimer", 300);
     StartTimer = MakeTimer(this, "StartTimer", 1000);
     wait = new serial::TDelay(this, "wait");
+    wait->OnCountdown = [this](long secondsLeft) { ShowWaitCountdown(secondsLeft); };
     UpdateCom = new serial::TComPort(this, "UpdateCom");
     serial::V24ParameterTag* line = UpdateCom->GetV24Parameter();
     line->DatenBits = serial::D_8;

@@ -104,6 +104,8 @@ public:
     void ShowProgress(int code, std::intptr_t value);
     std::string ShowTitleProgress(const std::string& prefix, double percent);
     void TitleTimerTimer();
+    // The seconds left of a long pause after the wait panel's caption; 0 ends it.
+    void ShowWaitCountdown(long secondsLeft);
 
     // --- menu and keys
     void LanguageClick(platform::TMenuItem& item);
@@ -288,6 +290,8 @@ private:
     platform::HWND handle_ = 0;
     bool closed_ = false;
     std::size_t ignoredDeviceBlocks_ = 0;
+    std::string countdownSuffix_; // what ShowWaitCountdown added to the caption
+    bool countdownShowedPanel_ = false;
 };
 
 } // namespace app

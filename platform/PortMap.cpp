@@ -1,12 +1,10 @@
 #include "platform/PortMap.h"
 
-#include <cerrno>
+#include "platform/PortDetails.h"
+
 #include <cstdlib>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform {
 
@@ -75,13 +73,7 @@ std::string PortDevicePath(int index) {
 }
 
 bool PortIsBusy(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == EBUSY || errno == EACCES || errno == EPERM;
-    }
-    bool busy = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return busy;
+    return ProbePortAccess(path) == PortAccess::Busy;
 }
 
 std::vector<PortMapEntry> ListPortMap() {

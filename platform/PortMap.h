@@ -38,7 +38,7 @@ struct PortMapEntry {
 std::vector<PortMapEntry> ListPortMap();
 
 // True when the device exists but another program holds it (its exclusive
-// lock or TIOCEXCL keeps us out).
+// lock or TIOCEXCL keeps us out); lacking permission is not being held.
 bool PortIsBusy(const std::string& path);
 
 } // namespace platform

@@ -157,7 +157,7 @@ void T_BSL_54XX_430::EnterLoader() {
     Port.ChangeV24Parameter(serial::B__9600, serial::S_1, serial::Even, false);
     Port.ChangeHandShake(serial::NoHandshake);
     Host.ShowBaudText("9600");
-    Wait(LoaderEntryWaitMs);
+    CountdownWait(LoaderEntryWaitMs);
     if (Finished != 0) {
         return;
     }

@@ -178,7 +178,7 @@ void T_BSL430::EnterLoader(bool syncFirst) {
         Port.ChangeV24Parameter(serial::B__9600, serial::S_1, serial::Even, false);
         Port.ChangeHandShake(serial::NoHandshake);
     }
-    Wait(LoaderEntryWaitMs);
+    CountdownWait(LoaderEntryWaitMs);
     if (Finished != 0) {
         return;
     }

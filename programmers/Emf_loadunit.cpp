@@ -162,7 +162,7 @@ void T_EMFLoader::SecondStageEntry() {
     Port.ChangeV24Parameter(serial::B__9600, serial::S_2, serial::NoParity, false);
     Host.ShowBaudText("9600");
     StopWatchdog();
-    Delay.DelayTime(SecondStageWaitMs, false);
+    Delay.CountdownTime(SecondStageWaitMs, false);
     StartWatchdog(WatchdogMs);
     Mode_ = 0;
     WriteText(protocol::command::XmodemEntrySecondStage);

@@ -94,6 +94,10 @@ void TProgrammerTyp::Wait(long ms) {
     Delay.DelayTime(ms, true);
 }
 
+void TProgrammerTyp::CountdownWait(long ms) {
+    Delay.CountdownTime(ms, true);
+}
+
 void TProgrammerTyp::StartWatchdog(std::uint32_t ms) {
     WatchdogSlot = Host.TimerPool().TimerStart(ms);
 }

@@ -82,6 +82,8 @@ protected:
     void EndRun(long waitMs);
 
     void Wait(long ms);
+    // A wait the operator sees counting down (the instrument must stay connected).
+    void CountdownWait(long ms);
     void StartWatchdog(std::uint32_t ms);
     void StopWatchdog();
     void RestartWatchdog();

@@ -14,6 +14,9 @@ echo "== plain build"
 scripts/build.sh build-test -DUPDATE_QT=ON -DUPDATE_BENCH=ON
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-test -j"$(nproc)" --output-on-failure
 
+echo "== Debian package"
+scripts/check-package.sh build-test
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DUPDATE_QT=OFF -DUPDATE_BENCH=OFF -DUPDATE_SANITIZE=ON
 ctest --test-dir build-asan -j"$(nproc)" --output-on-failure

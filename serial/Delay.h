@@ -21,6 +21,12 @@ public:
 
     // ms is divided by Dividend and by the application's time divisor.
     void DelayTime(long ms, bool processMessages);
+    // The same wait for a long pause that nobody may cut short (an instrument
+    // storing its firmware): OnCountdown hears the seconds left at the start
+    // and after each second, and 0 when the wait ends. Seconds are those of
+    // the undivided wait, so a divided test run counts the same steps.
+    void CountdownTime(long ms, bool processMessages);
+    std::function<void(long secondsLeft)> OnCountdown;
 
     // The tick source and the sleep; tests replace them to cross the 32-bit
     // wrap. Both empty: the platform's.
@@ -28,6 +34,12 @@ public:
     std::function<void(std::uint32_t ms)> SleepSource;
 
 private:
+    // Divides ms as DelayTime does.
+    std::uint32_t RealMs(long ms) const;
+    std::uint32_t Now() const;
+    // Waits until elapsed (from start) reaches until, or the delay is disabled.
+    void WaitUntil(std::uint32_t start, std::uint32_t until, bool processMessages);
+
     bool enable_ = true;
     long dividend_ = 1;
 };

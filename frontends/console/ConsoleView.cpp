@@ -3,7 +3,6 @@
 #include "frontends/console/ConsoleDialogs.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
-#include "platform/PortMap.h"
 #include "platform/Text.h"
 #include "platform/TimerComponent.h"
 
@@ -22,10 +21,16 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, ConsoleOptions& o
             options.PressOkAtStart = true;
         } else if (arg == "--list-ports") {
             options.ListPorts = true;
+        } else if (arg == "--json") {
+            options.Json = true;
         } else {
             error = "unknown option \"" + arg + "\"";
             return false;
         }
+    }
+    if (options.Json && !options.ListPorts) {
+        error = "--json goes with --list-ports";
+        return false;
     }
     return true;
 }
@@ -35,18 +40,9 @@ const char* ConsoleOptionsHelp() {
            "  --start             press OK once start-up is done\n"
            "  --trace             print every change of the window model on standard error\n"
            "  --list-ports        list the serial ports the port map knows, then end\n"
+           "  --json              with --list-ports: the list as JSON\n"
            "Commands are read from standard input (type help for the list). When the input\n"
            "ends while no update runs, the program closes.\n";
-}
-
-void PrintPortMap(std::FILE* out) {
-    std::string folder = platform::PortMapDirectory();
-    std::fprintf(out, "# ports from %s\n",
-                 folder.empty() ? "the machine's serial devices" : folder.c_str());
-    for (const platform::PortMapEntry& entry : platform::ListPortMap()) {
-        std::fprintf(out, "%-7s %s%s\n", entry.name.c_str(), entry.path.c_str(),
-                     entry.busy ? "  (held by another program)" : "");
-    }
 }
 
 namespace {

@@ -19,10 +19,8 @@ struct ConsoleOptions {
     bool Trace = false;
     bool PressOkAtStart = false;
     bool ListPorts = false;
+    bool Json = false; // --list-ports as JSON
 };
-
-// "COMn  /dev/..." for each port of the map, marking ports another program holds.
-void PrintPortMap(std::FILE* out);
 
 bool ParseConsoleOptions(const std::vector<std::string>& args, ConsoleOptions& options,
                          std::string& error);

@@ -4,6 +4,7 @@
 #include "frontends/console/ConsoleDialogs.h"
 #include "frontends/console/ConsoleInput.h"
 #include "frontends/console/ConsoleView.h"
+#include "frontends/console/PortListing.h"
 #include "platform/Application.h"
 
 #include <cstdio>
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
         return app::exitcode::FolderMissing;
     }
     if (consoleOptions.ListPorts) {
-        console::PrintPortMap(stdout);
+        console::PrintPortList(stdout, consoleOptions.Json);
         return app::exitcode::Success;
     }
     const bool personAtTerminal = ::isatty(STDIN_FILENO) != 0;

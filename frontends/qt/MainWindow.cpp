@@ -121,7 +121,13 @@ void MainWindow::Bind(app::TUpdateForm& form) {
     wait->setFont(waitFont);
     wait->setStyleSheet("color: blue");
     wait->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    render_[form.WaitPanel] = CaptionRender(wait, form.WaitPanel);
+    render_[form.WaitPanel] = [wait, &form] {
+        CaptionRender(wait, form.WaitPanel)();
+        // A countdown runs while a pause may keep the loop from painting.
+        if (form.WaitPanel->Visible()) {
+            wait->repaint();
+        }
+    };
     layout->addWidget(wait);
 
     auto* stop = Named(new QLabel(central), *form.StopPanel);

@@ -1,8 +1,11 @@
 #include "../serial/Pty.h"
 #include "FormFixture.h"
+#include "app/PortOpenFailure.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
 #include <memory>
 #include <sys/file.h>
 #include <unistd.h>
@@ -143,3 +146,28 @@ TEST_F(PortsStartUp, ScanSendsTheWakeSequenceAtEveryRate) {
 }
 
 } // namespace
+
+TEST(PortOpenFailure, LackOfPermissionNamesTheGroupThatOwnsTheDevice) {
+    testing_support::TempFolder folder;
+    folder.Write("ttyUSB0", "");
+    const group* dialout = ::getgrnam("dialout");
+    if (dialout == nullptr) {
+        GTEST_SKIP() << "no group dialout here";
+    }
+    ASSERT_EQ(::chown(folder.File("ttyUSB0").c_str(), static_cast<uid_t>(-1), dialout->gr_gid), 0);
+    serial::TOpenFailure failure{2, folder.File("ttyUSB0"), platform::SerialResult::AccessDenied,
+                                 EACCES};
+    EXPECT_EQ(app::OpenFailureText(failure, 1),
+              "Cannot open COM3! " + failure.Path +
+                  ": permission denied, the device belongs to group dialout (EACCES)");
+    EXPECT_EQ(
+        app::OpenFailureText(failure, 0),
+        "COM3 konnte nicht ge\xF6"
+        "ffnet werden! " +
+            failure.Path +
+            ": keine Zugriffsberechtigung, das Ger\xE4t geh\xF6rt der Gruppe dialout (EACCES)");
+    // Held by another program: no group, since joining it would not help.
+    failure.Error = EWOULDBLOCK;
+    EXPECT_EQ(app::OpenFailureText(failure, 1),
+              "Cannot open COM3! " + failure.Path + ": in use by another program (EAGAIN)");
+}

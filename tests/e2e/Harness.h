@@ -99,12 +99,15 @@ inline int WaitFor(pid_t pid, std::chrono::seconds bound, bool& timedOut) {
 }
 
 // An automatic update of the program folder prog/ with the ports of
-// ports/, at ten times speed, run to its end.
-inline Run RunUpdate(const testing_support::TempFolder& folder, const std::string& console) {
+// ports/, at ten times speed, run to its end; extra options appended.
+inline Run RunUpdate(const testing_support::TempFolder& folder, const std::string& console,
+                     const std::vector<std::string>& extra = {}) {
     Run run;
-    pid_t pid = Spawn({console, "--dir", folder.File("prog"), "--ports", folder.File("ports"),
-                       "--time-divisor", "10"},
-                      folder.File("out.txt"), folder.File("err.txt"));
+    std::vector<std::string> argv = {
+        console,          "--dir", folder.File("prog"), "--ports", folder.File("ports"),
+        "--time-divisor", "10"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    pid_t pid = Spawn(argv, folder.File("out.txt"), folder.File("err.txt"));
     run.ExitCode = WaitFor(pid, std::chrono::seconds(120), run.TimedOut);
     run.Out = ReadFile(folder.File("out.txt"));
     run.Err = ReadFile(folder.File("err.txt"));

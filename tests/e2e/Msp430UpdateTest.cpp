@@ -37,8 +37,8 @@ protected:
         }
     }
     void TearDown() override { StopInstrument(); }
-    e2e::Run Update() {
-        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE);
+    e2e::Run Update(const std::vector<std::string>& extra = {}) {
+        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE, extra);
         StopInstrument();
         return run;
     }
@@ -52,13 +52,18 @@ protected:
 
 TEST_F(Msp430Update, Loader160TransfersAt38400AndTheFlashHoldsTheImage) {
     StartInstrument(MeterProfile("loader.version=1.60\nloader.chip_id=F149\n"));
-    e2e::Run run = Update();
+    e2e::Run run = Update({"--trace"});
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
     EXPECT_TRUE(run.OutHas("Download erfolgreich ausgef\xC3\xBChrt !"));
     EXPECT_TRUE(run.OutHas("Trennen Sie das Demo Meter DM 10 von der Schnittstelle COM 1."));
     EXPECT_EQ(Flash(), Image());
     EXPECT_NE(Transcript().find("38400"), std::string::npos) << "the loader switched speed";
+    // The pause while the loader starts counts down, and the panel's own text comes back.
+    const std::size_t eight = run.Err.find("WaitPanel.Caption = Bitte warten ... (noch 8 s)\n");
+    const std::size_t one = run.Err.find("WaitPanel.Caption = Bitte warten ... (noch 1 s)\n");
+    EXPECT_LT(eight, one) << run.Err;
+    EXPECT_NE(run.Err.find("WaitPanel.Caption = Bitte warten ...\n", one), std::string::npos);
 }
 
 TEST_F(Msp430Update, Loader140StaysAt9600) {

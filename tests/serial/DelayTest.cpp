@@ -5,6 +5,8 @@
 #include "platform/TimerComponent.h"
 
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 namespace serialtest {
 namespace {
@@ -68,6 +70,27 @@ TEST(TDelay, TimeDivisorOfTheApplicationShortensToo) {
     delay.DelayTime(1000, false);
     platform::Application::Instance().SetTimeDivisor(1);
     EXPECT_EQ(clock.slept, 125u);
+}
+
+TEST(TDelay, CountdownTellsWholeSecondsLeftAndEndsAtZero) {
+    TDelay delay(nullptr);
+    FakeClock clock;
+    clock.Attach(delay);
+    std::vector<std::pair<long, std::uint32_t>> told; // seconds left, time then
+    delay.OnCountdown = [&](long left) { told.emplace_back(left, clock.now); };
+    delay.CountdownTime(2500, false);
+    const std::vector<std::pair<long, std::uint32_t>> expected = {
+        {3, 0}, {2, 1000}, {1, 2000}, {0, 2500}};
+    EXPECT_EQ(told, expected);
+
+    // A divided run counts the same seconds in a shorter time.
+    told.clear();
+    clock.now = 0;
+    platform::Application::Instance().SetTimeDivisor(10);
+    delay.CountdownTime(2000, false);
+    platform::Application::Instance().SetTimeDivisor(1);
+    const std::vector<std::pair<long, std::uint32_t>> divided = {{2, 0}, {1, 100}, {0, 200}};
+    EXPECT_EQ(told, divided);
 }
 
 TEST(TDelay, MessagesAreHandledWhileWaiting) {
