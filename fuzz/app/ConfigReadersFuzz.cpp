@@ -2,6 +2,7 @@
 // ProgDevice.ini; the readers must keep every table within its limits.
 #include "app/Updatemain.h"
 #include "platform/Files.h"
+#include "platform/PortMap.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -27,6 +28,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (::mkdtemp(folder) == nullptr || !platform::SetCurrentDirectory(folder)) {
         std::abort();
     }
+    // An empty port map: start-up must not take the machine's own ports.
+    const std::string ports = std::string(folder) + "/ports";
+    if (!platform::ForceDirectories(ports)) {
+        std::abort();
+    }
+    platform::SetPortMapDirectory(ports);
     platform::WriteWholeFile("Update.ini", "Language=0\r\n");
     platform::WriteWholeFile("ProgDevice.ini", "");
     app::StartOptions options;

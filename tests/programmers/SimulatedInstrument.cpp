@@ -101,6 +101,16 @@ int SimulatedInstrument::Count(unsigned command) const {
         frames.begin(), frames.end(), [&](const LoaderFrame& f) { return f.Command == command; }));
 }
 
+std::string SimulatedInstrument::Received() const {
+    std::string received;
+    for (const Entry& entry : Entries(Transcript())) {
+        if (entry.direction == "rx") {
+            received += Unescape(entry.text);
+        }
+    }
+    return received;
+}
+
 std::vector<std::string> SimulatedInstrument::DeviceLines() const {
     std::string received;
     std::size_t lastChunk = 0;

@@ -40,6 +40,8 @@ public:
     // Command lines the firmware took before its loader first started.
     std::vector<std::string> DeviceLines() const;
     std::string Transcript() const;
+    // Every byte the instrument received, however the reads split it.
+    std::string Received() const;
 
 private:
     std::string transcriptPath_;
