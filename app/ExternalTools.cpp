@@ -179,6 +179,10 @@ int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titl
             break;
         }
     }
+    // The session's abort text alone would not say which step failed.
+    if (exitCode != 0) {
+        ShowLogText(Text(Msg::ToolFailed) + std::to_string(exitCode) + ": " + argv.front());
+    }
     return exitCode;
 }
 

@@ -151,6 +151,8 @@ constexpr Entry Table[] = {
      "The file name is too long for the updater library (79 characters at most): "},
     {Msg::ToolEndedAtClose, 0, "Das Programmierwerkzeug wurde beim Schließen beendet.",
      "The programming tool was ended at close."},
+    {Msg::ToolFailed, 0, "Das Programmierwerkzeug meldet einen Fehler, Code ",
+     "The programming tool reported a failure, code "},
 };
 
 constexpr std::size_t Count = static_cast<std::size_t>(Msg::Count_);

@@ -65,6 +65,7 @@ enum class Msg {
     ToolPortTooHigh,
     UpdaterPathTooLong,
     ToolEndedAtClose,
+    ToolFailed,
     Count_
 };
 

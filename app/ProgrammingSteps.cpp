@@ -161,6 +161,10 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             ShowLogText(Text(Msg::StoringNewData));
             wait->CountdownTime(12000, false);
             SetClock(true);
+            // Only the instrument's acknowledge confirms what the tool
+            // claims; without it the session would wait for good.
+            AwaitInstrumentAfterProgramming();
+            Session.RestartUnverified = true;
         }
         break;
     case event::BootFrameAnswer:
@@ -183,6 +187,7 @@ void TUpdateForm::AwaitInstrumentAfterProgramming() {
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.ReplyTimer = Timers.TimerStart(AfterProgrammingTimeoutMs);
     Session.AwaitingRestart = true;
+    Session.RestartUnverified = false;
 }
 
 // The Basic-Loader's success text already tells the operator what to do, and

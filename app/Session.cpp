@@ -133,6 +133,11 @@ void TUpdateForm::OnReplyTimeout() {
     if (Session.AwaitingRestart) {
         Session.AwaitingRestart = false;
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+        if (Session.RestartUnverified) {
+            ShowLogText(Text(Msg::InstrumentNoAnswer));
+            PostEvent(event::ProgrammingFailed);
+            return;
+        }
         ShowLogText(Text(Msg::NoAnswerAfterProgramming));
         Session.AckStep = AckStep::Ignore;
         PostEvent(event::BootloaderFileStep);

@@ -81,8 +81,9 @@ struct TSessionState {
     std::int32_t SearchFailures = 0; // across sessions
     bool Done = false;               // ended without programming: acknowledges do nothing
     bool LineErrorSeen = false;
-    bool ToolStepDone = false;    // across sessions
-    bool AwaitingRestart = false; // programmed; waiting for the new firmware to report
+    bool ToolStepDone = false;      // across sessions
+    bool AwaitingRestart = false;   // programmed; waiting for the new firmware to report
+    bool RestartUnverified = false; // an external tool programmed: silence fails the session
     std::int32_t CalibState = NoCalibrationValue;
     // The start mode in use; across sessions. CheckDevice restores the
     // configured one (TUpdateForm::StartModeAsRead), then turns a sensor mode

@@ -95,6 +95,12 @@ bool T_EMFLoader::Program(const std::string& fileName) {
 }
 
 void T_EMFLoader::ShowFailure() {
+    // The watchdog is the only failure without a text of its own; an empty
+    // box would leave the operator guessing.
+    if (FailureText.empty()) {
+        FailureText = Host.Text(ProgrammerText::NoAnswer);
+        Host.ShowLogLine(FailureText);
+    }
     Host.Dialogs().MessageBox(FailureText, ErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
 }
 

@@ -62,7 +62,7 @@ private:
     TXmodemSender Sender;
     std::uint8_t TransferMode = 0;
     std::uint8_t Version106 = 0;
-    std::string FailureText; // the error box's text; empty after a silent instrument
+    std::string FailureText; // the error box's text; empty until a failure names itself
     std::string VersionText; // as shown beside the software version
 };
 

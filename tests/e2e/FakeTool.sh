@@ -25,12 +25,17 @@ if [ -n "$FAKE_TOOL_SLEEP" ]; then
     echo $! >"$log.pid"
     wait
 fi
+# $FAKE_TOOL_SIGNAL: the tool dies of that signal. $FAKE_TOOL_IDLE: it
+# reports success without programming anything.
+if [ -n "$FAKE_TOOL_SIGNAL" ]; then
+    kill -s "$FAKE_TOOL_SIGNAL" $$
+fi
 code=0
 if [ -n "$FAKE_TOOL_CODES" ] && [ -s "$FAKE_TOOL_CODES" ]; then
     code=$(head -n 1 "$FAKE_TOOL_CODES")
     sed -i 1d "$FAKE_TOOL_CODES"
 fi
-if [ "$code" = 0 ] && [ -e "$device" ]; then
+if [ "$code" = 0 ] && [ -e "$device" ] && [ -z "$FAKE_TOOL_IDLE" ]; then
     stty -F "$device" 38400 -cstopb raw && printf '\132\245' >"$device"
 fi
 exit "$code"

@@ -1,6 +1,7 @@
 #include "tools/instrument-sim/Instrument.h"
 
 #include "tools/instrument-sim/FlashMemory.h"
+#include "tools/instrument-sim/LineFault.h"
 
 #include <gtest/gtest.h>
 
@@ -163,6 +164,41 @@ TEST(Instrument, LabFileTransferWithBinaryBlocks) {
     EXPECT_EQ(b.inst.LabFiles()[0].name, "data.bin");
     EXPECT_EQ(b.inst.LabFiles()[0].data, std::string("a\r\n\0b", 5));
     EXPECT_TRUE(b.inst.LabFiles()[0].complete);
+}
+
+// The line faults count from the transfer's start (here the lab file opening)
+// and strike once.
+TEST(Instrument, LineFaultsStrikeOnceAtTheCountedByte) {
+    const std::string lab = "line.fault.during=lab\nline.fault.at=9\n";
+    Bench refusing(MakeProfile(lab + "line.fault=refuse\nline.fault.count=2\n"));
+    refusing.Wake();
+    refusing.Say("A.12000#f\r\n");
+    EXPECT_EQ(refusing.Say("A.1000\r\nA.1000\r\nA.1000\r\nA.1000\r\n"),
+              "A.1000!\r\n?\r\n?\r\nA.1000!\r\n");
+
+    Bench dropping(MakeProfile(lab + "line.fault=drop\n"));
+    dropping.Wake();
+    dropping.Say("A.12000#f\r\n");
+    EXPECT_EQ(dropping.Say("A.1000\r\nA.2100\r\nA.2100\r\n"), "A.1000!\r\nA.2100!\r\n")
+        << "the second command lost its A";
+
+    Bench silent(MakeProfile(lab + "line.fault=silent\n"));
+    silent.Wake();
+    silent.Say("A.12000#f\r\n");
+    EXPECT_EQ(silent.Say("A.1000\r\n"), "A.1000!\r\n");
+    EXPECT_EQ(silent.Say("A.1000\r\n"), "");
+
+    Bench garbling(MakeProfile(lab + "line.fault=flip\n"));
+    garbling.Wake();
+    garbling.Say("A.12000#f\r\n");
+    EXPECT_EQ(garbling.Say("A.1000\r\nA.1000\r\n"), "A.1000!\r\n@.1000!\r\n")
+        << "one bit of the middle byte";
+}
+
+TEST(Instrument, AReceiverAtHalfTheSpeedReadsFewerGarbledBytes) {
+    // Two NULs: the second's start bit falls into the first's data bits.
+    EXPECT_EQ(AsReadAtHalfSpeed(std::string(2, '\0')), "\x08");
+    EXPECT_EQ(AsReadAtHalfSpeed("\xFF"), "\xFF") << "a lone start bit reads as 0xFF";
 }
 
 TEST(Instrument, EndlessLineIsDiscarded) {

@@ -72,7 +72,8 @@ TEST_F(XmodemTransfer, SilentBootloaderFailsWithTheErrorBoxAndTheLineBack) {
     EXPECT_FALSE(Run({.Mode = 0, .DeviceFamily = 2}));
     ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
     EXPECT_EQ(host.dialogs.Boxes[0].Caption, "Error");
-    EXPECT_EQ(host.dialogs.Boxes[0].Text, "");
+    EXPECT_EQ(host.dialogs.Boxes[0].Text, host.Text(programmers::ProgrammerText::NoAnswer))
+        << "the box says what failed";
     ExpectTheSessionLineBack();
     EXPECT_EQ(instrument->Instrument().LoaderExits(), 0u);
 }

@@ -139,7 +139,7 @@ void BasicLoader::Receive(std::string_view bytes, LoaderContext& ctx) {
 
 void BasicLoader::TakeRecord(std::string_view line, LoaderContext& ctx) {
     ++records_;
-    if (!SoundRecord(line) || records_ == config_.defectAt) {
+    if (!SoundRecord(line) || records_ == config_.defectAt || TakeRefusal()) {
         ctx.Note("basic-loader: record " + std::to_string(records_) + " defective");
         state_ = State::Broken;
         ctx.Send(kDefect);

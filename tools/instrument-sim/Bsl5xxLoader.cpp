@@ -147,7 +147,7 @@ void Bsl5xxLoader::Execute(LoaderContext& ctx) {
         ctx.Note("fault: frame " + number + " lost");
         return;
     }
-    if (config_.refuseFrames.contains(n))
+    if (config_.refuseFrames.contains(n) || TakeRefusal())
         return Error(kErrChecksum, "fault: frame " + number + " refused", ctx);
     std::string_view core = std::string_view(frame_).substr(2, frame_.size() - 4);
     auto crc = static_cast<std::uint16_t>(At(frame_, frame_.size() - 2) |

@@ -246,6 +246,10 @@ void DeviceLoader::Block(std::string_view args, LoaderContext& ctx) {
         silent_ = true;
         return ctx.Note("fault: silent from block " + std::to_string(number));
     }
+    if (TakeRefusal()) {
+        ctx.Note("fault: block " + std::to_string(number) + " refused");
+        return Reply("I.263#2", ctx);
+    }
     if (auto it = blockErrors_.find(number); it != blockErrors_.end()) {
         std::string reply = "I.263#" + std::to_string(it->second);
         if (it->second == 2)

@@ -189,8 +189,9 @@ void FileLoader::Block(std::string_view data, std::uint8_t check, LoaderContext&
         Reply("I.261#" + it->second, ctx);
         return;
     }
-    if (config_.badBlocks.count(n) || check != CheckCharOf(data)) {
-        ctx.Note((config_.badBlocks.count(n) ? "fault: bad " : "check character wrong: ") + what);
+    const bool refused = config_.badBlocks.count(n) || TakeRefusal();
+    if (refused || check != CheckCharOf(data)) {
+        ctx.Note((refused ? "fault: bad " : "check character wrong: ") + what);
         Reply(kResend, ctx);
         return;
     }

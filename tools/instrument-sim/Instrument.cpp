@@ -58,8 +58,10 @@ Instrument::Instrument(Profile profile, std::unique_ptr<Loader> loader, Transcri
         Note("unknown loader '" + profile_.loader + "', using none");
         loader_ = CreateLoader("none", profile_);
     }
-    if (state_ == InstrumentState::InLoader)
+    if (state_ == InstrumentState::InLoader) {
+        faultCounting_ = !profile_.lineFault.duringLab;
         loader_->Enter(*this);
+    }
 }
 
 LineSettings Instrument::ExpectedLine() const {
@@ -82,12 +84,62 @@ void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, M
         rxBuf_.clear();
         return;
     }
+    if (faultCounting_ && !faultStruck_ && profile_.lineFault.kind != LineFaultKind::None &&
+        faultBytes_ + bytes.size() >= profile_.lineFault.at) {
+        const std::size_t at = profile_.lineFault.at - faultBytes_ - 1;
+        faultStruck_ = true;
+        StrikeLineFault(bytes.substr(0, at), bytes.substr(at));
+        return;
+    }
+    if (faultCounting_)
+        faultBytes_ += bytes.size();
+    Deliver(bytes);
+}
+
+void Instrument::Deliver(std::string_view bytes) {
+    if (muted_ || hangup_ || bytes.empty())
+        return;
     if (state_ == InstrumentState::InLoader) {
         loader_->Receive(bytes, *this);
         return;
     }
     rxBuf_.append(bytes);
     ParseFirmwareBytes();
+}
+
+void Instrument::StrikeLineFault(std::string_view before, std::string_view from) {
+    const LineFaultPlan& plan = profile_.lineFault;
+    Note(std::string("line fault: ") + LineFaultName(plan.kind) + " at byte " +
+         std::to_string(plan.at));
+    Deliver(before);
+    switch (plan.kind) {
+    case LineFaultKind::Drop:
+        from.remove_prefix(1);
+        break;
+    case LineFaultKind::Silent:
+        muted_ = true;
+        out_.clear();
+        return;
+    case LineFaultKind::Hangup:
+        hangup_ = true;
+        return;
+    case LineFaultKind::Refuse:
+        if (state_ == InstrumentState::InLoader)
+            loader_->RefuseNext(plan.count);
+        else
+            firmwareRefusals_ = plan.count;
+        break;
+    case LineFaultKind::Garbage:
+        SendAfter(0, NoiseBytes());
+        break;
+    case LineFaultKind::Flip:
+    case LineFaultKind::WrongSpeed:
+        replyFault_ = plan.kind;
+        break;
+    case LineFaultKind::None:
+        break;
+    }
+    Deliver(from);
 }
 
 void Instrument::ParseFirmwareBytes() {
@@ -144,6 +196,12 @@ void Instrument::Dispatch(const Command& cmd) {
     unsigned occurrence = ++seen_[cmd.number];
     if (state_ == InstrumentState::Asleep && cmd.number != WakeCommand(profile_.startMode)) {
         Note("asleep, ignored: " + Transcript::Escape(cmd.text));
+        return;
+    }
+    if (firmwareRefusals_ > 0) {
+        --firmwareRefusals_;
+        Note("line fault: refused " + Transcript::Escape(cmd.text));
+        Queue({{0, "?"}}, false);
         return;
     }
     std::optional<FaultKind> fault = FaultFor(cmd.number, occurrence);
@@ -235,6 +293,7 @@ void Instrument::ApplyEffects(const Command& cmd) {
     if (n == kCmdCalibration)
         lastCalibration_ = cmd.args;
     if (n == kCmdLabOpen) {
+        faultCounting_ = faultCounting_ || profile_.lineFault.duringLab;
         labFiles_.push_back({cmd.args, {}, false});
     } else if (n == kCmdLabBlock && !labFiles_.empty() && !labFiles_.back().complete) {
         LabFile& f = labFiles_.back();
@@ -251,6 +310,7 @@ void Instrument::ApplyEffects(const Command& cmd) {
 
 void Instrument::EnterLoader() {
     state_ = InstrumentState::InLoader;
+    faultCounting_ = faultCounting_ || !profile_.lineFault.duringLab;
     Note("loader " + profile_.loader + " at " + LineText(loader_->Line()));
     loader_->Enter(*this);
 }
@@ -279,7 +339,7 @@ void Instrument::Queue(const std::vector<CueLine>& lines, bool garble) {
 }
 
 void Instrument::SendAfter(std::uint64_t delayMs, std::string_view bytes) {
-    if (hangup_)
+    if (hangup_ || muted_)
         return;
     Millis due = (out_.empty() ? now_ : std::max(now_, out_.back().due)) + delayMs;
     out_.push_back({due, std::string(bytes)});
@@ -310,15 +370,21 @@ void Instrument::Note(std::string_view text) {
 
 std::string Instrument::TakeDue(Millis now) {
     std::string bytes;
-    while (!out_.empty() && out_.front().due <= now) {
+    while (!muted_ && !out_.empty() && out_.front().due <= now) {
         bytes += out_.front().bytes;
         out_.pop_front();
+    }
+    if (!bytes.empty() && replyFault_ != LineFaultKind::None) {
+        Note(std::string("line fault: reply damaged (") + LineFaultName(replyFault_) + ")");
+        bytes = replyFault_ == LineFaultKind::Flip ? FlipOneBit(std::move(bytes))
+                                                   : AsReadAtHalfSpeed(bytes);
+        replyFault_ = LineFaultKind::None;
     }
     return bytes;
 }
 
 std::optional<Instrument::Millis> Instrument::NextDue() const {
-    if (out_.empty())
+    if (muted_ || out_.empty())
         return std::nullopt;
     return out_.front().due;
 }

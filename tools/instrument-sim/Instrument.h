@@ -75,6 +75,9 @@ private:
     void HangUp() override { hangup_ = true; }
     void Note(std::string_view text) override;
 
+    // Bytes at the right line, to the loader or the firmware.
+    void Deliver(std::string_view bytes);
+    void StrikeLineFault(std::string_view before, std::string_view from);
     void ParseFirmwareBytes();
     void Dispatch(const Command& cmd);
     std::optional<FaultKind> FaultFor(long number, unsigned occurrence) const;
@@ -99,6 +102,13 @@ private:
     unsigned loaderExits_ = 0;
     std::vector<LabFile> labFiles_;
     std::string lastClock_, lastCalibration_;
+    // The line fault of the profile: bytes counted since the transfer began.
+    bool faultCounting_ = false;
+    bool faultStruck_ = false;
+    std::uint64_t faultBytes_ = 0;
+    bool muted_ = false;
+    LineFaultKind replyFault_ = LineFaultKind::None;
+    unsigned firmwareRefusals_ = 0;
 };
 
 } // namespace sim

@@ -54,6 +54,22 @@ public:
     // True while the loader takes nothing from the line (as an instrument
     // holding its CTS): the tool's writes back up.
     virtual bool HoldsLine() const { return false; }
+
+    // A burst of line trouble: the next count frames get the loader's own
+    // refusal and have no effect.
+    void RefuseNext(unsigned count) { refusals_ = count; }
+
+protected:
+    // True, and one refusal used up, while a burst lasts.
+    bool TakeRefusal() {
+        if (refusals_ == 0)
+            return false;
+        --refusals_;
+        return true;
+    }
+
+private:
+    unsigned refusals_ = 0;
 };
 
 using LoaderFactory = std::unique_ptr<Loader> (*)(const Profile&);

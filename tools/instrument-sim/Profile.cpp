@@ -330,6 +330,28 @@ std::string ApplyKey(Profile& p, std::string_view key, std::string_view v) {
         p.faults[k] = it->second;
         return "";
     }
+    if (key == "line.fault")
+        return ParseLineFaultKind(v, p.lineFault.kind)
+                   ? ""
+                   : "line.fault must be drop, flip, refuse, silent, hangup, speed or garbage";
+    if (key == "line.fault.at") {
+        if (!ParseUnsigned(v, n) || n < 1 || n > 0xFFFFFFFFul)
+            return "line.fault.at must be a byte number from 1";
+        p.lineFault.at = n;
+        return "";
+    }
+    if (key == "line.fault.count") {
+        if (!ParseUnsigned(v, n) || n < 1 || n > 1000)
+            return "line.fault.count must be 1 to 1000";
+        p.lineFault.count = static_cast<unsigned>(n);
+        return "";
+    }
+    if (key == "line.fault.during") {
+        if (v != "loader" && v != "lab")
+            return "line.fault.during must be loader or lab";
+        p.lineFault.duringLab = v == "lab";
+        return "";
+    }
     if (key.starts_with("loader.") && key.size() > 7) {
         std::string text;
         if (!PlainText(v, text))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/instrument-sim/LineFault.h"
 #include "tools/instrument-sim/LineSettings.h"
 
 #include <array>
@@ -55,6 +56,7 @@ struct Profile {
     std::map<CommandKey, std::vector<CueLine>> cues;
     std::vector<CueLine> restartCue; // sent when the firmware starts again after the loader
     std::map<CommandKey, FaultKind> faults;
+    LineFaultPlan lineFault;
     std::map<std::string, std::string> loaderKeys; // "loader.*" keys, for the loaders
 };
 

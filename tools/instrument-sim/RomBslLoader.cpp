@@ -119,7 +119,7 @@ void RomBslLoader::Execute(LoaderContext& ctx) {
         ctx.HangUp();
         return;
     }
-    if (config_.refuseFrames.contains(n)) {
+    if (config_.refuseFrames.contains(n) || TakeRefusal()) {
         Refuse(ctx, "fault: frame " + std::to_string(n) + " refused");
         return;
     }

@@ -247,7 +247,7 @@ void XmodemLoader::TakePacket(LoaderContext& ctx) {
     const std::uint16_t crc = static_cast<std::uint16_t>(
         static_cast<std::uint8_t>(packet_[131]) << 8 | static_cast<std::uint8_t>(packet_[132]));
     std::string why;
-    if (config_.nakPackets.count(packetsSeen_))
+    if (config_.nakPackets.count(packetsSeen_) || TakeRefusal())
         why = "fault: NAK";
     else if (static_cast<std::uint8_t>(block ^ complement) != 0xFF)
         why = "bad complement";

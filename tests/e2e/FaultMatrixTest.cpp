@@ -1,0 +1,450 @@
+// Every transfer method against every line fault, each run through
+// update-console: it must end in a verified success or a failure that names
+// the step, within a bound, with the port free afterwards.
+#include "Harness.h"
+#include "tests/support/TiTxtImage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
+namespace {
+
+using testing_support::TempFolder;
+using titxt_test::Pattern;
+
+// Well past every watchdog at the divided time, yet a hang ends the run.
+constexpr std::chrono::seconds RunBound{60};
+
+struct Fault {
+    const char* column;
+    const char* profileLines; // line.fault keys, or empty
+    bool toolFault;           // a failure of the external tool instead of the line
+};
+
+const Fault Faults[] = {
+    {"none", "", false},
+    {"drop", "line.fault=drop\n", false},
+    {"flip", "line.fault=flip\n", false},
+    {"refuse", "line.fault=refuse\nline.fault.count=4\n", false},
+    {"silent", "line.fault=silent\n", false},
+    {"hangup", "line.fault=hangup\n", false},
+    {"speed", "line.fault=speed\n", false},
+    {"garbage", "line.fault=garbage\n", false},
+    {"tool-exit-1", "", true},
+    {"tool-signal", "", true},
+    {"tool-no-work", "", true},
+};
+
+std::string Bytes(const std::vector<std::uint8_t>& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+std::string WithoutCr(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+// Every byte of the image is in the instrument's flash dump.
+bool FlashHolds(const std::string& flash, const std::string& imageTiTxt) {
+    const auto memory = titxt_test::MemoryOf(flash);
+    for (const auto& [address, value] : titxt_test::MemoryOf(imageTiTxt)) {
+        auto found = memory.find(address);
+        if (found == memory.end() || found->second != value) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What one run leaves to be judged.
+struct Outcome {
+    e2e::Run Tool;
+    std::string Flash, Transcript, PortProblem, SimErrors;
+    const TempFolder* Folder;
+    std::string Received(const std::string& name) const {
+        return e2e::ReadFile(Folder->File("received/" + name));
+    }
+};
+
+struct Method {
+    const char* row;
+    std::uint64_t faultAt; // the received byte, counted from the start of the transfer
+    std::string profile;
+    std::function<void(const TempFolder&)> prepare;
+    std::function<bool(const Outcome&, const TempFolder&)> intact;
+    const char* extra = ""; // profile lines, e.g. where the fault counts from
+    const char* port = "COM1";
+};
+
+void PrintTo(const Method& method, std::ostream* out) {
+    *out << method.row;
+}
+
+std::string Device(const std::string& lines) {
+    return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+           "serial=12345678\n" +
+           lines;
+}
+
+void Edit(const TempFolder& folder, const std::vector<std::pair<std::string, std::string>>& e) {
+    const std::string missing = e2e::EditDeviceIni(folder, e);
+    if (!missing.empty()) {
+        throw std::runtime_error("not in ProgDevice.ini: " + missing);
+    }
+}
+
+std::string DemoImage(const TempFolder& folder) {
+    return e2e::ReadFile(folder.File("prog/DM10_V200.TXT"));
+}
+
+std::string Lab5xxImage() {
+    std::vector<std::uint8_t> code = Pattern(700, 1);
+    const std::string marker = "VER:2.00";
+    std::copy(marker.begin(), marker.end(), code.begin() + 16);
+    std::vector<std::uint8_t> vectors = Pattern(128, 9);
+    vectors[126] = 0x00;
+    vectors[127] = 0x5C;
+    return titxt_test::TiTxt({{0x5C00, code}, {0x10000, Pattern(600, 2)}, {0xFF80, vectors}});
+}
+
+// A binary firmware file with its version marker as text.
+std::vector<std::uint8_t> BinFirmware(std::size_t size, std::size_t markerAt) {
+    std::vector<std::uint8_t> bytes = Pattern(size, 3);
+    const std::string marker = "VER:2.00";
+    std::copy(marker.begin(), marker.end(), bytes.begin() + static_cast<long>(markerAt));
+    bytes[markerAt + marker.size()] = 0;
+    return bytes;
+}
+
+bool FlashHoldsBin(const Outcome& o, const std::vector<std::uint8_t>& bytes) {
+    return FlashHolds(o.Flash, titxt_test::TiTxt({{0, bytes}}));
+}
+
+std::string Record(const std::string& head, const std::vector<unsigned>& bytes) {
+    unsigned sum = static_cast<unsigned>(bytes.size() + 1);
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X", sum);
+    std::string line = head + text;
+    for (unsigned b : bytes) {
+        sum += b;
+        std::snprintf(text, sizeof text, "%02X", b);
+        line += text;
+    }
+    std::snprintf(text, sizeof text, "%02X", ~sum & 0xFFu);
+    return line + text + "\r\n";
+}
+
+// Records of 32 bytes, then version 2.10 behind the marker the device entry names.
+std::string LoaderSRecords() {
+    std::string file;
+    for (unsigned r = 0; r < 60; ++r) {
+        const unsigned address = 0x4100 + r * 32;
+        std::vector<unsigned> bytes = {address >> 8, address & 0xFF};
+        for (unsigned i = 0; i < 32; ++i) {
+            bytes.push_back((r * 7 + i * 13) & 0xFF);
+        }
+        file += Record("S1", bytes);
+    }
+    return file + Record("S1", {0x40, 0x00, '2', '.', '1', '0', 0, 0}) + Record("S9", {0x40, 0x00});
+}
+
+// The marker and the version as 16-bit text, where the version reader finds it.
+std::string WideVersion() {
+    std::string wide;
+    for (char c : std::string("VER: 2.00")) {
+        wide += {c, '\0'};
+    }
+    return wide + std::string(2, '\0');
+}
+
+const std::map<std::string, std::string> BlockFiles = {
+    {"MAIN.EXE", Bytes(Pattern(4500, 1)) + WideVersion() + Bytes(Pattern(300, 2))},
+    {"DATA1.BIN", Bytes(Pattern(2500, 3))}};
+const std::map<std::string, std::string> LabFiles = {{"b256.dat", Bytes(Pattern(256, 4))},
+                                                     {"big.dat", Bytes(Pattern(20000, 5))}};
+
+const Method Methods[] = {
+    {"msp430-rom", 600,
+     Device("version=1.23\npassword=C000\nloader=msp430-rom\nloader.version=1.60\n"
+            "loader.chip_id=F149\nflash_start=0x1000\nflash_size=0xF000\n"),
+     [](const TempFolder&) {},
+     [](const Outcome& o, const TempFolder& f) { return FlashHolds(o.Flash, DemoImage(f)); }},
+    {"msp430-5xx", 500,
+     Device("version=1.23\npassword=5C00\nloader=msp430-5xx\nloader.chip_id=5438\n"
+            "flash_start=0x1000\nflash_size=0x44C00\n"),
+     [](const TempFolder& f) {
+         Edit(f, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=LAB_V200.TXT"},
+                  {"FlashErase1=0xC000", "FlashErase1="},
+                  {"ProzTyp=F149", "ProzTyp=5438"}});
+         e2e::ReplaceFirmware(f, "LAB_V200.TXT", Lab5xxImage());
+     },
+     [](const Outcome& o, const TempFolder&) { return FlashHolds(o.Flash, Lab5xxImage()); }},
+    {"device-loader", 900,
+     "start_mode=5\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\nversion=1.23\n"
+     "serial=12345678\nloader=device-loader\nloader.store_ms=300\nloader.restart_ms=100\n"
+     "flash_start=0\nflash_size=0x10000\n",
+     [](const TempFolder& f) {
+         Edit(f, {{"DevStartCmd=1", "DevStartCmd=6"},
+                  {"ProgFile2=DM10_V200.TXT", "ProgFile2=DL20_V200.BIN"},
+                  {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
+         e2e::ReplaceFirmware(f, "DL20_V200.BIN", Bytes(BinFirmware(1000, 980)));
+     },
+     [](const Outcome& o, const TempFolder&) { return FlashHoldsBin(o, BinFirmware(1000, 980)); }},
+    {"xmodem", 1500,
+     Device("version=1.23\nack=plain\nloader=xmodem\nflash_start=0\nflash_size=0x10000\n"),
+     [](const TempFolder& f) {
+         Edit(f, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=DM10_V200.BIN"},
+                  {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
+         e2e::ReplaceFirmware(f, "DM10_V200.BIN", Bytes(BinFirmware(3000, 40)));
+     },
+     [](const Outcome& o, const TempFolder&) { return FlashHoldsBin(o, BinFirmware(3000, 40)); }},
+    {"file-loader", 3000,
+     Device("version=1.00\nloader=file-loader\nloader.switch_ack_ms=0\non.2100=I.2011#1.10\n"),
+     [](const TempFolder& f) {
+         Edit(f,
+              {{"DM10_V200.TXT", "MAIN.EXE,DATA1.BIN"}, {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
+         std::filesystem::remove(f.File("prog/DM10_V200.TXT"));
+         for (const auto& [name, content] : BlockFiles) {
+             f.Write("prog/" + name, content);
+         }
+     },
+     [](const Outcome& o, const TempFolder&) {
+         for (const auto& [name, content] : BlockFiles) {
+             if (o.Received(name) != content) {
+                 return false;
+             }
+         }
+         return true;
+     }},
+    {"basic-loader", 2000,
+     Device("version=2.00,2.05\nloader=basic-loader\nloader_entry=2005\n"
+            "loader.start_delay_ms=300\n"),
+     [](const TempFolder& f) {
+         Edit(f, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=DM10_V200.MOT"},
+                  {"ProgFile3=", "ProgFile3=L3_TERML.A37"},
+                  {"SWKenn3=", "SWKenn3=S1094000"}});
+         std::filesystem::rename(f.File("prog/DM10_V200.TXT"), f.File("prog/DM10_V200.MOT"));
+         f.Write("prog/L3_TERML.A37", LoaderSRecords());
+     },
+     [](const Outcome& o, const TempFolder&) {
+         return WithoutCr(o.Received("basic-loader.srec")) == WithoutCr(LoaderSRecords());
+     }},
+    {"lab-files", 8000,
+     Device("version=1.23\npassword=C000\nloader=msp430-rom\nloader.version=1.60\n"
+            "loader.chip_id=F149\nflash_start=0x1000\nflash_size=0xF000\n"),
+     [](const TempFolder& f) {
+         Edit(f, {{"DM10_V200.TXT", "DM10_V200.TXT,B256.DAT,BIG.DAT"}});
+         f.Write("prog/B256.DAT", LabFiles.at("b256.dat"));
+         f.Write("prog/BIG.DAT", LabFiles.at("big.dat"));
+     },
+     [](const Outcome& o, const TempFolder& f) {
+         return FlashHolds(o.Flash, DemoImage(f)) &&
+                o.Received("b256.dat") == LabFiles.at("b256.dat") &&
+                o.Received("big.dat") == LabFiles.at("big.dat");
+     },
+     "line.fault.during=lab\n"},
+    // The fake tool talks to the line only to start the firmware; the line
+    // faults strike that and the session around it.
+    {"external-tool", 2,
+     "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43170.201\ndevice=43170.000\nversion=1.23\n"
+     "serial=12345678\nloader=none\nloader_baud=38400\nloader_stop_bits=1\n"
+     "probe=680000680000000016\nprobe_leave=5AA5\n",
+     [](const TempFolder& f) {
+         f.Write("prog/ProgDevice.ini", e2e::Lines({"StarttextD=Start",
+                                                    "StarttextE=Start",
+                                                    "AbbruchtextD=Das Update wurde abgebrochen.",
+                                                    "AbbruchtextE=The update was aborted.",
+                                                    "",
+                                                    "DevStartCmd=1",
+                                                    "DeviceNrDef=43170",
+                                                    "DeviceNr=43170",
+                                                    "DeviceName=Meter Z70",
+                                                    "ProgFile1=",
+                                                    "ProgFile2=Z70_V200.MOT",
+                                                    "ProgFile3=",
+                                                    "SWKenn1=",
+                                                    "SWKenn2=56 45 52 3A",
+                                                    "SWKenn3=",
+                                                    "BootLoadKenn=",
+                                                    "FlashErase1=",
+                                                    "FlashErase2=",
+                                                    "FlashErase3=",
+                                                    "ProgDefFile=Z70_DEF.MOT",
+                                                    "ProzTyp=F149"}));
+         f.Write("prog/Z70_V200.MOT", DemoImage(f));
+         std::filesystem::copy_file(FAKE_TOOL, f.File("prog/HEXLoad_8N1.exe"));
+     },
+     [](const Outcome& o, const TempFolder&) {
+         return o.Transcript.find("firmware restarted") != std::string::npos;
+     },
+     "", "COM3"},
+};
+
+// Empty when another program could take the port now.
+std::string PortProblem(const std::string& device) {
+    if (!std::filesystem::exists(device)) {
+        return {}; // the instrument hung up and took its line along
+    }
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::string("open: ") + std::strerror(errno);
+    }
+    int exclusive = 0;
+    std::string problem;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        problem = "locked";
+    } else if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        problem = "exclusive";
+    }
+    ::close(fd);
+    return problem;
+}
+
+// The external tool's failures, through the fake tool's switches.
+void SetToolFault(const TempFolder& folder, const std::string& column) {
+    ::unsetenv("FAKE_TOOL_SIGNAL");
+    ::unsetenv("FAKE_TOOL_IDLE");
+    folder.Write("codes", column == "tool-exit-1" ? "1\n1\n1\n" : "");
+    if (column == "tool-signal") {
+        ::setenv("FAKE_TOOL_SIGNAL", "KILL", 1);
+    } else if (column == "tool-no-work") {
+        ::setenv("FAKE_TOOL_IDLE", "1", 1);
+    }
+}
+
+Outcome RunCell(const Method& method, const Fault& fault, const TempFolder& folder) {
+    e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni);
+    method.prepare(folder);
+    ::setenv("FAKE_TOOL_LOG", folder.File("tool.log").c_str(), 1);
+    ::setenv("FAKE_TOOL_CODES", folder.File("codes").c_str(), 1);
+    ::setenv("FAKE_TOOL_PORTS", folder.File("ports").c_str(), 1);
+    SetToolFault(folder, fault.column);
+    const std::string device = folder.File(std::string("ports/") + method.port);
+    const std::string profile =
+        method.profile + method.extra + fault.profileLines +
+        (*fault.profileLines ? "line.fault.at=" + std::to_string(method.faultAt) + "\n" : "");
+    e2e::Instrument instrument(folder, profile, device);
+    Outcome o;
+    o.Folder = &folder;
+    pid_t pid = e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                            folder.File("ports"), "--time-divisor", "10"},
+                           folder.File("out.txt"), folder.File("err.txt"));
+    o.Tool.ExitCode = e2e::WaitFor(pid, RunBound, o.Tool.TimedOut);
+    o.Tool.Out = e2e::ReadFile(folder.File("out.txt"));
+    o.Tool.Err = e2e::ReadFile(folder.File("err.txt"));
+    o.PortProblem = PortProblem(device);
+    instrument.Stop();
+    o.Flash = instrument.Flash();
+    o.Transcript = instrument.Transcript();
+    o.SimErrors = instrument.Errors();
+    return o;
+}
+
+// The last error box the tool showed, or else the log line before the abort
+// text: it names the failed step.
+std::string FailedStep(const std::string& out) {
+    std::size_t at = std::max(out.rfind("[Error] ") + 1, out.rfind("[Fehler] ") + 1);
+    if (at != 0) {
+        at = out.find(' ', at) + 1;
+    } else if ((at = out.find("abgebrochen")) != std::string::npos) {
+        const std::size_t lineStart = out.rfind('\n', at);
+        const std::size_t end =
+            lineStart == std::string::npos ? lineStart : out.find_last_not_of('\n', lineStart);
+        at = end == std::string::npos ? 0 : out.rfind('\n', end) + 1; // npos + 1 is 0
+    } else {
+        return {};
+    }
+    const std::string step = out.substr(at, out.find('\n', at) - at);
+    return step.substr(0, std::min(step.find(" !"), std::size_t{40}));
+}
+
+bool Succeeded(const std::string& out) {
+    return out.find("Download erfolgreich") != std::string::npos ||
+           out.find("Programm erfolgreich") != std::string::npos;
+}
+
+// "ok", "fail·STEP", or what went wrong; bad is set for a cell that does not hold.
+std::string Judge(const Method& method, const Fault& fault, const Outcome& o,
+                  const TempFolder& folder, bool& bad) {
+    bad = true;
+    if (*fault.profileLines && o.Transcript.find("line fault: ") == std::string::npos) {
+        return "NOT STRUCK"; // the transfer ended before the fault's byte
+    }
+    if (o.Tool.TimedOut) {
+        return "HANG";
+    }
+    for (const std::string* err : {&o.Tool.Err, &o.SimErrors}) {
+        if (err->find("Sanitizer") != std::string::npos ||
+            err->find("runtime error") != std::string::npos) {
+            return "SANITIZER";
+        }
+    }
+    if (!o.PortProblem.empty()) {
+        return "PORT " + o.PortProblem;
+    }
+    const bool success = Succeeded(o.Tool.Out);
+    if (o.Tool.ExitCode == 0) {
+        if (!success) {
+            return "0 WITHOUT SUCCESS";
+        }
+        bad = !method.intact(o, folder);
+        return bad ? "WRONG DATA" : "ok";
+    }
+    if (!*fault.profileLines && !fault.toolFault) {
+        return "FAILED WITHOUT FAULT";
+    }
+    if (o.Tool.ExitCode == 1 && !success) {
+        const std::string step = FailedStep(o.Tool.Out);
+        bad = step.empty();
+        return bad ? "FAIL UNNAMED" : "fail\xC2\xB7" + step;
+    }
+    return "exit " + std::to_string(o.Tool.ExitCode);
+}
+
+class FaultMatrix : public ::testing::TestWithParam<Method> {};
+
+TEST_P(FaultMatrix, EveryFaultEndsInAVerifiedSuccessOrANamedFailure) {
+    const Method& method = GetParam();
+    const bool tool = std::string(method.row) == "external-tool";
+    // One row of the matrix; the tool's own failures apply to the tool only.
+    std::string header = "| method |", rule = "|---|", row = std::string("| ") + method.row + " |";
+    for (const Fault& fault : Faults) {
+        header += std::string(" ") + fault.column + " |";
+        rule += "---|";
+        if (fault.toolFault && !tool) {
+            row += " n/a |";
+            continue;
+        }
+        TempFolder folder;
+        const auto started = std::chrono::steady_clock::now();
+        const Outcome o = RunCell(method, fault, folder);
+        const auto seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        bool bad = false;
+        const std::string cell = Judge(method, fault, o, folder, bad);
+        char time[16];
+        std::snprintf(time, sizeof time, "%.1f s", seconds);
+        row += " " + cell + " (" + time + ") |";
+        EXPECT_FALSE(bad) << method.row << " × " << fault.column << ": " << cell << "\n"
+                          << o.Tool.Out << "\n"
+                          << o.Transcript.substr(
+                                 o.Transcript.size() > 3000 ? o.Transcript.size() - 3000 : 0);
+    }
+    std::printf("\n%s\n%s\n%s\n", header.c_str(), rule.c_str(), row.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, FaultMatrix, ::testing::ValuesIn(Methods),
+                         [](const ::testing::TestParamInfo<Method>& info) {
+                             std::string name = info.param.row;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+} // namespace
