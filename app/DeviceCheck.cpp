@@ -61,6 +61,7 @@ void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& tex
     case reply::PcbNrAlt:
     case reply::PcbNrAlt2:
         ident.PcbNr = Cut(text, programmers::IdentWidth::PcbNr);
+        Report.Step = step::Identify;
         Timers.TimerRestart(Session.ReplyTimer);
         SendCommand(command::ReadDeviceNr);
         Session.QueryStep = 2;
@@ -105,7 +106,12 @@ void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& tex
                 PortTable[i]->Close();
             }
         }
-        if (CheckDevice()) {
+        Report.Step = step::Check;
+        NotePort();
+        const bool updateNeeded = CheckDevice();
+        if (options_.IdentifyOnly) {
+            EndIdentification(updateNeeded);
+        } else if (updateNeeded) {
             if (Session.FileClass >= 0 && Session.FileClass <= 4) {
                 PostEvent(event::StartByFileClass[Session.FileClass]);
             } else {
@@ -212,6 +218,11 @@ bool TUpdateForm::CheckDevice() {
                              !Contains(Session.BootAnswerText,
                                        DeviceTable[static_cast<std::size_t>(entry)].BootLoadKenn);
     if (entry < 0 || !fileKnown || nameRefused) {
+        NoteIdentity(entry >= 0 ? DeviceTable[static_cast<std::size_t>(entry)].DeviceName : "");
+        if (entry >= 0) {
+            NoteFirmware();
+        }
+        Report.Decide(outcome::WrongDevice);
         dialogs_.MessageBox(Text(Msg::WrongDevice), Text(Msg::CaptionError),
                             platform::MB_OK | platform::MB_ICONERROR);
         std::string names;
@@ -265,6 +276,7 @@ bool TUpdateForm::CheckDevice() {
     const DeviceRow& row = DeviceTable[static_cast<std::size_t>(entry)];
     Session.DeviceNameText = row.DeviceName;
     Session.Job.DeviceName = row.DeviceName;
+    NoteIdentity(row.DeviceName);
     NameStaticText->SetCaption(ident.DeviceNr + "  [" + row.DeviceName + "]");
     SerStaticText->SetCaption(ident.SerialNr);
     PCBStaticText->SetCaption(ident.PcbNr);
@@ -309,11 +321,14 @@ bool TUpdateForm::CheckDevice() {
     Session.Job.BootFile = Session.ProgFile3;
     ident.ProgFileCount = static_cast<std::int32_t>(Session.Job.ProgFiles.size());
 
+    NoteFirmware();
+
     // The version decision.
     const bool check = Config.SWCheck;
     const bool anyFile = AnyFileMode;
     if (check && !anyFile && ident.FileSw < ident.DevSw &&
         !(ident.FileBoot >= ident.DevBoot && ident.DevBoot != 0)) {
+        Report.Decide(outcome::DeviceNewer);
         dialogs_.MessageBox(Text(Msg::NoValidVersion), Text(Msg::CaptionError),
                             platform::MB_OK | platform::MB_ICONERROR);
         std::string text = Text(Msg::DeviceVersionNewer);
@@ -335,6 +350,7 @@ bool TUpdateForm::CheckDevice() {
         (ident.DevBoot == ident.FileBoot || ident.FileBoot == 0) && ident.DevExe == ident.FileExe) {
         if (Config.AutoStartActive) {
             ExitCode = exitcode::NothingNewer;
+            Report.Decide(outcome::UpToDate);
             return false;
         }
         std::string text = Text(Msg::VersionAlreadyInDevice);
@@ -347,6 +363,9 @@ bool TUpdateForm::CheckDevice() {
             dialogs_.MessageBox(text, Text(Msg::CaptionInfo),
                                 platform::MB_YESNO | platform::MB_ICONQUESTION) == platform::IDYES;
         Session.ForceUpdate = yes;
+        if (!yes) {
+            Report.Decide(outcome::UpToDate);
+        }
         if (yes && Session.SensorNotice) {
             yes = askSensorSoftware();
         }
@@ -361,6 +380,7 @@ bool TUpdateForm::CheckDevice() {
         if (anyFile && AnyFileName.size() > 4) {
             Session.CurrentFile = AnyFileName;
             Session.Job.ProgFile = AnyFileName;
+            NoteFirmware();
         }
     }
     return true;

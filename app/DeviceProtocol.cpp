@@ -99,6 +99,7 @@ bool TUpdateForm::ScanStep(bool advance) {
     }
     if (Session.ScanIndex > listLength) {
         ExitCode = exitcode::NoInstrument;
+        Report.Decide(outcome::NoDevice);
         if (Config.AutoStartActive) {
             Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
             Beenden();
@@ -147,7 +148,9 @@ bool TUpdateForm::ScanStep(bool advance) {
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     if (Session.FileClass == 1 && !Session.BootInfoShown) {
         if (Config.AutoStartActive && !Config.ProgErrorNewTry) {
-            ExitCode = exitcode::ProgrammingFailed;
+            // An identification promises its own code for "nothing answered".
+            ExitCode = options_.IdentifyOnly ? exitcode::NoInstrument : exitcode::ProgrammingFailed;
+            Report.Decide(outcome::NoDevice);
             Beenden();
             return false;
         }

@@ -34,6 +34,8 @@ void TUpdateForm::Dispatch(platform::Message& message) {
         OnLineError(static_cast<int>(message.WParam));
     } else if (message.Msg == WM_UPDATER_PROGRESS) {
         ShowProgress(static_cast<int>(message.WParam), message.LParam);
+    } else if (message.Msg == WM_TERMINATION_SIGNAL) {
+        OnTerminationSignal();
     }
 }
 

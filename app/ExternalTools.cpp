@@ -45,12 +45,20 @@ std::string TUpdateForm::HexLoaderArgs(const std::string&) const {
 }
 
 int TUpdateForm::RunExternalTool(const std::string& fileName) {
+    const auto noteMethod = [this](programmers::Method method) {
+        if (Report.Method.empty()) {
+            Report.Method = programmers::MethodEntry(method).Name;
+        }
+        Report.Step = step::Transfer;
+    };
     switch (Session.FileClass) {
     case 0:
     case 1:
+        noteMethod(programmers::Method::HexLoader);
         return RunHexLoader(fileName);
     case 2:
     case 3:
+        noteMethod(programmers::Method::Pic32Loader);
         return RunPic32Loader(fileName);
     default:
         ShowLogText(Text(Msg::NoToolForFileClass) + std::to_string(Session.FileClass));
@@ -152,6 +160,9 @@ int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titl
     platform::Application& application = platform::Application::Instance();
     int exitCode = RetryExitCode;
     for (int attempt = 0; attempt < MaxToolAttempts && !closed_; ++attempt) {
+        if (attempt > 0) {
+            ++Report.Retries;
+        }
         TitleTimer->SetEnabled(titleProgress);
         Session.TickCount = 0;
         platform::TChildProcess tool;

@@ -1,10 +1,12 @@
 #include "app/Program.h"
 
+#include "app/ReportWriter.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
 #include "platform/PortMap.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace app {
 
@@ -14,11 +16,15 @@ const char* ProgramOptionsHelp() {
            "  --ports DIR         folder of links COM1..COM256 to serial devices\n"
            "                      (default: $UPDATE_PORTS, else the machine's serial ports)\n"
            "  --time-divisor N    divide every pause and timer by N (tests, demo)\n"
+           "  --report FILE       write what the run did to FILE as JSON\n"
+           "  --identify          identify the instrument and tell the decision, no update\n"
            "  --version           show the version of the tool\n"
            "  --help              show this text\n";
 }
 
-const char* ToolVersion() { return UPDATE_VERSION; }
+const char* ToolVersion() {
+    return UPDATE_VERSION;
+}
 
 bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& options,
                          std::vector<std::string>& rest, std::string& error) {
@@ -36,6 +42,21 @@ bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& o
             options.ShowHelp = true;
         } else if (arg == "--version") {
             options.ShowVersion = true;
+        } else if (arg == "--identify") {
+            options.IdentifyOnly = true;
+        } else if (arg == "--report") {
+            if (!needValue(options.ReportFile)) {
+                return false;
+            }
+            if (options.ReportFile.empty()) {
+                error = "--report needs a file name";
+                return false;
+            }
+            // Relative to where the program was started, before --dir moves away.
+            if (options.ReportFile.front() != '/') {
+                options.ReportFile =
+                    platform::JoinPath(platform::CurrentDirectory(), options.ReportFile);
+            }
         } else if (arg == "--dir") {
             if (!needValue(options.Folder)) {
                 return false;
@@ -68,6 +89,7 @@ bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& o
 
 bool ApplyProgramOptions(const ProgramOptions& options, StartOptions& start, std::string& error) {
     platform::Application::Instance().SetTimeDivisor(options.TimeDivisor);
+    start.IdentifyOnly = options.IdentifyOnly;
     if (!options.Ports.empty()) {
         // Relative to where the program was started, before --dir moves away.
         std::string ports = options.Ports.front() == '/'
@@ -89,6 +111,25 @@ bool ApplyProgramOptions(const ProgramOptions& options, StartOptions& start, std
     }
     start.ProgramFolder = platform::CurrentDirectory();
     return true;
+}
+
+int FinishRun(SessionReport& report, int exitCode, const ProgramOptions& options,
+              const char* program) {
+    report.IdentifyOnly = options.IdentifyOnly;
+    report.Finish(exitCode);
+    std::string error;
+    if (!options.ReportFile.empty() &&
+        !WriteReport(report, ToolVersion(), options.ReportFile, error)) {
+        std::fprintf(stderr, "%s: report: %s\n", program, error.c_str());
+    }
+    return exitCode;
+}
+
+std::unique_ptr<platform::TerminationSignals> WatchTerminationSignals(TUpdateForm& form) {
+    return std::make_unique<platform::TerminationSignals>([handle = form.Handle()](int signal) {
+        platform::Application::Instance().PostMessage(handle, WM_TERMINATION_SIGNAL,
+                                                      static_cast<std::uintptr_t>(signal), 0);
+    });
 }
 
 } // namespace app

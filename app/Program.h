@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/Updatemain.h"
+#include "platform/TerminationSignals.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,9 @@ struct ProgramOptions {
     std::string Ports;  // --ports: a folder of links COM1..COM256
     std::uint32_t TimeDivisor = 1;
     bool ShowHelp = false;
-    bool ShowVersion = false; // --version
+    bool ShowVersion = false;  // --version
+    std::string ReportFile;    // --report, made absolute while parsing
+    bool IdentifyOnly = false; // --identify
 };
 
 // Parses the options every front-end shares. Returns false with a message in
@@ -31,5 +35,15 @@ const char* ToolVersion();
 // the program folder; the divisor goes to the loop. False when the folder
 // cannot be entered (error says why).
 bool ApplyProgramOptions(const ProgramOptions& options, StartOptions& start, std::string& error);
+
+// Once the loop has ended: completes the report and writes it when --report
+// asked for one. A report that cannot be written is said on standard error
+// under the program's name; the exit code (returned) stays the run's.
+int FinishRun(SessionReport& report, int exitCode, const ProgramOptions& options,
+              const char* program);
+
+// SIGTERM and SIGINT end the form's run as closing its window does, for as
+// long as the returned watch lives.
+std::unique_ptr<platform::TerminationSignals> WatchTerminationSignals(TUpdateForm& form);
 
 } // namespace app

@@ -188,6 +188,7 @@ void TUpdateForm::AwaitInstrumentAfterProgramming() {
     Session.ReplyTimer = Timers.TimerStart(AfterProgrammingTimeoutMs);
     Session.AwaitingRestart = true;
     Session.RestartUnverified = false;
+    Report.Step = step::Restart;
 }
 
 // The Basic-Loader's success text already tells the operator what to do, and
@@ -199,6 +200,7 @@ void TUpdateForm::EndAfterBasicLoader() {
     SecTimer->SetEnabled(false);
     WaitPanel->SetVisible(false);
     ExitCode = exitcode::Success;
+    Report.Decide(outcome::Updated);
     Session.Running = false;
     if (Config.AutoStartActive) {
         Beenden();
@@ -265,7 +267,14 @@ bool TUpdateForm::RunProgrammer(Method method, const std::string& fileName,
                     " (" + fileName + ")");
         return false;
     }
-    return programmer->Program(fileName);
+    if (Report.Method.empty()) {
+        Report.Method = programmers::MethodEntry(method).Name;
+    }
+    Report.Step = step::Transfer;
+    const std::uint64_t before = port->BytesWritten();
+    const bool done = programmer->Program(fileName);
+    Report.BytesSent += port->BytesWritten() - before;
+    return done;
 }
 
 } // namespace app

@@ -44,7 +44,12 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
     ident.PcbNr = row.DeviceNrDef;
     ident.DeviceNr = row.DeviceNr;
     Session.Job.DeviceName = row.DeviceName;
-    if (!CheckDevice()) {
+    const bool updateNeeded = CheckDevice();
+    if (options_.IdentifyOnly) {
+        EndIdentification(updateNeeded);
+        return;
+    }
+    if (!updateNeeded) {
         return;
     }
     PostEvent(flowEvent);

@@ -121,6 +121,7 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
 
 void TUpdateForm::StartSession() {
     Session.Begin();
+    Report.BeginSession();
     OkBitBtn->SetEnabled(false);
     SecTimer->SetEnabled(false);
     WaitProgressBar->SetPosition(0);
@@ -355,6 +356,7 @@ void TUpdateForm::FinishSession(bool reset) {
         port->Close();
     }
     ExitCode = exitcode::Success;
+    Report.Decide(outcome::Updated);
     Session.Running = false;
     if (Config.AutoStartActive) {
         Beenden();
@@ -390,6 +392,7 @@ void TUpdateForm::SessionFailed(std::int32_t id) {
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     ExitCode = exitcode::ProgrammingFailed;
+    Report.Fail();
     Session.Running = false;
     ShowLogText(Config.Language == 0 ? AbbruchtextD : AbbruchtextE);
     OkBitBtn->SetEnabled(true);
@@ -409,6 +412,7 @@ kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& even
     }
     auto* form = static_cast<TUpdateForm*>(context);
     events.RemoveHandler(&TUpdateForm::RetryHandler, form);
+    ++form->Report.Retries;
     form->OkBitBtn->SetEnabled(false);
     form->UpdateMemo->Clear();
     form->SecTimer->SetEnabled(false);

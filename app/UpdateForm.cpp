@@ -29,7 +29,9 @@ platform::TTimer* MakeTimer(platform::TComponent* owner, const char* name, std::
 } // namespace
 
 TUpdateForm::TUpdateForm(platform::Dialogs& dialogs, StartOptions options)
-    : TPlainControl(nullptr, "UpdateForm"), dialogs_(dialogs), options_(std::move(options)) {
+    : TPlainControl(nullptr, "UpdateForm"), boxes_(dialogs, Report), dialogs_(boxes_),
+      options_(std::move(options)) {
+    Report.IdentifyOnly = options_.IdentifyOnly;
     if (options_.ProgramFolder.empty()) {
         options_.ProgramFolder = platform::ExecutableFolder();
     }
@@ -196,7 +198,8 @@ void TUpdateForm::RunStartUp() {
     } else {
         OpenUsablePorts();
     }
-    Config.AutoStartActive = Config.AutoStart;
+    // An identification runs by itself, as an automatic update would.
+    Config.AutoStartActive = Config.AutoStart || options_.IdentifyOnly;
     if (Config.AutoStartActive) {
         StartTimer->SetInterval(1000);
         StartTimer->SetEnabled(true);
@@ -243,6 +246,12 @@ void TUpdateForm::FormClose() {
         return;
     }
     closed_ = true;
+    // Cut off before the session decided how it ended (a session's own end
+    // may close the program while it still counts as running).
+    if (Session.Running && Report.Outcome.empty()) {
+        Report.Abort();
+        ExitCode = exitcode::ProgrammingFailed;
+    }
     StopPanel->SetVisible(true);
     platform::Application::Instance().ProcessMessages();
     ClosePorts();
@@ -250,6 +259,11 @@ void TUpdateForm::FormClose() {
     // transfer that was running end at once, so that the program ends too.
     wait->SetEnable(false);
     platform::Application::Instance().Terminate();
+}
+
+void TUpdateForm::OnTerminationSignal() {
+    // Idle, the program just ends with the exit code it has.
+    FormClose();
 }
 
 } // namespace app

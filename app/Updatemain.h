@@ -2,6 +2,8 @@
 
 #include "app/DeviceTable.h"
 #include "app/Messages.h"
+#include "app/ReportingDialogs.h"
+#include "app/SessionReport.h"
 #include "app/SessionState.h"
 #include "app/Settings.h"
 #include "i18n/Sprachdlg.h"
@@ -34,6 +36,8 @@ inline constexpr std::uint32_t WM_CHARS_RECEIVED = platform::WM_APP + 2000; // 3
 inline constexpr std::uint32_t WM_LINE_ERROR = platform::WM_APP + 2020;     // 34788
 // A stage or progress report of the updater library's worker: ShowProgress(wParam, lParam).
 inline constexpr std::uint32_t WM_UPDATER_PROGRESS = platform::WM_APP + 2030;
+// SIGTERM or SIGINT arrived (wParam: the signal); posted by the front-end.
+inline constexpr std::uint32_t WM_TERMINATION_SIGNAL = platform::WM_APP + 2040;
 
 // The protocol vocabulary (programmers/Protocol.h) by its short names:
 // command::Dialogue, reply::PcbNr, event::Acknowledge, exitcode::Success.
@@ -68,6 +72,8 @@ struct StartOptions {
     std::string ProgramFolder;
     // Installed before start-up runs, so that a front-end sees every change.
     platform::ModelObserver Observer;
+    // Search and identify, tell the decision, and end without programming.
+    bool IdentifyOnly = false;
 };
 
 // The main window: owns the event queue, the timer pool, the configuration
@@ -199,10 +205,15 @@ public:
     // --- closing
     void Beenden();
     void FormClose();
+    // A request to end from outside (SIGTERM, SIGINT): a running session is
+    // cut off as by closing the window, and the run counts as aborted.
+    void OnTerminationSignal();
     bool Closed() const { return closed_; }
 
     int ExitCode = exitcode::Success;
     int PumpDepth = 0;
+    // What this run did, for --report; filled at the session's steps.
+    SessionReport Report;
 
     // --- configuration, read at start-up
     Settings Config;
@@ -284,7 +295,14 @@ private:
     // Up to three runs while the tool ends with 1.
     int RunToolAttempts(const std::vector<std::string>& argv, bool titleProgress, long afterRunMs);
     int RunUpdaterLibrary(programmers::THexLoad& updater, const std::string& fileName);
+    // --- the report's view of the session
+    void NoteIdentity(const std::string& name);
+    void NoteFirmware();
+    void NotePort();
+    // --identify: the identity and the decision, then the exit command.
+    void EndIdentification(bool updateAvailable);
 
+    ReportingDialogs boxes_;
     platform::Dialogs& dialogs_;
     StartOptions options_;
     platform::HWND handle_ = 0;

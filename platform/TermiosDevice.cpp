@@ -17,6 +17,10 @@
 
 namespace platform {
 
+struct TermiosDevice::FoundLine {
+    termios Settings;
+};
+
 namespace {
 
 // A read without any total time-out would block the caller for good; waiting
@@ -227,6 +231,7 @@ SerialResult TermiosDevice::Open(const std::string& path) {
         ::close(readFd);
         return SerialResult::Failed;
     }
+    found_ = std::make_unique<FoundLine>(FoundLine{tio});
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cc[VMIN] = 1;
@@ -268,6 +273,7 @@ void TermiosDevice::Close() {
     if (fd_ < 0) {
         return;
     }
+    RestoreOriginalSettings();
     ioctl(fd_, TIOCNXCL);
     ::close(fd_); // also drops the flock
     ::close(cancelFd_);
@@ -275,6 +281,24 @@ void TermiosDevice::Close() {
     fd_ = -1;
     cancelFd_ = -1;
     readFd_ = -1;
+}
+
+void TermiosDevice::RestoreOriginalSettings() {
+    // The last bytes must leave at the speed they were written with; a line
+    // held by flow control must not hold the close, hence the bound.
+    constexpr int DrainBoundMs = 500;
+    for (int waited = 0; waited < DrainBoundMs; waited += 5) {
+        int queued = 0;
+        if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+            break;
+        }
+        usleep(5000);
+    }
+    // The next program finds the line as this one found it; a line that
+    // hung up refuses, and then there is nothing to give back.
+    if (found_) {
+        tcsetattr(fd_, TCSANOW, &found_->Settings);
+    }
 }
 
 SerialResult TermiosDevice::GetState(DCB& dcb) {

@@ -3,6 +3,7 @@
 #include "platform/SerialDevice.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 namespace platform {
@@ -45,6 +46,7 @@ private:
     };
 
     SerialResult Fail(SerialResult result);
+    void RestoreOriginalSettings();
     SerialResult ApplyModemLines(const DCB& dcb);
     bool NewInputArrived();
     void CollectLineErrors();
@@ -55,6 +57,10 @@ private:
     bool Cancelled() const { return cancelled_.load(); }
 
     int fd_ = -1;
+    // The line as it was found, given back on Close. Kept out of this header:
+    // <termios.h> macros would rename the serial layer's baud names.
+    struct FoundLine;
+    std::unique_ptr<FoundLine> found_;
     int cancelFd_ = -1; // readable for good once CancelIo ran
     int readFd_ = -1;   // Read tells the watch that queued bytes were taken
     std::atomic<bool> cancelled_{false};

@@ -28,18 +28,19 @@ std::unique_ptr<TProgrammerTyp> MakePlain(const TProgrammerContext& context,
 }
 
 constexpr TMethodEntry Registry[] = {
-    {Method::Bsl430, "MSP430 ROM bootstrap loader", &Make<T_BSL430, TBslSettings>},
-    {Method::Bsl5xx, "MSP430 5xx/6xx bootstrap loader", &Make<T_BSL_54XX_430, TBslSettings>},
-    {Method::DeviceLoader, "device loader", &MakePlain<TEFMV24_Prog>},
-    {Method::Xmodem, "XMODEM bootloader", &Make<T_EMFLoader, TXmodemSettings>},
-    {Method::BlockTransfer, "block-transfer loader", &MakePlain<TWinCEProg>},
-    {Method::BasicLoader, "basic-loader terminal", &MakePlain<TTermProg>},
-    {Method::LabTransfer, "lab file transfer", &MakePlain<TLabFileTransfer>},
+    {Method::Bsl430, "Bsl430", "MSP430 ROM bootstrap loader", &Make<T_BSL430, TBslSettings>},
+    {Method::Bsl5xx, "Bsl5xx", "MSP430 5xx/6xx bootstrap loader",
+     &Make<T_BSL_54XX_430, TBslSettings>},
+    {Method::DeviceLoader, "DeviceLoader", "device loader", &MakePlain<TEFMV24_Prog>},
+    {Method::Xmodem, "Xmodem", "XMODEM bootloader", &Make<T_EMFLoader, TXmodemSettings>},
+    {Method::BlockTransfer, "BlockTransfer", "block-transfer loader", &MakePlain<TWinCEProg>},
+    {Method::BasicLoader, "BasicLoader", "basic-loader terminal", &MakePlain<TTermProg>},
+    {Method::LabTransfer, "LabTransfer", "lab file transfer", &MakePlain<TLabFileTransfer>},
     // Run by the session itself (app/RecoveryFlows.cpp, app/ExternalTools.cpp):
     // these take the session port away from the programmers' host.
-    {Method::Recovery, "bootloader recovery flow (session)", nullptr},
-    {Method::HexLoader, "HEXLoad_8N1.exe or the updater library (session)", nullptr},
-    {Method::Pic32Loader, "PIC32_Serial_Bootloader.exe (session)", nullptr},
+    {Method::Recovery, "Recovery", "bootloader recovery flow (session)", nullptr},
+    {Method::HexLoader, "HexLoader", "HEXLoad_8N1.exe or the updater library (session)", nullptr},
+    {Method::Pic32Loader, "Pic32Loader", "PIC32_Serial_Bootloader.exe (session)", nullptr},
 };
 
 } // namespace

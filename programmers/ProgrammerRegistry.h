@@ -43,6 +43,7 @@ using ProgrammerFactory = std::unique_ptr<TProgrammerTyp> (*)(const TProgrammerC
 
 struct TMethodEntry {
     Method Id;
+    const char* Name;         // the id reports and the README use
     const char* Description;  // as the log names it
     ProgrammerFactory Create; // nullptr: not built here
 };

@@ -7,7 +7,8 @@ packages=(
     build-essential cmake ninja-build clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     srecord mspdebug lrzsz python3-xmodem
-    qt6-base-dev xvfb xauth nlohmann-json3-dev
+    qt6-base-dev xvfb xauth
+    nlohmann-json3-dev libssl-dev
 )
 
 missing=()

@@ -306,6 +306,8 @@ int TComPort::Write(const char* data, int count, bool async) {
     int result = writeThread_->Submit(staging_.data(), static_cast<int>(length + framing), async);
     if (result < 0 || (result == 0 && length + framing > 0)) {
         NoteWriteFailure(result);
+    } else {
+        bytesWritten_ += static_cast<std::uint64_t>(result);
     }
     return result;
 }

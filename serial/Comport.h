@@ -102,6 +102,8 @@ public:
     // buffer is refused with 0. V24_LINE_FAILED when the line hung up or failed.
     int Write(const char* data, int count, bool async);
     int GetWriteStatus();
+    // Bytes handed to the line by Write since the component was made.
+    std::uint64_t BytesWritten() const { return bytesWritten_; }
     void TXSuspend();
     bool ClearBuffer(unsigned long flags);
 
@@ -199,6 +201,7 @@ private:
     bool lastFilled_ = false;
 
     int language_ = 0;
+    std::uint64_t bytesWritten_ = 0;
     platform::Dialogs* dialogs_ = nullptr;
     platform::SerialResult lastResult_ = platform::SerialResult::Ok;
 };

@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
     app::StartOptions start;
     if (!app::ApplyProgramOptions(options, start, error)) {
         std::fprintf(stderr, "update-console: %s\n", error.c_str());
-        return app::exitcode::FolderMissing;
+        app::SessionReport report;
+        return app::FinishRun(report, app::exitcode::FolderMissing, options, "update-console");
     }
     if (consoleOptions.ListPorts) {
         console::PrintPortList(stdout, consoleOptions.Json);
@@ -54,6 +55,9 @@ int main(int argc, char** argv) {
     console::ConsoleInput input;
     view.Connect(form, input);
     input.Start();
-    platform::Application::Instance().Run();
-    return form.ExitCode;
+    {
+        auto signalWatch = app::WatchTerminationSignals(form);
+        platform::Application::Instance().Run();
+    }
+    return app::FinishRun(form.Report, form.ExitCode, options, "update-console");
 }

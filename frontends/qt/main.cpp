@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     app::StartOptions start;
     if (!app::ApplyProgramOptions(options, start, error)) {
         std::fprintf(stderr, "Update: %s\n", error.c_str());
-        return app::exitcode::FolderMissing;
+        app::SessionReport report;
+        return app::FinishRun(report, app::exitcode::FolderMissing, options, "Update");
     }
 
     platform::Application& loop = platform::Application::Instance();
@@ -58,8 +59,11 @@ int main(int argc, char** argv) {
         app::TUpdateForm form(dialogs, start);
         window.Bind(form);
         window.show();
-        loop.Run();
-        exitCode = form.ExitCode;
+        {
+            auto signalWatch = app::WatchTerminationSignals(form);
+            loop.Run();
+        }
+        exitCode = app::FinishRun(form.Report, form.ExitCode, options, "Update");
         window.hide();
         window.Unbind();
     }

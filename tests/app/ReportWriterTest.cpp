@@ -1,0 +1,49 @@
+#include "app/ReportWriter.h"
+
+#include "../support/TempFolder.h"
+#include "app/FileDigest.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+using testing_support::TempFolder;
+
+TEST(FileDigest, MatchesKnownSha256Vectors) {
+    EXPECT_EQ(app::Sha256Hex(""),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(app::Sha256Hex("abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    TempFolder folder;
+    folder.Write("f.bin", "abc");
+    app::FileDigest digest;
+    ASSERT_TRUE(app::Sha256OfFile(folder.File("f.bin"), digest));
+    EXPECT_EQ(digest.Size, 3u);
+    EXPECT_EQ(digest.Sha256, app::Sha256Hex("abc"));
+    EXPECT_FALSE(app::Sha256OfFile(folder.File("missing"), digest));
+}
+
+TEST(ReportWriter, InstrumentBytesBecomeTextAndTheFileAppearsWhole) {
+    app::SessionReport report;
+    // Latin-1 and stray control bytes, as a damaged reply line may bring.
+    report.Identity = app::ReportIdentity{"\xFF\xFE", "43110.000", "Ger\xE4t", "\x01\x80", "1.23"};
+    report.Boxes.push_back({"Fehler", "Falsches Ger\xE4t"});
+    report.Finish(1);
+    const std::string json = app::ReportJson(report, "1.0");
+    EXPECT_NE(json.find("\"name\": \"Ger\xC3\xA4t\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"pcb_number\": \"\xC3\xBF\xC3\xBE\""), std::string::npos) << json;
+
+    TempFolder folder;
+    std::string error;
+    ASSERT_TRUE(app::WriteReport(report, "1.0", folder.File("r.json"), error)) << error;
+    EXPECT_EQ(folder.Read("r.json"), json);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.File("")),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "no temporary file is left behind";
+    EXPECT_FALSE(app::WriteReport(report, "1.0", folder.File("none/r.json"), error));
+    EXPECT_NE(error.find("none/r.json"), std::string::npos) << error;
+}
+
+} // namespace
