@@ -74,9 +74,12 @@ TEST_F(Bsl5xxUpdate, InformationMemoryIsWrittenButTheEraseNeverReachesIt) {
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
     ExpectFlashHoldsTheImage(LabImage(true));
     // The erase frame for 0x1800: length 4, command 0x12, address 00 18 00.
-    EXPECT_EQ(transcript.find("\\x80\\x04\\x00\\x12\\x00\\x18\\x00"), std::string::npos);
+    EXPECT_EQ(e2e::ReceivedText(transcript).find("\\x80\\x04\\x00\\x12\\x00\\x18\\x00"),
+              std::string::npos);
     // 0x5E00 (the transcript shows 0x5E as "^"): main flash down to the image.
-    EXPECT_NE(transcript.find("\\x80\\x04\\x00\\x12\\x00^\\x00"), std::string::npos) << transcript;
+    EXPECT_NE(e2e::ReceivedText(transcript).find("\\x80\\x04\\x00\\x12\\x00^\\x00"),
+              std::string::npos)
+        << transcript;
 }
 
 TEST_F(Bsl5xxUpdate, ImageAbove64KbGoesInAt38400AndStartsAtItsResetVector) {

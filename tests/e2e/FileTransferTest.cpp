@@ -88,9 +88,10 @@ TEST_F(BlockTransfer, ProgramStartUpProgramAndFurtherFilesArriveIntact) {
     e2e::Run run = UpdateWith("");
     ExpectSuccessWithEveryFile(run);
     // Start-up program 1.05 takes the new header; the line went up and back.
-    EXPECT_NE(transcript.find("rx A.1201#MAIN.EXE,"), std::string::npos) << transcript;
-    EXPECT_NE(transcript.find("rx A.1300#38400"), std::string::npos);
-    EXPECT_NE(transcript.find("rx A.1300#4800"), std::string::npos);
+    EXPECT_NE(e2e::ReceivedText(transcript).find("A.1201#MAIN.EXE,"), std::string::npos)
+        << transcript;
+    EXPECT_NE(e2e::ReceivedText(transcript).find("A.1300#38400"), std::string::npos);
+    EXPECT_NE(e2e::ReceivedText(transcript).find("A.1300#4800"), std::string::npos);
     EXPECT_EQ(transcript.find("dropped"), std::string::npos) << transcript;
 }
 
@@ -144,8 +145,8 @@ TEST_F(LabFileTransfer, EmptySmallAndLargeFilesArriveIntactAndTheInstrumentIsRes
     e2e::Run run = UpdateWith("");
     ExpectSuccessWithEveryFile(run);
     // 256 bytes go as 255 and 1.
-    EXPECT_NE(transcript.find("rx A.12010#\\x01"), std::string::npos);
-    EXPECT_NE(transcript.find("rx U.606\\r\\n"), std::string::npos) << transcript;
+    EXPECT_NE(e2e::ReceivedText(transcript).find("A.12010#\\x01"), std::string::npos);
+    EXPECT_NE(e2e::ReceivedText(transcript).find("U.606\\r\\n"), std::string::npos) << transcript;
 }
 
 TEST_F(LabFileTransfer, AnInstrumentThatFallsSilentFailsTheTransfer) {

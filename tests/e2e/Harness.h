@@ -77,6 +77,25 @@ inline std::string ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// What the instrument received, as one escaped text: the transcript notes
+// each read on a line of its own, and a busy machine splits reads anywhere.
+inline std::string ReceivedText(const std::string& transcript) {
+    std::string received;
+    std::size_t at = 0;
+    while (at < transcript.size()) {
+        std::size_t end = transcript.find('\n', at);
+        if (end == std::string::npos) {
+            end = transcript.size();
+        }
+        const std::size_t mark = transcript.find(' ', at);
+        if (mark < end && transcript.compare(mark, 4, " rx ") == 0) {
+            received.append(transcript, mark + 4, end - mark - 4);
+        }
+        at = end + 1;
+    }
+    return received;
+}
+
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& out,
                    const std::string& err, const std::string& in = "/dev/null") {
     return platform::SpawnProcess(argv, {in, out, err});

@@ -75,7 +75,7 @@ TEST_F(SessionEndToEnd, InstrumentAt19200IsFoundOnTheThirdRateAndIdentified) {
     EXPECT_TRUE(run.ErrHas("SWStaticText.Caption = 1.23"));
     EXPECT_TRUE(run.ErrHas("UpdateStatusBar.Panels[3] = Version 2.00"));
     std::string transcript = at19200.Transcript();
-    EXPECT_NE(transcript.find("rx A.2003"), std::string::npos) << transcript;
+    EXPECT_NE(e2e::ReceivedText(transcript).find("A.2003"), std::string::npos) << transcript;
     // 4800 and 9600 were tried first and went unheard.
     EXPECT_NE(transcript.find("drop"), std::string::npos) << transcript;
 }
@@ -131,7 +131,7 @@ TEST_F(SessionEndToEnd, EqualVersionsAskAndNoSendsTheExitCommand) {
     EXPECT_TRUE(run.OutHas("[Info] The latest software version 2.00 is already in device."))
         << run.Out;
     instrument.Stop();
-    EXPECT_NE(instrument.Transcript().find("rx A.1121"), std::string::npos)
+    EXPECT_NE(e2e::ReceivedText(instrument.Transcript()).find("A.1121"), std::string::npos)
         << "the exit command of a .TXT session";
 }
 
@@ -166,7 +166,7 @@ TEST_F(SessionEndToEnd, Reply920FromAnOldModel41215AsksForItsUpdateMode) {
     WriteDevices(DeviceBlock("41215", "Old Meter", "DM10_V200.TXT"));
     e2e::Run run = Console({});
     instrument.Stop();
-    EXPECT_NE(instrument.Transcript().find("rx A.1500"), std::string::npos)
+    EXPECT_NE(e2e::ReceivedText(instrument.Transcript()).find("A.1500"), std::string::npos)
         << instrument.Transcript();
 }
 
