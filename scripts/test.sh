@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the plain build, AddressSanitizer with UndefinedBehaviorSanitizer,
-# ThreadSanitizer for the threaded parts, and each fuzz target for a bounded time.
+# ThreadSanitizer for the threaded parts, and each fuzz target for a bounded time
+# from its seed corpus (scripts/fuzz-long.sh runs them for longer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -18,8 +19,10 @@ echo "== Debian package"
 scripts/check-package.sh build-test
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-scripts/build.sh build-asan -DUPDATE_QT=OFF -DUPDATE_BENCH=OFF -DUPDATE_SANITIZE=ON
-ctest --test-dir build-asan -j"$(nproc)" --output-on-failure
+scripts/build.sh build-asan -DUPDATE_QT=ON -DUPDATE_BENCH=OFF -DUPDATE_SANITIZE=ON
+# The font library keeps its caches until exit by design; only that is suppressed.
+LSAN_OPTIONS=suppressions=$PWD/scripts/lsan-qt.supp QT_QPA_PLATFORM=offscreen \
+    ctest --test-dir build-asan -j"$(nproc)" --output-on-failure
 
 echo "== ThreadSanitizer (loop, serial line)"
 # ThreadSanitizer cannot map its shadow memory with the newest kernels'
@@ -34,6 +37,8 @@ CC=clang CXX=clang++ scripts/build.sh build-fuzz -DUPDATE_QT=OFF -DUPDATE_TESTS=
 for target in build-fuzz/fuzz/*/fuzz_*; do
     [[ -x $target ]] || continue
     corpus=$(mktemp -d)
+    seeds=fuzz/corpus/$(basename "$target")
+    [[ -d $seeds ]] && cp "$seeds"/* "$corpus"/
     echo "-- $(basename "$target")"
     if ! "$target" -max_total_time="$fuzz_seconds" -max_len=200000 -rss_limit_mb=2048 \
         -print_final_stats=0 "$corpus" >"$corpus.log" 2>&1; then

@@ -1,11 +1,13 @@
 // Feeds arbitrary bytes to both configuration readers as Update.ini and
 // ProgDevice.ini; the readers must keep every table within its limits.
 #include "app/Updatemain.h"
+#include "fuzz/ScratchFolder.h"
 #include "platform/Files.h"
 #include "platform/PortMap.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -20,20 +22,26 @@ public:
 
 SilentDialogs dialogs;
 std::unique_ptr<app::TUpdateForm> form;
+std::string folder;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char folder[] = "/tmp/fuzz-config-XXXXXX";
-    if (::mkdtemp(folder) == nullptr || !platform::SetCurrentDirectory(folder)) {
+    folder = fuzzing::ScratchFolder() + "/fuzz-config-XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr || !platform::SetCurrentDirectory(folder)) {
         std::abort();
     }
     // An empty port map: start-up must not take the machine's own ports.
-    const std::string ports = std::string(folder) + "/ports";
+    const std::string ports = folder + "/ports";
     if (!platform::ForceDirectories(ports)) {
         std::abort();
     }
     platform::SetPortMapDirectory(ports);
+    // The scratch folder may be memory: leave nothing there.
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    });
     platform::WriteWholeFile("Update.ini", "Language=0\r\n");
     platform::WriteWholeFile("ProgDevice.ini", "");
     app::StartOptions options;

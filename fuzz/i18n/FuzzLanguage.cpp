@@ -2,6 +2,7 @@
 // form is translated from, and once to the entry lookups directly, with a
 // component name taken from the input (the bytes before the first NUL).
 
+#include "fuzz/ScratchFolder.h"
 #include "i18n/LanguageEntry.h"
 #include "i18n/LanguageFile.h"
 #include "i18n/Sprachdlg.h"
@@ -32,7 +33,8 @@ struct FuzzForm {
 
     FuzzForm() {
         menu->AddItem(item);
-        language->SetDialogfile("/tmp/fuzz_language." + std::to_string(getpid()) + ".lng");
+        language->SetDialogfile(fuzzing::ScratchFolder() + "/fuzz_language." +
+                                std::to_string(getpid()) + ".lng");
     }
 
     ~FuzzForm() { std::remove(language->Dialogfile().c_str()); }
