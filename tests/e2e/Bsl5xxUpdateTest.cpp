@@ -8,8 +8,8 @@ namespace {
 
 using e2e::Replace;
 using testing_support::TempFolder;
+using titxt_test::LabImage;
 using titxt_test::MemoryOf;
-using titxt_test::Pattern;
 
 // A lab instrument with a 5xx/6xx processor; extra lines adjust the loader.
 std::string LabProfile(const std::string& loaderLines) {
@@ -18,24 +18,6 @@ std::string LabProfile(const std::string& loaderLines) {
            "loader.chip_id=5438\nflash_start=0x1000\nflash_size=0x44C00\n"
            "on.restart=@300:I.30#\n" +
            loaderLines;
-}
-
-// Code low and above 64 KB with the version marker, and the vector table
-// with its reset vector 0x5C00.
-// With infoMemory, 64 bytes of information memory at 0x1800 as well.
-std::string LabImage(bool infoMemory = false) {
-    std::vector<std::uint8_t> code = Pattern(700, 1);
-    const std::string marker = "VER:2.00";
-    std::copy(marker.begin(), marker.end(), code.begin() + 16);
-    std::vector<std::uint8_t> vectors = Pattern(128, 9);
-    vectors[126] = 0x00;
-    vectors[127] = 0x5C;
-    std::vector<titxt_test::Section> sections = {
-        {0x5C00, code}, {0x10000, Pattern(600, 2)}, {0xFF80, vectors}};
-    if (infoMemory) {
-        sections.insert(sections.begin(), {0x1800, Pattern(64, 5)});
-    }
-    return titxt_test::TiTxt(sections);
 }
 
 class Bsl5xxUpdate : public ::testing::Test {

@@ -104,16 +104,6 @@ std::string DemoImage(const TempFolder& folder) {
     return e2e::ReadFile(folder.File("prog/DM10_V200.TXT"));
 }
 
-std::string Lab5xxImage() {
-    std::vector<std::uint8_t> code = Pattern(700, 1);
-    const std::string marker = "VER:2.00";
-    std::copy(marker.begin(), marker.end(), code.begin() + 16);
-    std::vector<std::uint8_t> vectors = Pattern(128, 9);
-    vectors[126] = 0x00;
-    vectors[127] = 0x5C;
-    return titxt_test::TiTxt({{0x5C00, code}, {0x10000, Pattern(600, 2)}, {0xFF80, vectors}});
-}
-
 // A binary firmware file with its version marker as text.
 std::vector<std::uint8_t> BinFirmware(std::size_t size, std::size_t markerAt) {
     std::vector<std::uint8_t> bytes = Pattern(size, 3);
@@ -183,9 +173,11 @@ const Method Methods[] = {
          Edit(f, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=LAB_V200.TXT"},
                   {"FlashErase1=0xC000", "FlashErase1="},
                   {"ProzTyp=F149", "ProzTyp=5438"}});
-         e2e::ReplaceFirmware(f, "LAB_V200.TXT", Lab5xxImage());
+         e2e::ReplaceFirmware(f, "LAB_V200.TXT", titxt_test::LabImage());
      },
-     [](const Outcome& o, const TempFolder&) { return FlashHolds(o.Flash, Lab5xxImage()); }},
+     [](const Outcome& o, const TempFolder&) {
+         return FlashHolds(o.Flash, titxt_test::LabImage());
+     }},
     {"device-loader", 900,
      "start_mode=5\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\nversion=1.23\n"
      "serial=12345678\nloader=device-loader\nloader.store_ms=300\nloader.restart_ms=100\n"

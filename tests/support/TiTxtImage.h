@@ -2,6 +2,7 @@
 
 // TI-TXT images for tests: written from sections, and read back into memory
 // contents to compare an instrument's flash dump with the image.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -49,6 +50,23 @@ inline std::string TiTxt(const std::vector<Section>& sections, const std::string
         }
     }
     return text + "q" + eol;
+}
+
+// A lab instrument's 5xx image: code low and above 64 KB with the version
+// marker, and the vector table with its reset vector 0x5C00. With
+// infoMemory, 64 bytes of information memory at 0x1800 as well.
+inline std::string LabImage(bool infoMemory = false) {
+    std::vector<std::uint8_t> code = Pattern(700, 1);
+    const std::string marker = "VER:2.00";
+    std::copy(marker.begin(), marker.end(), code.begin() + 16);
+    std::vector<std::uint8_t> vectors = Pattern(128, 9);
+    vectors[126] = 0x00;
+    vectors[127] = 0x5C;
+    std::vector<Section> sections = {{0x5C00, code}, {0x10000, Pattern(600, 2)}, {0xFF80, vectors}};
+    if (infoMemory) {
+        sections.insert(sections.begin(), {0x1800, Pattern(64, 5)});
+    }
+    return TiTxt(sections);
 }
 
 inline Memory MemoryOf(const std::vector<Section>& sections) {
