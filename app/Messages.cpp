@@ -96,6 +96,8 @@ constexpr Entry Table[] = {
      "Konfiguration, nicht übernommen: ", "Configuration, not taken: "},
     {Msg::SettingsNotSaved, 0, "Die Einstellungen konnten nicht gespeichert werden, Datei fehlt: ",
      "The settings could not be saved, file missing: "},
+    {Msg::PortsPassedOver, 0, "Belegt oder ohne Zugriffsrecht, bei der Suche übergangen: ",
+     "In use or without access right, passed over in the search: "},
     {Msg::ReaderNotStarted, 0, "Programm konnte nicht gestartet werden!",
      "Programm konnte nicht gestartet werden!"},
     {Msg::DebugMode, 0, "Debug-Mode", "Debug-Mode"},

@@ -35,6 +35,7 @@ enum class Msg {
     NameFallback,
     ConfigValuesDropped,
     SettingsNotSaved,
+    PortsPassedOver,
     ReaderNotStarted,
     DebugMode,
     IgnoreSoftwareVersion,

@@ -42,7 +42,28 @@ void TUpdateForm::OpenFixedPort() {
     UpdateStatusBar->SetPanelText(0, "Com" + std::to_string(index + 1));
 }
 
+// A port that exists but is held by another program or kept from this user
+// is left out of the search; without a word the operator would only hear
+// that no instrument was found.
+void TUpdateForm::NotePortsPassedOver() {
+    std::string names;
+    for (int i = 0; i < UpdateCom->GetMaxV24Devices(); ++i) {
+        const int index = UpdateCom->Get_DeviceV24(i);
+        bool usable = false;
+        for (int u = 0; u < UpdateCom->GetMaxV24Useable(); ++u) {
+            usable = usable || UpdateCom->Get_UseableV24(u) == index;
+        }
+        if (!usable) {
+            names += (names.empty() ? "COM" : ", COM") + std::to_string(index + 1);
+        }
+    }
+    if (!names.empty()) {
+        UpdateMemo->Add(MessageText(Msg::PortsPassedOver, Config.Language) + names);
+    }
+}
+
 void TUpdateForm::OpenUsablePorts() {
+    NotePortsPassedOver();
     // No usable port: nothing to open; the device search then finds nobody.
     if (PortCount == 0) {
         return;

@@ -198,8 +198,10 @@ void TUpdateForm::RunStartUp() {
     } else {
         OpenUsablePorts();
     }
-    // An identification runs by itself, as an automatic update would.
-    Config.AutoStartActive = Config.AutoStart || options_.IdentifyOnly;
+    // An identification runs by itself, as an automatic update would, but not
+    // on ports other than the one it was given.
+    Config.AutoStartActive =
+        Config.AutoStart || (options_.IdentifyOnly && ExitCode != exitcode::PortUnavailable);
     if (Config.AutoStartActive) {
         StartTimer->SetInterval(1000);
         StartTimer->SetEnabled(true);

@@ -125,6 +125,7 @@ public:
     void SurveyPorts();
     void OpenFixedPort();
     void OpenUsablePorts();
+    void NotePortsPassedOver();
     void ClosePorts();
     // The port the instrument answered on, nullptr before.
     serial::TComPort* SessionComPort() const;

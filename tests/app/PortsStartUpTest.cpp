@@ -1,7 +1,9 @@
 #include "../serial/Pty.h"
 #include "FormFixture.h"
 #include "app/PortOpenFailure.h"
+#include "platform/Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -90,7 +92,7 @@ TEST_F(PortsStartUp, FixedPortHeldByAnotherProgramNamesItsDeviceAndWhy) {
     EXPECT_EQ(dialogs.Boxes[0].Caption, "Error");
 }
 
-TEST_F(PortsStartUp, PortHeldByAnotherProgramIsLeftOut) {
+TEST_F(PortsStartUp, PortHeldByAnotherProgramIsLeftOutAndNamedInTheLog) {
     LinkThree();
     int holder = ::open(com3.SlavePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(holder, 0);
@@ -99,6 +101,10 @@ TEST_F(PortsStartUp, PortHeldByAnotherProgramIsLeftOut) {
     app::TUpdateForm& form = Build();
     EXPECT_EQ(form.PortCount, 2);
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "[Com1] [4]");
+    const std::vector<std::string> memo = MemoLines();
+    const std::string note =
+        platform::Utf8ToLatin1("Belegt oder ohne Zugriffsrecht, bei der Suche übergangen: COM3");
+    EXPECT_NE(std::find(memo.begin(), memo.end(), note), memo.end());
     ::close(holder);
 }
 

@@ -5,7 +5,10 @@
 #include "programmers/Protocol.h"
 #include "tests/support/TiTxtImage.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,6 +47,27 @@ TEST(SharedPort, SecondToolFindsThePortBusyAndTheFirstStillUpdates) {
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
     EXPECT_EQ(MemoryOf(instrument.Flash()),
               MemoryOf(e2e::ReadFile(folder.File("prog/DM10_V200.TXT"))));
+}
+
+// A calling script must learn that its port was taken, not that the search
+// found nobody on it.
+TEST(SharedPort, ScriptedRunsOnABusyFixedPortEndWithThePortCode) {
+    TempFolder folder;
+    e2e::LayOutProgramFolder(folder, e2e::Lines({"Language=0", "Com=1"}));
+    e2e::Instrument instrument(folder,
+                               "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\n"
+                               "device=43110.000\nversion=1.23\nserial=12345678\n",
+                               folder.File("ports/COM1"));
+    const int holder = ::open(folder.File("ports/COM1").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    for (const char* option : {"--start", "--identify"}) {
+        const e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE, {option});
+        EXPECT_EQ(run.ExitCode, protocol::exitcode::PortUnavailable) << option << ": " << run.Out;
+        EXPECT_TRUE(run.OutHas("von einem anderen Programm belegt")) << option << ": " << run.Out;
+    }
+    ::close(holder);
+    EXPECT_EQ(e2e::ReceivedText(instrument.Transcript()), "") << "the line was touched";
 }
 
 } // namespace
