@@ -132,8 +132,6 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
                 SecTimer->SetEnabled(true);
                 WaitProgressBar->SetMax(120);
                 WaitProgressBar->SetPosition(0);
-            } else {
-                AwaitInstrumentAfterProgramming();
             }
             AwaitInstrumentAfterProgramming();
         } else {
@@ -161,10 +159,9 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             ShowLogText(Text(Msg::StoringNewData));
             wait->CountdownTime(12000, false);
             SetClock(true);
-            // Only the instrument's acknowledge confirms what the tool
-            // claims; without it the session would wait for good.
-            AwaitInstrumentAfterProgramming();
-            Session.RestartUnverified = true;
+            AwaitInstrumentAfterTool(AfterProgrammingTimeoutMs);
+        } else {
+            AwaitInstrumentAfterTool();
         }
         break;
     case event::BootFrameAnswer:
@@ -183,12 +180,19 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
 // The new firmware reports back with an acknowledge or reply 30 or 31. An
 // instrument that stays silent must not leave the session waiting for good:
 // after the bound the session goes on as after its acknowledge.
-void TUpdateForm::AwaitInstrumentAfterProgramming() {
+void TUpdateForm::AwaitInstrumentAfterProgramming(int boundMs) {
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    Session.ReplyTimer = Timers.TimerStart(AfterProgrammingTimeoutMs);
+    Session.ReplyTimer = Timers.TimerStart(boundMs);
     Session.AwaitingRestart = true;
     Session.RestartUnverified = false;
     Report.Step = step::Restart;
+}
+
+// Only the instrument's acknowledge confirms what a tool claims; silence
+// fails the session instead of leaving it waiting for good.
+void TUpdateForm::AwaitInstrumentAfterTool(int boundMs) {
+    AwaitInstrumentAfterProgramming(boundMs);
+    Session.RestartUnverified = true;
 }
 
 // The Basic-Loader's success text already tells the operator what to do, and

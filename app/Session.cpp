@@ -179,6 +179,7 @@ void TUpdateForm::OnAcknowledge() {
             if (RunExternalTool(Session.ProgFile1) == 0) {
                 Session.ToolStepDone = true;
                 SecTimer->SetEnabled(true);
+                AwaitInstrumentAfterTool();
             } else {
                 PostEvent(event::ProgrammingFailed);
             }

@@ -48,6 +48,9 @@ namespace exitcode = protocol::exitcode;
 
 inline constexpr int ReplyTimeoutMs = 6000;
 inline constexpr int AfterProgrammingTimeoutMs = 30000;
+// After an external tool the instrument first stores what the tool sent; the
+// storing wait elsewhere allows up to two minutes for that.
+inline constexpr int AfterToolTimeoutMs = 120000;
 
 inline constexpr std::size_t MaxFirmwareFiles = 160;
 inline constexpr int MaxPorts = 10;
@@ -171,7 +174,8 @@ public:
     bool SessionRunning() const { return Session.Running; }
     void ProgrammingStep(std::int32_t id);
     void BootloaderFileStep();
-    void AwaitInstrumentAfterProgramming();
+    void AwaitInstrumentAfterProgramming(int boundMs = AfterProgrammingTimeoutMs);
+    void AwaitInstrumentAfterTool(int boundMs = AfterToolTimeoutMs);
     // The Basic-Loader has reported success: the session ends.
     void EndAfterBasicLoader();
     // Runs a transfer method on the session port; false when it failed or

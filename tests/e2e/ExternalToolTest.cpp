@@ -189,6 +189,25 @@ TEST_F(ExternalTool, ThePic32ToolGetsThePortAsOneDigitAndAPortAbove9IsRefused) {
     EXPECT_TRUE(Runs().empty()) << "never a wrong port";
 }
 
+// What a tool claims is confirmed only by the instrument reporting back; a
+// silent one fails the session instead of holding it for good.
+TEST_F(ExternalTool, AnInstrumentSilentAfterAToolFailsTheSession) {
+    folder.Write("prog/Z70_BOOT.MOT", e2e::ReadFile(folder.File("prog/Z70_V200.MOT")));
+    WriteDevice("Z70_BOOT.MOT");
+    e2e::Run run = Update(MeterProfile());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_TRUE(run.OutHas("Das Gerät antwortet nicht mehr.")) << run.Out;
+    EXPECT_EQ(Runs().size(), 1u) << "the program file waits for the boot file's report";
+
+    std::filesystem::remove(folder.File("tool.log"));
+    WriteDevice("", "", "P32_V200.HEX");
+    run = Update(MeterProfile());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_TRUE(run.OutHas("Das Gerät antwortet nicht mehr.")) << run.Out;
+}
+
 TEST_F(ExternalTool, TheUpdaterLibraryTakesTheToolsPlaceAndItsFailureFailsTheSession) {
     WriteDevice("");
     std::filesystem::copy_file(FAKE_UPDATER, folder.File("prog/ZNQM16Updater.dll"));
