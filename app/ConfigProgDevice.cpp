@@ -1,3 +1,4 @@
+#include "app/ConfigFolders.h"
 #include "app/IniLines.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
@@ -94,7 +95,7 @@ void TUpdateForm::ReadTextBlock(const std::vector<std::string>& block,
 
 int TUpdateForm::ReadProgDeviceIni(const std::string& fileName) {
     std::vector<std::string> lines;
-    if (!platform::LoadLines(fileName, lines)) {
+    if (!platform::LoadLines(ConfigFilePath("", fileName), lines)) {
         dialogs_.MessageBox(ProgDeviceIniMissingText, ConfigErrorCaption,
                             platform::MB_OK | platform::MB_ICONERROR);
         return -1;

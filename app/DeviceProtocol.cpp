@@ -261,16 +261,18 @@ void TUpdateForm::OnLineError(int portNumber) {
     }
 }
 
-void TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& fileName) {
+bool TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& fileName) {
     FileVersionKind kind = VersionKindOf(marker, fileName);
     std::string bytes;
-    std::string version = "0";
-    if (ReadVersionWindow(kind, platform::JoinPath(options_.ProgramFolder, fileName), bytes)) {
-        version = VersionFromBytes(kind, marker, bytes);
-    } else {
-        dialogs_.MessageBox(Text(Msg::FileNotReadable) + fileName, Text(Msg::CaptionError),
-                            platform::MB_OK | platform::MB_ICONERROR);
+    programmers::TProgramFile file = LocateProgramFile(fileName);
+    if (file.Problem.empty() && !ReadVersionWindow(kind, file.Path, bytes)) {
+        file.Problem = Text(Msg::FirmwareFileUnreadable);
     }
+    if (!file.Problem.empty()) {
+        // A version of 0 would call the instrument newer or up to date.
+        return FailCheckForFile(file);
+    }
+    const std::string version = VersionFromBytes(kind, marker, bytes);
     programmers::TDeviceIdent& ident = Session.Job.Ident;
     if (ident.FileSwVersion.empty() && kind != FileVersionKind::SRecord) {
         ident.FileSwVersion = version;
@@ -279,6 +281,7 @@ void TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& 
         ident.FileBootVersion = version;
         ident.FileBoot = VersionNumber(version);
     }
+    return true;
 }
 
 bool TUpdateForm::UpdateNeeded() const {

@@ -40,7 +40,6 @@ enum class Msg {
     DebugMode,
     IgnoreSoftwareVersion,
     OpenAnyFile,
-    FileNotReadable,
     NoSensorQuestion,
     NoInstrumentRecognised,
     NoAnswerAfterProgramming,
@@ -67,6 +66,10 @@ enum class Msg {
     UpdaterPathTooLong,
     ToolEndedAtClose,
     ToolFailed,
+    // files named by the configuration, found as on Windows
+    FileMissing,
+    FilesDifferInCaseOnly,
+    NotAFile,
     Count_
 };
 

@@ -2,6 +2,7 @@
 #include "app/ProgrammerServices.h"
 #include "app/Updatemain.h"
 #include "programmers/ProgrammerRegistry.h"
+#include "programmers/TermProg.h"
 
 namespace app {
 
@@ -139,7 +140,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::TerminalStep:
-        if (RunProgrammer(Method::BasicLoader, Session.ProgFile3)) {
+        if (RunProgrammer(Method::BasicLoader, programmers::BasicLoaderFile(job.MemoryVariant))) {
             EndAfterBasicLoader();
         } else {
             PostEvent(event::BootFileFailed);

@@ -44,12 +44,24 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
     ident.PcbNr = row.DeviceNrDef;
     ident.DeviceNr = row.DeviceNr;
     Session.Job.DeviceName = row.DeviceName;
-    const bool updateNeeded = CheckDevice();
+    Report.Step = step::Check;
+    bool updateNeeded = CheckDevice();
     if (options_.IdentifyOnly) {
         EndIdentification(updateNeeded);
         return;
     }
+    // The image goes straight into the loader: it is found before the loader is touched.
+    if (updateNeeded) {
+        if (flowEvent == event::Recovery && Session.ProgDefFile.size() <= 4) {
+            Session.ProgDefFile = LabRecoveryFile;
+        }
+        updateNeeded = TakeSessionFile(Session.ProgDefFile);
+    }
     if (!updateNeeded) {
+        // A file that cannot be read ends the session as at any check.
+        if (Session.FileRefused) {
+            EndAfterCheck();
+        }
         return;
     }
     PostEvent(flowEvent);
@@ -98,11 +110,9 @@ void TUpdateForm::RunLabRecovery() {
     OkBitBtn->SetEnabled(false);
     const bool loader5xx = Session.Job.ProzTyp == Chip5438 ||
                            (Session.AnswerChar == LoaderAnswer5xx && Session.BootAnswer);
-    const std::string file =
-        Session.ProgDefFile.size() > 4 ? Session.ProgDefFile : std::string(LabRecoveryFile);
     Session.Job.Variant = Session.ProgVariant;
     const bool ok = RunProgrammer(
-        loader5xx ? programmers::Method::Bsl5xx : programmers::Method::Bsl430, file,
+        loader5xx ? programmers::Method::Bsl5xx : programmers::Method::Bsl430, Session.ProgDefFile,
         programmers::TBslSettings{.LoaderMode = true, .Set9600After = Session.StartMode == 2});
     if (ok) {
         ShowLogText(Text(Msg::StoringNewData));

@@ -81,7 +81,7 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
         return consumed;
     case reply::NewFirmwareStoring:
     case reply::NewFirmwareReady:
-    case reply::HeaderFlag:
+    case reply::MemoryVariant:
     case reply::SensorNotice:
     case reply::ReadyToProgram:
     case reply::WaitRequest:
@@ -229,10 +229,9 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         Session.AckStep = AckStep::Ignore;
         FinishSession(false);
         break;
-    case reply::HeaderFlag:
-        Session.Job.HeaderFlag =
-            text != nullptr && text[0] != '\0' ? static_cast<std::uint8_t>(text[0]) : 0;
-        SendCommand(command::HeaderAccepted);
+    case reply::MemoryVariant:
+        Session.Job.MemoryVariant = text != nullptr ? text[0] : '\0';
+        SendCommand(command::MemoryVariantTaken);
         break;
     case reply::SensorNotice:
         Session.SensorNotice = true;

@@ -107,6 +107,7 @@ struct TSessionState {
     char AnswerChar = 0;        // the character of an event::BootByteAnswer
     std::string BootAnswerText; // the name an instrument gave in its bootloader frame
     bool VersionUnreadable = false;
+    bool FileRefused = false; // a file the entry names could not be read at the check
     bool Class2Mark = false;
     std::uint8_t SensorQuestionMark = 1;
     bool BootInfoShown = false; // the bootloader information box, once per search failure
@@ -148,6 +149,7 @@ struct TSessionState {
         BootAnswerText.clear();
         Class2Mark = false;
         VersionUnreadable = false;
+        FileRefused = false;
         StartupProgramIndex = -1;
         Job = programmers::TProgJob{};
         PortIndex = -1;

@@ -1,3 +1,4 @@
+#include "app/ConfigFolders.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
 #include "platform/Application.h"
@@ -173,10 +174,13 @@ void TUpdateForm::RunStartUp() {
     Timers.TimerInit({Timer1, Timer2, Timer3, Timer4, Timer5});
     Config = Settings{};
     auto endAfterError = [this] {
+        // A script must not go on as if the tool had run.
+        ExitCode = exitcode::ConfigurationMissing;
+        Report.Fail();
         Events.PostMsg(event::CloseWindow, 0);
         StartTimer->SetEnabled(true);
     };
-    if (ReadUpdateIni("Update.ini") == -1) {
+    if (ReadUpdateIni(UpdateIniName) == -1) {
         endAfterError();
         return;
     }
@@ -213,8 +217,15 @@ void TUpdateForm::ShowStartText() {
 }
 
 void TUpdateForm::LoadPressureTable() {
+    // Without the table no instrument gets a calibration value; a table
+    // that is there but cannot be taken is said.
+    const programmers::TProgramFile file = LocateProgramFile(PressureTableFile);
+    if (!file.Problem.empty() && !file.Missing) {
+        UpdateMemo->Add(platform::Utf8ToLatin1(file.Path) + ": " + file.Problem);
+        return;
+    }
     std::string error;
-    if (!Pressures.Load(platform::JoinPath(options_.ProgramFolder, PressureTableFile), error)) {
+    if (!Pressures.Load(file.Path, error)) {
         UpdateMemo->Add(error);
     }
 }

@@ -14,6 +14,7 @@
 #include "platform/Message.h"
 #include "platform/TimerComponent.h"
 #include "programmers/Luftdruckabgleich.h"
+#include "programmers/ProgramFile.h"
 #include "programmers/ProgrammerRegistry.h"
 #include "programmers/ProgrammingJob.h"
 #include "programmers/Protocol.h"
@@ -145,7 +146,8 @@ public:
     void OnLineError(int portNumber);
     void OnIdentificationAnswer(std::int32_t id, const std::string& text);
     bool CheckDevice();
-    void ReadFileVersion(const std::string& marker, const std::string& fileName);
+    // False when the file cannot be read: the session then fails at its check.
+    bool ReadFileVersion(const std::string& marker, const std::string& fileName);
     std::string FindDefFile(std::uint32_t prozTyp) const;
     std::string CurrentBaudText() const;
     // The wake command of the start mode, the exit command of the file class.
@@ -156,6 +158,15 @@ public:
     void SendBootProbe(ProbeState probe);
     bool UpdateNeeded() const;
     bool BootUpdateNeeded() const;
+
+    // --- files named by the configuration, found as on Windows
+    programmers::TProgramFile LocateProgramFile(const std::string& name);
+    // The file's name as it stands on disk into name; false when it cannot
+    // be read, after the box naming it and the reason (failed at the check).
+    bool TakeSessionFile(std::string& name);
+    // ProgFile1, ProgFile3 and the further files of the matched entry.
+    bool TakeSessionFiles();
+    bool FailCheckForFile(const programmers::TProgramFile& file);
 
     // --- session
     void StartSession();
@@ -201,6 +212,12 @@ public:
     std::string HexLoaderArgs(const std::string& fileName) const;
     // The tool of the session's file class; 1 when there is none.
     int RunExternalTool(const std::string& fileName);
+    // A tool or the updater library of the program folder, found as on
+    // Windows; false after the box when one stands there that cannot be
+    // taken (a missing one is left to the run, which says so).
+    bool FindToolFile(const std::string& name, std::string& path);
+    // The file a tool is given: the name as it stands on disk.
+    std::string ToolFileArgument(const std::string& fileName);
 
     // --- device commands
     // Sends the set-clock command with the local time: seconds since 31 Dec

@@ -97,7 +97,7 @@ protected:
     std::uint16_t StartAddress_ = 0;
 
 private:
-    bool LoadImage(const std::string& path);
+    bool LoadImage(const std::string& name);
     bool HasHighRecords() const { return FirstHighRecord >= 0; }
     std::uint16_t DefaultVectorForLoaderMode() const;
     std::uint16_t DefaultVectorForDialogue() const;

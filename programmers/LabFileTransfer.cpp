@@ -1,6 +1,7 @@
 #include "programmers/LabFileTransfer.h"
 
 #include "platform/Files.h"
+#include "programmers/ProgramFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -23,7 +24,10 @@ bool TLabFileTransfer::Program(const std::string& fileName) {
 }
 
 bool TLabFileTransfer::StartFile(const std::string& name) {
-    const std::string path = platform::JoinPath(Host.ProgramFolder(), name);
+    std::string path;
+    if (!ProgramFilePath(Host, name, path)) {
+        return false;
+    }
     if (!platform::ReadWholeFile(path, Data)) {
         ShowFileErrorBox(Host, path, Host.Text(ProgrammerText::FileUnreadable));
         return false;

@@ -2,6 +2,7 @@
 
 #include "kernel/Bufferunit.h"
 #include "platform/Files.h"
+#include "programmers/ProgramFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +15,17 @@ namespace {
 constexpr std::uint8_t CrcStart = 0xFF;
 // Characters that frame a block, and the check character's stand-in for 0.
 constexpr std::uint8_t FrameChars[] = {'D', ',', '#'};
+
+// Instruments have always been told the names in capitals, as the
+// configuration and the expanded lists held them; the disk's case stays here.
+std::string CapitalLetters(std::string name) {
+    for (char& c : name) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return name;
+}
 
 } // namespace
 
@@ -73,7 +85,10 @@ bool TWinCEProg::SendText(const char* text) {
 }
 
 bool TWinCEProg::LoadFile(const std::string& name) {
-    const std::string path = platform::JoinPath(Host.ProgramFolder(), name);
+    std::string path;
+    if (!ProgramFilePath(Host, name, path)) {
+        return false;
+    }
     if (!platform::ReadWholeFile(path, Data)) {
         ShowFileErrorBox(Host, path, Host.Text(ProgrammerText::FileUnreadable));
         return false;
@@ -186,8 +201,8 @@ void TWinCEProg::HeaderStep() {
     const char* header = Job.Ident.DevExe >= WinceNewHeaderFromExe
                              ? protocol::command::FileHeader
                              : protocol::command::FileHeaderOld;
-    const std::string text = header + NameTransform(FileName) + "," + std::to_string(FileDate) +
-                             "," + std::to_string(Data.size()) + "\r\n";
+    const std::string text = header + NameTransform(CapitalLetters(FileName)) + "," +
+                             std::to_string(FileDate) + "," + std::to_string(Data.size()) + "\r\n";
     SendText(text.c_str());
 }
 
