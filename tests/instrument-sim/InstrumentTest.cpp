@@ -92,6 +92,20 @@ TEST(Instrument, StartCommandAcknowledgesAndEntersLoader) {
     EXPECT_EQ(b.inst.State(), InstrumentState::InLoader);
 }
 
+TEST(Instrument, AMemoryVariantIsToldAndTheLoaderWaitsUntilTheToolHasTakenIt) {
+    Bench b(MakeProfile("memory_variant=0\nloader_entry=2005\n"));
+    b.Wake();
+    EXPECT_EQ(b.Say("A.2005\r\n"), "I.208#0\r\n") << "no acknowledge: the tool answers first";
+    EXPECT_EQ(b.inst.State(), InstrumentState::Awake);
+    EXPECT_EQ(b.Say("A.1220\r\n"), "A.1220!\r\n");
+    EXPECT_EQ(b.inst.State(), InstrumentState::InLoader);
+
+    Bench plain(MakeProfile("loader_entry=2005\n"));
+    plain.Wake();
+    EXPECT_EQ(plain.Say("A.2005\r\n"), "A.2005!\r\n") << "without a variant the loader starts";
+    EXPECT_EQ(plain.inst.State(), InstrumentState::InLoader);
+}
+
 TEST(Instrument, ProbeAnswerOnlyInTheLoader) {
     Bench b(MakeProfile("start=loader\nprobe=68 00 00 68 00 00 00 00 16\n"
                         "probe_answer=h00h:M70\n"));

@@ -64,6 +64,7 @@ TEST(Profile, BadInputGivesLineNumberAndReason) {
         {"flash_size=0", "flash"},
         {"flash_start=0xFFFFFFF0\nflash_size=0x100", "flash"},
         {"reply_delay_ms=-1", "reply_delay_ms"},
+        {"memory_variant=01", "memory_variant"},
         {"=value", "empty key"},
         {"name=" + std::string(kMaxProfileText + 1, 'n'), "too long"},
         {std::string(kMaxProfileLine + 1, 'x'), "longer than"},

@@ -20,10 +20,13 @@ constexpr long kCmdLabBlock = 12010;
 constexpr long kCmdLabClose = 12030;
 constexpr long kCmdClock = 1600;
 constexpr long kCmdCalibration = 6162;
+constexpr long kCmdBootFile = 2005;       // update the bootloader file
+constexpr long kCmdVariantTaken = 1220;   // the tool has taken the memory variant
+constexpr long kReplyMemoryVariant = 208; // text: the variant character
 // Commands the firmware acknowledges without more to say.
-constexpr long kAckOnly[] = {kCmdStart,    kCmdExit,    kCmdExitTxt, kCmdClock, kCmdCalibration,
-                             1220,         1500,        2100,        2005,      kCmdLabOpen,
-                             kCmdLabBlock, kCmdLabClose};
+constexpr long kAckOnly[] = {kCmdStart,       kCmdExit,    kCmdExitTxt,  kCmdClock,
+                             kCmdCalibration, 1220,        1500,         2100,
+                             kCmdBootFile,    kCmdLabOpen, kCmdLabBlock, kCmdLabClose};
 
 constexpr std::string_view kLabBlockPrefix = "A.12010#";
 // Longest command line kept while its line end is missing.
@@ -271,6 +274,8 @@ std::vector<CueLine> Instrument::DefaultReply(const Command& cmd) const {
         return ident(3, profile_.serial);
     if (OneOf(n, kCmdPasswordQuery))
         return {{0, "I." + std::to_string(profile_.passwordReply) + "#" + profile_.password}};
+    if (n == kCmdBootFile && profile_.memoryVariant != 0)
+        return {{0, "I." + std::to_string(kReplyMemoryVariant) + "#" + profile_.memoryVariant}};
     if (!EntryKeyOk(cmd))
         return {{0, "?"}};
     // The password entries answer without "!" so that the tool sees 10011 alone.
@@ -303,6 +308,19 @@ void Instrument::ApplyEffects(const Command& cmd) {
             Note("lab file too large, block dropped");
     } else if (n == kCmdLabClose && !labFiles_.empty()) {
         labFiles_.back().complete = true;
+    }
+    if (n == kCmdBootFile && profile_.memoryVariant != 0) {
+        // It tells its memory variant first and starts its loader only once
+        // the tool has taken it.
+        variantPending_ = true;
+        Note(std::string("memory variant ") + profile_.memoryVariant + " told");
+        return;
+    }
+    if (n == kCmdVariantTaken && variantPending_) {
+        variantPending_ = false;
+        if (IsLoaderEntry(kCmdBootFile))
+            EnterLoader();
+        return;
     }
     if (IsLoaderEntry(n) && EntryKeyOk(cmd))
         EnterLoader();

@@ -109,6 +109,7 @@ private:
     bool muted_ = false;
     LineFaultKind replyFault_ = LineFaultKind::None;
     unsigned firmwareRefusals_ = 0;
+    bool variantPending_ = false; // reply 208 given, the tool's A.1220 not yet come
 };
 
 } // namespace sim

@@ -286,6 +286,12 @@ std::string ApplyKey(Profile& p, std::string_view key, std::string_view v) {
         return ParseNumberList(v, p.loaderEntry) ? "" : "loader_entry needs command numbers";
     if (key == "entry_key")
         return PlainText(v, p.entryKey) ? "" : "entry_key too long";
+    if (key == "memory_variant") {
+        if (v.size() != 1 || v[0] < '!' || v[0] > '~')
+            return "memory_variant must be one printable character";
+        p.memoryVariant = v[0];
+        return "";
+    }
     if (key == "probe")
         return ParseHexBytes(v, p.probe) ? "" : "probe needs hex bytes";
     if (key == "probe_leave")
