@@ -1,9 +1,11 @@
 #include "app/Program.h"
 
+#include "app/ConfigFolders.h"
 #include "app/ReportWriter.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
 #include "platform/PortMap.h"
+#include "platform/Text.h"
 
 #include <charconv>
 #include <cstdio>
@@ -111,6 +113,27 @@ bool ApplyProgramOptions(const ProgramOptions& options, StartOptions& start, std
     }
     start.ProgramFolder = platform::CurrentDirectory();
     return true;
+}
+
+std::string MissingUpdateIniText() {
+    std::string folders;
+    for (const std::string& folder : UpdateIniFolders()) {
+        folders += (folders.empty() ? "" : " nor in ") + folder;
+    }
+    return std::string("no ") + UpdateIniName + " in " + folders +
+           "; --dir DIR names the program folder";
+}
+
+bool ChooseProgramFolder(platform::Dialogs& dialogs, ProgramOptions& options, StartOptions& start,
+                         std::string& error) {
+    std::string folder = platform::CurrentDirectory();
+    const std::string why = MissingUpdateIniText();
+    if (!dialogs.ChooseFolder(platform::Utf8ToLatin1(why), folder)) {
+        error = why;
+        return false;
+    }
+    options.Folder = folder;
+    return ApplyProgramOptions(options, start, error);
 }
 
 int FinishRun(SessionReport& report, int exitCode, const ProgramOptions& options,

@@ -36,6 +36,15 @@ const char* ToolVersion();
 // cannot be entered (error says why).
 bool ApplyProgramOptions(const ProgramOptions& options, StartOptions& start, std::string& error);
 
+// Without --dir, start-up finds no Update.ini in the folders it looks in:
+// one line that names them and says what --dir is for.
+std::string MissingUpdateIniText();
+
+// The window's answer to that: the operator names the program folder, which
+// then stands as if given by --dir. False when cancelled (error says why).
+bool ChooseProgramFolder(platform::Dialogs& dialogs, ProgramOptions& options, StartOptions& start,
+                         std::string& error);
+
 // Once the loop has ended: completes the report and writes it when --report
 // asked for one. A report that cannot be written is said on standard error
 // under the program's name; the exit code (returned) stays the run's.

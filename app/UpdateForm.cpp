@@ -177,6 +177,8 @@ void TUpdateForm::RunStartUp() {
         // A script must not go on as if the tool had run.
         ExitCode = exitcode::ConfigurationMissing;
         Report.Fail();
+        // The program is ending: OK (or --start) must not begin a session.
+        OkBitBtn->SetEnabled(false);
         Events.PostMsg(event::CloseWindow, 0);
         StartTimer->SetEnabled(true);
     };

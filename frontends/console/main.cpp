@@ -1,4 +1,5 @@
 // update-console: the update tool for scripts, service benches and SSH.
+#include "app/ConfigFolders.h"
 #include "app/Program.h"
 #include "app/Updatemain.h"
 #include "frontends/console/ConsoleDialogs.h"
@@ -41,6 +42,14 @@ int main(int argc, char** argv) {
     if (consoleOptions.ListPorts) {
         console::PrintPortList(stdout, consoleOptions.Json);
         return app::exitcode::Success;
+    }
+    // Installed, the program's own folder holds no configuration: say where
+    // to point it instead of a box about a missing file.
+    if (options.Folder.empty() && !app::UpdateIniPresent()) {
+        std::fprintf(stderr, "update-console: %s\n", app::MissingUpdateIniText().c_str());
+        app::SessionReport report;
+        return app::FinishRun(report, app::exitcode::ConfigurationMissing, options,
+                              "update-console");
     }
     const bool personAtTerminal = ::isatty(STDIN_FILENO) != 0;
     console::ConsoleDialogs dialogs(stdout);

@@ -1,15 +1,9 @@
 // Update: the window of the update tool.
 #include "app/Program.h"
-#include "app/Updatemain.h"
-#include "frontends/qt/MainWindow.h"
-#include "frontends/qt/QtDialogs.h"
-#include "frontends/qt/QtLoop.h"
-#include "platform/Application.h"
+#include "frontends/qt/WindowProgram.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,32 +36,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Update: %s (see --help)\n", error.c_str());
         return app::exitcode::BadOption;
     }
-    app::StartOptions start;
-    if (!app::ApplyProgramOptions(options, start, error)) {
-        std::fprintf(stderr, "Update: %s\n", error.c_str());
-        app::SessionReport report;
-        return app::FinishRun(report, app::exitcode::FolderMissing, options, "Update");
-    }
-
-    platform::Application& loop = platform::Application::Instance();
-    loop.SetBackend(std::make_unique<qtfront::QtLoop>());
-    int exitCode = app::exitcode::Success;
-    {
-        qtfront::MainWindow window;
-        qtfront::QtDialogs dialogs(&window);
-        start.Observer = window.Observer();
-        app::TUpdateForm form(dialogs, start);
-        window.Bind(form);
-        window.show();
-        {
-            auto signalWatch = app::WatchTerminationSignals(form);
-            loop.Run();
-        }
-        exitCode = app::FinishRun(form.Report, form.ExitCode, options, "Update");
-        window.hide();
-        window.Unbind();
-    }
-    // The Qt backend must go while Qt still runs.
-    loop.SetBackend(nullptr);
-    return exitCode;
+    return qtfront::RunWindowProgram(options);
 }

@@ -143,6 +143,19 @@ TEST_F(ExternalTool, ExitCode1IsRetriedUpToThreeTimesAndOtherCodesFailAtOnce) {
     EXPECT_EQ(Runs().size(), 1u);
 }
 
+TEST_F(ExternalTool, ToolAndFirmwareInAnotherCaseAreFoundAndTheToolGetsTheNameOnDisk) {
+    WriteDevice("");
+    std::filesystem::rename(folder.File("prog/HEXLoad_8N1.exe"),
+                            folder.File("prog/hexload_8n1.exe"));
+    std::filesystem::rename(folder.File("prog/Z70_V200.MOT"), folder.File("prog/z70_v200.mot"));
+    e2e::Run run = Update(MeterProfile());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_EQ(Runs(),
+              (std::vector<std::vector<std::string>>{{"z70_v200.mot", "-com3", "-baudrate38400",
+                                                      "-auto", "-exit", "port COM3 free"}}));
+}
+
 TEST_F(ExternalTool, ClosingDuringAToolRunEndsTheToolAndFailsTheSession) {
     WriteDevice("");
     ::setenv("FAKE_TOOL_SLEEP", "60", 1);

@@ -1,6 +1,7 @@
 #include "Harness.h"
 #include "tests/support/TiTxtImage.h"
 
+#include <cctype>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -8,6 +9,19 @@ namespace {
 
 using e2e::Replace;
 using testing_support::TempFolder;
+
+std::string Spelled(std::string name, int (*change)(int)) {
+    for (char& c : name) {
+        c = static_cast<char>(change(static_cast<unsigned char>(c)));
+    }
+    return name;
+}
+std::string Capitals(const std::string& name) {
+    return Spelled(name, ::toupper);
+}
+std::string Small(const std::string& name) {
+    return Spelled(name, ::tolower);
+}
 
 std::string Bytes(std::size_t count, int seed) {
     const std::vector<std::uint8_t> pattern = titxt_test::Pattern(count, seed);
@@ -49,6 +63,31 @@ protected:
     void ExpectReceivedIntact(const std::string& name) {
         ASSERT_TRUE(received[name].has_value()) << name << "\n" << transcript;
         EXPECT_EQ(*received[name], files[name]) << name;
+    }
+    // A "*.*" entry: every file of the program folder goes, under the name
+    // the instrument is told (spelled by spell). Taken after the run, since
+    // start-up may have added to a language file.
+    template <typename Spell> void ExpectEveryFileOfTheFolder(const e2e::Run& run, Spell spell) {
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 0) << run.Out;
+        std::size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.File("prog"))) {
+            const std::string name = entry.path().filename().string();
+            const std::optional<std::string> got = received[spell(name)];
+            ASSERT_TRUE(got.has_value()) << name << "\n" << transcript;
+            EXPECT_EQ(*got, e2e::ReadFile(entry.path().string())) << name;
+            ++count;
+        }
+        EXPECT_GE(count, 9u);
+    }
+    // Every name the folder may hold after the run, as the instrument names it.
+    template <typename Spell> void ExpectNamesOfTheFolder(Spell spell) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder.File("prog"))) {
+            files[spell(entry.path().filename().string())];
+        }
+        for (const char* language : {"Update.Deu", "Update.Eng"}) {
+            files[spell(language)];
+        }
     }
 
     TempFolder folder;
@@ -104,6 +143,22 @@ TEST_F(BlockTransfer, TheStartUpProgramStaysOutWhenTheInstrumentHasItsVersion) {
     ExpectReceivedIntact("DATA2.DAT");
 }
 
+// Files copied from Windows keep their mixed case on disk; the instrument
+// is told each name in capitals, as it always was.
+TEST_F(BlockTransfer, AListOfEveryFileSendsThemAllIntactWhateverTheirCase) {
+    ASSERT_EQ(e2e::EditDeviceIni(
+                  folder, {{"MAIN.EXE,TARVINSTARTUP.EXE,DATA1.BIN,DATA2.DAT", "MAIN.EXE,*.*"}}),
+              "");
+    std::filesystem::remove(folder.File("prog/TARVINSTARTUP.EXE"));
+    std::filesystem::rename(folder.File("prog/DATA1.BIN"), folder.File("prog/Data1.Bin"));
+    std::filesystem::rename(folder.File("prog/DATA2.DAT"), folder.File("prog/data2.dat"));
+    files.clear();
+    ExpectNamesOfTheFolder(Capitals);
+    e2e::Run run = UpdateWith("");
+    ExpectEveryFileOfTheFolder(run, Capitals);
+    EXPECT_NE(e2e::ReceivedText(transcript).find("#BSL430.INI,"), std::string::npos);
+}
+
 TEST_F(BlockTransfer, ABlockTheInstrumentAsksForAgainIsResent) {
     e2e::Run run = UpdateWith("loader.fault.bad=2\n");
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
@@ -147,6 +202,17 @@ TEST_F(LabFileTransfer, EmptySmallAndLargeFilesArriveIntactAndTheInstrumentIsRes
     // 256 bytes go as 255 and 1.
     EXPECT_NE(e2e::ReceivedText(transcript).find("A.12010#\\x01"), std::string::npos);
     EXPECT_NE(e2e::ReceivedText(transcript).find("U.606\\r\\n"), std::string::npos) << transcript;
+}
+
+TEST_F(LabFileTransfer, AListOfEveryFileSendsThemAllIntactWhateverTheirCase) {
+    ASSERT_EQ(e2e::EditDeviceIni(
+                  folder, {{"DM10_V200.TXT,EMPTY.DAT,B256.DAT,BIG.DAT", "DM10_V200.TXT,*.*"}}),
+              "");
+    std::filesystem::rename(folder.File("prog/B256.DAT"), folder.File("prog/b256.Dat"));
+    files.clear();
+    ExpectNamesOfTheFolder(Small);
+    e2e::Run run = UpdateWith("");
+    ExpectEveryFileOfTheFolder(run, Small);
 }
 
 TEST_F(LabFileTransfer, AnInstrumentThatFallsSilentFailsTheTransfer) {

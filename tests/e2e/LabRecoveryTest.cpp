@@ -108,4 +108,17 @@ TEST_F(LabRecovery, AnInstrumentAnswering90IsProgrammedThroughTheRomLoader) {
     ExpectRecoveredAndUpdated(run, "Demo Meter DM 10", "DM10_V200.TXT");
 }
 
+// Without a ProgDefFile the lab image is LABXXX.TXT, which a folder from
+// Windows may hold in any case.
+TEST_F(LabRecovery, TheLabImageIsFoundInAnyCase) {
+    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"ProgDefFile=DM10_V200.TXT", "ProgDefFile="}}), "");
+    folder.Write("prog/labxxx.txt", Image(0xE000, 0xE0));
+    e2e::Run run = Recover(
+        "start_mode=0\nstart=loader\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+        "version=1.23\nserial=12345678\npassword=E000\nloader=msp430-rom\n"
+        "loader.version=1.40\nloader.chip_id=F449\nflash_start=0x1000\nflash_size=0xF000\n"
+        "on.restart=@300:I.30#\n");
+    ExpectRecoveredAndUpdated(run, "Demo Meter DM 10", "DM10_V200.TXT");
+}
+
 } // namespace
