@@ -21,7 +21,10 @@ const char* ProgramOptionsHelp() {
            "  --report FILE       write what the run did to FILE as JSON\n"
            "  --identify          identify the instrument and tell the decision, no update\n"
            "  --version           show the version of the tool\n"
-           "  --help              show this text\n";
+           "  --help              show this text\n"
+           "Exit codes: 0 success, 1 programming failed or aborted, 2 fixed port not opened,\n"
+           "3 no instrument found, 4 nothing newer (AutoStart), 64 bad option, 66 program\n"
+           "folder missing, 78 Update.ini or ProgDevice.ini missing.\n";
 }
 
 const char* ToolVersion() {
