@@ -26,4 +26,10 @@ std::string ConfigFilePath(const std::string& folder, const std::string& fileNam
 std::vector<std::string> UpdateIniFolders();
 bool UpdateIniPresent(const std::string& fileName = UpdateIniName);
 
+// For the box of a configuration file that was not taken: the names of the
+// files in folders that differ from fileName in case only, after a line
+// break; empty when there are none.
+std::string CaseClashNote(const std::vector<std::string>& folders, const std::string& fileName,
+                          int language);
+
 } // namespace app

@@ -96,8 +96,9 @@ void TUpdateForm::ReadTextBlock(const std::vector<std::string>& block,
 int TUpdateForm::ReadProgDeviceIni(const std::string& fileName) {
     std::vector<std::string> lines;
     if (!platform::LoadLines(ConfigFilePath("", fileName), lines)) {
-        dialogs_.MessageBox(ProgDeviceIniMissingText, ConfigErrorCaption,
-                            platform::MB_OK | platform::MB_ICONERROR);
+        dialogs_.MessageBox(ProgDeviceIniMissingText +
+                                CaseClashNote({""}, fileName, Config.Language),
+                            ConfigErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
         return -1;
     }
     std::vector<std::string> dropped;

@@ -4,6 +4,7 @@
 #include "app/Updatemain.h"
 #include "platform/FileLookup.h"
 #include "platform/Files.h"
+#include "platform/Text.h"
 
 namespace app {
 
@@ -119,6 +120,22 @@ bool UpdateIniPresent(const std::string& fileName) {
     return false;
 }
 
+std::string CaseClashNote(const std::vector<std::string>& folders, const std::string& fileName,
+                          int language) {
+    for (const std::string& folder : folders) {
+        const platform::FoundFile found = platform::LocateFile(folder, fileName);
+        if (found.What != platform::FoundFile::Result::Ambiguous) {
+            continue;
+        }
+        std::string note = "\r\n" + MessageText(Msg::FilesDifferInCaseOnly, language);
+        for (std::size_t i = 0; i < found.Matches.size(); ++i) {
+            note += (i == 0 ? " " : ", ") + platform::Utf8ToLatin1(found.Matches[i]);
+        }
+        return note;
+    }
+    return {};
+}
+
 bool TUpdateForm::GetPublicDir(std::string& folder) const {
     return PublicFolder(folder);
 }
@@ -139,8 +156,9 @@ int TUpdateForm::ReadUpdateIni(const std::string& fileName) {
     std::string path;
     std::vector<std::string> lines;
     if (!LocateUpdateIni(fileName, path, lines)) {
-        dialogs_.MessageBox(UpdateIniMissingText, ConfigErrorCaption,
-                            platform::MB_OK | platform::MB_ICONERROR);
+        dialogs_.MessageBox(UpdateIniMissingText +
+                                CaseClashNote(UpdateIniFolders(), fileName, Config.Language),
+                            ConfigErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
         return -1;
     }
     std::vector<std::string> dropped;

@@ -49,6 +49,19 @@ TEST_F(StartUp, MissingProgDeviceIniShowsTheSecondBox) {
     EXPECT_EQ(form->ExitCode, app::exitcode::ConfigurationMissing);
 }
 
+TEST_F(StartUp, TwoConfigurationFilesThatDifferInCaseOnlyAreNamedInTheBox) {
+    WriteConfig(CrLfLines({"Language=1"}), StandardTextBlock);
+    folder.Write("progdevice.ini", StandardTextBlock);
+    folder.Write("PROGDEVICE.INI", StandardTextBlock);
+    std::filesystem::remove(folder.File("ProgDevice.ini"));
+    Build();
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(dialogs.Boxes[0].Text,
+              "Konfigurationsdatei 2 nicht vorhanden!!Programm wird beendet\r\nSeveral files "
+              "differ only in upper and lower case: PROGDEVICE.INI, progdevice.ini");
+    EXPECT_EQ(form->ExitCode, app::exitcode::ConfigurationMissing);
+}
+
 TEST_F(StartUp, FilesCopiedFromWindowsAreFoundInAnyCaseAndWrittenBackUnderTheirName) {
     folder.Write("UPDATE.INI", CrLfLines({"Language=1", "INI_File=devices.ini"}));
     folder.Write("Devices.INI", StandardTextBlock + "\r\n" + DeviceBlock("11111", "Z70"));

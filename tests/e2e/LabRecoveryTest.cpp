@@ -36,6 +36,14 @@ std::string Image(std::uint32_t start, std::uint8_t resetHigh) {
     return titxt_test::TiTxt({{start, code}, {0xFFE0, vectors}});
 }
 
+// The demo meter waiting in its ROM loader, which answers the probe with 0x90.
+std::string MeterInItsRomLoader() {
+    return "start_mode=0\nstart=loader\nbaud=4800\nstop_bits=2\npcb=43110.201\n"
+           "device=43110.000\nversion=1.23\nserial=12345678\npassword=E000\n"
+           "loader=msp430-rom\nloader.version=1.40\nloader.chip_id=F449\nflash_start=0x1000\n"
+           "flash_size=0xF000\non.restart=@300:I.30#\n";
+}
+
 // Two instruments the installation knows: a meter with the ROM loader
 // (entry 0) and a lab instrument with the 5xx/6xx loader (entry 1). Both
 // wait in their loaders, so only the bootloader probe finds them.
@@ -100,11 +108,7 @@ TEST_F(LabRecovery, AnInstrumentAnsweringQIsProgrammedThroughThe5xxLoaderAsEntry
 }
 
 TEST_F(LabRecovery, AnInstrumentAnswering90IsProgrammedThroughTheRomLoader) {
-    e2e::Run run = Recover(
-        "start_mode=0\nstart=loader\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-        "version=1.23\nserial=12345678\npassword=E000\nloader=msp430-rom\n"
-        "loader.version=1.40\nloader.chip_id=F449\nflash_start=0x1000\nflash_size=0xF000\n"
-        "on.restart=@300:I.30#\n");
+    e2e::Run run = Recover(MeterInItsRomLoader());
     ExpectRecoveredAndUpdated(run, "Demo Meter DM 10", "DM10_V200.TXT");
 }
 
@@ -113,11 +117,7 @@ TEST_F(LabRecovery, AnInstrumentAnswering90IsProgrammedThroughTheRomLoader) {
 TEST_F(LabRecovery, TheLabImageIsFoundInAnyCase) {
     ASSERT_EQ(e2e::EditDeviceIni(folder, {{"ProgDefFile=DM10_V200.TXT", "ProgDefFile="}}), "");
     folder.Write("prog/labxxx.txt", Image(0xE000, 0xE0));
-    e2e::Run run = Recover(
-        "start_mode=0\nstart=loader\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-        "version=1.23\nserial=12345678\npassword=E000\nloader=msp430-rom\n"
-        "loader.version=1.40\nloader.chip_id=F449\nflash_start=0x1000\nflash_size=0xF000\n"
-        "on.restart=@300:I.30#\n");
+    e2e::Run run = Recover(MeterInItsRomLoader());
     ExpectRecoveredAndUpdated(run, "Demo Meter DM 10", "DM10_V200.TXT");
 }
 
