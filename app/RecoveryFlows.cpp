@@ -58,8 +58,8 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
         updateNeeded = TakeSessionFile(Session.ProgDefFile);
     }
     if (!updateNeeded) {
-        // A file that cannot be read ends the session as at any check.
-        if (Session.FileRefused) {
+        // A file that cannot be read ends a running session as at any check.
+        if (Session.FileRefused && Session.Running) {
             EndAfterCheck();
         }
         return;

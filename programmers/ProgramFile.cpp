@@ -9,20 +9,23 @@
 
 namespace programmers {
 
+namespace {
+
+// Where the name points when no entry was taken: a box names this path.
+std::string NamedPath(const std::string& folder, const std::string& name) {
+    return !name.empty() && name.front() == '/' ? name : platform::JoinPath(folder, name);
+}
+
+} // namespace
+
 TProgramFile LocateProgramFile(TProgrammerHost& host, const std::string& name) {
     using Result = platform::FoundFile::Result;
     const platform::FoundFile found = platform::LocateFile(host.ProgramFolder(), name);
     TProgramFile file;
-    file.Path = found.What == Result::Found || found.What == Result::NotAFile
-                    ? found.Path
-                    : (!name.empty() && name.front() == '/'
-                           ? name
-                           : platform::JoinPath(host.ProgramFolder(), name));
-    if (found.What == Result::Found) {
-        file.Name = found.Name;
-    }
+    file.Path = found.Path.empty() ? NamedPath(host.ProgramFolder(), name) : found.Path;
     switch (found.What) {
     case Result::Found:
+        file.Name = found.Name;
         if (!std::ifstream(file.Path, std::ios::binary)) {
             file.Problem = host.Text(ProgrammerText::FileUnreadable);
         }
