@@ -1,5 +1,6 @@
 #include "app/PortOpenFailure.h"
 #include "app/Updatemain.h"
+#include "platform/PortMap.h"
 
 namespace app {
 
@@ -27,6 +28,20 @@ void TUpdateForm::SurveyPorts() {
     PortCount = usable;
     for (int i = 0; i < PortCount; ++i) {
         PortNumbers[i] = UpdateCom->Get_UseableV24(i) + 1;
+    }
+}
+
+void TUpdateForm::TakePortOption() {
+    if (options_.Port.empty()) {
+        return;
+    }
+    std::string error;
+    Config.FixedPort = true;
+    Config.FixedPortIndex = platform::AssignPort(options_.Port, error);
+    if (Config.FixedPortIndex < 0) {
+        // The command line was checked; only a map without a free number is
+        // left. The port then fails to open as a Com= without a number does.
+        dialogs_.MessageBox(error, Text(Msg::CaptionError), platform::MB_OK | platform::MB_ICONERROR);
     }
 }
 

@@ -181,6 +181,8 @@ void TUpdateForm::RunStartUp() {
         return;
     }
     (Config.Language == 0 ? Deutsch : Englisch)->SetChecked(true);
+    Config.DebugInfo = Config.DebugInfo || options_.DebugLog;
+    TakePortOption();
     if (ReadProgDeviceIni(Config.ProgDeviceFile) == -1) {
         endAfterError();
         return;

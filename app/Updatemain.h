@@ -77,6 +77,10 @@ struct StartOptions {
     platform::ModelObserver Observer;
     // Search and identify, tell the decision, and end without programming.
     bool IdentifyOnly = false;
+    // The port for this run, in place of Com=: a COM name or a device path.
+    std::string Port;
+    // The debug log on, whatever DebugInfo says.
+    bool DebugLog = false;
 };
 
 // The main window: owns the event queue, the timer pool, the configuration
@@ -126,6 +130,8 @@ public:
 
     // --- serial ports
     void SurveyPorts();
+    // --port takes the place of Com= for this run.
+    void TakePortOption();
     void OpenFixedPort();
     void OpenUsablePorts();
     void NotePortsPassedOver();
