@@ -41,7 +41,8 @@ void TUpdateForm::TakePortOption() {
     if (Config.FixedPortIndex < 0) {
         // The command line was checked; only a map without a free number is
         // left. The port then fails to open as a Com= without a number does.
-        dialogs_.MessageBox(error, Text(Msg::CaptionError), platform::MB_OK | platform::MB_ICONERROR);
+        dialogs_.MessageBox(error, Text(Msg::CaptionError),
+                            platform::MB_OK | platform::MB_ICONERROR);
     }
 }
 

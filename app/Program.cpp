@@ -93,23 +93,23 @@ std::vector<platform::OptionSpec> SharedSpecs(ProgramOptions& options) {
     };
 }
 
-std::vector<platform::OptionSpec> AllSpecs(ProgramOptions& options, const FrontEndOptions& frontEnd) {
+std::vector<platform::OptionSpec> AllSpecs(ProgramOptions& options,
+                                           const FrontEndOptions& frontEnd) {
     std::vector<platform::OptionSpec> specs = SharedSpecs(options);
     // The front-end's own come before help and version, which end the list.
     specs.insert(specs.end() - 2, frontEnd.Specs.begin(), frontEnd.Specs.end());
     return specs;
 }
 
-constexpr const char* ExitCodeHelp =
-    "Exit status:\n"
-    "  0   success (--identify: the instrument was identified)\n"
-    "  1   programming failed or aborted\n"
-    "  2   the serial port (Com= or --port) could not be opened\n"
-    "  3   no instrument found\n"
-    "  4   nothing newer to load (with AutoStart)\n"
-    "  64  bad option\n"
-    "  66  program folder missing\n"
-    "  78  configuration file missing\n";
+constexpr const char* ExitCodeHelp = "Exit status:\n"
+                                     "  0   success (--identify: the instrument was identified)\n"
+                                     "  1   programming failed or aborted\n"
+                                     "  2   the serial port (Com= or --port) could not be opened\n"
+                                     "  3   no instrument found\n"
+                                     "  4   nothing newer to load (with AutoStart)\n"
+                                     "  64  bad option\n"
+                                     "  66  program folder missing\n"
+                                     "  78  configuration file missing\n";
 
 } // namespace
 
@@ -119,8 +119,7 @@ const char* ToolVersion() {
 
 bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& options,
                          const FrontEndOptions& frontEnd, std::string& error) {
-    return platform::ParseCommandLine(args, AllSpecs(options, frontEnd), frontEnd.Conflicts,
-                                      error);
+    return platform::ParseCommandLine(args, AllSpecs(options, frontEnd), frontEnd.Conflicts, error);
 }
 
 std::string ProgramHelp(const char* program, const FrontEndOptions& frontEnd,

@@ -61,8 +61,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<Op
     std::set<std::string> given;
     for (;;) {
         const int previous = optind == 0 ? 1 : optind;
-        const int code = getopt_long(argc, argv.data(), shortOptions.c_str(), longOptions.data(),
-                                     nullptr);
+        const int code =
+            getopt_long(argc, argv.data(), shortOptions.c_str(), longOptions.data(), nullptr);
         if (code == -1) {
             break;
         }

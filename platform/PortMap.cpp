@@ -94,7 +94,7 @@ int ComNameIndex(const std::string& text) {
     const char* end = text.data() + text.size();
     auto [stop, result] = std::from_chars(text.data() + 3, end, number);
     return result == std::errc() && stop == end && number >= 1 && number <= MaxPorts ? number - 1
-                                                                                       : -1;
+                                                                                     : -1;
 }
 
 namespace {
