@@ -156,7 +156,7 @@ void ConsoleView::NoteWithoutTerminal(const std::string& name) {
 
 void ConsoleView::PrintResult(const std::string& outcome, int exitCode) {
     ClearStatus();
-    if (exitCode == protocol::exitcode::NoInstrument) {
+    if (exitCode == protocol::exitcode::NoInstrument || outcome == app::outcome::NoDevice) {
         std::fprintf(err_, "no instrument found\n");
         std::fflush(err_);
     }
