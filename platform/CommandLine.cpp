@@ -10,12 +10,20 @@ namespace {
 // getopt_long keeps its state in globals; one parse at a time.
 std::mutex parseMutex;
 
-// The name of the option at argv[at] as the user wrote it, for messages.
-std::string WrittenOption(const std::vector<std::string>& args, int at) {
-    if (at < 1 || static_cast<std::size_t>(at) > args.size()) {
+// The option getopt_long stopped at, as the user wrote it: the long one by
+// its name, a short one by its letter.
+std::string WrittenOption(const std::vector<std::string>& argv, int at, int shortOption,
+                          const std::vector<OptionSpec>& specs) {
+    if (shortOption >= 1000 && static_cast<std::size_t>(shortOption - 1000) < specs.size()) {
+        return std::string("--") + specs[static_cast<std::size_t>(shortOption - 1000)].Long;
+    }
+    if (shortOption > 0 && shortOption < 128) {
+        return std::string("-") + static_cast<char>(shortOption);
+    }
+    if (at < 1 || static_cast<std::size_t>(at) >= argv.size()) {
         return "?";
     }
-    const std::string& text = args[static_cast<std::size_t>(at) - 1];
+    const std::string& text = argv[static_cast<std::size_t>(at)];
     return text.substr(0, text.find('='));
 }
 
@@ -67,12 +75,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<Op
             break;
         }
         if (code == '?') {
-            error = optopt != 0 ? std::string("unknown option -") + static_cast<char>(optopt)
-                                : "unknown or ambiguous option " + WrittenOption(storage, previous);
+            const std::string written = WrittenOption(storage, previous, optopt, specs);
+            error = optopt >= 1000 ? "option " + written + " takes no value"
+                    : optopt != 0  ? "unknown option " + written
+                                   : "unknown or ambiguous option " + written;
             return false;
         }
         if (code == ':') {
-            error = "option " + WrittenOption(storage, previous) + " needs a value";
+            error = "option " + WrittenOption(storage, previous, optopt, specs) + " needs a value";
             return false;
         }
         const OptionSpec* spec = nullptr;

@@ -65,10 +65,10 @@ struct Instrument {
 
 bool StartSimulator(Instrument& instrument, const fs::path& profile) {
     fs::create_directories(instrument.Folder);
-    instrument.Simulator = platform::SpawnProcess(
-        {INSTRUMENT_SIM, "--profile", profile.string(), "--flash-out",
-         (instrument.Folder / "flash.txt").string()},
-        {"/dev/null", (instrument.Folder / "sim.out").string(), "&1"});
+    instrument.Simulator =
+        platform::SpawnProcess({INSTRUMENT_SIM, "--profile", profile.string(), "--flash-out",
+                                (instrument.Folder / "flash.txt").string()},
+                               {"/dev/null", (instrument.Folder / "sim.out").string(), "&1"});
     for (int i = 0; i < 500 && instrument.Pty.empty(); ++i) {
         const std::string out = ReadAll(instrument.Folder / "sim.out");
         if (out.rfind("PTY ", 0) == 0 && out.find('\n') != std::string::npos) {
@@ -92,8 +92,9 @@ void WaitForTool(Instrument& instrument) {
     wait4(instrument.Tool, &status, 0, &usage);
     instrument.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     instrument.PeakKilobytes = usage.ru_maxrss;
-    instrument.CpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    instrument.CpuSeconds =
+        static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Stops the simulator (its flash is dumped on exit) and compares.
@@ -156,8 +157,9 @@ int main(int argc, char** argv) {
         if (Verified(instrument, image)) {
             ++verified;
         } else {
-            std::fprintf(stderr, "not verified: %s (exit code %d), see %s\n", instrument.Pty.c_str(),
-                         instrument.ExitCode, (instrument.Folder / "tool.out").c_str());
+            std::fprintf(stderr, "not verified: %s (exit code %d), see %s\n",
+                         instrument.Pty.c_str(), instrument.ExitCode,
+                         (instrument.Folder / "tool.out").c_str());
         }
         cpu.push_back(instrument.CpuSeconds);
         peak = std::max(peak, instrument.PeakKilobytes);

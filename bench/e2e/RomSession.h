@@ -10,7 +10,8 @@
 
 namespace bench {
 
-inline void RandomLines(std::ostringstream& text, unsigned from, unsigned to, std::mt19937& random) {
+inline void RandomLines(std::ostringstream& text, unsigned from, unsigned to,
+                        std::mt19937& random) {
     for (unsigned address = from; address < to; address += 16) {
         for (int i = 0; i < 16; ++i) {
             unsigned byte = address == from + 0x10 && i < 10 ? "VER:2.00\0\0"[i] : random() & 0xFF;

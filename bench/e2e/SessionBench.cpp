@@ -78,8 +78,8 @@ struct Scenario {
     const char* Reply = nullptr;                     // transcript mark of the replies timed
 };
 
-const Scenario Rom = {"class-1 session, MSP430 ROM loader 1.60, 48 KB image", bench::RomMeterProfile,
-                      false, false};
+const Scenario Rom = {"class-1 session, MSP430 ROM loader 1.60, 48 KB image",
+                      bench::RomMeterProfile, false, false};
 
 const Scenario Bsl5xx = {"class-1 session, MSP430 5xx/6xx loader, 41 KB + 16 KB above 64 KB",
                          "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"

@@ -38,6 +38,9 @@ int AnswerOf(const std::string& line) {
 }
 
 void ConsoleDialogs::Beep() {
+    if (quiet_) {
+        return;
+    }
     std::fputc('\a', out_);
     std::fflush(out_);
 }

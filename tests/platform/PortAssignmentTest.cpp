@@ -1,6 +1,5 @@
-#include "platform/PortMap.h"
-
 #include "../support/TempFolder.h"
+#include "platform/PortMap.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
