@@ -68,7 +68,7 @@ foreach(component console gui simulator)
     endif()
     set(doc ${CMAKE_INSTALL_DATADIR}/doc/${package})
     install(FILES ${packaging_out}/copyright DESTINATION ${doc} COMPONENT ${component})
-    install_gzipped(${packaging_out}/changelog changelog.gz ${doc} ${component})
+    install_gzipped(${packaging_out}/changelog changelog ${doc} ${component})
     foreach(page IN LISTS man_pages_${component})
         configure_file(${CMAKE_CURRENT_LIST_DIR}/${page} ${packaging_out}/man/${page} @ONLY)
         install_gzipped(${packaging_out}/man/${page} ${page} ${CMAKE_INSTALL_MANDIR}/man1
@@ -99,30 +99,30 @@ set(CPACK_DEBIAN_SIMULATOR_PACKAGE_NAME instrument-update-simulator)
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "instrument-update (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_SIMULATOR_PACKAGE_SECTION devel)
 
-# The first line is the synopsis; the rest, each line indented by one blank
-# in the control file, the extended description.
+# The first line is the synopsis, the rest the extended description (CPack
+# indents it; an empty line separates paragraphs).
 set(CPACK_COMPONENT_CONSOLE_DESCRIPTION
 "firmware update for measuring instruments on serial ports
- update-console finds a measuring instrument on a serial port, identifies it,
- decides whether the firmware file of its program folder is newer, switches
- the instrument into its bootloader and transfers the firmware: MSP430
- bootstrap loaders, XMODEM, the instruments' own loaders and file transfers.
- It is made for scripts, service benches and SSH sessions: one port per run
- (--port), a JSON report of each run (--report), exit codes for every
- outcome, and progress lines when the output is no terminal.
- .
- The window program is in the package instrument-update-gui.")
+update-console finds a measuring instrument on a serial port, identifies it,
+decides whether the firmware file of its program folder is newer, switches
+the instrument into its bootloader and transfers the firmware: MSP430
+bootstrap loaders, XMODEM, the instruments' own loaders and file transfers.
+It is made for scripts, service benches and SSH sessions: one port per run
+(--port), a JSON report of each run (--report), exit codes for every
+outcome, and progress lines when the output is no terminal.
+
+The window program is in the package instrument-update-gui.")
 set(CPACK_COMPONENT_GUI_DESCRIPTION
 "firmware update for measuring instruments - window
- instrument-update-gui is the Qt 6 window of instrument-update: it finds a
- measuring instrument on a serial port, identifies it and transfers newer
- firmware, with a progress bar, a log and German or English texts.
- It takes the same options as update-console.")
+instrument-update-gui is the Qt 6 window of instrument-update: it finds a
+measuring instrument on a serial port, identifies it and transfers newer
+firmware, with a progress bar, a log and German or English texts.
+It takes the same options as update-console.")
 set(CPACK_COMPONENT_SIMULATOR_DESCRIPTION
 "simulated measuring instrument on a pseudo-terminal
- instrument-update-simulator plays a measuring instrument and its serial
- cable on a pseudo-terminal or a device: the command protocol, the
- bootloaders with a flash memory model, line faults and a transcript.
- It stands in for a real instrument in demonstrations, trials of scripts
- and benchmarks of instrument-update.")
+instrument-update-simulator plays a measuring instrument and its serial
+cable on a pseudo-terminal or a device: the command protocol, the
+bootloaders with a flash memory model, line faults and a transcript.
+It stands in for a real instrument in demonstrations, trials of scripts
+and benchmarks of instrument-update.")
 include(CPack)

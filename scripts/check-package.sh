@@ -42,7 +42,7 @@ fi
 lintian_log=$(mktemp)
 trap 'rm -f "$lintian_log"' EXIT
 for package in "${packages[@]}"; do
-    if ! lintian --fail-on error,warning --no-tag-display-limit "$(deb "$package")" \
+    if ! lintian --fail-on error,warning --tag-display-limit 0 "$(deb "$package")" \
         >"$lintian_log" 2>&1 || grep -Eq '^[EW]: ' "$lintian_log"; then
         cat "$lintian_log" >&2
         fail "lintian finds errors or warnings in $package"
@@ -95,8 +95,10 @@ simulator=$root/usr/bin/instrument-update-simulator
 run "$simulator" --help >/dev/null || fail "instrument-update-simulator --help fails"
 mkdir -p "$root/work/ports"
 cp -r demo "$root/work/program"
-run "$simulator" --profile "$root/usr/share/instrument-update-simulator/profiles/demo-meter.profile" \
-    --link "$root/work/ports/COM1" --flash-out "$root/work/flash.txt" >/dev/null &
+# env execs the simulator, so that $! is the simulator itself.
+env LD_LIBRARY_PATH= "$simulator" \
+    --profile "$root/usr/share/instrument-update-simulator/profiles/demo-meter.profile" \
+    --link "$root/work/ports/COM1" --flash-out "$root/work/flash.txt" >"$root/work/sim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 200); do [[ -L $root/work/ports/COM1 ]] && break; sleep 0.05; done
 status=0
