@@ -31,17 +31,25 @@ void TUpdateForm::SurveyPorts() {
     }
 }
 
+// A production line runs one tool per port: a probe of the neighbours' ports
+// would hold them for a moment, just when their own tool opens them.
+void TUpdateForm::AssignPortOption() {
+    if (!options_.Port.empty()) {
+        portOptionIndex_ = platform::AssignPort(options_.Port, portOptionError_);
+        platform::LimitPortMapTo(portOptionIndex_);
+    }
+}
+
 void TUpdateForm::TakePortOption() {
     if (options_.Port.empty()) {
         return;
     }
-    std::string error;
     Config.FixedPort = true;
-    Config.FixedPortIndex = platform::AssignPort(options_.Port, error);
-    if (Config.FixedPortIndex < 0) {
+    Config.FixedPortIndex = portOptionIndex_;
+    if (portOptionIndex_ < 0) {
         // The command line was checked; only a map without a free number is
         // left. The port then fails to open as a Com= without a number does.
-        dialogs_.MessageBox(error, Text(Msg::CaptionError),
+        dialogs_.MessageBox(portOptionError_, Text(Msg::CaptionError),
                             platform::MB_OK | platform::MB_ICONERROR);
     }
 }

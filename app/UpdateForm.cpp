@@ -165,6 +165,7 @@ void TUpdateForm::ConnectHandlers() {
 }
 
 void TUpdateForm::RunStartUp() {
+    AssignPortOption();
     CreateComponents();
     // The design state is not a change; what start-up does is.
     SetObserver(options_.Observer);

@@ -130,7 +130,9 @@ public:
 
     // --- serial ports
     void SurveyPorts();
-    // --port takes the place of Com= for this run.
+    // --port takes the place of Com= for this run: its number is found
+    // before the first port survey, which then sees that port alone.
+    void AssignPortOption();
     void TakePortOption();
     void OpenFixedPort();
     void OpenUsablePorts();
@@ -320,6 +322,8 @@ private:
     bool closed_ = false;
     std::size_t ignoredDeviceBlocks_ = 0;
     std::string countdownSuffix_; // what ShowWaitCountdown added to the caption
+    int portOptionIndex_ = -1;
+    std::string portOptionError_;
     bool countdownShowedPanel_ = false;
 };
 

@@ -30,6 +30,7 @@ std::mutex mapMutex;
 std::string mapDirectory;
 // Devices named on the command line that the map does not number.
 std::map<int, std::string> assigned;
+int onlyIndex = -1;
 
 bool Exists(const std::string& path) {
     struct stat info {};
@@ -72,6 +73,9 @@ std::string PortDevicePath(int index) {
     }
     {
         std::lock_guard lock(mapMutex);
+        if (onlyIndex >= 0 && index != onlyIndex) {
+            return {};
+        }
         if (auto found = assigned.find(index); found != assigned.end()) {
             return found->second;
         }
@@ -145,9 +149,15 @@ int AssignPort(const std::string& nameOrPath, std::string& error) {
     return -1;
 }
 
+void LimitPortMapTo(int index) {
+    std::lock_guard lock(mapMutex);
+    onlyIndex = index;
+}
+
 void ClearAssignedPorts() {
     std::lock_guard lock(mapMutex);
     assigned.clear();
+    onlyIndex = -1;
 }
 
 bool PortIsBusy(const std::string& path) {

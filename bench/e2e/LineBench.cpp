@@ -124,6 +124,7 @@ int main(int argc, char** argv) {
     const int count = argc > 1 ? std::clamp(std::atoi(argv[1]), 1, 64) : 8;
     const fs::path work = fs::temp_directory_path() / ("line-bench-" + std::to_string(getpid()));
     fs::remove_all(work);
+    fs::create_directories(work);
     fs::copy(DEMO_FOLDER, work / "prog", fs::copy_options::recursive);
     const std::string imageText = bench::Image(false);
     std::ofstream(work / "prog" / "DM10_V200.TXT", std::ios::binary) << imageText;
