@@ -3,9 +3,10 @@
 // (--port /dev/pts/N) with a 48 KB image through the MSP430 ROM loader at
 // time divisor 10, all at once. Prints the wall time of one update alone and
 // of the N together, the tool's processor time per instrument, and whether
-// every instrument holds the image afterwards.
+// every instrument holds the image afterwards; each round with fresh
+// instruments, and the medians over the rounds.
 //
-//   line_bench [instruments]
+//   line_bench [instruments] [rounds]     (default 8 3)
 #include "RomSession.h"
 #include "platform/Process.h"
 
@@ -61,12 +62,14 @@ struct Instrument {
     int ExitCode = -1;
     double CpuSeconds = 0;
     long PeakKilobytes = 0; // the tool's peak resident size
+    double WallSeconds = 0; // from the common start to this tool's end
 };
 
 bool StartSimulator(Instrument& instrument, const fs::path& profile) {
     fs::create_directories(instrument.Folder);
     instrument.Simulator =
-        platform::SpawnProcess({INSTRUMENT_SIM, "--profile", profile.string(), "--flash-out",
+        platform::SpawnProcess({INSTRUMENT_SIM, "--profile", profile.string(), "--transcript",
+                                (instrument.Folder / "transcript.log").string(), "--flash-out",
                                 (instrument.Folder / "flash.txt").string()},
                                {"/dev/null", (instrument.Folder / "sim.out").string(), "&1"});
     for (int i = 0; i < 500 && instrument.Pty.empty(); ++i) {
@@ -86,15 +89,34 @@ void StartTool(Instrument& instrument, const fs::path& program) {
         {"/dev/null", (instrument.Folder / "tool.out").string(), "&1"});
 }
 
-void WaitForTool(Instrument& instrument) {
+// The peak resident size as the kernel keeps it for the running program.
+// (A child's ru_maxrss is no good here: a child started by vfork carries
+// the parent's peak from before its exec.)
+long PeakOf(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
+// Looks once: true when the tool has ended, with its exit code and time.
+bool ToolEnded(Instrument& instrument) {
+    instrument.PeakKilobytes = std::max(instrument.PeakKilobytes, PeakOf(instrument.Tool));
     int status = 0;
     rusage usage{};
-    wait4(instrument.Tool, &status, 0, &usage);
+    if (wait4(instrument.Tool, &status, WNOHANG, &usage) != instrument.Tool) {
+        return false;
+    }
     instrument.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    instrument.PeakKilobytes = usage.ru_maxrss;
     instrument.CpuSeconds =
         static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    instrument.Tool = -1;
+    return true;
 }
 
 // Stops the simulator (its flash is dumped on exit) and compares.
@@ -112,16 +134,42 @@ double UpdateTogether(std::vector<Instrument>& instruments, const fs::path& prog
     for (Instrument& instrument : instruments) {
         StartTool(instrument, program);
     }
-    for (Instrument& instrument : instruments) {
-        WaitForTool(instrument);
+    for (std::size_t running = instruments.size(); running > 0;) {
+        for (Instrument& instrument : instruments) {
+            if (instrument.Tool > 0 && ToolEnded(instrument)) {
+                instrument.WallSeconds =
+                    std::chrono::duration<double>(Clock::now() - start).count();
+                --running;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The session's words when the programmed instrument's restart report was
+// not taken and the tool waited out its bound instead (30 s, 3 s here).
+bool WaitedOutTheRestart(const Instrument& instrument) {
+    return ReadAll(instrument.Folder / "tool.out").find("nach der Programmierung nicht gemeldet") !=
+           std::string::npos;
+}
+
+struct Round {
+    double AloneWall = 0;
+    double LineWall = 0;
+    double LineMedian = 0; // the median update's own time among the ones at once
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::clamp(std::atoi(argv[1]), 1, 64) : 8;
+    const int rounds = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 20) : 3;
     const fs::path work = fs::temp_directory_path() / ("line-bench-" + std::to_string(getpid()));
     fs::remove_all(work);
     fs::create_directories(work);
@@ -132,56 +180,85 @@ int main(int argc, char** argv) {
     std::ofstream(work / "meter.profile") << bench::RomMeterProfile;
     const std::map<unsigned, unsigned> image = TiTxtBytes(imageText);
 
-    std::vector<Instrument> alone(1);
-    alone[0].Folder = work / "alone";
-    std::vector<Instrument> line(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        line[i].Folder = work / ("line" + std::to_string(i + 1));
-    }
-    for (std::vector<Instrument>* group : {&alone, &line}) {
-        for (Instrument& instrument : *group) {
-            if (!StartSimulator(instrument, work / "meter.profile")) {
-                std::fprintf(stderr, "line_bench: no simulated instrument in %s\n",
-                             instrument.Folder.c_str());
-                return 1;
+    std::vector<Round> results;
+    std::vector<double> cpu;
+    long alonePeak = 0, linePeak = 0;
+    int verified = 0, updates = 0, waitedOut = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const fs::path folder = work / ("round" + std::to_string(round + 1));
+        std::vector<Instrument> alone(1);
+        alone[0].Folder = folder / "alone";
+        std::vector<Instrument> line(static_cast<std::size_t>(count));
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            line[i].Folder = folder / ("line" + std::to_string(i + 1));
+        }
+        for (std::vector<Instrument>* group : {&alone, &line}) {
+            for (Instrument& instrument : *group) {
+                if (!StartSimulator(instrument, work / "meter.profile")) {
+                    std::fprintf(stderr, "line_bench: no simulated instrument in %s\n",
+                                 instrument.Folder.c_str());
+                    return 1;
+                }
             }
         }
-    }
-
-    const double aloneWall = UpdateTogether(alone, work / "prog");
-    const bool aloneVerified = Verified(alone[0], image);
-    const double lineWall = UpdateTogether(line, work / "prog");
-    int verified = 0;
-    std::vector<double> cpu;
-    long peak = 0;
-    for (Instrument& instrument : line) {
-        if (Verified(instrument, image)) {
-            ++verified;
-        } else {
-            std::fprintf(stderr, "not verified: %s (exit code %d), see %s\n",
-                         instrument.Pty.c_str(), instrument.ExitCode,
-                         (instrument.Folder / "tool.out").c_str());
+        Round result;
+        result.AloneWall = UpdateTogether(alone, work / "prog");
+        result.LineWall = UpdateTogether(line, work / "prog");
+        std::vector<double> own;
+        for (const Instrument& instrument : line) {
+            own.push_back(instrument.WallSeconds);
         }
-        cpu.push_back(instrument.CpuSeconds);
-        peak = std::max(peak, instrument.PeakKilobytes);
+        result.LineMedian = Median(own);
+        results.push_back(result);
+        alonePeak = std::max(alonePeak, alone[0].PeakKilobytes);
+        for (std::vector<Instrument>* group : {&alone, &line}) {
+            for (Instrument& instrument : *group) {
+                ++updates;
+                if (Verified(instrument, image)) {
+                    ++verified;
+                } else {
+                    std::fprintf(stderr, "not verified: %s (exit code %d), see %s\n",
+                                 instrument.Pty.c_str(), instrument.ExitCode,
+                                 (instrument.Folder / "tool.out").c_str());
+                }
+                waitedOut += WaitedOutTheRestart(instrument) ? 1 : 0;
+            }
+        }
+        for (const Instrument& instrument : line) {
+            cpu.push_back(instrument.CpuSeconds);
+            linePeak = std::max(linePeak, instrument.PeakKilobytes);
+        }
+    }
+    std::vector<double> aloneWalls, lineWalls;
+    for (const Round& result : results) {
+        aloneWalls.push_back(result.AloneWall);
+        lineWalls.push_back(result.LineWall);
     }
     std::sort(cpu.begin(), cpu.end());
 
-    std::printf("production line: 48 KB image, MSP430 ROM loader 1.60, time divisor 10, %u cores\n",
-                std::thread::hardware_concurrency());
-    std::printf("  one update alone:        wall %.2f s, tool processor time %.3f s, %s\n",
-                aloneWall, alone[0].CpuSeconds, aloneVerified ? "verified" : "NOT verified");
-    std::printf("  %d updates in parallel:   wall %.2f s (%.2f x one alone)\n", count, lineWall,
-                lineWall / aloneWall);
+    std::printf("production line: 48 KB image, MSP430 ROM loader 1.60, time divisor 10, %u cores, "
+                "%d rounds\n",
+                std::thread::hardware_concurrency(), rounds);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        std::printf("  round %zu: one alone %.2f s, %d at once %.2f s (%.2f x; their median "
+                    "update %.2f s)\n",
+                    i + 1, results[i].AloneWall, count, results[i].LineWall,
+                    results[i].LineWall / results[i].AloneWall, results[i].LineMedian);
+    }
+    std::printf("  median: one alone %.2f s, %d at once %.2f s (%.2f x one alone)\n",
+                Median(aloneWalls), count, Median(lineWalls),
+                Median(lineWalls) / Median(aloneWalls));
     std::printf("  tool processor time per instrument: median %.3f s, max %.3f s\n",
                 cpu[cpu.size() / 2], cpu.back());
-    std::printf("  tool peak resident size: %ld kB alone, at most %ld kB in parallel\n",
-                alone[0].PeakKilobytes, peak);
-    std::printf("  verified: %d of %d instruments hold the image\n", verified, count);
-    if (verified == count && aloneVerified) {
+    std::printf("  tool peak resident size (VmHWM): %ld kB alone, at most %ld kB at once\n",
+                alonePeak, linePeak);
+    std::printf("  updates that waited out the instrument's restart report: %d of %d\n", waitedOut,
+                updates);
+    std::printf("  verified: %d of %d instruments hold the image\n", verified, updates);
+    if (verified == updates && std::getenv("LINE_BENCH_KEEP") == nullptr) {
         fs::remove_all(work);
         return 0;
     }
     std::fprintf(stderr, "line_bench: the files are kept in %s\n", work.c_str());
-    return 1;
+    return verified == updates ? 0 : 1;
 }
