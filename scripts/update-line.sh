@@ -5,7 +5,8 @@
 #   scripts/update-line.sh --dir PROGRAM_FOLDER [--reports DIR] [--jobs N]
 #                          [--console PATH] [-- UPDATE_CONSOLE_OPTIONS...] PORT...
 #
-# PORT is a COM name or a device path (/dev/ttyUSB0, /dev/serial/by-id/...).
+# PORT is a COM name or a device path (/dev/ttyUSB0, /dev/serial/by-id/...);
+# options after -- are written --opt=value (the first word without a dash is a PORT).
 # Each port's report is DIR/NAME.json (NAME: the port's last path part; default
 # DIR: reports). Every port runs even when others fail. Exit status: 0 when
 # every instrument was updated or already up to date, else 1 (the per-port
@@ -13,8 +14,12 @@
 set -euo pipefail
 
 usage() {
-    sed -n '2,13s/^# \{0,1\}//p' "$0" >&2
-    exit 64
+    if [[ ${1:-64} == 0 ]]; then
+        sed -n '2,14s/^# \{0,1\}//p' "$0"
+    else
+        sed -n '2,14s/^# \{0,1\}//p' "$0" >&2
+    fi
+    exit "${1:-64}"
 }
 
 folder= reports=reports jobs=8 console=update-console
@@ -26,7 +31,7 @@ while (($#)); do
     --jobs) jobs=${2:?}; shift 2 ;;
     --console) console=${2:?}; shift 2 ;;
     --) shift; while (($#)) && [[ $1 == -* ]]; do extra+=("$1"); shift; done ;;
-    -h | --help) usage ;;
+    -h | --help) usage 0 ;;
     -*) echo "update-line: unknown option $1" >&2; usage ;;
     *) break ;;
     esac
