@@ -166,6 +166,7 @@ void TUpdateForm::ConnectHandlers() {
 }
 
 void TUpdateForm::RunStartUp() {
+    AssignPortOption();
     CreateComponents();
     // The design state is not a change; what start-up does is.
     SetObserver(options_.Observer);
@@ -187,6 +188,8 @@ void TUpdateForm::RunStartUp() {
         return;
     }
     (Config.Language == 0 ? Deutsch : Englisch)->SetChecked(true);
+    Config.DebugInfo = Config.DebugInfo || options_.DebugLog;
+    TakePortOption();
     if (ReadProgDeviceIni(Config.ProgDeviceFile) == -1) {
         endAfterError();
         return;

@@ -78,6 +78,10 @@ struct StartOptions {
     platform::ModelObserver Observer;
     // Search and identify, tell the decision, and end without programming.
     bool IdentifyOnly = false;
+    // The port for this run, in place of Com=: a COM name or a device path.
+    std::string Port;
+    // The debug log on, whatever DebugInfo says.
+    bool DebugLog = false;
 };
 
 // The main window: owns the event queue, the timer pool, the configuration
@@ -127,6 +131,10 @@ public:
 
     // --- serial ports
     void SurveyPorts();
+    // --port takes the place of Com= for this run: its number is found
+    // before the first port survey, which then sees that port alone.
+    void AssignPortOption();
+    void TakePortOption();
     void OpenFixedPort();
     void OpenUsablePorts();
     void NotePortsPassedOver();
@@ -331,6 +339,8 @@ private:
     bool closed_ = false;
     std::size_t ignoredDeviceBlocks_ = 0;
     std::string countdownSuffix_; // what ShowWaitCountdown added to the caption
+    int portOptionIndex_ = -1;
+    std::string portOptionError_;
     bool countdownShowedPanel_ = false;
 };
 

@@ -16,9 +16,9 @@ namespace qtfront {
 namespace {
 
 int EndBeforeStart(const app::ProgramOptions& options, const std::string& error, int exitCode) {
-    std::fprintf(stderr, "Update: %s\n", error.c_str());
+    std::fprintf(stderr, "%s: %s\n", WindowProgramName, error.c_str());
     app::SessionReport report;
-    return app::FinishRun(report, exitCode, options, "Update");
+    return app::FinishRun(report, exitCode, options, WindowProgramName);
 }
 
 } // namespace
@@ -51,7 +51,7 @@ int RunWindowProgram(app::ProgramOptions options, platform::Dialogs* boxes) {
             auto signalWatch = app::WatchTerminationSignals(form);
             loop.Run();
         }
-        exitCode = app::FinishRun(form.Report, form.ExitCode, options, "Update");
+        exitCode = app::FinishRun(form.Report, form.ExitCode, options, WindowProgramName);
         window.hide();
         window.Unbind();
     }

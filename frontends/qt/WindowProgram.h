@@ -5,6 +5,9 @@
 
 namespace qtfront {
 
+// The window program's name, as installed and in its messages.
+inline constexpr const char* WindowProgramName = "instrument-update-gui";
+
 // The window program once Qt and the options are parsed: the program folder
 // (chosen by the operator when none is given and the current one holds no
 // Update.ini), the form bound to the window, the loop until it ends, the
