@@ -79,7 +79,7 @@ protected:
     e2e::Run UpdateWith(const std::string& extraLines, const std::string& startupVersion = "1.05") {
         return Update("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
                       "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=0\n"
-                      "on.2100=I.2011#" +
+                      "loader.startup_version=" +
                       startupVersion + "\n" + extraLines);
     }
 };
@@ -102,6 +102,16 @@ TEST_F(BlockTransfer, TheStartUpProgramStaysOutWhenTheInstrumentHasItsVersion) {
     ExpectReceivedIntact("MAIN.EXE");
     ExpectReceivedIntact("DATA1.BIN");
     ExpectReceivedIntact("DATA2.DAT");
+}
+
+// Start-up program 0.105 knows only the old header; this one confirms each
+// file with its acknowledge instead of reply 260.
+TEST_F(BlockTransfer, AnOldStartUpProgramGetsTheOldHeaderAndMayEndFilesWithItsAcknowledge) {
+    e2e::Run run = UpdateWith("loader.file_end=ack\n", "0.105");
+    ExpectSuccessWithEveryFile(run);
+    EXPECT_NE(e2e::ReceivedText(transcript).find("A.1205#MAIN.EXE,"), std::string::npos)
+        << transcript;
+    EXPECT_EQ(e2e::ReceivedText(transcript).find("A.1201#"), std::string::npos);
 }
 
 TEST_F(BlockTransfer, ABlockTheInstrumentAsksForAgainIsResent) {
