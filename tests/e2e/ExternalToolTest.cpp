@@ -95,6 +95,10 @@ protected:
         transcript = meter.Transcript();
         return run;
     }
+    // A file the instrument's loader took from the tool, once it has stopped.
+    std::string Stored(const std::string& name) const {
+        return e2e::ReadFile(folder.File("received/" + name));
+    }
     std::vector<std::vector<std::string>> Runs() const {
         return ToolRuns(e2e::ReadFile(folder.File("tool.log")));
     }
@@ -122,6 +126,8 @@ TEST_F(ExternalTool, TheHexLoaderProgramsProgFile1AndThenTheProgramFileOnCom3) {
     second.insert(second.end(), tail.begin(), tail.end());
     EXPECT_EQ(Runs(), (std::vector<std::vector<std::string>>{first, second}));
     EXPECT_FALSE(std::filesystem::exists(folder.File("prog/RAN.MOT")));
+    EXPECT_EQ(Stored("Z70_V200.MOT"), e2e::ReadFile(folder.File("prog/Z70_V200.MOT")))
+        << "the tool sent the file it was given";
     EXPECT_NE(e2e::ReceivedText(transcript).find("A.1600#"), std::string::npos)
         << "the session went on";
     EXPECT_TRUE(run.ErrHas("Application.Title = Update [ 1.0 %]")) << run.Err;
@@ -244,6 +250,7 @@ TEST_F(ExternalTool, AMeterAnsweringTheProbeWithItsFrameIsRecoveredAndThenUpdate
     ASSERT_EQ(runs.size(), 2u) << "recovery, then the update";
     EXPECT_EQ(runs[0].front(), "Z70_DEF.MOT");
     EXPECT_EQ(runs[1].front(), "Z70_V200.MOT");
+    EXPECT_EQ(Stored("Z70_DEF.MOT"), e2e::ReadFile(folder.File("prog/Z70_DEF.MOT")));
     EXPECT_NE(e2e::ReceivedText(transcript).find("A.2003"), std::string::npos)
         << "identified after recovery";
 }
