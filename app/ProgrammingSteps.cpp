@@ -48,6 +48,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         BootloaderFileStep();
         break;
     case event::StartClass1:
+        Session.Step = RetryableStep::Class1Loader;
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(1);
         if (!UpdateNeeded()) {
@@ -65,6 +66,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::RetryClass1:
+        Session.Step = RetryableStep::Class1Loader;
         OkBitBtn->SetEnabled(false);
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(1);
@@ -84,6 +86,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::StartClass2:
+        Session.Step = RetryableStep::BlockTransfer;
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(2);
         Session.Class2Mark = true;
@@ -110,6 +113,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::StartClass4:
+        Session.Step = RetryableStep::Class4Loader;
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
@@ -139,13 +143,17 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::TerminalStep:
+        Session.Step = RetryableStep::BasicLoader;
+        // A failure offers the retry: it waits for the loader's
+        // announcements again.
         if (RunProgrammer(Method::BasicLoader, Session.ProgFile3)) {
             EndAfterBasicLoader();
         } else {
-            PostEvent(event::BootFileFailed);
+            PostEvent(event::ProgrammingFailed);
         }
         break;
     case event::ToolStep:
+        Session.Step = RetryableStep::ToolForProgramFile;
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
         if (RunExternalTool(job.ProgFile) == 0) {
@@ -165,12 +173,19 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::BootFrameAnswer:
-        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-        TGZ70ProgrammingClick(nullptr);
-        break;
     case event::BootByteAnswer:
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-        LabXXXClick(nullptr);
+        Session.ProbeState = ProbeState::Scanning;
+        if (Session.PendingRecovery != RecoveryKind::None) {
+            // A menu recovery was waiting for this port's loader.
+            const RecoveryKind kind = Session.PendingRecovery;
+            Session.PendingRecovery = RecoveryKind::None;
+            RunRecovery(kind, Session.PendingRecoveryTag);
+        } else if (id == event::BootFrameAnswer) {
+            TGZ70ProgrammingClick(nullptr);
+        } else {
+            LabXXXClick(nullptr);
+        }
         break;
     default:
         break;
@@ -227,6 +242,7 @@ void TUpdateForm::BootloaderFileStep() {
         if (Session.Job.ProgFiles.empty()) {
             FinishSession(false);
         } else {
+            Session.Step = RetryableStep::LabTransfer;
             Session.AckStep = AckStep::Ignore;
             if (RunProgrammer(Method::LabTransfer, Session.Job.ProgFiles.front())) {
                 FinishSession(true);
@@ -244,6 +260,7 @@ void TUpdateForm::BootloaderFileStep() {
         wait->CountdownTime(ident.PcbNr.find("41216") != std::string::npos ? 32000 : 7000, true);
         SecTimer->SetEnabled(false);
     }
+    Session.Step = RetryableStep::BootFileLoader;
     Session.Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;
     wait->DelayTime(3000, true);
     Session.Job.Variant = 1;

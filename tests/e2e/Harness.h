@@ -247,6 +247,12 @@ public:
             pid_ = -1;
         }
     }
+    // The operator switches the instrument on (a profile with power=off).
+    void SwitchOn() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGUSR1);
+        }
+    }
     std::string Transcript() const { return ReadFile(folder_.File("transcript.log")); }
     std::string Errors() const { return ReadFile(folder_.File("sim.err")); }
     // The flash as the instrument dumps it (TI-TXT), complete once stopped.
