@@ -169,6 +169,10 @@ bool TUpdateForm::ScanStep(bool advance) {
         ++Session.ScanIndex;
     }
     if (Session.ScanIndex > listLength) {
+        if (Session.RecoveredBy != RetryableStep::None) {
+            RecoveredInstrumentSilent();
+            return false;
+        }
         ExitCode = exitcode::NoInstrument;
         Report.Decide(outcome::NoDevice);
         if (Config.AutoStartActive) {
@@ -291,6 +295,7 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
             }
             if (reply.EndsWithBang) {
                 chooseSessionPort();
+                Session.RecoveredBy = RetryableStep::None; // a firmware answers
                 PostEvent(event::Acknowledge);
             }
             if (reply.HasCommandPrefix) {

@@ -176,7 +176,11 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
     case event::BootByteAnswer:
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         Session.ProbeState = ProbeState::Scanning;
-        if (Session.PendingRecovery != RecoveryKind::None) {
+        if (Session.RecoveredBy != RetryableStep::None) {
+            // Still in its loader after its recovery: that recovery failed,
+            // and running it again and again would never end.
+            RecoveredInstrumentSilent();
+        } else if (Session.PendingRecovery != RecoveryKind::None) {
             // A menu recovery was waiting for this port's loader.
             const RecoveryKind kind = Session.PendingRecovery;
             Session.PendingRecovery = RecoveryKind::None;

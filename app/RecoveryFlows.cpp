@@ -70,6 +70,7 @@ void TUpdateForm::BeginMenuRecovery(RecoveryKind kind, int tag) {
     RestoreSearchLines();
     Session.StartMode = StartModeAsRead;
     Session.Begin();
+    Session.RecoveredBy = RetryableStep::None;
     Report.BeginSession();
     Report.Step = step::Search;
     TGZ70Programming->SetEnabled(false);
@@ -189,7 +190,7 @@ kernel::TEventRec TUpdateForm::FlowHandler(void* context, kernel::TEvents&,
         form->Session.AwaitingRestart = false;
         form->Session.ReplyTimer = form->Timers.TimerStop(form->Session.ReplyTimer);
         form->LeaveRecoveryFlow();
-        form->Events.PostKey(event::KeyStart);
+        form->SearchAfterRecovery();
         form->UpdateMemo->Clear();
         break;
     case reply::ReadyToProgram:
@@ -250,8 +251,27 @@ void TUpdateForm::RunMeterRecovery() {
     // The meter runs its restored firmware: a normal session identifies and
     // updates it, unless its acknowledge during the wait started one.
     if (LeaveRecoveryFlow()) {
-        Events.PostKey(event::KeyStart);
+        SearchAfterRecovery();
     }
+}
+
+void TUpdateForm::SearchAfterRecovery() {
+    Session.RecoveredBy = Session.Step;
+    Session.RecoveredPortIndex = Session.PortIndex;
+    Session.RecoveredPortNumber = Session.PortNumber;
+    Events.PostKey(event::KeyStart);
+}
+
+// The search after a recovery found nobody: the restarted instrument never
+// came back, and the recovery failed. Its retry works on its port again.
+void TUpdateForm::RecoveredInstrumentSilent() {
+    Session.Step = Session.RecoveredBy;
+    Session.RecoveredBy = RetryableStep::None;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    ChooseSessionPort(Session.RecoveredPortIndex, Session.RecoveredPortNumber);
+    Report.Step = step::Restart;
+    ShowLogText(Text(Msg::InstrumentNoAnswer));
+    PostEvent(event::ProgrammingFailed);
 }
 
 } // namespace app

@@ -91,6 +91,11 @@ struct TSessionState {
     int ReplyTimer = 0;         // slot of the reply time-out; 0 when none
     app::ProbeState ProbeState = ProbeState::Scanning;
     int ProbeClass = 0; // the file class whose bootloader probes are sent
+    // Across sessions: the recovery whose restarted instrument the next
+    // search looks for, and its port; a search that finds nobody fails it.
+    RetryableStep RecoveredBy = RetryableStep::None;
+    int RecoveredPortIndex = -1;
+    int RecoveredPortNumber = 0;
     // A menu recovery waiting for a loader to answer its probe.
     RecoveryKind PendingRecovery = RecoveryKind::None;
     int PendingRecoveryTag = 0;      // the menu item's Tag

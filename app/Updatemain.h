@@ -209,6 +209,10 @@ public:
     void BeginMenuRecovery(RecoveryKind kind, int tag);
     void RunRecovery(RecoveryKind kind, int tag);
     void NoLoaderAnswered();
+    // A normal session looks for the recovered instrument; a search that
+    // finds nobody fails the recovery.
+    void SearchAfterRecovery();
+    void RecoveredInstrumentSilent();
     void EndRecoveryUnprogrammed();
     // The recovery flow's handler in front of the sequencer, or out of the
     // chain again; Leave tells whether it was in.

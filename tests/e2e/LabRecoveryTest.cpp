@@ -8,7 +8,7 @@ namespace {
 
 using testing_support::TempFolder;
 using titxt_test::MemoryOf;
-using titxt_test::Pattern;
+using titxt_test::ResetVectorImage;
 
 // A device entry of ProgDevice.ini.
 std::string Entry(const std::string& deviceNr, const std::string& name, const std::string& file,
@@ -24,19 +24,6 @@ std::string Entry(const std::string& deviceNr, const std::string& name, const st
     return text;
 }
 
-// Code with the version marker from start, and the vectors with the reset
-// vector pointing at it.
-std::string Image(std::uint32_t start, std::uint8_t resetHigh, int seed = 3) {
-    std::vector<std::uint8_t> code = Pattern(600, seed);
-    const std::string marker = "VER:2.00";
-    std::copy(marker.begin(), marker.end(), code.begin() + 16);
-    // Unused vectors stay erased, so the password is the reset vector alone.
-    std::vector<std::uint8_t> vectors(32, 0xFF);
-    vectors[30] = 0x00;
-    vectors[31] = resetHigh;
-    return titxt_test::TiTxt({{start, code}, {0xFFE0, vectors}});
-}
-
 // Two instruments the installation knows: a meter with the ROM loader
 // (entry 0) and a lab instrument with the 5xx/6xx loader (entry 1). Both
 // wait in their loaders, so only the bootloader probe finds them.
@@ -50,11 +37,11 @@ protected:
             "AbbruchtextE=Abort\r\n\r\n" +
                 Entry("43110", "Demo Meter DM 10", "DM10_V200.TXT", "F149", "DM10_V200.TXT") +
                 "\r\n" + Entry("43140", "Lab 5438", "LAB_V200.TXT", "5438", "LAB_V200.TXT"));
-        folder.Write("prog/DM10_V200.TXT", Image(0xE000, 0xE0));
+        folder.Write("prog/DM10_V200.TXT", ResetVectorImage(0xE000));
         // Nothing is learned from a waiting loader: the password is the
         // configured reset vector.
         folder.Write("prog/Bsl430.ini", "ResetVector1=0xE000\r\n");
-        folder.Write("prog/LAB_V200.TXT", Image(0x5C00, 0x5C));
+        folder.Write("prog/LAB_V200.TXT", ResetVectorImage(0x5C00));
     }
     // The run ends when the recovered firmware has been updated once more by
     // the normal session, or fails.
@@ -184,11 +171,11 @@ TEST_F(LabRecovery, LabXXXAfterAFailedSearchRecoversTheInstrumentOnThePortThatAn
                  "AbbruchtextE=Abort\r\n\r\n" +
                      Entry("43170", "Meter Z70", "Z70_V200.MOT", "F149", "") + "\r\n" +
                      Entry("43140", "Lab 149", "LAB_V200.TXT", "F149", ""));
-    folder.Write("prog/Z70_V200.MOT", Image(0xE000, 0xE0));
+    folder.Write("prog/Z70_V200.MOT", ResetVectorImage(0xE000));
     // The same image: the update after the recovery writes over it without
     // an erase of the lowest segment.
-    folder.Write("prog/LABXXX.TXT", Image(0xE000, 0xE0, 7));
-    folder.Write("prog/LAB_V200.TXT", Image(0xE000, 0xE0, 7));
+    folder.Write("prog/LABXXX.TXT", ResetVectorImage(0xE000, 7));
+    folder.Write("prog/LAB_V200.TXT", ResetVectorImage(0xE000, 7));
     TempFolder elsewhere;
     e2e::Instrument nothing(elsewhere,
                             "start_mode=0\nstart=loader\nbaud=4800\nstop_bits=2\npcb=1\n"
