@@ -10,8 +10,6 @@ namespace {
 
 using testing_support::TempFolder;
 
-using e2e::Lines;
-
 // A hand-held meter programmed by the hex loader (file class 0). The loader
 // stand-in listens at the hex loader's 38400 8N1 and starts the firmware on
 // the fake tool's leave bytes.
@@ -60,27 +58,8 @@ protected:
     }
     void WriteDevice(const std::string& progFile1, const std::string& bootLoadKenn = {},
                      const std::string& progFile2 = "Z70_V200.MOT") {
-        folder.Write("prog/ProgDevice.ini", Lines({"StarttextD=Start",
-                                                   "StarttextE=Start",
-                                                   "AbbruchtextD=Abbruch",
-                                                   "AbbruchtextE=Abort",
-                                                   "",
-                                                   "DevStartCmd=1",
-                                                   "DeviceNrDef=43170",
-                                                   "DeviceNr=43170",
-                                                   "DeviceName=Meter Z70",
-                                                   "ProgFile1=" + progFile1,
-                                                   "ProgFile2=" + progFile2,
-                                                   "ProgFile3=",
-                                                   "SWKenn1=",
-                                                   "SWKenn2=56 45 52 3A",
-                                                   "SWKenn3=",
-                                                   "BootLoadKenn=" + bootLoadKenn,
-                                                   "FlashErase1=",
-                                                   "FlashErase2=",
-                                                   "FlashErase3=",
-                                                   "ProgDefFile=Z70_DEF.MOT",
-                                                   "ProzTyp=F149"}));
+        folder.Write("prog/ProgDevice.ini",
+                     e2e::MeterZ70Devices(progFile1, progFile2, bootLoadKenn));
     }
     e2e::Run Update(const std::string& profile, int port = 3) {
         e2e::Instrument meter(folder, profile, folder.File("ports/COM" + std::to_string(port)));
@@ -280,10 +259,7 @@ TEST_F(ExternalTool, AZ70ItemAfterAFailedSearchRecoversTheMeterOnThePortThatAnsw
     folder.Write("prog/Update.ini", "Language=0\r\nDebugInfo=YES\r\n");
     WriteDevice("", "Z70BOOT");
     TempFolder elsewhere;
-    e2e::Instrument nothing(elsewhere,
-                            "start_mode=0\nstart=loader\nbaud=4800\nstop_bits=2\npcb=1\n"
-                            "device=1\nversion=1.00\nserial=1\nloader=none\n",
-                            folder.File("ports/COM1"));
+    e2e::Instrument nothing(elsewhere, e2e::SilentLoader, folder.File("ports/COM1"));
     e2e::Instrument meter(folder,
                           MeterProfile("start=loader\npower=off\nprobe_answer=h00h:Z70BOOT V1\n"),
                           folder.File("ports/COM3"));

@@ -163,27 +163,7 @@ const std::map<std::string, std::string> LabFiles = {{"b256.dat", Bytes(Pattern(
 // A hand-held meter that the hex loader programs: its entry, its files and
 // the fake tool; bootLoadKenn: the name its loader gives in its probe answer.
 void PrepareMeterZ70(const TempFolder& f, const std::string& bootLoadKenn) {
-    f.Write("prog/ProgDevice.ini", e2e::Lines({"StarttextD=Start",
-                                               "StarttextE=Start",
-                                               "AbbruchtextD=Das Update wurde abgebrochen.",
-                                               "AbbruchtextE=The update was aborted.",
-                                               "",
-                                               "DevStartCmd=1",
-                                               "DeviceNrDef=43170",
-                                               "DeviceNr=43170",
-                                               "DeviceName=Meter Z70",
-                                               "ProgFile1=",
-                                               "ProgFile2=Z70_V200.MOT",
-                                               "ProgFile3=",
-                                               "SWKenn1=",
-                                               "SWKenn2=56 45 52 3A",
-                                               "SWKenn3=",
-                                               "BootLoadKenn=" + bootLoadKenn,
-                                               "FlashErase1=",
-                                               "FlashErase2=",
-                                               "FlashErase3=",
-                                               "ProgDefFile=Z70_DEF.MOT",
-                                               "ProzTyp=F149"}));
+    f.Write("prog/ProgDevice.ini", e2e::MeterZ70Devices("", "Z70_V200.MOT", bootLoadKenn));
     f.Write("prog/Z70_V200.MOT", DemoImage(f));
     f.Write("prog/Z70_DEF.MOT", DemoImage(f) + "; recovery image\r\n");
     std::filesystem::copy_file(FAKE_TOOL, f.File("prog/HEXLoad_8N1.exe"));

@@ -45,6 +45,20 @@ protected:
     }
     // The run ends when the recovered firmware has been updated once more by
     // the normal session, or fails.
+    // Entry 0 a meter (its .MOT file shows the programming menu), entry 1
+    // the lab instrument; the search probes for the meter's loader.
+    void WriteMeterAndLabEntries() {
+        folder.Write("prog/ProgDevice.ini",
+                     "StarttextD=Start\r\nStarttextE=Start\r\nAbbruchtextD=Abbruch\r\n"
+                     "AbbruchtextE=Abort\r\n\r\n" +
+                         Entry("43170", "Meter Z70", "Z70_V200.MOT", "F149", "") + "\r\n" +
+                         Entry("43140", "Lab 149", "LAB_V200.TXT", "F149", ""));
+        folder.Write("prog/Z70_V200.MOT", ResetVectorImage(0xE000));
+        // The same image: the update after the recovery writes over it
+        // without an erase of the lowest segment.
+        folder.Write("prog/LABXXX.TXT", ResetVectorImage(0xE000, 7));
+        folder.Write("prog/LAB_V200.TXT", ResetVectorImage(0xE000, 7));
+    }
     // The console without AutoStart, OK pressed at once.
     std::vector<std::string> Console() const {
         return {UPDATE_CONSOLE,
@@ -166,21 +180,9 @@ TEST_F(LabRecovery, ARecoveredInstrumentThatStaysSilentFailsWithinTheAllowance) 
 // probes every port for that loader and recovers it where it answers, with
 // LABXXX.TXT. Nothing answers on COM1.
 TEST_F(LabRecovery, LabXXXAfterAFailedSearchRecoversTheInstrumentOnThePortThatAnswers) {
-    folder.Write("prog/ProgDevice.ini",
-                 "StarttextD=Start\r\nStarttextE=Start\r\nAbbruchtextD=Abbruch\r\n"
-                 "AbbruchtextE=Abort\r\n\r\n" +
-                     Entry("43170", "Meter Z70", "Z70_V200.MOT", "F149", "") + "\r\n" +
-                     Entry("43140", "Lab 149", "LAB_V200.TXT", "F149", ""));
-    folder.Write("prog/Z70_V200.MOT", ResetVectorImage(0xE000));
-    // The same image: the update after the recovery writes over it without
-    // an erase of the lowest segment.
-    folder.Write("prog/LABXXX.TXT", ResetVectorImage(0xE000, 7));
-    folder.Write("prog/LAB_V200.TXT", ResetVectorImage(0xE000, 7));
+    WriteMeterAndLabEntries();
     TempFolder elsewhere;
-    e2e::Instrument nothing(elsewhere,
-                            "start_mode=0\nstart=loader\nbaud=4800\nstop_bits=2\npcb=1\n"
-                            "device=1\nversion=1.00\nserial=1\nloader=none\n",
-                            folder.File("ports/COM1"));
+    e2e::Instrument nothing(elsewhere, e2e::SilentLoader, folder.File("ports/COM1"));
     e2e::Instrument instrument(folder, RomLoaderInstrument("43140", RestartReports),
                                folder.File("ports/COM3"));
     e2e::ConsoleSession session(folder, Console());
@@ -199,6 +201,23 @@ TEST_F(LabRecovery, LabXXXAfterAFailedSearchRecoversTheInstrumentOnThePortThatAn
     ExpectFlashHolds("LAB_V200.TXT");
     nothing.Stop();
     EXPECT_EQ(nothing.Flash(), "q\n") << "nothing was programmed on COM1";
+}
+
+// Lab XXX before any OK, with no loader on any port: one box names the
+// ports tried, and the run ends as "no instrument".
+TEST_F(LabRecovery, LabXXXWithNoLoaderAnsweringNamesThePortsTried) {
+    WriteMeterAndLabEntries();
+    TempFolder elsewhere;
+    e2e::Instrument first(folder, e2e::SilentLoader, folder.File("ports/COM1"));
+    e2e::Instrument second(elsewhere, e2e::SilentLoader, folder.File("ports/COM4"));
+    e2e::ConsoleSession session(folder, {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                                         folder.File("ports"), "--time-divisor", "10"});
+    ASSERT_TRUE(session.Type("lab"));
+    EXPECT_TRUE(session.WaitForOutput("Kein Bootloader hat geantwortet. Versucht: COM1, COM4"))
+        << session.Out();
+    const e2e::Run run = session.Finish(std::chrono::seconds(30));
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 3) << run.Out;
 }
 
 } // namespace

@@ -24,12 +24,8 @@ TEST(FileLoader, ChecksEachBlockAsksForABadOneAgainAndKeepsTheWholeFile) {
 // A start-up program before 0.106 knows only A.1205; this one also ends a
 // file with the acknowledge instead of reply 260.
 TEST(FileLoader, AnOldStartUpProgramRefusesTheNewHeader) {
-    ProfileResult r = ParseProfile("start_mode=0\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\n"
-                                   "version=1.00\nserial=3\nloader=file-loader\n"
-                                   "loader.switch_ack_ms=0\nloader.startup_version=0.105\n"
-                                   "loader.file_end=ack\n");
-    ASSERT_TRUE(r.ok) << r.error;
-    LoaderDriver d(r.profile);
+    LoaderDriver d(MakeFirmwareProfile("version=1.00\nloader=file-loader\nloader.switch_ack_ms=0\n"
+                                       "loader.startup_version=0.105\nloader.file_end=ack\n"));
     d.Say("A.1111\r\n");
     EXPECT_EQ(d.Say("A.2100\r\n"), "I.2011#0.105\r\n");
     EXPECT_EQ(d.Say("A.1300#38400\r\n"), "A.1300!\r\n");
