@@ -243,7 +243,9 @@ TEST_F(ExternalTool, SigtermDuringAHangingLibraryCallEndsTheProgramWithin2Second
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(2));
     ASSERT_FALSE(run.TimedOut);
     run.Out = e2e::ReadFile(folder.File("out.txt"));
-    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    run.Err = e2e::ReadFile(folder.File("err.txt"));
+    EXPECT_EQ(run.ExitCode, 1) << run.Out << run.Err;
+    EXPECT_FALSE(run.ErrHas("Sanitizer")) << "the thread left behind touches nothing freed";
     EXPECT_TRUE(run.OutHas("zurückgelassen")) << "the log says the call was left behind\n"
                                               << run.Out;
     const nlohmann::json report = nlohmann::json::parse(e2e::ReadFile(folder.File("report.json")));
