@@ -3,7 +3,6 @@
 #include "app/Updatemain.h"
 #include "platform/Application.h"
 #include "platform/Process.h"
-#include "platform/Tick.h"
 #include "programmers/HexLoad.h"
 
 #include <filesystem>
@@ -228,11 +227,14 @@ int TUpdateForm::RunUpdaterLibrary(programmers::THexLoad& updater, const std::st
     updater.Start(fileName, Session.PortNumber);
     while (updater.Busy()) {
         wait->DelayTime(1000, true);
-        if (closed_) {
-            // The library call cannot be interrupted; its end is waited for.
-            while (updater.Busy()) {
-                platform::SleepMs(ToolPollMs);
-            }
+        if (closed_ && updater.Busy()) {
+            // The library call cannot be interrupted, and the program must
+            // end all the same: the call is left to itself.
+            updater.Abandon();
+            TitleTimer->SetEnabled(false);
+            ShowLogText(Text(Msg::UpdaterLeftBehind));
+            ExitCode = exitcode::ProgrammingFailed;
+            return 1;
         }
     }
     platform::Application::Instance().ProcessMessages();

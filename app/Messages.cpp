@@ -139,6 +139,15 @@ constexpr Entry Table[] = {
      "Bootloader checksum wrong (reported / expected): "},
     {Msg::InstrumentNoAnswer, 0, "Das Gerät antwortet nicht mehr.",
      "The instrument does not answer any more."},
+    // The port's name, device and the cause follow.
+    {Msg::PortFailedInSearch, 0, "Schnittstelle ausgefallen, bei der Suche übergangen: ",
+     "Port failed, passed over in the search: "},
+    // The names of the ports tried follow.
+    {Msg::NoLoaderAnswered, 0,
+     "Kein Bootloader hat geantwortet. Versucht: ", "No bootloader answered. Tried: "},
+    {Msg::UpdaterLeftBehind, 0,
+     "Die Updater-Bibliothek kehrt nicht zurück; ihr Aufruf wird beim Beenden zurückgelassen.",
+     "The updater library does not return; its call is left behind at the close."},
     {Msg::NoToolForFileClass, 0, "Kein Programmierwerkzeug für die Dateiklasse ",
      "No programming tool for file class "},
     {Msg::ToolNotStarted, 0, "Programmierwerkzeug konnte nicht gestartet werden: ",

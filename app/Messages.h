@@ -59,6 +59,9 @@ enum class Msg {
     FirmwareFileTooLarge,
     ImageChecksumMismatch,
     InstrumentNoAnswer,
+    PortFailedInSearch,
+    NoLoaderAnswered,
+    UpdaterLeftBehind,
     // external programming tools and the updater library
     NoToolForFileClass,
     ToolNotStarted,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ReplyParser.h"
+#include "app/RetryTable.h"
 #include "programmers/ProgrammingJob.h"
 #include "programmers/Protocol.h"
 
@@ -43,6 +44,14 @@ enum class ProbeState : std::int32_t {
     SecondProbeSent = 4, // the reply time-out after it sent the second
 };
 
+// The recovery a menu item asked for before any instrument had answered: it
+// runs once a port's loader answers the probe.
+enum class RecoveryKind : std::uint8_t {
+    None,
+    Lab,   // LabXXX: an MSP430 loader, answer 0x90 or "Q"
+    Meter, // DevMultiZ70..DevCondZ70: a meter's loader, answer frame
+};
+
 // Reply data kept alive until the event that carries it has been handled: a
 // ring larger than the number of replies the receive buffer can hold, so
 // that no pending event's text is overwritten.
@@ -72,10 +81,24 @@ struct TSessionState {
 
     // --- the sequencer
     bool Running = false; // from the start to one of the session's ends
+    // Counts the sessions begun; a step that waited checks it to notice that
+    // another session took over meanwhile.
+    std::uint32_t Generation = 0;
+    // The programming step in progress: a failure offers its retry.
+    RetryableStep Step = RetryableStep::None;
     app::AckStep AckStep = AckStep::OpenDialogue;
     std::int32_t QueryStep = 0; // index of the next identification query (0..4)
     int ReplyTimer = 0;         // slot of the reply time-out; 0 when none
     app::ProbeState ProbeState = ProbeState::Scanning;
+    int ProbeClass = 0; // the file class whose bootloader probes are sent
+    // Across sessions: the recovery whose restarted instrument the next
+    // search looks for, and its port; a search that finds nobody fails it.
+    RetryableStep RecoveredBy = RetryableStep::None;
+    int RecoveredPortIndex = -1;
+    int RecoveredPortNumber = 0;
+    // A menu recovery waiting for a loader to answer its probe.
+    RecoveryKind PendingRecovery = RecoveryKind::None;
+    int PendingRecoveryTag = 0;      // the menu item's Tag
     std::int32_t ScanIndex = -1;     // index into the baud list
     int CurrentBaud = 1;             // the baud code in use
     std::int32_t SearchFailures = 0; // across sessions
@@ -85,6 +108,8 @@ struct TSessionState {
     bool AwaitingRestart = false;   // programmed; waiting for the new firmware to report
     bool RestartUnverified = false; // an external tool programmed: silence fails the session
     std::int32_t CalibState = NoCalibrationValue;
+    bool Calibrating = false;           // the calibration handler waits for acknowledges
+    bool ResetAfterCalibration = false; // the session's end after it sends "U.606"
     // The start mode in use; across sessions. CheckDevice restores the
     // configured one (TUpdateForm::StartModeAsRead), then turns a sensor mode
     // into mode 2 and mode 5 into mode 0.
@@ -138,6 +163,10 @@ struct TSessionState {
     // since it belongs to the form's timer pool.
     void Begin() {
         Running = true;
+        ++Generation;
+        Step = RetryableStep::None;
+        PendingRecovery = RecoveryKind::None;
+        Calibrating = false;
         AckStep = StartMode == 1 ? AckStep::QueryIdentity : AckStep::OpenDialogue;
         StartCmd = protocol::command::EnterBootloader;
         BootAnswer = false;

@@ -141,6 +141,14 @@ public:
     void ClosePorts();
     // The port the instrument answered on, nullptr before.
     serial::TComPort* SessionComPort() const;
+    void ChooseSessionPort(int tableIndex, int portNumber);
+    // A port whose line failed while no instrument had answered: logged with
+    // its cause and left out of the rest of the search.
+    void PassOverFailedPort(int tableIndex);
+    // The bootloader step's line on every port, for the probes of fileClass;
+    // RestoreSearchLines puts back what it changed.
+    void SetLoaderLine(int fileClass);
+    void RestoreSearchLines();
     // Writes to the session port and logs the command.
     void SendToSessionPort(const std::string& text);
 
@@ -205,6 +213,8 @@ public:
     // --- recovery of a lab instrument that waits in its loader
     // The menu item LabXXX, or the probe answer 0x90 / "Q" (sender nullptr).
     void LabXXXClick(platform::TMenuItem* sender);
+    // The entry of the item's Tag, or entry 1 after a "Q".
+    void StartLabRecovery(int tag);
     void RunLabRecovery();
 
     // --- recovery of a hand-held meter that waits in its bootloader
@@ -213,6 +223,21 @@ public:
     void RunMeterRecovery();
     // Takes the identity from the device entry and hands flowEvent to FlowHandler.
     void StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent);
+    // A menu recovery before any instrument answered: on the fixed port, or
+    // on the port whose loader answers the probe.
+    void BeginMenuRecovery(RecoveryKind kind, int tag);
+    void RunRecovery(RecoveryKind kind, int tag);
+    void NoLoaderAnswered();
+    // A normal session looks for the recovered instrument; a search that
+    // finds nobody fails the recovery.
+    void SearchAfterRecovery();
+    void RecoveredInstrumentSilent();
+    void EndRecoveryUnprogrammed();
+    // The recovery flow's handler in front of the sequencer, or out of the
+    // chain again; Leave tells whether it was in.
+    void EnterRecoveryFlow();
+    bool LeaveRecoveryFlow();
+    bool RecoveryFlowActive() const { return recoveryFlow_; }
 
     // --- external programming tools; each returns the tool's exit code
     int RunHexLoader(const std::string& fileName);
@@ -342,6 +367,10 @@ private:
     int portOptionIndex_ = -1;
     std::string portOptionError_;
     bool countdownShowedPanel_ = false;
+    bool recoveryFlow_ = false; // FlowHandler is in the chain
+    // Each port's line before the bootloader step changed it.
+    std::array<serial::V24ParameterTag, MaxPorts> searchLines_{};
+    bool searchLinesSaved_ = false;
 };
 
 } // namespace app

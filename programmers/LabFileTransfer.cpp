@@ -12,7 +12,7 @@ TLabFileTransfer::TLabFileTransfer(const TProgrammerContext& context) : TProgram
 
 bool TLabFileTransfer::Program(const std::string& fileName) {
     BeginRun(LabAckTimeoutMs);
-    if (StartFile(fileName)) {
+    if (StartFile(fileName, 0)) {
         FileIndex = 1;
         PumpUntil();
     } else {
@@ -23,7 +23,7 @@ bool TLabFileTransfer::Program(const std::string& fileName) {
     return Failed == 0;
 }
 
-bool TLabFileTransfer::StartFile(const std::string& name) {
+bool TLabFileTransfer::StartFile(const std::string& name, std::size_t extraSteps) {
     std::string path;
     if (!ProgramFilePath(Host, name, path)) {
         return false;
@@ -34,7 +34,9 @@ bool TLabFileTransfer::StartFile(const std::string& name) {
     }
     Remaining = Data.size();
     Host.ShowProgress(progress::Position, 0);
-    Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(Data.size() / LabBlockSize));
+    // One step per block, a short last block included.
+    const std::size_t blocks = (Data.size() + LabBlockSize - 1) / LabBlockSize;
+    Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(blocks + extraSteps));
     Active = true;
     std::string lower = name;
     std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -47,20 +49,20 @@ void TLabFileTransfer::NextFile() {
         Finished = 1;
         return;
     }
-    if (!StartFile(Job.ProgFiles[FileIndex++])) {
+    // The opening counts as a step of its own here.
+    if (!StartFile(Job.ProgFiles[FileIndex++], 1)) {
         Fail();
         return;
     }
-    Host.ShowProgress(progress::Maximum,
-                      static_cast<std::intptr_t>(Data.size() / LabBlockSize + 1));
-    Host.ShowProgress(progress::Step, 1);
+    Host.ShowProgress(progress::Advance, 1);
 }
 
 void TLabFileTransfer::Abort() {
     Fail();
 }
 
-// The OK button must not start a session while files are sent.
+// The OK button must not start a session while files are sent; every other
+// key goes on to the session.
 bool TLabFileTransfer::TakesKey(std::int32_t id) const {
     return id == protocol::event::KeyStart;
 }
@@ -80,8 +82,9 @@ void TLabFileTransfer::OnReply(std::int32_t, std::intptr_t) {
         block.push_back(static_cast<char>(n));
         block.append(Data, Data.size() - Remaining, n);
         Remaining -= n;
+        // The bar alone: the title belongs to the session here.
         if (WriteBytes(reinterpret_cast<const std::uint8_t*>(block.data()), block.size())) {
-            Host.ShowProgress(progress::Step, 1);
+            Host.ShowProgress(progress::Advance, 1);
         }
     } else if (Active) {
         Host.ShowProgress(progress::Position, 0);

@@ -26,7 +26,7 @@ kernel::TEventRec TProgrammerTyp::EventHandler(void* context, kernel::TEvents&,
 bool TProgrammerTyp::HandleEvent(const kernel::TEventRec& event) {
     switch (event.Kind) {
     case kernel::evKey:
-        if (event.Id != protocol::event::KeyEscape) {
+        if (event.Id != protocol::event::KeyEscape || !AbortsOnEscape()) {
             return TakesKey(event.Id);
         }
         Abort();

@@ -27,6 +27,11 @@ std::string CapitalLetters(std::string name) {
     return name;
 }
 
+// The bar's maximum: the blocks of the file (an empty file is one empty block).
+std::intptr_t BlockCount(std::size_t size) {
+    return static_cast<std::intptr_t>(size == 0 ? 1 : (size + WinceBlockSize - 1) / WinceBlockSize);
+}
+
 } // namespace
 
 std::uint8_t BlockCheckChar(std::string_view block) {
@@ -65,7 +70,7 @@ bool TWinCEProg::Program(const std::string& fileName) {
     if (!LoadFile(fileName)) {
         return false;
     }
-    Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(Data.size() / WinceBlockSize));
+    Host.ShowProgress(progress::Maximum, BlockCount(Data.size()));
     NextFile = 0;
     Switched = false;
     BeginRun(WinceWatchdogMs);
@@ -115,12 +120,15 @@ void TWinCEProg::OnReply(std::int32_t id, std::intptr_t data) {
     switch (id) {
     case protocol::event::Acknowledge:
         RestartWatchdog();
+        if (BlockUnacknowledged) {
+            BlockUnacknowledged = false;
+            Host.ShowProgress(progress::Step, 1);
+        }
         if (Changing) {
             AckWhileChanging = true;
         } else if (OnAck != nullptr) {
             (this->*OnAck)();
         }
-        Host.ShowProgress(progress::Step, 1);
         break;
     case protocol::reply::FileComplete:
         FileCompleteStep();
@@ -213,6 +221,7 @@ void TWinCEProg::BlockStep() {
     }
     Sent += frame.Length;
     LastFrame = std::move(frame.Bytes);
+    BlockUnacknowledged = true;
     WriteBytes(reinterpret_cast<const std::uint8_t*>(LastFrame.data()), LastFrame.size());
 }
 
@@ -231,8 +240,7 @@ void TWinCEProg::FileCompleteStep() {
         Fail();
         return;
     }
-    Host.ShowProgress(progress::Maximum,
-                      static_cast<std::intptr_t>(Data.size() / WinceBlockSize + 1));
+    Host.ShowProgress(progress::Maximum, BlockCount(Data.size()));
     Host.ShowProgress(progress::Position, 0);
     HeaderStep();
 }

@@ -118,7 +118,7 @@ protected:
     e2e::Run UpdateWith(const std::string& extraLines, const std::string& startupVersion = "1.05") {
         return Update("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
                       "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=0\n"
-                      "on.2100=I.2011#" +
+                      "loader.startup_version=" +
                       startupVersion + "\n" + extraLines);
     }
 };
@@ -159,6 +159,16 @@ TEST_F(BlockTransfer, AListOfEveryFileSendsThemAllIntactWhateverTheirCase) {
     EXPECT_NE(e2e::ReceivedText(transcript).find("#BSL430.INI,"), std::string::npos);
 }
 
+// Start-up program 0.105 knows only the old header; this one confirms each
+// file with its acknowledge instead of reply 260.
+TEST_F(BlockTransfer, AnOldStartUpProgramGetsTheOldHeaderAndMayEndFilesWithItsAcknowledge) {
+    e2e::Run run = UpdateWith("loader.file_end=ack\n", "0.105");
+    ExpectSuccessWithEveryFile(run);
+    EXPECT_NE(e2e::ReceivedText(transcript).find("A.1205#MAIN.EXE,"), std::string::npos)
+        << transcript;
+    EXPECT_EQ(e2e::ReceivedText(transcript).find("A.1201#"), std::string::npos);
+}
+
 TEST_F(BlockTransfer, ABlockTheInstrumentAsksForAgainIsResent) {
     e2e::Run run = UpdateWith("loader.fault.bad=2\n");
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
@@ -187,13 +197,14 @@ protected:
         folder.Write("prog/B256.DAT", files["b256.dat"]);
         folder.Write("prog/BIG.DAT", files["big.dat"]);
     }
-    e2e::Run UpdateWith(const std::string& extraLines) {
-        return Update("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-                      "version=1.23\nserial=12345678\npassword=C000\nloader=msp430-rom\n"
-                      "loader.version=1.60\nloader.chip_id=F149\nflash_start=0x1000\n"
-                      "flash_size=0xF000\non.restart=@300:I.30#\n" +
-                      extraLines);
+    static std::string Meter(const std::string& extraLines, const std::string& device = "43110") {
+        return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=" + device + ".201\ndevice=" + device +
+               ".000\nversion=1.23\nserial=12345678\npassword=C000\nloader=msp430-rom\n"
+               "loader.version=1.60\nloader.chip_id=F149\nflash_start=0x1000\n"
+               "flash_size=0xF000\non.restart=@300:I.30#\n" +
+               extraLines;
     }
+    e2e::Run UpdateWith(const std::string& extraLines) { return Update(Meter(extraLines)); }
 };
 
 TEST_F(LabFileTransfer, EmptySmallAndLargeFilesArriveIntactAndTheInstrumentIsReset) {
@@ -213,6 +224,40 @@ TEST_F(LabFileTransfer, AListOfEveryFileSendsThemAllIntactWhateverTheirCase) {
     ExpectNamesOfTheFolder(Small);
     e2e::Run run = UpdateWith("");
     ExpectEveryFileOfTheFolder(run, Small);
+}
+
+// A model with an air-pressure calibration: the value goes first, then the
+// reset that ends every lab transfer.
+TEST_F(LabFileTransfer, APendingCalibrationValueIsSentBeforeTheReset) {
+    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"DeviceNrDef=43110", "DeviceNrDef=41246"},
+                                          {"DeviceNr=43110", "DeviceNr=41246"}}),
+              "");
+    e2e::Run run = Update(Meter("", "41246"));
+    ExpectSuccessWithEveryFile(run);
+    const std::string sent = e2e::ReceivedText(transcript);
+    const std::size_t calibration = sent.find("A.6162#");
+    ASSERT_NE(calibration, std::string::npos) << transcript;
+    EXPECT_NE(sent.find("U.606\\r\\n", calibration), std::string::npos) << transcript;
+}
+
+// OK after a failed lab transfer runs the transfer again, not the loader:
+// the instrument already runs its new firmware.
+TEST_F(LabFileTransfer, OkAfterAFailedTransferRepeatsTheTransfer) {
+    folder.Write("prog/Update.ini", "Language=0\r\nDebugInfo=YES\r\n");
+    e2e::Instrument instrument(folder, Meter("fault.12000@2=silent\n"), folder.File("ports/COM1"));
+    e2e::ConsoleSession session(folder, {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                                         folder.File("ports"), "--time-divisor", "10", "--start"});
+    ASSERT_TRUE(session.WaitForOutput("antwortet nicht mehr", std::chrono::seconds(60)));
+    ASSERT_TRUE(session.Type("ok"));
+    session.WaitForOutput("Download erfolgreich", std::chrono::seconds(60));
+    const e2e::Run run = session.Finish();
+    instrument.Stop();
+    transcript = instrument.Transcript();
+    for (const auto& [name, content] : files) {
+        received[name] = instrument.Received(name);
+    }
+    EXPECT_FALSE(run.OutHas("Fehler im Bootloader")) << run.Out;
+    ExpectSuccessWithEveryFile(run);
 }
 
 TEST_F(LabFileTransfer, AnInstrumentThatFallsSilentFailsTheTransfer) {

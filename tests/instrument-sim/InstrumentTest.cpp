@@ -180,6 +180,45 @@ TEST(Instrument, LabFileTransferWithBinaryBlocks) {
     EXPECT_TRUE(b.inst.LabFiles()[0].complete);
 }
 
+// What the firmware refuses has no effect: a file is stored only between
+// its opening and its close.
+TEST(Instrument, LabCommandsOutOfOrderAreRefused) {
+    Bench b(MakeProfile());
+    b.Wake();
+    EXPECT_EQ(b.Say(std::string("A.12010#") + '\x01' + "x"), "?\r\n") << "data without a file";
+    EXPECT_EQ(b.Say("A.12030\r\n"), "?\r\n") << "a close without a file";
+    EXPECT_EQ(b.Say("A.12000#a.dat\r\n"), "A.12000!\r\n");
+    EXPECT_EQ(b.Say("A.12000#b.dat\r\n"), "?\r\n") << "an open over an open file";
+    EXPECT_EQ(b.Say(std::string("A.12010#") + '\x02' + "ab"), "A.12010!\r\n");
+    EXPECT_EQ(b.Say("A.12030\r\n"), "A.12030!\r\n");
+    EXPECT_EQ(b.Say("A.12030\r\n"), "?\r\n") << "closed twice";
+    ASSERT_EQ(b.inst.LabFiles().size(), 1u);
+    EXPECT_EQ(b.inst.LabFiles()[0].name, "a.dat");
+    EXPECT_EQ(b.inst.LabFiles()[0].data, "ab");
+}
+
+// The stand-in loader of the instruments an external tool programs keeps
+// what the tool sends and starts nothing it was not given.
+TEST(Instrument, StubLoaderKeepsTheToolsFileAndOnlyThenStartsTheFirmware) {
+    Bench b(MakeProfile("start=loader\nprobe_leave=5AA5\non.restart=I.30#\n"));
+    EXPECT_EQ(b.Say("\x5A\xA5"), "") << "nothing programmed, nothing to start";
+    EXPECT_EQ(b.inst.State(), InstrumentState::InLoader);
+    EXPECT_EQ(b.Say("FILE Z70 DE"), "");
+    EXPECT_EQ(b.Say("F.MOT 4\nZ\x5A\xA5"), "") << "the leave bytes inside the file are data";
+    EXPECT_EQ(b.Say("!\x5A\xA5"), "I.30#\r\n");
+    EXPECT_EQ(b.inst.State(), InstrumentState::Awake);
+    ASSERT_EQ(b.inst.LabFiles().size(), 1u);
+    EXPECT_EQ(b.inst.LabFiles()[0].name, "Z70 DEF.MOT");
+    EXPECT_EQ(b.inst.LabFiles()[0].data, "Z\x5A\xA5!");
+}
+
+TEST(Instrument, SwitchedOffItHearsNothingUntilSwitchedOn) {
+    Bench b(MakeProfile("power=off\nstart=loader\nprobe_answer=90\n"));
+    EXPECT_EQ(b.Say("\x80"), "");
+    b.inst.SwitchOn();
+    EXPECT_EQ(b.Say("\x80"), "\x90");
+}
+
 // The line faults count from the transfer's start (here the lab file opening)
 // and strike once.
 TEST(Instrument, LineFaultsStrikeOnceAtTheCountedByte) {

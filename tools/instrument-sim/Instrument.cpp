@@ -54,13 +54,25 @@ char GarbleByte(char c) {
 Instrument::Instrument(Profile profile, std::unique_ptr<Loader> loader, Transcript* transcript)
     : profile_(std::move(profile)), loader_(std::move(loader)), transcript_(transcript),
       flash_(profile_.flashStart, profile_.flashSize),
-      state_(profile_.startInLoader ? InstrumentState::InLoader : InstrumentState::Asleep) {
+      state_(profile_.startInLoader ? InstrumentState::InLoader : InstrumentState::Asleep),
+      powered_(!profile_.poweredOff) {
     if (!loader_)
         loader_ = CreateLoader(profile_.loader, profile_);
     if (!loader_) {
         Note("unknown loader '" + profile_.loader + "', using none");
         loader_ = CreateLoader("none", profile_);
     }
+    if (powered_ && state_ == InstrumentState::InLoader) {
+        faultCounting_ = !profile_.lineFault.duringLab;
+        loader_->Enter(*this);
+    }
+}
+
+void Instrument::SwitchOn() {
+    if (powered_)
+        return;
+    powered_ = true;
+    Note("switched on");
     if (state_ == InstrumentState::InLoader) {
         faultCounting_ = !profile_.lineFault.duringLab;
         loader_->Enter(*this);
@@ -79,6 +91,10 @@ void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, M
     now_ = std::max(now_, now);
     if (transcript_)
         transcript_->Received(bytes);
+    if (!powered_) {
+        Note("switched off: " + std::to_string(bytes.size()) + " bytes lost");
+        return;
+    }
     LineSettings expected = ExpectedLine();
     if (toolLine && !(*toolLine == expected)) {
         // A cable at the wrong speed delivers nothing the instrument can use.
@@ -224,6 +240,11 @@ void Instrument::Dispatch(const Command& cmd) {
     }
     if (state_ != InstrumentState::Asleep && loader_->FirmwareCommand(cmd, *this))
         return;
+    if (const std::string why = LabCommandRefusal(cmd); !why.empty()) {
+        Note("lab file transfer: " + why + ", refused");
+        Queue({{0, "?"}}, false);
+        return;
+    }
     const std::vector<CueLine>* cue = CueFor(cmd.number, occurrence);
     Queue(cue ? *cue : DefaultReply(cmd), fault == FaultKind::Garble);
     ApplyEffects(cmd);
@@ -287,6 +308,23 @@ std::vector<CueLine> Instrument::DefaultReply(const Command& cmd) const {
     return {{0, "?"}};
 }
 
+std::string Instrument::LabCommandRefusal(const Command& cmd) const {
+    switch (cmd.number) {
+    case kCmdLabOpen:
+        if (LabFileOpen())
+            return "a file is open already";
+        return cmd.args.empty() ? "no file name" : "";
+    case kCmdLabBlock:
+        if (!LabFileOpen())
+            return "data without an open file";
+        return labFiles_.back().data.size() + cmd.args.size() > kMaxLabFile ? "file too large" : "";
+    case kCmdLabClose:
+        return LabFileOpen() ? "" : "close without an open file";
+    default:
+        return "";
+    }
+}
+
 void Instrument::ApplyEffects(const Command& cmd) {
     const long n = cmd.number;
     if (n == WakeCommand(profile_.startMode) && state_ == InstrumentState::Asleep) {
@@ -300,13 +338,9 @@ void Instrument::ApplyEffects(const Command& cmd) {
     if (n == kCmdLabOpen) {
         faultCounting_ = faultCounting_ || profile_.lineFault.duringLab;
         labFiles_.push_back({cmd.args, {}, false});
-    } else if (n == kCmdLabBlock && !labFiles_.empty() && !labFiles_.back().complete) {
-        LabFile& f = labFiles_.back();
-        if (f.data.size() + cmd.args.size() <= kMaxLabFile)
-            f.data += cmd.args;
-        else
-            Note("lab file too large, block dropped");
-    } else if (n == kCmdLabClose && !labFiles_.empty()) {
+    } else if (n == kCmdLabBlock && LabFileOpen()) {
+        labFiles_.back().data += cmd.args;
+    } else if (n == kCmdLabClose && LabFileOpen()) {
         labFiles_.back().complete = true;
     }
     if (n == kCmdBootFile && profile_.memoryVariant != 0) {

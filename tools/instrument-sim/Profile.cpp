@@ -242,6 +242,13 @@ std::string ApplyKey(Profile& p, std::string_view key, std::string_view v) {
                    ? ""
                    : "start must be firmware or loader";
     }
+    if (key == "power") {
+        bool on = true;
+        if (!ParseYesNo(v, "on", "off", on))
+            return "power must be on or off";
+        p.poweredOff = !on;
+        return "";
+    }
     if (key == "baud")
         return ParseBaud(v, p.line.baud) ? "" : "unsupported baud rate";
     if (key == "stop_bits")

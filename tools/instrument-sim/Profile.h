@@ -32,6 +32,7 @@ struct Profile {
     std::string name;
     int startMode = 0;          // 0..5, selects the wake command
     bool startInLoader = false; // the instrument already waits in its loader
+    bool poweredOff = false;    // switched off until SIGUSR1 switches it on
     LineSettings line;          // firmware line
     LineSettings loaderLine{9600, 1};
     std::string loader = "none"; // entry of the loader registry

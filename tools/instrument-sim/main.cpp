@@ -34,6 +34,11 @@ extern "C" void OnStopSignal(int) {
         gSimulator->RequestStop();
 }
 
+extern "C" void OnPowerSignal(int) {
+    if (gSimulator)
+        gSimulator->RequestSwitchOn();
+}
+
 struct Args {
     std::string profile, link, device, transcript, flashOut, filesOut;
     unsigned idleSec = 0;
@@ -104,6 +109,8 @@ void InstallSignals() {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    sa.sa_handler = OnPowerSignal;
+    sigaction(SIGUSR1, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
 
