@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     const std::string imageText = bench::Image(false);
     std::ofstream(work / "prog" / "DM10_V200.TXT", std::ios::binary) << imageText;
     std::ofstream(work / "prog" / "Update.ini", std::ios::binary) << "Language=0\r\n";
-    std::ofstream(work / "meter.profile") << bench::RomMeterProfile;
+    std::ofstream(work / "meter.profile") << bench::RomMeterProfile();
     const std::map<unsigned, unsigned> image = TiTxtBytes(imageText);
 
     std::vector<Round> results;
