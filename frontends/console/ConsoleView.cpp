@@ -1,5 +1,6 @@
 #include "frontends/console/ConsoleView.h"
 
+#include "app/ProgressBars.h"
 #include "frontends/console/ConsoleDialogs.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
@@ -7,6 +8,7 @@
 #include "platform/TimerComponent.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace console {
 
@@ -21,6 +23,35 @@ void ClickMenu(platform::TMenuItem* item) {
         }
     }
     item->Click();
+}
+
+// What the wait bar counts: a transfer method's blocks, unless it is a
+// percentage, the updater library's stages and percentage, or the seconds
+// the second timer adds.
+TransferProgress::Unit BarUnit(const app::TUpdateForm& form) {
+    const int maximum = form.WaitProgressBar->Max();
+    const bool blocks =
+        !form.SecTimer->Enabled() && maximum != app::PercentBarMax && maximum != app::UpdaterBarMax;
+    return blocks ? TransferProgress::Unit::Blocks : TransferProgress::Unit::Other;
+}
+
+// The percentage a status panel shows (" 42.5 %"), in tenths; nothing when
+// it shows none.
+std::optional<int> PanelPermille(const std::string& text) {
+    const std::size_t sign = text.rfind(" %");
+    if (sign == std::string::npos || sign + 2 != text.size()) {
+        return std::nullopt;
+    }
+    const std::size_t blank = sign == 0 ? std::string::npos : text.find_last_of(' ', sign - 1);
+    const std::size_t start = blank == std::string::npos ? 0 : blank + 1;
+    const std::string number = text.substr(start, sign - start);
+    char* end = nullptr;
+    const double percent = std::strtod(number.c_str(), &end);
+    if (number.empty() || end != number.c_str() + number.size() || !(percent >= 0) ||
+        percent > 100) {
+        return std::nullopt;
+    }
+    return static_cast<int>(percent * 10);
 }
 
 } // namespace
@@ -137,20 +168,42 @@ void ConsoleView::NoteWithoutTerminal(const std::string& name) {
     if (statusLine_ || options_.Quiet || form_ == nullptr) {
         return;
     }
-    if (name == "WaitProgressBar") {
-        if (auto line = progress_.DueLine(TransferProgress::Clock::now())) {
+    auto printDueLine = [this](TransferProgress& progress) {
+        if (auto line = progress.DueLine(TransferProgress::Clock::now())) {
             PrintNote(*line);
         }
+    };
+    if (name == "WaitProgressBar") {
+        printDueLine(progress_);
     } else if (name == "WaitPanel") {
         if (form_->WaitPanel->Visible()) {
             PrintNote(form_->WaitPanel->Caption());
         }
     } else if (name == "UpdateStatusBar") {
+        printDueLine(toolProgress_);
         const std::string panels = StatusPanels();
         if (panels != lastPanels_ && !panels.empty()) {
             lastPanels_ = panels;
             PrintNote("status: " + panels);
         }
+    }
+}
+
+// An external tool's progress is the title timer's percentage in the last
+// panel; nothing else moves while the tool runs.
+void ConsoleView::FollowToolProgress() {
+    std::optional<int> permille;
+    if (!progress_.Active() && form_->TitleTimer->Enabled() &&
+        form_->UpdateStatusBar->PanelCount() > 4) {
+        permille = PanelPermille(form_->UpdateStatusBar->PanelAt(4).Text);
+    }
+    // The timer counts from 0 again for the tool's next attempt.
+    if (!permille || *permille < toolPermille_) {
+        toolProgress_.Update(0, 0);
+    }
+    toolPermille_ = permille.value_or(0);
+    if (permille) {
+        toolProgress_.Update(*permille, 1000, TransferProgress::Unit::Other);
     }
 }
 
@@ -207,7 +260,11 @@ void ConsoleView::OnChange(platform::TComponent& component, std::string_view pro
     } else if (name == "UpdateStatusBar" || name == "WaitProgressBar" || name == "InfoStaticText" ||
                name == "WaitPanel") {
         if (name == "WaitProgressBar" && form_ != nullptr) {
-            progress_.Update(form_->WaitProgressBar->Position(), form_->WaitProgressBar->Max());
+            progress_.Update(form_->WaitProgressBar->Position(), form_->WaitProgressBar->Max(),
+                             BarUnit(*form_));
+        }
+        if (name == "UpdateStatusBar" && form_ != nullptr) {
+            FollowToolProgress();
         }
         NoteWithoutTerminal(name);
         DrawStatus();

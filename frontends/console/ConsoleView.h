@@ -50,6 +50,7 @@ private:
     void RunCommand(const std::string& command);
     void CloseIfIdleAfterInput();
     void PrintMemoLines(const std::string& latin1);
+    void FollowToolProgress();
     void ClearStatus();
     void DrawStatus();
     // The status panels that say something, each once.
@@ -63,6 +64,8 @@ private:
     bool statusLine_;
     bool statusShown_ = false;
     TransferProgress progress_;
+    TransferProgress toolProgress_;
+    int toolPermille_ = 0;
     std::string lastNote_;
     std::string lastPanels_;
     app::TUpdateForm* form_ = nullptr;
