@@ -54,6 +54,9 @@ std::optional<int> PanelPermille(const std::string& text) {
     return static_cast<int>(percent * 10);
 }
 
+// The log lines a quiet run shows when it did not succeed, the last ones.
+constexpr std::size_t QuietFailureLogLines = 40;
+
 } // namespace
 
 const std::vector<ConsoleView::Command>& ConsoleView::Commands() {
@@ -207,8 +210,25 @@ void ConsoleView::FollowToolProgress() {
     }
 }
 
+void ConsoleView::PrintLogTail() {
+    const std::vector<std::string>& lines = form_->UpdateMemo->Lines();
+    const std::size_t first =
+        lines.size() > QuietFailureLogLines ? lines.size() - QuietFailureLogLines : 0;
+    if (first > 0) {
+        std::fprintf(out_, "(%zu earlier log lines left out)\n", first);
+    }
+    for (std::size_t i = first; i < lines.size(); ++i) {
+        WriteMemoLines(lines[i]);
+    }
+}
+
 void ConsoleView::PrintResult(const std::string& outcome, int exitCode) {
     ClearStatus();
+    // Quiet left the log out; a run that did not succeed shows it after all,
+    // so that its result comes with its cause.
+    if (options_.Quiet && exitCode != 0 && form_ != nullptr) {
+        PrintLogTail();
+    }
     if (exitCode == protocol::exitcode::NoInstrument || outcome == app::outcome::NoDevice) {
         std::fprintf(err_, "no instrument found\n");
         std::fflush(err_);
@@ -223,6 +243,11 @@ void ConsoleView::PrintMemoLines(const std::string& latin1) {
         return;
     }
     ClearStatus();
+    WriteMemoLines(latin1);
+    DrawStatus();
+}
+
+void ConsoleView::WriteMemoLines(const std::string& latin1) {
     // A memo line may hold line breaks; the terminal shows them as lines. A
     // logged command ends in its own CR LF, which would only add a blank line.
     std::string text = platform::Latin1ToUtf8(latin1);
@@ -243,7 +268,6 @@ void ConsoleView::PrintMemoLines(const std::string& latin1) {
     }
     std::fprintf(out_, "%s\n", line.c_str());
     std::fflush(out_);
-    DrawStatus();
 }
 
 void ConsoleView::OnChange(platform::TComponent& component, std::string_view property,
