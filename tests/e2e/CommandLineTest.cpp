@@ -318,3 +318,17 @@ TEST(CommandLine, TheLineScriptUpdatesEveryPortAndNamesTheFailedOne) {
 }
 
 } // namespace
+
+// An option without its value is a bad option (64, with the usage), as a
+// calling script tells it from a failed port (1).
+TEST(CommandLine, TheLineScriptRefusesAnOptionWithoutItsValue) {
+    TempFolder folder;
+    for (const char* option : {"--dir", "--reports", "--jobs", "--console"}) {
+        const e2e::Run run = e2e::RunProgram(folder, {"/bin/bash", LINE_SCRIPT, option});
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 64) << option << run.Err;
+        EXPECT_TRUE(run.ErrHas(std::string(option) + " needs a value")) << run.Err;
+        EXPECT_TRUE(run.ErrHas("PORT...")) << "the usage follows: " << run.Err;
+        EXPECT_EQ(run.Out, "");
+    }
+}
