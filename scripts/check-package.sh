@@ -105,7 +105,9 @@ fi
 # The packaged simulator, updated by the packaged console.
 dpkg-deb -x "$(deb instrument-update-simulator)" "$root"
 simulator=$root/usr/bin/instrument-update-simulator
-run "$simulator" --help >/dev/null || fail "instrument-update-simulator --help fails"
+sim_help=$(run "$simulator" --help) || fail "instrument-update-simulator --help fails"
+[[ $sim_help == "usage: instrument-update-simulator "* ]] ||
+    fail "instrument-update-simulator does not name itself: $(head -n 1 <<<"$sim_help")"
 mkdir -p "$root/work/ports"
 cp -r demo "$root/work/program"
 # env execs the simulator, so that $! is the simulator itself.
