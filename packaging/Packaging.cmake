@@ -5,6 +5,7 @@
 #   instrument-update-simulator  the simulated instrument, for demos and benches
 include(GNUInstallDirs)
 
+# A placeholder: a packager sets their own name and address (see README.md).
 set(UPDATE_PACKAGE_MAINTAINER "Instrument Update Team <instrument-update@users.noreply.github.com>"
     CACHE STRING "Maintainer field of the Debian packages")
 set(package_data ${CMAKE_INSTALL_DATADIR}/instrument-update)
