@@ -1,5 +1,6 @@
 #include "app/Messages.h"
 #include "app/ProgrammerServices.h"
+#include "app/ProgressBars.h"
 #include "app/Updatemain.h"
 #include "platform/Application.h"
 #include "platform/Process.h"
@@ -23,7 +24,6 @@ constexpr int MaxToolAttempts = 3;
 constexpr int RetryExitCode = 1;
 constexpr int ToolPollMs = 200;
 constexpr std::uintmax_t BytesPerTick = 2000;
-constexpr int UpdaterBarMax = 105;
 // The PIC32 tool is told the port as one digit.
 constexpr int Pic32HighestPort = 9;
 

@@ -48,7 +48,7 @@ void TUpdateForm::TakePortOption() {
     Config.FixedPortIndex = portOptionIndex_;
     if (portOptionIndex_ < 0) {
         // The command line was checked; only a map without a free number is
-        // left. The port then fails to open as a Com= without a number does.
+        // left. The run ends as for a port that cannot be opened.
         dialogs_.MessageBox(portOptionError_, Text(Msg::CaptionError),
                             platform::MB_OK | platform::MB_ICONERROR);
     }
@@ -56,13 +56,22 @@ void TUpdateForm::TakePortOption() {
 
 void TUpdateForm::OpenFixedPort() {
     PortCount = 1;
+    PortTable[0] = UpdateCom;
     const int index = Config.FixedPortIndex;
+    // --port without a number: the port component would open COM1 instead,
+    // which on a production line is another instrument's.
+    if (!options_.Port.empty() && portOptionIndex_ < 0) {
+        ExitCode = exitcode::PortUnavailable;
+        Config.AutoStart = false;
+        // No session may run: it would reopen the port by that number.
+        OkBitBtn->SetEnabled(false);
+        return;
+    }
     BoxOpenFailuresOf(*UpdateCom, dialogs_, Config.Language);
     if (UpdateCom->Open(handle_, 0, index, true) == serial::INVALID_HANDLE_VALUE) {
         ExitCode = exitcode::PortUnavailable;
         Config.AutoStart = false;
     }
-    PortTable[0] = UpdateCom;
     UpdateStatusBar->SetPanelText(0, "Com" + std::to_string(index + 1));
 }
 

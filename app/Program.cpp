@@ -19,29 +19,15 @@ std::string FromStartFolder(const std::string& path) {
     return path.front() == '/' ? path : platform::JoinPath(platform::CurrentDirectory(), path);
 }
 
-bool NotEmpty(const std::string& value, const char* option, std::string& error) {
-    if (value.empty()) {
-        error = std::string("--") + option + " needs a value";
-        return false;
-    }
-    return true;
-}
-
+// The options of every front-end, before the front-end's own.
 std::vector<platform::OptionSpec> SharedSpecs(ProgramOptions& options) {
-    auto into = [](std::string& field, const char* option) {
-        return [&field, option](const std::string& value, std::string& error) {
-            field = value;
-            return NotEmpty(value, option, error);
-        };
-    };
-    auto flag = [](bool& field) {
-        return [&field](const std::string&, std::string&) { return field = true; };
-    };
+    using platform::SetsFlag;
+    using platform::StoresValue;
     return {
         {"dir", 0, "DIR",
          "program folder: configuration and firmware files;\n"
          "also the current directory (default: the program's)",
-         into(options.Folder, "dir")},
+         StoresValue(options.Folder, "dir")},
         {"port", 'p', "PORT",
          "the instrument's port, in place of Com= of Update.ini:\n"
          "COM3, /dev/ttyUSB0, /dev/serial/by-id/...",
@@ -61,7 +47,7 @@ std::vector<platform::OptionSpec> SharedSpecs(ProgramOptions& options) {
         {"ports", 0, "DIR",
          "folder of links COM1..COM256 to serial devices\n"
          "(default: $UPDATE_PORTS, else the machine's ports)",
-         into(options.Ports, "ports")},
+         StoresValue(options.Ports, "ports")},
         {"time-divisor", 0, "N", "divide every pause and timer by N (tests, demo)",
          [&options](const std::string& value, std::string& error) {
              unsigned divisor = 0;
@@ -79,27 +65,32 @@ std::vector<platform::OptionSpec> SharedSpecs(ProgramOptions& options) {
         {"report", 0, "FILE",
          "write what the run did to FILE as JSON; - for\n"
          "standard output (all else then goes to standard error)",
-         [&options](const std::string& value, std::string& error) {
-             if (!NotEmpty(value, "report", error)) {
+         [&options, store = StoresValue(options.ReportFile, "report")](const std::string& value,
+                                                                       std::string& error) {
+             if (!store(value, error)) {
                  return false;
              }
-             options.ReportFile = value == "-" ? value : FromStartFolder(value);
+             if (value != "-") {
+                 options.ReportFile = FromStartFolder(value);
+             }
              return true;
          }},
         {"identify", 0, nullptr, "identify the instrument, tell the decision, no update",
-         flag(options.IdentifyOnly)},
+         SetsFlag(options.IdentifyOnly)},
         {"verbose", 'v', nullptr, "debug log: each command and reply (as DebugInfo=YES)",
-         flag(options.DebugLog)},
-        {"version", 'V', nullptr, "show the version of the tool", flag(options.ShowVersion)},
-        {"help", 'h', nullptr, "show this text", flag(options.ShowHelp)},
+         SetsFlag(options.DebugLog)},
     };
 }
 
+// The shared options, the front-end's own, then version and help, which end
+// the list as the GNU tools print them.
 std::vector<platform::OptionSpec> AllSpecs(ProgramOptions& options,
                                            const FrontEndOptions& frontEnd) {
     std::vector<platform::OptionSpec> specs = SharedSpecs(options);
-    // The front-end's own come before help and version, which end the list.
-    specs.insert(specs.end() - 2, frontEnd.Specs.begin(), frontEnd.Specs.end());
+    specs.insert(specs.end(), frontEnd.Specs.begin(), frontEnd.Specs.end());
+    specs.push_back({"version", 'V', nullptr, "show the version of the tool",
+                     platform::SetsFlag(options.ShowVersion)});
+    specs.push_back({"help", 'h', nullptr, "show this text", platform::SetsFlag(options.ShowHelp)});
     return specs;
 }
 

@@ -5,6 +5,7 @@
 #   instrument-update-simulator  the simulated instrument, for demos and benches
 include(GNUInstallDirs)
 
+# A placeholder: a packager sets their own name and address (see README.md).
 set(UPDATE_PACKAGE_MAINTAINER "Instrument Update Team <instrument-update@users.noreply.github.com>"
     CACHE STRING "Maintainer field of the Debian packages")
 set(package_data ${CMAKE_INSTALL_DATADIR}/instrument-update)
@@ -20,11 +21,16 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/README.Debian
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/instrument-update COMPONENT console)
 
 # The simulator is installed under a name that says what it is; in the build
-# tree it stays instrument-sim for the tests and scripts.
-add_executable(instrument-update-simulator ${PROJECT_SOURCE_DIR}/tools/instrument-sim/main.cpp)
-target_link_libraries(instrument-update-simulator PRIVATE instrument_sim)
-install(TARGETS instrument-update-simulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        COMPONENT simulator)
+# tree it stays instrument-sim for the tests and scripts. It names itself by
+# the name it was started with.
+install(PROGRAMS $<TARGET_FILE:instrument-sim> DESTINATION ${CMAKE_INSTALL_BINDIR}
+        RENAME instrument-update-simulator COMPONENT simulator)
+# install(PROGRAMS) copies the file as built; stripped as install(TARGETS) would.
+install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\"
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/instrument-update-simulator\"
+        COMMAND_ERROR_IS_FATAL ANY)
+endif()" COMPONENT simulator)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/tools/instrument-sim/profiles/
         DESTINATION ${CMAKE_INSTALL_DATADIR}/instrument-update-simulator/profiles
         COMPONENT simulator FILES_MATCHING PATTERN "*.profile")

@@ -33,6 +33,21 @@ std::string DashedName(const OptionSpec& spec) {
 
 } // namespace
 
+OptionSpec::ApplyFunction SetsFlag(bool& field) {
+    return [&field](const std::string&, std::string&) { return field = true; };
+}
+
+OptionSpec::ApplyFunction StoresValue(std::string& field, const char* option) {
+    return [&field, option](const std::string& value, std::string& error) {
+        if (value.empty()) {
+            error = std::string("--") + option + " needs a value";
+            return false;
+        }
+        field = value;
+        return true;
+    };
+}
+
 bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
                       const std::vector<OptionConflict>& conflicts, std::string& error) {
     std::vector<option> longOptions;

@@ -15,8 +15,15 @@ struct OptionSpec {
     char Short = 0;
     const char* ValueName = nullptr;
     const char* Help = "";
-    std::function<bool(const std::string& value, std::string& error)> Apply;
+    using ApplyFunction = std::function<bool(const std::string& value, std::string& error)>;
+    ApplyFunction Apply;
 };
+
+// The Apply of a flag: sets field when the option is given.
+OptionSpec::ApplyFunction SetsFlag(bool& field);
+// The Apply of an option whose value is kept as given in field; an empty
+// value ("--dir=") is refused as "--option needs a value".
+OptionSpec::ApplyFunction StoresValue(std::string& field, const char* option);
 
 // Two options that cannot be given together (long names).
 struct OptionConflict {

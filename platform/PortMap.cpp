@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 
 namespace platform {
@@ -30,7 +31,8 @@ std::mutex mapMutex;
 std::string mapDirectory;
 // Devices named on the command line that the map does not number.
 std::map<int, std::string> assigned;
-int onlyIndex = -1;
+// The one index a run may use; none when unset.
+std::optional<int> onlyIndex;
 
 bool Exists(const std::string& path) {
     struct stat info {};
@@ -73,7 +75,7 @@ std::string PortDevicePath(int index) {
     }
     {
         std::lock_guard lock(mapMutex);
-        if (onlyIndex >= 0 && index != onlyIndex) {
+        if (onlyIndex && index != *onlyIndex) {
             return {};
         }
         if (auto found = assigned.find(index); found != assigned.end()) {
@@ -157,7 +159,7 @@ void LimitPortMapTo(int index) {
 void ClearAssignedPorts() {
     std::lock_guard lock(mapMutex);
     assigned.clear();
-    onlyIndex = -1;
+    onlyIndex.reset();
 }
 
 bool PortIsBusy(const std::string& path) {

@@ -35,8 +35,9 @@ int ComNameIndex(const std::string& text);
 // else the first number above the mapped ones, which from then on maps to
 // the device. -1 with a reason in error for a name that is neither.
 int AssignPort(const std::string& nameOrPath, std::string& error);
-// Only index maps to a device from now on (-1: every index again), so
-// that a run given one port neither probes nor opens the others.
+// Only index maps to a device from now on, so that a run given one port
+// neither probes nor opens the others; -1 (a port that could not be
+// assigned): none does.
 void LimitPortMapTo(int index);
 // Back to the map alone, without assignments or limit (tests).
 void ClearAssignedPorts();

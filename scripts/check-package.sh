@@ -13,6 +13,18 @@ fail() {
     exit 1
 }
 
+# Every scratch file and folder lies in one folder that the trap removes,
+# however the check ends.
+scratch=$(mktemp -d)
+sim_pid=
+cleanup() {
+    if [[ -n $sim_pid ]]; then
+        kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
 rm -f "$build"/instrument-update*.deb
 if ! log=$(cd "$build" && cpack -G DEB 2>&1); then
     echo "$log" >&2
@@ -39,8 +51,7 @@ if dpkg-deb -f "$(deb instrument-update)" Depends | grep -Eiq 'qt|libssl|libcryp
 fi
 
 # lintian runs as root here (CI); it says so once, which is no finding.
-lintian_log=$(mktemp)
-trap 'rm -f "$lintian_log"' EXIT
+lintian_log=$scratch/lintian.log
 for package in "${packages[@]}"; do
     if ! lintian --fail-on error,warning --tag-display-limit 0 "$(deb "$package")" \
         >"$lintian_log" 2>&1 || grep -Eq '^[EW]: ' "$lintian_log"; then
@@ -49,13 +60,8 @@ for package in "${packages[@]}"; do
     fi
 done
 
-root=$(mktemp -d)
-sim_pid=
-cleanup() {
-    [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$root" "$lintian_log"
-}
-trap cleanup EXIT
+root=$scratch/root
+mkdir "$root"
 dpkg-deb -x "$(deb instrument-update)" "$root"
 console=$root/usr/bin/update-console
 
@@ -66,6 +72,13 @@ if grep -Eiq 'qt|libssl|libcrypto' <<<"$needed"; then
     fail "update-console needs $(tr '\n' ' ' <<<"$needed")"
 fi
 run() { env LD_LIBRARY_PATH= QT_PLUGIN_PATH= "$@"; }
+# Nor among everything the loader brings in for it.
+if ! loaded=$(run ldd "$console" 2>&1); then
+    fail "ldd cannot list the libraries of update-console: $loaded"
+fi
+if grep -Eiq 'libqt|libssl|libcrypto' <<<"$loaded"; then
+    fail "update-console loads $(grep -Ei 'libqt|libssl|libcrypto' <<<"$loaded" | tr -s ' \t\n' ' ')"
+fi
 [[ $(run "$console" --version) == "update-console $version" ]] || fail "--version gives the wrong text"
 help=$(run "$console" --help)
 for option in --dir --port --ports --report --identify --list-ports --json --quiet --verbose \
@@ -92,7 +105,9 @@ fi
 # The packaged simulator, updated by the packaged console.
 dpkg-deb -x "$(deb instrument-update-simulator)" "$root"
 simulator=$root/usr/bin/instrument-update-simulator
-run "$simulator" --help >/dev/null || fail "instrument-update-simulator --help fails"
+sim_help=$(run "$simulator" --help) || fail "instrument-update-simulator --help fails"
+[[ $sim_help == "usage: instrument-update-simulator "* ]] ||
+    fail "instrument-update-simulator does not name itself: $(head -n 1 <<<"$sim_help")"
 mkdir -p "$root/work/ports"
 cp -r demo "$root/work/program"
 # env execs the simulator, so that $! is the simulator itself.
@@ -114,15 +129,15 @@ python3 scripts/validate-report.py "$root/usr/share/instrument-update/report.sch
     "$root/work/report.json" || fail "the packaged run's report breaks the packaged schema"
 
 if [[ " ${packages[*]} " == *" instrument-update-gui "* ]]; then
-    gui_root=$(mktemp -d)
+    gui_root=$scratch/gui
+    mkdir "$gui_root"
     dpkg-deb -x "$(deb instrument-update-gui)" "$gui_root"
     for file in usr/bin/instrument-update-gui usr/share/applications/instrument-update-gui.desktop \
         usr/share/icons/hicolor/scalable/apps/instrument-update-gui.svg \
         usr/share/man/man1/instrument-update-gui.1.gz; do
-        [[ -e $gui_root/$file ]] || { rm -rf "$gui_root"; fail "$file is missing from instrument-update-gui"; }
+        [[ -e $gui_root/$file ]] || fail "$file is missing from instrument-update-gui"
     done
     gui_version=$("$gui_root/usr/bin/instrument-update-gui" --version)
-    rm -rf "$gui_root"
     [[ $gui_version == "instrument-update-gui $version" ]] ||
         fail "instrument-update-gui --version gives $gui_version"
 fi

@@ -11,25 +11,34 @@
 # DIR: reports). Every port runs even when others fail. Exit status: 0 when
 # every instrument was updated or already up to date, else 1 (the per-port
 # exit codes are in the table and in the reports); 64 for a bad option.
+# Needs python3 to read the reports.
 set -euo pipefail
 
 usage() {
     if [[ ${1:-64} == 0 ]]; then
-        sed -n '2,14s/^# \{0,1\}//p' "$0"
+        sed -n '2,15s/^# \{0,1\}//p' "$0"
     else
-        sed -n '2,14s/^# \{0,1\}//p' "$0" >&2
+        sed -n '2,15s/^# \{0,1\}//p' "$0" >&2
     fi
     exit "${1:-64}"
+}
+
+# An option's value: a missing one is a bad option, not a shell error.
+value_of() {
+    if (($# < 2)) || [[ -z $2 ]]; then
+        echo "update-line: $1 needs a value" >&2
+        usage
+    fi
 }
 
 folder= reports=reports jobs=8 console=update-console
 extra=()
 while (($#)); do
     case $1 in
-    --dir) folder=${2:?}; shift 2 ;;
-    --reports) reports=${2:?}; shift 2 ;;
-    --jobs) jobs=${2:?}; shift 2 ;;
-    --console) console=${2:?}; shift 2 ;;
+    --dir) value_of "$@"; folder=$2; shift 2 ;;
+    --reports) value_of "$@"; reports=$2; shift 2 ;;
+    --jobs) value_of "$@"; jobs=$2; shift 2 ;;
+    --console) value_of "$@"; console=$2; shift 2 ;;
     --) shift; while (($#)) && [[ $1 == -* ]]; do extra+=("$1"); shift; done ;;
     -h | --help) usage 0 ;;
     -*) echo "update-line: unknown option $1" >&2; usage ;;
@@ -48,10 +57,10 @@ update_one() {
     report=$reports/$name.json
     "$console" --dir "$folder" --port "$port" --start --report "$report" "${extra[@]}" \
         </dev/null >"$reports/$name.log" 2>&1 || status=$?
-    local outcome=unknown
-    if [[ -s $report ]]; then
-        outcome=$(sed -n 's/^  "outcome": "\(.*\)",$/\1/p' "$report")
-    fi
+    local outcome
+    outcome=$(python3 -c 'import json, sys
+print(json.load(open(sys.argv[1], encoding="utf-8")).get("outcome", "unknown"))' \
+        "$report" 2>/dev/null) || outcome=unknown
     printf '%-40s %4d  %s\n' "$port" "$status" "$outcome"
 }
 export -f update_one

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <signal.h>
 #include <sstream>
 #include <string>
@@ -31,6 +32,12 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Bounds of the waits: a hung tool or simulator ends the benchmark with a
+// message instead of holding it forever.
+constexpr auto SimulatorStartBound = std::chrono::seconds(5);
+constexpr auto UpdatesBound = std::chrono::seconds(300);
+constexpr auto StopBound = std::chrono::seconds(10);
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -72,7 +79,8 @@ bool StartSimulator(Instrument& instrument, const fs::path& profile) {
                                 (instrument.Folder / "transcript.log").string(), "--flash-out",
                                 (instrument.Folder / "flash.txt").string()},
                                {"/dev/null", (instrument.Folder / "sim.out").string(), "&1"});
-    for (int i = 0; i < 500 && instrument.Pty.empty(); ++i) {
+    const auto deadline = Clock::now() + SimulatorStartBound;
+    while (instrument.Simulator > 0 && instrument.Pty.empty() && Clock::now() < deadline) {
         const std::string out = ReadAll(instrument.Folder / "sim.out");
         if (out.rfind("PTY ", 0) == 0 && out.find('\n') != std::string::npos) {
             instrument.Pty = out.substr(4, out.find('\n') - 4);
@@ -119,22 +127,86 @@ bool ToolEnded(Instrument& instrument) {
     return true;
 }
 
+// Ends a process: SIGTERM, and SIGKILL when it has not ended within the
+// bound. True when it ended on the SIGTERM.
+bool Stop(pid_t& pid) {
+    if (pid <= 0) {
+        return true;
+    }
+    kill(pid, SIGTERM);
+    const auto deadline = Clock::now() + StopBound;
+    bool ended = false;
+    while (!(ended = waitpid(pid, nullptr, WNOHANG) == pid) && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    pid = -1;
+    return ended;
+}
+
+// Whatever a round still runs when it ends, early or not.
+struct RoundProcesses {
+    std::vector<Instrument>& Alone;
+    std::vector<Instrument>& Line;
+    ~RoundProcesses() {
+        for (std::vector<Instrument>* group : {&Alone, &Line}) {
+            for (Instrument& instrument : *group) {
+                Stop(instrument.Tool);
+                Stop(instrument.Simulator);
+            }
+        }
+    }
+};
+
+// The work folder goes on every ending but the ones that keep it on purpose.
+struct WorkFolder {
+    fs::path Path;
+    bool Keep = false;
+    ~WorkFolder() {
+        if (!Keep) {
+            std::error_code ignored;
+            fs::remove_all(Path, ignored);
+        }
+    }
+};
+
 // Stops the simulator (its flash is dumped on exit) and compares.
 bool Verified(Instrument& instrument, const std::map<unsigned, unsigned>& image) {
-    kill(instrument.Simulator, SIGTERM);
-    waitpid(instrument.Simulator, nullptr, 0);
+    if (!Stop(instrument.Simulator)) {
+        std::fprintf(stderr, "line_bench: the simulator of %s had to be killed\n",
+                     instrument.Pty.c_str());
+        return false;
+    }
     const std::map<unsigned, unsigned> flash = TiTxtBytes(ReadAll(instrument.Folder / "flash.txt"));
     return instrument.ExitCode == 0 && flash == image;
 }
 
 // Runs the instruments' updates at once; the wall time from the first start
-// to the last end.
-double UpdateTogether(std::vector<Instrument>& instruments, const fs::path& program) {
+// to the last end, nothing when a tool did not end within the bound.
+std::optional<double> UpdateTogether(std::vector<Instrument>& instruments,
+                                     const fs::path& program) {
     const auto start = Clock::now();
     for (Instrument& instrument : instruments) {
         StartTool(instrument, program);
+        if (instrument.Tool <= 0) {
+            std::fprintf(stderr, "line_bench: %s could not be started\n", UPDATE_CONSOLE);
+            return std::nullopt;
+        }
     }
     for (std::size_t running = instruments.size(); running > 0;) {
+        if (Clock::now() - start > UpdatesBound) {
+            for (const Instrument& instrument : instruments) {
+                if (instrument.Tool > 0) {
+                    std::fprintf(stderr, "line_bench: the update on %s did not end within %lld s\n",
+                                 instrument.Pty.c_str(),
+                                 static_cast<long long>(UpdatesBound.count()));
+                }
+            }
+            return std::nullopt;
+        }
         for (Instrument& instrument : instruments) {
             if (instrument.Tool > 0 && ToolEnded(instrument)) {
                 instrument.WallSeconds =
@@ -170,14 +242,15 @@ struct Round {
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::clamp(std::atoi(argv[1]), 1, 64) : 8;
     const int rounds = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 20) : 3;
-    const fs::path work = fs::temp_directory_path() / ("line-bench-" + std::to_string(getpid()));
+    WorkFolder workFolder{fs::temp_directory_path() / ("line-bench-" + std::to_string(getpid()))};
+    const fs::path& work = workFolder.Path;
     fs::remove_all(work);
     fs::create_directories(work);
     fs::copy(DEMO_FOLDER, work / "prog", fs::copy_options::recursive);
     const std::string imageText = bench::Image(false);
     std::ofstream(work / "prog" / "DM10_V200.TXT", std::ios::binary) << imageText;
     std::ofstream(work / "prog" / "Update.ini", std::ios::binary) << "Language=0\r\n";
-    std::ofstream(work / "meter.profile") << bench::RomMeterProfile;
+    std::ofstream(work / "meter.profile") << bench::RomMeterProfile();
     const std::map<unsigned, unsigned> image = TiTxtBytes(imageText);
 
     std::vector<Round> results;
@@ -192,6 +265,7 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < line.size(); ++i) {
             line[i].Folder = folder / ("line" + std::to_string(i + 1));
         }
+        const RoundProcesses processes{alone, line};
         for (std::vector<Instrument>* group : {&alone, &line}) {
             for (Instrument& instrument : *group) {
                 if (!StartSimulator(instrument, work / "meter.profile")) {
@@ -202,8 +276,14 @@ int main(int argc, char** argv) {
             }
         }
         Round result;
-        result.AloneWall = UpdateTogether(alone, work / "prog");
-        result.LineWall = UpdateTogether(line, work / "prog");
+        const std::optional<double> aloneWall = UpdateTogether(alone, work / "prog");
+        const std::optional<double> lineWall =
+            aloneWall ? UpdateTogether(line, work / "prog") : std::nullopt;
+        if (!lineWall) {
+            return 1;
+        }
+        result.AloneWall = *aloneWall;
+        result.LineWall = *lineWall;
         std::vector<double> own;
         for (const Instrument& instrument : line) {
             own.push_back(instrument.WallSeconds);
@@ -256,9 +336,9 @@ int main(int argc, char** argv) {
                 updates);
     std::printf("  verified: %d of %d instruments hold the image\n", verified, updates);
     if (verified == updates && std::getenv("LINE_BENCH_KEEP") == nullptr) {
-        fs::remove_all(work);
         return 0;
     }
+    workFolder.Keep = true;
     std::fprintf(stderr, "line_bench: the files are kept in %s\n", work.c_str());
     return verified == updates ? 0 : 1;
 }

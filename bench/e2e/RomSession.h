@@ -3,6 +3,8 @@
 // The firmware image and the simulated meter of a class-1 session with the
 // MSP430 ROM loader, shared by the session and production-line benchmarks.
 
+#include "tests/support/MeterProfiles.h"
+
 #include <cstdio>
 #include <random>
 #include <sstream>
@@ -46,12 +48,9 @@ inline std::string Image(bool high) {
     return text.str();
 }
 
-// A meter with the ROM loader 1.60 that answers at 4800 baud and takes the
-// demo's device entry.
-inline constexpr const char* RomMeterProfile =
-    "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-    "version=1.23\nserial=12345678\npassword=4000\nloader=msp430-rom\n"
-    "loader.version=1.60\nloader.chip_id=F149\nflash_start=0x1000\n"
-    "flash_size=0xF000\non.restart=@300:I.30#\n";
+// The meter with the ROM loader 1.60 for the image above (reset vector 0x4000).
+inline std::string RomMeterProfile() {
+    return testing_support::RomMeterProfile("12345678", "4000");
+}
 
 } // namespace bench

@@ -71,7 +71,7 @@ double Percentile(std::vector<double> values, double fraction) {
 
 struct Scenario {
     const char* Title;
-    const char* Profile;
+    std::string Profile;
     bool HighImage;
     bool Lab5xx;                                     // the device entry names the 5xx processor
     void (*Prepare)(const fs::path& prog) = nullptr; // lays out its own firmware
@@ -79,7 +79,7 @@ struct Scenario {
 };
 
 const Scenario Rom = {"class-1 session, MSP430 ROM loader 1.60, 48 KB image",
-                      bench::RomMeterProfile, false, false};
+                      bench::RomMeterProfile(), false, false};
 
 const Scenario Bsl5xx = {"class-1 session, MSP430 5xx/6xx loader, 41 KB + 16 KB above 64 KB",
                          "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"

@@ -51,7 +51,9 @@ int ConsoleDialogs::MessageBox(const std::string& text, const std::string& capti
     const bool error = (flags & 0xF0) == platform::MB_ICONERROR ||
                        caption == app::MessageText(app::Msg::CaptionError, 0) ||
                        caption == app::MessageText(app::Msg::CaptionError, 1);
-    if (quiet_ && !error && !(question && ask_)) {
+    // A box a person waits at is never confirmed unseen: it may ask them
+    // to do something first.
+    if (quiet_ && !error && !ask_) {
         return question ? questionAnswer_ : platform::IDOK;
     }
     std::fprintf(out_, "[%s] %s\n", OneLine(caption).c_str(), OneLine(text).c_str());

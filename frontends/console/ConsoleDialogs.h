@@ -17,7 +17,7 @@ public:
     // Runs the loop until a line is typed; nothing when the input ended.
     using LineSource = std::function<std::optional<std::string>()>;
 
-    // Quiet: only error boxes, and questions a person is asked.
+    // Quiet: only error boxes, and the boxes a person at the terminal answers.
     ConsoleDialogs(std::FILE* out, bool quiet) : out_(out), quiet_(quiet) {}
     void SetQuestionAnswer(int answer) { questionAnswer_ = answer; }
     void SetInteractive(LineSource source) { ask_ = std::move(source); }

@@ -1,13 +1,9 @@
 #include "frontends/console/ConsoleOptions.h"
 
-#include "platform/Dialogs.h"
-
 namespace console {
 
 app::FrontEndOptions ConsoleFrontEnd(ConsoleOptions& options) {
-    auto flag = [](bool& field) {
-        return [&field](const std::string&, std::string&) { return field = true; };
-    };
+    using platform::SetsFlag;
     auto answer = [&options](int value) {
         return [&options, value](const std::string&, std::string&) {
             options.QuestionAnswer = value;
@@ -16,16 +12,17 @@ app::FrontEndOptions ConsoleFrontEnd(ConsoleOptions& options) {
     };
     return {
         {
-            {"start", 0, nullptr, "press OK once start-up is done", flag(options.PressOkAtStart)},
+            {"start", 0, nullptr, "press OK once start-up is done",
+             SetsFlag(options.PressOkAtStart)},
             {"yes", 0, nullptr, "answer Yes to questions when nobody can be asked",
              answer(platform::IDYES)},
             {"no", 0, nullptr, "answer No to them (the default)", answer(platform::IDNO)},
-            {"quiet", 'q', nullptr, "only errors and the result line", flag(options.Quiet)},
+            {"quiet", 'q', nullptr, "only errors and the result line", SetsFlag(options.Quiet)},
             {"trace", 0, nullptr, "each change of the window model on standard error",
-             flag(options.Trace)},
+             SetsFlag(options.Trace)},
             {"list-ports", 0, nullptr, "list the serial ports and who may open them",
-             flag(options.ListPorts)},
-            {"json", 0, nullptr, "with --list-ports: the list as JSON", flag(options.Json)},
+             SetsFlag(options.ListPorts)},
+            {"json", 0, nullptr, "with --list-ports: the list as JSON", SetsFlag(options.Json)},
         },
         {
             {"yes", "no"},
@@ -39,8 +36,7 @@ app::FrontEndOptions ConsoleFrontEnd(ConsoleOptions& options) {
     };
 }
 
-bool CheckConsoleOptions(const app::ProgramOptions&, const ConsoleOptions& options,
-                         std::string& error) {
+bool CheckConsoleOptions(const ConsoleOptions& options, std::string& error) {
     if (options.Json && !options.ListPorts) {
         error = "--json goes with --list-ports";
         return false;

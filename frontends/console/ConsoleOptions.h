@@ -1,11 +1,12 @@
 #pragma once
 
 #include "app/Program.h"
+#include "platform/Dialogs.h"
 
 namespace console {
 
 struct ConsoleOptions {
-    int QuestionAnswer = 7; // IDNO
+    int QuestionAnswer = platform::IDNO;
     bool Trace = false;
     bool PressOkAtStart = false;
     bool ListPorts = false;
@@ -17,8 +18,7 @@ struct ConsoleOptions {
 // app::ParseProgramOptions; the checks that need every option seen are in
 // CheckConsoleOptions.
 app::FrontEndOptions ConsoleFrontEnd(ConsoleOptions& options);
-bool CheckConsoleOptions(const app::ProgramOptions& shared, const ConsoleOptions& options,
-                         std::string& error);
+bool CheckConsoleOptions(const ConsoleOptions& options, std::string& error);
 
 // What --help says after the options: the standard-input commands.
 const char* ConsoleHelpAfterOptions();

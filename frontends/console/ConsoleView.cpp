@@ -1,5 +1,6 @@
 #include "frontends/console/ConsoleView.h"
 
+#include "app/ProgressBars.h"
 #include "frontends/console/ConsoleDialogs.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
@@ -7,6 +8,7 @@
 #include "platform/TimerComponent.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace console {
 
@@ -22,6 +24,38 @@ void ClickMenu(platform::TMenuItem* item) {
     }
     item->Click();
 }
+
+// What the wait bar counts: a transfer method's blocks, unless it is a
+// percentage, the updater library's stages and percentage, or the seconds
+// the second timer adds.
+TransferProgress::Unit BarUnit(const app::TUpdateForm& form) {
+    const int maximum = form.WaitProgressBar->Max();
+    const bool blocks =
+        !form.SecTimer->Enabled() && maximum != app::PercentBarMax && maximum != app::UpdaterBarMax;
+    return blocks ? TransferProgress::Unit::Blocks : TransferProgress::Unit::Other;
+}
+
+// The percentage a status panel shows (" 42.5 %"), in tenths; nothing when
+// it shows none.
+std::optional<int> PanelPermille(const std::string& text) {
+    const std::size_t sign = text.rfind(" %");
+    if (sign == std::string::npos || sign + 2 != text.size()) {
+        return std::nullopt;
+    }
+    const std::size_t blank = sign == 0 ? std::string::npos : text.find_last_of(' ', sign - 1);
+    const std::size_t start = blank == std::string::npos ? 0 : blank + 1;
+    const std::string number = text.substr(start, sign - start);
+    char* end = nullptr;
+    const double percent = std::strtod(number.c_str(), &end);
+    if (number.empty() || end != number.c_str() + number.size() || !(percent >= 0) ||
+        percent > 100) {
+        return std::nullopt;
+    }
+    return static_cast<int>(percent * 10);
+}
+
+// The log lines a quiet run shows when it did not succeed, the last ones.
+constexpr std::size_t QuietFailureLogLines = 40;
 
 } // namespace
 
@@ -137,15 +171,19 @@ void ConsoleView::NoteWithoutTerminal(const std::string& name) {
     if (statusLine_ || options_.Quiet || form_ == nullptr) {
         return;
     }
-    if (name == "WaitProgressBar") {
-        if (auto line = progress_.DueLine(TransferProgress::Clock::now())) {
+    auto printDueLine = [this](TransferProgress& progress) {
+        if (auto line = progress.DueLine(TransferProgress::Clock::now())) {
             PrintNote(*line);
         }
+    };
+    if (name == "WaitProgressBar") {
+        printDueLine(progress_);
     } else if (name == "WaitPanel") {
         if (form_->WaitPanel->Visible()) {
             PrintNote(form_->WaitPanel->Caption());
         }
     } else if (name == "UpdateStatusBar") {
+        printDueLine(toolProgress_);
         const std::string panels = StatusPanels();
         if (panels != lastPanels_ && !panels.empty()) {
             lastPanels_ = panels;
@@ -154,8 +192,43 @@ void ConsoleView::NoteWithoutTerminal(const std::string& name) {
     }
 }
 
+// An external tool's progress is the title timer's percentage in the last
+// panel; nothing else moves while the tool runs.
+void ConsoleView::FollowToolProgress() {
+    std::optional<int> permille;
+    if (!progress_.Active() && form_->TitleTimer->Enabled() &&
+        form_->UpdateStatusBar->PanelCount() > 4) {
+        permille = PanelPermille(form_->UpdateStatusBar->PanelAt(4).Text);
+    }
+    // The timer counts from 0 again for the tool's next attempt.
+    if (!permille || *permille < toolPermille_) {
+        toolProgress_.Update(0, 0);
+    }
+    toolPermille_ = permille.value_or(0);
+    if (permille) {
+        toolProgress_.Update(*permille, 1000, TransferProgress::Unit::Other);
+    }
+}
+
+void ConsoleView::PrintLogTail() {
+    const std::vector<std::string>& lines = form_->UpdateMemo->Lines();
+    const std::size_t first =
+        lines.size() > QuietFailureLogLines ? lines.size() - QuietFailureLogLines : 0;
+    if (first > 0) {
+        std::fprintf(out_, "(%zu earlier log lines left out)\n", first);
+    }
+    for (std::size_t i = first; i < lines.size(); ++i) {
+        WriteMemoLines(lines[i]);
+    }
+}
+
 void ConsoleView::PrintResult(const std::string& outcome, int exitCode) {
     ClearStatus();
+    // Quiet left the log out; a run that did not succeed shows it after all,
+    // so that its result comes with its cause.
+    if (options_.Quiet && exitCode != 0 && form_ != nullptr) {
+        PrintLogTail();
+    }
     if (exitCode == protocol::exitcode::NoInstrument || outcome == app::outcome::NoDevice) {
         std::fprintf(err_, "no instrument found\n");
         std::fflush(err_);
@@ -170,6 +243,11 @@ void ConsoleView::PrintMemoLines(const std::string& latin1) {
         return;
     }
     ClearStatus();
+    WriteMemoLines(latin1);
+    DrawStatus();
+}
+
+void ConsoleView::WriteMemoLines(const std::string& latin1) {
     // A memo line may hold line breaks; the terminal shows them as lines. A
     // logged command ends in its own CR LF, which would only add a blank line.
     std::string text = platform::Latin1ToUtf8(latin1);
@@ -190,7 +268,6 @@ void ConsoleView::PrintMemoLines(const std::string& latin1) {
     }
     std::fprintf(out_, "%s\n", line.c_str());
     std::fflush(out_);
-    DrawStatus();
 }
 
 void ConsoleView::OnChange(platform::TComponent& component, std::string_view property,
@@ -207,7 +284,11 @@ void ConsoleView::OnChange(platform::TComponent& component, std::string_view pro
     } else if (name == "UpdateStatusBar" || name == "WaitProgressBar" || name == "InfoStaticText" ||
                name == "WaitPanel") {
         if (name == "WaitProgressBar" && form_ != nullptr) {
-            progress_.Update(form_->WaitProgressBar->Position(), form_->WaitProgressBar->Max());
+            progress_.Update(form_->WaitProgressBar->Position(), form_->WaitProgressBar->Max(),
+                             BarUnit(*form_));
+        }
+        if (name == "UpdateStatusBar" && form_ != nullptr) {
+            FollowToolProgress();
         }
         NoteWithoutTerminal(name);
         DrawStatus();

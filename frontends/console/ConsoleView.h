@@ -39,8 +39,9 @@ public:
     };
     static const std::vector<Command>& Commands();
 
-    // After the run: "no instrument found" on standard error for exit code
-    // 3, then the result line on the output, in every mode.
+    // After the run: with --quiet and an exit code other than 0 the last
+    // log lines, "no instrument found" on standard error for exit code 3,
+    // then the result line on the output, in every mode.
     void PrintResult(const std::string& outcome, int exitCode);
 
 private:
@@ -50,6 +51,9 @@ private:
     void RunCommand(const std::string& command);
     void CloseIfIdleAfterInput();
     void PrintMemoLines(const std::string& latin1);
+    void WriteMemoLines(const std::string& latin1);
+    void PrintLogTail();
+    void FollowToolProgress();
     void ClearStatus();
     void DrawStatus();
     // The status panels that say something, each once.
@@ -63,6 +67,8 @@ private:
     bool statusLine_;
     bool statusShown_ = false;
     TransferProgress progress_;
+    TransferProgress toolProgress_;
+    int toolPermille_ = 0;
     std::string lastNote_;
     std::string lastPanels_;
     app::TUpdateForm* form_ = nullptr;

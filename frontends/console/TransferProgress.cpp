@@ -4,7 +4,7 @@
 
 namespace console {
 
-void TransferProgress::Update(int position, int maximum) {
+void TransferProgress::Update(int position, int maximum, Unit unit) {
     if (position <= 0 || maximum <= 0) {
         if (position_ > 0) {
             shown_ = actual_ = tenthLined_ = positionLined_ = 0;
@@ -16,14 +16,18 @@ void TransferProgress::Update(int position, int maximum) {
     }
     position_ = position;
     maximum_ = maximum;
+    unit_ = unit;
     const long long percent = 100LL * std::min(position, maximum) / maximum;
     actual_ = static_cast<int>(percent);
     shown_ = std::max(shown_, actual_);
 }
 
 std::string TransferProgress::Text() const {
-    return std::to_string(shown_) + " % (" + std::to_string(position_) + "/" +
-           std::to_string(maximum_) + " blocks)";
+    const std::string percent = std::to_string(shown_) + " %";
+    if (unit_ != Unit::Blocks || actual_ < shown_) {
+        return percent;
+    }
+    return percent + " (" + std::to_string(position_) + "/" + std::to_string(maximum_) + " blocks)";
 }
 
 std::optional<std::string> TransferProgress::DueLine(Clock::time_point now) {

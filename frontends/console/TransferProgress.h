@@ -15,15 +15,19 @@ namespace console {
 class TransferProgress {
 public:
     using Clock = std::chrono::steady_clock;
+    // What the bar counts: the transfer method's blocks, or anything else
+    // (a percentage, stages, seconds), which only the percentage tells.
+    enum class Unit { Blocks, Other };
 
     // The bar's maximum and position as the model now has them. A position
     // back to 0 ends the transfer; the next one starts from 0 %.
-    void Update(int position, int maximum);
+    void Update(int position, int maximum, Unit unit = Unit::Blocks);
 
     bool Active() const { return position_ > 0 && maximum_ > 0; }
     // The percentage shown, never below what it showed before.
     int Percent() const { return shown_; }
-    // "40 % (104/256 blocks)"
+    // "40 % (104/256 blocks)"; the percentage alone for other units and
+    // while it is held, when the counts would say less.
     std::string Text() const;
 
     // A line is due at each tenth of the transfer reached, and in between
@@ -34,6 +38,7 @@ public:
 private:
     int position_ = 0;
     int maximum_ = 0;
+    Unit unit_ = Unit::Blocks;
     int shown_ = 0;
     int actual_ = 0;
     int tenthLined_ = 0;

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     const app::FrontEndOptions frontEnd = console::ConsoleFrontEnd(consoleOptions);
     std::string error;
     if (!app::ParseProgramOptions(args, options, frontEnd, error) ||
-        !console::CheckConsoleOptions(options, consoleOptions, error)) {
+        !console::CheckConsoleOptions(consoleOptions, error)) {
         std::fprintf(stderr, "update-console: %s (see --help)\n", error.c_str());
         return app::exitcode::BadOption;
     }

@@ -1,5 +1,6 @@
 // The window of the update tool.
 #include "app/Program.h"
+#include "frontends/qt/QtOwnOptions.h"
 #include "frontends/qt/WindowProgram.h"
 
 #include <QApplication>
@@ -17,25 +18,15 @@ constexpr const char* HelpExamples =
     "  instrument-update-gui --dir /srv/update --port /dev/ttyUSB0\n"
     "  instrument-update-gui --dir /srv/update --identify --report identity.json\n";
 
-// Help and the version need no display: they are answered before Qt starts,
-// which without a display would end the program.
-bool AnswersWithoutWindow(int argc, char** argv, int& exitCode) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--") {
-            return false;
-        }
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(app::ProgramHelp(Program, {}, HelpAfterOptions, HelpExamples).c_str(),
-                       stdout);
-            exitCode = app::exitcode::Success;
-            return true;
-        }
-        if (arg == "--version" || arg == "-V") {
-            std::printf("%s %s\n", Program, app::ToolVersion());
-            exitCode = app::exitcode::Success;
-            return true;
-        }
+// Help and the version end the program without a window.
+bool AnswersWithoutWindow(const app::ProgramOptions& options) {
+    if (options.ShowHelp) {
+        std::fputs(app::ProgramHelp(Program, {}, HelpAfterOptions, HelpExamples).c_str(), stdout);
+        return true;
+    }
+    if (options.ShowVersion) {
+        std::printf("%s %s\n", Program, app::ToolVersion());
+        return true;
     }
     return false;
 }
@@ -43,21 +34,28 @@ bool AnswersWithoutWindow(int argc, char** argv, int& exitCode) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int exitCode = app::exitcode::Success;
-    if (AnswersWithoutWindow(argc, argv, exitCode)) {
-        return exitCode;
+    app::ProgramOptions options;
+    std::string error;
+    // Read before Qt starts, which without a display would end the program.
+    // Should this look fail (an option of Qt's not known here), Qt takes its
+    // own and the rest is read again below.
+    const std::vector<std::string> given(argv + 1, argv + argc);
+    if (app::ParseProgramOptions(qtfront::WithoutQtOptions(given), options, {}, error) &&
+        AnswersWithoutWindow(options)) {
+        return app::exitcode::Success;
     }
     QApplication qtApplication(argc, argv);
-    // Qt has taken its own options (-platform, ...); the rest are ours.
     std::vector<std::string> args;
     for (const QString& arg : QCoreApplication::arguments().mid(1)) {
         args.push_back(arg.toLocal8Bit().toStdString());
     }
-    app::ProgramOptions options;
-    std::string error;
+    options = {};
     if (!app::ParseProgramOptions(args, options, {}, error)) {
         std::fprintf(stderr, "%s: %s (see --help)\n", Program, error.c_str());
         return app::exitcode::BadOption;
+    }
+    if (AnswersWithoutWindow(options)) {
+        return app::exitcode::Success;
     }
     return qtfront::RunWindowProgram(options);
 }

@@ -114,6 +114,31 @@ TEST_F(PortsStartUp, PortOptionNamingAMissingDeviceGivesExitCode2) {
                                          ": Ger\xE4t nicht vorhanden (ENOENT)");
 }
 
+// A full port map leaves no number for the device --port names: the run
+// ends as for a port that cannot be opened, and no other port is touched
+// (a port without a number would be COM1, a neighbour's).
+TEST_F(PortsStartUp, PortOptionWithoutAFreeNumberOpensNothingAndGivesExitCode2) {
+    Link(1, com1);
+    folder.Write("stand-in", "");
+    for (int number = 2; number <= platform::MaxPorts; ++number) {
+        std::filesystem::create_symlink(folder.File("stand-in"),
+                                        ports.File("COM" + std::to_string(number)));
+    }
+    const std::uint32_t com1Baud = com1.Baud();
+    WriteConfig(CrLfLines({"Language=0", "AutoStart=YES"}), StandardTextBlock);
+    serialtest::Pty loose;
+    app::TUpdateForm& form = Build(loose.SlavePath());
+    EXPECT_EQ(form.ExitCode, 2);
+    EXPECT_FALSE(form.StartTimer->Enabled());
+    EXPECT_FALSE(form.OkBitBtn->Enabled()) << "a session would open a port by number";
+    EXPECT_FALSE(form.UpdateCom->IsOpen());
+    EXPECT_EQ(form.UpdateCom->GetMaxV24Devices(), 0) << "no port was probed";
+    EXPECT_EQ(com1.Baud(), com1Baud) << "COM1 was never set up";
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_NE(dialogs.Boxes[0].Text.find("no free COM number"), std::string::npos)
+        << dialogs.Boxes[0].Text;
+}
+
 TEST_F(PortsStartUp, FixedPortHeldByAnotherProgramNamesItsDeviceAndWhy) {
     LinkThree();
     int holder = ::open(com3.SlavePath().c_str(), O_RDWR | O_NOCTTY);

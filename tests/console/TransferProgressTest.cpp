@@ -54,7 +54,7 @@ TEST(TransferProgress, ARaisedMaximumHoldsThePercentageInsteadOfGoingBack) {
     ASSERT_TRUE(progress.DueLine(now += std::chrono::seconds(2)));
     progress.Update(5, 90); // the erase became known: 5 %
     EXPECT_EQ(progress.Percent(), 14);
-    EXPECT_EQ(progress.Text(), "14 % (5/90 blocks)");
+    EXPECT_EQ(progress.Text(), "14 %") << "5/90 blocks would contradict 14 %";
     EXPECT_FALSE(progress.DueLine(now += std::chrono::seconds(2)))
         << "no line while the work done lies below what was shown";
     progress.Update(18, 90);
@@ -67,6 +67,16 @@ TEST(TransferProgress, ARaisedMaximumHoldsThePercentageInsteadOfGoingBack) {
         last = progress.Percent();
     }
     EXPECT_EQ(last, 100);
+}
+
+// A percentage bar (or stages, or seconds) has no blocks to count.
+TEST(TransferProgress, ABarOfAnotherUnitTellsThePercentageAlone) {
+    TransferProgress progress;
+    Clock::time_point now{};
+    progress.Update(40, 100, TransferProgress::Unit::Other);
+    EXPECT_EQ(progress.DueLine(now), "progress: 40 %");
+    progress.Update(84, 105, TransferProgress::Unit::Other);
+    EXPECT_EQ(progress.Text(), "80 %");
 }
 
 TEST(TransferProgress, TheNextTransferStartsAfresh) {

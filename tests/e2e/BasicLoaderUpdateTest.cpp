@@ -106,6 +106,9 @@ TEST_F(BasicLoaderUpdate, TheLoaderFileArrivesIntactAndTheSessionEndsAsASuccess)
     EXPECT_TRUE(run.OutHas("\a")) << "one audible signal";
     EXPECT_EQ(kept, loaderFile);
     EXPECT_NE(transcript.find("programmed"), std::string::npos);
+    // The loader's bar is a percentage: the lines count no blocks.
+    EXPECT_TRUE(run.ErrHas("progress: 100 %\n")) << run.Err;
+    EXPECT_FALSE(run.ErrHas(" blocks)")) << run.Err;
 }
 
 // Instruments 41218 to 41221 always take their loader file from the L file,

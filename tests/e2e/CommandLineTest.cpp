@@ -2,6 +2,7 @@
 // option spellings, refusals, --port, --report -, -q and progress on a pipe.
 #include "../serial/Pty.h"
 #include "Harness.h"
+#include "tests/support/MeterProfiles.h"
 #include "tests/support/ReportSchema.h"
 
 #include <filesystem>
@@ -12,33 +13,8 @@ namespace {
 
 using testing_support::TempFolder;
 
-// The demo meter with the ROM loader, waiting for an update from 1.23.
 std::string Meter(const std::string& serial = "12345678") {
-    return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-           "version=1.23\nserial=" +
-           serial +
-           "\npassword=C000\nloader=msp430-rom\nflash_start=0x1000\nflash_size=0xF000\n"
-           "on.restart=@300:I.30#\nloader.version=1.60\nloader.chip_id=F149\n";
-}
-
-e2e::Run RunConsole(const TempFolder& folder, const std::vector<std::string>& args,
-                    std::chrono::seconds bound = std::chrono::seconds(90)) {
-    std::vector<std::string> argv = {UPDATE_CONSOLE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    e2e::Run run;
-    const pid_t pid = e2e::Spawn(argv, folder.File("out.txt"), folder.File("err.txt"));
-    run.ExitCode = e2e::WaitFor(pid, bound, run.TimedOut);
-    run.Out = e2e::ReadFile(folder.File("out.txt"));
-    run.Err = e2e::ReadFile(folder.File("err.txt"));
-    return run;
-}
-
-// The program folder and port folder, with the options that name them.
-std::vector<std::string> Folders(const TempFolder& folder, std::vector<std::string> more) {
-    std::vector<std::string> args = {"--dir=" + folder.File("prog"), "--ports",
-                                     folder.File("ports"), "--time-divisor=10"};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
+    return testing_support::RomMeterProfile(serial);
 }
 
 bool Updated(const e2e::Instrument& instrument) {
@@ -56,16 +32,36 @@ bool Updated(const e2e::Instrument& instrument) {
 
 TEST(CommandLine, VersionAndOptionsInTheGnuManner) {
     TempFolder folder;
-    e2e::Run version = RunConsole(folder, {"-V"});
+    e2e::Run version = e2e::RunProgram(folder, {UPDATE_CONSOLE, "-V"});
+    ASSERT_FALSE(version.TimedOut);
     EXPECT_EQ(version.ExitCode, 0);
     EXPECT_EQ(version.Out.rfind("update-console ", 0), 0u) << version.Out;
 
     e2e::LayOutProgramFolder(folder);
     e2e::Instrument instrument(folder, Meter(), folder.File("ports/COM1"));
-    const e2e::Run run = RunConsole(folder, Folders(folder, {"--identify", "--"}));
+    const e2e::Run run =
+        e2e::RunProgram(folder, {UPDATE_CONSOLE, "--dir=" + folder.File("prog"), "--ports",
+                                 folder.File("ports"), "--time-divisor=10", "--identify", "--"});
     instrument.Stop();
+    ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
     EXPECT_TRUE(run.OutHas("decision=update-available")) << run.Out;
+}
+
+// The demo's Update.ini keeps the debug log off; -v turns it on for the run.
+TEST(CommandLine, VerboseShowsEachCommandAndReply) {
+    TempFolder folder;
+    e2e::LayOutProgramFolder(folder);
+    e2e::Instrument instrument(folder, Meter(), folder.File("ports/COM1"));
+    const e2e::Run plain = e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--identify"});
+    const e2e::Run verbose = e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--identify", "-v"});
+    instrument.Stop();
+    ASSERT_FALSE(plain.TimedOut || verbose.TimedOut);
+    EXPECT_EQ(plain.ExitCode, 0) << plain.Out;
+    EXPECT_EQ(verbose.ExitCode, 0) << verbose.Out;
+    EXPECT_FALSE(plain.OutHas("A.2003\n")) << plain.Out;
+    EXPECT_TRUE(verbose.OutHas("A.2003\n")) << verbose.Out;
+    EXPECT_TRUE(verbose.OutHas(" <-\n")) << "the replies too: " << verbose.Out;
 }
 
 TEST(CommandLine, ConflictsAndStrayArgumentsAreRefusedInOneLine) {
@@ -82,7 +78,9 @@ TEST(CommandLine, ConflictsAndStrayArgumentsAreRefusedInOneLine) {
     for (const auto& [args, told] : cases) {
         std::vector<std::string> argv = {"--report", folder.File("report.json")};
         argv.insert(argv.end(), args.begin(), args.end());
-        const e2e::Run run = RunConsole(folder, argv);
+        argv.insert(argv.begin(), UPDATE_CONSOLE);
+        const e2e::Run run = e2e::RunProgram(folder, argv);
+        ASSERT_FALSE(run.TimedOut);
         EXPECT_EQ(run.ExitCode, 64) << args.front();
         EXPECT_EQ(run.Out, "");
         EXPECT_NE(run.Err.find(told), std::string::npos) << run.Err;
@@ -95,8 +93,9 @@ TEST(CommandLine, AReportOnStandardOutputIsAllThatIsThere) {
     TempFolder folder;
     e2e::LayOutProgramFolder(folder);
     e2e::Instrument instrument(folder, Meter(), folder.File("ports/COM1"));
-    const e2e::Run run = RunConsole(folder, Folders(folder, {"--identify", "--report", "-"}));
+    const e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--identify", "--report", "-"});
     instrument.Stop();
+    ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
     const nlohmann::json report = testing_support::ValidatedReport(run.Out);
     ASSERT_TRUE(report.is_object()) << run.Out;
@@ -111,8 +110,9 @@ TEST(CommandLine, APipedUpdateShowsProgressAndCountdownsAsLines) {
     TempFolder folder;
     e2e::LayOutProgramFolder(folder);
     e2e::Instrument instrument(folder, Meter(), folder.File("ports/COM1"));
-    const e2e::Run run = RunConsole(folder, Folders(folder, {"--start"}));
+    const e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--start"});
     instrument.Stop();
+    ASSERT_FALSE(run.TimedOut);
     ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
     EXPECT_TRUE(Updated(instrument));
     EXPECT_TRUE(run.ErrHas("Bitte warten ... (noch 8 s)\n")) << run.Err;
@@ -139,19 +139,77 @@ TEST(CommandLine, QuietKeepsTheErrorsAndTheResult) {
     e2e::LayOutProgramFolder(folder);
     {
         e2e::Instrument instrument(folder, Meter(), folder.File("ports/COM1"));
-        const e2e::Run run = RunConsole(folder, Folders(folder, {"--start", "-q"}));
+        const e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--start", "-q"});
         instrument.Stop();
+        ASSERT_FALSE(run.TimedOut);
         EXPECT_EQ(run.ExitCode, 0);
         EXPECT_EQ(run.Out, "result: updated (exit code 0)\n");
         EXPECT_EQ(run.Err, "");
     }
-    // Nothing on the line: an identification tells that and its result alone.
+    // A run that fails keeps its error box and names its cause: the log
+    // comes before the result.
+    const e2e::Run missing =
+        e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--port", "COM9", "--start", "-q"});
+    ASSERT_FALSE(missing.TimedOut);
+    EXPECT_EQ(missing.ExitCode, 2);
+    const std::size_t box = missing.Out.find("[Fehler] COM9 konnte nicht ge\xC3\xB6"
+                                             "ffnet werden!");
+    const std::size_t log = missing.Out.find("Firmware-Update f\xC3\xBCr das");
+    const std::size_t result = missing.Out.find("result: failed (exit code 2)\n");
+    EXPECT_LT(box, log) << missing.Out;
+    EXPECT_LT(log, result) << missing.Out;
+    EXPECT_EQ(result + 29, missing.Out.size()) << "the result is the last line: " << missing.Out;
+
+    // Nothing on the line: an identification says so, and its log, then
+    // the result.
     serialtest::Pty silent;
     std::filesystem::create_symlink(silent.SlavePath(), folder.File("ports/COM1"));
-    const e2e::Run run = RunConsole(folder, Folders(folder, {"--identify", "-q"}));
+    const e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--identify", "-q"});
+    ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 3) << run.Out;
     EXPECT_EQ(run.Err, "no instrument found\n");
-    EXPECT_EQ(run.Out, "result: no-device (exit code 3)\n");
+    EXPECT_TRUE(run.OutHas("Firmware-Update f\xC3\xBCr das")) << run.Out;
+    EXPECT_TRUE(run.Out.ends_with("\nresult: no-device (exit code 3)\n")) << run.Out;
+}
+
+// A box that asks a person at the terminal to do something is shown and
+// waits for them, quiet or not: confirmed unseen, the tool would go on as
+// if it had been done.
+TEST(CommandLine, QuietShowsTheBoxAPersonAtTheTerminalMustConfirm) {
+    TempFolder folder;
+    e2e::LayOutProgramFolder(folder);
+    serialtest::Pty silent, terminal;
+    std::filesystem::create_symlink(silent.SlavePath(), folder.File("ports/COM1"));
+    // Nothing answers the search: the bootloader's information box comes.
+    const pid_t pid =
+        e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports", folder.File("ports"),
+                    "--time-divisor", "10", "--start", "-q"},
+                   folder.File("out.txt"), folder.File("err.txt"), terminal.SlavePath());
+    const auto out = [&folder] { return e2e::ReadFile(folder.File("out.txt")); };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (out().find("(Enter)> ") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string shown = out();
+    EXPECT_NE(shown.find("[Info] Best\xC3\xA4tigen Sie dies danach mit dem Ok-Button!"),
+              std::string::npos)
+        << shown;
+    // It waits: the bootloader probe (0x80) goes out only once it is confirmed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(silent.Receive(1 << 16, 200).find('\x80'), std::string::npos);
+    terminal.Send("\n");
+    std::string probe;
+    for (int i = 0; i < 100 && probe.find('\x80') == std::string::npos; ++i) {
+        probe += silent.Receive(1, 100);
+    }
+    EXPECT_NE(probe.find('\x80'), std::string::npos) << "the probe after the confirmation";
+    terminal.CloseMaster();
+    bool timedOut = false;
+    const int exitCode = e2e::WaitFor(pid, std::chrono::seconds(60), timedOut);
+    ASSERT_FALSE(timedOut) << out();
+    EXPECT_NE(exitCode, 0);
+    EXPECT_TRUE(out().ends_with(" (exit code " + std::to_string(exitCode) + ")\n")) << out();
 }
 
 // Three instruments on the line; each run takes the one its --port names
@@ -166,13 +224,18 @@ TEST(CommandLine, PortNamesTheOneInstrumentARunTakes) {
     e2e::Instrument loose(unmapped, Meter("99999999"), unmapped.File("tty"));
     const std::string pts = std::filesystem::canonical(unmapped.File("tty")).string();
 
-    const e2e::Run byName = RunConsole(
-        folder,
-        Folders(folder, {"--port", "COM7", "--start", "--report", folder.File("com7.json")}));
+    const e2e::Run byName =
+        e2e::RunUpdate(folder, UPDATE_CONSOLE,
+                       {"--port", "COM7", "--start", "--report", folder.File("com7.json")});
+    ASSERT_FALSE(byName.TimedOut);
     EXPECT_EQ(byName.ExitCode, 0) << byName.Out;
-    const e2e::Run byDevice = RunConsole(
-        folder, Folders(folder, {"--port=" + pts, "--start", "--report", folder.File("pts.json")}));
+    const std::string com7Received = e2e::ReceivedText(com7.Transcript());
+    const e2e::Run byDevice = e2e::RunUpdate(
+        folder, UPDATE_CONSOLE, {"--port=" + pts, "--start", "--report", folder.File("pts.json")});
+    ASSERT_FALSE(byDevice.TimedOut);
     EXPECT_EQ(byDevice.ExitCode, 0) << byDevice.Out;
+    EXPECT_EQ(e2e::ReceivedText(com7.Transcript()), com7Received)
+        << "COM7 received nothing while the run on " << pts << " went on";
     com1.Stop();
     com7.Stop();
     loose.Stop();
@@ -203,7 +266,8 @@ TEST(CommandLine, AMissingPortEndsWithTheFixedPortsCode) {
                                          folder.File("no-such-tty")},
     };
     for (const auto& [port, told] : cases) {
-        const e2e::Run run = RunConsole(folder, Folders(folder, {"--port", port, "--start"}));
+        const e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--port", port, "--start"});
+        ASSERT_FALSE(run.TimedOut);
         EXPECT_EQ(run.ExitCode, 2) << port << run.Out;
         EXPECT_TRUE(run.OutHas(told)) << run.Out;
     }
@@ -254,3 +318,17 @@ TEST(CommandLine, TheLineScriptUpdatesEveryPortAndNamesTheFailedOne) {
 }
 
 } // namespace
+
+// An option without its value is a bad option (64, with the usage), as a
+// calling script tells it from a failed port (1).
+TEST(CommandLine, TheLineScriptRefusesAnOptionWithoutItsValue) {
+    TempFolder folder;
+    for (const char* option : {"--dir", "--reports", "--jobs", "--console"}) {
+        const e2e::Run run = e2e::RunProgram(folder, {"/bin/bash", LINE_SCRIPT, option});
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 64) << option << run.Err;
+        EXPECT_TRUE(run.ErrHas(std::string(option) + " needs a value")) << run.Err;
+        EXPECT_TRUE(run.ErrHas("PORT...")) << "the usage follows: " << run.Err;
+        EXPECT_EQ(run.Out, "");
+    }
+}

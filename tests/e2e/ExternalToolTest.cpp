@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -61,16 +62,13 @@ protected:
         folder.Write("prog/ProgDevice.ini",
                      e2e::MeterZ70Devices(progFile1, progFile2, bootLoadKenn));
     }
-    e2e::Run Update(const std::string& profile, int port = 3) {
+    // Traced unless told otherwise: the bar and the title show in the
+    // model's changes.
+    e2e::Run Update(const std::string& profile, int port = 3, bool traced = true) {
         e2e::Instrument meter(folder, profile, folder.File("ports/COM" + std::to_string(port)));
-        // Traced: the bar and the title show in the model's changes.
-        e2e::Run run;
-        pid_t pid = e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
-                                folder.File("ports"), "--time-divisor", "10", "--trace"},
-                               folder.File("out.txt"), folder.File("err.txt"));
-        run.ExitCode = e2e::WaitFor(pid, std::chrono::seconds(120), run.TimedOut);
-        run.Out = e2e::ReadFile(folder.File("out.txt"));
-        run.Err = e2e::ReadFile(folder.File("err.txt"));
+        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE,
+                                      traced ? std::vector<std::string>{"--trace"}
+                                             : std::vector<std::string>{});
         meter.Stop();
         transcript = meter.Transcript();
         return run;
@@ -111,6 +109,31 @@ TEST_F(ExternalTool, TheHexLoaderProgramsProgFile1AndThenTheProgramFileOnCom3) {
     EXPECT_NE(e2e::ReceivedText(transcript).find("A.1600#"), std::string::npos)
         << "the session went on";
     EXPECT_TRUE(run.ErrHas("Application.Title = Update [ 1.0 %]")) << run.Err;
+}
+
+// On a pipe a tool's run shows the title timer's estimate as lines, rising
+// and without block counts: nothing else moves while the tool runs.
+TEST_F(ExternalTool, AToolsRunShowsItsProgressAsLinesOnAPipe) {
+    // 200000 bytes: 100 ticks of the title timer to 100 %.
+    folder.Write("prog/Z70_BOOT.MOT", std::string(200000, 'x'));
+    WriteDevice("Z70_BOOT.MOT");
+    ::setenv("FAKE_TOOL_SLEEP", "2", 1);
+    const e2e::Run run = Update(MeterProfile("on.1200@1=A.1200!|@4000:A.1200!\n"), 3, false);
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    const std::regex line(R"(progress: (\d+) %(.*)\n)");
+    std::vector<int> percents;
+    for (auto it = std::sregex_iterator(run.Err.begin(), run.Err.end(), line);
+         it != std::sregex_iterator(); ++it) {
+        percents.push_back(std::stoi((*it)[1]));
+        EXPECT_EQ((*it)[2], "") << "a tool counts no blocks: " << it->str();
+    }
+    // The boot file's run alone takes 2 s: a line at least each tenth.
+    std::size_t rising = percents.empty() ? 0 : 1;
+    while (rising < percents.size() && percents[rising] > percents[rising - 1]) {
+        ++rising;
+    }
+    EXPECT_GE(rising, 3u) << run.Err;
 }
 
 TEST_F(ExternalTool, ExitCode1IsRetriedUpToThreeTimesAndOtherCodesFailAtOnce) {
@@ -217,6 +240,9 @@ TEST_F(ExternalTool, TheUpdaterLibraryTakesTheToolsPlaceAndItsFailureFailsTheSes
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
     EXPECT_TRUE(run.ErrHas("WaitProgressBar.Position = 105")) << run.Err;
     EXPECT_TRUE(run.ErrHas("Application.Title = Update [ 5.0 %]")) << "stage 5";
+    // Stages and a percentage, no blocks.
+    EXPECT_TRUE(run.ErrHas("progress: 100 %\n")) << run.Err;
+    EXPECT_FALSE(run.ErrHas(" blocks)")) << run.Err;
     EXPECT_EQ(e2e::ReadFile(folder.File("library.log")),
               "Init 3\nIsBTLActive\nClear\nProgram Z70_V200.MOT\nMakeValid\n"
               "ExitAndStartApplication\nDeinit\n");

@@ -117,20 +117,29 @@ inline int WaitFor(pid_t pid, std::chrono::seconds bound, bool& timedOut) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A program run to its end, or killed after the bound; its output is kept
+// in folder as out.txt and err.txt.
+inline Run RunProgram(const testing_support::TempFolder& folder,
+                      const std::vector<std::string>& argv,
+                      std::chrono::seconds bound = std::chrono::seconds(120)) {
+    Run run;
+    pid_t pid = Spawn(argv, folder.File("out.txt"), folder.File("err.txt"));
+    run.ExitCode = WaitFor(pid, bound, run.TimedOut);
+    run.Out = ReadFile(folder.File("out.txt"));
+    run.Err = ReadFile(folder.File("err.txt"));
+    return run;
+}
+
 // An automatic update of the program folder prog/ with the ports of
 // ports/, at ten times speed, run to its end; extra options appended.
 inline Run RunUpdate(const testing_support::TempFolder& folder, const std::string& console,
-                     const std::vector<std::string>& extra = {}) {
-    Run run;
+                     const std::vector<std::string>& extra = {},
+                     std::chrono::seconds bound = std::chrono::seconds(120)) {
     std::vector<std::string> argv = {
         console,          "--dir", folder.File("prog"), "--ports", folder.File("ports"),
         "--time-divisor", "10"};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    pid_t pid = Spawn(argv, folder.File("out.txt"), folder.File("err.txt"));
-    run.ExitCode = WaitFor(pid, std::chrono::seconds(120), run.TimedOut);
-    run.Out = ReadFile(folder.File("out.txt"));
-    run.Err = ReadFile(folder.File("err.txt"));
-    return run;
+    return RunProgram(folder, argv, bound);
 }
 
 // Edits the demo's ProgDevice.ini in prog/, each text replaced once;

@@ -1,6 +1,8 @@
 // Program folders as instruments' makers ship them: laid out on Windows,
 // where the case of a name does not count, and copied over.
 #include "Harness.h"
+#include "tests/support/MeterProfiles.h"
+#include "tests/support/ReportSchema.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -27,11 +29,7 @@ protected:
     // The demo meter at version 1.23 with its ROM loader, against the tool;
     // the report is read afterwards.
     e2e::Run Update(const std::vector<std::string>& extra = {}) {
-        e2e::Instrument meter(folder,
-                              "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\n"
-                              "device=43110.000\nversion=1.23\nserial=12345678\npassword=C000\n"
-                              "loader=msp430-rom\nloader.version=1.60\nloader.chip_id=F149\n"
-                              "flash_start=0x1000\nflash_size=0xF000\non.restart=@300:I.30#\n",
+        e2e::Instrument meter(folder, testing_support::RomMeterProfile(),
                               folder.File("ports/COM1"));
         std::vector<std::string> options = {"--report", folder.File("report.json")};
         options.insert(options.end(), extra.begin(), extra.end());
@@ -39,7 +37,7 @@ protected:
         meter.Stop();
         flash = WithoutCr(meter.Flash());
         transcript = meter.Transcript();
-        report = json::parse(e2e::ReadFile(folder.File("report.json")), nullptr, false);
+        report = testing_support::ReadValidatedReport(folder.File("report.json"));
         return run;
     }
     void ExpectFailedAtTheCheck(const e2e::Run& run) {
@@ -109,7 +107,7 @@ TEST(ConfigurationMissing, EndsWithExitCode78) {
             ASSERT_FALSE(run.TimedOut);
             EXPECT_EQ(run.ExitCode, 78) << run.Out;
             EXPECT_TRUE(run.OutHas("[Error] Konfigurationsdatei")) << run.Out;
-            const json report = json::parse(e2e::ReadFile(folder.File("report.json")));
+            const json report = testing_support::ReadValidatedReport(folder.File("report.json"));
             EXPECT_EQ(report["outcome"], "failed");
             EXPECT_EQ(report["failed_step"], "start-up");
         }

@@ -18,7 +18,8 @@ struct Program {
     pid_t pid = -1;
     int out = -1;
 
-    explicit Program(std::vector<std::string> args) {
+    // name: argv[0], as a shell passes the name the program was called by.
+    explicit Program(std::vector<std::string> args, std::string name = SIM_PROGRAM) {
         int p[2];
         if (pipe(p) != 0)
             return;
@@ -26,7 +27,7 @@ struct Program {
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_adddup2(&fa, p[1], 1);
         posix_spawn_file_actions_addclose(&fa, p[0]);
-        args.insert(args.begin(), SIM_PROGRAM);
+        args.insert(args.begin(), name);
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
@@ -100,6 +101,15 @@ TEST(Program, RefusesBadArgumentsAndProfiles) {
         ASSERT_GT(prog.pid, 0);
         EXPECT_EQ(prog.Wait(), 1) << args[0];
     }
+}
+
+// Installed under another name, it names itself by that name.
+TEST(Program, TellsItsUsageUnderTheNameItWasCalledBy) {
+    Program installed({"--help"}, "/usr/bin/instrument-update-simulator");
+    ASSERT_GT(installed.pid, 0);
+    EXPECT_EQ(installed.FirstLine(), "usage: instrument-update-simulator --profile FILE [--link "
+                                     "DIR/COMn | --device PATH]");
+    EXPECT_EQ(installed.Wait(), 0);
 }
 
 } // namespace

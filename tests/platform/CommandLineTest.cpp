@@ -11,21 +11,14 @@ struct Given {
     std::string Dir, Port;
     bool Quiet = false, Verbose = false, Yes = false, No = false;
     std::vector<OptionSpec> Specs() {
-        auto into = [](std::string& field) {
-            return [&field](const std::string& value, std::string&) {
-                field = value;
-                return true;
-            };
-        };
-        auto flag = [](bool& field) {
-            return [&field](const std::string&, std::string&) { return field = true; };
-        };
-        return {{"dir", 0, "DIR", "folder", into(Dir)},
-                {"port", 'p', "PORT", "port\nsecond line", into(Port)},
-                {"quiet", 'q', nullptr, "quiet", flag(Quiet)},
-                {"verbose", 'v', nullptr, "verbose", flag(Verbose)},
-                {"yes", 0, nullptr, "yes", flag(Yes)},
-                {"no", 0, nullptr, "no", flag(No)}};
+        using platform::SetsFlag;
+        using platform::StoresValue;
+        return {{"dir", 0, "DIR", "folder", StoresValue(Dir, "dir")},
+                {"port", 'p', "PORT", "port\nsecond line", StoresValue(Port, "port")},
+                {"quiet", 'q', nullptr, "quiet", SetsFlag(Quiet)},
+                {"verbose", 'v', nullptr, "verbose", SetsFlag(Verbose)},
+                {"yes", 0, nullptr, "yes", SetsFlag(Yes)},
+                {"no", 0, nullptr, "no", SetsFlag(No)}};
     }
 };
 
@@ -74,6 +67,7 @@ TEST(CommandLine, RefusalsSayWhatWasWrongInOneLine) {
         {{"-p"}, "option -p needs a value"},
         {{"--quiet=1"}, "option --quiet takes no value"},
         {{"-qp"}, "option -p needs a value"},
+        {{"--dir="}, "--dir needs a value"},
         {{"--yes", "--no"}, "--yes and --no cannot be used together"},
         {{"-v", "--dir=x", "-q"}, "--quiet and --verbose cannot be used together"},
     };

@@ -7,21 +7,36 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: instrument-sim --profile FILE [--link DIR/COMn | --device PATH]\n"
-    "                      [--transcript FILE] [--flash-out FILE] [--files-out DIR]\n"
-    "                      [--exit-after-idle SECONDS]\n"
-    "       instrument-sim --list-loaders\n"
-    "       instrument-sim --help\n"
-    "Plays a measuring instrument on a new pseudo-terminal (its path is printed as\n"
-    "\"PTY /dev/pts/N\", and --link makes a COMn link to it) or on a given device.\n"
-    "Exit status: 0 stopped by a signal or idle, 1 bad option or profile,\n"
-    "2 the line was closed.\n";
+// The name the program was started by: the build tree's instrument-sim is
+// installed under another name, and its messages should say the one typed.
+std::string gName = "instrument-sim";
+
+std::string Usage() {
+    const std::string indent(gName.size() + 8, ' ');
+    return "usage: " + gName + " --profile FILE [--link DIR/COMn | --device PATH]\n" + indent +
+           "[--transcript FILE] [--flash-out FILE] [--files-out DIR]\n" + indent +
+           "[--exit-after-idle SECONDS]\n"
+           "       " +
+           gName +
+           " --list-loaders\n"
+           "       " +
+           gName +
+           " --help\n"
+           "Plays a measuring instrument on a new pseudo-terminal (its path is printed as\n"
+           "\"PTY /dev/pts/N\", and --link makes a COMn link to it) or on a given device.\n"
+           "Exit status: 0 stopped by a signal or idle, 1 bad option or profile,\n"
+           "2 the line was closed.\n";
+}
+
+void Fail(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", gName.c_str(), message.c_str());
+}
 
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
@@ -117,14 +132,19 @@ void InstallSignals() {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0') {
+        const char* slash = std::strrchr(argv[0], '/');
+        gName = slash != nullptr && slash[1] != '\0' ? slash + 1 : argv[0];
+    }
     Args args;
     std::string error;
     if (!ParseArgs(argc, argv, args, error)) {
-        std::fprintf(stderr, "instrument-sim: %s\n%s", error.c_str(), kUsage);
+        Fail(error);
+        std::fputs(Usage().c_str(), stderr);
         return kExitUsage;
     }
     if (args.help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(Usage().c_str(), stdout);
         return kExitOk;
     }
     if (args.listLoaders) {
@@ -135,12 +155,11 @@ int main(int argc, char** argv) {
     }
     sim::ProfileResult loaded = sim::LoadProfile(args.profile);
     if (!loaded.ok) {
-        std::fprintf(stderr, "instrument-sim: %s\n", loaded.error.c_str());
+        Fail(loaded.error);
         return kExitUsage;
     }
     if (!sim::CreateLoader(loaded.profile.loader, loaded.profile)) {
-        std::fprintf(stderr, "instrument-sim: unknown loader '%s' (see --list-loaders)\n",
-                     loaded.profile.loader.c_str());
+        Fail("unknown loader '" + loaded.profile.loader + "' (see --list-loaders)");
         return kExitUsage;
     }
     sim::Simulator simulator(loaded.profile,
@@ -152,7 +171,7 @@ int main(int argc, char** argv) {
     if (opened && !args.link.empty())
         opened = sim::MakeLink(args.link, simulator.SlavePath(), error);
     if (!opened) {
-        std::fprintf(stderr, "instrument-sim: %s\n", error.c_str());
+        Fail(error);
         return kExitUsage;
     }
     if (args.device.empty()) {
