@@ -24,6 +24,8 @@ std::string ConfigFilePath(const std::string& folder, const std::string& fileNam
 // The folders start-up looks for Update.ini in, in order: the mirrored
 // folder when there is one, then the current directory.
 std::vector<std::string> UpdateIniFolders();
+// True when one of those folders holds fileName in any case, also as several
+// entries that differ in case only.
 bool UpdateIniPresent(const std::string& fileName = UpdateIniName);
 
 // For the box of a configuration file that was not taken: the names of the

@@ -113,7 +113,8 @@ std::vector<std::string> UpdateIniFolders() {
 
 bool UpdateIniPresent(const std::string& fileName) {
     for (const std::string& folder : UpdateIniFolders()) {
-        if (platform::LocateFile(folder, fileName).Found()) {
+        // Files that differ in case only are there too: start-up names them.
+        if (platform::LocateFile(folder, fileName).What != platform::FoundFile::Result::Missing) {
             return true;
         }
     }
@@ -136,17 +137,9 @@ std::string CaseClashNote(const std::vector<std::string>& folders, const std::st
     return {};
 }
 
-bool TUpdateForm::GetPublicDir(std::string& folder) const {
-    return PublicFolder(folder);
-}
-
-std::string TUpdateForm::GetConfigDir() const {
-    return MirroredConfigFolder();
-}
-
 bool TUpdateForm::LocateUpdateIni(const std::string& fileName, std::string& savePath,
                                   std::vector<std::string>& lines) const {
-    const std::string folder = GetConfigDir();
+    const std::string folder = MirroredConfigFolder();
     savePath = ConfigFilePath(folder, fileName);
     return platform::LoadLines(savePath, lines) ||
            platform::LoadLines(ConfigFilePath("", fileName), lines);

@@ -2,6 +2,7 @@
 #include "app/IniLines.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
+#include "kernel/Stringunit.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 
@@ -169,6 +170,13 @@ bool TUpdateForm::CheckDevice() {
         (!sensorMode || ident.DeviceNr.size() < 10)) {
         entry = 0;
     }
+    // A file that cannot be read tells nothing about the instrument: the check
+    // fails (the box said why) with what is known so far.
+    const auto failedOnFile = [this, &entry] {
+        NoteIdentity(DeviceTable[static_cast<std::size_t>(entry)].DeviceName);
+        NoteFirmware();
+        return false;
+    };
     bool fileKnown = false;
     if (entry >= 0) {
         const DeviceRow& row = DeviceTable[static_cast<std::size_t>(entry)];
@@ -214,13 +222,10 @@ bool TUpdateForm::CheckDevice() {
                                   ? DeviceTable[static_cast<std::size_t>(k)].ProgDefFile
                                   : row.ProgDefFile;
         Session.FileClass = FileClassOf(Session.CurrentFile, true);
-        fileKnown = std::find(FirmwareFiles.begin(), FirmwareFiles.end(), Session.CurrentFile) !=
-                    FirmwareFiles.end();
-        // A file that cannot be read tells nothing about the instrument.
+        fileKnown = std::find(FirmwareFiles.begin(), FirmwareFiles.end(),
+                              platform::UpperLatin1(Session.CurrentFile)) != FirmwareFiles.end();
         if (!Session.CurrentFile.empty() && !TakeSessionFile(Session.CurrentFile)) {
-            NoteIdentity(DeviceTable[static_cast<std::size_t>(entry)].DeviceName);
-            NoteFirmware();
-            return false;
+            return failedOnFile();
         }
     }
     const bool nameRefused = !Session.BootAnswerText.empty() && entry >= 0 &&
@@ -288,9 +293,7 @@ bool TUpdateForm::CheckDevice() {
     }
     const DeviceRow& row = DeviceTable[static_cast<std::size_t>(entry)];
     if (!TakeSessionFiles()) {
-        NoteIdentity(row.DeviceName);
-        NoteFirmware();
-        return false;
+        return failedOnFile();
     }
     Session.DeviceNameText = row.DeviceName;
     Session.Job.DeviceName = row.DeviceName;
@@ -300,8 +303,7 @@ bool TUpdateForm::CheckDevice() {
     PCBStaticText->SetCaption(ident.PcbNr);
     SWStaticText->SetCaption(ident.SwVersion);
     if (!ReadFileVersion(Session.SWKenn2, Session.CurrentFile)) {
-        NoteFirmware();
-        return false;
+        return failedOnFile();
     }
     std::string panel = "Version " + ident.FileSwVersion;
     // Lab instruments: the newest of their program files, and the start-up program.
@@ -313,7 +315,7 @@ bool TUpdateForm::CheckDevice() {
             continue;
         }
         std::string version = VersionFromBytes(kind, Session.SWKenn2, bytes);
-        if (UpperAscii(file).find("TARVINSTARTUP.EXE") != std::string::npos) {
+        if (kernel::UpperAscii(file).find("TARVINSTARTUP.EXE") != std::string::npos) {
             ident.FileExe = VersionNumber(version);
             Session.StartupProgramIndex = static_cast<std::int32_t>(i);
         } else if (VersionNumber(version) > ident.FileSw) {
@@ -331,8 +333,7 @@ bool TUpdateForm::CheckDevice() {
             continue;
         }
         if (!ReadFileVersion(marker, file)) {
-            NoteFirmware();
-            return false;
+            return failedOnFile();
         }
         panel += " / " + ident.FileBootVersion;
     }

@@ -1,5 +1,7 @@
 #include "app/DeviceTable.h"
 
+#include "kernel/Stringunit.h"
+
 namespace app {
 
 std::string TextColumn(const std::string& value, std::size_t width, bool& cut) {
@@ -32,17 +34,8 @@ int FileClassOf(const std::string& name, bool countBin) {
     return fileClass;
 }
 
-std::string UpperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
-
 std::string FileColumn(const std::string& value, std::size_t width, bool& cut) {
-    return TextColumn(UpperAscii(value), width, cut);
+    return TextColumn(kernel::UpperAscii(value), width, cut);
 }
 
 std::string SWKennColumn(const std::string& value, bool& cut) {

@@ -51,7 +51,4 @@ std::uint32_t ProzTypColumn(const std::string& value);
 // bitwise or. Start-up does not count .BIN.
 int FileClassOf(const std::string& name, bool countBin);
 
-// Upper-cases a to z only; other bytes (umlauts in Latin-1) stay as they are.
-std::string UpperAscii(std::string text);
-
 } // namespace app

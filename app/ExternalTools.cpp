@@ -89,20 +89,14 @@ void TUpdateForm::ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter)
 }
 
 bool TUpdateForm::FindToolFile(const std::string& name, std::string& path) {
-    const programmers::TProgramFile file = LocateProgramFile(name);
-    path = file.Path;
-    if (file.Problem.empty() || file.Missing) {
-        return true;
-    }
     TFormServices services(*this);
-    programmers::ShowFileErrorBox(services, file.Path, file.Problem);
-    return false;
+    return programmers::ProgramFilePath(services, name, path, programmers::IfMissing::Take);
 }
 
 std::string TUpdateForm::ToolFileArgument(const std::string& fileName) {
     const programmers::TProgramFile file = LocateProgramFile(fileName);
-    return file.Name.empty() ? fileName
-                             : fileName.substr(0, fileName.find_last_of('/') + 1) + file.Name;
+    // A path the tool opens: the entry's name in the bytes it has on disk.
+    return file.Name.empty() ? fileName : programmers::WithEntryName(fileName, file.Name);
 }
 
 int TUpdateForm::RunHexLoader(const std::string& fileName) {

@@ -93,7 +93,7 @@ FileVersionKind VersionKindOf(const std::string& marker, const std::string& file
         return FileVersionKind::SRecord;
     }
     // The configuration holds names in capitals; on disk they may be in any case.
-    const std::string name = UpperAscii(fileName);
+    const std::string name = kernel::UpperAscii(fileName);
     if (name.find("EXE") != std::string::npos || name.find("DLL") != std::string::npos) {
         return FileVersionKind::Program;
     }

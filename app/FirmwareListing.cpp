@@ -16,15 +16,17 @@ bool Contains(const std::string& text, const std::string& part) {
 void TUpdateForm::ListFirmwareFiles() {
     static const char* const Patterns[] = {"*.mot", "*.txt", "*.exe", "*.dll", "*.hex", "*.bin"};
     auto progFile2 = [this](std::size_t row) {
-        return row < DeviceTable.size() ? DeviceTable[row].ProgFile2 : std::string();
+        return row < DeviceTable.size() ? platform::UpperLatin1(DeviceTable[row].ProgFile2)
+                                        : std::string();
     };
     platform::TMenuItem* const z70Items[] = {DevMultiZ70, DevpHZ70, DevOxiZ70, DevCondZ70};
     std::size_t ignored = 0;
     for (const char* pattern : Patterns) {
         const bool motorolaFiles = std::string(pattern) == "*.mot";
         for (const std::string& file : platform::FindFiles(options_.ProgramFolder, pattern)) {
-            // In capitals, as the configuration holds the names it is compared with.
-            std::string name = UpperAscii(platform::Utf8ToLatin1(file));
+            // In Latin-1 capitals, as the configured names it is compared with
+            // and the session's file are folded.
+            std::string name = platform::UpperLatin1(platform::Utf8ToLatin1(file));
             if (Contains(name, "EEP") || (!motorolaFiles && Contains(name, "VERSION"))) {
                 continue;
             }

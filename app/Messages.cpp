@@ -170,6 +170,8 @@ constexpr Entry Table[] = {
      "Several files differ only in upper and lower case:"},
     {Msg::NotAFile, 0, "Dort steht ein Ordner oder ein Verweis ins Leere, keine Datei.",
      "A folder or a broken link stands there, not a file."},
+    {Msg::KeyNamesNoFile, 0, "Nach diesem Schlüssel steht kein Dateiname in",
+     "No file name follows this key in"},
 };
 
 constexpr std::size_t Count = static_cast<std::size_t>(Msg::Count_);

@@ -73,6 +73,7 @@ enum class Msg {
     FileMissing,
     FilesDifferInCaseOnly,
     NotAFile,
+    KeyNamesNoFile, // the configuration file that holds the key follows
     Count_
 };
 

@@ -137,16 +137,24 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
     Session.Job.DeviceName = row.DeviceName;
     Report.Step = step::Check;
     bool updateNeeded = CheckDevice();
-    if (options_.IdentifyOnly) {
-        EndIdentification(updateNeeded);
-        return;
-    }
-    // The image goes straight into the loader: it is found before the loader is touched.
+    // The image goes straight into the loader: it is found before the loader
+    // is touched, and before an identification tells its decision.
     if (updateNeeded) {
         if (flowEvent == event::Recovery && Session.ProgDefFile.size() <= 4) {
             Session.ProgDefFile = LabRecoveryFile;
         }
-        updateNeeded = TakeSessionFile(Session.ProgDefFile);
+        if (Session.ProgDefFile.empty()) {
+            programmers::TProgramFile unnamed;
+            unnamed.Path = "ProgDefFile=";
+            unnamed.Problem = Text(Msg::KeyNamesNoFile) + " " + Config.ProgDeviceFile + ".";
+            updateNeeded = FailCheckForFile(unnamed);
+        } else {
+            updateNeeded = TakeSessionFile(Session.ProgDefFile);
+        }
+    }
+    if (options_.IdentifyOnly) {
+        EndIdentification(updateNeeded);
+        return;
     }
     if (!updateNeeded) {
         if (ExitCode == exitcode::Success) {

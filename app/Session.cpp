@@ -248,7 +248,9 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         break;
     case reply::MemoryVariant:
         Session.Job.MemoryVariant = text != nullptr ? text[0] : '\0';
-        SendCommand(command::MemoryVariantTaken);
+        if (TakeBasicLoaderFile()) {
+            SendCommand(command::MemoryVariantTaken);
+        }
         break;
     case reply::SensorNotice:
         Session.SensorNotice = true;

@@ -2,6 +2,7 @@
 #include "app/Updatemain.h"
 #include "platform/Text.h"
 #include "programmers/Programmerunit.h"
+#include "programmers/TermProg.h"
 
 // The files a device entry names are found as a Windows file system finds
 // them (the folders come from Windows machines), all before the instrument is
@@ -38,9 +39,25 @@ bool TUpdateForm::TakeSessionFile(std::string& name) {
     if (!file.Problem.empty()) {
         return FailCheckForFile(file);
     }
-    // From here on the operator sees the name as it stands on disk.
-    name = name.substr(0, name.find_last_of('/') + 1) + platform::Utf8ToLatin1(file.Name);
+    // From here on the operator sees the name as it stands on disk (in
+    // Latin-1, as the system holds its texts).
+    name = programmers::WithEntryName(name, platform::Utf8ToLatin1(file.Name));
     return true;
+}
+
+bool TUpdateForm::TakeBasicLoaderFile() {
+    // Once the variant is taken the loader erases the flash: without its
+    // file the instrument is left as it is.
+    const programmers::TProgramFile file =
+        LocateProgramFile(programmers::BasicLoaderFile(Session.Job.MemoryVariant));
+    if (file.Problem.empty()) {
+        return true;
+    }
+    FailCheckForFile(file);
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.AckStep = AckStep::Ignore;
+    EndAfterCheck();
+    return false;
 }
 
 bool TUpdateForm::TakeSessionFiles() {

@@ -106,8 +106,6 @@ public:
     int ReadUpdateIni(const std::string& fileName);
     int ReadProgDeviceIni(const std::string& fileName);
     int WriteUpdateIni(const std::string& fileName);
-    bool GetPublicDir(std::string& folder) const;
-    std::string GetConfigDir() const;
     void ListFirmwareFiles();
 
     // --- texts, log and progress
@@ -182,6 +180,9 @@ public:
     bool TakeSessionFile(std::string& name);
     // ProgFile1, ProgFile3 and the further files of the matched entry.
     bool TakeSessionFiles();
+    // The Basic-Loader file of the memory variant the instrument reported;
+    // false after the check failed and the session ended without it.
+    bool TakeBasicLoaderFile();
     bool FailCheckForFile(const programmers::TProgramFile& file);
 
     // --- session

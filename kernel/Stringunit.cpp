@@ -87,4 +87,13 @@ std::string WideToAnsi(std::u16string_view text) {
     return narrow;
 }
 
+std::string UpperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
 } // namespace kernel

@@ -19,6 +19,10 @@ int HexDigitValue(char c);
 // Value of up to four hexadecimal digits; other characters count as 0.
 int HexToInt(std::string_view text);
 
+// Upper-cases a to z only: what instruments and the configuration have
+// always held; other bytes (umlauts in Latin-1) stay as they are.
+std::string UpperAscii(std::string text);
+
 // Widening and narrowing by bytes; returned by value instead of through a
 // shared static buffer, which the next call would overwrite.
 std::u16string AnsiToWide(std::string_view text);

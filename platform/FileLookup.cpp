@@ -13,15 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Latin-1 lower case: A-Z and the letters from 0xC0 to 0xDE but the sign
-// 0xD7 (the multiplication sign) sit 0x20 below their small letters.
-unsigned char FoldCase(unsigned char c) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
-        return static_cast<unsigned char>(c + 0x20);
-    }
-    return c;
-}
-
 bool EntryExists(const std::string& path) {
     std::error_code error;
     return fs::symlink_status(path, error).type() != fs::file_type::not_found && !error;
@@ -41,8 +32,7 @@ FoundFile Take(const std::string& folder, const std::string& name) {
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return FoldCase(static_cast<unsigned char>(x)) ==
-                      FoldCase(static_cast<unsigned char>(y));
+               return UpperLatin1(x) == UpperLatin1(y);
            });
 }
 

@@ -1,7 +1,8 @@
 #include "platform/Files.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -43,10 +44,6 @@ bool EnvironmentValue(const std::string& name, std::string& value) {
         return true;
     }
     return false;
-}
-
-char Lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
 } // namespace
@@ -104,7 +101,8 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
     std::size_t star = std::string::npos;
     std::size_t starName = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
+        if (p < pattern.size() &&
+            (pattern[p] == '?' || UpperLatin1(pattern[p]) == UpperLatin1(name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == '*') {
@@ -133,7 +131,7 @@ std::vector<std::string> FindFiles(const std::string& folder, const std::string&
             continue;
         }
         std::string name = it->path().filename().string();
-        if (WildcardMatch(pattern, name)) {
+        if (WildcardMatch(pattern, Utf8ToLatin1(name))) {
             names.push_back(std::move(name));
         }
     }

@@ -20,8 +20,11 @@ bool ForceDirectories(const std::string& path);
 
 // Names (not paths) of the regular files in folder that match a Windows
 // pattern with * and ?, compared without regard to case: "*.txt" lists
-// FW.TXT. Sorted by name, so that listings do not depend on the file system.
+// FW.TXT. The pattern is Latin-1 and the names on disk UTF-8, compared as
+// LocateFile compares them. Sorted by name, so that listings do not depend
+// on the file system.
 std::vector<std::string> FindFiles(const std::string& folder, const std::string& pattern);
+// Both Latin-1; letters compared by UpperLatin1.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 bool ReadWholeFile(const std::string& path, std::string& content);

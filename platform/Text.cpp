@@ -48,4 +48,20 @@ std::string Latin1ToUtf8(std::string_view latin1) {
     return out;
 }
 
+char UpperLatin1(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) {
+        return static_cast<char>(u - 0x20);
+    }
+    return c;
+}
+
+std::string UpperLatin1(std::string_view latin1) {
+    std::string upper(latin1);
+    for (char& c : upper) {
+        c = UpperLatin1(c);
+    }
+    return upper;
+}
+
 } // namespace platform

@@ -93,11 +93,19 @@ void TBslDeviceDialogue::OnImagePerChip() {
     QueryFirst = 0;
 }
 
-void TBslDeviceDialogue::LoadConfig() {
-    Config = LoadBsl430Config(LocateProgramFile(Host, Bsl430ConfigName).Path);
+bool TBslDeviceDialogue::LoadConfig() {
+    const TProgramFile file = LocateProgramFile(Host, Bsl430ConfigName);
+    // Without the file the built-in values hold; with one that is there but
+    // cannot be taken, nobody could tell which values the run used.
+    if (!file.Problem.empty() && !file.Missing) {
+        ShowFileError(file.Path, file.Problem);
+        return false;
+    }
+    Config = LoadBsl430Config(file.Path);
     if (!Config.Note.empty()) {
         Host.AddLogLine(Config.Note);
     }
+    return true;
 }
 
 bool TBslDeviceDialogue::ReadFileText(const std::string& name, std::string& path,

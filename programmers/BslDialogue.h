@@ -50,7 +50,9 @@ protected:
     // The image is chosen by the chip the loader reports.
     virtual void OnImagePerChip();
 
-    void LoadConfig();
+    // Bsl430.ini; false after the file error box when it is there but
+    // cannot be taken (missing: the built-in values).
+    bool LoadConfig();
     // Reads a firmware or patch file of the program folder (or a path) and
     // parses it with read (text to TTiTxtResult); on failure the file error
     // box names the file.

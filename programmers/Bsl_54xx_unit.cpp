@@ -51,8 +51,7 @@ bool T_BSL_54XX_430::Program(const std::string& fileName) {
     Variant = Job.Variant;
     QueryFirst = Settings.QueryFirst ? 1 : 0;
     Host.ShowProgress(progress::Reset, 0);
-    LoadConfig();
-    if (!LoadImage(fileName)) {
+    if (!LoadConfig() || !LoadImage(fileName)) {
         return false;
     }
     ProgressTotal = bsl430::ProgressFixed + 4 * LastRecord + 4;

@@ -66,9 +66,8 @@ bool T_BSL430::Program(const std::string& fileName) {
     Variant = Job.Variant;
     QueryFirst = Settings.QueryFirst ? 1 : 0;
     Host.ShowProgress(progress::Reset, 0);
-    LoadConfig();
     // A file that cannot be used stops here, before the instrument is touched.
-    if (!LoadImage(fileName)) {
+    if (!LoadConfig() || !LoadImage(fileName)) {
         return false;
     }
     ProgressTotal = ProgressFixed + 4 * LastRecord + 4;

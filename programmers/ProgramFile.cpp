@@ -47,14 +47,19 @@ TProgramFile LocateProgramFile(TProgrammerHost& host, const std::string& name) {
     return file;
 }
 
-bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path) {
+bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path,
+                     IfMissing missing) {
     const TProgramFile file = LocateProgramFile(host, name);
-    if (!file.Problem.empty()) {
+    if (!file.Problem.empty() && !(file.Missing && missing == IfMissing::Take)) {
         ShowFileErrorBox(host, file.Path, file.Problem);
         return false;
     }
     path = file.Path;
     return true;
+}
+
+std::string WithEntryName(const std::string& name, const std::string& entry) {
+    return name.substr(0, name.find_last_of('/') + 1) + entry;
 }
 
 } // namespace programmers

@@ -17,8 +17,18 @@ struct TProgramFile {
 
 TProgramFile LocateProgramFile(TProgrammerHost& host, const std::string& name);
 
+// What ProgramFilePath does with a name that no entry has in any case: fail
+// as with any other problem, or take the joined path and leave it to the
+// caller's run, which says so (an optional tool or library).
+enum class IfMissing { Fail, Take };
+
 // The path to read name from; false after the error box that names the file
 // and the reason.
-bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path);
+bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path,
+                     IfMissing missing = IfMissing::Fail);
+
+// name with its own part replaced by entry, an entry's name as found on disk
+// (in the encoding the caller needs); the folder part stays as named.
+std::string WithEntryName(const std::string& name, const std::string& entry);
 
 } // namespace programmers

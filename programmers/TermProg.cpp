@@ -2,6 +2,7 @@
 
 #include "platform/Application.h"
 #include "platform/Files.h"
+#include "platform/Text.h"
 #include "programmers/ProgramFile.h"
 
 #include <algorithm>
@@ -148,8 +149,10 @@ void TTermProg::LoadFile() {
         if (std::size_t at = text.find(NamedFile); at != std::string::npos) {
             text.replace(at, std::string(NamedFile).size(), fileName_);
         }
-        text += "\r\n" +
-                (file.Problem.empty() ? Host.Text(ProgrammerText::FileUnreadable) : file.Problem);
+        // The box keeps its known text; the log says where and why.
+        Host.ShowLogLine(
+            "\"" + platform::Utf8ToLatin1(file.Path) + "\": " +
+            (file.Problem.empty() ? Host.Text(ProgrammerText::FileUnreadable) : file.Problem));
         Host.Dialogs().MessageBox(text, FileMissingCaption,
                                   platform::MB_OK | platform::MB_ICONERROR);
         Aborted();

@@ -1,6 +1,7 @@
 #include "programmers/Wince_unit.h"
 
 #include "kernel/Bufferunit.h"
+#include "kernel/Stringunit.h"
 #include "platform/Files.h"
 #include "programmers/ProgramFile.h"
 
@@ -15,17 +16,6 @@ namespace {
 constexpr std::uint8_t CrcStart = 0xFF;
 // Characters that frame a block, and the check character's stand-in for 0.
 constexpr std::uint8_t FrameChars[] = {'D', ',', '#'};
-
-// Instruments have always been told the names in capitals, as the
-// configuration and the expanded lists held them; the disk's case stays here.
-std::string CapitalLetters(std::string name) {
-    for (char& c : name) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return name;
-}
 
 // The bar's maximum: the blocks of the file (an empty file is one empty block).
 std::intptr_t BlockCount(std::size_t size) {
@@ -209,7 +199,9 @@ void TWinCEProg::HeaderStep() {
     const char* header = Job.Ident.DevExe >= WinceNewHeaderFromExe
                              ? protocol::command::FileHeader
                              : protocol::command::FileHeaderOld;
-    const std::string text = header + NameTransform(CapitalLetters(FileName)) + "," +
+    // Instruments have always been told the names in capitals, as the
+    // configuration and the expanded lists held them.
+    const std::string text = header + NameTransform(kernel::UpperAscii(FileName)) + "," +
                              std::to_string(FileDate) + "," + std::to_string(Data.size()) + "\r\n";
     SendText(text.c_str());
 }

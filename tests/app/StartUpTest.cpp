@@ -1,4 +1,5 @@
 #include "FormFixture.h"
+#include "app/ConfigFolders.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
 
@@ -60,6 +61,22 @@ TEST_F(StartUp, TwoConfigurationFilesThatDifferInCaseOnlyAreNamedInTheBox) {
               "Konfigurationsdatei 2 nicht vorhanden!!Programm wird beendet\r\nSeveral files "
               "differ only in upper and lower case: PROGDEVICE.INI, progdevice.ini");
     EXPECT_EQ(form->ExitCode, app::exitcode::ConfigurationMissing);
+
+    // Two Update.ini are there: start-up names them instead of a console
+    // line that says the folder holds none.
+    folder.Write("update.ini", CrLfLines({"Language=1"}));
+    folder.Write("UPDATE.INI", CrLfLines({"Language=1"}));
+    std::filesystem::remove(folder.File("Update.ini"));
+    EXPECT_TRUE(app::UpdateIniPresent());
+    dialogs.Boxes.clear();
+    Build();
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_NE(dialogs.Boxes[0].Text.find("UPDATE.INI, update.ini"), std::string::npos)
+        << dialogs.Boxes[0].Text;
+    std::filesystem::remove(folder.File("UPDATE.INI"));
+    EXPECT_TRUE(app::UpdateIniPresent());
+    std::filesystem::remove(folder.File("update.ini"));
+    EXPECT_FALSE(app::UpdateIniPresent());
 }
 
 TEST_F(StartUp, FilesCopiedFromWindowsAreFoundInAnyCaseAndWrittenBackUnderTheirName) {
@@ -109,6 +126,21 @@ TEST_F(StartUp, FirmwareListingFollowsTheFilePatternRules) {
     EXPECT_TRUE(form.LabXXX->Enabled());
 }
 
+// Names on disk are UTF-8 and may differ in the case of their umlauts from
+// the Latin-1 configuration: both are folded alike.
+TEST_F(StartUp, FirmwareListingFoldsLatin1CapitalsOfUtf8Names) {
+    WriteConfig("", DeviceBlock("11111", "PR\xDC"
+                                         "F"));
+    folder.Write("pr\xC3\xBC"
+                 "f_v1.mot",
+                 "");
+    app::TUpdateForm& form = Build();
+    EXPECT_EQ(form.FirmwareFiles, (std::vector<std::string>{"PR\xDC"
+                                                            "F_V1.MOT"}));
+    EXPECT_TRUE(form.DevMultiZ70->Enabled());
+    EXPECT_TRUE(form.TGZ70Programming->Visible());
+}
+
 TEST_F(StartUp, EmptyProgFileMatchesNothing) {
     WriteConfig("", DeviceBlock("11111", ""));
     folder.Write("a.mot", "");
@@ -141,7 +173,7 @@ TEST_F(StartUp, ConfigurationIsReadFromTheMirrorUnderThePublicFolder) {
     folder.Write("Vendor/Update/Update.ini", CrLfLines({"Language=0"}));
     app::TUpdateForm& form = Build();
     std::string mirror = publicRoot.File("Vendor/Update");
-    EXPECT_EQ(form.GetConfigDir(), mirror);
+    EXPECT_EQ(app::MirroredConfigFolder(), mirror);
     EXPECT_TRUE(platform::DirectoryExists(mirror)) << "the mirror folder is created";
     EXPECT_EQ(form.Config.Language, 0) << "read from the current folder while the mirror is empty";
 
@@ -152,7 +184,8 @@ TEST_F(StartUp, ConfigurationIsReadFromTheMirrorUnderThePublicFolder) {
 TEST_F(StartUp, NotUnderProgramFilesMeansNoMirror) {
     ::setenv("ProgramFiles", "/opt", 1);
     WriteConfig("", StandardTextBlock);
-    EXPECT_EQ(Build().GetConfigDir(), "");
+    Build();
+    EXPECT_EQ(app::MirroredConfigFolder(), "");
 }
 
 TEST_F(StartUp, WriteUpdateIniWritesExactlyNineLines) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <tuple>
 #include <utility>
 
@@ -77,6 +78,22 @@ protected:
                                 folder.File("prog/DM10_V200.MOT"));
         WriteLoaderFile(SRecordFile(300));
     }
+    // Instrument 41219, whose entry names another loader file than the one
+    // the tool takes for it; no loader file in the folder.
+    void MakeInstrument41219() {
+        ASSERT_EQ(e2e::EditDeviceIni(folder, {{"DeviceNrDef=43110", "DeviceNrDef=41219"},
+                                              {"DeviceNr=43110", "DeviceNr=41219"},
+                                              {"ProgFile3=L3_TERML.A37", "ProgFile3=ANY.A37"}}),
+                  "");
+        std::filesystem::remove(folder.File("prog/L3_TERML.A37"));
+    }
+    static std::string Profile41219(char memoryVariant) {
+        return std::string("start_mode=0\nbaud=4800\nstop_bits=2\npcb=41219.201\n"
+                           "device=41219.000\nversion=2.00,2.05\nserial=12345678\n"
+                           "loader=basic-loader\nloader_entry=2005\n"
+                           "loader.start_delay_ms=300\nmemory_variant=") +
+               memoryVariant + "\n";
+    }
     void WriteLoaderFile(const std::string& text) {
         loaderFile = text;
         folder.Write("prog/L3_TERML.A37", text);
@@ -116,22 +133,14 @@ TEST_F(BasicLoaderUpdate, TheLoaderFileArrivesIntactAndTheSessionEndsAsASuccess)
 // loader starts: '0' gets the H file. The folder holds both files under
 // other cases than the tool names them.
 TEST_F(BasicLoaderUpdate, TheMemoryVariantChoosesTheLoaderFileOfInstrument41219) {
-    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"DeviceNrDef=43110", "DeviceNrDef=41219"},
-                                          {"DeviceNr=43110", "DeviceNr=41219"},
-                                          {"ProgFile3=L3_TERML.A37", "ProgFile3=ANY.A37"}}),
-              "");
-    std::filesystem::remove(folder.File("prog/L3_TERML.A37"));
-    const std::string profile = "start_mode=0\nbaud=4800\nstop_bits=2\npcb=41219.201\n"
-                                "device=41219.000\nversion=2.00,2.05\nserial=12345678\n"
-                                "loader=basic-loader\nloader_entry=2005\n"
-                                "loader.start_delay_ms=300\nmemory_variant=";
+    MakeInstrument41219();
     for (const auto& [variant, onDisk, arrives] :
          {std::tuple{'0', std::pair{"l3_TermL.a37", "l3_termh.a37"}, "L3_TERMH"},
           std::tuple{'A', std::pair{"L3_TERML.A37", "L3_TERMH.A37"}, "L3_TERML"}}) {
         SCOPED_TRACE(variant);
         folder.Write(std::string("prog/") + onDisk.first, SRecordFile(300, "L3_TERML"));
         folder.Write(std::string("prog/") + onDisk.second, SRecordFile(300, "L3_TERMH"));
-        e2e::Instrument instrument(folder, profile + variant + "\n", folder.File("ports/COM1"));
+        e2e::Instrument instrument(folder, Profile41219(variant), folder.File("ports/COM1"));
         e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--trace"});
         instrument.Stop();
         transcript = instrument.Transcript();
@@ -146,6 +155,36 @@ TEST_F(BasicLoaderUpdate, TheMemoryVariantChoosesTheLoaderFileOfInstrument41219)
         for (const char* file : {onDisk.first, onDisk.second}) {
             std::filesystem::remove(folder.File(std::string("prog/") + file));
         }
+    }
+}
+
+// The loader erases the flash once the tool has taken the variant: without
+// the variant's file the check fails before, and the instrument keeps its
+// firmware. Without the L file the check fails at once; without the H file
+// when the instrument names variant '0'.
+TEST_F(BasicLoaderUpdate, AMissingLoaderFileOfInstrument41219FailsTheCheckBeforeTheLoaderStarts) {
+    MakeInstrument41219();
+    for (const auto& [variant, missing] :
+         {std::pair{'A', "l3_terml.a37\":"}, std::pair{'0', "L3_TermH.A37\":"}}) {
+        SCOPED_TRACE(variant);
+        if (variant == '0') {
+            folder.Write("prog/L3_TERML.A37", SRecordFile(30, "L3_TERML"));
+        }
+        e2e::Instrument instrument(folder, Profile41219(variant), folder.File("ports/COM1"));
+        e2e::Run run =
+            e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--report", folder.File("report.json")});
+        instrument.Stop();
+        transcript = instrument.Transcript();
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 1) << run.Out;
+        EXPECT_TRUE(run.OutHas(missing)) << run.Out;
+        EXPECT_EQ(e2e::Count(run.Out, "[Fehler]"), 1u) << "one box\n" << run.Out;
+        const nlohmann::json report =
+            nlohmann::json::parse(e2e::ReadFile(folder.File("report.json")), nullptr, false);
+        EXPECT_EQ(report["outcome"], "failed") << report.dump();
+        EXPECT_EQ(report["failed_step"], "check");
+        EXPECT_EQ(e2e::ReceivedText(transcript).find("A.1220"), std::string::npos) << transcript;
+        EXPECT_EQ(transcript.find("loader basic-loader"), std::string::npos) << "flash untouched";
     }
 }
 

@@ -74,20 +74,12 @@ TEST_F(Bsl5xxUpdate, ImageAbove64KbGoesInAt38400AndStartsAtItsResetVector) {
     EXPECT_TRUE(run.OutHas("start at 0x5C00")) << run.Out;
 }
 
-std::size_t Count(const std::string& text, const std::string& what) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 class Bsl5xxFaults : public Bsl5xxUpdate {
 protected:
     void ExpectOneBootloaderBox(const e2e::Run& run) {
         ASSERT_FALSE(run.TimedOut);
         EXPECT_EQ(run.ExitCode, 1) << run.Out;
-        EXPECT_EQ(Count(run.Out, "[Error]"), 1u) << run.Out;
+        EXPECT_EQ(e2e::Count(run.Out, "[Error]"), 1u) << run.Out;
         EXPECT_TRUE(run.OutHas("[Error] Fehler im Bootloader")) << run.Out;
         EXPECT_FALSE(run.OutHas("Download erfolgreich"));
     }
@@ -115,7 +107,8 @@ TEST_F(Bsl5xxFaults, AFailureMessageEndsTheTransferAtOnceWithOneBox) {
     for (const char* code : {"2", "5"}) {
         e2e::Run run = Update(LabProfile(std::string("loader.fault.message=6:") + code + "\n"));
         ExpectOneBootloaderBox(run);
-        EXPECT_EQ(Count(transcript, "rx \\x80"), 6u) << "nothing is sent after message " << code;
+        EXPECT_EQ(e2e::Count(transcript, "rx \\x80"), 6u)
+            << "nothing is sent after message " << code;
     }
 }
 

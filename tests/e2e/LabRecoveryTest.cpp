@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -173,6 +174,27 @@ TEST_F(LabRecovery, AFailedCheckAfterTheProbeAnswerEndsTheSession) {
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
 }
 
+// An identification tells no decision about a recovery whose image is not
+// there: it fails at the check, as the update would.
+TEST_F(LabRecovery, IdentifyingAWaitingInstrumentWhoseImageIsMissingFailsTheCheck) {
+    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"ProgDefFile=DM10_V200.TXT", "ProgDefFile=GONE.TXT"}}),
+              "");
+    folder.Write("prog/Update.ini", AutoStartProbingIni);
+    e2e::Instrument instrument(folder, RomLoaderInstrument("43110", RestartReports),
+                               folder.File("ports/COM1"));
+    const e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE,
+                                        {"--identify", "--report", folder.File("report.json")});
+    instrument.Stop();
+    ASSERT_FALSE(run.TimedOut) << run.Out;
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_TRUE(run.OutHas("GONE.TXT\":")) << run.Out;
+    const nlohmann::json report =
+        nlohmann::json::parse(e2e::ReadFile(folder.File("report.json")), nullptr, false);
+    EXPECT_EQ(report["outcome"], "failed") << report.dump();
+    EXPECT_EQ(report["failed_step"], "check");
+    EXPECT_EQ(MemoryOf(instrument.Flash()).size(), 2u) << "its reset vector alone, as it waited";
+}
+
 TEST_F(LabRecovery, ARecoveredInstrumentThatStaysSilentFailsWithinTheAllowance) {
     folder.Write("prog/Update.ini", AutoStartProbingIni);
     e2e::Instrument instrument(folder, RomLoaderInstrument("43110", ""), folder.File("ports/COM1"));
@@ -211,6 +233,27 @@ TEST_F(LabRecovery, LabXXXAfterAFailedSearchRecoversTheInstrumentOnThePortThatAn
     ExpectFlashHolds("LAB_V200.TXT");
     nothing.Stop();
     EXPECT_EQ(nothing.Flash(), "q\n") << "nothing was programmed on COM1";
+}
+
+// Lab XXX from the menu, a loader answering, but a folder where its image
+// should be: one box names it, and the loader is left alone.
+TEST_F(LabRecovery, LabXXXWithAnImageThatCannotBeReadLeavesTheLoaderAlone) {
+    WriteMeterAndLabEntries();
+    std::filesystem::remove(folder.File("prog/LABXXX.TXT"));
+    std::filesystem::create_directories(folder.File("prog/labxxx.txt"));
+    e2e::Instrument instrument(folder, RomLoaderInstrument("43140", RestartReports),
+                               folder.File("ports/COM1"));
+    e2e::ConsoleSession session(folder, {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                                         folder.File("ports"), "--time-divisor", "10"});
+    ASSERT_TRUE(session.Type("lab"));
+    EXPECT_TRUE(session.WaitForOutput("labxxx.txt\":")) << session.Out();
+    const e2e::Run run = session.Finish(std::chrono::seconds(30));
+    instrument.Stop();
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_TRUE(run.OutHas("Ordner")) << run.Out;
+    EXPECT_EQ(e2e::Count(run.Out, "[Fehler]"), 1u) << "one box\n" << run.Out;
+    EXPECT_EQ(MemoryOf(instrument.Flash()).size(), 2u) << "its reset vector alone, as it waited";
 }
 
 // Lab XXX before any OK, with no loader on any port: one box names the

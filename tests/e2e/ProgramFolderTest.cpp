@@ -48,6 +48,7 @@ protected:
         EXPECT_FALSE(run.OutHas("Falsches Ger")) << run.Out;
         EXPECT_FALSE(run.OutHas("Software-Version")) << run.Out;
         EXPECT_EQ(transcript.find("-- loader"), std::string::npos) << "the loader stays closed";
+        EXPECT_EQ(e2e::Count(run.Out, "[Fehler]"), 1u) << "one box\n" << run.Out;
     }
 
     TempFolder folder;
@@ -70,6 +71,24 @@ TEST_F(ProgramFolder, TheFirmwareFileIsFoundInAnyCaseAndNamedAsItStandsOnDisk) {
         EXPECT_EQ(report["firmware"]["version"], "2.00");
         std::filesystem::remove(folder.File(std::string("prog/") + onDisk));
     }
+}
+
+// The configuration is Latin-1, the name on disk UTF-8 after a copy that
+// converted it, and the capitals differ: the same file all the same.
+TEST_F(ProgramFolder, ALatin1NameWithCapitalUmlautsFindsItsUtf8NameOnDisk) {
+    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=PR\xDC"
+                                                                      "F_200.TXT"}}),
+              "");
+    folder.Write("prog/Pr\xC3\xBC"
+                 "f_200.TXT",
+                 image);
+    const e2e::Run run = Update();
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_EQ(report["outcome"], "updated") << report.dump();
+    EXPECT_EQ(report["firmware"]["file"], "Pr\xC3\xBC"
+                                          "f_200.TXT");
+    EXPECT_EQ(flash, WithoutCr(image));
 }
 
 TEST_F(ProgramFolder, TwoFilesThatDifferOnlyInCaseAreBothNamedAndNothingIsProgrammed) {
@@ -120,7 +139,8 @@ TEST(ConfigurationMissing, WithoutDirTheConsoleSaysWhereItLookedAndWhatDirIsFor)
     ASSERT_EQ(::chdir(folder.Path().c_str()), 0);
     bool timedOut = false;
     const pid_t pid =
-        e2e::Spawn({UPDATE_CONSOLE, "--identify"}, folder.File("out.txt"), folder.File("err.txt"));
+        e2e::Spawn({UPDATE_CONSOLE, "--identify", "--report", folder.File("report.json")},
+                   folder.File("out.txt"), folder.File("err.txt"));
     const int exitCode = e2e::WaitFor(pid, std::chrono::seconds(30), timedOut);
     ASSERT_EQ(::chdir(previous.c_str()), 0);
     EXPECT_EQ(exitCode, 78);
@@ -128,6 +148,9 @@ TEST(ConfigurationMissing, WithoutDirTheConsoleSaysWhereItLookedAndWhatDirIsFor)
     EXPECT_EQ(err, "update-console: no Update.ini in " + folder.Path() +
                        "; --dir DIR names the program folder\n");
     EXPECT_EQ(e2e::ReadFile(folder.File("out.txt")), "") << "no box about a missing file";
+    const json report = json::parse(e2e::ReadFile(folder.File("report.json")), nullptr, false);
+    EXPECT_EQ(report["outcome"], "failed") << report.dump();
+    EXPECT_EQ(report["failed_step"], "start-up");
 }
 
 } // namespace

@@ -27,6 +27,13 @@ TEST(FindFiles, ListsRegularFilesOnlySortedByName) {
     EXPECT_EQ(platform::FindFiles(folder.Path(), "*.txt"),
               (std::vector<std::string>{"FW.TXT", "b.txt"}));
     EXPECT_TRUE(platform::FindFiles(folder.File("missing"), "*.txt").empty());
+    // A Latin-1 pattern against a UTF-8 name: the umlaut is one character.
+    folder.Write("pr\xC3\xBC"
+                 "f.bin",
+                 "");
+    EXPECT_EQ(platform::FindFiles(folder.Path(), "PR\xDC?.*"),
+              (std::vector<std::string>{"pr\xC3\xBC"
+                                        "f.bin"}));
 }
 
 TEST(ExpandEnvironment, UsesVariablesAndLinuxDefaults) {

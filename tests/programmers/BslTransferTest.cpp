@@ -299,11 +299,16 @@ TEST_F(BslTransfer, AFileThatCannotBeUsedFailsBeforeAnythingIsSent) {
     // Without a reset vector there is nowhere to start the firmware.
     folder.Write("NOVECTOR.TXT", "@E000\r\n12 34\r\n@FFFC\r\n00 E0\r\nq\r\n");
     EXPECT_FALSE(RunFile(folder.File("NOVECTOR.TXT")));
+    // Two settings files that differ in case only: nobody could tell which
+    // vectors the run used.
+    folder.Write("bsl430.ini", "ResetVector1=0x4400\r\n");
+    folder.Write("BSL430.INI", "ResetVector1=0x1100\r\n");
+    EXPECT_FALSE(Run(FirmwareSections()));
 
     serialtest::Pump(100);
     EXPECT_EQ(Finish().Transcript().find(" rx "), std::string::npos) << "nothing was sent";
     EXPECT_EQ(host.events.HandlerCount(), 1u);
-    ASSERT_EQ(host.dialogs.Boxes.size(), 3u);
+    ASSERT_EQ(host.dialogs.Boxes.size(), 4u);
     EXPECT_NE(host.dialogs.Boxes[0].Text.find("missing.txt"), std::string::npos);
     EXPECT_EQ(host.dialogs.Boxes[0].Caption, "Fehler");
     EXPECT_NE(host.dialogs.Boxes[1].Text.find("BAD.TXT"), std::string::npos);
@@ -311,6 +316,8 @@ TEST_F(BslTransfer, AFileThatCannotBeUsedFailsBeforeAnythingIsSent) {
     EXPECT_EQ(host.dialogs.Boxes[1].Caption, "Error");
     EXPECT_NE(host.dialogs.Boxes[2].Text.find("NOVECTOR.TXT"), std::string::npos);
     EXPECT_NE(host.dialogs.Boxes[2].Text.find("reset vector"), std::string::npos);
+    EXPECT_NE(host.dialogs.Boxes[3].Text.find("BSL430.INI, bsl430.ini"), std::string::npos)
+        << host.dialogs.Boxes[3].Text;
 }
 
 TEST_F(BslTransfer, AResetVectorInARecordOfItsOwnIsWhereTheFirmwareStarts) {
