@@ -117,6 +117,9 @@ constexpr Entry Table[] = {
     {Msg::FirmwareFileUnreadable, 0, "Die Datei kann nicht gelesen werden.",
      "The file cannot be read."},
     {Msg::ProgrammingAborted, 0, "Programmierung wurde abgebrochen.", "Programming abort."},
+    // The refused command follows.
+    {Msg::CommandRefused, 0,
+     "Das Gerät hat den Befehl abgelehnt: ", "The instrument refused the command: "},
     {Msg::DifferenceAt, 0, "Abweichung bei ", "difference at "},
     {Msg::NoResetVector, 0, "Das Abbild enthält keinen Reset-Vektor (0xFFFE).",
      "The image holds no reset vector (0xFFFE)."},

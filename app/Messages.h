@@ -47,6 +47,7 @@ enum class Msg {
     FirmwareFile,
     FirmwareFileUnreadable,
     ProgrammingAborted,
+    CommandRefused,
     DifferenceAt,
     NoResetVector,
     PortNotOpened,
