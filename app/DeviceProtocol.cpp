@@ -87,7 +87,34 @@ void TUpdateForm::PassOverFailedPort(int tableIndex) {
         return;
     }
     UpdateMemo->Add(Text(Msg::PortFailedInSearch) + port->FailureText());
+    passedOver_[static_cast<std::size_t>(tableIndex)] = port->PortIndex();
     port->Close();
+}
+
+// The failure box asks the operator to check the connection and try again:
+// an adapter plugged in again must be found.
+void TUpdateForm::ReopenPassedOverPorts() {
+    for (int i = 0; i < PortCount; ++i) {
+        int& index = passedOver_[static_cast<std::size_t>(i)];
+        if (index >= 0 && PortTable[i] != nullptr && !PortTable[i]->IsOpen() &&
+            PortTable[i]->Open(handle_, 0, index, false) != serial::INVALID_HANDLE_VALUE) {
+            index = -1;
+        }
+    }
+}
+
+std::string TUpdateForm::SearchedPortNames() const {
+    std::string names;
+    for (int i = 0; i < PortCount; ++i) {
+        const serial::TComPort* port = PortTable[i];
+        const int index = port != nullptr && port->IsOpen()
+                              ? port->PortIndex()
+                              : passedOver_[static_cast<std::size_t>(i)];
+        if (index >= 0) {
+            names += (names.empty() ? "" : ", ") + serial::TComPort::PortName(index);
+        }
+    }
+    return names;
 }
 
 void TUpdateForm::ChooseSessionPort(int tableIndex, int portNumber) {

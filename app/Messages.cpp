@@ -148,6 +148,9 @@ constexpr Entry Table[] = {
     // The names of the ports tried follow.
     {Msg::NoLoaderAnswered, 0,
      "Kein Bootloader hat geantwortet. Versucht: ", "No bootloader answered. Tried: "},
+    {Msg::RecoveryWhileSessionRuns, 0,
+     "Eine Sitzung läuft: Wiederherstellung erst nach ihrem Ende möglich.",
+     "A session is running: a recovery can start once it has ended."},
     {Msg::UpdaterLeftBehind, 0,
      "Die Updater-Bibliothek kehrt nicht zurück; ihr Aufruf wird beim Beenden zurückgelassen.",
      "The updater library does not return; its call is left behind at the close."},

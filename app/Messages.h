@@ -62,6 +62,7 @@ enum class Msg {
     InstrumentNoAnswer,
     PortFailedInSearch,
     NoLoaderAnswered,
+    RecoveryWhileSessionRuns,
     UpdaterLeftBehind,
     // external programming tools and the updater library
     NoToolForFileClass,

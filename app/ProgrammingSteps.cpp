@@ -175,6 +175,10 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         break;
     case event::BootFrameAnswer:
     case event::BootByteAnswer:
+        if (Session.PendingRecovery != RecoveryKind::None &&
+            (Session.PendingRecovery == RecoveryKind::Lab) != (id == event::BootByteAnswer)) {
+            break; // another loader's answer: the menu recovery waits for its own
+        }
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         Session.ProbeState = ProbeState::Scanning;
         if (Session.RecoveredBy != RetryableStep::None) {

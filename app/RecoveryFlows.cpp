@@ -29,7 +29,20 @@ int TagOf(const platform::TMenuItem* item) {
 
 } // namespace
 
+// A second transfer on the port of a running session would run inside its
+// programmer: the menu waits until that session has ended.
+bool TUpdateForm::RefuseRecoveryDuringSession(platform::TMenuItem* sender) {
+    if (sender == nullptr || !Session.Running || Session.PortIndex < 0) {
+        return false;
+    }
+    ShowLogText(Text(Msg::RecoveryWhileSessionRuns));
+    return true;
+}
+
 void TUpdateForm::LabXXXClick(platform::TMenuItem* sender) {
+    if (RefuseRecoveryDuringSession(sender)) {
+        return;
+    }
     if (sender != nullptr && Session.PortIndex < 0) {
         BeginMenuRecovery(RecoveryKind::Lab, TagOf(sender));
         return;
@@ -38,6 +51,9 @@ void TUpdateForm::LabXXXClick(platform::TMenuItem* sender) {
 }
 
 void TUpdateForm::TGZ70ProgrammingClick(platform::TMenuItem* sender) {
+    if (RefuseRecoveryDuringSession(sender)) {
+        return;
+    }
     if (sender != nullptr && Session.PortIndex < 0) {
         BeginMenuRecovery(RecoveryKind::Meter, TagOf(sender));
         return;
@@ -67,14 +83,10 @@ void TUpdateForm::RunRecovery(RecoveryKind kind, int tag) {
 void TUpdateForm::BeginMenuRecovery(RecoveryKind kind, int tag) {
     // A search that runs gives way.
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    RestoreSearchLines();
-    Session.StartMode = StartModeAsRead;
-    Session.Begin();
+    BeginNewSession();
     Session.RecoveredBy = RetryableStep::None;
-    Report.BeginSession();
     Report.Step = step::Search;
     TGZ70Programming->SetEnabled(false);
-    OkBitBtn->SetEnabled(false);
     if (Config.FixedPort) {
         ChooseSessionPort(0, Config.FixedPortIndex + 1);
         RunRecovery(kind, tag);
@@ -92,13 +104,7 @@ void TUpdateForm::BeginMenuRecovery(RecoveryKind kind, int tag) {
 void TUpdateForm::NoLoaderAnswered() {
     Session.PendingRecovery = RecoveryKind::None;
     Session.ProbeState = ProbeState::Scanning;
-    std::string tried;
-    for (int i = 0; i < PortCount; ++i) {
-        if (PortTable[i] != nullptr && PortTable[i]->IsOpen()) {
-            tried +=
-                (tried.empty() ? "" : ", ") + serial::TComPort::PortName(PortTable[i]->PortIndex());
-        }
-    }
+    const std::string tried = SearchedPortNames();
     ExitCode = exitcode::NoInstrument;
     Report.Decide(outcome::NoDevice);
     dialogs_.MessageBox(Text(Msg::NoLoaderAnswered) + (tried.empty() ? "-" : tried),
@@ -130,6 +136,9 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
         EndRecoveryUnprogrammed();
         return;
     }
+    Session.RecoveryEntry = entry;
+    Session.RecoveryAnswerChar = Session.AnswerChar;
+    Session.RecoveryBootAnswer = Session.BootAnswer;
     const DeviceRow& row = DeviceTable[entry];
     programmers::TDeviceIdent& ident = Session.Job.Ident;
     ident.PcbNr = row.DeviceNrDef;
@@ -252,11 +261,12 @@ void TUpdateForm::RunMeterRecovery() {
     SecTimer->SetEnabled(true);
     WaitProgressBar->SetPosition(1);
     wait->CountdownTime(AfterMeterRecoveryWaitMs, true);
-    UpdateMemo->Clear();
-    Session.ToolStepDone = true;
     // The meter runs its restored firmware: a normal session identifies and
-    // updates it, unless its acknowledge during the wait started one.
+    // updates it, unless its acknowledge during the wait started one, whose
+    // log and state are its own.
     if (LeaveRecoveryFlow()) {
+        UpdateMemo->Clear();
+        Session.ToolStepDone = true;
         SearchAfterRecovery();
     }
 }
@@ -278,6 +288,12 @@ void TUpdateForm::RecoveredInstrumentSilent() {
     Report.Step = step::Restart;
     ShowLogText(Text(Msg::InstrumentNoAnswer));
     PostEvent(event::ProgrammingFailed);
+}
+
+void TUpdateForm::RetryRecovery(std::int32_t flowEvent) {
+    Session.AnswerChar = Session.RecoveryAnswerChar;
+    Session.BootAnswer = Session.RecoveryBootAnswer;
+    StartRecoveryFlow(Session.RecoveryEntry, flowEvent);
 }
 
 } // namespace app

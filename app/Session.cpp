@@ -119,13 +119,18 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
     }
 }
 
-void TUpdateForm::StartSession() {
+void TUpdateForm::BeginNewSession() {
     // A sensor session ran in mode 2; the next one wakes as configured.
     Session.StartMode = StartModeAsRead;
+    ReopenPassedOverPorts();
     RestoreSearchLines();
     Session.Begin();
     Report.BeginSession();
     OkBitBtn->SetEnabled(false);
+}
+
+void TUpdateForm::StartSession() {
+    BeginNewSession();
     SecTimer->SetEnabled(false);
     WaitProgressBar->SetPosition(0);
     Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
@@ -448,7 +453,8 @@ kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& even
         form->Session.AckStep = AckStep::RunToolForProgFile1;
     }
     if (row.InRecoveryFlow) {
-        form->EnterRecoveryFlow();
+        form->RetryRecovery(row.Retry);
+        return kernel::TEvents::ClearEvent();
     }
     const int fileClass = form->Session.FileClass;
     std::int32_t retry = row.Retry;
