@@ -105,8 +105,7 @@ void TUpdateForm::NoLoaderAnswered() {
     Session.PendingRecovery = RecoveryKind::None;
     Session.ProbeState = ProbeState::Scanning;
     const std::string tried = SearchedPortNames();
-    ExitCode = exitcode::NoInstrument;
-    Report.Decide(outcome::NoDevice);
+    DecideNoInstrument();
     dialogs_.MessageBox(Text(Msg::NoLoaderAnswered) + (tried.empty() ? "-" : tried),
                         Text(Msg::CaptionError), platform::MB_OK | platform::MB_ICONERROR);
     // Another item may be tried once the instrument is connected.
@@ -224,7 +223,7 @@ kernel::TEventRec TUpdateForm::FlowHandler(void* context, kernel::TEvents&,
 }
 
 void TUpdateForm::RunLabRecovery() {
-    Session.Step = RetryableStep::LabRecovery;
+    Session.RetryStep = RetryableStep::LabRecovery;
     OkBitBtn->SetEnabled(false);
     const bool loader5xx = Session.Job.ProzTyp == Chip5438 ||
                            (Session.AnswerChar == LoaderAnswer5xx && Session.BootAnswer);
@@ -249,7 +248,7 @@ void TUpdateForm::RunLabRecovery() {
 }
 
 void TUpdateForm::RunMeterRecovery() {
-    Session.Step = RetryableStep::MeterRecovery;
+    Session.RetryStep = RetryableStep::MeterRecovery;
     ShowLogText(Text(Msg::ProgrammingName));
     OkBitBtn->SetEnabled(false);
     if (RunExternalTool(Session.ProgDefFile) != 0) {
@@ -272,7 +271,7 @@ void TUpdateForm::RunMeterRecovery() {
 }
 
 void TUpdateForm::SearchAfterRecovery() {
-    Session.RecoveredBy = Session.Step;
+    Session.RecoveredBy = Session.RetryStep;
     Session.RecoveredPortIndex = Session.PortIndex;
     Session.RecoveredPortNumber = Session.PortNumber;
     Events.PostKey(event::KeyStart);
@@ -281,7 +280,7 @@ void TUpdateForm::SearchAfterRecovery() {
 // The search after a recovery found nobody: the restarted instrument never
 // came back, and the recovery failed. Its retry works on its port again.
 void TUpdateForm::RecoveredInstrumentSilent() {
-    Session.Step = Session.RecoveredBy;
+    Session.RetryStep = Session.RecoveredBy;
     Session.RecoveredBy = RetryableStep::None;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     ChooseSessionPort(Session.RecoveredPortIndex, Session.RecoveredPortNumber);

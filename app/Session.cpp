@@ -196,7 +196,7 @@ void TUpdateForm::OnAcknowledge() {
         if (Session.ProgFile1.size() < 4) {
             Session.AckStep = AckStep::RunTool;
         } else {
-            Session.Step = RetryableStep::ToolForProgFile1;
+            Session.RetryStep = RetryableStep::ToolForProgFile1;
             ShowLogText(Text(Msg::ProgrammingName));
             if (RunExternalTool(Session.ProgFile1) == 0) {
                 Session.ToolStepDone = true;
@@ -426,7 +426,7 @@ void TUpdateForm::SessionFailed(std::int32_t id) {
     ShowLogText(Config.Language == 0 ? AbbruchtextD : AbbruchtextE);
     OkBitBtn->SetEnabled(true);
     WaitPanel->SetVisible(false);
-    if (id == event::ProgrammingFailed && RetryRowOf(Session.Step).Retry != NoRetry) {
+    if (id == event::ProgrammingFailed && RetryRowOf(Session.RetryStep).Retry != NoRetry) {
         Events.AddHandler(&TUpdateForm::RetryHandler, this);
     }
     if (Config.AutoStartActive) {
@@ -448,7 +448,7 @@ kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& even
     form->WaitProgressBar->SetPosition(0);
     form->Session.Running = true;
     // The step that failed runs again, whatever ran in earlier sessions.
-    const TRetryRow& row = RetryRowOf(form->Session.Step);
+    const TRetryRow& row = RetryRowOf(form->Session.RetryStep);
     if (row.FromToolAckStep) {
         form->Session.AckStep = AckStep::RunToolForProgFile1;
     }

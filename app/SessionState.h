@@ -85,7 +85,7 @@ struct TSessionState {
     // another session took over meanwhile.
     std::uint32_t Generation = 0;
     // The programming step in progress: a failure offers its retry.
-    RetryableStep Step = RetryableStep::None;
+    RetryableStep RetryStep = RetryableStep::None;
     app::AckStep AckStep = AckStep::OpenDialogue;
     std::int32_t QueryStep = 0; // index of the next identification query (0..4)
     int ReplyTimer = 0;         // slot of the reply time-out; 0 when none
@@ -170,7 +170,7 @@ struct TSessionState {
     void Begin() {
         Running = true;
         ++Generation;
-        Step = RetryableStep::None;
+        RetryStep = RetryableStep::None;
         PendingRecovery = RecoveryKind::None;
         Calibrating = false;
         AckStep = StartMode == 1 ? AckStep::QueryIdentity : AckStep::OpenDialogue;

@@ -147,6 +147,8 @@ public:
     void PassOverFailedPort(int tableIndex);
     // A new session searches the ports passed over in the last one again.
     void ReopenPassedOverPorts();
+    // A search or a menu recovery's probes found no instrument.
+    void DecideNoInstrument();
     // What every session's start resets: start mode, lines, state, report.
     void BeginNewSession();
     // The names of the ports a search uses, those passed over included.

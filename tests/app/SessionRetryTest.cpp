@@ -79,14 +79,14 @@ TEST_F(SessionRetry, OkAfterAStepFailedRunsThatStepAgain) {
         form->Session.Job.Ident.FileSw = 200; // an update is due
         failing.Start(*form);
         form->ProcessEvents();
-        ASSERT_EQ(form->Session.Step, failing.Step) << "the step says it ran";
+        ASSERT_EQ(form->Session.RetryStep, failing.Step) << "the step says it ran";
         ASSERT_EQ(form->ExitCode, protocol::exitcode::ProgrammingFailed);
         const int retries = form->Report.Retries;
         form->Session.AckStep = app::AckStep::Ignore;
         form->Events.PostKey(event::KeyStart);
         form->ProcessEvents();
         EXPECT_EQ(form->Report.Retries, retries + 1);
-        EXPECT_EQ(form->Session.Step, failing.Step) << "OK ran another step";
+        EXPECT_EQ(form->Session.RetryStep, failing.Step) << "OK ran another step";
     }
 }
 
@@ -132,11 +132,11 @@ TEST_F(SessionRetry, ARecoveryRetriedAfterTheSearchRunsTheSameLoader) {
     form->Events.PostKey(event::KeyStart);
     form->ProcessEvents();
     EXPECT_NE(Log().find(loader5xx), std::string::npos) << Log();
-    EXPECT_EQ(form->Session.Step, RetryableStep::LabRecovery);
+    EXPECT_EQ(form->Session.RetryStep, RetryableStep::LabRecovery);
 }
 
 TEST_F(SessionRetry, AFailedBootloaderFileOffersNoRetry) {
-    form->Session.Step = RetryableStep::BootFileLoader;
+    form->Session.RetryStep = RetryableStep::BootFileLoader;
     form->SessionFailed(event::BootFileFailed);
     const int sessions = form->Report.Sessions;
     PressOk();
