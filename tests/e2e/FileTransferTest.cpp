@@ -289,22 +289,27 @@ TEST_F(LabFileTransfer, OkAfterATransferFailedInsideAFileRepeatsTheTransfer) {
 }
 
 // A refused command ends the transfer at once, naming the command, instead
-// of waiting for an acknowledge that never comes.
-TEST_F(LabFileTransfer, ARefusedCommandFailsTheTransferNamingIt) {
-    e2e::Run run = UpdateWith("fault.12030@2=refuse\n");
-    ASSERT_FALSE(run.TimedOut);
-    EXPECT_EQ(run.ExitCode, 1) << run.Out;
-    EXPECT_TRUE(run.OutHas("abgelehnt: A.12030")) << run.Out;
-    EXPECT_FALSE(run.OutHas("antwortet nicht mehr")) << run.Out;
-}
-
-TEST_F(LabFileTransfer, AnInstrumentThatFallsSilentFailsTheTransfer) {
-    e2e::Run run = UpdateWith("fault.12010@3=silent\n");
-    ASSERT_FALSE(run.TimedOut);
-    EXPECT_EQ(run.ExitCode, 1) << run.Out;
-    EXPECT_TRUE(run.OutHas("Das Ger\xC3\xA4t antwortet nicht mehr.")) << run.Out;
-    EXPECT_FALSE(run.OutHas("Download erfolgreich")) << run.Out;
-    EXPECT_EQ(transcript.find("U.606"), std::string::npos);
+// of waiting for an acknowledge that never comes; silence ends it after the
+// watchdog. Neither is reported as a success or reset.
+TEST_F(LabFileTransfer, AFailedCommandFailsTheTransferWithItsCause) {
+    const struct {
+        const char* Fault;
+        const char* Says;
+        const char* Never;
+    } cases[] = {
+        {"fault.12030@2=refuse\n", "abgelehnt: A.12030", "antwortet nicht mehr"},
+        {"fault.12010@3=silent\n", "Das Ger\xC3\xA4t antwortet nicht mehr.", "abgelehnt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Fault);
+        e2e::Run run = UpdateWith(c.Fault);
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 1) << run.Out;
+        EXPECT_TRUE(run.OutHas(c.Says)) << run.Out;
+        EXPECT_FALSE(run.OutHas(c.Never)) << run.Out;
+        EXPECT_FALSE(run.OutHas("Download erfolgreich")) << run.Out;
+        EXPECT_EQ(transcript.find("U.606"), std::string::npos);
+    }
 }
 
 } // namespace
