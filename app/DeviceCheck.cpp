@@ -1,6 +1,7 @@
 #include "app/FileVersion.h"
 #include "app/IniLines.h"
 #include "app/Messages.h"
+#include "app/ProgFileList.h"
 #include "app/Updatemain.h"
 #include "kernel/Stringunit.h"
 #include "platform/Files.h"
@@ -181,20 +182,7 @@ bool TUpdateForm::CheckDevice() {
     if (entry >= 0) {
         const DeviceRow& row = DeviceTable[static_cast<std::size_t>(entry)];
         Session.Job.ProzTyp = row.ProzTyp;
-        std::vector<std::string> pieces;
-        std::string list = row.ProgFile2;
-        for (std::size_t start = 0; start <= list.size();) {
-            std::size_t comma = list.find(',', start);
-            std::string piece =
-                list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-            if (!piece.empty()) {
-                pieces.push_back(piece);
-            }
-            if (comma == std::string::npos) {
-                break;
-            }
-            start = comma + 1;
-        }
+        const std::vector<std::string> pieces = ProgFileList(row.ProgFile2);
         Session.CurrentFile = pieces.empty() ? std::string() : pieces.front();
         Session.Job.KeepBaud[0] = TakeKeepBaudMark(Session.CurrentFile) ? 1 : 0;
         Session.Job.ProgFiles.clear();

@@ -30,6 +30,14 @@ std::string ProbeFor(std::size_t entry) {
     return entry < BootProbes.size() ? BootProbes[entry] : std::string();
 }
 
+// The port's record and its running line both take the line.
+void SetPortLine(serial::TComPort& port, const serial::V24ParameterTag& line) {
+    port.InitParameter(&line, false);
+    port.ChangeV24Parameter(
+        static_cast<serial::BaudTag>(line.Baudrate), static_cast<serial::StopBitTag>(line.StopBits),
+        static_cast<serial::ParitaetTag>(line.Paritaet), line.KeinNullZeichen != 0);
+}
+
 } // namespace
 
 std::string TUpdateForm::WakeCommand() const {
@@ -87,7 +95,34 @@ void TUpdateForm::PassOverFailedPort(int tableIndex) {
         return;
     }
     UpdateMemo->Add(Text(Msg::PortFailedInSearch) + port->FailureText());
+    passedOver_[static_cast<std::size_t>(tableIndex)] = port->PortIndex();
     port->Close();
+}
+
+// The failure box asks the operator to check the connection and try again:
+// an adapter plugged in again must be found.
+void TUpdateForm::ReopenPassedOverPorts() {
+    for (int i = 0; i < PortCount; ++i) {
+        int& index = passedOver_[static_cast<std::size_t>(i)];
+        if (index >= 0 && PortTable[i] != nullptr && !PortTable[i]->IsOpen() &&
+            PortTable[i]->Open(handle_, 0, index, false) != serial::INVALID_HANDLE_VALUE) {
+            index = -1;
+        }
+    }
+}
+
+std::string TUpdateForm::SearchedPortNames() const {
+    std::string names;
+    for (int i = 0; i < PortCount; ++i) {
+        const serial::TComPort* port = PortTable[i];
+        const int index = port != nullptr && port->IsOpen()
+                              ? port->PortIndex()
+                              : passedOver_[static_cast<std::size_t>(i)];
+        if (index >= 0) {
+            names += (names.empty() ? "" : ", ") + serial::TComPort::PortName(index);
+        }
+    }
+    return names;
 }
 
 void TUpdateForm::ChooseSessionPort(int tableIndex, int portNumber) {
@@ -117,10 +152,7 @@ void TUpdateForm::SetLoaderLine(int fileClass) {
     record.Baudrate = BaudTagOfCode(Session.CurrentBaud);
     for (int i = 0; i < PortCount; ++i) {
         if (PortTable[i] != nullptr) {
-            PortTable[i]->InitParameter(&record, false);
-            PortTable[i]->ChangeV24Parameter(BaudTagOfCode(Session.CurrentBaud), serial::S_1,
-                                             static_cast<serial::ParitaetTag>(record.Paritaet),
-                                             record.KeinNullZeichen != 0);
+            SetPortLine(*PortTable[i], record);
         }
     }
     UpdateStatusBar->SetPanelText(2, "BL-Baud");
@@ -135,16 +167,9 @@ void TUpdateForm::RestoreSearchLines() {
     }
     searchLinesSaved_ = false;
     for (int i = 0; i < PortCount; ++i) {
-        serial::TComPort* port = PortTable[i];
-        if (port == nullptr) {
-            continue;
+        if (PortTable[i] != nullptr) {
+            SetPortLine(*PortTable[i], searchLines_[static_cast<std::size_t>(i)]);
         }
-        const serial::V24ParameterTag& line = searchLines_[static_cast<std::size_t>(i)];
-        port->InitParameter(&line, false);
-        port->ChangeV24Parameter(static_cast<serial::BaudTag>(line.Baudrate),
-                                 static_cast<serial::StopBitTag>(line.StopBits),
-                                 static_cast<serial::ParitaetTag>(line.Paritaet),
-                                 line.KeinNullZeichen != 0);
     }
 }
 
@@ -163,6 +188,11 @@ void TUpdateForm::SendCommand(const std::string& text, bool log) {
     }
 }
 
+void TUpdateForm::DecideNoInstrument() {
+    ExitCode = exitcode::NoInstrument;
+    Report.Decide(outcome::NoDevice);
+}
+
 bool TUpdateForm::ScanStep(bool advance) {
     const int listLength = static_cast<int>(Config.BaudList.size());
     if (advance) {
@@ -173,8 +203,7 @@ bool TUpdateForm::ScanStep(bool advance) {
             RecoveredInstrumentSilent();
             return false;
         }
-        ExitCode = exitcode::NoInstrument;
-        Report.Decide(outcome::NoDevice);
+        DecideNoInstrument();
         if (Config.AutoStartActive) {
             Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
             Beenden();

@@ -1,4 +1,5 @@
 #include "app/Messages.h"
+#include "app/ProgFileList.h"
 #include "app/Updatemain.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
@@ -15,9 +16,11 @@ bool Contains(const std::string& text, const std::string& part) {
 
 void TUpdateForm::ListFirmwareFiles() {
     static const char* const Patterns[] = {"*.mot", "*.txt", "*.exe", "*.dll", "*.hex", "*.bin"};
+    // A list's program file: lab instruments name their further files too.
     auto progFile2 = [this](std::size_t row) {
-        return row < DeviceTable.size() ? platform::UpperLatin1(DeviceTable[row].ProgFile2)
-                                        : std::string();
+        return row < DeviceTable.size()
+                   ? platform::UpperLatin1(ProgramFileOf(DeviceTable[row].ProgFile2))
+                   : std::string();
     };
     platform::TMenuItem* const z70Items[] = {DevMultiZ70, DevpHZ70, DevOxiZ70, DevCondZ70};
     std::size_t ignored = 0;
@@ -46,6 +49,7 @@ void TUpdateForm::ListFirmwareFiles() {
                 for (std::size_t row = 0; row < 4; ++row) {
                     if (Contains(name, progFile2(row))) {
                         LabXXX->SetEnabled(true);
+                        TGZ70Programming->SetVisible(true);
                     }
                 }
             }

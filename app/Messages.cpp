@@ -117,6 +117,9 @@ constexpr Entry Table[] = {
     {Msg::FirmwareFileUnreadable, 0, "Die Datei kann nicht gelesen werden.",
      "The file cannot be read."},
     {Msg::ProgrammingAborted, 0, "Programmierung wurde abgebrochen.", "Programming abort."},
+    // The refused command follows.
+    {Msg::CommandRefused, 0,
+     "Das Gerät hat den Befehl abgelehnt: ", "The instrument refused the command: "},
     {Msg::DifferenceAt, 0, "Abweichung bei ", "difference at "},
     {Msg::NoResetVector, 0, "Das Abbild enthält keinen Reset-Vektor (0xFFFE).",
      "The image holds no reset vector (0xFFFE)."},
@@ -145,6 +148,9 @@ constexpr Entry Table[] = {
     // The names of the ports tried follow.
     {Msg::NoLoaderAnswered, 0,
      "Kein Bootloader hat geantwortet. Versucht: ", "No bootloader answered. Tried: "},
+    {Msg::RecoveryWhileSessionRuns, 0,
+     "Eine Sitzung läuft: Wiederherstellung erst nach ihrem Ende möglich.",
+     "A session is running: a recovery can start once it has ended."},
     {Msg::UpdaterLeftBehind, 0,
      "Die Updater-Bibliothek kehrt nicht zurück; ihr Aufruf wird beim Beenden zurückgelassen.",
      "The updater library does not return; its call is left behind at the close."},

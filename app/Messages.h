@@ -47,6 +47,7 @@ enum class Msg {
     FirmwareFile,
     FirmwareFileUnreadable,
     ProgrammingAborted,
+    CommandRefused,
     DifferenceAt,
     NoResetVector,
     PortNotOpened,
@@ -61,6 +62,7 @@ enum class Msg {
     InstrumentNoAnswer,
     PortFailedInSearch,
     NoLoaderAnswered,
+    RecoveryWhileSessionRuns,
     UpdaterLeftBehind,
     // external programming tools and the updater library
     NoToolForFileClass,

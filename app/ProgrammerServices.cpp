@@ -67,6 +67,8 @@ std::string TFormServices::Text(programmers::ProgrammerText id) const {
         return form_.Text(Msg::TermAborted);
     case ProgrammerText::TermFileMissing:
         return form_.Text(Msg::TermFileMissing);
+    case ProgrammerText::CommandRefused:
+        return form_.Text(Msg::CommandRefused);
     }
     return {};
 }

@@ -49,7 +49,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         BootloaderFileStep();
         break;
     case event::StartClass1:
-        Session.Step = RetryableStep::Class1Loader;
+        Session.RetryStep = RetryableStep::Class1Loader;
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(1);
         if (!UpdateNeeded()) {
@@ -67,7 +67,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::RetryClass1:
-        Session.Step = RetryableStep::Class1Loader;
+        Session.RetryStep = RetryableStep::Class1Loader;
         OkBitBtn->SetEnabled(false);
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(1);
@@ -87,7 +87,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::StartClass2:
-        Session.Step = RetryableStep::BlockTransfer;
+        Session.RetryStep = RetryableStep::BlockTransfer;
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(2);
         Session.Class2Mark = true;
@@ -114,7 +114,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::StartClass4:
-        Session.Step = RetryableStep::Class4Loader;
+        Session.RetryStep = RetryableStep::Class4Loader;
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
@@ -144,7 +144,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::TerminalStep:
-        Session.Step = RetryableStep::BasicLoader;
+        Session.RetryStep = RetryableStep::BasicLoader;
         // A failure offers the retry: it waits for the loader's
         // announcements again.
         if (RunProgrammer(Method::BasicLoader, programmers::BasicLoaderFile(job.MemoryVariant))) {
@@ -154,7 +154,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::ToolStep:
-        Session.Step = RetryableStep::ToolForProgramFile;
+        Session.RetryStep = RetryableStep::ToolForProgramFile;
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
         if (RunExternalTool(job.ProgFile) == 0) {
@@ -175,6 +175,10 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         break;
     case event::BootFrameAnswer:
     case event::BootByteAnswer:
+        if (Session.PendingRecovery != RecoveryKind::None &&
+            (Session.PendingRecovery == RecoveryKind::Lab) != (id == event::BootByteAnswer)) {
+            break; // another loader's answer: the menu recovery waits for its own
+        }
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         Session.ProbeState = ProbeState::Scanning;
         if (Session.RecoveredBy != RetryableStep::None) {
@@ -247,7 +251,7 @@ void TUpdateForm::BootloaderFileStep() {
         if (Session.Job.ProgFiles.empty()) {
             FinishSession(false);
         } else {
-            Session.Step = RetryableStep::LabTransfer;
+            Session.RetryStep = RetryableStep::LabTransfer;
             Session.AckStep = AckStep::Ignore;
             if (RunProgrammer(Method::LabTransfer, Session.Job.ProgFiles.front())) {
                 FinishSession(true);
@@ -265,7 +269,7 @@ void TUpdateForm::BootloaderFileStep() {
         wait->CountdownTime(ident.PcbNr.find("41216") != std::string::npos ? 32000 : 7000, true);
         SecTimer->SetEnabled(false);
     }
-    Session.Step = RetryableStep::BootFileLoader;
+    Session.RetryStep = RetryableStep::BootFileLoader;
     Session.Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;
     wait->DelayTime(3000, true);
     Session.Job.Variant = 1;

@@ -29,7 +29,20 @@ int TagOf(const platform::TMenuItem* item) {
 
 } // namespace
 
+// A second transfer on the port of a running session would run inside its
+// programmer: the menu waits until that session has ended.
+bool TUpdateForm::RefuseRecoveryDuringSession(platform::TMenuItem* sender) {
+    if (sender == nullptr || !Session.Running || Session.PortIndex < 0) {
+        return false;
+    }
+    ShowLogText(Text(Msg::RecoveryWhileSessionRuns));
+    return true;
+}
+
 void TUpdateForm::LabXXXClick(platform::TMenuItem* sender) {
+    if (RefuseRecoveryDuringSession(sender)) {
+        return;
+    }
     if (sender != nullptr && Session.PortIndex < 0) {
         BeginMenuRecovery(RecoveryKind::Lab, TagOf(sender));
         return;
@@ -38,6 +51,9 @@ void TUpdateForm::LabXXXClick(platform::TMenuItem* sender) {
 }
 
 void TUpdateForm::TGZ70ProgrammingClick(platform::TMenuItem* sender) {
+    if (RefuseRecoveryDuringSession(sender)) {
+        return;
+    }
     if (sender != nullptr && Session.PortIndex < 0) {
         BeginMenuRecovery(RecoveryKind::Meter, TagOf(sender));
         return;
@@ -67,14 +83,10 @@ void TUpdateForm::RunRecovery(RecoveryKind kind, int tag) {
 void TUpdateForm::BeginMenuRecovery(RecoveryKind kind, int tag) {
     // A search that runs gives way.
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    RestoreSearchLines();
-    Session.StartMode = StartModeAsRead;
-    Session.Begin();
+    BeginNewSession();
     Session.RecoveredBy = RetryableStep::None;
-    Report.BeginSession();
     Report.Step = step::Search;
     TGZ70Programming->SetEnabled(false);
-    OkBitBtn->SetEnabled(false);
     if (Config.FixedPort) {
         ChooseSessionPort(0, Config.FixedPortIndex + 1);
         RunRecovery(kind, tag);
@@ -92,15 +104,8 @@ void TUpdateForm::BeginMenuRecovery(RecoveryKind kind, int tag) {
 void TUpdateForm::NoLoaderAnswered() {
     Session.PendingRecovery = RecoveryKind::None;
     Session.ProbeState = ProbeState::Scanning;
-    std::string tried;
-    for (int i = 0; i < PortCount; ++i) {
-        if (PortTable[i] != nullptr && PortTable[i]->IsOpen()) {
-            tried +=
-                (tried.empty() ? "" : ", ") + serial::TComPort::PortName(PortTable[i]->PortIndex());
-        }
-    }
-    ExitCode = exitcode::NoInstrument;
-    Report.Decide(outcome::NoDevice);
+    const std::string tried = SearchedPortNames();
+    DecideNoInstrument();
     dialogs_.MessageBox(Text(Msg::NoLoaderAnswered) + (tried.empty() ? "-" : tried),
                         Text(Msg::CaptionError), platform::MB_OK | platform::MB_ICONERROR);
     // Another item may be tried once the instrument is connected.
@@ -130,6 +135,9 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
         EndRecoveryUnprogrammed();
         return;
     }
+    Session.RecoveryEntry = entry;
+    Session.RecoveryAnswerChar = Session.AnswerChar;
+    Session.RecoveryBootAnswer = Session.BootAnswer;
     const DeviceRow& row = DeviceTable[entry];
     programmers::TDeviceIdent& ident = Session.Job.Ident;
     ident.PcbNr = row.DeviceNrDef;
@@ -223,7 +231,7 @@ kernel::TEventRec TUpdateForm::FlowHandler(void* context, kernel::TEvents&,
 }
 
 void TUpdateForm::RunLabRecovery() {
-    Session.Step = RetryableStep::LabRecovery;
+    Session.RetryStep = RetryableStep::LabRecovery;
     OkBitBtn->SetEnabled(false);
     const bool loader5xx = Session.Job.ProzTyp == Chip5438 ||
                            (Session.AnswerChar == LoaderAnswer5xx && Session.BootAnswer);
@@ -248,7 +256,7 @@ void TUpdateForm::RunLabRecovery() {
 }
 
 void TUpdateForm::RunMeterRecovery() {
-    Session.Step = RetryableStep::MeterRecovery;
+    Session.RetryStep = RetryableStep::MeterRecovery;
     ShowLogText(Text(Msg::ProgrammingName));
     OkBitBtn->SetEnabled(false);
     if (RunExternalTool(Session.ProgDefFile) != 0) {
@@ -260,17 +268,18 @@ void TUpdateForm::RunMeterRecovery() {
     SecTimer->SetEnabled(true);
     WaitProgressBar->SetPosition(1);
     wait->CountdownTime(AfterMeterRecoveryWaitMs, true);
-    UpdateMemo->Clear();
-    Session.ToolStepDone = true;
     // The meter runs its restored firmware: a normal session identifies and
-    // updates it, unless its acknowledge during the wait started one.
+    // updates it, unless its acknowledge during the wait started one, whose
+    // log and state are its own.
     if (LeaveRecoveryFlow()) {
+        UpdateMemo->Clear();
+        Session.ToolStepDone = true;
         SearchAfterRecovery();
     }
 }
 
 void TUpdateForm::SearchAfterRecovery() {
-    Session.RecoveredBy = Session.Step;
+    Session.RecoveredBy = Session.RetryStep;
     Session.RecoveredPortIndex = Session.PortIndex;
     Session.RecoveredPortNumber = Session.PortNumber;
     Events.PostKey(event::KeyStart);
@@ -279,13 +288,19 @@ void TUpdateForm::SearchAfterRecovery() {
 // The search after a recovery found nobody: the restarted instrument never
 // came back, and the recovery failed. Its retry works on its port again.
 void TUpdateForm::RecoveredInstrumentSilent() {
-    Session.Step = Session.RecoveredBy;
+    Session.RetryStep = Session.RecoveredBy;
     Session.RecoveredBy = RetryableStep::None;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     ChooseSessionPort(Session.RecoveredPortIndex, Session.RecoveredPortNumber);
     Report.Step = step::Restart;
     ShowLogText(Text(Msg::InstrumentNoAnswer));
     PostEvent(event::ProgrammingFailed);
+}
+
+void TUpdateForm::RetryRecovery(std::int32_t flowEvent) {
+    Session.AnswerChar = Session.RecoveryAnswerChar;
+    Session.BootAnswer = Session.RecoveryBootAnswer;
+    StartRecoveryFlow(Session.RecoveryEntry, flowEvent);
 }
 
 } // namespace app

@@ -33,7 +33,8 @@ struct TRetryRow {
     std::int32_t Retry;
     // The retry runs on the acknowledge path, from acknowledge step 2.
     bool FromToolAckStep;
-    // The recovery flow's handler takes the retry event.
+    // The recovery flow runs again from its device check (a search since
+    // may have cleared the job) and its handler takes the retry event.
     bool InRecoveryFlow;
     const char* Name; // for the log and the tests
 };

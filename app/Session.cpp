@@ -119,13 +119,18 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
     }
 }
 
-void TUpdateForm::StartSession() {
+void TUpdateForm::BeginNewSession() {
     // A sensor session ran in mode 2; the next one wakes as configured.
     Session.StartMode = StartModeAsRead;
+    ReopenPassedOverPorts();
     RestoreSearchLines();
     Session.Begin();
     Report.BeginSession();
     OkBitBtn->SetEnabled(false);
+}
+
+void TUpdateForm::StartSession() {
+    BeginNewSession();
     SecTimer->SetEnabled(false);
     WaitProgressBar->SetPosition(0);
     Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
@@ -191,7 +196,7 @@ void TUpdateForm::OnAcknowledge() {
         if (Session.ProgFile1.size() < 4) {
             Session.AckStep = AckStep::RunTool;
         } else {
-            Session.Step = RetryableStep::ToolForProgFile1;
+            Session.RetryStep = RetryableStep::ToolForProgFile1;
             ShowLogText(Text(Msg::ProgrammingName));
             if (RunExternalTool(Session.ProgFile1) == 0) {
                 Session.ToolStepDone = true;
@@ -423,7 +428,7 @@ void TUpdateForm::SessionFailed(std::int32_t id) {
     ShowLogText(Config.Language == 0 ? AbbruchtextD : AbbruchtextE);
     OkBitBtn->SetEnabled(true);
     WaitPanel->SetVisible(false);
-    if (id == event::ProgrammingFailed && RetryRowOf(Session.Step).Retry != NoRetry) {
+    if (id == event::ProgrammingFailed && RetryRowOf(Session.RetryStep).Retry != NoRetry) {
         Events.AddHandler(&TUpdateForm::RetryHandler, this);
     }
     if (Config.AutoStartActive) {
@@ -445,12 +450,13 @@ kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& even
     form->WaitProgressBar->SetPosition(0);
     form->Session.Running = true;
     // The step that failed runs again, whatever ran in earlier sessions.
-    const TRetryRow& row = RetryRowOf(form->Session.Step);
+    const TRetryRow& row = RetryRowOf(form->Session.RetryStep);
     if (row.FromToolAckStep) {
         form->Session.AckStep = AckStep::RunToolForProgFile1;
     }
     if (row.InRecoveryFlow) {
-        form->EnterRecoveryFlow();
+        form->RetryRecovery(row.Retry);
+        return kernel::TEvents::ClearEvent();
     }
     const int fileClass = form->Session.FileClass;
     std::int32_t retry = row.Retry;

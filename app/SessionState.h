@@ -85,7 +85,7 @@ struct TSessionState {
     // another session took over meanwhile.
     std::uint32_t Generation = 0;
     // The programming step in progress: a failure offers its retry.
-    RetryableStep Step = RetryableStep::None;
+    RetryableStep RetryStep = RetryableStep::None;
     app::AckStep AckStep = AckStep::OpenDialogue;
     std::int32_t QueryStep = 0; // index of the next identification query (0..4)
     int ReplyTimer = 0;         // slot of the reply time-out; 0 when none
@@ -98,7 +98,13 @@ struct TSessionState {
     int RecoveredPortNumber = 0;
     // A menu recovery waiting for a loader to answer its probe.
     RecoveryKind PendingRecovery = RecoveryKind::None;
-    int PendingRecoveryTag = 0;      // the menu item's Tag
+    int PendingRecoveryTag = 0; // the menu item's Tag
+    // Across sessions: the device entry of the recovery that ran last and the
+    // loader answer it started from. Its retry checks the instrument again,
+    // since a search after it has cleared the job.
+    std::size_t RecoveryEntry = 0;
+    char RecoveryAnswerChar = 0;
+    bool RecoveryBootAnswer = false;
     std::int32_t ScanIndex = -1;     // index into the baud list
     int CurrentBaud = 1;             // the baud code in use
     std::int32_t SearchFailures = 0; // across sessions
@@ -164,7 +170,7 @@ struct TSessionState {
     void Begin() {
         Running = true;
         ++Generation;
-        Step = RetryableStep::None;
+        RetryStep = RetryableStep::None;
         PendingRecovery = RecoveryKind::None;
         Calibrating = false;
         AckStep = StartMode == 1 ? AckStep::QueryIdentity : AckStep::OpenDialogue;

@@ -143,6 +143,14 @@ public:
     // A port whose line failed while no instrument had answered: logged with
     // its cause and left out of the rest of the search.
     void PassOverFailedPort(int tableIndex);
+    // A new session searches the ports passed over in the last one again.
+    void ReopenPassedOverPorts();
+    // A search or a menu recovery's probes found no instrument.
+    void DecideNoInstrument();
+    // What every session's start resets: start mode, lines, state, report.
+    void BeginNewSession();
+    // The names of the ports a search uses, those passed over included.
+    std::string SearchedPortNames() const;
     // The bootloader step's line on every port, for the probes of fileClass;
     // RestoreSearchLines puts back what it changed.
     void SetLoaderLine(int fileClass);
@@ -233,6 +241,10 @@ public:
     // finds nobody fails the recovery.
     void SearchAfterRecovery();
     void RecoveredInstrumentSilent();
+    // OK after a failed recovery: the same recovery, from its device check.
+    void RetryRecovery(std::int32_t flowEvent);
+    // A menu item chosen while a session runs on its port: logged, refused.
+    bool RefuseRecoveryDuringSession(platform::TMenuItem* sender);
     void EndRecoveryUnprogrammed();
     // The recovery flow's handler in front of the sequencer, or out of the
     // chain again; Leave tells whether it was in.
@@ -372,6 +384,12 @@ private:
     // Each port's line before the bootloader step changed it.
     std::array<serial::V24ParameterTag, MaxPorts> searchLines_{};
     bool searchLinesSaved_ = false;
+    // Per port table entry: the port index of a port passed over, else -1.
+    std::array<int, MaxPorts> passedOver_ = [] {
+        std::array<int, MaxPorts> none{};
+        none.fill(-1);
+        return none;
+    }();
 };
 
 } // namespace app

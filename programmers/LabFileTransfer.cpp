@@ -12,15 +12,33 @@ TLabFileTransfer::TLabFileTransfer(const TProgrammerContext& context) : TProgram
 
 bool TLabFileTransfer::Program(const std::string& fileName) {
     BeginRun(LabAckTimeoutMs);
-    if (StartFile(fileName, 0)) {
-        FileIndex = 1;
+    FirstFile = fileName;
+    // An instrument with a file still open refuses to open another one.
+    ClosingLeftFile = Job.LabFileLeftOpen != 0;
+    if (ClosingLeftFile ? Send(protocol::command::LabFileClose) : StartFirstFile()) {
         PumpUntil();
     } else {
         Fail();
     }
     Host.ShowProgress(progress::Position, 0);
     EndRun(0);
+    Job.LabFileLeftOpen = Failed != 0 && (Active || ClosingLeftFile) ? 1 : 0;
     return Failed == 0;
+}
+
+bool TLabFileTransfer::StartFirstFile() {
+    FileIndex = 1;
+    return StartFile(FirstFile, 0);
+}
+
+bool TLabFileTransfer::Send(const std::string& command) {
+    if (command.starts_with(protocol::command::LabFileBlock)) {
+        // A block's data would fill the log: its command names it.
+        LastCommand = command.substr(0, command.find('#'));
+        return WriteBytes(reinterpret_cast<const std::uint8_t*>(command.data()), command.size());
+    }
+    LastCommand = command.substr(0, command.find_last_not_of("\r\n") + 1);
+    return WriteText(command.c_str());
 }
 
 bool TLabFileTransfer::StartFile(const std::string& name, std::size_t extraSteps) {
@@ -41,7 +59,7 @@ bool TLabFileTransfer::StartFile(const std::string& name, std::size_t extraSteps
     std::string lower = name;
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return WriteText((protocol::command::LabFileOpen + lower + "\r\n").c_str());
+    return Send(protocol::command::LabFileOpen + lower + "\r\n");
 }
 
 void TLabFileTransfer::NextFile() {
@@ -68,14 +86,28 @@ bool TLabFileTransfer::TakesKey(std::int32_t id) const {
 }
 
 bool TLabFileTransfer::TakesReply(std::int32_t id) const {
-    return id == protocol::event::Acknowledge;
+    return id == protocol::event::Acknowledge || id == protocol::event::Rejected;
 }
 
-void TLabFileTransfer::OnReply(std::int32_t, std::intptr_t) {
+void TLabFileTransfer::OnReply(std::int32_t id, std::intptr_t) {
     if (Finished != 0) {
         return;
     }
     RestartWatchdog();
+    if (ClosingLeftFile) {
+        // Either answer will do: the file may have been closed meanwhile.
+        ClosingLeftFile = false;
+        if (!StartFirstFile()) {
+            Fail();
+        }
+        return;
+    }
+    if (id == protocol::event::Rejected) {
+        // Waiting on would only end in the watchdog's misleading silence.
+        Host.ShowLogLine(Host.Text(ProgrammerText::CommandRefused) + LastCommand);
+        Fail();
+        return;
+    }
     if (Active && Remaining > 0) {
         const std::size_t n = std::min(LabBlockSize, Remaining);
         std::string block = protocol::command::LabFileBlock;
@@ -83,13 +115,13 @@ void TLabFileTransfer::OnReply(std::int32_t, std::intptr_t) {
         block.append(Data, Data.size() - Remaining, n);
         Remaining -= n;
         // The bar alone: the title belongs to the session here.
-        if (WriteBytes(reinterpret_cast<const std::uint8_t*>(block.data()), block.size())) {
+        if (Send(block)) {
             Host.ShowProgress(progress::Advance, 1);
         }
     } else if (Active) {
         Host.ShowProgress(progress::Position, 0);
         Active = false;
-        WriteText(protocol::command::LabFileClose);
+        Send(protocol::command::LabFileClose);
     } else {
         NextFile();
     }

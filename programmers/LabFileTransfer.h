@@ -33,12 +33,18 @@ private:
     // Opens a file and announces it; false after the box naming it.
     // extraSteps: bar steps besides the blocks.
     bool StartFile(const std::string& name, std::size_t extraSteps);
+    bool StartFirstFile();
     void NextFile();
+    // Writes a command and keeps its name for the log of a refusal.
+    bool Send(const std::string& command);
 
     std::string Data; // the open file
     std::size_t Remaining = 0;
     std::size_t FileIndex = 0; // next entry of the job's list
     bool Active = false;       // a file is being sent
+    std::string FirstFile;
+    bool ClosingLeftFile = false; // the close of a file a failed run left open
+    std::string LastCommand;
 };
 
 } // namespace programmers

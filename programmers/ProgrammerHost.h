@@ -31,6 +31,7 @@ enum class ProgrammerText {
     TermTransmitError,
     TermAborted,
     TermFileMissing, // names L3_TermL.A37; the caller puts in the file it tried
+    CommandRefused,  // the instrument answered "?"; the command follows
 };
 
 // What a programmer asks of the main window while it runs. The window

@@ -32,6 +32,11 @@ struct TProgJob {
     // The first character of reply 208; selects the Basic-Loader file.
     char MemoryVariant = 0;
     std::int32_t StartMode = 0; // of the device entry; 2: nudge the loader on time-outs
+    // What a failed transfer left behind on the instrument, for its retry:
+    // a lab file still open, or the file loader still at its transfer speed
+    // (the speed to go back to; 0 when it is not).
+    std::uint8_t LabFileLeftOpen = 0;
+    std::uint32_t BlockSpeedLeftFrom = 0;
 };
 
 } // namespace programmers

@@ -65,14 +65,41 @@ bool TWinCEProg::Program(const std::string& fileName) {
     Switched = false;
     BeginRun(WinceWatchdogMs);
     Host.ShowProgress(progress::Title, progress::TitleRunning);
-    OnAck = &TWinCEProg::BaudSwitchStep;
-    SendText(protocol::command::Dialogue);
+    if (Job.BlockSpeedLeftFrom != 0) {
+        ReachLeftLoader();
+    } else {
+        DialogueStep();
+    }
     PumpUntil();
     Host.ShowProgress(progress::Title, progress::TitleRunning);
     EndRun(WinceEndWaitMs);
-    // A failed run leaves the instrument at its speed; the port goes back all the same.
+    // A failed run leaves the instrument at its speed; the port goes back all
+    // the same, and the retry first looks for the instrument there.
     RestoreLine();
+    Job.BlockSpeedLeftFrom = Failed != 0 && InstrumentSwitched ? SavedBaud : 0;
     return Failed == 0;
+}
+
+void TWinCEProg::DialogueStep() {
+    Reviving = false;
+    OnAck = &TWinCEProg::BaudSwitchStep;
+    SendText(protocol::command::Dialogue);
+}
+
+// A failed run left the instrument in its file loader at the transfer
+// speed, where it hears nothing said at the session's: it is told there to
+// end the transfer and go back, then the run starts as usual.
+void TWinCEProg::ReachLeftLoader() {
+    Reviving = true;
+    SavedBaud = Job.BlockSpeedLeftFrom;
+    InstrumentSwitched = true;
+    FollowTransferSpeed();
+    OnAck = &TWinCEProg::ReturnFromLeftLoader;
+    SendText(protocol::command::TransferEnd);
+}
+
+void TWinCEProg::ReturnFromLeftLoader() {
+    ChangeSpeed(SavedBaud, WinceSwitchBackWaitMs, true, &TWinCEProg::DialogueStep);
 }
 
 bool TWinCEProg::SendText(const char* text) {
@@ -135,12 +162,28 @@ void TWinCEProg::OnReply(std::int32_t id, std::intptr_t data) {
         }
         break;
     }
-    default: // a refusal: the watchdog decides
+    case protocol::event::Rejected:
+        // A loader a failed run left behind: any answer shows it hears.
+        if (Reviving && OnAck == &TWinCEProg::ReturnFromLeftLoader) {
+            RestartWatchdog();
+            ReturnFromLeftLoader();
+        }
+        break; // otherwise the watchdog decides
+    default:
         break;
     }
 }
 
 void TWinCEProg::OnWatchdog() {
+    if (Reviving) {
+        // Not in its loader any more (switched off meanwhile, say): it
+        // listens at the session's speed again.
+        RestoreLine();
+        InstrumentSwitched = false;
+        RestartWatchdog();
+        DialogueStep();
+        return;
+    }
     Host.ShowLogLine(Host.Text(ProgrammerText::NoAnswer));
     Fail();
 }
@@ -164,6 +207,7 @@ void TWinCEProg::ChangeSpeed(unsigned long baud, long waitMs, bool back, Step ne
     if (!SendText(text)) {
         return;
     }
+    InstrumentSwitched = !back;
     Changing = true;
     Wait(waitMs);
     Changing = false;
@@ -173,11 +217,15 @@ void TWinCEProg::ChangeSpeed(unsigned long baud, long waitMs, bool back, Step ne
     if (back) {
         RestoreLine();
     } else {
-        Port.ChangeV24Parameter(serial::B_38400, serial::S_2, serial::NoParity, false);
-        Host.ShowBaudText(std::to_string(WinceTransferBaud));
-        Switched = true;
+        FollowTransferSpeed();
     }
     Arm(next);
+}
+
+void TWinCEProg::FollowTransferSpeed() {
+    Port.ChangeV24Parameter(serial::B_38400, serial::S_2, serial::NoParity, false);
+    Host.ShowBaudText(std::to_string(WinceTransferBaud));
+    Switched = true;
 }
 
 void TWinCEProg::RestoreLine() {

@@ -64,7 +64,11 @@ private:
     void Arm(Step next);
     void ChangeSpeed(unsigned long baud, long waitMs, bool back, Step next);
     void RestoreLine();
+    void FollowTransferSpeed();
 
+    void DialogueStep();
+    void ReachLeftLoader();
+    void ReturnFromLeftLoader();
     void BaudSwitchStep();
     void HeaderStep();
     void BlockStep();
@@ -80,7 +84,9 @@ private:
     std::uint32_t FileDate = 0;
     std::size_t NextFile = 0; // index into the job's further files
     std::uint32_t SavedBaud = 0;
-    bool Switched = false;
+    bool Switched = false;           // the port is at the transfer speed
+    bool InstrumentSwitched = false; // the instrument was told the transfer speed
+    bool Reviving = false;           // the instrument left at that speed is told to go back
     // A speed change is under way: an acknowledge waits for the port.
     bool Changing = false;
     bool AckWhileChanging = false;

@@ -141,6 +141,20 @@ TEST_F(StartUp, FirmwareListingFoldsLatin1CapitalsOfUtf8Names) {
     EXPECT_TRUE(form.TGZ70Programming->Visible());
 }
 
+// Lab instruments name a list and may mark their program file with "@": the
+// program file alone is looked for, and a lab-only folder shows the menu.
+TEST_F(StartUp, ALabInstrumentsListEnablesTheLabRecovery) {
+    for (const char* list : {"LAB_V2.TXT@,LAB.DAT,*.*", "LAB_V2.TXT,*.*", "LAB_V2.TXT@"}) {
+        SCOPED_TRACE(list);
+        WriteConfig("", DeviceBlock("11111", list));
+        folder.Write("lab_v2.txt", "");
+        app::TUpdateForm& form = Build();
+        EXPECT_TRUE(form.LabXXX->Enabled());
+        EXPECT_TRUE(form.TGZ70Programming->Visible());
+        EXPECT_FALSE(form.DevMultiZ70->Enabled());
+    }
+}
+
 TEST_F(StartUp, EmptyProgFileMatchesNothing) {
     WriteConfig("", DeviceBlock("11111", ""));
     folder.Write("a.mot", "");

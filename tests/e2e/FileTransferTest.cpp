@@ -90,6 +90,29 @@ protected:
         }
     }
 
+    // A session started by hand that fails with the instrument's silence;
+    // OK then retries, and the run ends after the retry's outcome.
+    e2e::Run FailThenRetry(const std::string& profile) {
+        folder.Write("prog/Update.ini", "Language=0\r\nDebugInfo=YES\r\n");
+        e2e::Instrument instrument(folder, profile, folder.File("ports/COM1"));
+        e2e::ConsoleSession session(folder,
+                                    {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                                     folder.File("ports"), "--time-divisor", "10", "--start"});
+        EXPECT_TRUE(session.WaitForOutput("antwortet nicht mehr", std::chrono::seconds(60)));
+        // OK counts once the session has failed, not while the transfer ends.
+        EXPECT_TRUE(
+            session.WaitForOutput("Das Update wurde abgebrochen.", std::chrono::seconds(30)));
+        EXPECT_TRUE(session.Type("ok"));
+        session.WaitForOutput("Download erfolgreich", std::chrono::seconds(60));
+        const e2e::Run run = session.Finish();
+        instrument.Stop();
+        transcript = instrument.Transcript();
+        for (const auto& [name, content] : files) {
+            received[name] = instrument.Received(name);
+        }
+        return run;
+    }
+
     TempFolder folder;
     std::map<std::string, std::string> files; // as the instrument names them
     std::map<std::string, std::optional<std::string>> received;
@@ -176,6 +199,17 @@ TEST_F(BlockTransfer, ABlockTheInstrumentAsksForAgainIsResent) {
     ExpectReceivedIntact("MAIN.EXE");
 }
 
+// A failure in the middle of a file leaves the instrument in its loader at
+// the transfer speed; OK must still reach it and send every file.
+TEST_F(BlockTransfer, OkAfterATransferFailedInsideAFileRepeatsTheTransfer) {
+    const e2e::Run run =
+        FailThenRetry("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+                      "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=0\n"
+                      "loader.startup_version=1.05\nloader.fault.silent=3\n");
+    ExpectSuccessWithEveryFile(run);
+    EXPECT_NE(transcript.find("fault: silent, block 3"), std::string::npos) << transcript;
+}
+
 TEST_F(BlockTransfer, AnyOtherBlockReplyFailsTheSession) {
     e2e::Run run = UpdateWith("loader.fault.reply=2:5\n");
     ASSERT_FALSE(run.TimedOut);
@@ -240,33 +274,42 @@ TEST_F(LabFileTransfer, APendingCalibrationValueIsSentBeforeTheReset) {
     EXPECT_NE(sent.find("U.606\\r\\n", calibration), std::string::npos) << transcript;
 }
 
-// OK after a failed lab transfer runs the transfer again, not the loader:
-// the instrument already runs its new firmware.
-TEST_F(LabFileTransfer, OkAfterAFailedTransferRepeatsTheTransfer) {
-    folder.Write("prog/Update.ini", "Language=0\r\nDebugInfo=YES\r\n");
-    e2e::Instrument instrument(folder, Meter("fault.12000@2=silent\n"), folder.File("ports/COM1"));
-    e2e::ConsoleSession session(folder, {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
-                                         folder.File("ports"), "--time-divisor", "10", "--start"});
-    ASSERT_TRUE(session.WaitForOutput("antwortet nicht mehr", std::chrono::seconds(60)));
-    ASSERT_TRUE(session.Type("ok"));
-    session.WaitForOutput("Download erfolgreich", std::chrono::seconds(60));
-    const e2e::Run run = session.Finish();
-    instrument.Stop();
-    transcript = instrument.Transcript();
-    for (const auto& [name, content] : files) {
-        received[name] = instrument.Received(name);
-    }
+// OK after a transfer that failed in the middle of a file repeats the
+// transfer (not the loader: the instrument already runs its new firmware)
+// and first brings the instrument back to where a transfer starts.
+TEST_F(LabFileTransfer, OkAfterATransferFailedInsideAFileRepeatsTheTransfer) {
+    const e2e::Run run = FailThenRetry(Meter("fault.12010@3=silent\n"));
     EXPECT_FALSE(run.OutHas("Fehler im Bootloader")) << run.Out;
     ExpectSuccessWithEveryFile(run);
+    // The file left open is closed before the first file is opened again.
+    const std::string sent = e2e::ReceivedText(transcript);
+    const std::size_t reopened = sent.find("A.12000#empty.dat", sent.find("A.12000#empty.dat") + 1);
+    ASSERT_NE(reopened, std::string::npos) << transcript;
+    EXPECT_NE(sent.rfind("A.12030", reopened), std::string::npos) << transcript;
 }
 
-TEST_F(LabFileTransfer, AnInstrumentThatFallsSilentFailsTheTransfer) {
-    e2e::Run run = UpdateWith("fault.12010@3=silent\n");
-    ASSERT_FALSE(run.TimedOut);
-    EXPECT_EQ(run.ExitCode, 1) << run.Out;
-    EXPECT_TRUE(run.OutHas("Das Ger\xC3\xA4t antwortet nicht mehr.")) << run.Out;
-    EXPECT_FALSE(run.OutHas("Download erfolgreich")) << run.Out;
-    EXPECT_EQ(transcript.find("U.606"), std::string::npos);
+// A refused command ends the transfer at once, naming the command, instead
+// of waiting for an acknowledge that never comes; silence ends it after the
+// watchdog. Neither is reported as a success or reset.
+TEST_F(LabFileTransfer, AFailedCommandFailsTheTransferWithItsCause) {
+    const struct {
+        const char* Fault;
+        const char* Says;
+        const char* Never;
+    } cases[] = {
+        {"fault.12030@2=refuse\n", "abgelehnt: A.12030", "antwortet nicht mehr"},
+        {"fault.12010@3=silent\n", "Das Ger\xC3\xA4t antwortet nicht mehr.", "abgelehnt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Fault);
+        e2e::Run run = UpdateWith(c.Fault);
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 1) << run.Out;
+        EXPECT_TRUE(run.OutHas(c.Says)) << run.Out;
+        EXPECT_FALSE(run.OutHas(c.Never)) << run.Out;
+        EXPECT_FALSE(run.OutHas("Download erfolgreich")) << run.Out;
+        EXPECT_EQ(transcript.find("U.606"), std::string::npos);
+    }
 }
 
 } // namespace

@@ -95,6 +95,8 @@ std::string FakeHost::Text(programmers::ProgrammerText id) const {
     case ProgrammerText::TermAborted:
     case ProgrammerText::TermFileMissing:
         break; // the Basic-Loader runs end to end only
+    case ProgrammerText::CommandRefused:
+        return "refused: ";
     }
     return {};
 }
