@@ -110,8 +110,10 @@ constexpr Entry Table[] = {
      "kein Pelmora erkannt!!\rim Pelmora unter Service->Update-Mode aktivieren.",
      "kein Pelmora erkannt!!\rim Pelmora unter Service->Update-Mode aktivieren."},
     {Msg::NoAnswerAfterProgramming, 0,
-     "Das Gerät hat sich nach der Programmierung nicht gemeldet; die Daten sind geprüft.",
-     "The instrument did not report after programming; the data were verified."},
+     "Das Gerät hat sich nach der Programmierung nicht gemeldet: die neue Firmware läuft nicht "
+     "oder ist nicht erreichbar.",
+     "The instrument did not report after programming: the new firmware does not run or cannot "
+     "be reached."},
     {Msg::MethodNotAvailable, 0, "Diese Übertragungsart ist hier nicht verfügbar: ",
      "This transfer method is not available here: "},
     {Msg::FirmwareFile, 0, "Firmware-Datei", "Firmware file"},

@@ -105,6 +105,7 @@ void TUpdateForm::RunLabRecovery() {
         loader5xx ? programmers::Method::Bsl5xx : programmers::Method::Bsl430, file,
         programmers::TBslSettings{.LoaderMode = true, .Set9600After = Session.StartMode == 2});
     if (ok) {
+        ReleaseHeldReports(); // the recovered firmware's report ends the flow
         ShowLogText(Text(Msg::StoringNewData));
         WaitProgressBar->SetPosition(1);
         if (serial::TComPort* port = SessionComPort()) {

@@ -53,7 +53,21 @@ void TUpdateForm::EndIdentification(bool updateAvailable) {
                     " version=" + ident.FileSwVersion + " decision=" + Report.Outcome);
     // Identified, whatever the decision: the exit code says the instrument answered.
     ExitCode = exitcode::Success;
-    EndAfterCheck();
+    SendExitAfterCheck();
+    // The session lasts until the exit command's acknowledge has been read:
+    // left on the line, it would be the next run's first answer.
+    Session.AwaitingExitAck = true;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.ReplyTimer = Timers.TimerStart(IdentifyExitAckMs);
+}
+
+void TUpdateForm::EndIdentifyRun() {
+    Session.AwaitingExitAck = false;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.Running = false;
+    if (Config.AutoStartActive) {
+        Beenden();
+    }
 }
 
 } // namespace app

@@ -465,9 +465,8 @@ void T_BSL_54XX_430::StepStart() {
 
 void T_BSL_54XX_430::StepFinish() {
     InLoader = 0;
-    StopWatchdog();
     Host.ShowProgress(progress::Title, progress::TitleComplete);
-    Finished = 1;
+    Succeed();
 }
 
 } // namespace programmers

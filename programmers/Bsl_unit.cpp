@@ -596,9 +596,8 @@ void T_BSL430::StepStart() {
 
 void T_BSL430::StepFinish() {
     InLoader = 0;
-    StopWatchdog();
     Host.ShowProgress(progress::Title, progress::TitleComplete);
-    Finished = 1;
+    Succeed();
 }
 
 } // namespace programmers

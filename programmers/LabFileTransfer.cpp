@@ -40,7 +40,7 @@ bool TLabFileTransfer::StartFile(const std::string& name) {
 
 void TLabFileTransfer::NextFile() {
     if (FileIndex >= Job.ProgFiles.size()) {
-        Finished = 1;
+        Succeed();
         return;
     }
     if (!StartFile(Job.ProgFiles[FileIndex++])) {

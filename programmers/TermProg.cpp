@@ -211,8 +211,7 @@ void TTermProg::Succeeded() {
     Host.ShowLogLine(Host.Text(ProgrammerText::TermSuccessful));
     Host.Beep();
     Host.ShowTitleProgress("", TitleEnded);
-    StopWatchdog();
-    Finished = 1;
+    Succeed();
 }
 
 void TTermProg::Aborted() {

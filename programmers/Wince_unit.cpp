@@ -232,7 +232,7 @@ void TWinCEProg::BaudRestoreStep() {
 }
 
 void TWinCEProg::FinishStep() {
-    Finished = 1;
+    Succeed();
 }
 
 } // namespace programmers
