@@ -60,6 +60,10 @@ enum class Msg {
     FirmwareFileTooLarge,
     ImageChecksumMismatch,
     InstrumentNoAnswer,
+    XmodemRefused,
+    XmodemRestarted,
+    XmodemCancelled,
+    XmodemStalled,
     // external programming tools and the updater library
     NoToolForFileClass,
     ToolNotStarted,

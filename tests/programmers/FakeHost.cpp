@@ -80,6 +80,14 @@ std::string FakeHost::Text(programmers::ProgrammerText id) const {
     case ProgrammerText::NoAnswer:
         return german ? "Das Ger\xE4t antwortet nicht mehr."
                       : "The instrument does not answer any more.";
+    case ProgrammerText::XmodemRefused:
+        return "refused, packet ";
+    case ProgrammerText::XmodemRestarted:
+        return "restarted, packet ";
+    case ProgrammerText::XmodemCancelled:
+        return "cancelled, packet ";
+    case ProgrammerText::XmodemStalled:
+        return "stalled, packet ";
     case ProgrammerText::TermPreparing:
     case ProgrammerText::TermProgramming:
     case ProgrammerText::TermSuccessful:
