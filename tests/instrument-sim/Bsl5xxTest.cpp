@@ -98,6 +98,18 @@ TEST(Bsl5xx, PasswordGuardsTheLoaderAndAWrongOneErasesMainFlash) {
     EXPECT_EQ(b.Cmd(0x19), kAck + Wrap(Bytes({0x3A, 0x00, 0x01, 0x01, 0x01})));
 }
 
+TEST(Bsl5xx, TheOldImageTakesNewDataOnlyWhereASegmentWasErased) {
+    Bsl b("", "old_image=pattern\n");
+    ASSERT_EQ(b.Unlock(), Msg(0)) << "the old firmware's vectors are its password";
+    for (std::uint32_t a : {0x5C00u, 0x1800u}) {
+        EXPECT_EQ(b.Write(a, "\x12\x34"), Msg(1)) << std::hex << a << ": old bytes in the way";
+        EXPECT_EQ(b.Erase(a), Msg(0));
+        EXPECT_EQ(b.Write(a, "\x12\x34"), Msg(0)) << std::hex << a;
+    }
+    EXPECT_EQ(b.Flash(0x1880, 1), std::string(1, static_cast<char>(FlashMemory::OldByte(0x1880))))
+        << "the next information segment keeps its old bytes";
+}
+
 TEST(Bsl5xx, PasswordAnswerGroupsFillTheVectorsFromTheTop) {
     ProfileResult r = ParseProfile("start_mode=0\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\n"
                                    "version=1.23\nserial=3\nloader=msp430-5xx\nstart=loader\n"

@@ -63,9 +63,9 @@ TEST(Instrument, WrongLineSettingsAreLost) {
     EXPECT_EQ(b.Say("11\r\nA.1111\r\n"), "A.1111!\r\n") << "a partial line is not kept";
 }
 
-TEST(Instrument, PlainAcknowledgeAndUnknownCommands) {
-    Bench b(MakeProfile("ack=plain\n"));
-    EXPECT_EQ(b.Wake(), "!\r\n");
+TEST(Instrument, AcknowledgesInTheAFormAndRefusesUnknownCommands) {
+    Bench b(MakeProfile());
+    EXPECT_EQ(b.Wake(), "A.1111!\r\n");
     EXPECT_EQ(b.Say("A.7777\r\n"), "?\r\n");
     EXPECT_EQ(b.Say("hello\r\nA.\r\nA.12x\r\nA.1234567890\r\n"), "") << "noise is not answered";
 
@@ -224,7 +224,7 @@ public:
 };
 
 TEST(Instrument, PluggedLoaderProgramsFlashAndRestartsFirmware) {
-    Bench b(MakeProfile("on.restart=I.30#\n"), std::make_unique<EchoLoader>());
+    Bench b(MakeProfile("on.restart=I.30#\nold_image=blank\n"), std::make_unique<EchoLoader>());
     b.Wake();
     EXPECT_EQ(b.Say("A.5588#QX47\r\n\x12\x34"), "A.5588\r\nok")
         << "bytes after the entry command go to the loader";

@@ -21,7 +21,6 @@ TEST(Profile, MinimalProfileTakesDefaults) {
     EXPECT_EQ(r.profile.loaderLine, (LineSettings{9600, 1}));
     EXPECT_EQ(r.profile.version, "1.23,1.10");
     EXPECT_EQ(r.profile.loader, "none");
-    EXPECT_TRUE(r.profile.echoAck);
     EXPECT_FALSE(r.profile.startInLoader);
 }
 

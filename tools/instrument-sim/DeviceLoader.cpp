@@ -303,15 +303,15 @@ void DeviceLoader::StoreImage(LoaderContext& ctx) {
         return Refuse("image does not fit the flash", ctx);
     stored_ = true;
     ctx.Note("stored " + std::to_string(image_.size()) + " bytes");
-    ctx.SendAfter(config_.storeMs, AckLine(kCmdStore, ctx) + "\r\n");
+    ctx.SendAfter(config_.storeMs, AckLine(kCmdStore) + "\r\n");
 }
 
-std::string DeviceLoader::AckLine(long number, const LoaderContext& ctx) const {
-    return ctx.GetProfile().echoAck ? "A." + std::to_string(number) + "!" : "!";
+std::string DeviceLoader::AckLine(long number) {
+    return "A." + std::to_string(number) + "!";
 }
 
 void DeviceLoader::Ack(long number, LoaderContext& ctx) {
-    Reply(AckLine(number, ctx), ctx);
+    Reply(AckLine(number), ctx);
 }
 
 void DeviceLoader::Reply(std::string_view line, LoaderContext& ctx) {

@@ -52,6 +52,8 @@ Instrument::Instrument(Profile profile, std::unique_ptr<Loader> loader, Transcri
     : profile_(std::move(profile)), loader_(std::move(loader)), transcript_(transcript),
       flash_(profile_.flashStart, profile_.flashSize),
       state_(profile_.startInLoader ? InstrumentState::InLoader : InstrumentState::Asleep) {
+    if (profile_.oldImage)
+        flash_.FillOld();
     if (!loader_)
         loader_ = CreateLoader(profile_.loader, profile_);
     if (!loader_) {
@@ -103,6 +105,8 @@ void Instrument::Deliver(std::string_view bytes) {
         loader_->Receive(bytes, *this);
         return;
     }
+    if (firmwareDead_)
+        return;
     rxBuf_.append(bytes);
     ParseFirmwareBytes();
 }
@@ -243,7 +247,7 @@ const std::vector<CueLine>* Instrument::CueFor(long number, unsigned occurrence)
 }
 
 std::string Instrument::Ack(long number) const {
-    return profile_.echoAck ? "A." + std::to_string(number) + "!" : "!";
+    return "A." + std::to_string(number) + "!";
 }
 
 bool Instrument::IsLoaderEntry(long number) const {
@@ -284,6 +288,11 @@ std::vector<CueLine> Instrument::DefaultReply(const Command& cmd) const {
 
 void Instrument::ApplyEffects(const Command& cmd) {
     const long n = cmd.number;
+    // What tells a test that the firmware took the tool's last word, and at
+    // which line (the wake command of start mode 0 is not one).
+    if ((n == kCmdExit || n == kCmdExitTxt) && state_ == InstrumentState::Awake)
+        Note("exit command " + std::to_string(n) + " taken by the firmware at " +
+             LineText(ExpectedLine()));
     if (n == WakeCommand(profile_.startMode) && state_ == InstrumentState::Asleep) {
         state_ = InstrumentState::Awake;
         Note("awake");
@@ -321,6 +330,12 @@ void Instrument::LeaveLoader() {
     // The new firmware starts in update mode: the tool goes on without a new wake.
     state_ = InstrumentState::Awake;
     ++loaderExits_;
+    if (profile_.silentAfterRestart) {
+        // What the loader has said still goes out; the firmware says nothing.
+        Note("firmware restarted, but it does not run: silent");
+        firmwareDead_ = true;
+        return;
+    }
     Note("firmware restarted");
     Queue(profile_.restartCue, false);
 }
@@ -343,6 +358,10 @@ void Instrument::SendAfter(std::uint64_t delayMs, std::string_view bytes) {
         return;
     Millis due = (out_.empty() ? now_ : std::max(now_, out_.back().due)) + delayMs;
     out_.push_back({due, std::string(bytes)});
+}
+
+void Instrument::DropPendingSends() {
+    out_.clear();
 }
 
 void Instrument::KeepFile(std::string_view name, std::string_view data) {

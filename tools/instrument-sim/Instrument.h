@@ -66,6 +66,7 @@ private:
     // LoaderContext
     void Send(std::string_view bytes) override { SendAfter(0, bytes); }
     void SendAfter(std::uint64_t delayMs, std::string_view bytes) override;
+    void DropPendingSends() override;
     FlashMemory& Flash() override { return flash_; }
     const Profile& GetProfile() const override { return profile_; }
     void LeaveLoader() override;
@@ -107,6 +108,7 @@ private:
     bool faultStruck_ = false;
     std::uint64_t faultBytes_ = 0;
     bool muted_ = false;
+    bool firmwareDead_ = false; // after_restart=silent: the new firmware does not run
     LineFaultKind replyFault_ = LineFaultKind::None;
     unsigned firmwareRefusals_ = 0;
 };
