@@ -171,7 +171,7 @@ const Method Methods[] = {
             "flash_start=0x1000\nflash_size=0x44C00\n"),
      [](const TempFolder& f) {
          Edit(f, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=LAB_V200.TXT"},
-                  {"FlashErase1=0xC000", "FlashErase1="},
+                  {"FlashErase1=0xC200", "FlashErase1="},
                   {"ProzTyp=F149", "ProzTyp=5438"}});
          e2e::ReplaceFirmware(f, "LAB_V200.TXT", titxt_test::LabImage());
      },
@@ -189,8 +189,7 @@ const Method Methods[] = {
          e2e::ReplaceFirmware(f, "DL20_V200.BIN", Bytes(BinFirmware(1000, 980)));
      },
      [](const Outcome& o, const TempFolder&) { return FlashHoldsBin(o, BinFirmware(1000, 980)); }},
-    {"xmodem", 1500,
-     Device("version=1.23\nack=plain\nloader=xmodem\nflash_start=0\nflash_size=0x10000\n"),
+    {"xmodem", 1500, Device("version=1.23\nloader=xmodem\nflash_start=0\nflash_size=0x10000\n"),
      [](const TempFolder& f) {
          Edit(f, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=DM10_V200.BIN"},
                   {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
