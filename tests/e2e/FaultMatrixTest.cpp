@@ -197,7 +197,7 @@ const Method Methods[] = {
      },
      [](const Outcome& o, const TempFolder&) { return FlashHoldsBin(o, BinFirmware(3000, 40)); }},
     {"file-loader", 3000,
-     Device("version=1.00\nloader=file-loader\nloader.switch_ack_ms=0\non.2100=I.2011#1.10\n"),
+     Device("version=1.00\nloader=file-loader\nloader.switch_ack_ms=4000\non.2100=I.2011#1.10\n"),
      [](const TempFolder& f) {
          Edit(f,
               {{"DM10_V200.TXT", "MAIN.EXE,DATA1.BIN"}, {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});

@@ -40,7 +40,7 @@ protected:
     }
     void ExpectSuccessWithEveryFile(const e2e::Run& run) {
         ASSERT_FALSE(run.TimedOut);
-        EXPECT_EQ(run.ExitCode, 0) << run.Out;
+        EXPECT_EQ(run.ExitCode, 0) << run.Out << transcript;
         EXPECT_TRUE(run.OutHas("Download erfolgreich ausgef\xC3\xBChrt !")) << run.Out;
         for (const auto& [name, content] : files) {
             ExpectReceivedIntact(name);
@@ -58,7 +58,8 @@ protected:
 };
 
 // An instrument whose file loader takes its program, its start-up program
-// and two data files; the instrument runs 1.00 and start-up program 1.05.
+// and two data files; the instrument runs 1.00 and start-up program 1.05. It
+// acknowledges a new speed at that speed, after the 2 s the tool waits.
 class BlockTransfer : public FileSession {
 protected:
     void SetUp() override {
@@ -77,10 +78,11 @@ protected:
         }
     }
     e2e::Run UpdateWith(const std::string& extraLines, const std::string& startupVersion = "1.05") {
-        return Update("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-                      "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=0\n"
-                      "on.2100=I.2011#" +
-                      startupVersion + "\n" + extraLines);
+        return Update(
+            "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+            "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=4000\n"
+            "on.2100=I.2011#" +
+            startupVersion + "\n" + extraLines);
     }
 };
 

@@ -22,6 +22,9 @@
 
 namespace e2e {
 
+// The tool and the simulated instrument run this many times fast together.
+inline constexpr const char* TimeDivisor = "10";
+
 // A program run to its end (or killed after a bound), with its output.
 struct Run {
     int ExitCode = -1;
@@ -164,8 +167,8 @@ inline Run RunUpdate(const testing_support::TempFolder& folder, const std::strin
                      const std::vector<std::string>& extra = {}) {
     Run run;
     std::vector<std::string> argv = {
-        console,          "--dir", folder.File("prog"), "--ports", folder.File("ports"),
-        "--time-divisor", "10"};
+        console,          "--dir",    folder.File("prog"), "--ports", folder.File("ports"),
+        "--time-divisor", TimeDivisor};
     argv.insert(argv.end(), extra.begin(), extra.end());
     pid_t pid = Spawn(argv, folder.File("out.txt"), folder.File("err.txt"));
     run.ExitCode = WaitFor(pid, std::chrono::seconds(120), run.TimedOut);
@@ -256,8 +259,9 @@ private:
 // and the run goes on. The output says whether the retry succeeded.
 inline Run RetryAfterBootloaderFailure(const testing_support::TempFolder& folder,
                                        const std::string& console) {
-    ConsoleSession session(folder, {console, "--dir", folder.File("prog"), "--ports",
-                                    folder.File("ports"), "--time-divisor", "10", "--start"});
+    ConsoleSession session(folder,
+                           {console, "--dir", folder.File("prog"), "--ports", folder.File("ports"),
+                            "--time-divisor", TimeDivisor, "--start"});
     if (session.Started() && session.WaitForOutput("[Error] Fehler im Bootloader") &&
         session.Type("ok")) {
         session.WaitForOutput("Download erfolgreich");
@@ -265,17 +269,19 @@ inline Run RetryAfterBootloaderFailure(const testing_support::TempFolder& folder
     return session.Finish();
 }
 
-// The simulated instrument, linked as a port of a port-map folder.
+// The simulated instrument, linked as a port of a port-map folder; its clock
+// runs as fast as the tool's (timeDivisor).
 class Instrument {
 public:
     Instrument(const testing_support::TempFolder& folder, const std::string& profile,
-               const std::string& link)
+               const std::string& link, const std::string& timeDivisor = TimeDivisor)
         : folder_(folder) {
         folder.Write("instrument.profile", profile);
         std::filesystem::create_directories(folder.File("received"));
         pid_ = Spawn({INSTRUMENT_SIM, "--profile", folder.File("instrument.profile"), "--link",
                       link, "--transcript", folder.File("transcript.log"), "--flash-out",
-                      folder.File("flash.txt"), "--files-out", folder.File("received")},
+                      folder.File("flash.txt"), "--files-out", folder.File("received"),
+                      "--time-divisor", timeDivisor},
                      folder.File("sim.out"), folder.File("sim.err"));
         WaitForLink(link);
     }

@@ -30,7 +30,7 @@ protected:
 // the dead line only five seconds after the hang-up.
 TEST_F(LineFailure, HangUpDuringTheTransferEndsTheStepAtOnceNamingPortDeviceAndCause) {
     // Frame 8 is the second block of data written, after the erase.
-    e2e::Instrument instrument(folder, HangingUpMeter(8), folder.File("ports/COM1"));
+    e2e::Instrument instrument(folder, HangingUpMeter(8), folder.File("ports/COM1"), "1");
     const std::string device = folder.File("ports/COM1");
     pid_t tool = e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
                              folder.File("ports"), "--time-divisor", "1"},

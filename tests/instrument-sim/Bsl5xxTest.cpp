@@ -191,9 +191,12 @@ TEST(Bsl5xx, SpeedChangeIsAcknowledgedAtTheOldSpeed) {
     Bsl b;
     EXPECT_EQ(b.Cmd(0x52, "\x07"), "\x56") << "unknown speed";
     EXPECT_EQ(b.Cmd(0x52, "\x06"), kAck) << "allowed while locked";
-    EXPECT_EQ(b.Say(Wrap("\x19"), LineSettings{9600, 1}), "");
-    EXPECT_EQ(b.Say(Wrap("\x19"), LineSettings{115200, 2}), "");
-    EXPECT_EQ(b.Say(Wrap("\x19"), LineSettings{115200, 1}), Msg(4));
+    const std::string garbled = b.Say(Wrap("\x19"), LineSettings{9600, 1});
+    EXPECT_FALSE(garbled.empty()) << "bytes at the old speed arrive as garbage";
+    EXPECT_EQ(garbled.find_first_not_of('Q'), std::string::npos)
+        << "and get the header refusal: " << garbled;
+    EXPECT_EQ(b.Say(Wrap("\x19"), LineSettings{115200, 2}), Msg(4))
+        << "a second stop bit is idle time to the loader's receiver";
 }
 
 TEST(Bsl5xx, LoadPcStartsTheFirmwareOnlyWhereThereIsCode) {

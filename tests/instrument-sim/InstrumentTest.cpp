@@ -53,14 +53,14 @@ TEST(Instrument, StartModesWakeWithTheirCommand) {
     }
 }
 
-TEST(Instrument, WrongLineSettingsAreLost) {
+TEST(Instrument, WrongLineSettingsArriveAsGarbage) {
     Bench b(MakeProfile());
-    LineSettings wrongSpeed{9600, 2}, wrongStop{4800, 1};
+    LineSettings wrongSpeed{9600, 2}, tooFewStops{4800, 1};
     b.inst.Receive("A.11", &wrongSpeed, 0);
-    b.inst.Receive("A.1111\r\n", &wrongStop, 0);
+    b.inst.Receive("A.1111\r\n", &tooFewStops, 0);
     EXPECT_EQ(b.inst.TakeDue(~0ull), "");
     EXPECT_EQ(b.inst.State(), InstrumentState::Asleep);
-    EXPECT_EQ(b.Say("11\r\nA.1111\r\n"), "A.1111!\r\n") << "a partial line is not kept";
+    EXPECT_EQ(b.Say("11\r\nA.1111\r\n"), "A.1111!\r\n") << "the garbage ends at a line end";
 }
 
 TEST(Instrument, AcknowledgesInTheAFormAndRefusesUnknownCommands) {
@@ -195,10 +195,15 @@ TEST(Instrument, LineFaultsStrikeOnceAtTheCountedByte) {
         << "one bit of the middle byte";
 }
 
-TEST(Instrument, AReceiverAtHalfTheSpeedReadsFewerGarbledBytes) {
-    // Two NULs: the second's start bit falls into the first's data bits.
-    EXPECT_EQ(AsReadAtHalfSpeed(std::string(2, '\0')), "\x08");
-    EXPECT_EQ(AsReadAtHalfSpeed("\xFF"), "\xFF") << "a lone start bit reads as 0xFF";
+TEST(Instrument, SpeedFaultGarblesTheRepliesDueThenAndNoMore) {
+    Bench b(MakeProfile("line.fault.during=lab\nline.fault.at=9\nline.fault=speed\n"));
+    b.Wake();
+    b.Say("A.12000#f\r\n");
+    const std::string clean = "A.1000!\r\nA.1000!\r\n";
+    const std::string hit = b.Say("A.1000\r\nA.1000\r\n");
+    EXPECT_NE(hit, clean);
+    EXPECT_LT(hit.size(), clean.size()) << "a receiver at half the speed reads fewer bytes";
+    EXPECT_EQ(b.Say("A.1000\r\n"), "A.1000!\r\n");
 }
 
 TEST(Instrument, EndlessLineIsDiscarded) {

@@ -165,7 +165,9 @@ void DeviceLoader::Enter(LoaderContext& ctx) {
     announced_ = 0;
     closed_ = stored_ = silent_ = false;
     blockErrors_ = config_.blockErrors;
-    ctx.SendAfter(config_.restartMs, "I.264#" + config_.text + "\r\n");
+    // It announces itself at the speed the firmware had and then listens at its own.
+    ctx.SendAfterAt(config_.restartMs, firmwareLine_.value_or(ctx.GetProfile().line),
+                    "I.264#" + config_.text + "\r\n");
 }
 
 void DeviceLoader::Receive(std::string_view bytes, LoaderContext& ctx) {

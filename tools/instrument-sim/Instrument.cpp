@@ -1,5 +1,7 @@
 #include "tools/instrument-sim/Instrument.h"
 
+#include "tools/instrument-sim/UartModel.h"
+
 #include <algorithm>
 
 namespace sim {
@@ -32,10 +34,6 @@ constexpr std::size_t kMaxLabFile = 16u * 1024 * 1024;
 
 template <std::size_t N> bool OneOf(long n, const long (&list)[N]) {
     return std::find(std::begin(list), std::end(list), n) != std::end(list);
-}
-
-std::string LineText(const LineSettings& l) {
-    return std::to_string(l.baud) + " baud " + std::to_string(l.stopBits) + " stop";
 }
 
 // Deterministic damage that never makes a line end or a final "!" or "?".
@@ -78,13 +76,10 @@ void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, M
     now_ = std::max(now_, now);
     if (transcript_)
         transcript_->Received(bytes);
-    LineSettings expected = ExpectedLine();
-    if (toolLine && !(*toolLine == expected)) {
-        // A cable at the wrong speed delivers nothing the instrument can use.
-        Note("dropped " + std::to_string(bytes.size()) + " bytes: tool at " + LineText(*toolLine) +
-             ", instrument at " + LineText(expected));
-        rxBuf_.clear();
-        return;
+    std::string heard;
+    if (toolLine && !(*toolLine == ExpectedLine())) {
+        heard = Hear(bytes, *toolLine);
+        bytes = heard;
     }
     if (faultCounting_ && !faultStruck_ && profile_.lineFault.kind != LineFaultKind::None &&
         faultBytes_ + bytes.size() >= profile_.lineFault.at) {
@@ -96,6 +91,23 @@ void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, M
     if (faultCounting_)
         faultBytes_ += bytes.size();
     Deliver(bytes);
+}
+
+std::string Instrument::Hear(std::string_view bytes, const LineSettings& toolLine) {
+    const LineSettings expected = ExpectedLine();
+    // The instrument's receiver tests every stop bit it expects.
+    std::string heard = ReadAs(bytes, FrameOf(toolLine), FrameOf(expected), StopCheck::Every);
+    const std::string where =
+        "tool at " + LineText(toolLine) + ", instrument at " + LineText(expected);
+    if (heard != bytes) {
+        Note("garbled " + std::to_string(bytes.size()) + " bytes: " + where + "; heard " +
+             (heard.empty() ? std::string("nothing") : heard));
+        lastUngarbled_.reset();
+    } else if (lastUngarbled_ != std::pair(toolLine, expected)) {
+        Note("read as sent: " + where);
+        lastUngarbled_ = std::pair(toolLine, expected);
+    }
+    return heard;
 }
 
 void Instrument::Deliver(std::string_view bytes) {
@@ -349,15 +361,16 @@ void Instrument::Queue(const std::vector<CueLine>& lines, bool garble) {
         std::string bytes = line.bytes;
         if (garble)
             std::transform(bytes.begin(), bytes.end(), bytes.begin(), GarbleByte);
-        out_.push_back({due, bytes + "\r\n"});
+        out_.push_back({due, {bytes + "\r\n", ExpectedLine()}});
     }
 }
 
-void Instrument::SendAfter(std::uint64_t delayMs, std::string_view bytes) {
+void Instrument::SendAfterAt(std::uint64_t delayMs, const LineSettings& line,
+                             std::string_view bytes) {
     if (hangup_ || muted_)
         return;
     Millis due = (out_.empty() ? now_ : std::max(now_, out_.back().due)) + delayMs;
-    out_.push_back({due, std::string(bytes)});
+    out_.push_back({due, {std::string(bytes), line}});
 }
 
 void Instrument::DropPendingSends() {
@@ -387,18 +400,34 @@ void Instrument::Note(std::string_view text) {
         transcript_->Note(text);
 }
 
-std::string Instrument::TakeDue(Millis now) {
-    std::string bytes;
+std::vector<Reply> Instrument::TakeReplies(Millis now) {
+    std::vector<Reply> replies;
     while (!muted_ && !out_.empty() && out_.front().due <= now) {
-        bytes += out_.front().bytes;
+        Reply& next = out_.front().reply;
+        if (!replies.empty() && replies.back().line == next.line)
+            replies.back().bytes += next.bytes;
+        else
+            replies.push_back(std::move(next));
         out_.pop_front();
     }
-    if (!bytes.empty() && replyFault_ != LineFaultKind::None) {
+    if (!replies.empty() && replyFault_ != LineFaultKind::None) {
         Note(std::string("line fault: reply damaged (") + LineFaultName(replyFault_) + ")");
-        bytes = replyFault_ == LineFaultKind::Flip ? FlipOneBit(std::move(bytes))
-                                                   : AsReadAtHalfSpeed(bytes);
+        Reply& hit = replies.front();
+        if (replyFault_ == LineFaultKind::Flip) {
+            hit.bytes = FlipOneBit(std::move(hit.bytes));
+        } else {
+            const LineSettings halfSpeed{hit.line.baud / 2, hit.line.stopBits};
+            hit.bytes = ReadAs(hit.bytes, FrameOf(hit.line), FrameOf(halfSpeed));
+        }
         replyFault_ = LineFaultKind::None;
     }
+    return replies;
+}
+
+std::string Instrument::TakeDue(Millis now) {
+    std::string bytes;
+    for (const Reply& reply : TakeReplies(now))
+        bytes += reply.bytes;
     return bytes;
 }
 

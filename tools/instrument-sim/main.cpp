@@ -4,6 +4,7 @@
 #include "tools/instrument-sim/Simulator.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +16,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: instrument-sim --profile FILE [--link DIR/COMn | --device PATH]\n"
     "                      [--transcript FILE] [--flash-out FILE] [--files-out DIR]\n"
-    "                      [--exit-after-idle SECONDS]\n"
+    "                      [--exit-after-idle SECONDS] [--time-divisor N]\n"
     "       instrument-sim --list-loaders\n";
 
 constexpr int kExitOk = 0;
@@ -32,8 +33,20 @@ extern "C" void OnStopSignal(int) {
 struct Args {
     std::string profile, link, device, transcript, flashOut, filesOut;
     unsigned idleSec = 0;
+    unsigned timeDivisor = 1;
     bool listLoaders = false;
 };
+
+// A whole number from 1 to most.
+bool ParseWhole(const std::string& text, unsigned long most, unsigned& value) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long n = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || n == 0 || n > most)
+        return false;
+    value = static_cast<unsigned>(n);
+    return true;
+}
 
 bool ParseArgs(int argc, char** argv, Args& a, std::string& error) {
     for (int i = 1; i < argc; ++i) {
@@ -43,8 +56,8 @@ bool ParseArgs(int argc, char** argv, Args& a, std::string& error) {
             continue;
         }
         static constexpr std::string_view kValued[] = {
-            "--profile",   "--link",      "--device",         "--transcript",
-            "--flash-out", "--files-out", "--exit-after-idle"};
+            "--profile",   "--link",      "--device",          "--transcript",
+            "--flash-out", "--files-out", "--exit-after-idle", "--time-divisor"};
         if (std::find(std::begin(kValued), std::end(kValued), opt) == std::end(kValued)) {
             error = "unknown option " + std::string(opt);
             return false;
@@ -67,13 +80,15 @@ bool ParseArgs(int argc, char** argv, Args& a, std::string& error) {
         else if (opt == "--files-out")
             a.filesOut = value;
         else if (opt == "--exit-after-idle") {
-            char* end = nullptr;
-            unsigned long n = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n == 0 || n > 86400) {
+            if (!ParseWhole(value, 86400, a.idleSec)) {
                 error = "--exit-after-idle needs 1 to 86400 seconds";
                 return false;
             }
-            a.idleSec = static_cast<unsigned>(n);
+        } else if (opt == "--time-divisor") {
+            if (!ParseWhole(value, 100000, a.timeDivisor)) {
+                error = "--time-divisor needs a whole number from 1 to 100000";
+                return false;
+            }
         }
     }
     if (!a.listLoaders && a.profile.empty()) {
@@ -122,8 +137,8 @@ int main(int argc, char** argv) {
                      loaded.profile.loader.c_str());
         return kExitUsage;
     }
-    sim::Simulator simulator(loaded.profile,
-                             {args.transcript, args.flashOut, args.filesOut, args.idleSec});
+    sim::Simulator simulator(loaded.profile, {args.transcript, args.flashOut, args.filesOut,
+                                              args.idleSec, args.timeDivisor});
     gSimulator = &simulator;
     InstallSignals();
     bool opened =
