@@ -1,3 +1,4 @@
+#include "app/ConfigFolders.h"
 #include "app/IniLines.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
@@ -105,9 +106,10 @@ void TUpdateForm::ReadTextBlock(const std::vector<std::string>& block,
 
 int TUpdateForm::ReadProgDeviceIni(const std::string& fileName) {
     std::vector<std::string> lines;
-    if (!platform::LoadLines(fileName, lines)) {
-        dialogs_.MessageBox(ProgDeviceIniMissingText, ConfigErrorCaption,
-                            platform::MB_OK | platform::MB_ICONERROR);
+    if (!platform::LoadLines(ConfigFilePath("", fileName), lines)) {
+        dialogs_.MessageBox(ProgDeviceIniMissingText +
+                                CaseClashNote({""}, fileName, Config.Language),
+                            ConfigErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
         return -1;
     }
     std::vector<std::string> dropped;

@@ -1,7 +1,10 @@
+#include "app/ConfigFolders.h"
 #include "app/IniLines.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
+#include "platform/FileLookup.h"
 #include "platform/Files.h"
+#include "platform/Text.h"
 
 namespace app {
 
@@ -68,7 +71,7 @@ void ParseBaudList(const std::string& value, Settings& config, std::vector<std::
 
 } // namespace
 
-bool TUpdateForm::GetPublicDir(std::string& folder) const {
+bool PublicFolder(std::string& folder) {
     std::string expanded = ExpandBounded("%PUBLIC%");
     if (expanded.find("%PUBLIC%") != std::string::npos) {
         return false;
@@ -77,7 +80,7 @@ bool TUpdateForm::GetPublicDir(std::string& folder) const {
     return true;
 }
 
-std::string TUpdateForm::GetConfigDir() const {
+std::string MirroredConfigFolder() {
     std::string current = platform::CurrentDirectory();
     std::string programFiles = ExpandBounded("%ProgramFiles%");
     std::size_t at = FindFolderIn(current, programFiles);
@@ -85,7 +88,7 @@ std::string TUpdateForm::GetConfigDir() const {
         return {};
     }
     std::string publicFolder;
-    if (!GetPublicDir(publicFolder)) {
+    if (!PublicFolder(publicFolder)) {
         return {};
     }
     std::string mirrored = current;
@@ -94,19 +97,68 @@ std::string TUpdateForm::GetConfigDir() const {
     return mirrored;
 }
 
+std::string ConfigFilePath(const std::string& folder, const std::string& fileName) {
+    const platform::FoundFile found = platform::LocateFile(folder, fileName);
+    return found.Found() ? found.Path : platform::JoinPath(folder, fileName);
+}
+
+std::vector<std::string> UpdateIniFolders() {
+    std::vector<std::string> folders;
+    if (std::string mirrored = MirroredConfigFolder(); !mirrored.empty()) {
+        folders.push_back(mirrored);
+    }
+    folders.push_back(platform::CurrentDirectory());
+    return folders;
+}
+
+bool UpdateIniPresent(const std::string& fileName) {
+    for (const std::string& folder : UpdateIniFolders()) {
+        if (platform::LocateFile(folder, fileName).Found()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string CaseClashNote(const std::vector<std::string>& folders, const std::string& fileName,
+                          int language) {
+    for (const std::string& folder : folders) {
+        const platform::FoundFile found = platform::LocateFile(folder, fileName);
+        if (found.What != platform::FoundFile::Result::Ambiguous) {
+            continue;
+        }
+        std::string note = "\r\n" + MessageText(Msg::FilesDifferInCaseOnly, language);
+        for (std::size_t i = 0; i < found.Matches.size(); ++i) {
+            note += (i == 0 ? " " : ", ") + platform::Utf8ToLatin1(found.Matches[i]);
+        }
+        return note;
+    }
+    return {};
+}
+
+bool TUpdateForm::GetPublicDir(std::string& folder) const {
+    return PublicFolder(folder);
+}
+
+std::string TUpdateForm::GetConfigDir() const {
+    return MirroredConfigFolder();
+}
+
 bool TUpdateForm::LocateUpdateIni(const std::string& fileName, std::string& savePath,
                                   std::vector<std::string>& lines) const {
-    std::string folder = GetConfigDir();
-    savePath = folder.empty() ? fileName : platform::JoinPath(folder, fileName);
-    return platform::LoadLines(savePath, lines) || platform::LoadLines(fileName, lines);
+    const std::string folder = GetConfigDir();
+    savePath = ConfigFilePath(folder, fileName);
+    return platform::LoadLines(savePath, lines) ||
+           platform::LoadLines(ConfigFilePath("", fileName), lines);
 }
 
 int TUpdateForm::ReadUpdateIni(const std::string& fileName) {
     std::string path;
     std::vector<std::string> lines;
     if (!LocateUpdateIni(fileName, path, lines)) {
-        dialogs_.MessageBox(UpdateIniMissingText, ConfigErrorCaption,
-                            platform::MB_OK | platform::MB_ICONERROR);
+        dialogs_.MessageBox(UpdateIniMissingText +
+                                CaseClashNote(UpdateIniFolders(), fileName, Config.Language),
+                            ConfigErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
         return -1;
     }
     std::vector<std::string> dropped;

@@ -3,6 +3,7 @@
 #include "app/Messages.h"
 #include "app/Updatemain.h"
 #include "platform/Files.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -124,6 +125,7 @@ bool TUpdateForm::CheckDevice() {
     programmers::TDeviceIdent& ident = Session.Job.Ident;
     Session.StartMode = StartModeAsRead;
     Session.ForceUpdate = false;
+    Session.FileRefused = false;
     Session.SensorQuestionMark = 1;
     WaitPanel->SetVisible(false);
     const bool sensorMode = Session.StartMode >= 2 && Session.StartMode <= 4;
@@ -184,8 +186,9 @@ bool TUpdateForm::CheckDevice() {
                 Session.Job.ProgFiles.push_back(pieces[i]);
                 continue;
             }
+            // Kept as found: they are opened by these names.
             for (const std::string& file : platform::FindFiles(options_.ProgramFolder, pieces[i])) {
-                Session.Job.ProgFiles.push_back(UpperAscii(file));
+                Session.Job.ProgFiles.push_back(platform::Utf8ToLatin1(file));
             }
         }
         Session.ProgFile1 = row.ProgFile1;
@@ -206,6 +209,12 @@ bool TUpdateForm::CheckDevice() {
         Session.FileClass = FileClassOf(Session.CurrentFile, true);
         fileKnown = std::find(FirmwareFiles.begin(), FirmwareFiles.end(), Session.CurrentFile) !=
                     FirmwareFiles.end();
+        // A file that cannot be read tells nothing about the instrument.
+        if (!Session.CurrentFile.empty() && !TakeSessionFile(Session.CurrentFile)) {
+            NoteIdentity(DeviceTable[static_cast<std::size_t>(entry)].DeviceName);
+            NoteFirmware();
+            return false;
+        }
     }
     const bool nameRefused = !Session.BootAnswerText.empty() && entry >= 0 &&
                              !Contains(Session.BootAnswerText,
@@ -266,7 +275,16 @@ bool TUpdateForm::CheckDevice() {
         Session.StartMode = 0;
         Session.ProgVariant = 2;
     }
+    const int model = LeadingDecimal(ident.DeviceNr);
+    if (model >= 41218 && model <= 41221) {
+        Session.ProgFile3 = "l3_terml.a37";
+    }
     const DeviceRow& row = DeviceTable[static_cast<std::size_t>(entry)];
+    if (!TakeSessionFiles()) {
+        NoteIdentity(row.DeviceName);
+        NoteFirmware();
+        return false;
+    }
     Session.DeviceNameText = row.DeviceName;
     Session.Job.DeviceName = row.DeviceName;
     NoteIdentity(row.DeviceName);
@@ -274,18 +292,21 @@ bool TUpdateForm::CheckDevice() {
     SerStaticText->SetCaption(ident.SerialNr);
     PCBStaticText->SetCaption(ident.PcbNr);
     SWStaticText->SetCaption(ident.SwVersion);
-    ReadFileVersion(Session.SWKenn2, Session.CurrentFile);
+    if (!ReadFileVersion(Session.SWKenn2, Session.CurrentFile)) {
+        NoteFirmware();
+        return false;
+    }
     std::string panel = "Version " + ident.FileSwVersion;
     // Lab instruments: the newest of their program files, and the start-up program.
     for (std::size_t i = 0; i < Session.Job.ProgFiles.size(); ++i) {
         const std::string& file = Session.Job.ProgFiles[i];
         std::string bytes;
         FileVersionKind kind = VersionKindOf(Session.SWKenn2, file);
-        if (!ReadVersionWindow(kind, platform::JoinPath(options_.ProgramFolder, file), bytes)) {
+        if (!ReadVersionWindow(kind, LocateProgramFile(file).Path, bytes)) {
             continue;
         }
         std::string version = VersionFromBytes(kind, Session.SWKenn2, bytes);
-        if (file.find("TARVINSTARTUP.EXE") != std::string::npos) {
+        if (UpperAscii(file).find("TARVINSTARTUP.EXE") != std::string::npos) {
             ident.FileExe = VersionNumber(version);
             Session.StartupProgramIndex = static_cast<std::int32_t>(i);
         } else if (VersionNumber(version) > ident.FileSw) {
@@ -297,16 +318,15 @@ bool TUpdateForm::CheckDevice() {
         SendCommand(command::ReadStartupVersion);
         wait->DelayTime(3000, true);
     }
-    const int model = LeadingDecimal(ident.DeviceNr);
-    if (model >= 41218 && model <= 41221) {
-        Session.ProgFile3 = "l3_terml.a37";
-    }
-    if (!Session.SWKenn1.empty()) {
-        ReadFileVersion(Session.SWKenn1, Session.ProgFile1);
-        panel += " / " + ident.FileBootVersion;
-    }
-    if (!Session.SWKenn3.empty()) {
-        ReadFileVersion(Session.SWKenn3, Session.ProgFile3);
+    for (const auto& [marker, file] : {std::pair{Session.SWKenn1, Session.ProgFile1},
+                                       std::pair{Session.SWKenn3, Session.ProgFile3}}) {
+        if (marker.empty()) {
+            continue;
+        }
+        if (!ReadFileVersion(marker, file)) {
+            NoteFirmware();
+            return false;
+        }
         panel += " / " + ident.FileBootVersion;
     }
     UpdateStatusBar->SetPanelText(3, panel);

@@ -41,7 +41,7 @@ std::string TUpdateForm::ExitCommand() const {
 }
 
 void TUpdateForm::SendBootProbe(ProbeState probe) {
-    const std::size_t fileClass = static_cast<std::size_t>(Session.FileClass);
+    const std::size_t fileClass = static_cast<std::size_t>(Session.ProbeClass);
     SendAll(ProbeFor(probe == ProbeState::SecondProbeSent ? 3 + fileClass : fileClass));
     Session.ProbeState = probe;
 }
@@ -71,9 +71,80 @@ int TUpdateForm::PortTableIndexOf(int portNumber) const {
 
 void TUpdateForm::SendAll(const std::string& text) {
     for (int i = 0; i < PortCount; ++i) {
-        if (PortTable[i] != nullptr && PortTable[i]->IsOpen()) {
-            PortTable[i]->Write(text.data(), static_cast<int>(text.size()), false);
+        if (PortTable[i] != nullptr && PortTable[i]->IsOpen() &&
+            PortTable[i]->Write(text.data(), static_cast<int>(text.size()), false) ==
+                serial::V24_LINE_FAILED) {
+            PassOverFailedPort(i);
         }
+    }
+}
+
+// Without a word a port that hung up (an adapter pulled) would only make the
+// search end as "no instrument found".
+void TUpdateForm::PassOverFailedPort(int tableIndex) {
+    serial::TComPort* port = PortTable[tableIndex];
+    if (Session.PortIndex >= 0 || port == nullptr || !port->IsOpen()) {
+        return;
+    }
+    UpdateMemo->Add(Text(Msg::PortFailedInSearch) + port->FailureText());
+    port->Close();
+}
+
+void TUpdateForm::ChooseSessionPort(int tableIndex, int portNumber) {
+    Session.PortIndex = tableIndex;
+    Session.PortNumber = portNumber;
+    UpdateStatusBar->SetPanelText(1, "Com" + std::to_string(portNumber));
+}
+
+void TUpdateForm::SetLoaderLine(int fileClass) {
+    if (!searchLinesSaved_) {
+        for (int i = 0; i < PortCount; ++i) {
+            if (PortTable[i] != nullptr) {
+                searchLines_[static_cast<std::size_t>(i)] = *PortTable[i]->GetV24Parameter();
+            }
+        }
+        searchLinesSaved_ = true;
+    }
+    Session.ProbeClass = fileClass;
+    serial::V24ParameterTag record = searchLines_[0];
+    record.StopBits = serial::S_1;
+    if (fileClass == 1) {
+        record.Paritaet = serial::Even;
+        Session.CurrentBaud = 3;
+    } else {
+        Session.CurrentBaud = 5;
+    }
+    record.Baudrate = BaudTagOfCode(Session.CurrentBaud);
+    for (int i = 0; i < PortCount; ++i) {
+        if (PortTable[i] != nullptr) {
+            PortTable[i]->InitParameter(&record, false);
+            PortTable[i]->ChangeV24Parameter(BaudTagOfCode(Session.CurrentBaud), serial::S_1,
+                                             static_cast<serial::ParitaetTag>(record.Paritaet),
+                                             record.KeinNullZeichen != 0);
+        }
+    }
+    UpdateStatusBar->SetPanelText(2, "BL-Baud");
+    Session.RxBuf.Clear();
+}
+
+// The stop bits and parity of the bootloader step would keep an instrument's
+// firmware from hearing the next search.
+void TUpdateForm::RestoreSearchLines() {
+    if (!searchLinesSaved_) {
+        return;
+    }
+    searchLinesSaved_ = false;
+    for (int i = 0; i < PortCount; ++i) {
+        serial::TComPort* port = PortTable[i];
+        if (port == nullptr) {
+            continue;
+        }
+        const serial::V24ParameterTag& line = searchLines_[static_cast<std::size_t>(i)];
+        port->InitParameter(&line, false);
+        port->ChangeV24Parameter(static_cast<serial::BaudTag>(line.Baudrate),
+                                 static_cast<serial::StopBitTag>(line.StopBits),
+                                 static_cast<serial::ParitaetTag>(line.Paritaet),
+                                 line.KeinNullZeichen != 0);
     }
 }
 
@@ -98,6 +169,10 @@ bool TUpdateForm::ScanStep(bool advance) {
         ++Session.ScanIndex;
     }
     if (Session.ScanIndex > listLength) {
+        if (Session.RecoveredBy != RetryableStep::None) {
+            RecoveredInstrumentSilent();
+            return false;
+        }
         ExitCode = exitcode::NoInstrument;
         Report.Decide(outcome::NoDevice);
         if (Config.AutoStartActive) {
@@ -108,6 +183,9 @@ bool TUpdateForm::ScanStep(bool advance) {
         }
         return false;
     }
+    // A step that waited gives up when another session (a menu recovery) took
+    // over meanwhile.
+    const std::uint32_t generation = Session.Generation;
     if (Session.ScanIndex < listLength) {
         Session.CurrentBaud = Config.BaudList[static_cast<std::size_t>(Session.ScanIndex)];
         UpdateStatusBar->SetPanelText(2, CurrentBaudText());
@@ -120,31 +198,19 @@ bool TUpdateForm::ScanStep(bool advance) {
         wait->DelayTime(PauseAfterBaudChangeMs, false);
         SendAll(command::WakePreamble);
         wait->DelayTime(PauseAfterBaudChangeMs, true);
+        if (generation != Session.Generation) {
+            return true;
+        }
         SendAll(WakeCommand());
         AddLogLine(WakeCommand());
         return true;
     }
     // The bootloader step: an instrument that sits in its loader answers a probe.
-    serial::V24ParameterTag record = *UpdateCom->GetV24Parameter();
-    record.StopBits = serial::S_1;
-    if (Session.FileClass == 1) {
-        record.Paritaet = serial::Even;
-        Session.CurrentBaud = 3;
-    } else {
-        Session.CurrentBaud = 5;
-    }
-    record.Baudrate = BaudTagOfCode(Session.CurrentBaud);
-    for (int i = 0; i < PortCount; ++i) {
-        if (PortTable[i] != nullptr) {
-            PortTable[i]->InitParameter(&record, false);
-            PortTable[i]->ChangeV24Parameter(BaudTagOfCode(Session.CurrentBaud), serial::S_1,
-                                             static_cast<serial::ParitaetTag>(record.Paritaet),
-                                             record.KeinNullZeichen != 0);
-        }
-    }
-    UpdateStatusBar->SetPanelText(2, "BL-Baud");
-    Session.RxBuf.Clear();
+    SetLoaderLine(Session.FileClass);
     wait->DelayTime(PauseBeforeProbeMs, true);
+    if (generation != Session.Generation) {
+        return true;
+    }
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     if (Session.FileClass == 1 && !Session.BootInfoShown) {
         if (Config.AutoStartActive && !Config.ProgErrorNewTry) {
@@ -181,6 +247,9 @@ bool TUpdateForm::ScanStep(bool advance) {
             }
         }
     }
+    if (generation != Session.Generation) {
+        return true;
+    }
     Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
     SendBootProbe(ProbeState::FirstProbeSent);
     return true;
@@ -193,15 +262,17 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
     }
     char buffer[TRxBuffer::ReadChunk + 1];
     const int count = PortTable[tableIndex]->Read(buffer, TRxBuffer::ReadChunk);
+    if (count == serial::V24_LINE_FAILED) {
+        PassOverFailedPort(tableIndex);
+        return;
+    }
     if (count <= 0) {
         return;
     }
     Session.RxBuf.Append(buffer, static_cast<std::size_t>(count));
     auto chooseSessionPort = [&] {
         if (Session.PortIndex < 0) {
-            Session.PortIndex = tableIndex;
-            Session.PortNumber = portNumber;
-            UpdateStatusBar->SetPanelText(1, "Com" + std::to_string(portNumber));
+            ChooseSessionPort(tableIndex, portNumber);
         }
     };
     // Each post is handled at once; the loop re-reads the buffer every pass,
@@ -224,6 +295,7 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
             }
             if (reply.EndsWithBang) {
                 chooseSessionPort();
+                Session.RecoveredBy = RetryableStep::None; // a firmware answers
                 PostEvent(event::Acknowledge);
             }
             if (reply.HasCommandPrefix) {
@@ -257,23 +329,32 @@ void TUpdateForm::OnLineError(int portNumber) {
         char discard[TRxBuffer::ReadChunk + 1];
         PortTable[tableIndex]->Read(discard, TRxBuffer::ReadChunk);
     }
-    if (Session.ReplyTimer != 0 && Timers.InUse(Session.ReplyTimer)) {
+    // The reply timer also bounds the waits for a restarted instrument, for
+    // the calibration and for a menu recovery's probe: only the search moves on.
+    const bool searching = Session.PendingRecovery == RecoveryKind::None &&
+                           !Session.AwaitingRestart && !Session.Calibrating;
+    if (searching && Session.ReplyTimer != 0 && Timers.InUse(Session.ReplyTimer)) {
+        const std::uint32_t generation = Session.Generation;
         Timers.TimerRestart(Session.ReplyTimer);
         wait->DelayTime(500, true);
-        ScanStep(true);
+        if (generation == Session.Generation) {
+            ScanStep(true);
+        }
     }
 }
 
-void TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& fileName) {
+bool TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& fileName) {
     FileVersionKind kind = VersionKindOf(marker, fileName);
     std::string bytes;
-    std::string version = "0";
-    if (ReadVersionWindow(kind, platform::JoinPath(options_.ProgramFolder, fileName), bytes)) {
-        version = VersionFromBytes(kind, marker, bytes);
-    } else {
-        dialogs_.MessageBox(Text(Msg::FileNotReadable) + fileName, Text(Msg::CaptionError),
-                            platform::MB_OK | platform::MB_ICONERROR);
+    programmers::TProgramFile file = LocateProgramFile(fileName);
+    if (file.Problem.empty() && !ReadVersionWindow(kind, file.Path, bytes)) {
+        file.Problem = Text(Msg::FirmwareFileUnreadable);
     }
+    if (!file.Problem.empty()) {
+        // A version of 0 would call the instrument newer or up to date.
+        return FailCheckForFile(file);
+    }
+    const std::string version = VersionFromBytes(kind, marker, bytes);
     programmers::TDeviceIdent& ident = Session.Job.Ident;
     if (ident.FileSwVersion.empty() && kind != FileVersionKind::SRecord) {
         ident.FileSwVersion = version;
@@ -282,6 +363,7 @@ void TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& 
         ident.FileBootVersion = version;
         ident.FileBoot = VersionNumber(version);
     }
+    return true;
 }
 
 bool TUpdateForm::UpdateNeeded() const {

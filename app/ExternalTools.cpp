@@ -1,9 +1,8 @@
 #include "app/Messages.h"
+#include "app/ProgrammerServices.h"
 #include "app/Updatemain.h"
 #include "platform/Application.h"
-#include "platform/Files.h"
 #include "platform/Process.h"
-#include "platform/Tick.h"
 #include "programmers/HexLoad.h"
 
 #include <filesystem>
@@ -89,31 +88,50 @@ void TUpdateForm::ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter)
     }
 }
 
+bool TUpdateForm::FindToolFile(const std::string& name, std::string& path) {
+    const programmers::TProgramFile file = LocateProgramFile(name);
+    path = file.Path;
+    if (file.Problem.empty() || file.Missing) {
+        return true;
+    }
+    TFormServices services(*this);
+    programmers::ShowFileErrorBox(services, file.Path, file.Problem);
+    return false;
+}
+
+std::string TUpdateForm::ToolFileArgument(const std::string& fileName) {
+    const programmers::TProgramFile file = LocateProgramFile(fileName);
+    return file.Name.empty() ? fileName
+                             : fileName.substr(0, fileName.find_last_of('/') + 1) + file.Name;
+}
+
 int TUpdateForm::RunHexLoader(const std::string& fileName) {
     WaitPanel->SetVisible(false);
-    if (Session.CurrentFile.size() <= 4) {
+    std::string libraryPath;
+    std::string toolPath;
+    if (Session.CurrentFile.size() <= 4 ||
+        !FindToolFile(programmers::UpdaterLibraryName, libraryPath) ||
+        !FindToolFile(HexLoaderTool, toolPath)) {
         return 1;
     }
+    const std::string argument = ToolFileArgument(fileName);
     serial::TComPort* port = ReleaseSessionPort();
     std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(fileName, error);
+    const std::uintmax_t size = std::filesystem::file_size(LocateProgramFile(fileName).Path, error);
     Session.ExpectedTicks = error ? 0 : static_cast<double>(size / BytesPerTick);
     Session.TickCount = 0;
     int exitCode = 0;
     // The worker reports from its own thread; the window takes the reports
     // on the loop thread, in order.
     const platform::HWND target = handle_;
-    programmers::THexLoad updater(
-        platform::JoinPath(options_.ProgramFolder, programmers::UpdaterLibraryName), *wait,
-        [target](int code, std::intptr_t value) {
-            platform::Application::Instance().PostMessage(target, WM_UPDATER_PROGRESS,
-                                                          static_cast<std::uintptr_t>(code), value);
-        });
+    programmers::THexLoad updater(libraryPath, *wait, [target](int code, std::intptr_t value) {
+        platform::Application::Instance().PostMessage(target, WM_UPDATER_PROGRESS,
+                                                      static_cast<std::uintptr_t>(code), value);
+    });
     if (updater.LibraryPresent()) {
-        exitCode = RunUpdaterLibrary(updater, fileName);
+        exitCode = RunUpdaterLibrary(updater, argument);
     } else {
-        std::vector<std::string> argv = {platform::JoinPath(options_.ProgramFolder, HexLoaderTool),
-                                         fileName};
+        std::vector<std::string> argv = {toolPath, argument};
         for (std::string& word : SplitAtBlanks(HexLoaderArgs(fileName))) {
             argv.push_back(std::move(word));
         }
@@ -128,7 +146,8 @@ int TUpdateForm::RunHexLoader(const std::string& fileName) {
 
 int TUpdateForm::RunPic32Loader(const std::string& fileName) {
     WaitPanel->SetVisible(false);
-    if (Session.CurrentFile.size() <= 4) {
+    std::string toolPath;
+    if (Session.CurrentFile.size() <= 4 || !FindToolFile(Pic32Tool, toolPath)) {
         return 1;
     }
     const int portNumber = Session.PortNumber;
@@ -146,7 +165,7 @@ int TUpdateForm::RunPic32Loader(const std::string& fileName) {
     serial::TComPort* port = ReleaseSessionPort();
     wait->DelayTime(1000, true);
     const std::vector<std::string> argv = {
-        platform::JoinPath(options_.ProgramFolder, Pic32Tool), "-f" + fileName,
+        toolPath, "-f" + ToolFileArgument(fileName),
         "-c" + std::string(1, static_cast<char>('0' + portNumber)), "-b7", "-a"};
     const int exitCode = RunToolAttempts(argv, false, 1500);
     ReclaimSessionPort(port, false);
@@ -208,11 +227,14 @@ int TUpdateForm::RunUpdaterLibrary(programmers::THexLoad& updater, const std::st
     updater.Start(fileName, Session.PortNumber);
     while (updater.Busy()) {
         wait->DelayTime(1000, true);
-        if (closed_) {
-            // The library call cannot be interrupted; its end is waited for.
-            while (updater.Busy()) {
-                platform::SleepMs(ToolPollMs);
-            }
+        if (closed_ && updater.Busy()) {
+            // The library call cannot be interrupted, and the program must
+            // end all the same: the call is left to itself.
+            updater.Abandon();
+            TitleTimer->SetEnabled(false);
+            ShowLogText(Text(Msg::UpdaterLeftBehind));
+            ExitCode = exitcode::ProgrammingFailed;
+            return 1;
         }
     }
     platform::Application::Instance().ProcessMessages();

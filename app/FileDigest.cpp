@@ -3,40 +3,24 @@
 #include <array>
 #include <cstdio>
 #include <memory>
-#include <openssl/evp.h>
+#include <sha2.h>
 
 namespace app {
 
 namespace {
 
-struct ContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using Context = std::unique_ptr<EVP_MD_CTX, ContextFree>;
-
 struct FileClose {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-Context NewSha256() {
-    Context context(EVP_MD_CTX_new());
-    if (context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        context.reset();
-    }
-    return context;
-}
-
-std::string FinalHex(EVP_MD_CTX* context) {
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned length = 0;
-    if (EVP_DigestFinal_ex(context, digest.data(), &length) != 1) {
-        return {};
-    }
+std::string FinalHex(SHA2_CTX& context) {
+    std::array<std::uint8_t, SHA256_DIGEST_LENGTH> digest{};
+    SHA256Final(digest.data(), &context);
     static constexpr char Hex[] = "0123456789abcdef";
     std::string text;
-    for (unsigned i = 0; i < length; ++i) {
-        text += Hex[digest[i] >> 4];
-        text += Hex[digest[i] & 0x0F];
+    for (std::uint8_t byte : digest) {
+        text += Hex[byte >> 4];
+        text += Hex[byte & 0x0F];
     }
     return text;
 }
@@ -45,33 +29,31 @@ std::string FinalHex(EVP_MD_CTX* context) {
 
 bool Sha256OfFile(const std::string& path, FileDigest& digest) {
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
-    Context context = NewSha256();
-    if (!file || !context) {
+    if (!file) {
         return false;
     }
-    std::array<char, 65536> buffer{};
+    SHA2_CTX context;
+    SHA256Init(&context);
+    std::array<std::uint8_t, 65536> buffer{};
     std::uint64_t size = 0;
     std::size_t got = 0;
     while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) {
-        if (EVP_DigestUpdate(context.get(), buffer.data(), got) != 1) {
-            return false;
-        }
+        SHA256Update(&context, buffer.data(), got);
         size += got;
     }
     if (std::ferror(file.get()) != 0) {
         return false;
     }
     digest.Size = size;
-    digest.Sha256 = FinalHex(context.get());
-    return !digest.Sha256.empty();
+    digest.Sha256 = FinalHex(context);
+    return true;
 }
 
 std::string Sha256Hex(std::string_view bytes) {
-    Context context = NewSha256();
-    if (!context || EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1) {
-        return {};
-    }
-    return FinalHex(context.get());
+    SHA2_CTX context;
+    SHA256Init(&context);
+    SHA256Update(&context, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return FinalHex(context);
 }
 
 } // namespace app

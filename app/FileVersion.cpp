@@ -1,5 +1,6 @@
 #include "app/FileVersion.h"
 
+#include "app/DeviceTable.h"
 #include "kernel/Stringunit.h"
 
 #include <charconv>
@@ -91,10 +92,12 @@ FileVersionKind VersionKindOf(const std::string& marker, const std::string& file
     if (marker.find("S1094000") != std::string::npos) {
         return FileVersionKind::SRecord;
     }
-    if (fileName.find("EXE") != std::string::npos || fileName.find("DLL") != std::string::npos) {
+    // The configuration holds names in capitals; on disk they may be in any case.
+    const std::string name = UpperAscii(fileName);
+    if (name.find("EXE") != std::string::npos || name.find("DLL") != std::string::npos) {
         return FileVersionKind::Program;
     }
-    if (fileName.find("BIN") != std::string::npos) {
+    if (name.find("BIN") != std::string::npos) {
         return FileVersionKind::Binary;
     }
     return FileVersionKind::Plain;

@@ -1,6 +1,7 @@
 #include "app/Messages.h"
 #include "app/Updatemain.h"
 #include "platform/Files.h"
+#include "platform/Text.h"
 
 namespace app {
 
@@ -22,7 +23,8 @@ void TUpdateForm::ListFirmwareFiles() {
     for (const char* pattern : Patterns) {
         const bool motorolaFiles = std::string(pattern) == "*.mot";
         for (const std::string& file : platform::FindFiles(options_.ProgramFolder, pattern)) {
-            std::string name = UpperAscii(file);
+            // In capitals, as the configuration holds the names it is compared with.
+            std::string name = UpperAscii(platform::Utf8ToLatin1(file));
             if (Contains(name, "EEP") || (!motorolaFiles && Contains(name, "VERSION"))) {
                 continue;
             }

@@ -103,7 +103,6 @@ constexpr Entry Table[] = {
     {Msg::DebugMode, 0, "Debug-Mode", "Debug-Mode"},
     {Msg::IgnoreSoftwareVersion, 0, "Software Vers. ignorieren", "Software Vers. ignorieren"},
     {Msg::OpenAnyFile, 0, "beliebige Datei öffnen", "beliebige Datei öffnen"},
-    {Msg::FileNotReadable, 0, "Datei kann nicht gelesen werden: ", "Cannot read file: "},
     {Msg::NoSensorQuestion, 0, "kein digitaler Sensor angeschlossen ?\r\n\r\nTrotzdem fortfahren ?",
      "kein digitaler Sensor angeschlossen ?\r\n\r\nTrotzdem fortfahren ?"},
     {Msg::NoInstrumentRecognised, 0,
@@ -152,6 +151,15 @@ constexpr Entry Table[] = {
      "XMODEM: the receiver cancelled the transfer (CAN), packet "},
     {Msg::XmodemStalled, 0, "XMODEM: 10 s ohne Fortschritt, Paket ",
      "XMODEM: no progress for 10 s, packet "},
+    // The port's name, device and the cause follow.
+    {Msg::PortFailedInSearch, 0, "Schnittstelle ausgefallen, bei der Suche übergangen: ",
+     "Port failed, passed over in the search: "},
+    // The names of the ports tried follow.
+    {Msg::NoLoaderAnswered, 0,
+     "Kein Bootloader hat geantwortet. Versucht: ", "No bootloader answered. Tried: "},
+    {Msg::UpdaterLeftBehind, 0,
+     "Die Updater-Bibliothek kehrt nicht zurück; ihr Aufruf wird beim Beenden zurückgelassen.",
+     "The updater library does not return; its call is left behind at the close."},
     {Msg::NoToolForFileClass, 0, "Kein Programmierwerkzeug für die Dateiklasse ",
      "No programming tool for file class "},
     {Msg::ToolNotStarted, 0, "Programmierwerkzeug konnte nicht gestartet werden: ",
@@ -167,6 +175,13 @@ constexpr Entry Table[] = {
      "The programming tool was ended at close."},
     {Msg::ToolFailed, 0, "Das Programmierwerkzeug meldet einen Fehler, Code ",
      "The programming tool reported a failure, code "},
+    {Msg::FileMissing, 0, "Die Datei ist nicht vorhanden.", "The file does not exist."},
+    // The names as they stand on disk follow.
+    {Msg::FilesDifferInCaseOnly, 0,
+     "Mehrere Dateien unterscheiden sich nur in Groß- und Kleinschreibung:",
+     "Several files differ only in upper and lower case:"},
+    {Msg::NotAFile, 0, "Dort steht ein Ordner oder ein Verweis ins Leere, keine Datei.",
+     "A folder or a broken link stands there, not a file."},
 };
 
 constexpr std::size_t Count = static_cast<std::size_t>(Msg::Count_);

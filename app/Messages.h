@@ -40,7 +40,6 @@ enum class Msg {
     DebugMode,
     IgnoreSoftwareVersion,
     OpenAnyFile,
-    FileNotReadable,
     NoSensorQuestion,
     NoInstrumentRecognised,
     NoAnswerAfterProgramming,
@@ -64,6 +63,9 @@ enum class Msg {
     XmodemRestarted,
     XmodemCancelled,
     XmodemStalled,
+    PortFailedInSearch,
+    NoLoaderAnswered,
+    UpdaterLeftBehind,
     // external programming tools and the updater library
     NoToolForFileClass,
     ToolNotStarted,
@@ -71,6 +73,10 @@ enum class Msg {
     UpdaterPathTooLong,
     ToolEndedAtClose,
     ToolFailed,
+    // files named by the configuration, found as on Windows
+    FileMissing,
+    FilesDifferInCaseOnly,
+    NotAFile,
     Count_
 };
 

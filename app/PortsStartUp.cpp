@@ -1,5 +1,6 @@
 #include "app/PortOpenFailure.h"
 #include "app/Updatemain.h"
+#include "platform/PortMap.h"
 
 namespace app {
 
@@ -27,6 +28,29 @@ void TUpdateForm::SurveyPorts() {
     PortCount = usable;
     for (int i = 0; i < PortCount; ++i) {
         PortNumbers[i] = UpdateCom->Get_UseableV24(i) + 1;
+    }
+}
+
+// A production line runs one tool per port: a probe of the neighbours' ports
+// would hold them for a moment, just when their own tool opens them.
+void TUpdateForm::AssignPortOption() {
+    if (!options_.Port.empty()) {
+        portOptionIndex_ = platform::AssignPort(options_.Port, portOptionError_);
+        platform::LimitPortMapTo(portOptionIndex_);
+    }
+}
+
+void TUpdateForm::TakePortOption() {
+    if (options_.Port.empty()) {
+        return;
+    }
+    Config.FixedPort = true;
+    Config.FixedPortIndex = portOptionIndex_;
+    if (portOptionIndex_ < 0) {
+        // The command line was checked; only a map without a free number is
+        // left. The port then fails to open as a Com= without a number does.
+        dialogs_.MessageBox(portOptionError_, Text(Msg::CaptionError),
+                            platform::MB_OK | platform::MB_ICONERROR);
     }
 }
 

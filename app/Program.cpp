@@ -1,100 +1,148 @@
 #include "app/Program.h"
 
+#include "app/ConfigFolders.h"
 #include "app/ReportWriter.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
 #include "platform/PortMap.h"
+#include "platform/Text.h"
 
 #include <charconv>
 #include <cstdio>
 
 namespace app {
 
-const char* ProgramOptionsHelp() {
-    return "  --dir DIR           program folder (configuration and firmware files);\n"
-           "                      also made the current directory\n"
-           "  --ports DIR         folder of links COM1..COM256 to serial devices\n"
-           "                      (default: $UPDATE_PORTS, else the machine's serial ports)\n"
-           "  --time-divisor N    divide every pause and timer by N (tests, demo)\n"
-           "  --report FILE       write what the run did to FILE as JSON\n"
-           "  --identify          identify the instrument and tell the decision, no update\n"
-           "  --version           show the version of the tool\n"
-           "  --help              show this text\n";
+namespace {
+
+// Relative to where the program was started, before --dir moves away.
+std::string FromStartFolder(const std::string& path) {
+    return path.front() == '/' ? path : platform::JoinPath(platform::CurrentDirectory(), path);
 }
+
+bool NotEmpty(const std::string& value, const char* option, std::string& error) {
+    if (value.empty()) {
+        error = std::string("--") + option + " needs a value";
+        return false;
+    }
+    return true;
+}
+
+std::vector<platform::OptionSpec> SharedSpecs(ProgramOptions& options) {
+    auto into = [](std::string& field, const char* option) {
+        return [&field, option](const std::string& value, std::string& error) {
+            field = value;
+            return NotEmpty(value, option, error);
+        };
+    };
+    auto flag = [](bool& field) {
+        return [&field](const std::string&, std::string&) { return field = true; };
+    };
+    return {
+        {"dir", 0, "DIR",
+         "program folder: configuration and firmware files;\n"
+         "also the current directory (default: the program's)",
+         into(options.Folder, "dir")},
+        {"port", 'p', "PORT",
+         "the instrument's port, in place of Com= of Update.ini:\n"
+         "COM3, /dev/ttyUSB0, /dev/serial/by-id/...",
+         [&options](const std::string& value, std::string& error) {
+             if (value.find('/') != std::string::npos) {
+                 options.Port = FromStartFolder(value);
+                 return true;
+             }
+             if (platform::ComNameIndex(value) < 0) {
+                 error = "--port needs a COM name (COM1..COM" + std::to_string(platform::MaxPorts) +
+                         ") or a device path, not \"" + value + "\"";
+                 return false;
+             }
+             options.Port = value;
+             return true;
+         }},
+        {"ports", 0, "DIR",
+         "folder of links COM1..COM256 to serial devices\n"
+         "(default: $UPDATE_PORTS, else the machine's ports)",
+         into(options.Ports, "ports")},
+        {"time-divisor", 0, "N", "divide every pause and timer by N (tests, demo)",
+         [&options](const std::string& value, std::string& error) {
+             unsigned divisor = 0;
+             auto [end, result] =
+                 std::from_chars(value.data(), value.data() + value.size(), divisor);
+             if (result != std::errc() || end != value.data() + value.size() || divisor < 1 ||
+                 divisor > 100000) {
+                 error =
+                     "--time-divisor needs a whole number from 1 to 100000, not \"" + value + "\"";
+                 return false;
+             }
+             options.TimeDivisor = divisor;
+             return true;
+         }},
+        {"report", 0, "FILE",
+         "write what the run did to FILE as JSON; - for\n"
+         "standard output (all else then goes to standard error)",
+         [&options](const std::string& value, std::string& error) {
+             if (!NotEmpty(value, "report", error)) {
+                 return false;
+             }
+             options.ReportFile = value == "-" ? value : FromStartFolder(value);
+             return true;
+         }},
+        {"identify", 0, nullptr, "identify the instrument, tell the decision, no update",
+         flag(options.IdentifyOnly)},
+        {"verbose", 'v', nullptr, "debug log: each command and reply (as DebugInfo=YES)",
+         flag(options.DebugLog)},
+        {"version", 'V', nullptr, "show the version of the tool", flag(options.ShowVersion)},
+        {"help", 'h', nullptr, "show this text", flag(options.ShowHelp)},
+    };
+}
+
+std::vector<platform::OptionSpec> AllSpecs(ProgramOptions& options,
+                                           const FrontEndOptions& frontEnd) {
+    std::vector<platform::OptionSpec> specs = SharedSpecs(options);
+    // The front-end's own come before help and version, which end the list.
+    specs.insert(specs.end() - 2, frontEnd.Specs.begin(), frontEnd.Specs.end());
+    return specs;
+}
+
+constexpr const char* ExitCodeHelp = "Exit status:\n"
+                                     "  0   success (--identify: the instrument was identified)\n"
+                                     "  1   programming failed or aborted\n"
+                                     "  2   the serial port (Com= or --port) could not be opened\n"
+                                     "  3   no instrument found\n"
+                                     "  4   nothing newer to load (with AutoStart)\n"
+                                     "  64  bad option\n"
+                                     "  66  program folder missing\n"
+                                     "  78  configuration file missing\n";
+
+} // namespace
 
 const char* ToolVersion() {
     return UPDATE_VERSION;
 }
 
 bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& options,
-                         std::vector<std::string>& rest, std::string& error) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto needValue = [&](std::string& value) {
-            if (i + 1 >= args.size()) {
-                error = "option " + arg + " needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-        if (arg == "--help" || arg == "-h") {
-            options.ShowHelp = true;
-        } else if (arg == "--version") {
-            options.ShowVersion = true;
-        } else if (arg == "--identify") {
-            options.IdentifyOnly = true;
-        } else if (arg == "--report") {
-            if (!needValue(options.ReportFile)) {
-                return false;
-            }
-            if (options.ReportFile.empty()) {
-                error = "--report needs a file name";
-                return false;
-            }
-            // Relative to where the program was started, before --dir moves away.
-            if (options.ReportFile.front() != '/') {
-                options.ReportFile =
-                    platform::JoinPath(platform::CurrentDirectory(), options.ReportFile);
-            }
-        } else if (arg == "--dir") {
-            if (!needValue(options.Folder)) {
-                return false;
-            }
-        } else if (arg == "--ports") {
-            if (!needValue(options.Ports)) {
-                return false;
-            }
-        } else if (arg == "--time-divisor") {
-            std::string value;
-            if (!needValue(value)) {
-                return false;
-            }
-            unsigned divisor = 0;
-            auto [end, result] =
-                std::from_chars(value.data(), value.data() + value.size(), divisor);
-            if (result != std::errc() || end != value.data() + value.size() || divisor < 1 ||
-                divisor > 100000) {
-                error =
-                    "--time-divisor needs a whole number from 1 to 100000, not \"" + value + "\"";
-                return false;
-            }
-            options.TimeDivisor = divisor;
-        } else {
-            rest.push_back(arg);
-        }
-    }
-    return true;
+                         const FrontEndOptions& frontEnd, std::string& error) {
+    return platform::ParseCommandLine(args, AllSpecs(options, frontEnd), frontEnd.Conflicts, error);
+}
+
+std::string ProgramHelp(const char* program, const FrontEndOptions& frontEnd,
+                        const char* afterOptions, const char* examples) {
+    ProgramOptions unused;
+    return std::string("usage: ") + program +
+           " [options]\n"
+           "Finds a measuring instrument on a serial port, identifies it and updates its\n"
+           "firmware from the files of the program folder.\n\n"
+           "Options:\n" +
+           platform::OptionHelp(AllSpecs(unused, frontEnd)) + afterOptions + "\n" + ExitCodeHelp +
+           "\nExamples:\n" + examples;
 }
 
 bool ApplyProgramOptions(const ProgramOptions& options, StartOptions& start, std::string& error) {
     platform::Application::Instance().SetTimeDivisor(options.TimeDivisor);
     start.IdentifyOnly = options.IdentifyOnly;
+    start.Port = options.Port;
+    start.DebugLog = options.DebugLog;
     if (!options.Ports.empty()) {
-        // Relative to where the program was started, before --dir moves away.
-        std::string ports = options.Ports.front() == '/'
-                                ? options.Ports
-                                : platform::JoinPath(platform::CurrentDirectory(), options.Ports);
+        std::string ports = FromStartFolder(options.Ports);
         if (!platform::DirectoryExists(ports)) {
             error = "the port folder \"" + options.Ports + "\" does not exist";
             return false;
@@ -113,13 +161,44 @@ bool ApplyProgramOptions(const ProgramOptions& options, StartOptions& start, std
     return true;
 }
 
+std::string MissingUpdateIniText() {
+    std::string folders;
+    for (const std::string& folder : UpdateIniFolders()) {
+        folders += (folders.empty() ? "" : " nor in ") + folder;
+    }
+    return std::string("no ") + UpdateIniName + " in " + folders +
+           "; --dir DIR names the program folder";
+}
+
+bool ChooseProgramFolder(platform::Dialogs& dialogs, ProgramOptions& options, StartOptions& start,
+                         std::string& error) {
+    std::string folder = platform::CurrentDirectory();
+    const std::string why = MissingUpdateIniText();
+    if (!dialogs.ChooseFolder(platform::Utf8ToLatin1(why), folder)) {
+        error = why;
+        return false;
+    }
+    options.Folder = folder;
+    return ApplyProgramOptions(options, start, error);
+}
+
 int FinishRun(SessionReport& report, int exitCode, const ProgramOptions& options,
               const char* program) {
     report.IdentifyOnly = options.IdentifyOnly;
     report.Finish(exitCode);
+    if (options.ReportFile.empty()) {
+        return exitCode;
+    }
+    if (options.ReportToStandardOutput()) {
+        const std::string text = ReportJson(report, ToolVersion());
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        if (std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "%s: report: cannot write to standard output\n", program);
+        }
+        return exitCode;
+    }
     std::string error;
-    if (!options.ReportFile.empty() &&
-        !WriteReport(report, ToolVersion(), options.ReportFile, error)) {
+    if (!WriteReport(report, ToolVersion(), options.ReportFile, error)) {
         std::fprintf(stderr, "%s: report: %s\n", program, error.c_str());
     }
     return exitCode;

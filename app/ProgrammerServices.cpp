@@ -37,6 +37,12 @@ std::string TFormServices::Text(programmers::ProgrammerText id) const {
         return form_.Text(Msg::FirmwareFile);
     case ProgrammerText::FileUnreadable:
         return form_.Text(Msg::FirmwareFileUnreadable);
+    case ProgrammerText::FileMissing:
+        return form_.Text(Msg::FileMissing);
+    case ProgrammerText::FileAmbiguous:
+        return form_.Text(Msg::FilesDifferInCaseOnly);
+    case ProgrammerText::NotAFile:
+        return form_.Text(Msg::NotAFile);
     case ProgrammerText::ProgrammingAborted:
         return form_.Text(Msg::ProgrammingAborted);
     case ProgrammerText::DifferenceAt:

@@ -2,6 +2,7 @@
 #include "app/ProgrammerServices.h"
 #include "app/Updatemain.h"
 #include "programmers/ProgrammerRegistry.h"
+#include "programmers/TermProg.h"
 
 namespace app {
 
@@ -48,6 +49,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         BootloaderFileStep();
         break;
     case event::StartClass1:
+        Session.Step = RetryableStep::Class1Loader;
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(1);
         if (!UpdateNeeded()) {
@@ -65,6 +67,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::RetryClass1:
+        Session.Step = RetryableStep::Class1Loader;
         OkBitBtn->SetEnabled(false);
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(1);
@@ -84,6 +87,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::StartClass2:
+        Session.Step = RetryableStep::BlockTransfer;
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(2);
         Session.Class2Mark = true;
@@ -110,6 +114,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::StartClass4:
+        Session.Step = RetryableStep::Class4Loader;
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
@@ -139,13 +144,17 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::TerminalStep:
-        if (RunProgrammer(Method::BasicLoader, Session.ProgFile3)) {
+        Session.Step = RetryableStep::BasicLoader;
+        // A failure offers the retry: it waits for the loader's
+        // announcements again.
+        if (RunProgrammer(Method::BasicLoader, programmers::BasicLoaderFile(job.MemoryVariant))) {
             EndAfterBasicLoader();
         } else {
-            PostEvent(event::BootFileFailed);
+            PostEvent(event::ProgrammingFailed);
         }
         break;
     case event::ToolStep:
+        Session.Step = RetryableStep::ToolForProgramFile;
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
         if (RunExternalTool(job.ProgFile) == 0) {
@@ -165,12 +174,23 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         }
         break;
     case event::BootFrameAnswer:
-        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-        TGZ70ProgrammingClick(nullptr);
-        break;
     case event::BootByteAnswer:
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-        LabXXXClick(nullptr);
+        Session.ProbeState = ProbeState::Scanning;
+        if (Session.RecoveredBy != RetryableStep::None) {
+            // Still in its loader after its recovery: that recovery failed,
+            // and running it again and again would never end.
+            RecoveredInstrumentSilent();
+        } else if (Session.PendingRecovery != RecoveryKind::None) {
+            // A menu recovery was waiting for this port's loader.
+            const RecoveryKind kind = Session.PendingRecovery;
+            Session.PendingRecovery = RecoveryKind::None;
+            RunRecovery(kind, Session.PendingRecoveryTag);
+        } else if (id == event::BootFrameAnswer) {
+            TGZ70ProgrammingClick(nullptr);
+        } else {
+            LabXXXClick(nullptr);
+        }
         break;
     default:
         break;
@@ -256,6 +276,7 @@ void TUpdateForm::BootloaderFileStep() {
         if (Session.Job.ProgFiles.empty()) {
             FinishSession(false);
         } else {
+            Session.Step = RetryableStep::LabTransfer;
             Session.AckStep = AckStep::Ignore;
             if (RunProgrammer(Method::LabTransfer, Session.Job.ProgFiles.front())) {
                 FinishSession(true);
@@ -273,6 +294,7 @@ void TUpdateForm::BootloaderFileStep() {
         wait->CountdownTime(ident.PcbNr.find("41216") != std::string::npos ? 32000 : 7000, true);
         SecTimer->SetEnabled(false);
     }
+    Session.Step = RetryableStep::BootFileLoader;
     Session.Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;
     wait->DelayTime(3000, true);
     Session.Job.Variant = 1;

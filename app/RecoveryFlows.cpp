@@ -17,26 +17,117 @@ constexpr std::uint32_t Chip5438 = 0x5438;
 constexpr long AfterRecoveryWaitMs = 3000;
 // The meter stores its new firmware before it answers again.
 constexpr long AfterMeterRecoveryWaitMs = 9000;
+// The probes a menu recovery sends: an MSP430 loader answers the sync byte of
+// a .TXT file's probe (0x90, or "Q" from the 5xx/6xx loader), a meter's loader
+// the frame probe of file class 0.
+constexpr int LabProbeClass = 1;
+constexpr int MeterProbeClass = 0;
+
+int TagOf(const platform::TMenuItem* item) {
+    return item != nullptr ? std::max(0, item->Tag()) : 0;
+}
 
 } // namespace
 
 void TUpdateForm::LabXXXClick(platform::TMenuItem* sender) {
-    std::size_t entry =
-        sender != nullptr ? static_cast<std::size_t>(std::max(0, sender->Tag())) : 0;
+    if (sender != nullptr && Session.PortIndex < 0) {
+        BeginMenuRecovery(RecoveryKind::Lab, TagOf(sender));
+        return;
+    }
+    StartLabRecovery(TagOf(sender));
+}
+
+void TUpdateForm::TGZ70ProgrammingClick(platform::TMenuItem* sender) {
+    if (sender != nullptr && Session.PortIndex < 0) {
+        BeginMenuRecovery(RecoveryKind::Meter, TagOf(sender));
+        return;
+    }
+    StartRecoveryFlow(static_cast<std::size_t>(TagOf(sender)), event::AcknowledgeAgain);
+}
+
+void TUpdateForm::StartLabRecovery(int tag) {
+    std::size_t entry = static_cast<std::size_t>(tag);
     if (Session.AnswerChar == LoaderAnswer5xx && DeviceTable.size() > 1) {
         entry = 1;
     }
     StartRecoveryFlow(entry, event::Recovery);
 }
 
-void TUpdateForm::TGZ70ProgrammingClick(platform::TMenuItem* sender) {
-    StartRecoveryFlow(sender != nullptr ? static_cast<std::size_t>(std::max(0, sender->Tag())) : 0,
-                      event::AcknowledgeAgain);
+void TUpdateForm::RunRecovery(RecoveryKind kind, int tag) {
+    if (kind == RecoveryKind::Lab) {
+        StartLabRecovery(tag);
+    } else {
+        StartRecoveryFlow(static_cast<std::size_t>(tag), event::AcknowledgeAgain);
+    }
+}
+
+// Chosen before any instrument answered, so there is no port yet: the fixed
+// port is the instrument's; otherwise every open port is probed for the
+// loader, and the recovery runs on the first that answers.
+void TUpdateForm::BeginMenuRecovery(RecoveryKind kind, int tag) {
+    // A search that runs gives way.
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    RestoreSearchLines();
+    Session.StartMode = StartModeAsRead;
+    Session.Begin();
+    Session.RecoveredBy = RetryableStep::None;
+    Report.BeginSession();
+    Report.Step = step::Search;
+    TGZ70Programming->SetEnabled(false);
+    OkBitBtn->SetEnabled(false);
+    if (Config.FixedPort) {
+        ChooseSessionPort(0, Config.FixedPortIndex + 1);
+        RunRecovery(kind, tag);
+        return;
+    }
+    Session.PendingRecovery = kind;
+    Session.PendingRecoveryTag = tag;
+    WaitPanel->SetVisible(true);
+    SetLoaderLine(kind == RecoveryKind::Lab ? LabProbeClass : MeterProbeClass);
+    Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
+    SendBootProbe(ProbeState::FirstProbeSent);
+}
+
+// Both probes of a menu recovery went unanswered.
+void TUpdateForm::NoLoaderAnswered() {
+    Session.PendingRecovery = RecoveryKind::None;
+    Session.ProbeState = ProbeState::Scanning;
+    std::string tried;
+    for (int i = 0; i < PortCount; ++i) {
+        if (PortTable[i] != nullptr && PortTable[i]->IsOpen()) {
+            tried +=
+                (tried.empty() ? "" : ", ") + serial::TComPort::PortName(PortTable[i]->PortIndex());
+        }
+    }
+    ExitCode = exitcode::NoInstrument;
+    Report.Decide(outcome::NoDevice);
+    dialogs_.MessageBox(Text(Msg::NoLoaderAnswered) + (tried.empty() ? "-" : tried),
+                        Text(Msg::CaptionError), platform::MB_OK | platform::MB_ICONERROR);
+    // Another item may be tried once the instrument is connected.
+    TGZ70Programming->SetEnabled(true);
+    EndRecoveryUnprogrammed();
+}
+
+// Nothing was programmed: the session ends as after a failed search, OK
+// starts anew, and an automatic run ends with the exit code it has.
+void TUpdateForm::EndRecoveryUnprogrammed() {
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.Running = false;
+    Session.Done = true;
+    Session.StartMode = StartModeAsRead;
+    WaitPanel->SetVisible(false);
+    OkBitBtn->SetEnabled(true);
+    if (Config.AutoStartActive) {
+        Beenden();
+    }
 }
 
 void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
     TGZ70Programming->SetEnabled(false);
+    Session.Running = true;
     if (entry >= DeviceTable.size()) {
+        ExitCode = exitcode::ProgrammingFailed;
+        EndRecoveryUnprogrammed();
         return;
     }
     const DeviceRow& row = DeviceTable[entry];
@@ -44,21 +135,47 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
     ident.PcbNr = row.DeviceNrDef;
     ident.DeviceNr = row.DeviceNr;
     Session.Job.DeviceName = row.DeviceName;
-    const bool updateNeeded = CheckDevice();
+    Report.Step = step::Check;
+    bool updateNeeded = CheckDevice();
     if (options_.IdentifyOnly) {
         EndIdentification(updateNeeded);
         return;
     }
+    // The image goes straight into the loader: it is found before the loader is touched.
+    if (updateNeeded) {
+        if (flowEvent == event::Recovery && Session.ProgDefFile.size() <= 4) {
+            Session.ProgDefFile = LabRecoveryFile;
+        }
+        updateNeeded = TakeSessionFile(Session.ProgDefFile);
+    }
     if (!updateNeeded) {
+        if (ExitCode == exitcode::Success) {
+            ExitCode = exitcode::ProgrammingFailed;
+        }
+        EndRecoveryUnprogrammed();
         return;
     }
     PostEvent(flowEvent);
-    Events.AddHandler(&TUpdateForm::FlowHandler, this);
+    EnterRecoveryFlow();
     if (DeviceTable.size() > 1) {
         NameStaticText->SetCaption("Device");
         PCBStaticText->SetCaption("");
     }
     ProcessEvents();
+}
+
+void TUpdateForm::EnterRecoveryFlow() {
+    if (!recoveryFlow_) {
+        Events.AddHandler(&TUpdateForm::FlowHandler, this);
+        recoveryFlow_ = true;
+    }
+}
+
+bool TUpdateForm::LeaveRecoveryFlow() {
+    const bool was = recoveryFlow_;
+    Events.RemoveHandler(&TUpdateForm::FlowHandler, this);
+    recoveryFlow_ = false;
+    return was;
 }
 
 kernel::TEventRec TUpdateForm::FlowHandler(void* context, kernel::TEvents&,
@@ -78,14 +195,17 @@ kernel::TEventRec TUpdateForm::FlowHandler(void* context, kernel::TEvents&,
     case event::Acknowledge:
         // The recovered firmware runs: a normal session identifies and
         // updates it.
-        form->Events.RemoveHandler(&TUpdateForm::FlowHandler, form);
-        form->Events.PostKey(event::KeyStart);
+        form->Session.AwaitingRestart = false;
+        form->Session.ReplyTimer = form->Timers.TimerStop(form->Session.ReplyTimer);
+        form->LeaveRecoveryFlow();
+        form->SearchAfterRecovery();
         form->UpdateMemo->Clear();
         break;
     case reply::ReadyToProgram:
         break;
     case event::ProgrammingFailed:
     case event::BootFileFailed:
+        form->LeaveRecoveryFlow();
         form->SessionFailed(event.Id);
         break;
     default:
@@ -95,33 +215,36 @@ kernel::TEventRec TUpdateForm::FlowHandler(void* context, kernel::TEvents&,
 }
 
 void TUpdateForm::RunLabRecovery() {
+    Session.Step = RetryableStep::LabRecovery;
     OkBitBtn->SetEnabled(false);
     const bool loader5xx = Session.Job.ProzTyp == Chip5438 ||
                            (Session.AnswerChar == LoaderAnswer5xx && Session.BootAnswer);
-    const std::string file =
-        Session.ProgDefFile.size() > 4 ? Session.ProgDefFile : std::string(LabRecoveryFile);
     Session.Job.Variant = Session.ProgVariant;
     const bool ok = RunProgrammer(
-        loader5xx ? programmers::Method::Bsl5xx : programmers::Method::Bsl430, file,
+        loader5xx ? programmers::Method::Bsl5xx : programmers::Method::Bsl430, Session.ProgDefFile,
         programmers::TBslSettings{.LoaderMode = true, .Set9600After = Session.StartMode == 2});
-    if (ok) {
-        ReleaseHeldReports(); // the recovered firmware's report ends the flow
-        ShowLogText(Text(Msg::StoringNewData));
-        WaitProgressBar->SetPosition(1);
-        if (serial::TComPort* port = SessionComPort()) {
-            port->ChangeV24Parameter(serial::B__4800, serial::S_2, serial::NoParity, true);
-        }
-        wait->CountdownTime(AfterRecoveryWaitMs, true);
-    } else {
+    if (!ok) {
+        LeaveRecoveryFlow();
         PostEvent(event::ProgrammingFailed);
+        return;
     }
-    Events.RemoveHandler(&TUpdateForm::FlowHandler, this);
+    // The restarted firmware reports with an acknowledge or reply 30, which
+    // this flow takes (also during the wait below); silence fails the session.
+    AwaitInstrumentAfterTool(AfterToolTimeoutMs);
+    ShowLogText(Text(Msg::StoringNewData));
+    WaitProgressBar->SetPosition(1);
+    if (serial::TComPort* port = SessionComPort()) {
+        port->ChangeV24Parameter(serial::B__4800, serial::S_2, serial::NoParity, true);
+    }
+    wait->CountdownTime(AfterRecoveryWaitMs, true);
 }
 
 void TUpdateForm::RunMeterRecovery() {
+    Session.Step = RetryableStep::MeterRecovery;
     ShowLogText(Text(Msg::ProgrammingName));
     OkBitBtn->SetEnabled(false);
     if (RunExternalTool(Session.ProgDefFile) != 0) {
+        LeaveRecoveryFlow();
         PostEvent(event::ProgrammingFailed);
         return;
     }
@@ -131,10 +254,30 @@ void TUpdateForm::RunMeterRecovery() {
     wait->CountdownTime(AfterMeterRecoveryWaitMs, true);
     UpdateMemo->Clear();
     Session.ToolStepDone = true;
-    Events.RemoveHandler(&TUpdateForm::FlowHandler, this);
     // The meter runs its restored firmware: a normal session identifies and
-    // updates it.
+    // updates it, unless its acknowledge during the wait started one.
+    if (LeaveRecoveryFlow()) {
+        SearchAfterRecovery();
+    }
+}
+
+void TUpdateForm::SearchAfterRecovery() {
+    Session.RecoveredBy = Session.Step;
+    Session.RecoveredPortIndex = Session.PortIndex;
+    Session.RecoveredPortNumber = Session.PortNumber;
     Events.PostKey(event::KeyStart);
+}
+
+// The search after a recovery found nobody: the restarted instrument never
+// came back, and the recovery failed. Its retry works on its port again.
+void TUpdateForm::RecoveredInstrumentSilent() {
+    Session.Step = Session.RecoveredBy;
+    Session.RecoveredBy = RetryableStep::None;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    ChooseSessionPort(Session.RecoveredPortIndex, Session.RecoveredPortNumber);
+    Report.Step = step::Restart;
+    ShowLogText(Text(Msg::InstrumentNoAnswer));
+    PostEvent(event::ProgrammingFailed);
 }
 
 } // namespace app

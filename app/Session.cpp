@@ -97,7 +97,7 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
         return consumed;
     case reply::NewFirmwareStoring:
     case reply::NewFirmwareReady:
-    case reply::HeaderFlag:
+    case reply::MemoryVariant:
     case reply::SensorNotice:
     case reply::ReadyToProgram:
     case reply::WaitRequest:
@@ -136,6 +136,9 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
 }
 
 void TUpdateForm::StartSession() {
+    // A sensor session ran in mode 2; the next one wakes as configured.
+    Session.StartMode = StartModeAsRead;
+    RestoreSearchLines();
     Session.Begin();
     Report.BeginSession();
     OkBitBtn->SetEnabled(false);
@@ -147,6 +150,15 @@ void TUpdateForm::StartSession() {
 }
 
 void TUpdateForm::OnReplyTimeout() {
+    if (Session.Calibrating) {
+        Events.RemoveHandler(&TUpdateForm::CalibHandler, this);
+        Session.Calibrating = false;
+        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+        ShowLogText(Text(Msg::InstrumentNoAnswer));
+        // Programmed already: repeating the transfer would not help.
+        PostEvent(event::BootFileFailed);
+        return;
+    }
     if (Session.AwaitingRestart) {
         OnRestartTimeout();
         return;
@@ -157,6 +169,10 @@ void TUpdateForm::OnReplyTimeout() {
     }
     if (Session.ProbeState == ProbeState::FirstProbeSent) {
         SendBootProbe(ProbeState::SecondProbeSent);
+        return;
+    }
+    if (Session.PendingRecovery != RecoveryKind::None) {
+        NoLoaderAnswered();
         return;
     }
     // A line error repeats the current rate once; it must not hold the
@@ -190,6 +206,7 @@ void TUpdateForm::OnAcknowledge() {
         if (Session.ProgFile1.size() < 4) {
             Session.AckStep = AckStep::RunTool;
         } else {
+            Session.Step = RetryableStep::ToolForProgFile1;
             ShowLogText(Text(Msg::ProgrammingName));
             if (RunExternalTool(Session.ProgFile1) == 0) {
                 Session.ToolStepDone = true;
@@ -256,10 +273,9 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         Session.AckStep = AckStep::Ignore;
         FinishSession(false);
         break;
-    case reply::HeaderFlag:
-        Session.Job.HeaderFlag =
-            text != nullptr && text[0] != '\0' ? static_cast<std::uint8_t>(text[0]) : 0;
-        SendCommand(command::HeaderAccepted);
+    case reply::MemoryVariant:
+        Session.Job.MemoryVariant = text != nullptr ? text[0] : '\0';
+        SendCommand(command::MemoryVariantTaken);
         break;
     case reply::SensorNotice:
         Session.SensorNotice = true;
@@ -366,7 +382,12 @@ void TUpdateForm::FinishSession(bool reset) {
         port->LoadLastV24Parameter();
     }
     if (Session.CalibState != TSessionState::NoCalibrationValue) {
+        // The closing steps run once the value is sent, with the reset asked
+        // for here.
+        Session.ResetAfterCalibration = reset;
+        Session.Calibrating = true;
         Events.AddHandler(&TUpdateForm::CalibHandler, this);
+        Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
         SendCommand(command::Dialogue, false);
         return;
     }
@@ -407,11 +428,13 @@ kernel::TEventRec TUpdateForm::CalibHandler(void* context, kernel::TEvents& even
         return event;
     }
     TSessionState& session = form->Session;
+    form->Timers.TimerRestart(session.ReplyTimer);
     if (session.CalibState == TSessionState::NoCalibrationValue) {
         form->SendCommand(form->ExitCommand());
         events.RemoveHandler(&TUpdateForm::CalibHandler, form);
         session.Finishing = false; // the closing steps go on from here
-        form->FinishSession(false);
+        session.Calibrating = false;
+        form->FinishSession(session.ResetAfterCalibration);
     } else if (session.CalibState == TSessionState::CalibrationValueSent) {
         form->SendCommand(form->ExitCommand());
         session.CalibState = TSessionState::NoCalibrationValue;
@@ -435,7 +458,7 @@ void TUpdateForm::SessionFailed(std::int32_t id) {
     ShowLogText(Config.Language == 0 ? AbbruchtextD : AbbruchtextE);
     OkBitBtn->SetEnabled(true);
     WaitPanel->SetVisible(false);
-    if (id == event::ProgrammingFailed) {
+    if (id == event::ProgrammingFailed && RetryRowOf(Session.Step).Retry != NoRetry) {
         Events.AddHandler(&TUpdateForm::RetryHandler, this);
     }
     if (Config.AutoStartActive) {
@@ -456,14 +479,21 @@ kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& even
     form->UpdateMemo->Clear();
     form->SecTimer->SetEnabled(false);
     form->WaitProgressBar->SetPosition(0);
-    if (form->Session.ToolStepDone) {
-        form->PostEvent(event::ToolStep);
-    } else {
+    // The step that failed runs again, whatever ran in earlier sessions.
+    const TRetryRow& row = RetryRowOf(form->Session.Step);
+    if (row.FromToolAckStep) {
         form->Session.AckStep = AckStep::RunToolForProgFile1;
-        const int fileClass = form->Session.FileClass;
-        form->PostEvent(fileClass >= 0 && fileClass <= 4 ? event::RetryByFileClass[fileClass]
-                                                         : event::AcknowledgeAgain);
     }
+    if (row.InRecoveryFlow) {
+        form->EnterRecoveryFlow();
+    }
+    const int fileClass = form->Session.FileClass;
+    std::int32_t retry = row.Retry;
+    if (retry == RetryOfFileClass) {
+        retry = fileClass >= 0 && fileClass <= 4 ? event::RetryByFileClass[fileClass]
+                                                 : event::AcknowledgeAgain;
+    }
+    form->PostEvent(retry);
     return kernel::TEvents::ClearEvent();
 }
 
@@ -475,8 +505,12 @@ void TUpdateForm::SearchFailed() {
     WaitPanel->SetVisible(false);
     Session.BootInfoShown = false;
     if (Session.SearchFailures == 0) {
+        const std::uint32_t generation = Session.Generation;
         dialogs_.MessageBox(Text(Msg::NoDeviceFound), Text(Msg::CaptionError),
                             platform::MB_OK | platform::MB_ICONERROR);
+        if (generation != Session.Generation) {
+            return; // a recovery chosen meanwhile runs
+        }
         Session.SearchFailures = 1;
         ClearIdentity();
         Events.PostKey(event::KeyStart);

@@ -34,9 +34,7 @@ void TUpdateForm::NoteFirmware() {
     firmware.File = Session.CurrentFile;
     firmware.Version = Session.Job.Ident.FileSwVersion;
     if (!firmware.File.empty()) {
-        DigestFirmware(firmware, firmware.File.front() == '/'
-                                     ? firmware.File
-                                     : platform::JoinPath(options_.ProgramFolder, firmware.File));
+        DigestFirmware(firmware, LocateProgramFile(firmware.File).Path);
     }
     Report.Firmware = firmware;
 }
@@ -51,8 +49,11 @@ void TUpdateForm::EndIdentification(bool updateAvailable) {
                     ident.PcbNr + " serial=" + ident.SerialNr + " version=" + ident.SwVersion);
     UpdateMemo->Add("identify: firmware=" + Session.CurrentFile +
                     " version=" + ident.FileSwVersion + " decision=" + Report.Outcome);
-    // Identified, whatever the decision: the exit code says the instrument answered.
-    ExitCode = exitcode::Success;
+    // Identified, whatever the decision: the exit code says the instrument
+    // answered. A file that could not be read left no decision to tell.
+    if (Report.Outcome != outcome::Failed) {
+        ExitCode = exitcode::Success;
+    }
     SendExitAfterCheck();
     // The session lasts until the exit command's acknowledge has been read:
     // left on the line, it would be the next run's first answer.

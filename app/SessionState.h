@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ReplyParser.h"
+#include "app/RetryTable.h"
 #include "programmers/ProgrammingJob.h"
 #include "programmers/Protocol.h"
 
@@ -43,6 +44,14 @@ enum class ProbeState : std::int32_t {
     SecondProbeSent = 4, // the reply time-out after it sent the second
 };
 
+// The recovery a menu item asked for before any instrument had answered: it
+// runs once a port's loader answers the probe.
+enum class RecoveryKind : std::uint8_t {
+    None,
+    Lab,   // LabXXX: an MSP430 loader, answer 0x90 or "Q"
+    Meter, // DevMultiZ70..DevCondZ70: a meter's loader, answer frame
+};
+
 // Reply data kept alive until the event that carries it has been handled: a
 // ring larger than the number of replies the receive buffer can hold, so
 // that no pending event's text is overwritten.
@@ -79,10 +88,24 @@ struct TSessionState {
 
     // --- the sequencer
     bool Running = false; // from the start to one of the session's ends
+    // Counts the sessions begun; a step that waited checks it to notice that
+    // another session took over meanwhile.
+    std::uint32_t Generation = 0;
+    // The programming step in progress: a failure offers its retry.
+    RetryableStep Step = RetryableStep::None;
     app::AckStep AckStep = AckStep::OpenDialogue;
     std::int32_t QueryStep = 0; // index of the next identification query (0..4)
     int ReplyTimer = 0;         // slot of the reply time-out; 0 when none
     app::ProbeState ProbeState = ProbeState::Scanning;
+    int ProbeClass = 0; // the file class whose bootloader probes are sent
+    // Across sessions: the recovery whose restarted instrument the next
+    // search looks for, and its port; a search that finds nobody fails it.
+    RetryableStep RecoveredBy = RetryableStep::None;
+    int RecoveredPortIndex = -1;
+    int RecoveredPortNumber = 0;
+    // A menu recovery waiting for a loader to answer its probe.
+    RecoveryKind PendingRecovery = RecoveryKind::None;
+    int PendingRecoveryTag = 0;      // the menu item's Tag
     std::int32_t ScanIndex = -1;     // index into the baud list
     int CurrentBaud = 1;             // the baud code in use
     std::int32_t SearchFailures = 0; // across sessions
@@ -98,6 +121,8 @@ struct TSessionState {
     // Reports held while a programmer runs; the restart step takes them.
     std::vector<THeldReport> HeldReports;
     std::int32_t CalibState = NoCalibrationValue;
+    bool Calibrating = false;           // the calibration handler waits for acknowledges
+    bool ResetAfterCalibration = false; // the session's end after it sends "U.606"
     // The start mode in use; across sessions. CheckDevice restores the
     // configured one (TUpdateForm::StartModeAsRead), then turns a sensor mode
     // into mode 2 and mode 5 into mode 0.
@@ -120,6 +145,7 @@ struct TSessionState {
     char AnswerChar = 0;        // the character of an event::BootByteAnswer
     std::string BootAnswerText; // the name an instrument gave in its bootloader frame
     bool VersionUnreadable = false;
+    bool FileRefused = false; // a file the entry names could not be read at the check
     bool Class2Mark = false;
     std::uint8_t SensorQuestionMark = 1;
     bool BootInfoShown = false; // the bootloader information box, once per search failure
@@ -155,6 +181,10 @@ struct TSessionState {
         Finishing = false;
         AwaitingExitAck = false;
         HeldReports.clear();
+        ++Generation;
+        Step = RetryableStep::None;
+        PendingRecovery = RecoveryKind::None;
+        Calibrating = false;
         AckStep = StartMode == 1 ? AckStep::QueryIdentity : AckStep::OpenDialogue;
         StartCmd = protocol::command::EnterBootloader;
         BootAnswer = false;
@@ -166,6 +196,7 @@ struct TSessionState {
         BootAnswerText.clear();
         Class2Mark = false;
         VersionUnreadable = false;
+        FileRefused = false;
         StartupProgramIndex = -1;
         Job = programmers::TProgJob{};
         PortIndex = -1;

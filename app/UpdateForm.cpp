@@ -1,3 +1,4 @@
+#include "app/ConfigFolders.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
 #include "platform/Application.h"
@@ -165,6 +166,7 @@ void TUpdateForm::ConnectHandlers() {
 }
 
 void TUpdateForm::RunStartUp() {
+    AssignPortOption();
     CreateComponents();
     // The design state is not a change; what start-up does is.
     SetObserver(options_.Observer);
@@ -173,14 +175,21 @@ void TUpdateForm::RunStartUp() {
     Timers.TimerInit({Timer1, Timer2, Timer3, Timer4, Timer5});
     Config = Settings{};
     auto endAfterError = [this] {
+        // A script must not go on as if the tool had run.
+        ExitCode = exitcode::ConfigurationMissing;
+        Report.Fail();
+        // The program is ending: OK (or --start) must not begin a session.
+        OkBitBtn->SetEnabled(false);
         Events.PostMsg(event::CloseWindow, 0);
         StartTimer->SetEnabled(true);
     };
-    if (ReadUpdateIni("Update.ini") == -1) {
+    if (ReadUpdateIni(UpdateIniName) == -1) {
         endAfterError();
         return;
     }
     (Config.Language == 0 ? Deutsch : Englisch)->SetChecked(true);
+    Config.DebugInfo = Config.DebugInfo || options_.DebugLog;
+    TakePortOption();
     if (ReadProgDeviceIni(Config.ProgDeviceFile) == -1) {
         endAfterError();
         return;
@@ -213,8 +222,15 @@ void TUpdateForm::ShowStartText() {
 }
 
 void TUpdateForm::LoadPressureTable() {
+    // Without the table no instrument gets a calibration value; a table
+    // that is there but cannot be taken is said.
+    const programmers::TProgramFile file = LocateProgramFile(PressureTableFile);
+    if (!file.Problem.empty() && !file.Missing) {
+        UpdateMemo->Add(platform::Utf8ToLatin1(file.Path) + ": " + file.Problem);
+        return;
+    }
     std::string error;
-    if (!Pressures.Load(platform::JoinPath(options_.ProgramFolder, PressureTableFile), error)) {
+    if (!Pressures.Load(file.Path, error)) {
         UpdateMemo->Add(error);
     }
 }

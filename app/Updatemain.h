@@ -14,6 +14,7 @@
 #include "platform/Message.h"
 #include "platform/TimerComponent.h"
 #include "programmers/Luftdruckabgleich.h"
+#include "programmers/ProgramFile.h"
 #include "programmers/ProgrammerRegistry.h"
 #include "programmers/ProgrammingJob.h"
 #include "programmers/Protocol.h"
@@ -83,6 +84,10 @@ struct StartOptions {
     platform::ModelObserver Observer;
     // Search and identify, tell the decision, and end without programming.
     bool IdentifyOnly = false;
+    // The port for this run, in place of Com=: a COM name or a device path.
+    std::string Port;
+    // The debug log on, whatever DebugInfo says.
+    bool DebugLog = false;
 };
 
 // The main window: owns the event queue, the timer pool, the configuration
@@ -132,12 +137,24 @@ public:
 
     // --- serial ports
     void SurveyPorts();
+    // --port takes the place of Com= for this run: its number is found
+    // before the first port survey, which then sees that port alone.
+    void AssignPortOption();
+    void TakePortOption();
     void OpenFixedPort();
     void OpenUsablePorts();
     void NotePortsPassedOver();
     void ClosePorts();
     // The port the instrument answered on, nullptr before.
     serial::TComPort* SessionComPort() const;
+    void ChooseSessionPort(int tableIndex, int portNumber);
+    // A port whose line failed while no instrument had answered: logged with
+    // its cause and left out of the rest of the search.
+    void PassOverFailedPort(int tableIndex);
+    // The bootloader step's line on every port, for the probes of fileClass;
+    // RestoreSearchLines puts back what it changed.
+    void SetLoaderLine(int fileClass);
+    void RestoreSearchLines();
     // Writes to the session port and logs the command.
     void SendToSessionPort(const std::string& text);
 
@@ -151,7 +168,8 @@ public:
     void OnLineError(int portNumber);
     void OnIdentificationAnswer(std::int32_t id, const std::string& text);
     bool CheckDevice();
-    void ReadFileVersion(const std::string& marker, const std::string& fileName);
+    // False when the file cannot be read: the session then fails at its check.
+    bool ReadFileVersion(const std::string& marker, const std::string& fileName);
     std::string FindDefFile(std::uint32_t prozTyp) const;
     std::string CurrentBaudText() const;
     // The wake command of the start mode, the exit command of the file class.
@@ -162,6 +180,15 @@ public:
     void SendBootProbe(ProbeState probe);
     bool UpdateNeeded() const;
     bool BootUpdateNeeded() const;
+
+    // --- files named by the configuration, found as on Windows
+    programmers::TProgramFile LocateProgramFile(const std::string& name);
+    // The file's name as it stands on disk into name; false when it cannot
+    // be read, after the box naming it and the reason (failed at the check).
+    bool TakeSessionFile(std::string& name);
+    // ProgFile1, ProgFile3 and the further files of the matched entry.
+    bool TakeSessionFiles();
+    bool FailCheckForFile(const programmers::TProgramFile& file);
 
     // --- session
     void StartSession();
@@ -198,6 +225,8 @@ public:
     // --- recovery of a lab instrument that waits in its loader
     // The menu item LabXXX, or the probe answer 0x90 / "Q" (sender nullptr).
     void LabXXXClick(platform::TMenuItem* sender);
+    // The entry of the item's Tag, or entry 1 after a "Q".
+    void StartLabRecovery(int tag);
     void RunLabRecovery();
 
     // --- recovery of a hand-held meter that waits in its bootloader
@@ -206,6 +235,21 @@ public:
     void RunMeterRecovery();
     // Takes the identity from the device entry and hands flowEvent to FlowHandler.
     void StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent);
+    // A menu recovery before any instrument answered: on the fixed port, or
+    // on the port whose loader answers the probe.
+    void BeginMenuRecovery(RecoveryKind kind, int tag);
+    void RunRecovery(RecoveryKind kind, int tag);
+    void NoLoaderAnswered();
+    // A normal session looks for the recovered instrument; a search that
+    // finds nobody fails the recovery.
+    void SearchAfterRecovery();
+    void RecoveredInstrumentSilent();
+    void EndRecoveryUnprogrammed();
+    // The recovery flow's handler in front of the sequencer, or out of the
+    // chain again; Leave tells whether it was in.
+    void EnterRecoveryFlow();
+    bool LeaveRecoveryFlow();
+    bool RecoveryFlowActive() const { return recoveryFlow_; }
 
     // --- external programming tools; each returns the tool's exit code
     int RunHexLoader(const std::string& fileName);
@@ -213,6 +257,12 @@ public:
     std::string HexLoaderArgs(const std::string& fileName) const;
     // The tool of the session's file class; 1 when there is none.
     int RunExternalTool(const std::string& fileName);
+    // A tool or the updater library of the program folder, found as on
+    // Windows; false after the box when one stands there that cannot be
+    // taken (a missing one is left to the run, which says so).
+    bool FindToolFile(const std::string& name, std::string& path);
+    // The file a tool is given: the name as it stands on disk.
+    std::string ToolFileArgument(const std::string& fileName);
 
     // --- device commands
     // Sends the set-clock command with the local time: seconds since 31 Dec
@@ -331,7 +381,13 @@ private:
     bool closed_ = false;
     std::size_t ignoredDeviceBlocks_ = 0;
     std::string countdownSuffix_; // what ShowWaitCountdown added to the caption
+    int portOptionIndex_ = -1;
+    std::string portOptionError_;
     bool countdownShowedPanel_ = false;
+    bool recoveryFlow_ = false; // FlowHandler is in the chain
+    // Each port's line before the bootloader step changed it.
+    std::array<serial::V24ParameterTag, MaxPorts> searchLines_{};
+    bool searchLinesSaved_ = false;
 };
 
 } // namespace app

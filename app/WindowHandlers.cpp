@@ -1,3 +1,4 @@
+#include "app/ConfigFolders.h"
 #include "app/DeviceClock.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
@@ -83,7 +84,7 @@ void TUpdateForm::TitleTimerTimer() {
 void TUpdateForm::LanguageClick(platform::TMenuItem& item) {
     Config.Language = item.Tag() == 1 ? 1 : 0;
     item.SetChecked(true);
-    WriteUpdateIni("Update.ini");
+    WriteUpdateIni(UpdateIniName);
     TranslateWindow();
     UpdateMemo->Clear();
     ShowStartText();
@@ -102,7 +103,7 @@ std::string TUpdateForm::GuideFileName() const {
 }
 
 void TUpdateForm::ReadmeClick() {
-    std::string guide = platform::JoinPath(options_.ProgramFolder, GuideFileName());
+    const std::string guide = LocateProgramFile(GuideFileName()).Path;
     if (!dialogs_.OpenDocument(guide)) {
         dialogs_.MessageBox(Text(Msg::ReaderNotStarted), platform::Application::Instance().Title(),
                             platform::MB_OK);

@@ -1,6 +1,7 @@
 #include "i18n/Sprachdlg.h"
 
 #include "i18n/LanguageEntry.h"
+#include "platform/FileLookup.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 
@@ -109,7 +110,11 @@ bool TLanguage::LoadTranslateText() {
     // exists after a missing one is translated from, not learned into again.
     modified_ = false;
     LanguageText loaded;
-    if (!LoadLanguageFile(dialogfile_, loaded)) {
+    // A file copied from Windows may carry its name in another case; it is
+    // read, and written back, under that name.
+    const platform::FoundFile found = platform::LocateFile("", dialogfile_);
+    filePath_ = found.Found() ? found.Path : dialogfile_;
+    if (!LoadLanguageFile(filePath_, loaded)) {
         // Lines of the previous language would shadow the learned entries in
         // the new file, so it starts empty.
         file_ = LanguageText();
@@ -125,7 +130,7 @@ bool TLanguage::SaveTranslateText() {
     if (!learnMode_ && !modified_) {
         return true;
     }
-    return SaveLanguageFile(dialogfile_, file_);
+    return SaveLanguageFile(filePath_.empty() ? dialogfile_ : filePath_, file_);
 }
 
 void TLanguage::TranslateControl(TControl& control) {

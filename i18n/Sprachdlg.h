@@ -20,10 +20,13 @@ public:
 
     // Relative paths are taken from the current directory.
     const std::string& Dialogfile() const { return dialogfile_; }
-    void SetDialogfile(const std::string& path) { dialogfile_ = path; }
+    void SetDialogfile(const std::string& path) {
+        dialogfile_ = path;
+        filePath_.clear();
+    }
     // Another name for the same value as Dialogfile.
     const std::string& OwnDialogFile() const { return dialogfile_; }
-    void SetOwnDialogFile(const std::string& path) { dialogfile_ = path; }
+    void SetOwnDialogFile(const std::string& path) { SetDialogfile(path); }
 
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled) { enabled_ = enabled; }
@@ -59,6 +62,7 @@ public:
 
 private:
     std::string dialogfile_ = "sprache.lng";
+    std::string filePath_; // the file as the last load found it
     bool enabled_ = true;
     int tagNoTranslate_ = -1;
     platform::TFont font_;

@@ -35,6 +35,13 @@ public:
     // The open-file dialog; false when cancelled.
     virtual bool OpenFile(const std::string& title, const std::string& filter,
                           std::string& path) = 0;
+    // The folder dialog, starting at folder; false when cancelled or when the
+    // front-end has none.
+    virtual bool ChooseFolder(const std::string& title, std::string& folder) {
+        (void)title;
+        (void)folder;
+        return false;
+    }
     // Shows a document with the desktop's viewer; false when that failed.
     virtual bool OpenDocument(const std::string& path) = 0;
     // Shows a form modally until its ModalResult is set and returns it; a

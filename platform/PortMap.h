@@ -27,6 +27,20 @@ std::string PortMapDirectory();
 // The device path of a port index, empty when none is mapped.
 std::string PortDevicePath(int index);
 
+// "COM3" (any case) -> 2; -1 when text is no COM name of the map's range.
+int ComNameIndex(const std::string& text);
+
+// The port a command line names for this run: "COM3" (any case) is index 2;
+// a device path is the index the map gives that device (links resolved), or
+// else the first number above the mapped ones, which from then on maps to
+// the device. -1 with a reason in error for a name that is neither.
+int AssignPort(const std::string& nameOrPath, std::string& error);
+// Only index maps to a device from now on (-1: every index again), so
+// that a run given one port neither probes nor opens the others.
+void LimitPortMapTo(int index);
+// Back to the map alone, without assignments or limit (tests).
+void ClearAssignedPorts();
+
 struct PortMapEntry {
     int index = 0;    // 0-based; the user sees COM{index + 1}
     std::string name; // "COM3"

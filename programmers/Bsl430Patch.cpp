@@ -1,4 +1,3 @@
-#include "platform/Files.h"
 #include "programmers/Bsl_unit.h"
 
 #include <span>
@@ -22,7 +21,7 @@ bool T_BSL430::LoadPatch() {
     const auto read = [this](const std::string& text) {
         return ReadTiTxt(text.data(), text.size(), std::span(*Patch));
     };
-    if (!ReadImageFile(platform::JoinPath(Host.ProgramFolder(), PatchFileName), read, result)) {
+    if (!ReadImageFile(PatchFileName, read, result)) {
         return false;
     }
     LastPatch = result.LastRecord;

@@ -1,6 +1,7 @@
 #include "programmers/BslDialogue.h"
 
 #include "platform/Files.h"
+#include "programmers/ProgramFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -93,17 +94,21 @@ void TBslDeviceDialogue::OnImagePerChip() {
 }
 
 void TBslDeviceDialogue::LoadConfig() {
-    Config = LoadBsl430Config(platform::JoinPath(Host.ProgramFolder(), Bsl430ConfigName));
+    Config = LoadBsl430Config(LocateProgramFile(Host, Bsl430ConfigName).Path);
     if (!Config.Note.empty()) {
         Host.AddLogLine(Config.Note);
     }
 }
 
-bool TBslDeviceDialogue::ReadFileText(const std::string& path, std::string& content) {
-    if (platform::ReadWholeFile(path, content)) {
+bool TBslDeviceDialogue::ReadFileText(const std::string& name, std::string& path,
+                                      std::string& content) {
+    const TProgramFile file = LocateProgramFile(Host, name);
+    path = file.Path;
+    if (file.Problem.empty() && platform::ReadWholeFile(path, content)) {
         return true;
     }
-    ShowFileError(path, Host.Text(ProgrammerText::FileUnreadable));
+    ShowFileError(path,
+                  file.Problem.empty() ? Host.Text(ProgrammerText::FileUnreadable) : file.Problem);
     return false;
 }
 

@@ -51,12 +51,14 @@ protected:
     virtual void OnImagePerChip();
 
     void LoadConfig();
-    // Reads a firmware or patch file and parses it with read (text to
-    // TTiTxtResult); on failure the file error box names the file.
+    // Reads a firmware or patch file of the program folder (or a path) and
+    // parses it with read (text to TTiTxtResult); on failure the file error
+    // box names the file.
     template <class Read>
-    bool ReadImageFile(const std::string& path, Read read, TTiTxtResult& result) {
+    bool ReadImageFile(const std::string& name, Read read, TTiTxtResult& result) {
+        std::string path;
         std::string content;
-        if (!ReadFileText(path, content)) {
+        if (!ReadFileText(name, path, content)) {
             return false;
         }
         result = read(content);
@@ -66,7 +68,7 @@ protected:
         }
         return true;
     }
-    bool ReadFileText(const std::string& path, std::string& content);
+    bool ReadFileText(const std::string& name, std::string& path, std::string& content);
     void ShowFileError(const std::string& path, const std::string& reason);
     // The bytes read back equal the count bytes written at address; otherwise
     // the log names the first difference ("what: difference at 0x...").

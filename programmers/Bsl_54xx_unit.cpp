@@ -137,12 +137,12 @@ void T_BSL_54XX_430::ShowError() {
 
 // The image, with its reset vector: the chip starts there after any reset,
 // so the firmware is started there too.
-bool T_BSL_54XX_430::LoadImage(const std::string& path) {
+bool T_BSL_54XX_430::LoadImage(const std::string& name) {
     TTiTxtResult result;
     const auto read = [this](const std::string& text) {
         return ReadTiTxtWide(text.data(), text.size(), std::span(*Image));
     };
-    if (!ReadImageFile(path, read, result)) {
+    if (!ReadImageFile(name, read, result)) {
         return false;
     }
     LastRecord = result.LastRecord;
@@ -156,7 +156,7 @@ bool T_BSL_54XX_430::LoadImage(const std::string& path) {
         }
     }
     if (!ImageResetVector(std::span<const TTiTxtWideRecord>(*Image), result, StartAddress_)) {
-        ShowFileError(path, Host.Text(ProgrammerText::NoResetVector));
+        ShowFileError(name, Host.Text(ProgrammerText::NoResetVector));
         return false;
     }
     return true;

@@ -64,7 +64,7 @@ protected:
     void OnWatchdog() override;
 
 private:
-    bool LoadImage(const std::string& path);
+    bool LoadImage(const std::string& name);
     void DefaultVectors();
     void EnterLoader();
     void Arm(std::int32_t step, Step onAck, DataStep onData, Step onMessage, Step onRetry);

@@ -1,6 +1,5 @@
 #include "programmers/Bsl_unit.h"
 
-#include "platform/Files.h"
 #include "serial/V24Parameter.h"
 
 #include <algorithm>
@@ -112,18 +111,18 @@ void T_BSL430::ShowError() {
     TBslDeviceDialogue::ShowError();
 }
 
-bool T_BSL430::LoadImage(const std::string& path) {
+bool T_BSL430::LoadImage(const std::string& name) {
     TTiTxtResult result;
     const auto read = [this](const std::string& text) {
         return ReadTiTxt(text.data(), text.size(), std::span(*Image));
     };
-    if (!ReadImageFile(path, read, result)) {
+    if (!ReadImageFile(name, read, result)) {
         return false;
     }
     LastRecord = result.LastRecord;
     FirstHighRecord = result.FirstHighRecord;
     if (!ImageResetVector(std::span<const TTiTxtRecord>(*Image), result, StartAddress_)) {
-        ShowFileError(path, Host.Text(ProgrammerText::NoResetVector));
+        ShowFileError(name, Host.Text(ProgrammerText::NoResetVector));
         return false;
     }
     return true;
@@ -381,9 +380,7 @@ void T_BSL430::LoadChipImage() {
         name.pop_back();
         Job.KeepBaud[1] = 1;
     }
-    const std::string path =
-        name.front() == '/' ? name : platform::JoinPath(Host.ProgramFolder(), name);
-    if (!LoadImage(path)) {
+    if (!LoadImage(name)) {
         Fail(); // the table is cleared: there is no image left to write
         return;
     }

@@ -98,7 +98,7 @@ protected:
     std::uint16_t StartAddress_ = 0;
 
 private:
-    bool LoadImage(const std::string& path);
+    bool LoadImage(const std::string& name);
     bool HasHighRecords() const { return FirstHighRecord >= 0; }
     // The image's records below 64 KB, in front of the high ones.
     std::span<const TTiTxtRecord> LowRecords() const;

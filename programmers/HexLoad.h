@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
-#include <thread>
 
 namespace programmers {
 
@@ -37,36 +37,25 @@ public:
     THexLoad(const std::string& libraryPath, serial::TDelay& wait, THexLoadReport report);
     THexLoad(const THexLoad&) = delete;
     THexLoad& operator=(const THexLoad&) = delete;
-    // Waits for a job still running.
+    // Waits for a job still running, unless it was abandoned.
     ~THexLoad();
 
-    bool LibraryPresent() const { return library_.Loaded(); }
+    bool LibraryPresent() const;
     // Starts one job; false (nothing started) for a path longer than
     // MaxUpdaterPath or while a job runs.
     bool Start(const std::string& path, int comPort);
-    bool Busy() const { return busy_; }
-    bool Failed() const { return failed_; }
+    bool Busy() const;
+    bool Failed() const;
+    // A library call cannot be interrupted: the job is left to end on its
+    // own, its reports go nowhere, and this object no longer waits for it.
+    // What the worker uses it owns with this object, so it may outlive it.
+    void Abandon();
 
 private:
-    void Job();
-    bool RunSteps();
-    void Stage(int stage);
-    static void Progress(int percent);
-
-    platform::TSharedLibrary library_;
+    struct Job; // shared with the worker thread
+    std::shared_ptr<Job> job_;
     serial::TDelay& wait_;
-    THexLoadReport report_;
-    M16UpdInitFn init_ = nullptr;
-    M16UpdProgramFn program_ = nullptr;
-    M16UpdCallFn deinit_ = nullptr, isBtlActive_ = nullptr, clear_ = nullptr, makeValid_ = nullptr,
-                 exitAndStart_ = nullptr;
-    char16_t path_[MaxUpdaterPath + 1] = {};
-    int comPort_ = 0;
-    std::atomic<bool> busy_{false};
-    std::atomic<bool> failed_{false};
-    std::thread worker_;
-    // The progress callback carries no context: the job that runs it.
-    static std::atomic<THexLoad*> running_;
+    bool abandoned_ = false;
 };
 
 } // namespace programmers

@@ -1,6 +1,7 @@
 #include "programmers/LabFileTransfer.h"
 
 #include "platform/Files.h"
+#include "programmers/ProgramFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +12,7 @@ TLabFileTransfer::TLabFileTransfer(const TProgrammerContext& context) : TProgram
 
 bool TLabFileTransfer::Program(const std::string& fileName) {
     BeginRun(LabAckTimeoutMs);
-    if (StartFile(fileName)) {
+    if (StartFile(fileName, 0)) {
         FileIndex = 1;
         PumpUntil();
     } else {
@@ -22,15 +23,20 @@ bool TLabFileTransfer::Program(const std::string& fileName) {
     return Failed == 0;
 }
 
-bool TLabFileTransfer::StartFile(const std::string& name) {
-    const std::string path = platform::JoinPath(Host.ProgramFolder(), name);
+bool TLabFileTransfer::StartFile(const std::string& name, std::size_t extraSteps) {
+    std::string path;
+    if (!ProgramFilePath(Host, name, path)) {
+        return false;
+    }
     if (!platform::ReadWholeFile(path, Data)) {
         ShowFileErrorBox(Host, path, Host.Text(ProgrammerText::FileUnreadable));
         return false;
     }
     Remaining = Data.size();
     Host.ShowProgress(progress::Position, 0);
-    Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(Data.size() / LabBlockSize));
+    // One step per block, a short last block included.
+    const std::size_t blocks = (Data.size() + LabBlockSize - 1) / LabBlockSize;
+    Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(blocks + extraSteps));
     Active = true;
     std::string lower = name;
     std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -43,20 +49,20 @@ void TLabFileTransfer::NextFile() {
         Succeed();
         return;
     }
-    if (!StartFile(Job.ProgFiles[FileIndex++])) {
+    // The opening counts as a step of its own here.
+    if (!StartFile(Job.ProgFiles[FileIndex++], 1)) {
         Fail();
         return;
     }
-    Host.ShowProgress(progress::Maximum,
-                      static_cast<std::intptr_t>(Data.size() / LabBlockSize + 1));
-    Host.ShowProgress(progress::Step, 1);
+    Host.ShowProgress(progress::Advance, 1);
 }
 
 void TLabFileTransfer::Abort() {
     Fail();
 }
 
-// The OK button must not start a session while files are sent.
+// The OK button must not start a session while files are sent; every other
+// key goes on to the session.
 bool TLabFileTransfer::TakesKey(std::int32_t id) const {
     return id == protocol::event::KeyStart;
 }
@@ -76,8 +82,9 @@ void TLabFileTransfer::OnReply(std::int32_t, std::intptr_t) {
         block.push_back(static_cast<char>(n));
         block.append(Data, Data.size() - Remaining, n);
         Remaining -= n;
+        // The bar alone: the title belongs to the session here.
         if (WriteBytes(reinterpret_cast<const std::uint8_t*>(block.data()), block.size())) {
-            Host.ShowProgress(progress::Step, 1);
+            Host.ShowProgress(progress::Advance, 1);
         }
     } else if (Active) {
         Host.ShowProgress(progress::Position, 0);

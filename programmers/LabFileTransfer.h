@@ -24,13 +24,15 @@ public:
 protected:
     void Abort() override;
     bool TakesKey(std::int32_t id) const override;
+    bool AbortsOnEscape() const override { return false; }
     bool TakesReply(std::int32_t id) const override;
     void OnReply(std::int32_t id, std::intptr_t data) override;
     void OnWatchdog() override;
 
 private:
     // Opens a file and announces it; false after the box naming it.
-    bool StartFile(const std::string& name);
+    // extraSteps: bar steps besides the blocks.
+    bool StartFile(const std::string& name, std::size_t extraSteps);
     void NextFile();
 
     std::string Data; // the open file

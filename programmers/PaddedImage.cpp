@@ -1,6 +1,7 @@
 #include "programmers/PaddedImage.h"
 
 #include "programmers/Crc16.h"
+#include "programmers/ProgramFile.h"
 #include "programmers/Programmerunit.h"
 
 #include <filesystem>
@@ -47,7 +48,11 @@ ImageReadResult ReadPaddedImage(const std::string& path, TPaddedImage& image) {
     return ImageReadResult::Ok;
 }
 
-bool LoadTransferImage(TProgrammerHost& host, const std::string& path, TPaddedImage& image) {
+bool LoadTransferImage(TProgrammerHost& host, const std::string& name, TPaddedImage& image) {
+    std::string path;
+    if (!ProgramFilePath(host, name, path)) {
+        return false;
+    }
     switch (ReadPaddedImage(path, image)) {
     case ImageReadResult::Ok:
         return true;

@@ -34,9 +34,10 @@ enum class ImageReadResult { Ok, Unreadable, TooLarge };
 // Reads and pads the file; TooLarge before any byte is kept.
 ImageReadResult ReadPaddedImage(const std::string& path, TPaddedImage& image);
 
-// ReadPaddedImage for a transfer: a file that cannot be read or is too
-// large gets the file error box (naming its size when too large).
-bool LoadTransferImage(TProgrammerHost& host, const std::string& path, TPaddedImage& image);
+// ReadPaddedImage for a transfer of a file of the program folder (or a
+// path): a file that cannot be read or is too large gets the file error box
+// (naming its size when too large).
+bool LoadTransferImage(TProgrammerHost& host, const std::string& name, TPaddedImage& image);
 
 // CRC-16/XMODEM over the padded data.
 std::uint16_t ImageCrc(const TPaddedImage& image);

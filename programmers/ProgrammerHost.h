@@ -15,6 +15,9 @@ enum class ProgrammerText {
     CaptionError,       // caption of an error box
     FirmwareFile,       // "Firmware-Datei", before the quoted path
     FileUnreadable,     // the file cannot be read
+    FileMissing,        // no file of that name in any case
+    FileAmbiguous,      // before the names of files that differ in case only
+    NotAFile,           // a folder (or a broken link) stands where the file should be
     ProgrammingAborted, // last line of a failure box
     DifferenceAt,       // read back differs, before the address "0x..."
     NoResetVector,      // the image holds no reset vector (0xFFFE, 0xFFFF)

@@ -1,6 +1,7 @@
 #include "programmers/Programmerunit.h"
 
 #include "platform/Application.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,7 +26,7 @@ kernel::TEventRec TProgrammerTyp::EventHandler(void* context, kernel::TEvents&,
 bool TProgrammerTyp::HandleEvent(const kernel::TEventRec& event) {
     switch (event.Kind) {
     case kernel::evKey:
-        if (event.Id != protocol::event::KeyEscape) {
+        if (event.Id != protocol::event::KeyEscape || !AbortsOnEscape()) {
             return TakesKey(event.Id);
         }
         Abort();
@@ -194,8 +195,9 @@ bool ReplyLineAcknowledges(const char* line) {
 }
 
 void ShowFileErrorBox(TProgrammerHost& host, const std::string& path, const std::string& reason) {
-    const std::string text = host.Text(ProgrammerText::FirmwareFile) + " \"" + path + "\":\r\n" +
-                             reason + "\r\n" + host.Text(ProgrammerText::ProgrammingAborted);
+    const std::string text = host.Text(ProgrammerText::FirmwareFile) + " \"" +
+                             platform::Utf8ToLatin1(path) + "\":\r\n" + reason + "\r\n" +
+                             host.Text(ProgrammerText::ProgrammingAborted);
     host.ShowLogLine(text);
     host.Dialogs().MessageBox(text, host.Text(ProgrammerText::CaptionError),
                               platform::MB_OK | platform::MB_ICONERROR);

@@ -25,6 +25,7 @@ inline constexpr int Reset = 0;    // position := value
 inline constexpr int Position = 1; // position := value
 inline constexpr int Maximum = 2;  // maximum := value
 inline constexpr int Step = 3;     // position += value, percentage in the title
+inline constexpr int Advance = 20; // position += value, the title left alone
 inline constexpr int Title = 10;   // title status: -1 start and end, 100 complete
 inline constexpr std::intptr_t TitleRunning = -1;
 inline constexpr std::intptr_t TitleComplete = 100;
@@ -63,6 +64,9 @@ protected:
     virtual bool OnCharsReceived(std::intptr_t /*port*/) { return false; }
     // Keys besides Escape that this programmer keeps from the sequencer.
     virtual bool TakesKey(std::int32_t /*id*/) const { return false; }
+    // Escape ends the run as a failure; a programmer that leaves every key
+    // but OK to the session says no.
+    virtual bool AbortsOnEscape() const { return true; }
     // Which numbered device replies this programmer takes (10010..10012 and
     // the reply numbers of its family).
     virtual bool TakesReply(std::int32_t id) const;

@@ -30,7 +30,8 @@ struct TProgJob {
     std::array<std::uint8_t, 2> KeepBaud{};    // per image: do not raise the baud rate
     std::array<std::uint32_t, 2> EraseStart{}; // per image: highest segment, 0 = default
     std::uint8_t NoPortChange = 0;
-    std::uint8_t HeaderFlag = 0;
+    // The first character of reply 208; selects the Basic-Loader file.
+    char MemoryVariant = 0;
     std::int32_t StartMode = 0; // of the device entry; 2: nudge the loader on time-outs
 };
 

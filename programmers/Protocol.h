@@ -24,11 +24,11 @@ inline constexpr const char* ReadStartupVersion = "A.2100\r\n"; // start-up prog
 inline constexpr const char* EnterBootloader = "A.1200\r\n";    // the default start command
 inline constexpr const char* EnterSensorLoader = "A.1230\r\n";  // sensor modes, sensor present
 inline constexpr const char* EnterSensorLoaderNoSensor = "A.1231\r\n";
-inline constexpr const char* HeaderAccepted = "A.1220\r\n";   // answer to reply 208
-inline constexpr const char* OldFirmwareStart = "A.1500\r\n"; // 41215 up to version 1.049
-inline constexpr const char* BootFileStart = "A.2005\r\n";    // bootloader-file update
-inline constexpr const char* SetClockPrefix = "A.1600#";      // + local time
-inline constexpr const char* CalibrationPrefix = "A.6162#";   // + air pressure in hPa
+inline constexpr const char* MemoryVariantTaken = "A.1220\r\n"; // answer to reply 208
+inline constexpr const char* OldFirmwareStart = "A.1500\r\n";   // 41215 up to version 1.049
+inline constexpr const char* BootFileStart = "A.2005\r\n";      // bootloader-file update
+inline constexpr const char* SetClockPrefix = "A.1600#";        // + local time
+inline constexpr const char* CalibrationPrefix = "A.6162#";     // + air pressure in hPa
 // Sent before the wake command at every baud rate of the device search.
 inline constexpr const char* WakePreamble = "\r\n\r\n";
 // Of another command family: restarts the instrument after programming.
@@ -81,7 +81,7 @@ inline constexpr std::int32_t NewFirmwareStoring = 30; // the new firmware runs,
 inline constexpr std::int32_t NewFirmwareReady = 31;   // the new firmware runs, done
 inline constexpr std::int32_t Password = 80;           // bootloader password (reset vector)
 inline constexpr std::int32_t PasswordAlt = 81;
-inline constexpr std::int32_t HeaderFlag = 208;
+inline constexpr std::int32_t MemoryVariant = 208; // text: the variant character
 inline constexpr std::int32_t SensorNotice = 262;
 inline constexpr std::int32_t ReadyToProgram = 920;
 inline constexpr std::int32_t WaitRequest = 1131; // wait the milliseconds given
@@ -138,6 +138,7 @@ inline constexpr int NoInstrument = 3;
 inline constexpr int NothingNewer = 4; // with AutoStart
 inline constexpr int BadOption = 64;
 inline constexpr int FolderMissing = 66;
+inline constexpr int ConfigurationMissing = 78; // Update.ini or ProgDevice.ini (sysexits EX_CONFIG)
 } // namespace exitcode
 
 // The file transfers: whole files in checked blocks at a raised line speed,

@@ -2,9 +2,9 @@
 
 #include "platform/Application.h"
 #include "platform/Files.h"
+#include "programmers/ProgramFile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <vector>
 
 namespace programmers {
@@ -15,14 +15,11 @@ constexpr const char* FileMissingCaption = " Error ";
 constexpr const char* NamedFile = "L3_TermL.A37"; // the file the box text names
 constexpr const char* LineSpeed = "19200";
 
-bool IsHighVariant(const std::string& fileName) {
-    std::string name = fileName.substr(fileName.find_last_of('/') + 1);
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return name.find("TERMH") != std::string::npos;
-}
-
 } // namespace
+
+const char* BasicLoaderFile(char memoryVariant) {
+    return memoryVariant == HighMemoryVariant ? "L3_TermH.A37" : "L3_TermL.A37";
+}
 
 TTermProg::TTermProg(const TProgrammerContext& context) : TProgrammerTyp(context) {}
 
@@ -143,18 +140,19 @@ void TTermProg::Post(std::int32_t message) {
 }
 
 void TTermProg::LoadFile() {
-    const std::string path = fileName_.empty() || fileName_.front() == '/'
-                                 ? fileName_
-                                 : platform::JoinPath(Host.ProgramFolder(), fileName_);
+    const TProgramFile file = LocateProgramFile(Host, fileName_);
     std::string content;
-    if (!platform::ReadWholeFile(path, content)) {
-        // The instrument keeps waiting; silence ends the run if nothing follows.
+    if (!file.Problem.empty() || !platform::ReadWholeFile(file.Path, content)) {
+        // The loader would wait for records that never come.
         std::string text = Host.Text(ProgrammerText::TermFileMissing);
         if (std::size_t at = text.find(NamedFile); at != std::string::npos) {
             text.replace(at, std::string(NamedFile).size(), fileName_);
         }
+        text += "\r\n" +
+                (file.Problem.empty() ? Host.Text(ProgrammerText::FileUnreadable) : file.Problem);
         Host.Dialogs().MessageBox(text, FileMissingCaption,
                                   platform::MB_OK | platform::MB_ICONERROR);
+        Aborted();
         return;
     }
     if (content.size() > MaxFileSize) {
@@ -229,7 +227,7 @@ void TTermProg::TransmitError() {
 }
 
 std::string TTermProg::TitleTag(char second) const {
-    return std::string(1, IsHighVariant(fileName_) ? 'H' : 'L') + second + ' ';
+    return std::string(1, Job.MemoryVariant == HighMemoryVariant ? 'H' : 'L') + second + ' ';
 }
 
 } // namespace programmers

@@ -9,6 +9,11 @@
 
 namespace programmers {
 
+// The memory variant an instrument reports with reply 208 selects its
+// Basic-Loader file: '0' the H file, any other the L file.
+inline constexpr char HighMemoryVariant = '0';
+const char* BasicLoaderFile(char memoryVariant);
+
 // The Basic-Loader's context record: the instrument announces its steps in
 // plain text and the S-record file goes out unchanged in pieces, each handed
 // to the port's transmit thread. The run ends with the success announcement,
@@ -26,7 +31,8 @@ public:
 
     explicit TTermProg(const TProgrammerContext& context);
 
-    // fileName: the S-record file in the program folder.
+    // fileName: the S-record file in the program folder, BasicLoaderFile of
+    // the job's memory variant.
     bool Program(const std::string& fileName) override;
     // The window closes: nothing more is sent.
     void Stop();
@@ -48,7 +54,7 @@ private:
     // Abort text, stop flag; the run ends failed.
     void Aborted();
     void TransmitError();
-    // 'H' for the H memory variant, else 'L'; then the second character.
+    // 'H' for the high memory variant, else 'L'; then the second character.
     std::string TitleTag(char second) const;
 
     std::string fileName_;

@@ -2,6 +2,7 @@
 
 #include "kernel/Bufferunit.h"
 #include "platform/Files.h"
+#include "programmers/ProgramFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +15,22 @@ namespace {
 constexpr std::uint8_t CrcStart = 0xFF;
 // Characters that frame a block, and the check character's stand-in for 0.
 constexpr std::uint8_t FrameChars[] = {'D', ',', '#'};
+
+// Instruments have always been told the names in capitals, as the
+// configuration and the expanded lists held them; the disk's case stays here.
+std::string CapitalLetters(std::string name) {
+    for (char& c : name) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return name;
+}
+
+// The bar's maximum: the blocks of the file (an empty file is one empty block).
+std::intptr_t BlockCount(std::size_t size) {
+    return static_cast<std::intptr_t>(size == 0 ? 1 : (size + WinceBlockSize - 1) / WinceBlockSize);
+}
 
 } // namespace
 
@@ -53,7 +70,7 @@ bool TWinCEProg::Program(const std::string& fileName) {
     if (!LoadFile(fileName)) {
         return false;
     }
-    Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(Data.size() / WinceBlockSize));
+    Host.ShowProgress(progress::Maximum, BlockCount(Data.size()));
     NextFile = 0;
     Switched = false;
     BeginRun(WinceWatchdogMs);
@@ -73,7 +90,10 @@ bool TWinCEProg::SendText(const char* text) {
 }
 
 bool TWinCEProg::LoadFile(const std::string& name) {
-    const std::string path = platform::JoinPath(Host.ProgramFolder(), name);
+    std::string path;
+    if (!ProgramFilePath(Host, name, path)) {
+        return false;
+    }
     if (!platform::ReadWholeFile(path, Data)) {
         ShowFileErrorBox(Host, path, Host.Text(ProgrammerText::FileUnreadable));
         return false;
@@ -100,12 +120,15 @@ void TWinCEProg::OnReply(std::int32_t id, std::intptr_t data) {
     switch (id) {
     case protocol::event::Acknowledge:
         RestartWatchdog();
+        if (BlockUnacknowledged) {
+            BlockUnacknowledged = false;
+            Host.ShowProgress(progress::Step, 1);
+        }
         if (Changing) {
             AckWhileChanging = true;
         } else if (OnAck != nullptr) {
             (this->*OnAck)();
         }
-        Host.ShowProgress(progress::Step, 1);
         break;
     case protocol::reply::FileComplete:
         FileCompleteStep();
@@ -186,8 +209,8 @@ void TWinCEProg::HeaderStep() {
     const char* header = Job.Ident.DevExe >= WinceNewHeaderFromExe
                              ? protocol::command::FileHeader
                              : protocol::command::FileHeaderOld;
-    const std::string text = header + NameTransform(FileName) + "," + std::to_string(FileDate) +
-                             "," + std::to_string(Data.size()) + "\r\n";
+    const std::string text = header + NameTransform(CapitalLetters(FileName)) + "," +
+                             std::to_string(FileDate) + "," + std::to_string(Data.size()) + "\r\n";
     SendText(text.c_str());
 }
 
@@ -198,6 +221,7 @@ void TWinCEProg::BlockStep() {
     }
     Sent += frame.Length;
     LastFrame = std::move(frame.Bytes);
+    BlockUnacknowledged = true;
     WriteBytes(reinterpret_cast<const std::uint8_t*>(LastFrame.data()), LastFrame.size());
 }
 
@@ -216,8 +240,7 @@ void TWinCEProg::FileCompleteStep() {
         Fail();
         return;
     }
-    Host.ShowProgress(progress::Maximum,
-                      static_cast<std::intptr_t>(Data.size() / WinceBlockSize + 1));
+    Host.ShowProgress(progress::Maximum, BlockCount(Data.size()));
     Host.ShowProgress(progress::Position, 0);
     HeaderStep();
 }

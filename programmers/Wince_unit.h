@@ -85,7 +85,8 @@ private:
     bool Changing = false;
     bool AckWhileChanging = false;
     Step OnAck = nullptr;
-    std::string LastFrame; // sent again when the instrument asks
+    std::string LastFrame;            // sent again when the instrument asks
+    bool BlockUnacknowledged = false; // the bar moves on a block's acknowledge only
 };
 
 } // namespace programmers

@@ -8,7 +8,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     srecord mspdebug lrzsz python3-xmodem
     qt6-base-dev xvfb xauth
-    nlohmann-json3-dev libssl-dev
+    nlohmann-json3-dev libmd-dev pkg-config
+    lintian python3-jsonschema
 )
 
 missing=()

@@ -9,6 +9,7 @@
 // acknowledge).
 //
 //   session_bench [runs] [rom|5xx|both|devloader|xmodem|blk]   (default 3 both)
+#include "RomSession.h"
 #include "platform/Process.h"
 
 #include <algorithm>
@@ -34,41 +35,6 @@ namespace {
 
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& out) {
     return platform::SpawnProcess(argv, {"/dev/null", out, "&1"});
-}
-
-void RandomLines(std::ostringstream& text, unsigned from, unsigned to, std::mt19937& random) {
-    for (unsigned address = from; address < to; address += 16) {
-        for (int i = 0; i < 16; ++i) {
-            unsigned byte = address == from + 0x10 && i < 10 ? "VER:2.00\0\0"[i] : random() & 0xFF;
-            char pair[4];
-            std::snprintf(pair, sizeof pair, "%02X", byte & 0xFF);
-            text << pair << (i < 15 ? " " : "\r\n");
-        }
-    }
-}
-
-// A TI-TXT image of 48 KB from 0x4000, or for the 5xx/6xx loader 41 KB from
-// 0x5C00 (where its main flash starts) and 16 KB from 0x10000, with the
-// vectors pointing at its start.
-std::string Image(bool high) {
-    std::mt19937 random(48);
-    std::ostringstream text;
-    text << (high ? "@5C00\r\n" : "@4000\r\n");
-    RandomLines(text, high ? 0x5C00 : 0x4000, 0xFFE0, random);
-    if (high) {
-        text << "@10000\r\n";
-        RandomLines(text, 0x10000, 0x14000, random);
-    }
-    text << "@FFE0\r\n";
-    const char* vector = high ? "00 5C " : "00 40 ";
-    for (int line = 0; line < 2; ++line) {
-        for (int i = 0; i < 8; ++i) {
-            text << vector;
-        }
-        text << "\r\n";
-    }
-    text << "q\r\n";
-    return text.str();
 }
 
 // Milliseconds from each loader reply ("tx") to the tool's next bytes ("rx");
@@ -113,11 +79,7 @@ struct Scenario {
 };
 
 const Scenario Rom = {"class-1 session, MSP430 ROM loader 1.60, 48 KB image",
-                      "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-                      "version=1.23\nserial=12345678\npassword=4000\nloader=msp430-rom\n"
-                      "loader.version=1.60\nloader.chip_id=F149\nflash_start=0x1000\n"
-                      "flash_size=0xF000\non.restart=@300:I.30#\n",
-                      false, false};
+                      bench::RomMeterProfile, false, false};
 
 const Scenario Bsl5xx = {"class-1 session, MSP430 5xx/6xx loader, 41 KB + 16 KB above 64 KB",
                          "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
@@ -235,7 +197,7 @@ int RunScenario(const Scenario& scenario, int runs) {
         fs::create_directories(work / "ports");
         fs::copy(DEMO_FOLDER, work / "prog", fs::copy_options::recursive);
         std::ofstream(work / "prog" / "DM10_V200.TXT", std::ios::binary)
-            << Image(scenario.HighImage);
+            << bench::Image(scenario.HighImage);
         std::ofstream(work / "prog" / "Update.ini", std::ios::binary)
             << "Language=0\r\nAutoStart=YES\r\n";
         if (scenario.Lab5xx) {

@@ -135,18 +135,17 @@ int main(int argc, char** argv) {
     QApplication qtApplication(argc, argv);
     app::ProgramOptions options;
     app::StartOptions start;
-    std::vector<std::string> rest;
     std::string error;
     if (!app::ParseProgramOptions({"--dir", bench.File("prog"), "--ports", bench.File("ports"),
                                    "--time-divisor", soak::TimeDivisor},
-                                  options, rest, error) ||
+                                  options, {}, error) ||
         !app::ApplyProgramOptions(options, start, error)) {
         std::fprintf(stderr, "window_soak_bench: %s\n", error.c_str());
         return 1;
     }
     platform::Application& loop = platform::Application::Instance();
     loop.SetBackend(std::make_unique<qtfront::QtLoop>());
-    soak::FigureTable table("Update window, offscreen, boxes answered through Qt");
+    soak::FigureTable table("instrument-update-gui window, offscreen, boxes answered through Qt");
     bool failed = false;
     int sessions = 0;
     {

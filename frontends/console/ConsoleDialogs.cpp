@@ -1,5 +1,6 @@
 #include "frontends/console/ConsoleDialogs.h"
 
+#include "app/Messages.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
 
@@ -37,6 +38,9 @@ int AnswerOf(const std::string& line) {
 }
 
 void ConsoleDialogs::Beep() {
+    if (quiet_) {
+        return;
+    }
     std::fputc('\a', out_);
     std::fflush(out_);
 }
@@ -44,6 +48,12 @@ void ConsoleDialogs::Beep() {
 int ConsoleDialogs::MessageBox(const std::string& text, const std::string& caption,
                                unsigned flags) {
     const bool question = (flags & 0x0F) == platform::MB_YESNO;
+    const bool error = (flags & 0xF0) == platform::MB_ICONERROR ||
+                       caption == app::MessageText(app::Msg::CaptionError, 0) ||
+                       caption == app::MessageText(app::Msg::CaptionError, 1);
+    if (quiet_ && !error && !(question && ask_)) {
+        return question ? questionAnswer_ : platform::IDOK;
+    }
     std::fprintf(out_, "[%s] %s\n", OneLine(caption).c_str(), OneLine(text).c_str());
     if (!ask_) {
         std::fflush(out_);

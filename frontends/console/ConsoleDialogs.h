@@ -17,7 +17,8 @@ public:
     // Runs the loop until a line is typed; nothing when the input ended.
     using LineSource = std::function<std::optional<std::string>()>;
 
-    explicit ConsoleDialogs(std::FILE* out) : out_(out) {}
+    // Quiet: only error boxes, and questions a person is asked.
+    ConsoleDialogs(std::FILE* out, bool quiet) : out_(out), quiet_(quiet) {}
     void SetQuestionAnswer(int answer) { questionAnswer_ = answer; }
     void SetInteractive(LineSource source) { ask_ = std::move(source); }
 
@@ -28,6 +29,7 @@ public:
 
 private:
     std::FILE* out_;
+    bool quiet_;
     int questionAnswer_ = platform::IDNO;
     LineSource ask_;
 };

@@ -6,44 +6,9 @@
 #include "platform/Text.h"
 #include "platform/TimerComponent.h"
 
+#include <algorithm>
+
 namespace console {
-
-bool ParseConsoleOptions(const std::vector<std::string>& args, ConsoleOptions& options,
-                         std::string& error) {
-    for (const std::string& arg : args) {
-        if (arg == "--yes") {
-            options.QuestionAnswer = platform::IDYES;
-        } else if (arg == "--no") {
-            options.QuestionAnswer = platform::IDNO;
-        } else if (arg == "--trace") {
-            options.Trace = true;
-        } else if (arg == "--start") {
-            options.PressOkAtStart = true;
-        } else if (arg == "--list-ports") {
-            options.ListPorts = true;
-        } else if (arg == "--json") {
-            options.Json = true;
-        } else {
-            error = "unknown option \"" + arg + "\"";
-            return false;
-        }
-    }
-    if (options.Json && !options.ListPorts) {
-        error = "--json goes with --list-ports";
-        return false;
-    }
-    return true;
-}
-
-const char* ConsoleOptionsHelp() {
-    return "  --yes | --no        answer to questions when nobody can be asked (default: No)\n"
-           "  --start             press OK once start-up is done\n"
-           "  --trace             print every change of the window model on standard error\n"
-           "  --list-ports        list the serial ports the port map knows, then end\n"
-           "  --json              with --list-ports: the list as JSON\n"
-           "Commands are read from standard input (type help for the list). When the input\n"
-           "ends while no update runs, the program closes.\n";
-}
 
 namespace {
 
@@ -113,30 +78,42 @@ void ConsoleView::ClearStatus() {
     }
 }
 
+std::string ConsoleView::StatusPanels() const {
+    // Panel 4 and the title carry the percentage, which the progress part
+    // tells; the title otherwise only repeats the program's name.
+    std::string line;
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < form_->UpdateStatusBar->PanelCount() && i < 4; ++i) {
+        const std::string& text = form_->UpdateStatusBar->PanelAt(i).Text;
+        if (text.empty() || std::find(seen.begin(), seen.end(), text) != seen.end()) {
+            continue;
+        }
+        seen.push_back(text);
+        line += (line.empty() ? "" : " | ") + text;
+    }
+    return line;
+}
+
 void ConsoleView::DrawStatus() {
-    if (!statusLine_ || form_ == nullptr) {
+    if (!statusLine_ || options_.Quiet || form_ == nullptr) {
         return;
     }
-    std::string line;
-    for (std::size_t i = 0; i < form_->UpdateStatusBar->PanelCount(); ++i) {
-        const std::string& text = form_->UpdateStatusBar->PanelAt(i).Text;
-        if (!text.empty()) {
-            line += (line.empty() ? "" : " | ") + text;
+    std::string line = StatusPanels();
+    auto add = [&line](const std::string& part) {
+        if (!part.empty() && line.find(part) == std::string::npos) {
+            line += (line.empty() ? "" : " | ") + part;
         }
-    }
-    if (form_->WaitProgressBar->Position() > 0) {
-        line += " | " + std::to_string(form_->WaitProgressBar->Position()) + "/" +
-                std::to_string(form_->WaitProgressBar->Max());
+    };
+    if (progress_.Active()) {
+        add(progress_.Text());
+    } else if (form_->UpdateStatusBar->PanelCount() > 4) {
+        add(form_->UpdateStatusBar->PanelAt(4).Text);
     }
     for (platform::TControl* shown : {static_cast<platform::TControl*>(form_->InfoStaticText),
                                       static_cast<platform::TControl*>(form_->WaitPanel)}) {
-        if (shown->Visible() && !shown->Caption().empty()) {
-            line += " | " + shown->Caption();
+        if (shown->Visible()) {
+            add(shown->Caption());
         }
-    }
-    const std::string& title = platform::Application::Instance().Title();
-    if (!title.empty() && title != "Update") {
-        line += " | " + title;
     }
     line += " > ";
     std::fprintf(err_, "\r\033[K%s", OneLine(line).c_str());
@@ -144,7 +121,54 @@ void ConsoleView::DrawStatus() {
     statusShown_ = true;
 }
 
+void ConsoleView::PrintNote(const std::string& line) {
+    if (line.empty() || line == lastNote_) {
+        return;
+    }
+    lastNote_ = line;
+    std::fprintf(err_, "%s\n", OneLine(line).c_str());
+    std::fflush(err_);
+}
+
+// Without a terminal nobody sees a status line: what it would show goes to
+// standard error as lines, so that a log of a long transfer or wait is never
+// silent.
+void ConsoleView::NoteWithoutTerminal(const std::string& name) {
+    if (statusLine_ || options_.Quiet || form_ == nullptr) {
+        return;
+    }
+    if (name == "WaitProgressBar") {
+        if (auto line = progress_.DueLine(TransferProgress::Clock::now())) {
+            PrintNote(*line);
+        }
+    } else if (name == "WaitPanel") {
+        if (form_->WaitPanel->Visible()) {
+            PrintNote(form_->WaitPanel->Caption());
+        }
+    } else if (name == "UpdateStatusBar") {
+        const std::string panels = StatusPanels();
+        if (panels != lastPanels_ && !panels.empty()) {
+            lastPanels_ = panels;
+            PrintNote("status: " + panels);
+        }
+    }
+}
+
+void ConsoleView::PrintResult(const std::string& outcome, int exitCode) {
+    ClearStatus();
+    if (exitCode == protocol::exitcode::NoInstrument || outcome == app::outcome::NoDevice) {
+        std::fprintf(err_, "no instrument found\n");
+        std::fflush(err_);
+    }
+    std::fprintf(out_, "result: %s (exit code %d)\n", outcome.empty() ? "none" : outcome.c_str(),
+                 exitCode);
+    std::fflush(out_);
+}
+
 void ConsoleView::PrintMemoLines(const std::string& latin1) {
+    if (options_.Quiet) {
+        return;
+    }
     ClearStatus();
     // A memo line may hold line breaks; the terminal shows them as lines. A
     // logged command ends in its own CR LF, which would only add a blank line.
@@ -182,6 +206,10 @@ void ConsoleView::OnChange(platform::TComponent& component, std::string_view pro
         PrintMemoLines(value);
     } else if (name == "UpdateStatusBar" || name == "WaitProgressBar" || name == "InfoStaticText" ||
                name == "WaitPanel") {
+        if (name == "WaitProgressBar" && form_ != nullptr) {
+            progress_.Update(form_->WaitProgressBar->Position(), form_->WaitProgressBar->Max());
+        }
+        NoteWithoutTerminal(name);
         DrawStatus();
     }
     if (inputEnded_ && !idleCheckPosted_) {

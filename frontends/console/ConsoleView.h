@@ -2,6 +2,8 @@
 
 #include "app/Updatemain.h"
 #include "frontends/console/ConsoleInput.h"
+#include "frontends/console/ConsoleOptions.h"
+#include "frontends/console/TransferProgress.h"
 #include "platform/Component.h"
 #include "platform/TimerComponent.h"
 
@@ -14,20 +16,9 @@
 
 namespace console {
 
-struct ConsoleOptions {
-    int QuestionAnswer = 7; // IDNO
-    bool Trace = false;
-    bool PressOkAtStart = false;
-    bool ListPorts = false;
-    bool Json = false; // --list-ports as JSON
-};
-
-bool ParseConsoleOptions(const std::vector<std::string>& args, ConsoleOptions& options,
-                         std::string& error);
-const char* ConsoleOptionsHelp();
-
-// Renders the form model on a terminal: memo lines on standard output, a
-// status line on standard error when that is a terminal, the model trace;
+// Renders the form model on a terminal: memo lines on the output, the
+// status line on standard error when that is a terminal, else progress,
+// countdowns and status changes there as plain lines; the model trace;
 // feeds typed commands back to the form's menu items and keys.
 class ConsoleView {
 public:
@@ -48,6 +39,10 @@ public:
     };
     static const std::vector<Command>& Commands();
 
+    // After the run: "no instrument found" on standard error for exit code
+    // 3, then the result line on the output, in every mode.
+    void PrintResult(const std::string& outcome, int exitCode);
+
 private:
     void OnChange(platform::TComponent& component, std::string_view property,
                   const std::string& value);
@@ -57,12 +52,19 @@ private:
     void PrintMemoLines(const std::string& latin1);
     void ClearStatus();
     void DrawStatus();
+    // The status panels that say something, each once.
+    std::string StatusPanels() const;
+    void NoteWithoutTerminal(const std::string& name);
+    void PrintNote(const std::string& line);
 
     std::FILE* out_;
     std::FILE* err_;
     ConsoleOptions options_;
     bool statusLine_;
     bool statusShown_ = false;
+    TransferProgress progress_;
+    std::string lastNote_;
+    std::string lastPanels_;
     app::TUpdateForm* form_ = nullptr;
     ConsoleInput* input_ = nullptr;
     bool inputEnded_ = false;

@@ -1,8 +1,10 @@
 // update-console: the update tool for scripts, service benches and SSH.
+#include "app/ConfigFolders.h"
 #include "app/Program.h"
 #include "app/Updatemain.h"
 #include "frontends/console/ConsoleDialogs.h"
 #include "frontends/console/ConsoleInput.h"
+#include "frontends/console/ConsoleOptions.h"
 #include "frontends/console/ConsoleView.h"
 #include "frontends/console/PortListing.h"
 #include "platform/Application.h"
@@ -13,19 +15,21 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args(argv + 1, argv + argc);
     app::ProgramOptions options;
     console::ConsoleOptions consoleOptions;
-    std::vector<std::string> rest;
+    const app::FrontEndOptions frontEnd = console::ConsoleFrontEnd(consoleOptions);
     std::string error;
-    if (!app::ParseProgramOptions(args, options, rest, error) ||
-        !console::ParseConsoleOptions(rest, consoleOptions, error)) {
+    if (!app::ParseProgramOptions(args, options, frontEnd, error) ||
+        !console::CheckConsoleOptions(options, consoleOptions, error)) {
         std::fprintf(stderr, "update-console: %s (see --help)\n", error.c_str());
         return app::exitcode::BadOption;
     }
     if (options.ShowHelp) {
-        std::printf("usage: update-console [options]\n%s%s", app::ProgramOptionsHelp(),
-                    console::ConsoleOptionsHelp());
+        const std::string help =
+            app::ProgramHelp("update-console", frontEnd, console::ConsoleHelpAfterOptions(),
+                             console::ConsoleHelpExamples());
+        std::fputs(help.c_str(), stdout);
         return app::exitcode::Success;
     }
     if (options.ShowVersion) {
@@ -42,10 +46,20 @@ int main(int argc, char** argv) {
         console::PrintPortList(stdout, consoleOptions.Json);
         return app::exitcode::Success;
     }
+    // Installed, the program's own folder holds no configuration: say where
+    // to point it instead of a box about a missing file.
+    if (options.Folder.empty() && !app::UpdateIniPresent()) {
+        std::fprintf(stderr, "update-console: %s\n", app::MissingUpdateIniText().c_str());
+        app::SessionReport report;
+        return app::FinishRun(report, app::exitcode::ConfigurationMissing, options,
+                              "update-console");
+    }
+    // With the report on standard output, everything else goes beside it.
+    std::FILE* out = options.ReportToStandardOutput() ? stderr : stdout;
     const bool personAtTerminal = ::isatty(STDIN_FILENO) != 0;
-    console::ConsoleDialogs dialogs(stdout);
+    console::ConsoleDialogs dialogs(out, consoleOptions.Quiet);
     dialogs.SetQuestionAnswer(consoleOptions.QuestionAnswer);
-    console::ConsoleView view(stdout, stderr, consoleOptions, ::isatty(STDERR_FILENO) != 0);
+    console::ConsoleView view(out, stderr, consoleOptions, ::isatty(STDERR_FILENO) != 0);
     if (personAtTerminal) {
         dialogs.SetInteractive([&view] { return view.WaitForLine(); });
     }
@@ -59,5 +73,7 @@ int main(int argc, char** argv) {
         auto signalWatch = app::WatchTerminationSignals(form);
         platform::Application::Instance().Run();
     }
-    return app::FinishRun(form.Report, form.ExitCode, options, "update-console");
+    const int exitCode = app::FinishRun(form.Report, form.ExitCode, options, "update-console");
+    view.PrintResult(form.Report.Outcome, exitCode);
+    return exitCode;
 }

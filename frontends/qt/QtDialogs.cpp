@@ -112,6 +112,18 @@ bool QtDialogs::OpenFile(const std::string& title, const std::string& filter, st
     return true;
 }
 
+bool QtDialogs::ChooseFolder(const std::string& title, std::string& folder) {
+    QFileDialog dialog(parent_, FromLatin1(title), QFile::decodeName(folder.c_str()));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    if (RunModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return false;
+    }
+    folder = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+    return true;
+}
+
 void QtDialogs::Beep() {
     QApplication::beep();
 }

@@ -27,6 +27,7 @@ public:
 
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
     bool OpenFile(const std::string& title, const std::string& filter, std::string& path) override;
+    bool ChooseFolder(const std::string& title, std::string& folder) override;
     bool OpenDocument(const std::string& path) override;
     int ShowModal(platform::TModalForm& form) override;
     void Beep() override;

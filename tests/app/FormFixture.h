@@ -54,14 +54,16 @@ protected:
         ::unsetenv("ProgramFiles");
         ::unsetenv("PUBLIC");
         platform::SetPortMapDirectory("");
+        platform::ClearAssignedPorts();
     }
     void WriteConfig(const std::string& updateIni, const std::string& progDevice) {
         folder.Write("Update.ini", updateIni);
         folder.Write("ProgDevice.ini", progDevice);
     }
-    app::TUpdateForm& Build() {
+    app::TUpdateForm& Build(const std::string& port = {}) {
         app::StartOptions options;
         options.ProgramFolder = folder.Path();
+        options.Port = port;
         form = std::make_unique<app::TUpdateForm>(dialogs, options);
         return *form;
     }

@@ -77,6 +77,43 @@ TEST_F(PortsStartUp, UnopenableFixedPortGivesExitCode2AndCancelsTheAutomaticStar
     EXPECT_FALSE(form.Closed()) << "the window stays open";
 }
 
+// --port: the port a run is given takes Com='s place, and start-up never
+// touches another one (a production line's neighbours hold theirs).
+TEST_F(PortsStartUp, PortOptionReplacesComAndTheSurveySeesThatPortAlone) {
+    LinkThree();
+    WriteConfig(CrLfLines({"Com=3"}), StandardTextBlock);
+    app::TUpdateForm& form = Build("com4");
+    EXPECT_EQ(form.PortCount, 1);
+    EXPECT_EQ(form.UpdateCom->PortIndex(), 3);
+    EXPECT_TRUE(form.UpdateCom->IsOpen());
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "Com4");
+    EXPECT_EQ(form.UpdateCom->GetMaxV24Devices(), 1) << "COM1 and COM3 were not probed";
+    EXPECT_EQ(form.ExitCode, 0);
+}
+
+TEST_F(PortsStartUp, PortOptionNumbersADeviceTheMapLacksAboveTheMappedOnes) {
+    LinkThree();
+    serialtest::Pty loose;
+    WriteConfig(CrLfLines({"Language=0"}), StandardTextBlock);
+    app::TUpdateForm& form = Build(loose.SlavePath());
+    EXPECT_EQ(form.UpdateCom->PortIndex(), 4);
+    EXPECT_TRUE(form.UpdateCom->IsOpen());
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "Com5");
+    EXPECT_EQ(loose.Baud(), 4800u) << "the line was set up as the session's";
+}
+
+TEST_F(PortsStartUp, PortOptionNamingAMissingDeviceGivesExitCode2) {
+    WriteConfig(CrLfLines({"Language=0", "AutoStart=YES"}), StandardTextBlock);
+    app::TUpdateForm& form = Build(folder.File("ttyGone"));
+    EXPECT_EQ(form.ExitCode, 2);
+    EXPECT_FALSE(form.StartTimer->Enabled());
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(dialogs.Boxes[0].Text, "COM1 konnte nicht ge\xF6"
+                                     "ffnet werden! " +
+                                         folder.File("ttyGone") +
+                                         ": Ger\xE4t nicht vorhanden (ENOENT)");
+}
+
 TEST_F(PortsStartUp, FixedPortHeldByAnotherProgramNamesItsDeviceAndWhy) {
     LinkThree();
     int holder = ::open(com3.SlavePath().c_str(), O_RDWR | O_NOCTTY);

@@ -1,5 +1,6 @@
 #include "app/ReportWriter.h"
 
+#include "../support/ReportSchema.h"
 #include "../support/TempFolder.h"
 #include "app/FileDigest.h"
 
@@ -38,12 +39,37 @@ TEST(ReportWriter, InstrumentBytesBecomeTextAndTheFileAppearsWhole) {
     std::string error;
     ASSERT_TRUE(app::WriteReport(report, "1.0", folder.File("r.json"), error)) << error;
     EXPECT_EQ(folder.Read("r.json"), json);
+    testing_support::ReadValidatedReport(folder.File("r.json"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.File("")),
                             std::filesystem::directory_iterator()),
               1)
         << "no temporary file is left behind";
     EXPECT_FALSE(app::WriteReport(report, "1.0", folder.File("none/r.json"), error));
     EXPECT_NE(error.find("none/r.json"), std::string::npos) << error;
+}
+
+// The schema must be able to say no, or validating every report proves nothing.
+TEST(ReportSchema, RefusesReportsThatBreakIt) {
+    app::SessionReport report;
+    report.Finish(0);
+    const std::string good = app::ReportJson(report, "1.0");
+    TempFolder folder;
+    folder.Write("good.json", good);
+    EXPECT_EQ(testing_support::ReportSchemaViolations(folder.File("good.json")), "");
+    const std::pair<const char*, const char*> breaks[] = {
+        {"\"exit_code\": 0", "\"exit_code\": \"0\""},
+        {"\"outcome\": \"aborted\"", "\"outcome\": \"fine\""},
+        {"\"report_version\": 1", "\"report_version\": 1, \"surprise\": 1"},
+        {"\"started\": \"", "\"started\": \"yesterday "},
+    };
+    for (const auto& [what, with] : breaks) {
+        std::string bad = good;
+        const std::size_t at = bad.find(what);
+        ASSERT_NE(at, std::string::npos) << what;
+        bad.replace(at, std::string(what).size(), with);
+        folder.Write("bad.json", bad);
+        EXPECT_NE(testing_support::ReportSchemaViolations(folder.File("bad.json")), "") << with;
+    }
 }
 
 } // namespace

@@ -31,7 +31,9 @@ TEST_F(StartUp, MissingUpdateIniShowsTheBoxAndEndsTheProgram) {
     EXPECT_TRUE(dialogs.Boxes[0].Flags & platform::MB_ICONERROR);
     EXPECT_TRUE(MemoLines().empty()) << "no start text after the error";
     EXPECT_TRUE(RunUntilClosed());
-    EXPECT_EQ(form->ExitCode, 0);
+    EXPECT_EQ(form->ExitCode, app::exitcode::ConfigurationMissing);
+    EXPECT_EQ(form->Report.Outcome, app::outcome::Failed);
+    EXPECT_EQ(form->Report.FailedStep, app::step::StartUp);
 }
 
 TEST_F(StartUp, MissingProgDeviceIniShowsTheSecondBox) {
@@ -44,6 +46,35 @@ TEST_F(StartUp, MissingProgDeviceIniShowsTheSecondBox) {
     EXPECT_EQ(dialogs.Boxes[0].Text,
               "Konfigurationsdatei 2 nicht vorhanden!!Programm wird beendet");
     EXPECT_TRUE(RunUntilClosed());
+    EXPECT_EQ(form->ExitCode, app::exitcode::ConfigurationMissing);
+}
+
+TEST_F(StartUp, TwoConfigurationFilesThatDifferInCaseOnlyAreNamedInTheBox) {
+    WriteConfig(CrLfLines({"Language=1"}), StandardTextBlock);
+    folder.Write("progdevice.ini", StandardTextBlock);
+    folder.Write("PROGDEVICE.INI", StandardTextBlock);
+    std::filesystem::remove(folder.File("ProgDevice.ini"));
+    Build();
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(dialogs.Boxes[0].Text,
+              "Konfigurationsdatei 2 nicht vorhanden!!Programm wird beendet\r\nSeveral files "
+              "differ only in upper and lower case: PROGDEVICE.INI, progdevice.ini");
+    EXPECT_EQ(form->ExitCode, app::exitcode::ConfigurationMissing);
+}
+
+TEST_F(StartUp, FilesCopiedFromWindowsAreFoundInAnyCaseAndWrittenBackUnderTheirName) {
+    folder.Write("UPDATE.INI", CrLfLines({"Language=1", "INI_File=devices.ini"}));
+    folder.Write("Devices.INI", StandardTextBlock + "\r\n" + DeviceBlock("11111", "Z70"));
+    folder.Write("z70_v1.mot", "");
+    app::TUpdateForm& form = Build();
+    EXPECT_TRUE(dialogs.Boxes.empty());
+    EXPECT_EQ(form.Config.Language, 1);
+    ASSERT_EQ(form.DeviceTable.size(), 1u);
+    EXPECT_TRUE(form.DevMultiZ70->Enabled());
+    form.Config.Language = 0;
+    EXPECT_EQ(form.WriteUpdateIni("Update.ini"), 0);
+    EXPECT_NE(folder.Read("UPDATE.INI").find("Language=0"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(folder.File("Update.ini")));
 }
 
 TEST_F(StartUp, ShowsTheStartTextOfTheLanguageWithPlaceholdersExpanded) {

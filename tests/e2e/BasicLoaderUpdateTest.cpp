@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -31,11 +32,20 @@ std::string Record(char type, const std::string& addressAndData) {
     return head + addressAndData + check + "\r\n";
 }
 
-// Records of 32 bytes each, and near the end (where the tool looks for it)
-// version 2.10 behind the marker S1094000.
-std::string SRecordFile(unsigned records) {
-    std::string file = Record('0', "0000"
-                                   "4C335F5445524D");
+std::string Hex(const std::string& text) {
+    std::string hex;
+    for (unsigned char c : text) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, "%02X", c);
+        hex += pair;
+    }
+    return hex;
+}
+
+// A header record naming the file, records of 32 bytes each, and near the
+// end (where the tool looks for it) version 2.10 behind the marker S1094000.
+std::string SRecordFile(unsigned records, const std::string& header = "L3_TERM") {
+    std::string file = Record('0', "0000" + Hex(header));
     for (unsigned r = 0; r < records; ++r) {
         char address[8];
         std::snprintf(address, sizeof address, "%04X", (0x4100 + r * 32) & 0xFFFF);
@@ -96,6 +106,44 @@ TEST_F(BasicLoaderUpdate, TheLoaderFileArrivesIntactAndTheSessionEndsAsASuccess)
     EXPECT_TRUE(run.OutHas("\a")) << "one audible signal";
     EXPECT_EQ(kept, loaderFile);
     EXPECT_NE(transcript.find("programmed"), std::string::npos);
+}
+
+// Instruments 41218 to 41221 always take their loader file from the L file,
+// whatever ProgFile3 names, and report their memory variant before the
+// loader starts: '0' gets the H file. The folder holds both files under
+// other cases than the tool names them.
+TEST_F(BasicLoaderUpdate, TheMemoryVariantChoosesTheLoaderFileOfInstrument41219) {
+    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"DeviceNrDef=43110", "DeviceNrDef=41219"},
+                                          {"DeviceNr=43110", "DeviceNr=41219"},
+                                          {"ProgFile3=L3_TERML.A37", "ProgFile3=ANY.A37"}}),
+              "");
+    std::filesystem::remove(folder.File("prog/L3_TERML.A37"));
+    const std::string profile = "start_mode=0\nbaud=4800\nstop_bits=2\npcb=41219.201\n"
+                                "device=41219.000\nversion=2.00,2.05\nserial=12345678\n"
+                                "loader=basic-loader\nloader_entry=2005\n"
+                                "loader.start_delay_ms=300\nmemory_variant=";
+    for (const auto& [variant, onDisk, arrives] :
+         {std::tuple{'0', std::pair{"l3_TermL.a37", "l3_termh.a37"}, "L3_TERMH"},
+          std::tuple{'A', std::pair{"L3_TERML.A37", "L3_TERMH.A37"}, "L3_TERML"}}) {
+        SCOPED_TRACE(variant);
+        folder.Write(std::string("prog/") + onDisk.first, SRecordFile(300, "L3_TERML"));
+        folder.Write(std::string("prog/") + onDisk.second, SRecordFile(300, "L3_TERMH"));
+        e2e::Instrument instrument(folder, profile + variant + "\n", folder.File("ports/COM1"));
+        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE, {"--trace"});
+        instrument.Stop();
+        transcript = instrument.Transcript();
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 0) << run.Out << transcript;
+        EXPECT_NE(transcript.find(std::string("basic-loader: header ") + arrives),
+                  std::string::npos)
+            << transcript;
+        EXPECT_NE(e2e::ReceivedText(transcript).find("A.1220\\r\\n"), std::string::npos);
+        EXPECT_TRUE(run.ErrHas(std::string("UpdateStatusBar.Panels[4] = ") + arrives[7] + "  "))
+            << "the title tag follows the variant";
+        for (const char* file : {onDisk.first, onDisk.second}) {
+            std::filesystem::remove(folder.File(std::string("prog/") + file));
+        }
+    }
 }
 
 TEST_F(BasicLoaderUpdate, ADefectiveRecordEndsWithTheErrorAndAbortTexts) {

@@ -3,20 +3,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 namespace {
 
 using testing_support::TempFolder;
 
-using e2e::Lines;
-
 // A hand-held meter programmed by the hex loader (file class 0). The loader
 // stand-in listens at the hex loader's 38400 8N1 and starts the firmware on
 // the fake tool's leave bytes.
-std::string MeterProfile(const std::string& extra = {}, int stopBits = 2) {
-    return "start_mode=0\nbaud=4800\nstop_bits=" + std::to_string(stopBits) +
-           "\npcb=43170.201\ndevice=43170.000\n"
+std::string MeterProfile(const std::string& extra = {}) {
+    return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43170.201\ndevice=43170.000\n"
            "version=1.23\nserial=12345678\nloader=none\nloader_baud=38400\n"
            "loader_stop_bits=1\nprobe=680000680000000016\nprobe_leave=5AA5\n" +
            extra;
@@ -55,31 +53,13 @@ protected:
     }
     void TearDown() override {
         ::unsetenv("FAKE_M16_FAIL");
+        ::unsetenv("FAKE_M16_HANG");
         ::unsetenv("FAKE_TOOL_SLEEP");
     }
     void WriteDevice(const std::string& progFile1, const std::string& bootLoadKenn = {},
                      const std::string& progFile2 = "Z70_V200.MOT") {
-        folder.Write("prog/ProgDevice.ini", Lines({"StarttextD=Start",
-                                                   "StarttextE=Start",
-                                                   "AbbruchtextD=Abbruch",
-                                                   "AbbruchtextE=Abort",
-                                                   "",
-                                                   "DevStartCmd=1",
-                                                   "DeviceNrDef=43170",
-                                                   "DeviceNr=43170",
-                                                   "DeviceName=Meter Z70",
-                                                   "ProgFile1=" + progFile1,
-                                                   "ProgFile2=" + progFile2,
-                                                   "ProgFile3=",
-                                                   "SWKenn1=",
-                                                   "SWKenn2=56 45 52 3A",
-                                                   "SWKenn3=",
-                                                   "BootLoadKenn=" + bootLoadKenn,
-                                                   "FlashErase1=",
-                                                   "FlashErase2=",
-                                                   "FlashErase3=",
-                                                   "ProgDefFile=Z70_DEF.MOT",
-                                                   "ProzTyp=F149"}));
+        folder.Write("prog/ProgDevice.ini",
+                     e2e::MeterZ70Devices(progFile1, progFile2, bootLoadKenn));
     }
     e2e::Run Update(const std::string& profile, int port = 3) {
         e2e::Instrument meter(folder, profile, folder.File("ports/COM" + std::to_string(port)));
@@ -94,6 +74,10 @@ protected:
         meter.Stop();
         transcript = meter.Transcript();
         return run;
+    }
+    // A file the instrument's loader took from the tool, once it has stopped.
+    std::string Stored(const std::string& name) const {
+        return e2e::ReadFile(folder.File("received/" + name));
     }
     std::vector<std::vector<std::string>> Runs() const {
         return ToolRuns(e2e::ReadFile(folder.File("tool.log")));
@@ -123,6 +107,8 @@ TEST_F(ExternalTool, TheHexLoaderProgramsProgFile1AndThenTheProgramFileOnCom3) {
     second.insert(second.end(), tail.begin(), tail.end());
     EXPECT_EQ(Runs(), (std::vector<std::vector<std::string>>{first, second}));
     EXPECT_FALSE(std::filesystem::exists(folder.File("prog/RAN.MOT")));
+    EXPECT_EQ(Stored("Z70_V200.MOT"), e2e::ReadFile(folder.File("prog/Z70_V200.MOT")))
+        << "the tool sent the file it was given";
     EXPECT_NE(e2e::ReceivedText(transcript).find("A.1600#"), std::string::npos)
         << "the session went on";
     EXPECT_TRUE(run.ErrHas("Application.Title = Update [ 1.0 %]")) << run.Err;
@@ -142,6 +128,19 @@ TEST_F(ExternalTool, ExitCode1IsRetriedUpToThreeTimesAndOtherCodesFailAtOnce) {
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
     EXPECT_EQ(Runs().size(), 1u);
+}
+
+TEST_F(ExternalTool, ToolAndFirmwareInAnotherCaseAreFoundAndTheToolGetsTheNameOnDisk) {
+    WriteDevice("");
+    std::filesystem::rename(folder.File("prog/HEXLoad_8N1.exe"),
+                            folder.File("prog/hexload_8n1.exe"));
+    std::filesystem::rename(folder.File("prog/Z70_V200.MOT"), folder.File("prog/z70_v200.mot"));
+    e2e::Run run = Update(MeterProfile());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_EQ(Runs(),
+              (std::vector<std::vector<std::string>>{{"z70_v200.mot", "-com3", "-baudrate38400",
+                                                      "-auto", "-exit", "port COM3 free"}}));
 }
 
 TEST_F(ExternalTool, ClosingDuringAToolRunEndsTheToolAndFailsTheSession) {
@@ -234,11 +233,76 @@ TEST_F(ExternalTool, TheUpdaterLibraryTakesTheToolsPlaceAndItsFailureFailsTheSes
               "Init 3\nIsBTLActive\nIsBTLActive\nDeinit\n");
 }
 
+// A stuck library call cannot be interrupted: the program leaves its thread
+// behind and ends all the same, as an aborted run.
+TEST_F(ExternalTool, SigtermDuringAHangingLibraryCallEndsTheProgramWithin2Seconds) {
+    WriteDevice("");
+    std::filesystem::copy_file(FAKE_UPDATER, folder.File("prog/ZNQM16Updater.dll"));
+    ::setenv("FAKE_M16_HANG", "Program", 1);
+    e2e::Instrument meter(folder, MeterProfile("loader_entry=5588\non.1200=A.1200!\n"),
+                          folder.File("ports/COM3"));
+    const pid_t pid =
+        e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports", folder.File("ports"),
+                    "--time-divisor", "10", "--report", folder.File("report.json")},
+                   folder.File("out.txt"), folder.File("err.txt"));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (e2e::ReadFile(folder.File("library.log")).find("Program") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the library call started";
+    const auto signalled = std::chrono::steady_clock::now();
+    ::kill(pid, SIGTERM);
+    e2e::Run run;
+    run.ExitCode = e2e::WaitFor(pid, std::chrono::seconds(30), run.TimedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(2));
+    ASSERT_FALSE(run.TimedOut);
+    run.Out = e2e::ReadFile(folder.File("out.txt"));
+    run.Err = e2e::ReadFile(folder.File("err.txt"));
+    EXPECT_EQ(run.ExitCode, 1) << run.Out << run.Err;
+    EXPECT_FALSE(run.ErrHas("Sanitizer")) << "the thread left behind touches nothing freed";
+    EXPECT_TRUE(run.OutHas("zurückgelassen")) << "the log says the call was left behind\n"
+                                              << run.Out;
+    const nlohmann::json report = nlohmann::json::parse(e2e::ReadFile(folder.File("report.json")));
+    EXPECT_EQ(report["outcome"], "aborted");
+    EXPECT_EQ(report["exit_code"], 1);
+}
+
+// The search probes before the meter is switched on and finds nobody; the
+// operator switches it on (it starts in its loader) and chooses its menu
+// item: the recovery probes every port, works on the one whose loader
+// answers and gives the tool that port. Nothing answers on COM1.
+TEST_F(ExternalTool, AZ70ItemAfterAFailedSearchRecoversTheMeterOnThePortThatAnswers) {
+    folder.Write("prog/Update.ini", "Language=0\r\nDebugInfo=YES\r\n");
+    WriteDevice("", "Z70BOOT");
+    TempFolder elsewhere;
+    e2e::Instrument nothing(elsewhere, e2e::SilentLoader, folder.File("ports/COM1"));
+    e2e::Instrument meter(folder,
+                          MeterProfile("start=loader\npower=off\nprobe_answer=h00h:Z70BOOT V1\n"),
+                          folder.File("ports/COM3"));
+    e2e::ConsoleSession session(folder, {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                                         folder.File("ports"), "--time-divisor", "10", "--start"});
+    ASSERT_TRUE(session.WaitForOutput("Kein Ger\xC3\xA4t gefunden"));
+    meter.SwitchOn();
+    ASSERT_TRUE(session.Type("multi"));
+    session.WaitForOutput("Download erfolgreich", std::chrono::seconds(90));
+    const e2e::Run run = session.Finish();
+    meter.Stop();
+    transcript = meter.Transcript();
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out << transcript;
+    const std::vector<std::vector<std::string>> runs = Runs();
+    ASSERT_EQ(runs.size(), 2u) << "recovery, then the update";
+    EXPECT_EQ(runs[0], (std::vector<std::string>{"Z70_DEF.MOT", "-com3", "-baudrate38400", "-auto",
+                                                 "-exit", "port COM3 free"}));
+    EXPECT_EQ(Stored("Z70_DEF.MOT"), e2e::ReadFile(folder.File("prog/Z70_DEF.MOT")));
+}
+
 TEST_F(ExternalTool, AMeterAnsweringTheProbeWithItsFrameIsRecoveredAndThenUpdated) {
     WriteDevice("", "Z70BOOT");
-    // The search after the probe keeps its one stop bit, as a real meter's
-    // receiver does not mind; the simulated one does.
-    e2e::Run run = Update(MeterProfile("start=loader\nprobe_answer=h00h:Z70BOOT V1\n", 1), 1);
+    // The firmware listens at 2 stop bits: the search after the probe must
+    // have put back what the probe step changed.
+    e2e::Run run = Update(MeterProfile("start=loader\nprobe_answer=h00h:Z70BOOT V1\n"), 1);
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 0) << run.Out << transcript;
     EXPECT_TRUE(run.OutHas("Download erfolgreich")) << run.Out;
@@ -246,6 +310,7 @@ TEST_F(ExternalTool, AMeterAnsweringTheProbeWithItsFrameIsRecoveredAndThenUpdate
     ASSERT_EQ(runs.size(), 2u) << "recovery, then the update";
     EXPECT_EQ(runs[0].front(), "Z70_DEF.MOT");
     EXPECT_EQ(runs[1].front(), "Z70_V200.MOT");
+    EXPECT_EQ(Stored("Z70_DEF.MOT"), e2e::ReadFile(folder.File("prog/Z70_DEF.MOT")));
     EXPECT_NE(e2e::ReceivedText(transcript).find("A.2003"), std::string::npos)
         << "identified after recovery";
 }

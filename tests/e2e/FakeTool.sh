@@ -1,25 +1,39 @@
 #!/bin/sh
 # Stands in for an external programming tool (copied under the tool's name).
-# Appends its arguments, one per line and then "--", to $FAKE_TOOL_LOG, with
-# whether the port was free when it started. Exits with the first line of
-# $FAKE_TOOL_CODES (the line is used up; 0 when the file is empty). On 0 it
-# "programs" the instrument: at 38400 8N1 on $FAKE_TOOL_PORTS/COMn it sends
-# the leave bytes 5A A5 that make the simulated loader start the firmware.
+# Appends its arguments, one per line, then the port's state and "--", to
+# $FAKE_TOOL_LOG. The port is $FAKE_TOOL_PORTS/COMn for the -comN or -cN it
+# was given: one that does not exist ("port COMn missing") or that another
+# program holds ("port COMn held") fails the run with exit code 2, as a real
+# tool that cannot open its port does. Otherwise ("port COMn free") it exits
+# with the first line of $FAKE_TOOL_CODES (the line is used up; 0 when the
+# file is empty). On 0 it "programs" the instrument: it holds the port, sets
+# 38400 8N1 and sends the file it was given as the simulator's stand-in
+# loader takes it ("FILE name size", a line end, the bytes), then the leave
+# bytes 5A A5 that start the firmware. A file it cannot read fails with 2.
 # $FAKE_TOOL_SLEEP: seconds to run first (its pid is then in $FAKE_TOOL_LOG.pid).
 log=${FAKE_TOOL_LOG:-/dev/null}
 port=
+file=
 for arg in "$@"; do
     printf '%s\n' "$arg" >>"$log"
     case $arg in
     -com*) port=${arg#-com} ;;
     -c?) port=${arg#-c} ;;
+    -f*) file=${arg#-f} ;;
+    -*) ;;
+    *) [ -z "$file" ] && file=$arg ;;
     esac
 done
 device=${FAKE_TOOL_PORTS:-/nonexistent}/COM$port
-if [ -e "$device" ]; then
-    if flock -n "$device" true; then echo "port COM$port free" >>"$log"; else echo "port COM$port held" >>"$log"; fi
+if [ ! -e "$device" ]; then
+    printf 'port COM%s missing\n--\n' "$port" >>"$log"
+    exit 2
 fi
-echo "--" >>"$log"
+if ! flock -n "$device" true; then
+    printf 'port COM%s held\n--\n' "$port" >>"$log"
+    exit 2
+fi
+printf 'port COM%s free\n--\n' "$port" >>"$log"
 if [ -n "$FAKE_TOOL_SLEEP" ]; then
     sleep "$FAKE_TOOL_SLEEP" &
     echo $! >"$log.pid"
@@ -35,7 +49,13 @@ if [ -n "$FAKE_TOOL_CODES" ] && [ -s "$FAKE_TOOL_CODES" ]; then
     code=$(head -n 1 "$FAKE_TOOL_CODES")
     sed -i 1d "$FAKE_TOOL_CODES"
 fi
-if [ "$code" = 0 ] && [ -e "$device" ] && [ -z "$FAKE_TOOL_IDLE" ]; then
-    stty -F "$device" 38400 -cstopb raw && printf '\132\245' >"$device"
+if [ "$code" = 0 ] && [ -z "$FAKE_TOOL_IDLE" ]; then
+    [ -r "$file" ] || exit 2
+    size=$(wc -c <"$file")
+    # The port is held while the file goes out; a port taken meanwhile fails.
+    FAKE_FILE=$file FAKE_SIZE=$size flock -n "$device" sh -c '
+        stty -F "$0" 38400 -cstopb raw || exit 2
+        { printf "FILE %s %s\n" "${FAKE_FILE##*/}" "$FAKE_SIZE"; cat "$FAKE_FILE"; printf "\132\245"; } >"$0"
+    ' "$device" || exit 2
 fi
 exit "$code"

@@ -1,6 +1,7 @@
 #include "Harness.h"
 #include "tests/support/TiTxtImage.h"
 
+#include <cctype>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -8,6 +9,19 @@ namespace {
 
 using e2e::Replace;
 using testing_support::TempFolder;
+
+std::string Spelled(std::string name, int (*change)(int)) {
+    for (char& c : name) {
+        c = static_cast<char>(change(static_cast<unsigned char>(c)));
+    }
+    return name;
+}
+std::string Capitals(const std::string& name) {
+    return Spelled(name, ::toupper);
+}
+std::string Small(const std::string& name) {
+    return Spelled(name, ::tolower);
+}
 
 std::string Bytes(std::size_t count, int seed) {
     const std::vector<std::uint8_t> pattern = titxt_test::Pattern(count, seed);
@@ -50,6 +64,31 @@ protected:
         ASSERT_TRUE(received[name].has_value()) << name << "\n" << transcript;
         EXPECT_EQ(*received[name], files[name]) << name;
     }
+    // A "*.*" entry: every file of the program folder goes, under the name
+    // the instrument is told (spelled by spell). Taken after the run, since
+    // start-up may have added to a language file.
+    template <typename Spell> void ExpectEveryFileOfTheFolder(const e2e::Run& run, Spell spell) {
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 0) << run.Out;
+        std::size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.File("prog"))) {
+            const std::string name = entry.path().filename().string();
+            const std::optional<std::string> got = received[spell(name)];
+            ASSERT_TRUE(got.has_value()) << name << "\n" << transcript;
+            EXPECT_EQ(*got, e2e::ReadFile(entry.path().string())) << name;
+            ++count;
+        }
+        EXPECT_GE(count, 9u);
+    }
+    // Every name the folder may hold after the run, as the instrument names it.
+    template <typename Spell> void ExpectNamesOfTheFolder(Spell spell) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder.File("prog"))) {
+            files[spell(entry.path().filename().string())];
+        }
+        for (const char* language : {"Update.Deu", "Update.Eng"}) {
+            files[spell(language)];
+        }
+    }
 
     TempFolder folder;
     std::map<std::string, std::string> files; // as the instrument names them
@@ -78,11 +117,10 @@ protected:
         }
     }
     e2e::Run UpdateWith(const std::string& extraLines, const std::string& startupVersion = "1.05") {
-        return Update(
-            "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-            "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=4000\n"
-            "on.2100=I.2011#" +
-            startupVersion + "\n" + extraLines);
+        return Update("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+                      "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=4000\n"
+                      "loader.startup_version=" +
+                      startupVersion + "\n" + extraLines);
     }
 };
 
@@ -104,6 +142,32 @@ TEST_F(BlockTransfer, TheStartUpProgramStaysOutWhenTheInstrumentHasItsVersion) {
     ExpectReceivedIntact("MAIN.EXE");
     ExpectReceivedIntact("DATA1.BIN");
     ExpectReceivedIntact("DATA2.DAT");
+}
+
+// Files copied from Windows keep their mixed case on disk; the instrument
+// is told each name in capitals, as it always was.
+TEST_F(BlockTransfer, AListOfEveryFileSendsThemAllIntactWhateverTheirCase) {
+    ASSERT_EQ(e2e::EditDeviceIni(
+                  folder, {{"MAIN.EXE,TARVINSTARTUP.EXE,DATA1.BIN,DATA2.DAT", "MAIN.EXE,*.*"}}),
+              "");
+    std::filesystem::remove(folder.File("prog/TARVINSTARTUP.EXE"));
+    std::filesystem::rename(folder.File("prog/DATA1.BIN"), folder.File("prog/Data1.Bin"));
+    std::filesystem::rename(folder.File("prog/DATA2.DAT"), folder.File("prog/data2.dat"));
+    files.clear();
+    ExpectNamesOfTheFolder(Capitals);
+    e2e::Run run = UpdateWith("");
+    ExpectEveryFileOfTheFolder(run, Capitals);
+    EXPECT_NE(e2e::ReceivedText(transcript).find("#BSL430.INI,"), std::string::npos);
+}
+
+// Start-up program 0.105 knows only the old header; this one confirms each
+// file with its acknowledge instead of reply 260.
+TEST_F(BlockTransfer, AnOldStartUpProgramGetsTheOldHeaderAndMayEndFilesWithItsAcknowledge) {
+    e2e::Run run = UpdateWith("loader.file_end=ack\n", "0.105");
+    ExpectSuccessWithEveryFile(run);
+    EXPECT_NE(e2e::ReceivedText(transcript).find("A.1205#MAIN.EXE,"), std::string::npos)
+        << transcript;
+    EXPECT_EQ(e2e::ReceivedText(transcript).find("A.1201#"), std::string::npos);
 }
 
 TEST_F(BlockTransfer, ABlockTheInstrumentAsksForAgainIsResent) {
@@ -134,13 +198,14 @@ protected:
         folder.Write("prog/B256.DAT", files["b256.dat"]);
         folder.Write("prog/BIG.DAT", files["big.dat"]);
     }
-    e2e::Run UpdateWith(const std::string& extraLines) {
-        return Update("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-                      "version=1.23\nserial=12345678\npassword=C000\nloader=msp430-rom\n"
-                      "loader.version=1.60\nloader.chip_id=F149\nflash_start=0x1000\n"
-                      "flash_size=0xF000\non.restart=@300:I.30#\n" +
-                      extraLines);
+    static std::string Meter(const std::string& extraLines, const std::string& device = "43110") {
+        return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=" + device + ".201\ndevice=" + device +
+               ".000\nversion=1.23\nserial=12345678\npassword=C000\nloader=msp430-rom\n"
+               "loader.version=1.60\nloader.chip_id=F149\nflash_start=0x1000\n"
+               "flash_size=0xF000\non.restart=@300:I.30#\n" +
+               extraLines;
     }
+    e2e::Run UpdateWith(const std::string& extraLines) { return Update(Meter(extraLines)); }
 };
 
 TEST_F(LabFileTransfer, EmptySmallAndLargeFilesArriveIntactAndTheInstrumentIsReset) {
@@ -149,6 +214,51 @@ TEST_F(LabFileTransfer, EmptySmallAndLargeFilesArriveIntactAndTheInstrumentIsRes
     // 256 bytes go as 255 and 1.
     EXPECT_NE(e2e::ReceivedText(transcript).find("A.12010#\\x01"), std::string::npos);
     EXPECT_NE(e2e::ReceivedText(transcript).find("U.606\\r\\n"), std::string::npos) << transcript;
+}
+
+TEST_F(LabFileTransfer, AListOfEveryFileSendsThemAllIntactWhateverTheirCase) {
+    ASSERT_EQ(e2e::EditDeviceIni(
+                  folder, {{"DM10_V200.TXT,EMPTY.DAT,B256.DAT,BIG.DAT", "DM10_V200.TXT,*.*"}}),
+              "");
+    std::filesystem::rename(folder.File("prog/B256.DAT"), folder.File("prog/b256.Dat"));
+    files.clear();
+    ExpectNamesOfTheFolder(Small);
+    e2e::Run run = UpdateWith("");
+    ExpectEveryFileOfTheFolder(run, Small);
+}
+
+// A model with an air-pressure calibration: the value goes first, then the
+// reset that ends every lab transfer.
+TEST_F(LabFileTransfer, APendingCalibrationValueIsSentBeforeTheReset) {
+    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"DeviceNrDef=43110", "DeviceNrDef=41246"},
+                                          {"DeviceNr=43110", "DeviceNr=41246"}}),
+              "");
+    e2e::Run run = Update(Meter("", "41246"));
+    ExpectSuccessWithEveryFile(run);
+    const std::string sent = e2e::ReceivedText(transcript);
+    const std::size_t calibration = sent.find("A.6162#");
+    ASSERT_NE(calibration, std::string::npos) << transcript;
+    EXPECT_NE(sent.find("U.606\\r\\n", calibration), std::string::npos) << transcript;
+}
+
+// OK after a failed lab transfer runs the transfer again, not the loader:
+// the instrument already runs its new firmware.
+TEST_F(LabFileTransfer, OkAfterAFailedTransferRepeatsTheTransfer) {
+    folder.Write("prog/Update.ini", "Language=0\r\nDebugInfo=YES\r\n");
+    e2e::Instrument instrument(folder, Meter("fault.12000@2=silent\n"), folder.File("ports/COM1"));
+    e2e::ConsoleSession session(folder, {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                                         folder.File("ports"), "--time-divisor", "10", "--start"});
+    ASSERT_TRUE(session.WaitForOutput("antwortet nicht mehr", std::chrono::seconds(60)));
+    ASSERT_TRUE(session.Type("ok"));
+    session.WaitForOutput("Download erfolgreich", std::chrono::seconds(60));
+    const e2e::Run run = session.Finish();
+    instrument.Stop();
+    transcript = instrument.Transcript();
+    for (const auto& [name, content] : files) {
+        received[name] = instrument.Received(name);
+    }
+    EXPECT_FALSE(run.OutHas("Fehler im Bootloader")) << run.Out;
+    ExpectSuccessWithEveryFile(run);
 }
 
 TEST_F(LabFileTransfer, AnInstrumentThatFallsSilentFailsTheTransfer) {

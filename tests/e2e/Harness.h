@@ -191,6 +191,40 @@ inline std::string EditDeviceIni(const testing_support::TempFolder& folder,
     return {};
 }
 
+// An instrument that waits in a loader answering no probe: a port where
+// nothing answers.
+inline constexpr const char* SilentLoader =
+    "start_mode=0\nstart=loader\nbaud=4800\nstop_bits=2\npcb=1\ndevice=1\nversion=1.00\n"
+    "serial=1\nloader=none\n";
+
+// ProgDevice.ini with one hand-held meter (43170, "Meter Z70") that an
+// external tool programs; its recovery image is Z70_DEF.MOT, and its loader
+// names itself bootLoadKenn in its probe answer.
+inline std::string MeterZ70Devices(const std::string& progFile1, const std::string& progFile2,
+                                   const std::string& bootLoadKenn) {
+    return Lines({"StarttextD=Start",
+                  "StarttextE=Start",
+                  "AbbruchtextD=Das Update wurde abgebrochen.",
+                  "AbbruchtextE=The update was aborted.",
+                  "",
+                  "DevStartCmd=1",
+                  "DeviceNrDef=43170",
+                  "DeviceNr=43170",
+                  "DeviceName=Meter Z70",
+                  "ProgFile1=" + progFile1,
+                  "ProgFile2=" + progFile2,
+                  "ProgFile3=",
+                  "SWKenn1=",
+                  "SWKenn2=56 45 52 3A",
+                  "SWKenn3=",
+                  "BootLoadKenn=" + bootLoadKenn,
+                  "FlashErase1=",
+                  "FlashErase2=",
+                  "FlashErase3=",
+                  "ProgDefFile=Z70_DEF.MOT",
+                  "ProzTyp=F149"});
+}
+
 // The demo's firmware file in prog/ replaced by another.
 inline void ReplaceFirmware(const testing_support::TempFolder& folder, const std::string& name,
                             const std::string& content) {
@@ -292,6 +326,12 @@ public:
             bool timedOut = false;
             WaitFor(pid_, std::chrono::seconds(10), timedOut);
             pid_ = -1;
+        }
+    }
+    // The operator switches the instrument on (a profile with power=off).
+    void SwitchOn() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGUSR1);
         }
     }
     std::string Transcript() const { return ReadFile(folder_.File("transcript.log")); }

@@ -62,4 +62,29 @@ TEST_F(LineFailure, HangUpDuringTheTransferEndsTheStepAtOnceNamingPortDeviceAndC
     EXPECT_FALSE(run.OutHas("Download erfolgreich"));
 }
 
+// COM1's instrument hangs up at the first wake command (an adapter pulled):
+// the log names the port and the cause once, and the search goes on without
+// it and finds the meter on COM2 at the next speed.
+TEST_F(LineFailure, AHangUpDuringTheSearchIsLoggedAndThePortLeftOut) {
+    TempFolder elsewhere;
+    e2e::Instrument hangingUp(elsewhere,
+                              "start_mode=0\nbaud=4800\nstop_bits=2\npcb=1\ndevice=1\n"
+                              "version=1.00\nserial=1\nfault.1111=hangup\n",
+                              folder.File("ports/COM1"));
+    std::string at9600 = HangingUpMeter(100000);
+    e2e::Replace(at9600, "baud=4800", "baud=9600");
+    e2e::Instrument meter(folder, at9600, folder.File("ports/COM2"));
+    const std::string device = folder.File("ports/COM1");
+    const e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE);
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    const std::string failed = "bei der Suche \xC3\xBC"
+                               "bergangen: COM1 (" +
+                               device + "): ";
+    const std::size_t at = run.Out.find(failed);
+    ASSERT_NE(at, std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("hung up", at), std::string::npos) << run.Out;
+    EXPECT_EQ(run.Out.find(failed, at + 1), std::string::npos) << "said once";
+}
+
 } // namespace

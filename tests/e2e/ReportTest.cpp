@@ -1,6 +1,7 @@
 #include "../serial/Pty.h"
 #include "Harness.h"
 #include "app/FileDigest.h"
+#include "tests/support/ReportSchema.h"
 #include "tests/support/TiTxtImage.h"
 
 #include <fcntl.h>
@@ -45,50 +46,9 @@ e2e::Run RunReported(const TempFolder& folder, std::vector<std::string> extra = 
     return run;
 }
 
+// Checked against the report schema on the way in.
 json ReadReport(const TempFolder& folder) {
-    return json::parse(e2e::ReadFile(folder.File("report.json")), nullptr, false);
-}
-
-// The documented fields and their types; the objects that may be null are
-// looked into when present.
-void ExpectSchema(const json& report) {
-    ASSERT_TRUE(report.is_object()) << "not a JSON object";
-    const std::pair<const char*, json::value_t> fields[] = {
-        {"report_version", json::value_t::number_unsigned},
-        {"tool_version", json::value_t::string},
-        {"mode", json::value_t::string},
-        {"started", json::value_t::string},
-        {"ended", json::value_t::string},
-        {"duration_s", json::value_t::number_float},
-        {"sessions", json::value_t::number_unsigned},
-        {"bytes_sent", json::value_t::number_unsigned},
-        {"retries", json::value_t::number_unsigned},
-        {"outcome", json::value_t::string},
-        {"message_boxes", json::value_t::array},
-        {"exit_code", json::value_t::number_unsigned},
-    };
-    for (const auto& [name, type] : fields) {
-        ASSERT_TRUE(report.contains(name)) << name;
-        EXPECT_EQ(report[name].type(), type) << name << ": " << report[name];
-    }
-    for (const char* nullable : {"port", "instrument", "firmware", "method", "failed_step"}) {
-        EXPECT_TRUE(report.contains(nullable)) << nullable;
-    }
-    EXPECT_EQ(report["started"].get<std::string>().back(), 'Z');
-    if (report["port"].is_object()) {
-        EXPECT_TRUE(report["port"]["name"].is_string());
-        EXPECT_TRUE(report["port"]["baud"].is_number_integer());
-    }
-    if (report["instrument"].is_object()) {
-        for (const char* key :
-             {"pcb_number", "device_number", "name", "serial_number", "version_before"}) {
-            EXPECT_TRUE(report["instrument"][key].is_string()) << key;
-        }
-    }
-    if (report["firmware"].is_object()) {
-        EXPECT_TRUE(report["firmware"]["file"].is_string());
-        EXPECT_TRUE(report["firmware"]["version"].is_string());
-    }
+    return testing_support::ReadValidatedReport(folder.File("report.json"));
 }
 
 struct OutcomeCase {
@@ -117,7 +77,6 @@ TEST(Report, EachOutcomeIsReportedWithTheRunsFacts) {
         ASSERT_FALSE(run.TimedOut);
         EXPECT_EQ(run.ExitCode, c.ExitCode) << run.Out;
         const json report = ReadReport(folder);
-        ExpectSchema(report);
         EXPECT_EQ(report["outcome"], c.Outcome);
         EXPECT_EQ(report["exit_code"], c.ExitCode);
         EXPECT_EQ(report["failed_step"], c.FailedStep ? json(c.FailedStep) : json(nullptr));
@@ -159,7 +118,6 @@ TEST(Report, RunsThatFindNothingOrCannotStartAreReportedToo) {
         const e2e::Run run = RunReported(folder, extra);
         EXPECT_EQ(run.ExitCode, 3) << run.Out;
         const json report = ReadReport(folder);
-        ExpectSchema(report);
         EXPECT_EQ(report["outcome"], "no-device");
         EXPECT_TRUE(report["instrument"].is_null());
     }
@@ -168,7 +126,6 @@ TEST(Report, RunsThatFindNothingOrCannotStartAreReportedToo) {
         const e2e::Run run = RunReported(folder); // no program folder at all
         EXPECT_EQ(run.ExitCode, 66);
         const json report = ReadReport(folder);
-        ExpectSchema(report);
         EXPECT_EQ(report["outcome"], "failed");
         EXPECT_EQ(report["failed_step"], "start-up");
         EXPECT_EQ(report["sessions"], 0);
@@ -215,7 +172,6 @@ TEST(Report, SigtermDuringATransferAbortsAndGivesThePortBackAsItWas) {
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&before));
     const json report = ReadReport(folder);
-    ExpectSchema(report);
     EXPECT_EQ(report["outcome"], "aborted");
     EXPECT_EQ(report["failed_step"], "transfer");
     EXPECT_EQ(report["exit_code"], 1);

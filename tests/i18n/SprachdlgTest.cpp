@@ -185,6 +185,20 @@ TEST_F(LanguageTest, MissingEntriesAreAppendedAndCaptionsKept) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "[UpdateEnd]&Beenden:="), lines.end());
 }
 
+TEST_F(LanguageTest, AFileNamedInAnotherCaseIsReadAndExtendedUnderItsName) {
+    const std::string copied = (dir_ / "UPDATE.DEU").string();
+    ASSERT_TRUE(platform::WriteWholeFile(copied, "[OkBitBtn]OK:=Start\r\n"));
+
+    EXPECT_TRUE(f_.language.TranslateDialog(f_.form));
+
+    EXPECT_EQ(f_.ok->Caption(), "Start");
+    EXPECT_FALSE(f_.language.LearnMode());
+    EXPECT_FALSE(fs::exists(path_)) << "no second file beside the copied one";
+    std::string bytes;
+    ASSERT_TRUE(platform::ReadWholeFile(copied, bytes));
+    EXPECT_NE(bytes.find("[NameLabel]Name::="), std::string::npos) << "missing entries appended";
+}
+
 TEST_F(LanguageTest, CompleteFileIsNotRewritten) {
     ASSERT_TRUE(f_.language.TranslateDialog(f_.form)); // learn everything
     fs::last_write_time(path_, fs::last_write_time(path_) - std::chrono::hours(1));

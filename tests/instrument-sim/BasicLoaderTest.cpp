@@ -18,5 +18,11 @@ TEST(BasicLoaderRecords, TypeLengthAndChecksumDecideWhetherARecordIsSound) {
     EXPECT_FALSE(EndRecord("S1074000322E3130F7"));
 }
 
+TEST(BasicLoaderRecords, TheHeaderRecordNamesTheFile) {
+    EXPECT_EQ(HeaderText("S00B00004C335F5445524D4896"), "L3_TERMH");
+    EXPECT_EQ(HeaderText("S0050000000AF0"), "..") << "bytes that are no text";
+    EXPECT_EQ(HeaderText("S0030000FC"), "");
+}
+
 } // namespace
 } // namespace sim::basic

@@ -10,12 +10,9 @@ const std::string kBlank = std::string(244, 'F'); // 122 bytes of 0xFF, CRC 5250
 // The firmware woken, sped up and restarted into its loader, which has
 // announced itself and been asked to identify.
 LoaderDriver InLoader() {
-    ProfileResult r = ParseProfile("start_mode=0\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\n"
-                                   "version=1.23\nserial=3\nloader=device-loader\n"
-                                   "loader.restart_ms=0\nloader.store_ms=0\nloader.text=LDR\n"
-                                   "flash_start=0\nflash_size=0x1000\n");
-    EXPECT_TRUE(r.ok) << r.error;
-    LoaderDriver d(r.profile);
+    LoaderDriver d(MakeFirmwareProfile("version=1.23\nloader=device-loader\nloader.restart_ms=0\n"
+                                       "loader.store_ms=0\nloader.text=LDR\n"
+                                       "flash_start=0\nflash_size=0x1000\n"));
     EXPECT_EQ(d.Say("A.1111\r\n"), "A.1111!\r\n");
     EXPECT_EQ(d.Say("A.5004\r\n"), "A.5004!\r\n");
     EXPECT_EQ(d.Say("A.1301#7\r\n"), "A.1301!\r\n");

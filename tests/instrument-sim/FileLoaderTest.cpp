@@ -21,5 +21,21 @@ TEST(FileLoader, ChecksEachBlockAsksForABadOneAgainAndKeepsTheWholeFile) {
     EXPECT_EQ(d.inst.LabFiles()[0].data, "\xCA\xFF");
 }
 
+// A start-up program before 0.106 knows only A.1205; this one also ends a
+// file with the acknowledge instead of reply 260.
+TEST(FileLoader, AnOldStartUpProgramRefusesTheNewHeader) {
+    LoaderDriver d(MakeFirmwareProfile("version=1.00\nloader=file-loader\nloader.switch_ack_ms=0\n"
+                                       "loader.startup_version=0.105\nloader.file_end=ack\n"));
+    d.Say("A.1111\r\n");
+    EXPECT_EQ(d.Say("A.2100\r\n"), "I.2011#0.105\r\n");
+    EXPECT_EQ(d.Say("A.1300#38400\r\n"), "A.1300!\r\n");
+    EXPECT_EQ(d.Say("A.1201#a.bin,0,1\r\n"), "?\r\n");
+    EXPECT_EQ(d.Say("A.1205#a.bin,0,1\r\n"), "A.1205!\r\n");
+    EXPECT_EQ(d.Say("D.1,$#\xCA"), "D.1!\r\n");
+    EXPECT_EQ(d.Say("A.1202\r\n"), "A.1202!\r\n");
+    ASSERT_EQ(d.inst.LabFiles().size(), 1u);
+    EXPECT_EQ(d.inst.LabFiles()[0].data, "\xCA");
+}
+
 } // namespace
 } // namespace sim::test

@@ -92,6 +92,20 @@ TEST(Instrument, StartCommandAcknowledgesAndEntersLoader) {
     EXPECT_EQ(b.inst.State(), InstrumentState::InLoader);
 }
 
+TEST(Instrument, AMemoryVariantIsToldAndTheLoaderWaitsUntilTheToolHasTakenIt) {
+    Bench b(MakeProfile("memory_variant=0\nloader_entry=2005\n"));
+    b.Wake();
+    EXPECT_EQ(b.Say("A.2005\r\n"), "I.208#0\r\n") << "no acknowledge: the tool answers first";
+    EXPECT_EQ(b.inst.State(), InstrumentState::Awake);
+    EXPECT_EQ(b.Say("A.1220\r\n"), "A.1220!\r\n");
+    EXPECT_EQ(b.inst.State(), InstrumentState::InLoader);
+
+    Bench plain(MakeProfile("loader_entry=2005\n"));
+    plain.Wake();
+    EXPECT_EQ(plain.Say("A.2005\r\n"), "A.2005!\r\n") << "without a variant the loader starts";
+    EXPECT_EQ(plain.inst.State(), InstrumentState::InLoader);
+}
+
 TEST(Instrument, ProbeAnswerOnlyInTheLoader) {
     Bench b(MakeProfile("start=loader\nprobe=68 00 00 68 00 00 00 00 16\n"
                         "probe_answer=h00h:M70\n"));
@@ -164,6 +178,45 @@ TEST(Instrument, LabFileTransferWithBinaryBlocks) {
     EXPECT_EQ(b.inst.LabFiles()[0].name, "data.bin");
     EXPECT_EQ(b.inst.LabFiles()[0].data, std::string("a\r\n\0b", 5));
     EXPECT_TRUE(b.inst.LabFiles()[0].complete);
+}
+
+// What the firmware refuses has no effect: a file is stored only between
+// its opening and its close.
+TEST(Instrument, LabCommandsOutOfOrderAreRefused) {
+    Bench b(MakeProfile());
+    b.Wake();
+    EXPECT_EQ(b.Say(std::string("A.12010#") + '\x01' + "x"), "?\r\n") << "data without a file";
+    EXPECT_EQ(b.Say("A.12030\r\n"), "?\r\n") << "a close without a file";
+    EXPECT_EQ(b.Say("A.12000#a.dat\r\n"), "A.12000!\r\n");
+    EXPECT_EQ(b.Say("A.12000#b.dat\r\n"), "?\r\n") << "an open over an open file";
+    EXPECT_EQ(b.Say(std::string("A.12010#") + '\x02' + "ab"), "A.12010!\r\n");
+    EXPECT_EQ(b.Say("A.12030\r\n"), "A.12030!\r\n");
+    EXPECT_EQ(b.Say("A.12030\r\n"), "?\r\n") << "closed twice";
+    ASSERT_EQ(b.inst.LabFiles().size(), 1u);
+    EXPECT_EQ(b.inst.LabFiles()[0].name, "a.dat");
+    EXPECT_EQ(b.inst.LabFiles()[0].data, "ab");
+}
+
+// The stand-in loader of the instruments an external tool programs keeps
+// what the tool sends and starts nothing it was not given.
+TEST(Instrument, StubLoaderKeepsTheToolsFileAndOnlyThenStartsTheFirmware) {
+    Bench b(MakeProfile("start=loader\nprobe_leave=5AA5\non.restart=I.30#\n"));
+    EXPECT_EQ(b.Say("\x5A\xA5"), "") << "nothing programmed, nothing to start";
+    EXPECT_EQ(b.inst.State(), InstrumentState::InLoader);
+    EXPECT_EQ(b.Say("FILE Z70 DE"), "");
+    EXPECT_EQ(b.Say("F.MOT 4\nZ\x5A\xA5"), "") << "the leave bytes inside the file are data";
+    EXPECT_EQ(b.Say("!\x5A\xA5"), "I.30#\r\n");
+    EXPECT_EQ(b.inst.State(), InstrumentState::Awake);
+    ASSERT_EQ(b.inst.LabFiles().size(), 1u);
+    EXPECT_EQ(b.inst.LabFiles()[0].name, "Z70 DEF.MOT");
+    EXPECT_EQ(b.inst.LabFiles()[0].data, "Z\x5A\xA5!");
+}
+
+TEST(Instrument, SwitchedOffItHearsNothingUntilSwitchedOn) {
+    Bench b(MakeProfile("power=off\nstart=loader\nprobe_answer=90\n"));
+    EXPECT_EQ(b.Say("\x80"), "");
+    b.inst.SwitchOn();
+    EXPECT_EQ(b.Say("\x80"), "\x90");
 }
 
 // The line faults count from the transfer's start (here the lab file opening)

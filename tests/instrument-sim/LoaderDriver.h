@@ -25,6 +25,16 @@ inline Profile MakeLoaderProfile(const std::string& loaderLines, const std::stri
     return r.profile;
 }
 
+// For loaders that device commands start while the firmware runs: the
+// firmware runs at first.
+inline Profile MakeFirmwareProfile(const std::string& lines) {
+    ProfileResult r = ParseProfile("start_mode=0\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\n"
+                                   "serial=3\n" +
+                                   lines);
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.profile;
+}
+
 inline std::string Bytes(std::initializer_list<int> list) {
     std::string s;
     for (int b : list)

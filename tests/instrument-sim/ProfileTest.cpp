@@ -68,6 +68,7 @@ TEST(Profile, BadInputGivesLineNumberAndReason) {
         {"old_image=new", "old_image"},
         {"after_restart=asleep", "after_restart"},
         {"ack=plain", "unknown key"},
+        {"memory_variant=01", "memory_variant"},
         {"=value", "empty key"},
         {"name=" + std::string(kMaxProfileText + 1, 'n'), "too long"},
         {std::string(kMaxProfileLine + 1, 'x'), "longer than"},

@@ -3,6 +3,7 @@
 #include "PtyClient.h"
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -174,9 +175,12 @@ TEST_F(SimulatorOnPty, WritesFlashAndLabFilesWhenStopped) {
     client_->Ask("A.12000#../lab.dat\r\n");
     client_->Ask(std::string("A.12010#") + '\x03' + "xyz");
     client_->Ask("A.12030\r\n");
+    client_->Ask("A.12000#cut.dat\r\n");
+    client_->Ask(std::string("A.12010#") + '\x01' + "c");
     Stop();
     EXPECT_EQ(ReadFile(dir + "/sim-flash.txt"), "q\n") << "nothing programmed";
     EXPECT_EQ(ReadFile(dir + "/lab.dat"), "xyz") << "kept inside the folder";
+    EXPECT_FALSE(std::filesystem::exists(dir + "/cut.dat")) << "never closed, never stored";
 }
 
 TEST(Simulator, StopsWhenIdle) {

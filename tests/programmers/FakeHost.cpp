@@ -63,6 +63,14 @@ std::string FakeHost::Text(programmers::ProgrammerText id) const {
         return german ? "Firmware-Datei" : "Firmware file";
     case ProgrammerText::FileUnreadable:
         return german ? "Die Datei kann nicht gelesen werden." : "The file cannot be read.";
+    case ProgrammerText::FileMissing:
+        return german ? "Die Datei ist nicht vorhanden." : "The file does not exist.";
+    case ProgrammerText::FileAmbiguous:
+        return german ? "Mehrere Dateien unterscheiden sich nur in Gro\xDF- und Kleinschreibung:"
+                      : "Several files differ only in upper and lower case:";
+    case ProgrammerText::NotAFile:
+        return german ? "Dort steht ein Ordner oder ein Verweis ins Leere, keine Datei."
+                      : "A folder or a broken link stands there, not a file.";
     case ProgrammerText::ProgrammingAborted:
         return german ? "Programmierung wurde abgebrochen." : "Programming abort.";
     case ProgrammerText::DifferenceAt:

@@ -2,10 +2,13 @@
  * Each call is appended to $FAKE_M16_LOG as a line ("Init 3", "Program PATH",
  * ...). $FAKE_M16_FAIL names the entry points that answer 0, each followed by
  * ":n" for its n-th call only or alone for every call, e.g. "IsBTLActive" or
- * "Init:1,Clear". Program reports 0, 50 and 100 percent. */
+ * "Init:1,Clear". Program reports 0, 50 and 100 percent. $FAKE_M16_HANG names
+ * one entry point that does not return for 60 s, as a library stuck on its
+ * line, or for ":ms" milliseconds ("Program:300"). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #define EXPORT __attribute__((visibility("default")))
 
@@ -24,7 +27,13 @@ static void Log(const char* text, const char* detail) {
 static int Result(int index, const char* name) {
     const int call = ++calls[index];
     const char* fail = getenv("FAKE_M16_FAIL");
+    const char* hang = getenv("FAKE_M16_HANG");
+    const size_t length = strlen(name);
     char list[256];
+    if (hang != NULL && strncmp(hang, name, length) == 0 &&
+        (hang[length] == '\0' || hang[length] == ':')) {
+        usleep(hang[length] == ':' ? (useconds_t)atoi(hang + length + 1) * 1000u : 60000000u);
+    }
     if (fail == NULL) {
         return 1;
     }

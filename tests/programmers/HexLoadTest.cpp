@@ -2,12 +2,19 @@
 
 #include "tests/support/TempFolder.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
 
 namespace {
+
+bool Contains(const std::string& path, const std::string& text) {
+    std::ifstream in(path);
+    const std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return all.find(text) != std::string::npos;
+}
 
 // The whole job, its stages and failures run end to end (ExternalToolTest);
 // here the bound of the library's path buffer.
@@ -28,6 +35,32 @@ TEST(HexLoadTest, APathOf79CharactersIsPassedWholeAndALongerOneIsRefused) {
     const std::string calls{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     EXPECT_NE(calls.find("Program " + path + "\n"), std::string::npos) << calls;
     EXPECT_EQ(calls.find(std::string(80, 'A')), std::string::npos);
+}
+
+// A close cannot wait for a stuck library call: once abandoned, the job is
+// not waited for and reports nothing more, and its end touches nothing of
+// the caller's.
+TEST(HexLoadTest, AnAbandonedJobIsNotWaitedForAndReportsNothingMore) {
+    testing_support::TempFolder folder;
+    ::setenv("FAKE_M16_LOG", folder.File("calls.log").c_str(), 1);
+    ::setenv("FAKE_M16_HANG", "Clear:300", 1);
+    std::atomic<int> reports{0};
+    {
+        serial::TDelay wait(nullptr);
+        programmers::THexLoad updater(FAKE_UPDATER, wait,
+                                      [&reports](int, std::intptr_t) { ++reports; });
+        ASSERT_TRUE(updater.Start("A.HEX", 3));
+        for (int i = 0; i < 500 && !Contains(folder.File("calls.log"), "Clear"); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_TRUE(updater.Busy());
+        updater.Abandon();
+    }
+    const int before = reports;
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    ::unsetenv("FAKE_M16_HANG");
+    EXPECT_EQ(reports, before) << "the stage and progress after the stuck call went nowhere";
+    EXPECT_TRUE(Contains(folder.File("calls.log"), "Deinit")) << "the job ran to its end";
 }
 
 } // namespace

@@ -36,6 +36,14 @@ public:
         path = ChosenFile;
         return true;
     }
+    bool ChooseFolder(const std::string& title, std::string& folder) override {
+        FolderTitles.push_back(title);
+        if (ChosenFolder.empty()) {
+            return false;
+        }
+        folder = ChosenFolder;
+        return true;
+    }
     bool OpenDocument(const std::string& path) override {
         OpenedDocuments.push_back(path);
         return DocumentOpens;
@@ -44,6 +52,8 @@ public:
     std::vector<Box> Boxes;
     std::deque<int> Answers;
     std::string ChosenFile;
+    std::string ChosenFolder; // empty: the folder dialog is cancelled
+    std::vector<std::string> FolderTitles;
     std::vector<std::string> OpenedDocuments;
     bool DocumentOpens = true;
 };

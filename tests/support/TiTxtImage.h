@@ -52,6 +52,19 @@ inline std::string TiTxt(const std::vector<Section>& sections, const std::string
     return text + "q" + eol;
 }
 
+// Code at start with the version marker "VER:2.00" at its 17th byte, and a
+// vector table that holds its reset vector (start) alone, the others erased:
+// a waiting loader's password is then that vector alone.
+inline std::string ResetVectorImage(std::uint32_t start, int seed = 3) {
+    std::vector<std::uint8_t> code = Pattern(600, seed);
+    const std::string marker = "VER:2.00";
+    std::copy(marker.begin(), marker.end(), code.begin() + 16);
+    std::vector<std::uint8_t> vectors(32, 0xFF);
+    vectors[30] = static_cast<std::uint8_t>(start & 0xFF);
+    vectors[31] = static_cast<std::uint8_t>(start >> 8);
+    return TiTxt({{start, code}, {0xFFE0, vectors}});
+}
+
 // A lab instrument's 5xx image: code low and above 64 KB with the version
 // marker, and the vector table with its reset vector 0x5C00. With
 // infoMemory, 64 bytes of information memory at 0x1800 as well.

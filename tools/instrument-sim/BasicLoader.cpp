@@ -61,6 +61,16 @@ std::string ApplyKey(std::string_view key, std::string_view v, BasicConfig& c) {
 
 } // namespace
 
+std::string HeaderText(std::string_view line) {
+    std::string text;
+    // After "S0", the count and the two address bytes, up to the checksum.
+    for (std::size_t i = 8; i + 3 < line.size(); i += 2) {
+        const int value = HexDigit(line[i]) * 16 + HexDigit(line[i + 1]);
+        text.push_back(value >= 0x20 && value < 0x7F ? static_cast<char>(value) : '.');
+    }
+    return text;
+}
+
 bool SoundRecord(std::string_view line) {
     if (line.size() < 4 || line[0] != 'S' || line.size() % 2 != 0)
         return false;
@@ -144,6 +154,10 @@ void BasicLoader::TakeRecord(std::string_view line, LoaderContext& ctx) {
         state_ = State::Broken;
         ctx.Send(kDefect);
         return;
+    }
+    if (line[1] == '0') {
+        // The header record names the file: the transcript says which one came.
+        ctx.Note("basic-loader: header " + HeaderText(line));
     }
     if (EndRecord(line)) {
         ctx.Note("basic-loader: " + std::to_string(records_) + " records programmed");

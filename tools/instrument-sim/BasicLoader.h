@@ -47,5 +47,7 @@ private:
 bool SoundRecord(std::string_view line);
 // S7, S8 or S9: the file ends here.
 bool EndRecord(std::string_view line);
+// The data of a sound S0 record as text; bytes that are not printable as '.'.
+std::string HeaderText(std::string_view line);
 
 } // namespace sim::basic

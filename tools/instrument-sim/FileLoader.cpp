@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 
 namespace sim::fileloader {
 namespace {
@@ -13,6 +14,10 @@ constexpr long kCmdHeader = 1201;
 constexpr long kCmdHeaderOld = 1205;
 constexpr long kCmdFileEnd = 1202;
 constexpr long kCmdSessionEnd = 1203;
+constexpr long kCmdStartupVersion = 2100;
+constexpr int kStartupVersionReply = 2011;
+// The first start-up program version (times 1000) that knows A.1201.
+constexpr unsigned kNewHeaderFrom = 106;
 constexpr std::string_view kBlockStart = "D.";
 constexpr std::size_t kMaxBlock = 2000;
 constexpr std::size_t kMaxLengthDigits = 5;
@@ -53,7 +58,25 @@ std::string ApplyKey(std::string_view key, std::string_view v, FileLoaderConfig&
         });
         return ok ? "" : "fault.reply needs BLOCK:TEXT items";
     }
+    if (key == "startup_version") {
+        if (v.empty() || v.size() > 16 ||
+            v.find_first_not_of("0123456789.") != std::string_view::npos)
+            return "startup_version needs a version such as 1.10";
+        c.startupVersion = std::string(v);
+        return "";
+    }
+    if (key == "file_end") {
+        if (v != "260" && v != "ack")
+            return "file_end must be 260 or ack";
+        c.fileEndAck = v == "ack";
+        return "";
+    }
     return "unknown key";
+}
+
+// As the tool reads a version: the text times 1000.01, truncated.
+unsigned VersionTimes1000(const std::string& text) {
+    return static_cast<unsigned>(std::strtod(text.c_str(), nullptr) * 1000.01);
 }
 
 } // namespace
@@ -99,6 +122,10 @@ void FileLoader::Enter(LoaderContext&) {
 }
 
 bool FileLoader::FirmwareCommand(const Command& cmd, LoaderContext& ctx) {
+    if (cmd.number == kCmdStartupVersion) {
+        Reply("I." + std::to_string(kStartupVersionReply) + "#" + config_.startupVersion, ctx);
+        return true;
+    }
     std::uint32_t baud = 0;
     if (cmd.number != kCmdSpeed || !KnownSpeed(cmd.args, baud))
         return false;
@@ -208,6 +235,12 @@ void FileLoader::CommandLine(const Command& cmd, LoaderContext& ctx) {
     switch (cmd.number) {
     case kCmdHeader:
     case kCmdHeaderOld:
+        if (!KnowsHeader(cmd.number)) {
+            ctx.Note("file loader: start-up program " + config_.startupVersion +
+                     " does not know A." + std::to_string(cmd.number));
+            Reply("?", ctx);
+            return;
+        }
         Header(cmd, ctx);
         return;
     case kCmdFileEnd:
@@ -225,6 +258,12 @@ void FileLoader::CommandLine(const Command& cmd, LoaderContext& ctx) {
         ctx.Note("file loader: unknown command " + cmd.text);
         Reply("?", ctx);
     }
+}
+
+// A newer start-up program still takes the old header (the tool sends it when
+// the instrument asked for it with reply 208).
+bool FileLoader::KnowsHeader(long number) const {
+    return number == kCmdHeaderOld || VersionTimes1000(config_.startupVersion) >= kNewHeaderFrom;
 }
 
 // "name,date,size": the name may hold commas, the numbers cannot.
@@ -261,7 +300,7 @@ void FileLoader::FileEnd(LoaderContext& ctx) {
     fileOpen_ = false;
     ctx.Note("file loader: received " + name_);
     ctx.KeepFile(name_, data_);
-    Reply(kFileComplete, ctx);
+    Reply(config_.fileEndAck ? Ack(kCmdFileEnd) : kFileComplete, ctx);
 }
 
 bool FileLoader::SwitchSpeed(const Command& cmd, LoaderContext& ctx) {

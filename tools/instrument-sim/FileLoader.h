@@ -15,6 +15,12 @@ struct FileLoaderConfig {
     // Faults by block frame, counted from 1 over the run (resent blocks count again).
     std::set<unsigned> badBlocks, silentBlocks;
     std::map<unsigned, std::string> replyBlocks; // block -> text of reply 261
+    // The start-up program's version as A.2100 reports it; one before 0.106
+    // knows only the old header A.1205.
+    std::string startupVersion = "1.10";
+    // A whole file is confirmed by I.260# or, as some start-up programs do,
+    // by the acknowledge A.1202!.
+    bool fileEndAck = false;
 };
 
 struct FileLoaderConfigResult {
@@ -49,6 +55,8 @@ private:
     void Block(std::string_view data, std::uint8_t check, LoaderContext& ctx);
     void CommandLine(const Command& cmd, LoaderContext& ctx);
     void Header(const Command& cmd, LoaderContext& ctx);
+    // False: the start-up program does not know this header.
+    bool KnowsHeader(long number) const;
     void FileEnd(LoaderContext& ctx);
     // False for a speed the loader does not know.
     bool SwitchSpeed(const Command& cmd, LoaderContext& ctx);

@@ -22,10 +22,13 @@ constexpr long kCmdLabBlock = 12010;
 constexpr long kCmdLabClose = 12030;
 constexpr long kCmdClock = 1600;
 constexpr long kCmdCalibration = 6162;
+constexpr long kCmdBootFile = 2005;       // update the bootloader file
+constexpr long kCmdVariantTaken = 1220;   // the tool has taken the memory variant
+constexpr long kReplyMemoryVariant = 208; // text: the variant character
 // Commands the firmware acknowledges without more to say.
-constexpr long kAckOnly[] = {kCmdStart,    kCmdExit,    kCmdExitTxt, kCmdClock, kCmdCalibration,
-                             1220,         1500,        2100,        2005,      kCmdLabOpen,
-                             kCmdLabBlock, kCmdLabClose};
+constexpr long kAckOnly[] = {kCmdStart,       kCmdExit,    kCmdExitTxt,  kCmdClock,
+                             kCmdCalibration, 1220,        1500,         2100,
+                             kCmdBootFile,    kCmdLabOpen, kCmdLabBlock, kCmdLabClose};
 
 constexpr std::string_view kLabBlockPrefix = "A.12010#";
 // Longest command line kept while its line end is missing.
@@ -49,7 +52,8 @@ char GarbleByte(char c) {
 Instrument::Instrument(Profile profile, std::unique_ptr<Loader> loader, Transcript* transcript)
     : profile_(std::move(profile)), loader_(std::move(loader)), transcript_(transcript),
       flash_(profile_.flashStart, profile_.flashSize),
-      state_(profile_.startInLoader ? InstrumentState::InLoader : InstrumentState::Asleep) {
+      state_(profile_.startInLoader ? InstrumentState::InLoader : InstrumentState::Asleep),
+      powered_(!profile_.poweredOff) {
     if (profile_.oldImage)
         flash_.FillOld();
     if (!loader_)
@@ -58,6 +62,17 @@ Instrument::Instrument(Profile profile, std::unique_ptr<Loader> loader, Transcri
         Note("unknown loader '" + profile_.loader + "', using none");
         loader_ = CreateLoader("none", profile_);
     }
+    if (powered_ && state_ == InstrumentState::InLoader) {
+        faultCounting_ = !profile_.lineFault.duringLab;
+        loader_->Enter(*this);
+    }
+}
+
+void Instrument::SwitchOn() {
+    if (powered_)
+        return;
+    powered_ = true;
+    Note("switched on");
     if (state_ == InstrumentState::InLoader) {
         faultCounting_ = !profile_.lineFault.duringLab;
         loader_->Enter(*this);
@@ -76,6 +91,10 @@ void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, M
     now_ = std::max(now_, now);
     if (transcript_)
         transcript_->Received(bytes);
+    if (!powered_) {
+        Note("switched off: " + std::to_string(bytes.size()) + " bytes lost");
+        return;
+    }
     std::string heard;
     if (toolLine && !(*toolLine == ExpectedLine())) {
         heard = Hear(bytes, *toolLine);
@@ -237,6 +256,11 @@ void Instrument::Dispatch(const Command& cmd) {
     }
     if (state_ != InstrumentState::Asleep && loader_->FirmwareCommand(cmd, *this))
         return;
+    if (const std::string why = LabCommandRefusal(cmd); !why.empty()) {
+        Note("lab file transfer: " + why + ", refused");
+        Queue({{0, "?"}}, false);
+        return;
+    }
     const std::vector<CueLine>* cue = CueFor(cmd.number, occurrence);
     Queue(cue ? *cue : DefaultReply(cmd), fault == FaultKind::Garble);
     ApplyEffects(cmd);
@@ -287,6 +311,8 @@ std::vector<CueLine> Instrument::DefaultReply(const Command& cmd) const {
         return ident(3, profile_.serial);
     if (OneOf(n, kCmdPasswordQuery))
         return {{0, "I." + std::to_string(profile_.passwordReply) + "#" + profile_.password}};
+    if (n == kCmdBootFile && profile_.memoryVariant != 0)
+        return {{0, "I." + std::to_string(kReplyMemoryVariant) + "#" + profile_.memoryVariant}};
     if (!EntryKeyOk(cmd))
         return {{0, "?"}};
     // The password entries answer without "!" so that the tool sees 10011 alone.
@@ -296,6 +322,23 @@ std::vector<CueLine> Instrument::DefaultReply(const Command& cmd) const {
         !profile_.refuseUnknown)
         return {{0, Ack(n)}};
     return {{0, "?"}};
+}
+
+std::string Instrument::LabCommandRefusal(const Command& cmd) const {
+    switch (cmd.number) {
+    case kCmdLabOpen:
+        if (LabFileOpen())
+            return "a file is open already";
+        return cmd.args.empty() ? "no file name" : "";
+    case kCmdLabBlock:
+        if (!LabFileOpen())
+            return "data without an open file";
+        return labFiles_.back().data.size() + cmd.args.size() > kMaxLabFile ? "file too large" : "";
+    case kCmdLabClose:
+        return LabFileOpen() ? "" : "close without an open file";
+    default:
+        return "";
+    }
 }
 
 void Instrument::ApplyEffects(const Command& cmd) {
@@ -316,14 +359,23 @@ void Instrument::ApplyEffects(const Command& cmd) {
     if (n == kCmdLabOpen) {
         faultCounting_ = faultCounting_ || profile_.lineFault.duringLab;
         labFiles_.push_back({cmd.args, {}, false});
-    } else if (n == kCmdLabBlock && !labFiles_.empty() && !labFiles_.back().complete) {
-        LabFile& f = labFiles_.back();
-        if (f.data.size() + cmd.args.size() <= kMaxLabFile)
-            f.data += cmd.args;
-        else
-            Note("lab file too large, block dropped");
-    } else if (n == kCmdLabClose && !labFiles_.empty()) {
+    } else if (n == kCmdLabBlock && LabFileOpen()) {
+        labFiles_.back().data += cmd.args;
+    } else if (n == kCmdLabClose && LabFileOpen()) {
         labFiles_.back().complete = true;
+    }
+    if (n == kCmdBootFile && profile_.memoryVariant != 0) {
+        // It tells its memory variant first and starts its loader only once
+        // the tool has taken it.
+        variantPending_ = true;
+        Note(std::string("memory variant ") + profile_.memoryVariant + " told");
+        return;
+    }
+    if (n == kCmdVariantTaken && variantPending_) {
+        variantPending_ = false;
+        if (IsLoaderEntry(kCmdBootFile))
+            EnterLoader();
+        return;
     }
     if (IsLoaderEntry(n) && EntryKeyOk(cmd))
         EnterLoader();

@@ -55,6 +55,10 @@ public:
     std::optional<Millis> NextDue() const;
 
     bool HangupRequested() const { return hangup_; }
+    // The power switch (profile power=off): until then nothing is received
+    // or sent; the instrument then starts as start= says.
+    void SwitchOn();
+    bool PoweredOn() const { return powered_; }
     bool InputHeld() const { return state_ == InstrumentState::InLoader && loader_->HoldsLine(); }
     unsigned LoaderExits() const { return loaderExits_; }
     const FlashMemory& Memory() const { return flash_; }
@@ -96,6 +100,10 @@ private:
     const std::vector<CueLine>* CueFor(long number, unsigned occurrence) const;
     std::vector<CueLine> DefaultReply(const Command& cmd) const;
     void ApplyEffects(const Command& cmd);
+    // Why the firmware refuses a lab command in its present state; empty
+    // when it takes it.
+    std::string LabCommandRefusal(const Command& cmd) const;
+    bool LabFileOpen() const { return !labFiles_.empty() && !labFiles_.back().complete; }
     void Queue(const std::vector<CueLine>& lines, bool garble);
     std::string Ack(long number) const;
     bool IsLoaderEntry(long number) const;
@@ -124,6 +132,8 @@ private:
     unsigned firmwareRefusals_ = 0;
     // The last pair of differing settings that still read as sent, noted once.
     std::optional<std::pair<LineSettings, LineSettings>> lastUngarbled_;
+    bool variantPending_ = false; // reply 208 given, the tool's A.1220 not yet come
+    bool powered_ = true;
 };
 
 } // namespace sim

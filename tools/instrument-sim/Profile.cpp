@@ -242,6 +242,13 @@ std::string ApplyKey(Profile& p, std::string_view key, std::string_view v) {
                    ? ""
                    : "start must be firmware or loader";
     }
+    if (key == "power") {
+        bool on = true;
+        if (!ParseYesNo(v, "on", "off", on))
+            return "power must be on or off";
+        p.poweredOff = !on;
+        return "";
+    }
     if (key == "baud")
         return ParseBaud(v, p.line.baud) ? "" : "unsupported baud rate";
     if (key == "stop_bits")
@@ -292,6 +299,12 @@ std::string ApplyKey(Profile& p, std::string_view key, std::string_view v) {
         return ParseNumberList(v, p.loaderEntry) ? "" : "loader_entry needs command numbers";
     if (key == "entry_key")
         return PlainText(v, p.entryKey) ? "" : "entry_key too long";
+    if (key == "memory_variant") {
+        if (v.size() != 1 || v[0] < '!' || v[0] > '~')
+            return "memory_variant must be one printable character";
+        p.memoryVariant = v[0];
+        return "";
+    }
     if (key == "probe")
         return ParseHexBytes(v, p.probe) ? "" : "probe needs hex bytes";
     if (key == "probe_leave")

@@ -32,6 +32,7 @@ struct Profile {
     std::string name;
     int startMode = 0;          // 0..5, selects the wake command
     bool startInLoader = false; // the instrument already waits in its loader
+    bool poweredOff = false;    // switched off until SIGUSR1 switches it on
     LineSettings line;          // firmware line
     LineSettings loaderLine{9600, 1};
     std::string loader = "none"; // entry of the loader registry
@@ -43,6 +44,8 @@ struct Profile {
     bool refuseUnknown = true; // unknown commands get "?" rather than an acknowledge
     std::vector<long> loaderEntry{5588, 5566, 5567, 1200, 1230, 1231};
     std::string entryKey = "QX47"; // the argument the password entries must carry
+    // Told with reply 208 in answer to the bootloader-file command; 0: none.
+    char memoryVariant = 0;
 
     std::string probe{"\x80"}; // bytes that make the loader give its probe answer
     std::string probeAnswer;   // empty: no answer

@@ -95,7 +95,7 @@ bool Simulator::OpenDevice(const std::string& path, std::string& error) {
 
 void Simulator::RequestStop() {
     if (stopPipe_[1] >= 0) {
-        char c = 1;
+        char c = kStopRequest;
         [[maybe_unused]] ssize_t n = write(stopPipe_[1], &c, 1);
     }
 }
@@ -125,6 +125,28 @@ void Simulator::Arrive(const Reply& reply) {
                          ", tool at " + LineText(tool) + "; tool reads " +
                          (read.empty() ? std::string("nothing") : read));
     WriteOut(read);
+}
+
+void Simulator::RequestSwitchOn() {
+    if (stopPipe_[1] >= 0) {
+        char c = kSwitchOnRequest;
+        [[maybe_unused]] ssize_t n = write(stopPipe_[1], &c, 1);
+    }
+}
+
+bool Simulator::TakeRequests() {
+    char requests[16];
+    bool stop = false;
+    ssize_t n = 0;
+    while ((n = read(stopPipe_[0], requests, sizeof requests)) > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+            if (requests[i] == kSwitchOnRequest)
+                instrument_->SwitchOn();
+            else
+                stop = true;
+        }
+    }
+    return stop;
 }
 
 void Simulator::WriteOut(const std::string& bytes) {
@@ -179,6 +201,11 @@ void Simulator::SaveLabFiles() {
     if (options_.filesOutDir.empty())
         return;
     for (const LabFile& f : instrument_->LabFiles()) {
+        if (!f.complete) {
+            // Never closed: the instrument throws the part away.
+            transcript_.Note("lab file not closed, not kept: " + Transcript::Escape(f.name));
+            continue;
+        }
         std::string name = SafeFileName(f.name);
         if (name.empty()) {
             transcript_.Note("lab file name refused: " + Transcript::Escape(f.name));
@@ -256,7 +283,7 @@ Simulator::End Simulator::Run() {
             end = End::LineClosed;
             break;
         }
-        if (fds[1].revents & POLLIN) {
+        if ((fds[1].revents & POLLIN) && TakeRequests()) {
             end = End::Stopped;
             break;
         }

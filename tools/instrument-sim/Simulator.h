@@ -39,6 +39,8 @@ public:
     End Run();
     // From any thread or a signal handler.
     void RequestStop();
+    // The instrument's power switch; from any thread or a signal handler.
+    void RequestSwitchOn();
 
     const Instrument& GetInstrument() const { return *instrument_; }
 
@@ -57,6 +59,10 @@ private:
     void DrainHeldLine();
     void SaveLabFiles();
     void CloseLine();
+    // Requests of the signal handlers; true when one asks to stop.
+    bool TakeRequests();
+    static constexpr char kStopRequest = 1;
+    static constexpr char kSwitchOnRequest = 2;
 
     Profile profile_;
     SimOptions options_;

@@ -17,7 +17,12 @@ constexpr const char* kUsage =
     "usage: instrument-sim --profile FILE [--link DIR/COMn | --device PATH]\n"
     "                      [--transcript FILE] [--flash-out FILE] [--files-out DIR]\n"
     "                      [--exit-after-idle SECONDS] [--time-divisor N]\n"
-    "       instrument-sim --list-loaders\n";
+    "       instrument-sim --list-loaders\n"
+    "       instrument-sim --help\n"
+    "Plays a measuring instrument on a new pseudo-terminal (its path is printed as\n"
+    "\"PTY /dev/pts/N\", and --link makes a COMn link to it) or on a given device.\n"
+    "Exit status: 0 stopped by a signal or idle, 1 bad option or profile,\n"
+    "2 the line was closed.\n";
 
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
@@ -30,11 +35,17 @@ extern "C" void OnStopSignal(int) {
         gSimulator->RequestStop();
 }
 
+extern "C" void OnPowerSignal(int) {
+    if (gSimulator)
+        gSimulator->RequestSwitchOn();
+}
+
 struct Args {
     std::string profile, link, device, transcript, flashOut, filesOut;
     unsigned idleSec = 0;
     unsigned timeDivisor = 1;
     bool listLoaders = false;
+    bool help = false;
 };
 
 // A whole number from 1 to most.
@@ -54,6 +65,10 @@ bool ParseArgs(int argc, char** argv, Args& a, std::string& error) {
         if (opt == "--list-loaders") {
             a.listLoaders = true;
             continue;
+        }
+        if (opt == "--help" || opt == "-h") {
+            a.help = true;
+            return true;
         }
         static constexpr std::string_view kValued[] = {
             "--profile",   "--link",      "--device",          "--transcript",
@@ -109,6 +124,8 @@ void InstallSignals() {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    sa.sa_handler = OnPowerSignal;
+    sigaction(SIGUSR1, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -120,6 +137,10 @@ int main(int argc, char** argv) {
     if (!ParseArgs(argc, argv, args, error)) {
         std::fprintf(stderr, "instrument-sim: %s\n%s", error.c_str(), kUsage);
         return kExitUsage;
+    }
+    if (args.help) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
     }
     if (args.listLoaders) {
         for (const sim::LoaderEntry& e : sim::Loaders())

@@ -1,0 +1,46 @@
+#include "app/RetryTable.h"
+
+#include "programmers/Protocol.h"
+
+#include <array>
+
+namespace app {
+
+namespace {
+
+namespace event = protocol::event;
+
+// A step that failed is repeated as it was started, on the line it left the
+// instrument on: the class-1 retry takes the loader the instrument now waits
+// in, a lab transfer or Basic-Loader runs again against the new firmware, a
+// recovery goes back into its flow. A failed bootloader file offers no retry.
+constexpr std::array<TRetryRow, 11> Rows = {{
+    {RetryableStep::None, RetryOfFileClass, true, false, "by file class"},
+    {RetryableStep::ToolForProgFile1, event::AcknowledgeAgain, true, false, "tool for ProgFile1"},
+    {RetryableStep::ToolForProgramFile, event::ToolStep, false, false, "tool for the program file"},
+    {RetryableStep::Class1Loader, event::RetryClass1, false, false, "MSP430 loader"},
+    {RetryableStep::BlockTransfer, event::StartClass2, false, false, "block transfer"},
+    {RetryableStep::Class4Loader, event::StartClass4, false, false, "device or XMODEM loader"},
+    {RetryableStep::LabTransfer, event::BootloaderFileStep, false, false, "lab file transfer"},
+    {RetryableStep::BootFileLoader, NoRetry, false, false, "bootloader file"},
+    {RetryableStep::BasicLoader, event::TerminalStep, false, false, "Basic-Loader"},
+    {RetryableStep::LabRecovery, event::Recovery, false, true, "lab recovery"},
+    {RetryableStep::MeterRecovery, event::AcknowledgeAgain, false, true, "meter recovery"},
+}};
+
+} // namespace
+
+std::span<const TRetryRow> RetryTable() {
+    return Rows;
+}
+
+const TRetryRow& RetryRowOf(RetryableStep step) {
+    for (const TRetryRow& row : Rows) {
+        if (row.Failed == step) {
+            return row;
+        }
+    }
+    return Rows.front();
+}
+
+} // namespace app
