@@ -194,7 +194,7 @@ TEST_F(XmodemUpdate, TenIdentificationsInARowAtRealTimeThenAnUpdate) {
                                "device=43110.000\nversion=1.23\nserial=12345678\nloader=xmodem\n"
                                "loader.version=1.06\nflash_start=0\nflash_size=0x10000\n"
                                "on.restart=A.1111!\n",
-                               folder.File("ports/COM1"));
+                               folder.File("ports/COM1"), "1");
     const std::string exitTaken = "exit command 1111 taken by the firmware";
     for (int i = 1; i <= 10; ++i) {
         SCOPED_TRACE("identification " + std::to_string(i));
