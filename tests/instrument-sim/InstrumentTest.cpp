@@ -241,6 +241,15 @@ TEST(Instrument, LineFaultsStrikeOnceAtTheCountedByte) {
     EXPECT_EQ(silent.Say("A.1000\r\n"), "A.1000!\r\n");
     EXPECT_EQ(silent.Say("A.1000\r\n"), "");
 
+    // Garbage from a search at another speed is no byte of the transfer.
+    Bench searched(MakeProfile("start=loader\nprobe_answer=90\nline.fault=silent\n"
+                               "line.fault.at=2\n"));
+    LineSettings search{1200, 2};
+    searched.inst.Receive("\r\n\r\nA.1111\r\n", &search, 0);
+    searched.inst.TakeDue(~0ull); // what it made of the garbage
+    EXPECT_EQ(searched.Say("\x80"), "\x90");
+    EXPECT_EQ(searched.Say("\x80"), "");
+
     Bench garbling(MakeProfile(lab + "line.fault=flip\n"));
     garbling.Wake();
     garbling.Say("A.12000#f\r\n");

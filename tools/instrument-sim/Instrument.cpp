@@ -98,7 +98,12 @@ void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, M
     std::string heard;
     if (toolLine && !(*toolLine == ExpectedLine())) {
         heard = Hear(bytes, *toolLine);
-        bytes = heard;
+        if (heard != bytes) {
+            // Noise from a search at other speeds: the line fault's byte
+            // counts what arrives at the right line only.
+            Deliver(heard);
+            return;
+        }
     }
     if (faultCounting_ && !faultStruck_ && profile_.lineFault.kind != LineFaultKind::None &&
         faultBytes_ + bytes.size() >= profile_.lineFault.at) {
