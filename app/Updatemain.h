@@ -228,6 +228,8 @@ public:
     // The entry of the item's Tag, or entry 1 after a "Q".
     void StartLabRecovery(int tag);
     void RunLabRecovery();
+    // The line the recovered firmware speaks at.
+    void SetRecoveredFirmwareLine();
 
     // --- recovery of a hand-held meter that waits in its bootloader
     // The items DevMultiZ70..DevCondZ70, or the probe's answer frame (nullptr).
