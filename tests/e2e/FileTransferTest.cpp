@@ -117,10 +117,11 @@ protected:
         }
     }
     e2e::Run UpdateWith(const std::string& extraLines, const std::string& startupVersion = "1.05") {
-        return Update("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-                      "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=4000\n"
-                      "loader.startup_version=" +
-                      startupVersion + "\n" + extraLines);
+        return Update(
+            "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+            "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=4000\n"
+            "loader.startup_version=" +
+            startupVersion + "\n" + extraLines);
     }
 };
 
