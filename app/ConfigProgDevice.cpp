@@ -79,6 +79,17 @@ void TUpdateForm::ReadDeviceBlock(const std::vector<std::string>& block,
         column("FlashErase2", TextColumn(value("FlashErase2"), ColumnWidth::FlashErase, cut));
     row.FlashErase3 =
         column("FlashErase3", TextColumn(value("FlashErase3"), ColumnWidth::FlashErase, cut));
+    for (auto [key, stored] :
+         {std::pair{"FlashErase1", &row.FlashErase1}, std::pair{"FlashErase2", &row.FlashErase2},
+          std::pair{"FlashErase3", &row.FlashErase3}}) {
+        std::uint32_t address = 0;
+        if (!FlashEraseAddress(*stored, address)) {
+            // An erase start beyond the flash would walk a loader through
+            // millions of segments; the loader's own default is used.
+            dropped.push_back(std::string(key) + " (out of range)");
+            stored->clear();
+        }
+    }
     row.ProgDefFile =
         column("ProgDefFile", FileColumn(value("ProgDefFile"), ColumnWidth::ProgDefFile, cut));
     row.ProzTyp = ProzTypColumn(value("ProzTyp"));

@@ -33,17 +33,8 @@ bool DropThroughComma(std::string& text) {
 }
 
 std::uint32_t FlashEraseValue(const std::string& text) {
-    std::size_t hex = text.find("0x");
-    std::uint32_t value = 0;
-    if (hex != std::string::npos) {
-        for (std::size_t i = hex + 2;
-             i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
-            char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
-            value = value * 16 + static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
-        }
-        return value;
-    }
-    return static_cast<std::uint32_t>(LeadingDecimal(text));
+    std::uint32_t address = 0;
+    return FlashEraseAddress(text, address) ? address : 0;
 }
 
 // "@" at the end of a file name keeps the transfer at the low baud rate.
@@ -205,6 +196,8 @@ bool TUpdateForm::CheckDevice() {
         Session.BootLoadKenn = row.BootLoadKenn;
         Session.FlashErase = {FlashEraseValue(row.FlashErase1), FlashEraseValue(row.FlashErase2),
                               FlashEraseValue(row.FlashErase3)};
+        // The programmers' erase starts of the first and the second image.
+        Session.Job.EraseStart = {Session.FlashErase[0], Session.FlashErase[1]};
         const int k = static_cast<unsigned char>(Session.AnswerChar) + entry == 144 ? 0 : 1;
         Session.ProgDefFile = k < static_cast<int>(DeviceTable.size())
                                   ? DeviceTable[static_cast<std::size_t>(k)].ProgDefFile

@@ -328,7 +328,10 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
                 PostEvent(event::Acknowledge);
             }
             if (reply.HasCommandPrefix) {
-                PostEvent(event::CommandReply);
+                // The line tells whose answer it is (XMODEM entry) and
+                // whether its acknowledge came with it.
+                PostEvent(event::CommandReply,
+                          reinterpret_cast<std::intptr_t>(Session.Replies.KeepText(line)));
             }
             if (reply.EndsWithQuestion) {
                 PostEvent(event::Rejected);

@@ -1,5 +1,7 @@
 #include "app/DeviceTable.h"
 
+#include <cctype>
+
 #include "kernel/Stringunit.h"
 
 namespace app {
@@ -47,6 +49,28 @@ std::string SWKennColumn(const std::string& value, bool& cut) {
         text = text.substr(0, marker) + "\r\n";
     }
     return TextColumn(text, ColumnWidth::SWKenn, cut);
+}
+
+bool FlashEraseAddress(const std::string& value, std::uint32_t& address) {
+    const std::size_t hex = value.find("0x");
+    std::size_t at = hex != std::string::npos ? hex + 2 : value.find_first_not_of(" \t");
+    const int base = hex != std::string::npos ? 16 : 10;
+    std::uint64_t number = 0;
+    for (; at < value.size(); ++at) {
+        const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(value[at])));
+        const int digit = c >= '0' && c <= '9'                 ? c - '0'
+                          : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                               : -1;
+        if (digit < 0) {
+            break;
+        }
+        number = number * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+        if (number > MaxFlashErase) {
+            return false;
+        }
+    }
+    address = static_cast<std::uint32_t>(number);
+    return true;
 }
 
 std::uint32_t ProzTypColumn(const std::string& value) {

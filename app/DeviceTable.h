@@ -47,6 +47,13 @@ std::string FileColumn(const std::string& value, std::size_t width, bool& cut);
 std::string SWKennColumn(const std::string& value, bool& cut);
 std::uint32_t ProzTypColumn(const std::string& value);
 
+// Highest erase start an MSP430 loader can address (20 bits).
+inline constexpr std::uint32_t MaxFlashErase = 0xFFFFF;
+// A FlashErase value as a number: hexadecimal after "0x", otherwise the
+// leading decimal digits; empty is 0 (the loader's default). False when it
+// lies beyond MaxFlashErase.
+bool FlashEraseAddress(const std::string& value, std::uint32_t& address);
+
 // Program-file class of a name: .TXT 1, .EXE 2, .HEX 3, .BIN 4, combined by
 // bitwise or. Start-up does not count .BIN.
 int FileClassOf(const std::string& name, bool countBin);

@@ -109,8 +109,10 @@ constexpr Entry Table[] = {
      "kein Pelmora erkannt!!\rim Pelmora unter Service->Update-Mode aktivieren.",
      "kein Pelmora erkannt!!\rim Pelmora unter Service->Update-Mode aktivieren."},
     {Msg::NoAnswerAfterProgramming, 0,
-     "Das Gerät hat sich nach der Programmierung nicht gemeldet; die Daten sind geprüft.",
-     "The instrument did not report after programming; the data were verified."},
+     "Das Gerät hat sich nach der Programmierung nicht gemeldet: die neue Firmware läuft nicht "
+     "oder ist nicht erreichbar.",
+     "The instrument did not report after programming: the new firmware does not run or cannot "
+     "be reached."},
     {Msg::MethodNotAvailable, 0, "Diese Übertragungsart ist hier nicht verfügbar: ",
      "This transfer method is not available here: "},
     {Msg::FirmwareFile, 0, "Firmware-Datei", "Firmware file"},
@@ -142,6 +144,16 @@ constexpr Entry Table[] = {
      "Bootloader checksum wrong (reported / expected): "},
     {Msg::InstrumentNoAnswer, 0, "Das Gerät antwortet nicht mehr.",
      "The instrument does not answer any more."},
+    // The XMODEM upload ends; the packet's number (or EOT) follows.
+    {Msg::XmodemRefused, 0, "XMODEM: Der Empfänger weist das Paket immer wieder ab (NAK), Paket ",
+     "XMODEM: the receiver keeps refusing the packet (NAK), packet "},
+    {Msg::XmodemRestarted, 0,
+     "XMODEM: Der Empfänger verlangt immer wieder einen neuen Anfang ('C'), Paket ",
+     "XMODEM: the receiver keeps asking for a new start ('C'), packet "},
+    {Msg::XmodemCancelled, 0, "XMODEM: Der Empfänger hat die Übertragung abgebrochen (CAN), Paket ",
+     "XMODEM: the receiver cancelled the transfer (CAN), packet "},
+    {Msg::XmodemStalled, 0, "XMODEM: 10 s ohne Fortschritt, Paket ",
+     "XMODEM: no progress for 10 s, packet "},
     // The port's name, device and the cause follow.
     {Msg::PortFailedInSearch, 0, "Schnittstelle ausgefallen, bei der Suche übergangen: ",
      "Port failed, passed over in the search: "},

@@ -55,6 +55,14 @@ std::string TFormServices::Text(programmers::ProgrammerText id) const {
         return form_.Text(Msg::ImageChecksumMismatch);
     case ProgrammerText::NoAnswer:
         return form_.Text(Msg::InstrumentNoAnswer);
+    case ProgrammerText::XmodemRefused:
+        return form_.Text(Msg::XmodemRefused);
+    case ProgrammerText::XmodemRestarted:
+        return form_.Text(Msg::XmodemRestarted);
+    case ProgrammerText::XmodemCancelled:
+        return form_.Text(Msg::XmodemCancelled);
+    case ProgrammerText::XmodemStalled:
+        return form_.Text(Msg::XmodemStalled);
     case ProgrammerText::TermPreparing:
         return form_.Text(Msg::TermPreparing);
     case ProgrammerText::TermProgramming:

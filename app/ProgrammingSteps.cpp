@@ -201,22 +201,51 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
     }
 }
 
-// The new firmware reports back with an acknowledge or reply 30 or 31. An
-// instrument that stays silent must not leave the session waiting for good:
-// after the bound the session goes on as after its acknowledge.
+// The new firmware reports back: an acknowledge, an "A." line, or reply 30
+// or 31. Its first words may come while the programmer still holds the port
+// at the loader's line, where they are lost; silence therefore asks it once.
+// An instrument that stays silent fails the session: only the new firmware's
+// report makes a success.
 void TUpdateForm::AwaitInstrumentAfterProgramming(int boundMs) {
-    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    Session.ReplyTimer = Timers.TimerStart(boundMs);
-    Session.AwaitingRestart = true;
-    Session.RestartUnverified = false;
-    Report.Step = step::Restart;
+    AwaitRestart(boundMs, true);
 }
 
 // Only the instrument's acknowledge confirms what a tool claims; silence
 // fails the session instead of leaving it waiting for good.
 void TUpdateForm::AwaitInstrumentAfterTool(int boundMs) {
-    AwaitInstrumentAfterProgramming(boundMs);
-    Session.RestartUnverified = true;
+    AwaitRestart(boundMs, false);
+}
+
+void TUpdateForm::AwaitRestart(int boundMs, bool askOnSilence) {
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.AwaitingRestart = true;
+    Session.RestartUnverified = !askOnSilence;
+    Session.RestartAskPending = askOnSilence && boundMs > RestartAskAfterMs;
+    Session.RestartBoundMs = boundMs;
+    Session.ReplyTimer = Timers.TimerStart(Session.RestartAskPending ? RestartAskAfterMs : boundMs);
+    Report.Step = step::Restart;
+    ReleaseHeldReports();
+}
+
+void TUpdateForm::ReleaseHeldReports() {
+    for (const THeldReport& report : Session.HeldReports) {
+        PostEvent(report.Id, report.Data);
+    }
+    Session.HeldReports.clear();
+}
+
+void TUpdateForm::OnRestartTimeout() {
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    if (Session.RestartAskPending) {
+        Session.RestartAskPending = false;
+        SendCommand(command::Dialogue);
+        Session.ReplyTimer = Timers.TimerStart(Session.RestartBoundMs - RestartAskAfterMs);
+        return;
+    }
+    Session.AwaitingRestart = false;
+    ShowLogText(
+        Text(Session.RestartUnverified ? Msg::InstrumentNoAnswer : Msg::NoAnswerAfterProgramming));
+    PostEvent(event::ProgrammingFailed);
 }
 
 // The Basic-Loader's success text already tells the operator what to do, and
@@ -273,10 +302,12 @@ void TUpdateForm::BootloaderFileStep() {
     Session.Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;
     wait->DelayTime(3000, true);
     Session.Job.Variant = 1;
-    if (!RunProgrammer(Method::Bsl430, Session.ProgFile3,
-                       TBslSettings{.SyncFirst = true,
-                                    .QueryFirst = Session.Class2Mark || !Session.Job.SensorAbsent,
-                                    .Set9600After = Session.StartMode == 2})) {
+    if (RunProgrammer(Method::Bsl430, Session.ProgFile3,
+                      TBslSettings{.SyncFirst = true,
+                                   .QueryFirst = Session.Class2Mark || !Session.Job.SensorAbsent,
+                                   .Set9600After = Session.StartMode == 2})) {
+        ReleaseHeldReports();
+    } else {
         PostEvent(event::BootFileFailed);
     }
 }
@@ -302,9 +333,36 @@ bool TUpdateForm::RunProgrammer(Method method, const std::string& fileName,
     }
     Report.Step = step::Transfer;
     const std::uint64_t before = port->BytesWritten();
+    Session.HeldReports.clear();
+    // Below the programmer: what it passes on once finished waits for the
+    // step after it instead of running inside its end.
+    Events.AddHandler(&TUpdateForm::HoldReports, this);
     const bool done = programmer->Program(fileName);
+    Events.RemoveHandler(&TUpdateForm::HoldReports, this);
     Report.BytesSent += port->BytesWritten() - before;
     return done;
+}
+
+kernel::TEventRec TUpdateForm::HoldReports(void* context, kernel::TEvents&,
+                                           kernel::TEventRec event) {
+    if (event.Kind != kernel::evMessage) {
+        return event;
+    }
+    switch (event.Id) {
+    case event::Acknowledge:
+    case event::CommandReply:
+    case reply::NewFirmwareStoring:
+    case reply::NewFirmwareReady: {
+        std::vector<THeldReport>& held = static_cast<TUpdateForm*>(context)->Session.HeldReports;
+        // A babbling line must not grow it without bound.
+        if (held.size() < MaxHeldReports) {
+            held.push_back({event.Id, event.Data});
+        }
+        return kernel::TEvents::ClearEvent();
+    }
+    default:
+        return event;
+    }
 }
 
 } // namespace app

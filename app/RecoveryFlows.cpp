@@ -236,6 +236,10 @@ void TUpdateForm::RunLabRecovery() {
     const bool loader5xx = Session.Job.ProzTyp == Chip5438 ||
                            (Session.AnswerChar == LoaderAnswer5xx && Session.BootAnswer);
     Session.Job.Variant = Session.ProgVariant;
+    // The programmer gives the port back at the line it found once the
+    // firmware starts: the recovered firmware's, so that its first report,
+    // which may come at once, is not lost on the loader's line.
+    SetRecoveredFirmwareLine();
     const bool ok = RunProgrammer(
         loader5xx ? programmers::Method::Bsl5xx : programmers::Method::Bsl430, Session.ProgDefFile,
         programmers::TBslSettings{.LoaderMode = true, .Set9600After = Session.StartMode == 2});
@@ -249,10 +253,14 @@ void TUpdateForm::RunLabRecovery() {
     AwaitInstrumentAfterTool(AfterToolTimeoutMs);
     ShowLogText(Text(Msg::StoringNewData));
     WaitProgressBar->SetPosition(1);
+    SetRecoveredFirmwareLine();
+    wait->CountdownTime(AfterRecoveryWaitMs, true);
+}
+
+void TUpdateForm::SetRecoveredFirmwareLine() {
     if (serial::TComPort* port = SessionComPort()) {
         port->ChangeV24Parameter(serial::B__4800, serial::S_2, serial::NoParity, true);
     }
-    wait->CountdownTime(AfterRecoveryWaitMs, true);
 }
 
 void TUpdateForm::RunMeterRecovery() {

@@ -63,8 +63,24 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
         Beenden();
         return consumed;
     case event::Acknowledge:
+        // Between sessions an acknowledge is a late answer (the exit command's
+        // of an earlier run, say): it must not start a dialogue of its own.
+        if (Session.Running) {
+            OnAcknowledge();
+        }
+        return consumed;
     case event::AcknowledgeAgain:
         OnAcknowledge();
+        return consumed;
+    case event::CommandReply:
+        // An "A." line of the restarted firmware is its report too, unless
+        // its final "!" already made it an acknowledge.
+        if (!Session.AwaitingRestart) {
+            return event;
+        }
+        if (!programmers::ReplyLineAcknowledges(text)) {
+            OnAcknowledge();
+        }
         return consumed;
     case reply::DeviceNr:
     case reply::DeviceNrAlt:
@@ -149,16 +165,11 @@ void TUpdateForm::OnReplyTimeout() {
         return;
     }
     if (Session.AwaitingRestart) {
-        Session.AwaitingRestart = false;
-        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-        if (Session.RestartUnverified) {
-            ShowLogText(Text(Msg::InstrumentNoAnswer));
-            PostEvent(event::ProgrammingFailed);
-            return;
-        }
-        ShowLogText(Text(Msg::NoAnswerAfterProgramming));
-        Session.AckStep = AckStep::Ignore;
-        PostEvent(event::BootloaderFileStep);
+        OnRestartTimeout();
+        return;
+    }
+    if (Session.AwaitingExitAck) {
+        EndIdentifyRun();
         return;
     }
     if (Session.ProbeState == ProbeState::FirstProbeSent) {
@@ -177,6 +188,10 @@ void TUpdateForm::OnReplyTimeout() {
 }
 
 void TUpdateForm::OnAcknowledge() {
+    if (Session.AwaitingExitAck) {
+        EndIdentifyRun();
+        return;
+    }
     const AckStep step = Session.AckStep;
     if (Session.AwaitingRestart) {
         Session.AwaitingRestart = false;
@@ -234,7 +249,11 @@ void TUpdateForm::OnAcknowledge() {
 void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
     const char* text = reinterpret_cast<const char*>(data);
     switch (id) {
-    case reply::NewFirmwareStoring:
+    case reply::NewFirmwareStoring: {
+        if (Session.Finishing) {
+            break;
+        }
+        const bool restart = Session.AwaitingRestart;
         Session.AwaitingRestart = false;
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         if (Session.StartMode == 2) {
@@ -244,9 +263,17 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
             ShowLogText(Text(Msg::StoringNewData));
             wait->DelayTime(1000, false);
             SetClock(true);
+            // The clock's acknowledge goes on; without one the session fails.
+            if (restart) {
+                AwaitRestart(ReplyTimeoutMs, false);
+            }
         }
         break;
+    }
     case reply::NewFirmwareReady:
+        if (Session.Finishing) {
+            break;
+        }
         Session.AwaitingRestart = false;
         Session.AckStep = AckStep::Ignore;
         FinishSession(false);
@@ -303,7 +330,15 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
 }
 
 void TUpdateForm::EndAfterCheck() {
+    SendExitAfterCheck();
     Session.Running = false;
+    if (Config.AutoStartActive) {
+        wait->DelayTime(1000, true);
+        Beenden();
+    }
+}
+
+void TUpdateForm::SendExitAfterCheck() {
     Session.StartMode = StartModeAsRead;
     wait->DelayTime(1000, false);
     ClearIdentity();
@@ -312,10 +347,6 @@ void TUpdateForm::EndAfterCheck() {
     SendCommand(ExitCommand());
     Session.QueryStep = 0;
     WaitPanel->SetVisible(false);
-    if (Config.AutoStartActive) {
-        wait->DelayTime(1000, true);
-        Beenden();
-    }
 }
 
 void TUpdateForm::ShowDuration(int kind) {
@@ -345,6 +376,11 @@ void TUpdateForm::ShowDuration(int kind) {
 }
 
 void TUpdateForm::FinishSession(bool reset) {
+    // A report that comes during the waits below must not finish it twice.
+    if (Session.Finishing) {
+        return;
+    }
+    Session.Finishing = true;
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     wait->DelayTime(3000, true);
@@ -403,6 +439,7 @@ kernel::TEventRec TUpdateForm::CalibHandler(void* context, kernel::TEvents& even
     if (session.CalibState == TSessionState::NoCalibrationValue) {
         form->SendCommand(form->ExitCommand());
         events.RemoveHandler(&TUpdateForm::CalibHandler, form);
+        session.Finishing = false; // the closing steps go on from here
         session.Calibrating = false;
         form->FinishSession(session.ResetAfterCalibration);
     } else if (session.CalibState == TSessionState::CalibrationValueSent) {
@@ -444,11 +481,11 @@ kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& even
     auto* form = static_cast<TUpdateForm*>(context);
     events.RemoveHandler(&TUpdateForm::RetryHandler, form);
     ++form->Report.Retries;
+    form->Session.Running = true; // the session goes on: its acknowledges count again
     form->OkBitBtn->SetEnabled(false);
     form->UpdateMemo->Clear();
     form->SecTimer->SetEnabled(false);
     form->WaitProgressBar->SetPosition(0);
-    form->Session.Running = true;
     // The step that failed runs again, whatever ran in earlier sessions.
     const TRetryRow& row = RetryRowOf(form->Session.RetryStep);
     if (row.FromToolAckStep) {

@@ -54,7 +54,21 @@ void TUpdateForm::EndIdentification(bool updateAvailable) {
     if (Report.Outcome != outcome::Failed) {
         ExitCode = exitcode::Success;
     }
-    EndAfterCheck();
+    SendExitAfterCheck();
+    // The session lasts until the exit command's acknowledge has been read:
+    // left on the line, it would be the next run's first answer.
+    Session.AwaitingExitAck = true;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.ReplyTimer = Timers.TimerStart(IdentifyExitAckMs);
+}
+
+void TUpdateForm::EndIdentifyRun() {
+    Session.AwaitingExitAck = false;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.Running = false;
+    if (Config.AutoStartActive) {
+        Beenden();
+    }
 }
 
 } // namespace app

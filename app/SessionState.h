@@ -72,6 +72,13 @@ struct TReplyStore {
     }
 };
 
+// An instrument report that came while a programmer ran: it belongs to the
+// restart step that follows a successful transfer.
+struct THeldReport {
+    std::int32_t Id = 0;
+    std::intptr_t Data = 0;
+};
+
 // Everything one update session owns. StartSession resets it through Begin;
 // the members marked "across sessions" live on from one session to the next.
 struct TSessionState {
@@ -113,6 +120,12 @@ struct TSessionState {
     bool ToolStepDone = false;      // across sessions
     bool AwaitingRestart = false;   // programmed; waiting for the new firmware to report
     bool RestartUnverified = false; // an external tool programmed: silence fails the session
+    bool RestartAskPending = false; // silence first asks the new firmware once
+    int RestartBoundMs = 0;         // how long the restart step waits in all
+    bool Finishing = false;         // FinishSession runs: reports change nothing any more
+    bool AwaitingExitAck = false;   // an identification waits for its exit command's answer
+    // Reports held while a programmer runs; the restart step takes them.
+    std::vector<THeldReport> HeldReports;
     std::int32_t CalibState = NoCalibrationValue;
     bool Calibrating = false;           // the calibration handler waits for acknowledges
     bool ResetAfterCalibration = false; // the session's end after it sends "U.606"
@@ -169,6 +182,11 @@ struct TSessionState {
     // since it belongs to the form's timer pool.
     void Begin() {
         Running = true;
+        AwaitingRestart = false;
+        RestartAskPending = false;
+        Finishing = false;
+        AwaitingExitAck = false;
+        HeldReports.clear();
         ++Generation;
         RetryStep = RetryableStep::None;
         PendingRecovery = RecoveryKind::None;

@@ -49,6 +49,12 @@ namespace exitcode = protocol::exitcode;
 
 inline constexpr int ReplyTimeoutMs = 6000;
 inline constexpr int AfterProgrammingTimeoutMs = 30000;
+// After a transfer, silence this long asks the new firmware once.
+inline constexpr int RestartAskAfterMs = ReplyTimeoutMs;
+// Reports kept while a programmer runs; more are dropped.
+inline constexpr std::size_t MaxHeldReports = 16;
+// How long an identification waits for the acknowledge of its exit command.
+inline constexpr int IdentifyExitAckMs = 2000;
 // After an external tool the instrument first stores what the tool sent; the
 // storing wait elsewhere allows up to two minutes for that.
 inline constexpr int AfterToolTimeoutMs = 120000;
@@ -206,12 +212,18 @@ public:
     void ShowLogText(const std::string& text);
     void ClearIdentity();
     void EndAfterCheck();
+    // The exit command after an identification or a check that ends the session.
+    void SendExitAfterCheck();
     void PostEvent(std::int32_t id, std::intptr_t data = 0);
     bool SessionRunning() const { return Session.Running; }
     void ProgrammingStep(std::int32_t id);
     void BootloaderFileStep();
     void AwaitInstrumentAfterProgramming(int boundMs = AfterProgrammingTimeoutMs);
     void AwaitInstrumentAfterTool(int boundMs = AfterToolTimeoutMs);
+    void AwaitRestart(int boundMs, bool askOnSilence);
+    void OnRestartTimeout();
+    // Posts the reports held during the last programmer run, in order.
+    void ReleaseHeldReports();
     // The Basic-Loader has reported success: the session ends.
     void EndAfterBasicLoader();
     // Runs a transfer method on the session port; false when it failed or
@@ -225,6 +237,8 @@ public:
     // The entry of the item's Tag, or entry 1 after a "Q".
     void StartLabRecovery(int tag);
     void RunLabRecovery();
+    // The line the recovered firmware speaks at.
+    void SetRecoveredFirmwareLine();
 
     // --- recovery of a hand-held meter that waits in its bootloader
     // The items DevMultiZ70..DevCondZ70, or the probe's answer frame (nullptr).
@@ -355,6 +369,9 @@ private:
                                          kernel::TEventRec event);
     static kernel::TEventRec RetryHandler(void* context, kernel::TEvents& events,
                                           kernel::TEventRec event);
+    // Keeps the instrument's reports while a programmer runs (RunProgrammer).
+    static kernel::TEventRec HoldReports(void* context, kernel::TEvents& events,
+                                         kernel::TEventRec event);
     kernel::TEventRec HandleSessionEvent(kernel::TEventRec event);
     int PortTableIndexOf(int portNumber) const;
     // Hands the session port to a tool and takes it back afterwards.
@@ -369,6 +386,8 @@ private:
     void NotePort();
     // --identify: the identity and the decision, then the exit command.
     void EndIdentification(bool updateAvailable);
+    // The exit command's acknowledge came, or its wait ended.
+    void EndIdentifyRun();
 
     ReportingDialogs boxes_;
     platform::Dialogs& dialogs_;

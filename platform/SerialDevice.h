@@ -22,6 +22,7 @@ enum class SerialResult {
     Aborted,      // ended by CancelIo
     Rejected,     // the driver refused the request
     Closed,       // the device is not open
+    TimedOut,     // the line did not finish within its bound
     Failed,
 };
 
@@ -57,6 +58,10 @@ public:
     virtual SerialResult Read(void* buffer, std::size_t count, std::size_t& got) = 0;
     // Writes within the total write time-out; written < count is a short write.
     virtual SerialResult Write(const void* data, std::size_t count, std::size_t& written) = 0;
+    // Waits until the bytes written have left the line, so that a change of
+    // settings after it does not reach them; TimedOut when they have not left
+    // within WriteBoundMs for what was queued (a line held by flow control).
+    virtual SerialResult Drain() = 0;
     // Blocks until one of the EV_ bits in mask happens, CancelIo, or timeoutMs;
     // returns the bits that happened (0 on time-out). EV_RXCHAR reports bytes
     // that arrived since the last report, not bytes still waiting to be read.

@@ -4,4 +4,5 @@ target_sources(platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/PortDetails.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PortMap.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TermiosDevice.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WriteBound.cpp
 )

@@ -2,6 +2,7 @@
 
 #include "platform/CustomBaud.h"
 #include "platform/Tick.h"
+#include "platform/WriteBound.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -177,6 +178,8 @@ const char* SerialResultText(SerialResult result) {
         return "rejected";
     case SerialResult::Closed:
         return "closed";
+    case SerialResult::TimedOut:
+        return "timed out";
     case SerialResult::Failed:
         break;
     }
@@ -285,20 +288,58 @@ void TermiosDevice::Close() {
 
 void TermiosDevice::RestoreOriginalSettings() {
     // The last bytes must leave at the speed they were written with; a line
-    // held by flow control must not hold the close, hence the bound.
-    constexpr int DrainBoundMs = 500;
-    for (int waited = 0; waited < DrainBoundMs; waited += 5) {
-        int queued = 0;
-        if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
-            break;
-        }
-        usleep(5000);
-    }
+    // held by flow control must not hold the close, hence the short bound.
+    constexpr std::uint32_t CloseDrainMs = 500;
+    WaitForEmptyOutput(CloseDrainMs);
     // The next program finds the line as this one found it; a line that
     // hung up refuses, and then there is nothing to give back.
     if (found_) {
         tcsetattr(fd_, TCSANOW, &found_->Settings);
     }
+}
+
+int TermiosDevice::QueuedOutput() const {
+    int queued = 0;
+    return ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 ? queued : 0;
+}
+
+bool TermiosDevice::WaitForEmptyOutput(std::uint32_t boundMs) {
+    // Polled, not tcdrain: a queue held by XOFF or CTS would keep tcdrain
+    // waiting for ever.
+    constexpr int StepMs = 2;
+    const std::uint32_t deadline = GetTickCount() + boundMs;
+    while (QueuedOutput() > 0) {
+        int left = MsUntil(deadline);
+        if (left == 0) {
+            return false;
+        }
+        poll(nullptr, 0, std::min(left, StepMs));
+    }
+    return true;
+}
+
+SerialResult TermiosDevice::Drain() {
+    if (fd_ < 0) {
+        return SerialResult::Closed;
+    }
+    DCB dcb;
+    COMMTIMEOUTS timeouts;
+    {
+        std::lock_guard lock(mutex_);
+        dcb = dcb_;
+        timeouts = timeouts_;
+    }
+    const auto queued = static_cast<std::size_t>(QueuedOutput());
+    if (!WaitForEmptyOutput(WriteBoundMs(dcb, timeouts, queued))) {
+        lastError_ = ETIMEDOUT;
+        return SerialResult::TimedOut;
+    }
+    // The driver's queue is empty; tcdrain waits for the characters still in
+    // the UART. Where RTS/CTS may hold them there, the wait has no bound.
+    if (!dcb.fOutxCtsFlow && dcb.fRtsControl != RTS_CONTROL_HANDSHAKE) {
+        tcdrain(fd_);
+    }
+    return SerialResult::Ok;
 }
 
 SerialResult TermiosDevice::GetState(DCB& dcb) {

@@ -28,6 +28,7 @@ public:
 
     SerialResult Read(void* buffer, std::size_t count, std::size_t& got) override;
     SerialResult Write(const void* data, std::size_t count, std::size_t& written) override;
+    SerialResult Drain() override;
     unsigned WaitEvent(unsigned mask, std::uint32_t timeoutMs) override;
     unsigned ClearError() override;
     SerialResult Purge(unsigned flags) override;
@@ -47,6 +48,10 @@ private:
 
     SerialResult Fail(SerialResult result);
     void RestoreOriginalSettings();
+    // Bytes the driver still holds for the line; 0 when it cannot tell.
+    int QueuedOutput() const;
+    // False when the driver's output queue is not empty within boundMs.
+    bool WaitForEmptyOutput(std::uint32_t boundMs);
     SerialResult ApplyModemLines(const DCB& dcb);
     bool NewInputArrived();
     void CollectLineErrors();

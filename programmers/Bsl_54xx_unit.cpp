@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <span>
 
 namespace programmers {
@@ -31,16 +32,68 @@ constexpr std::uint8_t ChipIdLength = 4;
 
 // Flash layout.
 constexpr std::uint32_t SegmentSize = 512;
-constexpr std::uint32_t HalfSegment = SegmentSize / 2;
 constexpr std::uint32_t DefaultEraseStart = 0xFC00;
 constexpr std::uint32_t TopSegment = 0xFE00; // vectors and with them the password
 constexpr std::uint32_t TopSegmentAddress = 0xFFFF;
 constexpr std::uint32_t HighBase = 0x10000;
-// Information memory and the loader itself lie at and below this address:
-// the erase walk never reaches them.
-constexpr std::uint32_t ProtectedEnd = 0x1800;
+// Information memory, in segments of its own; below it the loader's flash.
+constexpr std::uint32_t InfoStart = 0x1800;
+constexpr std::uint32_t InfoEnd = 0x1A00;
+constexpr std::uint32_t InfoSegmentSize = 128;
+
+std::uint32_t SegmentOf(std::uint32_t address) {
+    return address / SegmentSize * SegmentSize;
+}
 
 } // namespace
+
+namespace bsl54xx {
+
+std::vector<std::uint32_t> ErasePlan(std::span<const TTiTxtWideRecord> records,
+                                     std::uint32_t start) {
+    std::set<std::uint32_t> mainWritten;
+    std::set<std::uint32_t> infoWritten;
+    for (const TTiTxtWideRecord& record : records) {
+        const std::size_t count = DataCount(record);
+        if (count == 0) {
+            continue;
+        }
+        const std::uint32_t last = record.Address + static_cast<std::uint32_t>(count) - 1;
+        for (std::uint32_t a = record.Address; a <= last && a < InfoEnd;
+             a = a / InfoSegmentSize * InfoSegmentSize + InfoSegmentSize) {
+            if (a >= InfoStart) {
+                infoWritten.insert(a / InfoSegmentSize * InfoSegmentSize);
+            }
+        }
+        for (std::uint32_t a = std::max(record.Address, InfoEnd); a <= last;
+             a = SegmentOf(a) + SegmentSize) {
+            if (SegmentOf(a) != TopSegment) {
+                mainWritten.insert(SegmentOf(a));
+            }
+        }
+    }
+    std::vector<std::uint32_t> plan;
+    std::set<std::uint32_t> planned;
+    if (!mainWritten.empty()) {
+        const std::uint32_t lowest = *mainWritten.begin();
+        for (std::uint32_t address = start; SegmentOf(address) >= lowest;
+             address = SegmentOf(address) - SegmentSize) {
+            const std::uint32_t segment = SegmentOf(address);
+            if (segment != TopSegment && planned.insert(segment).second) {
+                plan.push_back(address);
+            }
+        }
+    }
+    for (auto segment = mainWritten.rbegin(); segment != mainWritten.rend(); ++segment) {
+        if (planned.insert(*segment).second) {
+            plan.push_back(*segment);
+        }
+    }
+    plan.insert(plan.end(), infoWritten.begin(), infoWritten.end());
+    return plan;
+}
+
+} // namespace bsl54xx
 
 T_BSL_54XX_430::T_BSL_54XX_430(const TProgrammerContext& context, const TBslSettings& settings)
     : T_BSL430(context, settings), Image(std::make_unique<TTiTxtWideTable>()) {}
@@ -335,12 +388,15 @@ void T_BSL_54XX_430::PrepareErase() {
     // Flash above 64 KB holds old firmware too: by default the walk starts at
     // the image's highest segment there.
     const std::uint32_t highSegment =
-        HighestAddress >= HighBase ? HighestAddress / SegmentSize * SegmentSize : DefaultEraseStart;
-    EraseAddr = Job.EraseStart[image] > 0 ? Job.EraseStart[image]
-                                          : std::max(DefaultEraseStart, highSegment);
-    const std::int64_t second = (*Image)[LastRecord >= 1 ? 1 : 0].Address;
-    ProgressTotal += static_cast<std::int32_t>(std::max<std::int64_t>(
-        0, (static_cast<std::int64_t>(EraseAddr) - second) / SegmentSize * 2 + 4));
+        HighestAddress >= HighBase ? SegmentOf(HighestAddress) : DefaultEraseStart;
+    const std::uint32_t start = Job.EraseStart[image] > 0
+                                    ? Job.EraseStart[image]
+                                    : std::max(DefaultEraseStart, highSegment);
+    ErasePlan_ = bsl54xx::ErasePlan(
+        std::span<const TTiTxtWideRecord>(Image->data(), static_cast<std::size_t>(LastRecord + 1)),
+        start);
+    EraseIndex = 0;
+    ProgressTotal += static_cast<std::int32_t>(ErasePlan_.size() * 2 + 4);
     Host.ShowProgress(progress::Maximum, ProgressTotal);
 }
 
@@ -362,36 +418,19 @@ void T_BSL_54XX_430::BaudSwitch() {
 }
 
 void T_BSL_54XX_430::StepErase() {
-    if (EraseAddr <= ProtectedEnd) {
-        Host.AddLogLine("erase ends above 0x" + HexText(ProtectedEnd));
+    if (EraseIndex >= ErasePlan_.size()) {
         RecordIndex = 0;
         StepProgram();
         return;
     }
+    EraseAddr = ErasePlan_[EraseIndex];
     Arm(bsl54xx::StepErase, nullptr, nullptr, &T_BSL_54XX_430::EraseNext,
         &T_BSL_54XX_430::StepErase);
     SendAddress(CmdEraseSegment, EraseAddr);
 }
 
-// Down segment by segment to the image's lowest address; the highest segment
-// below 64 KB holds the password and is erased only just before its records
-// are written.
 void T_BSL_54XX_430::EraseNext() {
-    const std::int64_t first = (*Image)[0].Address;
-    const std::int64_t second = (*Image)[LastRecord >= 1 ? 1 : 0].Address;
-    std::int64_t next = EraseAddr == HighBase ? DefaultEraseStart
-                                              : static_cast<std::int64_t>(EraseAddr) - SegmentSize;
-    if (next < second - static_cast<std::int64_t>(SegmentSize)) {
-        RecordIndex = 0;
-        StepProgram();
-        return;
-    }
-    if (next == second - static_cast<std::int64_t>(HalfSegment)) {
-        next = second;
-    } else if (next < second) {
-        next = first;
-    }
-    EraseAddr = static_cast<std::uint32_t>(next);
+    ++EraseIndex;
     StepErase();
 }
 
@@ -464,9 +503,8 @@ void T_BSL_54XX_430::StepStart() {
 
 void T_BSL_54XX_430::StepFinish() {
     InLoader = 0;
-    StopWatchdog();
     Host.ShowProgress(progress::Title, progress::TitleComplete);
-    Finished = 1;
+    Succeed();
 }
 
 } // namespace programmers

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace programmers {
 
@@ -20,6 +22,15 @@ inline constexpr std::int32_t StepEraseTop = 6;
 inline constexpr std::int32_t StepWrite = 8;
 inline constexpr std::int32_t StepVerify = 9;
 inline constexpr std::int32_t StepStart = 10;
+
+// The segments an update erases, in order, each named by an address in it:
+// main flash from start down to the image's lowest main segment (the
+// highest segment below 64 KB holds the password and is erased only just
+// before its records), then main segments the image writes above start,
+// then every 128-byte information segment it writes. The loader's own flash
+// and anything else the image does not write stay untouched.
+std::vector<std::uint32_t> ErasePlan(std::span<const TTiTxtWideRecord> records,
+                                     std::uint32_t start);
 } // namespace bsl54xx
 
 // Programs MSP430 chips of the 5xx/6xx families through their UART
@@ -84,6 +95,8 @@ private:
     void StepFinish();
 
     std::array<std::uint32_t, 16> Vectors_{};
+    std::vector<std::uint32_t> ErasePlan_;
+    std::size_t EraseIndex = 0;
     std::uint32_t EraseAddr = 0;
     std::uint32_t HighestAddress = 0;
     std::int32_t RecordIndex = 0;

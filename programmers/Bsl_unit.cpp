@@ -33,11 +33,10 @@ constexpr int NudgeCount = 7;
 // Flash layout.
 constexpr std::int32_t DefaultEraseStart = 0xFC00;
 constexpr std::int32_t SegmentSize = 512;
-// An image that starts half a segment above a boundary shares that segment
-// with nothing else: its own address is erased instead.
-constexpr std::int32_t HalfSegment = SegmentSize / 2;
 constexpr std::int32_t EraseEnd = 0x0E80;
 constexpr std::int32_t InfoSegment = 0x1080;
+constexpr std::int32_t InfoLowSegment = 0x1000; // erased when the image writes it
+constexpr std::int32_t MainFlashStart = 0x1100; // below: information memory
 constexpr std::int32_t RetryEraseAbove = 0x11FF;
 constexpr std::int32_t TopSegmentEnd = 0xFDFF;
 constexpr std::int32_t TopSegment = 0xFFFF;
@@ -408,10 +407,11 @@ void T_BSL430::AfterPassword() {
 
 void T_BSL430::PrepareErase() {
     const auto image = static_cast<std::size_t>(std::clamp(Variant, 0, 1));
+    // Flash above 64 KB holds old firmware too: by default the walk starts at
+    // the image's highest segment there.
     EraseAddr = Job.EraseStart[image] > 0 ? static_cast<std::int32_t>(Job.EraseStart[image])
-                                          : DefaultEraseStart;
-    const std::int32_t lowest = (*Image)[1].Address;
-    ProgressTotal += std::max(0, (EraseAddr - lowest) / SegmentSize * 2 + 4);
+                                          : std::max(DefaultEraseStart, HighestHighSegment());
+    ProgressTotal += std::max(0, (EraseAddr - LowestMainAddress()) / SegmentSize * 2 + 4);
     Host.ShowProgress(progress::Maximum, ProgressTotal);
     if (BslVersion_ == VersionNeedsPatch) {
         if (!LoadPatch()) {
@@ -480,19 +480,64 @@ void T_BSL430::StepErase() {
 }
 
 void T_BSL430::EraseNext() {
+    const bool infoSegmentDone = EraseAddr == InfoSegment;
     EraseAddr -= SegmentSize;
+    // Data the image puts there would go into old bytes.
+    if (infoSegmentDone && WritesBelow(InfoSegment)) {
+        EraseAddr = InfoLowSegment;
+        Sync(&T_BSL430::StepErase);
+        return;
+    }
     if (EraseAddr <= EraseEnd) {
         RecordIndex = 0;
         Sync(&T_BSL430::StepProgram);
         return;
     }
-    const std::int32_t lowest = (*Image)[1].Address;
-    if (EraseAddr == lowest - HalfSegment) {
-        EraseAddr = lowest;
-    } else if (EraseAddr < lowest) {
-        EraseAddr = InfoSegment;
+    // The walk reaches the segment of the image's lowest byte, whichever
+    // record holds it; where flash begins inside a segment, that byte's own
+    // address names it.
+    const std::int32_t lowest = LowestMainAddress();
+    if (EraseAddr < lowest) {
+        EraseAddr = EraseAddr + SegmentSize > lowest ? lowest : InfoSegment;
     }
     Sync(&T_BSL430::StepErase);
+}
+
+// High records stand from FirstHighRecord up to the empty marker, with their
+// addresses less 0x10000.
+std::int32_t T_BSL430::HighestHighSegment() const {
+    std::int32_t highest = 0;
+    for (std::int32_t i = FirstHighRecord; HasHighRecords() && i <= LastRecord; ++i) {
+        const TTiTxtRecord& record = (*Image)[static_cast<std::size_t>(i)];
+        if (IsEmptyRecord(record)) {
+            break;
+        }
+        const auto last =
+            HighBase + record.Address + static_cast<std::int32_t>(DataCount(record)) - 1;
+        highest = std::max(highest, last / SegmentSize * SegmentSize);
+    }
+    return highest;
+}
+
+std::span<const TTiTxtRecord> T_BSL430::LowRecords() const {
+    const std::int32_t end = HasHighRecords() ? FirstHighRecord : LastRecord + 1;
+    return {Image->data(), static_cast<std::size_t>(std::max(end, 0))};
+}
+
+bool T_BSL430::WritesBelow(std::int32_t address) const {
+    return std::any_of(LowRecords().begin(), LowRecords().end(), [&](const TTiTxtRecord& record) {
+        return DataCount(record) > 0 && record.Address < address;
+    });
+}
+
+std::int32_t T_BSL430::LowestMainAddress() const {
+    std::int32_t lowest = DefaultEraseStart;
+    for (const TTiTxtRecord& record : LowRecords()) {
+        if (DataCount(record) > 0 && record.Address >= MainFlashStart) {
+            lowest = std::min<std::int32_t>(lowest, record.Address);
+        }
+    }
+    return lowest;
 }
 
 void T_BSL430::EraseTop() {
@@ -592,9 +637,8 @@ void T_BSL430::StepStart() {
 
 void T_BSL430::StepFinish() {
     InLoader = 0;
-    StopWatchdog();
     Host.ShowProgress(progress::Title, progress::TitleComplete);
-    Finished = 1;
+    Succeed();
 }
 
 } // namespace programmers

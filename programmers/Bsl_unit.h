@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace programmers {
@@ -99,6 +100,13 @@ protected:
 private:
     bool LoadImage(const std::string& name);
     bool HasHighRecords() const { return FirstHighRecord >= 0; }
+    // The image's records below 64 KB, in front of the high ones.
+    std::span<const TTiTxtRecord> LowRecords() const;
+    // The image's lowest byte in main flash below 64 KB.
+    std::int32_t LowestMainAddress() const;
+    std::int32_t HighestHighSegment() const;
+    // The image has data below address (among the records below 64 KB).
+    bool WritesBelow(std::int32_t address) const;
     std::uint16_t DefaultVectorForLoaderMode() const;
     std::uint16_t DefaultVectorForDialogue() const;
     void EnterLoader(bool syncFirst);

@@ -144,10 +144,6 @@ void TEFMV24_Prog::Abort() {
 }
 
 bool TEFMV24_Prog::TakesReply(std::int32_t id) const {
-    // Once the run has ended, what the restarted firmware says is the session's.
-    if (Finished != 0) {
-        return false;
-    }
     return TProgrammerTyp::TakesReply(id) || id == protocol::reply::LoaderWantsSize ||
            id == protocol::reply::LoaderBlockError || id == protocol::reply::LoaderAnnounced;
 }
@@ -317,7 +313,7 @@ void TEFMV24_Prog::BaudDown() {
 
 void TEFMV24_Prog::Finish() {
     OnOk = nullptr;
-    Finished = 1;
+    Succeed();
 }
 
 } // namespace programmers

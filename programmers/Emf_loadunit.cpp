@@ -10,6 +10,7 @@ namespace programmers {
 
 namespace {
 
+// In the XMODEM phase it runs from the last packet acknowledged.
 constexpr std::uint32_t WatchdogMs = 10 * 1000;
 constexpr long BootloaderStartWaitMs = 3000; // the bootloader starts at its own speed
 constexpr long SecondStageWaitMs = 10 * 1000;
@@ -20,6 +21,11 @@ constexpr long EndWaitMs = 1500;
 // From 1.06 on the unlock line follows each command character.
 constexpr std::int32_t UnlockFromVersion = 1060;
 constexpr std::size_t ReadChunk = 250;
+// What one notification brings in the XMODEM phase is an answer byte, maybe
+// after a late text line; far more is noise and is not kept.
+constexpr std::size_t MaxAnswerInput = 4 * ReadChunk;
+// Enough for a receiver that wants two in a row.
+constexpr std::uint8_t CancelUpload[2] = {TXmodemSender::Can, TXmodemSender::Can};
 constexpr std::size_t MaxChecksumDigits = 8;
 constexpr const char* ErrorCaption = "Error";
 // Progress code whose value is a text, appended to the software version shown.
@@ -36,6 +42,22 @@ std::string Hex4(unsigned value) {
 }
 
 } // namespace
+
+std::optional<std::uint8_t> XmodemReceiverAnswer(std::string_view input) {
+    std::size_t at = 0;
+    while (at < input.size() &&
+           !TXmodemSender::IsReceiverAnswer(static_cast<std::uint8_t>(input[at]))) {
+        const std::size_t lineEnd = input.find('\n', at);
+        if (lineEnd == std::string_view::npos) {
+            return std::nullopt; // text still arriving, or noise
+        }
+        at = lineEnd + 1;
+    }
+    if (at >= input.size()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(input[at]);
+}
 
 bool ParseImageChecksum(const char* text, std::uint32_t& value) {
     // More digits than fit would wrap into a false match.
@@ -67,13 +89,16 @@ bool T_EMFLoader::Program(const std::string& fileName) {
     Sender.Start(Image.Bytes);
     Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(Image.BlockCount));
     Host.ShowProgress(progress::Position, 2);
-    TransferMode = 0;
     Version106 = 0;
     FailureText.clear();
 
     BeginRun(WatchdogMs);
     Host.ShowProgress(progress::Title, progress::TitleRunning);
-    if (!Settings.LoaderMode) {
+    if (Job.LoaderMode != 0) {
+        // An earlier upload was cut off: the bootloader waits on the line.
+        StartBootloader();
+    } else {
+        Stage_ = Stage::Wake;
         WriteText(protocol::command::Dialogue);
     }
     PumpUntil();
@@ -95,8 +120,8 @@ bool T_EMFLoader::Program(const std::string& fileName) {
 }
 
 void T_EMFLoader::ShowFailure() {
-    // The watchdog is the only failure without a text of its own; an empty
-    // box would leave the operator guessing.
+    // The watchdog before the upload is the only failure without a text of
+    // its own; an empty box would leave the operator guessing.
     if (FailureText.empty()) {
         FailureText = Host.Text(ProgrammerText::NoAnswer);
         Host.ShowLogLine(FailureText);
@@ -107,6 +132,33 @@ void T_EMFLoader::ShowFailure() {
 void T_EMFLoader::FailWith(const std::string& text) {
     FailureText = text;
     Host.ShowLogLine(text);
+    Fail();
+}
+
+std::string T_EMFLoader::PacketUnderWay() const {
+    return Sender.GetState() == TXmodemSender::State::EotSent
+               ? std::string("EOT")
+               : std::to_string(Sender.PacketsBuilt());
+}
+
+void T_EMFLoader::FailUpload(ProgrammerText cause) {
+    const std::string text = Host.Text(cause) + PacketUnderWay();
+    WriteBytes(CancelUpload, sizeof CancelUpload);
+    FailWith(text);
+}
+
+void T_EMFLoader::Abort() {
+    if (Stage_ == Stage::Upload && Finished == 0) {
+        WriteBytes(CancelUpload, sizeof CancelUpload);
+    }
+    Fail();
+}
+
+void T_EMFLoader::OnWatchdog() {
+    if (Stage_ == Stage::Upload) {
+        FailUpload(ProgrammerText::XmodemStalled);
+        return;
+    }
     Fail();
 }
 
@@ -124,20 +176,26 @@ void T_EMFLoader::OnReply(std::int32_t id, std::intptr_t data) {
     const char* text = reinterpret_cast<const char*>(data);
     switch (id) {
     case protocol::event::Acknowledge:
-        SendEntry();
+        // Only the wake's: the reply to the entry command may come as an
+        // acknowledge too, and must not send the entry again.
+        if (Stage_ == Stage::Wake) {
+            SendEntry();
+        }
         break;
     case protocol::event::CommandReply:
-        if (Mode_ > 1) {
-            SecondStageEntry();
-        } else {
-            StartBootloader();
+        if (Stage_ == Stage::Entry || Stage_ == Stage::SecondStage) {
+            OnEntryReply(text);
         }
         break;
     case protocol::reply::XmodemBootloaderVersion:
-        CheckVersion(text);
+        if (Stage_ == Stage::Version) {
+            CheckVersion(text);
+        }
         break;
     case protocol::reply::XmodemChecksum:
-        CheckChecksum(text);
+        if (Stage_ == Stage::Checksum) {
+            CheckChecksum(text);
+        }
         break;
     default:
         break;
@@ -148,13 +206,30 @@ void T_EMFLoader::SendEntry() {
     if (Mode_ == 1 && Settings.AlternateEntry) {
         Mode_ = 2;
     }
+    Stage_ = Stage::Entry;
+    EntryReply = CommandReplyNumber(protocol::command::XmodemEntry[Mode_]);
     WriteText(protocol::command::XmodemEntry[Mode_]);
     WriteText(Job.KeepBaud[0] == 1 ? protocol::command::XmodemKeepBaudLine
                                    : protocol::command::XmodemFastLine);
     Port.SaveLastV24Parameter();
 }
 
+// The wake's acknowledge may come in the "A." form as well; only the line
+// that answers the entry command starts the bootloader, once.
+void T_EMFLoader::OnEntryReply(const char* line) {
+    if (CommandReplyNumber(line) != EntryReply) {
+        Host.AddLogLine("not the entry's reply: " + std::string(line != nullptr ? line : ""));
+        return;
+    }
+    if (Stage_ == Stage::Entry && Mode_ > 1) {
+        SecondStageEntry();
+    } else {
+        StartBootloader();
+    }
+}
+
 void T_EMFLoader::StartBootloader() {
+    Stage_ = Stage::Version;
     const serial::BaudTag baud = Job.KeepBaud[0] == 1 ? serial::B__9600 : Settings.Baud;
     Port.ChangeV24Parameter(baud, serial::S_2, serial::NoParity, false);
     Host.ShowBaudText(std::to_string(serial::BaudRateOf(baud)));
@@ -165,12 +240,14 @@ void T_EMFLoader::StartBootloader() {
 }
 
 void T_EMFLoader::SecondStageEntry() {
+    Stage_ = Stage::SecondStage;
     Port.ChangeV24Parameter(serial::B__9600, serial::S_2, serial::NoParity, false);
     Host.ShowBaudText("9600");
     StopWatchdog();
     Delay.CountdownTime(SecondStageWaitMs, false);
     StartWatchdog(WatchdogMs);
     Mode_ = 0;
+    EntryReply = CommandReplyNumber(protocol::command::XmodemEntrySecondStage);
     WriteText(protocol::command::XmodemEntrySecondStage);
     WriteText(protocol::command::XmodemKeepBaudLine);
 }
@@ -181,43 +258,71 @@ void T_EMFLoader::CheckVersion(const char* text) {
     VersionText = VersionText.substr(0, VersionText.find(','));
     Host.ShowProgress(ProgressBootloaderVersion,
                       reinterpret_cast<std::intptr_t>(VersionText.c_str()));
-    TransferMode = 1;
+    Stage_ = Stage::Upload;
+    RestartWatchdog();
+    // 'u' erases the flash: until a restart the instrument waits in its
+    // bootloader, and a retry must go there directly.
+    Job.LoaderMode = 1;
     SendCommandChar(CmdUpload);
 }
 
 bool T_EMFLoader::OnCharsReceived(std::intptr_t) {
-    RestartWatchdog();
-    if (TransferMode == 0) {
+    if (Stage_ != Stage::Upload) {
+        RestartWatchdog();
         return false; // the reply parser reads the bootloader's text replies
     }
+    // Only progress restarts the watchdog now: a receiver that answers
+    // without taking a packet must not keep the transfer alive.
     XmodemStep();
     return true;
 }
 
 void T_EMFLoader::XmodemStep() {
-    std::uint8_t batch[ReadChunk + 1];
-    if (ReadBytes(batch, ReadChunk) <= 0 || Finished != 0) {
-        return;
-    }
-    // Only the batch's first byte answers a packet; the port notifies again
-    // only once all of its input is read.
-    std::uint8_t rest[ReadChunk + 1];
-    while (ReadBytes(rest, ReadChunk) > 0) {
+    // The port notifies again only once all of its input is read.
+    std::string input;
+    std::uint8_t chunk[ReadChunk + 1];
+    for (int got = ReadBytes(chunk, ReadChunk); got > 0; got = ReadBytes(chunk, ReadChunk)) {
+        if (input.size() < MaxAnswerInput) {
+            input.append(reinterpret_cast<const char*>(chunk), static_cast<std::size_t>(got));
+        }
     }
     if (Finished != 0) {
         return;
     }
-    const std::uint8_t first = batch[0];
+    if (const std::optional<std::uint8_t> answer = XmodemReceiverAnswer(input)) {
+        AnswerReceiver(*answer);
+    }
+}
+
+void T_EMFLoader::AnswerReceiver(std::uint8_t answer) {
     const std::uint32_t builtBefore = Sender.PacketsBuilt();
-    const std::span<const std::uint8_t> reply = Sender.OnReceived({&first, 1});
+    const TXmodemSender::State stateBefore = Sender.GetState();
+    const std::span<const std::uint8_t> reply = Sender.OnReceived({&answer, 1});
+    switch (Sender.GetFailure()) {
+    case TXmodemSender::Failure::Refused:
+        FailUpload(ProgrammerText::XmodemRefused);
+        return;
+    case TXmodemSender::Failure::Restarted:
+        FailUpload(ProgrammerText::XmodemRestarted);
+        return;
+    case TXmodemSender::Failure::Cancelled:
+        FailWith(Host.Text(ProgrammerText::XmodemCancelled) + PacketUnderWay());
+        return;
+    case TXmodemSender::Failure::None:
+        break;
+    }
     if (!reply.empty() && !WriteBytes(reply.data(), reply.size())) {
         return;
+    }
+    if (answer == TXmodemSender::Ack &&
+        (Sender.PacketsBuilt() != builtBefore || Sender.GetState() != stateBefore)) {
+        RestartWatchdog();
     }
     if (Sender.PacketsBuilt() != builtBefore) {
         Host.ShowProgress(progress::Step, 1);
     }
     if (Sender.GetState() == TXmodemSender::State::Finished) {
-        TransferMode = 0;
+        Stage_ = Stage::Checksum;
         SendCommandChar(CmdChecksum);
     }
 }
@@ -234,12 +339,17 @@ void T_EMFLoader::CheckChecksum(const char* text) {
             " / " + Hex4(ImageCrc_));
         return;
     }
+    Stage_ = Stage::Done;
     Wait(BeforeRestartWaitMs);
-    SendCommandChar(CmdRestart);
+    if (Finished != 0 || !SendCommandChar(CmdRestart)) {
+        return;
+    }
+    Job.LoaderMode = 0;
     Host.ShowProgress(progress::Position, 0);
-    Wait(AfterRestartWaitMs);
     Host.ShowProgress(progress::Title, progress::TitleComplete);
-    Finished = 1;
+    // From here the restarted firmware speaks to the session.
+    Succeed();
+    Wait(AfterRestartWaitMs);
 }
 
 } // namespace programmers

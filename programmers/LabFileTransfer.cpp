@@ -64,7 +64,7 @@ bool TLabFileTransfer::StartFile(const std::string& name, std::size_t extraSteps
 
 void TLabFileTransfer::NextFile() {
     if (FileIndex >= Job.ProgFiles.size()) {
-        Finished = 1;
+        Succeed();
         return;
     }
     // The opening counts as a step of its own here.

@@ -24,6 +24,11 @@ enum class ProgrammerText {
     FileTooLarge,       // before the file's size and the largest one taken
     ChecksumMismatch,   // before the reported and the expected image CRC
     NoAnswer,           // the instrument stopped acknowledging
+    // An XMODEM upload the receiver does not finish; the packet follows.
+    XmodemRefused,   // NAK again and again
+    XmodemRestarted, // 'C' again and again
+    XmodemCancelled, // CAN
+    XmodemStalled,   // no packet acknowledged for the watchdog's time
     // The Basic-Loader's texts (NAME and COM X are expanded by the log).
     TermPreparing,
     TermProgramming,

@@ -32,6 +32,11 @@ bool TProgrammerTyp::HandleEvent(const kernel::TEventRec& event) {
         Abort();
         return true;
     case kernel::evMessage:
+        // Once the transfer has ended, what the restarted firmware says
+        // belongs to the session's restart step.
+        if (Finished != 0) {
+            return false;
+        }
         if (event.Id == protocol::event::CharsReceived) {
             return OnCharsReceived(event.Data);
         }
@@ -164,6 +169,31 @@ void TProgrammerTyp::LineFailed() {
     OnLineFailure();
 }
 
+std::int32_t CommandReplyNumber(const char* line) {
+    if (line == nullptr) {
+        return -1;
+    }
+    const char* a = std::strstr(line, "A.");
+    const char* c = std::strstr(line, "C.");
+    const char* prefix = a == nullptr || (c != nullptr && c < a) ? c : a;
+    if (prefix == nullptr || prefix[2] < '0' || prefix[2] > '9') {
+        return -1;
+    }
+    std::int32_t number = 0;
+    for (const char* digit = prefix + 2; *digit >= '0' && *digit <= '9'; ++digit) {
+        if (number > 99999999) {
+            return -1; // no command number is that long
+        }
+        number = number * 10 + (*digit - '0');
+    }
+    return number;
+}
+
+bool ReplyLineAcknowledges(const char* line) {
+    const std::size_t length = line == nullptr ? 0 : std::strlen(line);
+    return length > 0 && line[length - 1] == '!';
+}
+
 void ShowFileErrorBox(TProgrammerHost& host, const std::string& path, const std::string& reason) {
     const std::string text = host.Text(ProgrammerText::FirmwareFile) + " \"" +
                              platform::Utf8ToLatin1(path) + "\":\r\n" + reason + "\r\n" +
@@ -176,6 +206,12 @@ void ShowFileErrorBox(TProgrammerHost& host, const std::string& path, const std:
 void TProgrammerTyp::Fail() {
     StopWatchdog();
     Failed = 1;
+    Finished = 1;
+}
+
+void TProgrammerTyp::Succeed() {
+    // A late watchdog must not turn the end wait into a failure.
+    StopWatchdog();
     Finished = 1;
 }
 

@@ -106,6 +106,9 @@ protected:
     void LineFailed();
     // Ends the run as a failure.
     void Fail();
+    // Ends the run as a success: the watchdog stops and replies go on to
+    // the session.
+    void Succeed();
 
     TProgrammerHost& Host;
     serial::TComPort& Port;
@@ -116,6 +119,12 @@ protected:
     std::uint8_t Finished = 0;
     int WatchdogSlot = 0;
 };
+
+// The line that event 10011 carries: the number after its "A." or "C."
+// prefix, -1 when there is none.
+std::int32_t CommandReplyNumber(const char* line);
+// True when the line ends in "!": it posted an acknowledge (10010) as well.
+bool ReplyLineAcknowledges(const char* line);
 
 // The error box for a firmware file that cannot be taken, naming the file
 // and the reason; the log keeps it too.

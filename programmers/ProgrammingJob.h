@@ -19,6 +19,7 @@ struct TProgJob {
     std::string BootFile;               // bootloader file of the device entry
     std::vector<std::string> ProgFiles; // further program files
     std::int32_t Variant = 0;           // row of the bootloader-entry command tables, 0..2
+    std::uint8_t LoaderMode = 0;        // 1: the instrument already waits in its bootloader
     std::uint8_t SensorAbsent = 0;
     std::uint8_t PasswordKnown = 0;
     std::uint32_t ResetVector = 0;

@@ -100,9 +100,10 @@ inline constexpr std::int32_t KeyStart = 13;  // evKey: OK, automatic start, ret
 inline constexpr std::int32_t KeyEscape = 27; // evKey: abort a transfer
 inline constexpr std::int32_t CharsReceived = 10000;
 inline constexpr std::int32_t CloseWindow = 10004;
-inline constexpr std::int32_t Acknowledge = 10010;  // a reply line ending in "!"
-inline constexpr std::int32_t CommandReply = 10011; // a reply in the "A." or "C." form
-inline constexpr std::int32_t Rejected = 10012;     // a reply line ending in "?"
+inline constexpr std::int32_t Acknowledge = 10010; // a reply line ending in "!"
+// A reply in the "A." or "C." form; its data is the whole line (text).
+inline constexpr std::int32_t CommandReply = 10011;
+inline constexpr std::int32_t Rejected = 10012; // a reply line ending in "?"
 inline constexpr std::int32_t ProgrammingFailed = 10021;
 inline constexpr std::int32_t ToolSucceeded = 10022;
 inline constexpr std::int32_t StartClass0 = 10023;

@@ -212,8 +212,7 @@ void TTermProg::Succeeded() {
     Host.ShowLogLine(Host.Text(ProgrammerText::TermSuccessful));
     Host.Beep();
     Host.ShowTitleProgress("", TitleEnded);
-    StopWatchdog();
-    Finished = 1;
+    Succeed();
 }
 
 void TTermProg::Aborted() {

@@ -295,7 +295,7 @@ void TWinCEProg::BaudRestoreStep() {
 }
 
 void TWinCEProg::FinishStep() {
-    Finished = 1;
+    Succeed();
 }
 
 } // namespace programmers

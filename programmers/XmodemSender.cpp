@@ -19,7 +19,14 @@ TXmodemSender::BuildPacket(std::uint32_t number, const std::uint8_t* data) {
     return packet;
 }
 
+bool TXmodemSender::IsReceiverAnswer(std::uint8_t byte) {
+    return byte == Ack || byte == Nak || byte == CrcRequest || byte == Can;
+}
+
 bool TXmodemSender::Start(std::span<const std::uint8_t> image) {
+    refusals_ = 0;
+    restarts_ = 0;
+    failure_ = Failure::None;
     if (image.empty() || image.size() % BlockSize != 0) {
         state_ = State::Idle;
         return false;
@@ -35,26 +42,49 @@ bool TXmodemSender::Start(std::span<const std::uint8_t> image) {
 void TXmodemSender::BuildNext() {
     packet_ = BuildPacket(built_ + 1, image_.data() + std::size_t{built_} * BlockSize);
     ++built_;
+    refusals_ = 0;
+}
+
+bool TXmodemSender::Refused() {
+    return ++refusals_ < MaxRefusals;
+}
+
+std::span<const std::uint8_t> TXmodemSender::Fail(Failure failure) {
+    state_ = State::Failed;
+    failure_ = failure;
+    return {};
 }
 
 std::span<const std::uint8_t> TXmodemSender::OnReceived(std::span<const std::uint8_t> bytes) {
-    if (bytes.empty()) {
+    if (bytes.empty() || state_ == State::Idle || state_ == State::Finished ||
+        state_ == State::Failed) {
         return {};
+    }
+    const std::uint8_t answer = bytes[0];
+    if (answer == Can) {
+        return Fail(Failure::Cancelled);
+    }
+    if (answer == CrcRequest && state_ != State::Waiting && ++restarts_ >= MaxRestarts) {
+        return Fail(Failure::Restarted);
     }
     switch (state_) {
     case State::Waiting:
-        if (bytes[0] != CrcRequest && bytes[0] != Nak) {
+        if (answer != CrcRequest && answer != Nak) {
             return {};
         }
         state_ = State::Sending;
         return packet_;
     case State::Sending:
-        // A 'C' repeated before the first answer asks for packet 1 again;
-        // once packets are under way it would only double the next one.
-        if (bytes[0] == Nak || (bytes[0] == CrcRequest && built_ == 1)) {
+        if (answer == Nak) {
+            return Refused() ? std::span<const std::uint8_t>(packet_) : Fail(Failure::Refused);
+        }
+        // Another 'C' asks for the packet again: a late repeat of the first
+        // one doubles a packet the receiver drops, and a receiver that keeps
+        // asking runs into the bound above.
+        if (answer == CrcRequest) {
             return packet_;
         }
-        if (bytes[0] != Ack) {
+        if (answer != Ack) {
             return {};
         }
         if (built_ < packetCount_) {
@@ -62,21 +92,20 @@ std::span<const std::uint8_t> TXmodemSender::OnReceived(std::span<const std::uin
             return packet_;
         }
         state_ = State::EotSent;
+        refusals_ = 0;
         return {&Eot, 1};
     case State::EotSent:
         // A refused end of transfer is repeated alone, never with a packet.
-        if (bytes[0] == Nak) {
-            return {&Eot, 1};
+        if (answer == Nak || answer == CrcRequest) {
+            return Refused() ? std::span<const std::uint8_t>(&Eot, 1) : Fail(Failure::Refused);
         }
-        if (bytes[0] == Ack) {
+        if (answer == Ack) {
             state_ = State::Finished;
         }
         return {};
-    case State::Idle:
-    case State::Finished:
+    default:
         return {};
     }
-    return {};
 }
 
 } // namespace programmers

@@ -19,7 +19,12 @@ public:
     static constexpr std::uint8_t Eot = 0x04;
     static constexpr std::uint8_t Ack = 0x06;
     static constexpr std::uint8_t Nak = 0x15;
+    static constexpr std::uint8_t Can = 0x18;
     static constexpr std::uint8_t CrcRequest = 'C';
+    // A receiver that refuses one packet this often, or asks to start again
+    // this often after its first 'C', will not take the image.
+    static constexpr unsigned MaxRefusals = 10;
+    static constexpr unsigned MaxRestarts = 10;
 
     enum class State {
         Idle,     // no image yet
@@ -27,7 +32,16 @@ public:
         Sending,  // packets under way
         EotSent,  // every packet acknowledged, end of transfer sent
         Finished, // the end of transfer acknowledged
+        Failed,   // the receiver refused, restarted or cancelled: see GetFailure
     };
+    enum class Failure {
+        None,
+        Refused,   // MaxRefusals NAKs of one packet (or of the end of transfer)
+        Restarted, // MaxRestarts 'C's after the first
+        Cancelled, // the receiver sent CAN
+    };
+    // True for the bytes a receiver answers with.
+    static bool IsReceiverAnswer(std::uint8_t byte);
 
     // False when the image is empty or does not fill whole blocks.
     bool Start(std::span<const std::uint8_t> image);
@@ -37,6 +51,7 @@ public:
     std::span<const std::uint8_t> OnReceived(std::span<const std::uint8_t> bytes);
 
     State GetState() const { return state_; }
+    Failure GetFailure() const { return failure_; }
     std::uint32_t PacketCount() const { return packetCount_; }
     // Packets built so far; the last one built is the one under way.
     std::uint32_t PacketsBuilt() const { return built_; }
@@ -47,12 +62,18 @@ public:
 
 private:
     void BuildNext();
+    // A refusal of what is under way; false once it has used its repeats.
+    bool Refused();
+    std::span<const std::uint8_t> Fail(Failure failure);
 
     std::span<const std::uint8_t> image_;
     std::array<std::uint8_t, PacketSize> packet_{};
     std::uint32_t packetCount_ = 0;
     std::uint32_t built_ = 0;
+    unsigned refusals_ = 0; // of what is under way
+    unsigned restarts_ = 0; // 'C's after the first
     State state_ = State::Idle;
+    Failure failure_ = Failure::None;
 };
 
 } // namespace programmers

@@ -21,7 +21,7 @@ sed -i 's/^AutoStart=NO/AutoStart=YES/' "$work/program/Update.ini"
 
 build-demo/tools/instrument-sim/instrument-sim --profile tools/instrument-sim/profiles/demo-meter.profile \
     --link "$work/ports/COM1" --flash-out "$work/flash.txt" \
-    --transcript "$work/transcript.log" >"$work/sim.out" &
+    --transcript "$work/transcript.log" --time-divisor 10 >"$work/sim.out" &
 sim_pid=$!
 for _ in $(seq 100); do [[ -L $work/ports/COM1 ]] && break; sleep 0.05; done
 

@@ -4,6 +4,7 @@
 #include "platform/TermiosDevice.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -239,7 +240,7 @@ void TComPort::Close() {
     writeThread_->WaitFor();
 
     previousDcb_.fNull = false;
-    device_->SetState(previousDcb_);
+    ApplyState(previousDcb_, Undrained::ApplyAnyway);
     device_->SetTimeouts(previousTimeouts_);
     device_->Close();
     open_ = false;
@@ -349,9 +350,33 @@ bool TComPort::ClearBuffer(unsigned long flags) {
     return open_ && device_->Purge(static_cast<unsigned>(flags)) == SerialResult::Ok;
 }
 
-bool TComPort::ApplyState(const DCB& dcb) {
-    lastResult_ = device_->SetState(dcb);
-    return lastResult_ == SerialResult::Ok;
+bool TComPort::DrainOutput() {
+    if (!writeThread_->WaitIdle()) {
+        lastResult_ = SerialResult::TimedOut;
+        failure_ = {"line change", "a block is still being written", ETIMEDOUT};
+        return false;
+    }
+    SerialResult drained = device_->Drain();
+    if (drained != SerialResult::Ok) {
+        lastResult_ = drained;
+        failure_ = {"line change",
+                    std::string("output not drained: ") + platform::SerialResultText(drained),
+                    device_->LastError()};
+        return false;
+    }
+    return true;
+}
+
+bool TComPort::ApplyState(const DCB& dcb, Undrained undrained) {
+    const bool drained = DrainOutput();
+    if (!drained && undrained == Undrained::Refuse) {
+        return false;
+    }
+    const SerialResult applied = device_->SetState(dcb);
+    if (drained || applied != SerialResult::Ok) {
+        lastResult_ = applied;
+    }
+    return drained && applied == SerialResult::Ok;
 }
 
 bool TComPort::ChangeV24Parameter(BaudTag baud, StopBitTag stopBits, ParitaetTag parity,
@@ -485,7 +510,7 @@ void TComPort::LoadLastV24Parameter() {
         return;
     }
     if (open_) {
-        ApplyState(lastDcb_);
+        ApplyState(lastDcb_, Undrained::ApplyAnyway);
     }
     v24_.Record = lastRecord_;
 }

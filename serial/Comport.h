@@ -107,9 +107,13 @@ public:
     void TXSuspend();
     bool ClearBuffer(unsigned long flags);
 
-    // The line changes return false when the port is closed or the device
-    // refused the settings; the port and the record are then unchanged and
-    // LastResult() tells why.
+    // Every change of line settings first lets the bytes written leave the
+    // line at the settings they were written for: a block still with the
+    // transmit thread, then the driver's queue, each within WriteBoundMs.
+    // The line changes return false when the port is closed, the output did
+    // not leave in time (TimedOut) or the device refused the settings; the
+    // port and the record are then unchanged, LastResult() tells why and
+    // FailureText() names it.
     bool ChangeV24Parameter(BaudTag baud, StopBitTag stopBits, ParitaetTag parity,
                             bool keinNullZeichen);
     bool ChangeBaudrate(BaudTag baud);
@@ -118,8 +122,8 @@ public:
     void ChangeRXNotifyDelay(unsigned long ms);
     unsigned long GetRXNotificationTime() const { return notifyDelay_; }
     platform::SerialResult LastResult() const { return lastResult_; }
-    // Why the last Read or Write failed, for the log: the port, its device
-    // and the reason, e.g. "COM3 (/dev/ttyUSB0): write: hung up (EIO)".
+    // Why the last Read, Write or line change failed, for the log: the port,
+    // its device and the reason, e.g. "COM3 (/dev/ttyUSB0): write: hung up (EIO)".
     std::string FailureText() const;
 
     DCB LoadV24Parameter();
@@ -160,7 +164,12 @@ private:
     // error: the device's errno when it refused.
     platform::SerialResult OpenDevice(platform::SerialDevice& device, int index, int& error);
     void ReportOpenFailure(int index, platform::SerialResult result, int error, bool show);
-    bool ApplyState(const DCB& dcb);
+    // False, with the cause kept, when the output did not leave in time.
+    bool DrainOutput();
+    // undrained: what to do when the output did not leave in time. Giving
+    // the port back applies the settings all the same.
+    enum class Undrained { Refuse, ApplyAnyway };
+    bool ApplyState(const DCB& dcb, Undrained undrained = Undrained::Refuse);
     void NoteWriteFailure(int result);
 
     DeviceFactory factory_;

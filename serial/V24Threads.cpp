@@ -2,6 +2,7 @@
 
 #include "platform/Application.h"
 #include "platform/Tick.h"
+#include "platform/WriteBound.h"
 #include "serial/Comport.h"
 
 #include <chrono>
@@ -205,12 +206,27 @@ bool TV24Write_Thread::IsIdle() {
     return state_ == State::Idle;
 }
 
+bool TV24Write_Thread::WaitIdle() {
+    platform::DCB dcb;
+    platform::COMMTIMEOUTS timeouts;
+    port_->GetState(dcb);
+    port_->GetTimeouts(timeouts);
+    std::unique_lock lock(mutex_);
+    const auto count = static_cast<std::size_t>(count_);
+    const std::chrono::milliseconds bound(platform::WriteBoundMs(dcb, timeouts, count));
+    return changed_.wait_for(lock, bound, [this] { return state_ == State::Idle; });
+}
+
 void TV24Write_Thread::Suspend() {
-    std::lock_guard lock(mutex_);
-    if (state_ == State::Busy && !writing_) {
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ != State::Busy || writing_) {
+            return;
+        }
         count_ = 0;
         state_ = State::Idle;
     }
+    changed_.notify_all();
 }
 
 void TV24Write_Thread::ClearError() {
@@ -302,6 +318,7 @@ void TV24Write_Thread::Execute() {
             count_ = 0;
         }
         state_ = State::Idle;
+        changed_.notify_all(); // a line change may wait for the block to be out
         if (terminate_ && count_ == 0) {
             break;
         }

@@ -116,6 +116,9 @@ public:
     // rejected the write.
     int Submit(const char* data, int count, bool async);
     bool IsIdle();
+    // Waits until the block taken last has been handed to the line, at most
+    // the time its write may take (WriteBoundMs); false when it still has not.
+    bool WaitIdle();
     // Drops a block not yet begun and returns to idle; never blocks.
     void Suspend();
     void ClearError();

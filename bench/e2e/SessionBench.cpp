@@ -114,7 +114,7 @@ void EditDeviceEntry(const fs::path& file,
 
 void LabDeviceEntry(const fs::path& file) {
     EditDeviceEntry(file,
-                    {{"FlashErase1=0xC000", "FlashErase1="}, {"ProzTyp=F149", "ProzTyp=5438"}});
+                    {{"FlashErase1=0xC200", "FlashErase1="}, {"ProzTyp=F149", "ProzTyp=5438"}});
 }
 
 // A class-4 entry: the ".BIN" image replaces the TI-TXT one.
@@ -147,7 +147,7 @@ const Scenario DeviceLoader = {"class-4 session, the instrument's own loader, 25
 
 const Scenario Xmodem = {"class-4 session, XMODEM bootloader 1.06, 256 KB image",
                          "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-                         "version=1.23\nserial=12345678\nack=plain\nloader=xmodem\n"
+                         "version=1.23\nserial=12345678\nloader=xmodem\n"
                          "loader.version=1.06\nflash_start=0\nflash_size=0x41000\n"
                          "on.restart=@1000:I.30#\n",
                          false,

@@ -52,9 +52,10 @@ public:
         fs::copy(DEMO_FOLDER, work_ / "prog", fs::copy_options::recursive);
         std::ofstream(work_ / "prog" / "Update.ini", std::ios::binary) << "Language=0\r\n";
         std::ofstream(work_ / "meter.profile") << Profile;
-        sim_ = platform::SpawnProcess(
-            {INSTRUMENT_SIM, "--profile", (work_ / "meter.profile").string(), "--link", Port()},
-            {"/dev/null", File("sim.out"), "&1"});
+        sim_ =
+            platform::SpawnProcess({INSTRUMENT_SIM, "--profile", (work_ / "meter.profile").string(),
+                                    "--link", Port(), "--time-divisor", TimeDivisor},
+                                   {"/dev/null", File("sim.out"), "&1"});
         for (int i = 0; i < 500 && !fs::exists(Port()); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }

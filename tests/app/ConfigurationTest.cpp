@@ -1,6 +1,8 @@
 #include "FormFixture.h"
 #include "app/DeviceTable.h"
 
+#include <algorithm>
+
 namespace {
 
 using testing_support::CrLfLines;
@@ -112,6 +114,32 @@ TEST_F(Configuration, ColumnRules) {
     EXPECT_EQ(form.Session.StartMode, 1) << "8 reduces to 1";
     EXPECT_FALSE(form.CloseOnInfo);
     EXPECT_EQ(form.Session.FileClass, 1);
+}
+
+TEST_F(Configuration, AnEraseStartBeyondTheFlashIsNotTaken) {
+    std::string block = DeviceBlock("12345", "fw.txt");
+    block.replace(block.find("FlashErase1="), 12, "FlashErase1=0x100000");
+    block.replace(block.find("FlashErase2="), 12, "FlashErase2=0x1FC00");
+    block.replace(block.find("FlashErase3="), 12, "FlashErase3=99999999999");
+    WriteConfig("", block);
+    app::TUpdateForm& form = Build();
+    ASSERT_EQ(form.DeviceTable.size(), 1u);
+    EXPECT_EQ(form.DeviceTable[0].FlashErase1, "");
+    EXPECT_EQ(form.DeviceTable[0].FlashErase2, "0x1FC00");
+    EXPECT_EQ(form.DeviceTable[0].FlashErase3, "");
+    const std::vector<std::string> lines = MemoLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "Konfiguration, nicht \xFC"
+                        "bernommen: FlashErase1 (out of range), "
+                        "FlashErase3 (out of range)"),
+              lines.end());
+    std::uint32_t address = 0;
+    EXPECT_TRUE(app::FlashEraseAddress("0xfffff", address));
+    EXPECT_EQ(address, 0xFFFFFu);
+    EXPECT_TRUE(app::FlashEraseAddress("64512", address));
+    EXPECT_EQ(address, 0xFC00u);
+    EXPECT_TRUE(app::FlashEraseAddress("", address));
+    EXPECT_EQ(address, 0u) << "empty: the loader's default";
 }
 
 TEST_F(Configuration, StartModeSevenSetsCloseOnInfoAndMissingStartCommandGivesZero) {

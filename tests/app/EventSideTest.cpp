@@ -1,6 +1,8 @@
 #include "FormFixture.h"
 #include "platform/Application.h"
 
+#include <algorithm>
+
 namespace {
 
 using testing_support::CrLfLines;
@@ -107,6 +109,27 @@ TEST_F(EventSide, StartTimerStartsTheUpdateOnlyWithAutoStart) {
     form->StartTimerTimer();
     ASSERT_EQ(spy.Seen.size(), 1u);
     EXPECT_EQ(spy.Seen[0].Id, 13);
+}
+
+TEST_F(EventSide, AnAcknowledgeOnlyCountsWhileASessionRuns) {
+    form->Config.DebugInfo = true; // commands sent show in the memo
+    auto dialogueSent = [this] {
+        const std::vector<std::string> lines = MemoLines();
+        return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind(app::command::Dialogue, 0) == 0 || line.rfind("A.1000", 0) == 0;
+        });
+    };
+    // A late answer, say to an earlier run's exit command.
+    form->Events.PostMsg(app::event::Acknowledge, 0);
+    form->ProcessEvents();
+    EXPECT_EQ(form->Session.AckStep, app::AckStep::OpenDialogue);
+    EXPECT_FALSE(dialogueSent());
+
+    form->Session.Running = true;
+    form->Events.PostMsg(app::event::Acknowledge, 0);
+    form->ProcessEvents();
+    EXPECT_EQ(form->Session.AckStep, app::AckStep::QueryIdentity);
+    EXPECT_TRUE(dialogueSent());
 }
 
 TEST_F(EventSide, SecTimerStepsTheProgressBarWhileEnabled) {

@@ -1,6 +1,7 @@
 #include "Harness.h"
 #include "tests/support/TiTxtImage.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -11,13 +12,14 @@ using testing_support::TempFolder;
 using titxt_test::LabImage;
 using titxt_test::MemoryOf;
 
-// A lab instrument with a 5xx/6xx processor; extra lines adjust the loader.
-std::string LabProfile(const std::string& loaderLines) {
+// A lab instrument with a 5xx/6xx processor; extra lines adjust the loader,
+// restart is what the new firmware says when it starts.
+std::string LabProfile(const std::string& loaderLines, const std::string& restart = "@300:I.30#") {
     return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
            "version=1.23\nserial=12345678\npassword=5C00\nloader=msp430-5xx\n"
            "loader.chip_id=5438\nflash_start=0x1000\nflash_size=0x44C00\n"
-           "on.restart=@300:I.30#\n" +
-           loaderLines;
+           "on.restart=" +
+           restart + "\n" + loaderLines;
 }
 
 class Bsl5xxUpdate : public ::testing::Test {
@@ -25,7 +27,7 @@ protected:
     void SetUp() override {
         e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni);
         ASSERT_EQ(e2e::EditDeviceIni(folder, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=LAB_V200.TXT"},
-                                              {"FlashErase1=0xC000", "FlashErase1="},
+                                              {"FlashErase1=0xC200", "FlashErase1="},
                                               {"ProzTyp=F149", "ProzTyp=5438"}}),
                   "");
         e2e::ReplaceFirmware(folder, "LAB_V200.TXT", LabImage());
@@ -50,18 +52,57 @@ protected:
     std::string transcript;
 };
 
-TEST_F(Bsl5xxUpdate, InformationMemoryIsWrittenButTheEraseNeverReachesIt) {
-    folder.Write("prog/LAB_V200.TXT", LabImage(true));
-    e2e::Run run = Update(LabProfile(""));
-    EXPECT_EQ(run.ExitCode, 0) << run.Out;
-    ExpectFlashHoldsTheImage(LabImage(true));
-    // The erase frame for 0x1800: length 4, command 0x12, address 00 18 00.
-    EXPECT_EQ(e2e::ReceivedText(transcript).find("\\x80\\x04\\x00\\x12\\x00\\x18\\x00"),
-              std::string::npos);
-    // 0x5E00 (the transcript shows 0x5E as "^"): main flash down to the image.
-    EXPECT_NE(e2e::ReceivedText(transcript).find("\\x80\\x04\\x00\\x12\\x00^\\x00"),
-              std::string::npos)
-        << transcript;
+// A lab image whose sections differ with seed: information memory, code
+// low and above 64 KB, and vectors that are erased but for the reset vector
+// 0x5C00, the password the instrument's firmware names.
+std::string LabImageOf(int seed) {
+    std::vector<std::uint8_t> code = titxt_test::Pattern(700, seed);
+    const std::string marker = "VER:2.00";
+    std::copy(marker.begin(), marker.end(), code.begin() + 16);
+    std::vector<std::uint8_t> vectors(32, 0xFF);
+    vectors[30] = 0x00;
+    vectors[31] = 0x5C;
+    return titxt_test::TiTxt({{0x1800, titxt_test::Pattern(64, seed + 1)},
+                              {0x5C00, code},
+                              {0x10000, titxt_test::Pattern(600, seed + 2)},
+                              {0xFFE0, vectors}});
+}
+
+// The 5xx erase frame for address (three bytes, low first, none of them
+// printable) as the transcript writes received bytes.
+std::string EraseFrame(std::uint32_t address) {
+    char text[64];
+    std::snprintf(text, sizeof text, "\\x80\\x04\\x00\\x12\\x%02X\\x%02X\\x%02X", address & 0xFF,
+                  address >> 8 & 0xFF, address >> 16 & 0xFF);
+    return text;
+}
+
+TEST_F(Bsl5xxUpdate, TwoUpdatesInARowWithNewInformationMemoryAndCodeBothVerify) {
+    e2e::Instrument instrument(folder, LabProfile(""), folder.File("ports/COM1"));
+    // The first update starts its erase where the device entry says.
+    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"FlashErase1=", "FlashErase1=0x10200"}}), "");
+    folder.Write("prog/LAB_V200.TXT", LabImageOf(1));
+    const e2e::Run first = e2e::RunUpdate(folder, UPDATE_CONSOLE);
+    EXPECT_EQ(first.ExitCode, 0) << first.Out;
+    const std::string firstReceived = e2e::ReceivedText(instrument.Transcript());
+    EXPECT_EQ(firstReceived.find("\\x80\\x04\\x00\\x12"), firstReceived.find(EraseFrame(0x10200)))
+        << "the first erase frame";
+
+    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"FlashErase1=0x10200", "FlashErase1="}}), "");
+    folder.Write("prog/LAB_V200.TXT", LabImageOf(5));
+    const e2e::Run second = e2e::RunUpdate(folder, UPDATE_CONSOLE);
+    EXPECT_EQ(second.ExitCode, 0) << second.Out;
+    instrument.Stop();
+    flash = instrument.Flash();
+    ExpectFlashHoldsTheImage(LabImageOf(5));
+
+    // Only the information segment the image writes is erased, never the
+    // loader's own flash.
+    const std::string received = e2e::ReceivedText(instrument.Transcript());
+    EXPECT_NE(received.find(EraseFrame(0x1800)), std::string::npos);
+    for (std::uint32_t untouched : {0x1880u, 0x1900u, 0x1980u, 0x1000u, 0x1600u}) {
+        EXPECT_EQ(received.find(EraseFrame(untouched)), std::string::npos) << std::hex << untouched;
+    }
 }
 
 TEST_F(Bsl5xxUpdate, ImageAbove64KbGoesInAt38400AndStartsAtItsResetVector) {
@@ -72,6 +113,14 @@ TEST_F(Bsl5xxUpdate, ImageAbove64KbGoesInAt38400AndStartsAtItsResetVector) {
     ExpectFlashHoldsTheImage();
     EXPECT_NE(transcript.find("38400"), std::string::npos);
     EXPECT_TRUE(run.OutHas("start at 0x5C00")) << run.Out;
+}
+
+TEST_F(Bsl5xxUpdate, ASuccessIsOnlyReportedWithTheNewFirmwareRunning) {
+    e2e::ExpectSuccessOnlyWithTheNewFirmwareRunning(
+        [&](const std::string& restart, const std::string& extra) {
+            const e2e::Run run = Update(LabProfile(extra, restart));
+            return std::pair{run, transcript};
+        });
 }
 
 class Bsl5xxFaults : public Bsl5xxUpdate {

@@ -11,12 +11,13 @@ using titxt_test::MemoryOf;
 constexpr const char* Success = "Download erfolgreich ausgef\xC3\xBChrt !";
 
 // An instrument with ".BIN" firmware and its own loader; its device entry
-// starts with 6, which selects the device loader.
-std::string BinProfile(const std::string& extra = "") {
+// starts with 6, which selects the device loader. restart is what the new
+// firmware says when it starts.
+std::string BinProfile(const std::string& extra = "", const std::string& restart = "@1500:I.30#") {
     return "start_mode=5\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
            "version=1.23\nserial=12345678\nloader=device-loader\nloader.store_ms=300\n"
-           "flash_start=0\nflash_size=0x10000\non.restart=@1500:I.30#\n" +
-           extra;
+           "flash_start=0\nflash_size=0x10000\non.restart=" +
+           restart + "\n" + extra;
 }
 
 // Bytes with the version marker near the end, where it is searched.
@@ -56,6 +57,14 @@ protected:
     std::string flash;
     std::string transcript;
 };
+
+TEST_F(DeviceLoaderUpdate, ASuccessIsOnlyReportedWithTheNewFirmwareRunning) {
+    e2e::ExpectSuccessOnlyWithTheNewFirmwareRunning(
+        [&](const std::string& restart, const std::string& extra) {
+            const e2e::Run run = Update(BinProfile(extra, restart));
+            return std::pair{run, transcript};
+        });
+}
 
 TEST_F(DeviceLoaderUpdate, ClassFourInstrumentIsUpdatedThroughItsOwnLoader) {
     e2e::Run run = Update(BinProfile());

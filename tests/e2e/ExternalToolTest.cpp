@@ -91,8 +91,9 @@ TEST_F(ExternalTool, TheHexLoaderProgramsProgFile1AndThenTheProgramFileOnCom3) {
     // 200000 bytes: 100 ticks of the title timer to 100 %.
     folder.Write("prog/Z70 BOOT;TOUCH RAN.MOT", std::string(200000, 'x'));
     ::setenv("FAKE_TOOL_SLEEP", "1", 1);
-    // The restarted firmware reports once after its boot file.
-    e2e::Run run = Update(MeterProfile("on.1200@1=A.1200!|@4000:A.1200!\n"));
+    // The restarted firmware reports once after its boot file, when the
+    // tool (a second at its real pace) is done.
+    e2e::Run run = Update(MeterProfile("on.1200@1=A.1200!|@40000:A.1200!\n"));
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 0) << run.Out << transcript;
     EXPECT_TRUE(run.OutHas("Download erfolgreich")) << run.Out;
@@ -118,7 +119,7 @@ TEST_F(ExternalTool, AToolsRunShowsItsProgressAsLinesOnAPipe) {
     folder.Write("prog/Z70_BOOT.MOT", std::string(200000, 'x'));
     WriteDevice("Z70_BOOT.MOT");
     ::setenv("FAKE_TOOL_SLEEP", "2", 1);
-    const e2e::Run run = Update(MeterProfile("on.1200@1=A.1200!|@4000:A.1200!\n"), 3, false);
+    const e2e::Run run = Update(MeterProfile("on.1200@1=A.1200!|@40000:A.1200!\n"), 3, false);
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
     const std::regex line(R"(progress: (\d+) %(.*)\n)");
@@ -195,8 +196,9 @@ TEST_F(ExternalTool, ClosingDuringAToolRunEndsTheToolAndFailsTheSession) {
 
 TEST_F(ExternalTool, ThePic32ToolGetsThePortAsOneDigitAndAPortAbove9IsRefused) {
     WriteDevice("", "", "P32_V200.HEX");
-    // Nothing follows this tool but the restarted firmware's acknowledge.
-    const std::string restarts = MeterProfile("on.restart=@1500:A.1200!\n");
+    // Nothing follows this tool but the restarted firmware's acknowledge,
+    // once the tool has given the port back.
+    const std::string restarts = MeterProfile("on.restart=@15000:A.1200!\n");
     e2e::Run run = Update(restarts);
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 0) << run.Out;

@@ -191,7 +191,7 @@ const Method Methods[] = {
             "flash_start=0x1000\nflash_size=0x44C00\n"),
      [](const TempFolder& f) {
          Edit(f, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=LAB_V200.TXT"},
-                  {"FlashErase1=0xC000", "FlashErase1="},
+                  {"FlashErase1=0xC200", "FlashErase1="},
                   {"ProzTyp=F149", "ProzTyp=5438"}});
          e2e::ReplaceFirmware(f, "LAB_V200.TXT", titxt_test::LabImage());
      },
@@ -209,8 +209,7 @@ const Method Methods[] = {
          e2e::ReplaceFirmware(f, "DL20_V200.BIN", Bytes(BinFirmware(1000, 980)));
      },
      [](const Outcome& o, const TempFolder&) { return FlashHoldsBin(o, BinFirmware(1000, 980)); }},
-    {"xmodem", 1500,
-     Device("version=1.23\nack=plain\nloader=xmodem\nflash_start=0\nflash_size=0x10000\n"),
+    {"xmodem", 1500, Device("version=1.23\nloader=xmodem\nflash_start=0\nflash_size=0x10000\n"),
      [](const TempFolder& f) {
          Edit(f, {{"ProgFile2=DM10_V200.TXT", "ProgFile2=DM10_V200.BIN"},
                   {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
@@ -218,7 +217,7 @@ const Method Methods[] = {
      },
      [](const Outcome& o, const TempFolder&) { return FlashHoldsBin(o, BinFirmware(3000, 40)); }},
     {"file-loader", 3000,
-     Device("version=1.00\nloader=file-loader\nloader.switch_ack_ms=0\n"
+     Device("version=1.00\nloader=file-loader\nloader.switch_ack_ms=4000\n"
             "loader.startup_version=1.10\n"),
      [](const TempFolder& f) {
          Edit(f,
@@ -286,6 +285,9 @@ const Method Methods[] = {
          // vector alone, gets in; its code lies apart from the demo image's.
          f.Write("prog/Bsl430.ini", "ResetVector1=0xE000\r\n");
          f.Write("prog/LABXXX.TXT", titxt_test::ResetVectorImage(0xE000, 5));
+         // The demo's erase start lies below that code: the flash there
+         // holds old firmware that must be erased.
+         Edit(f, {{"FlashErase1=0xC200", "FlashErase1="}});
      },
      [](const Outcome& o, const TempFolder& f) {
          return o.Transcript.find("firmware restarted") != std::string::npos &&

@@ -54,7 +54,7 @@ protected:
     }
     void ExpectSuccessWithEveryFile(const e2e::Run& run) {
         ASSERT_FALSE(run.TimedOut);
-        EXPECT_EQ(run.ExitCode, 0) << run.Out;
+        EXPECT_EQ(run.ExitCode, 0) << run.Out << transcript;
         EXPECT_TRUE(run.OutHas("Download erfolgreich ausgef\xC3\xBChrt !")) << run.Out;
         for (const auto& [name, content] : files) {
             ExpectReceivedIntact(name);
@@ -120,7 +120,8 @@ protected:
 };
 
 // An instrument whose file loader takes its program, its start-up program
-// and two data files; the instrument runs 1.00 and start-up program 1.05.
+// and two data files; the instrument runs 1.00 and start-up program 1.05. It
+// acknowledges a new speed at that speed, after the 2 s the tool waits.
 class BlockTransfer : public FileSession {
 protected:
     void SetUp() override {
@@ -138,11 +139,15 @@ protected:
             folder.Write("prog/" + name, content);
         }
     }
+    static std::string Profile(const std::string& extraLines,
+                               const std::string& startupVersion = "1.05") {
+        return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+               "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=4000\n"
+               "loader.startup_version=" +
+               startupVersion + "\n" + extraLines;
+    }
     e2e::Run UpdateWith(const std::string& extraLines, const std::string& startupVersion = "1.05") {
-        return Update("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-                      "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=0\n"
-                      "loader.startup_version=" +
-                      startupVersion + "\n" + extraLines);
+        return Update(Profile(extraLines, startupVersion));
     }
 };
 
@@ -202,10 +207,7 @@ TEST_F(BlockTransfer, ABlockTheInstrumentAsksForAgainIsResent) {
 // A failure in the middle of a file leaves the instrument in its loader at
 // the transfer speed; OK must still reach it and send every file.
 TEST_F(BlockTransfer, OkAfterATransferFailedInsideAFileRepeatsTheTransfer) {
-    const e2e::Run run =
-        FailThenRetry("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
-                      "version=1.00\nserial=12345678\nloader=file-loader\nloader.switch_ack_ms=0\n"
-                      "loader.startup_version=1.05\nloader.fault.silent=3\n");
+    const e2e::Run run = FailThenRetry(Profile("loader.fault.silent=3\n"));
     ExpectSuccessWithEveryFile(run);
     EXPECT_NE(transcript.find("fault: silent, block 3"), std::string::npos) << transcript;
 }

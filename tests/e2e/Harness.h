@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <initializer_list>
 #include <optional>
 #include <stdexcept>
@@ -20,6 +21,9 @@
 #include <vector>
 
 namespace e2e {
+
+// The tool and the simulated instrument run this many times fast together.
+inline constexpr const char* TimeDivisor = "10";
 
 // A program run to its end (or killed after a bound), with its output.
 struct Run {
@@ -105,6 +109,46 @@ inline std::string ReceivedText(const std::string& transcript) {
     return received;
 }
 
+// The forms in which a restarted firmware may first speak: its acknowledge,
+// an "A." line without "!", reply 30 (new data stored); at once, and 50 ms
+// later, while the programmer still waits with the line it restored.
+inline const std::vector<std::string> RestartChatter = {"A.1111!",     "A.1000",     "I.30#",
+                                                        "@50:A.1111!", "@50:A.1000", "@50:I.30#"};
+
+// True when the instrument's firmware restarted after programming and then,
+// itself and not a loader it went back to, took the exit command; the
+// simulated instrument notes both, the second with the line it took it at.
+inline bool NewFirmwareTookTheExit(const std::string& transcript) {
+    const std::size_t restarted = transcript.rfind("-- firmware restarted\n");
+    if (restarted == std::string::npos) {
+        return false;
+    }
+    const std::size_t exit = transcript.find("taken by the firmware", restarted);
+    const std::size_t backInLoader = transcript.find("-- loader ", restarted);
+    return exit != std::string::npos && (backInLoader == std::string::npos || backInLoader > exit);
+}
+
+// update(restart, extra) runs one update against an instrument whose profile
+// has on.restart=restart and the lines extra, and gives the tool's run and
+// the instrument's transcript. Each chatter form ends in success, and only
+// with the new firmware running and taking the exit command; a firmware that
+// does not run after the restart fails the session.
+template <class UpdateWith> void ExpectSuccessOnlyWithTheNewFirmwareRunning(UpdateWith update) {
+    for (const std::string& chatter : RestartChatter) {
+        SCOPED_TRACE("restart chatter " + chatter);
+        const auto [run, transcript] = update(chatter, "");
+        ASSERT_FALSE(run.TimedOut);
+        EXPECT_EQ(run.ExitCode, 0) << run.Out;
+        EXPECT_TRUE(NewFirmwareTookTheExit(transcript)) << transcript;
+    }
+    SCOPED_TRACE("a firmware that does not run");
+    const auto [run, transcript] = update("I.30#", "after_restart=silent\n");
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_TRUE(run.OutHas("nach der Programmierung nicht gemeldet")) << run.Out;
+    EXPECT_FALSE(run.OutHas("Download erfolgreich"));
+}
+
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& out,
                    const std::string& err, const std::string& in = "/dev/null") {
     return platform::SpawnProcess(argv, {in, out, err});
@@ -145,8 +189,8 @@ inline Run RunUpdate(const testing_support::TempFolder& folder, const std::strin
                      const std::vector<std::string>& extra = {},
                      std::chrono::seconds bound = std::chrono::seconds(120)) {
     std::vector<std::string> argv = {
-        console,          "--dir", folder.File("prog"), "--ports", folder.File("ports"),
-        "--time-divisor", "10"};
+        console,          "--dir",    folder.File("prog"), "--ports", folder.File("ports"),
+        "--time-divisor", TimeDivisor};
     argv.insert(argv.end(), extra.begin(), extra.end());
     return RunProgram(folder, argv, bound);
 }
@@ -267,8 +311,9 @@ private:
 // and the run goes on. The output says whether the retry succeeded.
 inline Run RetryAfterBootloaderFailure(const testing_support::TempFolder& folder,
                                        const std::string& console) {
-    ConsoleSession session(folder, {console, "--dir", folder.File("prog"), "--ports",
-                                    folder.File("ports"), "--time-divisor", "10", "--start"});
+    ConsoleSession session(folder,
+                           {console, "--dir", folder.File("prog"), "--ports", folder.File("ports"),
+                            "--time-divisor", TimeDivisor, "--start"});
     if (session.Started() && session.WaitForOutput("[Error] Fehler im Bootloader") &&
         session.Type("ok")) {
         session.WaitForOutput("Download erfolgreich");
@@ -276,17 +321,19 @@ inline Run RetryAfterBootloaderFailure(const testing_support::TempFolder& folder
     return session.Finish();
 }
 
-// The simulated instrument, linked as a port of a port-map folder.
+// The simulated instrument, linked as a port of a port-map folder; its clock
+// runs as fast as the tool's (timeDivisor).
 class Instrument {
 public:
     Instrument(const testing_support::TempFolder& folder, const std::string& profile,
-               const std::string& link)
+               const std::string& link, const std::string& timeDivisor = TimeDivisor)
         : folder_(folder) {
         folder.Write("instrument.profile", profile);
         std::filesystem::create_directories(folder.File("received"));
         pid_ = Spawn({INSTRUMENT_SIM, "--profile", folder.File("instrument.profile"), "--link",
                       link, "--transcript", folder.File("transcript.log"), "--flash-out",
-                      folder.File("flash.txt"), "--files-out", folder.File("received")},
+                      folder.File("flash.txt"), "--files-out", folder.File("received"),
+                      "--time-divisor", timeDivisor},
                      folder.File("sim.out"), folder.File("sim.err"));
         WaitForLink(link);
     }

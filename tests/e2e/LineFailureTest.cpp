@@ -29,8 +29,8 @@ protected:
 // The tool runs at its real pace: the loader's watchdog would then notice
 // the dead line only five seconds after the hang-up.
 TEST_F(LineFailure, HangUpDuringTheTransferEndsTheStepAtOnceNamingPortDeviceAndCause) {
-    // Frame 38 is the second block of data written, after the erase.
-    e2e::Instrument instrument(folder, HangingUpMeter(38), folder.File("ports/COM1"));
+    // Frame 8 is the second block of data written, after the erase.
+    e2e::Instrument instrument(folder, HangingUpMeter(8), folder.File("ports/COM1"), "1");
     const std::string device = folder.File("ports/COM1");
     pid_t tool = e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
                              folder.File("ports"), "--time-divisor", "1"},

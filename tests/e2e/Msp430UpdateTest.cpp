@@ -17,12 +17,14 @@ std::string WithoutCr(std::string text) {
     return text;
 }
 
-// The demo meter with its ROM loader; extra lines adjust the loader.
-std::string MeterProfile(const std::string& loaderLines) {
+// The demo meter with its ROM loader; extra lines adjust the loader, restart
+// is what the new firmware says when it starts.
+std::string MeterProfile(const std::string& loaderLines,
+                         const std::string& restart = "@300:I.30#") {
     return "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
            "version=1.23\nserial=12345678\npassword=C000\nloader=msp430-rom\n"
-           "flash_start=0x1000\nflash_size=0xF000\non.restart=@300:I.30#\n" +
-           loaderLines;
+           "flash_start=0x1000\nflash_size=0xF000\non.restart=" +
+           restart + "\n" + loaderLines;
 }
 
 class Msp430Update : public ::testing::Test {
@@ -64,6 +66,16 @@ TEST_F(Msp430Update, Loader160TransfersAt38400AndTheFlashHoldsTheImage) {
     const std::size_t one = run.Err.find("WaitPanel.Caption = Bitte warten ... (noch 1 s)\n");
     EXPECT_LT(eight, one) << run.Err;
     EXPECT_NE(run.Err.find("WaitPanel.Caption = Bitte warten ...\n", one), std::string::npos);
+}
+
+TEST_F(Msp430Update, ASuccessIsOnlyReportedWithTheNewFirmwareRunning) {
+    e2e::ExpectSuccessOnlyWithTheNewFirmwareRunning(
+        [&](const std::string& restart, const std::string& extra) {
+            StartInstrument(
+                MeterProfile("loader.version=1.60\nloader.chip_id=F149\n" + extra, restart));
+            const e2e::Run run = Update();
+            return std::pair{run, Transcript()};
+        });
 }
 
 TEST_F(Msp430Update, Loader140StaysAt9600) {
@@ -157,6 +169,8 @@ TEST_F(Msp430Update, ImageAbove64KGoesThroughTheMemoryOffset) {
                                {0x10000, titxt_test::Pattern(0x120, 2)},
                                {0x1F000, titxt_test::Pattern(0x40, 3)}});
     folder.Write("prog/DM10_V200.TXT", image);
+    // The demo's erase start fits the demo's image only.
+    ASSERT_EQ(e2e::EditDeviceIni(folder, {{"FlashErase1=0xC200", "FlashErase1="}}), "");
     StartInstrument("start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
                     "version=1.23\nserial=12345678\npassword=3100\nloader=msp430-rom\n"
                     "loader.version=1.60\nloader.chip_id=F26F\nloader.main_flash=0x3100-0x1FFFF\n"

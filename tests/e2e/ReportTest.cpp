@@ -148,13 +148,13 @@ TEST(Report, SigtermDuringATransferAbortsAndGivesThePortBackAsItWas) {
     e2e::LayOutProgramFolder(folder, AutoStartIni);
     // Lost frames keep the transfer waiting for answers in real time.
     e2e::Instrument instrument(folder,
-                               Meter("1.23", "43110.000", "loader.fault.silent=20,21,22,23\n"),
+                               Meter("1.23", "43110.000", "loader.fault.silent=10,11,12,13\n"),
                                folder.File("ports/COM1"));
     const termios before = FreeLine(folder.File("ports/COM1"));
     const pid_t pid = e2e::Spawn(Console(folder, {"--time-divisor", "10"}), folder.File("out.txt"),
                                  folder.File("err.txt"));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (instrument.Transcript().find("frame 20 ") == std::string::npos &&
+    while (instrument.Transcript().find("frame 10 ") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -76,8 +76,10 @@ TEST_F(SessionEndToEnd, InstrumentAt19200IsFoundOnTheThirdRateAndIdentified) {
     EXPECT_TRUE(run.ErrHas("UpdateStatusBar.Panels[3] = Version 2.00"));
     std::string transcript = at19200.Transcript();
     EXPECT_NE(e2e::ReceivedText(transcript).find("A.2003"), std::string::npos) << transcript;
-    // 4800 and 9600 were tried first and went unheard.
-    EXPECT_NE(transcript.find("drop"), std::string::npos) << transcript;
+    // 4800 and 9600 were tried first and reached it as garbage.
+    EXPECT_NE(transcript.find("garbled 8 bytes: tool at 4800 baud 2 stop"), std::string::npos)
+        << transcript;
+    EXPECT_NE(transcript.find("garbled 8 bytes: tool at 9600 baud 2 stop"), std::string::npos);
 }
 
 TEST_F(SessionEndToEnd, NoInstrumentWithAutoStartAndATxtFileEndsAtTheBootloaderStep) {

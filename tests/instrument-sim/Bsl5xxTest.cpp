@@ -98,6 +98,18 @@ TEST(Bsl5xx, PasswordGuardsTheLoaderAndAWrongOneErasesMainFlash) {
     EXPECT_EQ(b.Cmd(0x19), kAck + Wrap(Bytes({0x3A, 0x00, 0x01, 0x01, 0x01})));
 }
 
+TEST(Bsl5xx, TheOldImageTakesNewDataOnlyWhereASegmentWasErased) {
+    Bsl b("", "old_image=pattern\n");
+    ASSERT_EQ(b.Unlock(), Msg(0)) << "the old firmware's vectors are its password";
+    for (std::uint32_t a : {0x5C00u, 0x1800u}) {
+        EXPECT_EQ(b.Write(a, "\x12\x34"), Msg(1)) << std::hex << a << ": old bytes in the way";
+        EXPECT_EQ(b.Erase(a), Msg(0));
+        EXPECT_EQ(b.Write(a, "\x12\x34"), Msg(0)) << std::hex << a;
+    }
+    EXPECT_EQ(b.Flash(0x1880, 1), std::string(1, static_cast<char>(FlashMemory::OldByte(0x1880))))
+        << "the next information segment keeps its old bytes";
+}
+
 TEST(Bsl5xx, PasswordAnswerGroupsFillTheVectorsFromTheTop) {
     ProfileResult r = ParseProfile("start_mode=0\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\n"
                                    "version=1.23\nserial=3\nloader=msp430-5xx\nstart=loader\n"
@@ -179,9 +191,12 @@ TEST(Bsl5xx, SpeedChangeIsAcknowledgedAtTheOldSpeed) {
     Bsl b;
     EXPECT_EQ(b.Cmd(0x52, "\x07"), "\x56") << "unknown speed";
     EXPECT_EQ(b.Cmd(0x52, "\x06"), kAck) << "allowed while locked";
-    EXPECT_EQ(b.Say(Wrap("\x19"), LineSettings{9600, 1}), "");
-    EXPECT_EQ(b.Say(Wrap("\x19"), LineSettings{115200, 2}), "");
-    EXPECT_EQ(b.Say(Wrap("\x19"), LineSettings{115200, 1}), Msg(4));
+    const std::string garbled = b.Say(Wrap("\x19"), LineSettings{9600, 1});
+    EXPECT_FALSE(garbled.empty()) << "bytes at the old speed arrive as garbage";
+    EXPECT_EQ(garbled.find_first_not_of('Q'), std::string::npos)
+        << "and get the header refusal: " << garbled;
+    EXPECT_EQ(b.Say(Wrap("\x19"), LineSettings{115200, 2}), Msg(4))
+        << "a second stop bit is idle time to the loader's receiver";
 }
 
 TEST(Bsl5xx, LoadPcStartsTheFirmwareOnlyWhereThereIsCode) {

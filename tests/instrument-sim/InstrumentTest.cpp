@@ -53,19 +53,19 @@ TEST(Instrument, StartModesWakeWithTheirCommand) {
     }
 }
 
-TEST(Instrument, WrongLineSettingsAreLost) {
+TEST(Instrument, WrongLineSettingsArriveAsGarbage) {
     Bench b(MakeProfile());
-    LineSettings wrongSpeed{9600, 2}, wrongStop{4800, 1};
+    LineSettings wrongSpeed{9600, 2}, tooFewStops{4800, 1};
     b.inst.Receive("A.11", &wrongSpeed, 0);
-    b.inst.Receive("A.1111\r\n", &wrongStop, 0);
+    b.inst.Receive("A.1111\r\n", &tooFewStops, 0);
     EXPECT_EQ(b.inst.TakeDue(~0ull), "");
     EXPECT_EQ(b.inst.State(), InstrumentState::Asleep);
-    EXPECT_EQ(b.Say("11\r\nA.1111\r\n"), "A.1111!\r\n") << "a partial line is not kept";
+    EXPECT_EQ(b.Say("11\r\nA.1111\r\n"), "A.1111!\r\n") << "the garbage ends at a line end";
 }
 
-TEST(Instrument, PlainAcknowledgeAndUnknownCommands) {
-    Bench b(MakeProfile("ack=plain\n"));
-    EXPECT_EQ(b.Wake(), "!\r\n");
+TEST(Instrument, AcknowledgesInTheAFormAndRefusesUnknownCommands) {
+    Bench b(MakeProfile());
+    EXPECT_EQ(b.Wake(), "A.1111!\r\n");
     EXPECT_EQ(b.Say("A.7777\r\n"), "?\r\n");
     EXPECT_EQ(b.Say("hello\r\nA.\r\nA.12x\r\nA.1234567890\r\n"), "") << "noise is not answered";
 
@@ -241,6 +241,15 @@ TEST(Instrument, LineFaultsStrikeOnceAtTheCountedByte) {
     EXPECT_EQ(silent.Say("A.1000\r\n"), "A.1000!\r\n");
     EXPECT_EQ(silent.Say("A.1000\r\n"), "");
 
+    // Garbage from a search at another speed is no byte of the transfer.
+    Bench searched(MakeProfile("start=loader\nprobe_answer=90\nline.fault=silent\n"
+                               "line.fault.at=2\n"));
+    LineSettings search{1200, 2};
+    searched.inst.Receive("\r\n\r\nA.1111\r\n", &search, 0);
+    searched.inst.TakeDue(~0ull); // what it made of the garbage
+    EXPECT_EQ(searched.Say("\x80"), "\x90");
+    EXPECT_EQ(searched.Say("\x80"), "");
+
     Bench garbling(MakeProfile(lab + "line.fault=flip\n"));
     garbling.Wake();
     garbling.Say("A.12000#f\r\n");
@@ -248,10 +257,15 @@ TEST(Instrument, LineFaultsStrikeOnceAtTheCountedByte) {
         << "one bit of the middle byte";
 }
 
-TEST(Instrument, AReceiverAtHalfTheSpeedReadsFewerGarbledBytes) {
-    // Two NULs: the second's start bit falls into the first's data bits.
-    EXPECT_EQ(AsReadAtHalfSpeed(std::string(2, '\0')), "\x08");
-    EXPECT_EQ(AsReadAtHalfSpeed("\xFF"), "\xFF") << "a lone start bit reads as 0xFF";
+TEST(Instrument, SpeedFaultGarblesTheRepliesDueThenAndNoMore) {
+    Bench b(MakeProfile("line.fault.during=lab\nline.fault.at=9\nline.fault=speed\n"));
+    b.Wake();
+    b.Say("A.12000#f\r\n");
+    const std::string clean = "A.1000!\r\nA.1000!\r\n";
+    const std::string hit = b.Say("A.1000\r\nA.1000\r\n");
+    EXPECT_NE(hit, clean);
+    EXPECT_LT(hit.size(), clean.size()) << "a receiver at half the speed reads fewer bytes";
+    EXPECT_EQ(b.Say("A.1000\r\n"), "A.1000!\r\n");
 }
 
 TEST(Instrument, EndlessLineIsDiscarded) {
@@ -277,7 +291,7 @@ public:
 };
 
 TEST(Instrument, PluggedLoaderProgramsFlashAndRestartsFirmware) {
-    Bench b(MakeProfile("on.restart=I.30#\n"), std::make_unique<EchoLoader>());
+    Bench b(MakeProfile("on.restart=I.30#\nold_image=blank\n"), std::make_unique<EchoLoader>());
     b.Wake();
     EXPECT_EQ(b.Say("A.5588#QX47\r\n\x12\x34"), "A.5588\r\nok")
         << "bytes after the entry command go to the loader";

@@ -12,11 +12,15 @@
 namespace sim::test {
 
 // The lines every loader test profile shares; loaderLines picks the loader and its memory.
+// The flash starts erased unless the lines ask for an old image.
 inline Profile MakeLoaderProfile(const std::string& loaderLines, const std::string& keys,
                                  const std::string& extra) {
-    ProfileResult r = ParseProfile("start_mode=0\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\n"
-                                   "version=1.23\nserial=3\nstart=loader\n" +
-                                   loaderLines + keys + extra);
+    const std::string lines = loaderLines + keys + extra;
+    ProfileResult r = ParseProfile(
+        "start_mode=0\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\nversion=1.23\nserial=3\n"
+        "start=loader\n" +
+        std::string(lines.find("old_image=") == std::string::npos ? "old_image=blank\n" : "") +
+        lines);
     EXPECT_TRUE(r.ok) << r.error;
     return r.profile;
 }

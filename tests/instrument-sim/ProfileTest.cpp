@@ -21,7 +21,8 @@ TEST(Profile, MinimalProfileTakesDefaults) {
     EXPECT_EQ(r.profile.loaderLine, (LineSettings{9600, 1}));
     EXPECT_EQ(r.profile.version, "1.23,1.10");
     EXPECT_EQ(r.profile.loader, "none");
-    EXPECT_TRUE(r.profile.echoAck);
+    EXPECT_TRUE(r.profile.oldImage) << "a missed erase must show";
+    EXPECT_FALSE(r.profile.silentAfterRestart);
     EXPECT_FALSE(r.profile.startInLoader);
 }
 
@@ -64,6 +65,9 @@ TEST(Profile, BadInputGivesLineNumberAndReason) {
         {"flash_size=0", "flash"},
         {"flash_start=0xFFFFFFF0\nflash_size=0x100", "flash"},
         {"reply_delay_ms=-1", "reply_delay_ms"},
+        {"old_image=new", "old_image"},
+        {"after_restart=asleep", "after_restart"},
+        {"ack=plain", "unknown key"},
         {"memory_variant=01", "memory_variant"},
         {"=value", "empty key"},
         {"name=" + std::string(kMaxProfileText + 1, 'n'), "too long"},

@@ -2,6 +2,7 @@
 
 #include "PtyClient.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -69,16 +70,46 @@ TEST_F(SimulatorOnPty, AnswersTheIdentificationDialogue) {
     EXPECT_EQ(client_->Ask("A.4001\r\n"), "I.25#12345678\r\n");
 }
 
-TEST_F(SimulatorOnPty, StaysSilentAtTheWrongSpeedOrStopBits) {
+TEST_F(SimulatorOnPty, HearsGarbageAtTheWrongSpeedOrWithTooFewStopBits) {
     Start(MakeProfile());
     ASSERT_TRUE(client_->SetLine(B9600, true));
     client_->Send("A.1111\r\n");
     EXPECT_EQ(client_->Read("", kQuietMs), "");
     ASSERT_TRUE(client_->SetLine(B4800, false));
     client_->Send("A.1111\r\n");
-    EXPECT_EQ(client_->Read("", kQuietMs), "");
+    EXPECT_EQ(client_->Read("", kQuietMs), "") << "its receiver tests both stop bits";
     ASSERT_TRUE(client_->SetLine(B4800, true));
+    client_->Send("A.1111\r\n");
+    EXPECT_EQ(client_->Read("", kQuietMs), "")
+        << "the garbage has no line end: this command only ends the garbled line";
     EXPECT_EQ(client_->Ask("A.1111\r\n"), "A.1111!\r\n");
+}
+
+TEST_F(SimulatorOnPty, AReplyIsReadAtTheToolsSettingsWhenItArrives) {
+    Start(MakeProfile("on.1000=A.1000!|@300:I.99#late\n"));
+    client_->Ask("A.1111\r\n");
+    ASSERT_EQ(client_->Ask("A.1000\r\n"), "A.1000!\r\n");
+    ASSERT_TRUE(client_->SetLine(B9600, true));
+    const std::string late = client_->Read("", 1000);
+    EXPECT_FALSE(late.empty()) << "garbage, not silence";
+    EXPECT_EQ(late.find("late"), std::string::npos) << late;
+}
+
+TEST_F(SimulatorOnPty, AReplyTakesItsTimeOnTheLineDividedByTheTimeDivisor) {
+    // 407 bytes at 1200 baud, 8N2: 3.73 s; a tenth of it at ten times speed.
+    ProfileResult slow = ParseProfile("start_mode=0\nbaud=1200\nstop_bits=2\ndevice=1\n"
+                                      "version=1.00\nserial=1\npcb=" +
+                                      std::string(400, 'P') + "\n");
+    ASSERT_TRUE(slow.ok) << slow.error;
+    Start(slow.profile, {"", "", "", 0, 10});
+    ASSERT_TRUE(client_->SetLine(B1200, true));
+    client_->Ask("A.1111\r\n");
+    const auto sent = std::chrono::steady_clock::now();
+    const std::string reply = client_->Ask("A.2003\r\n");
+    const auto took = std::chrono::steady_clock::now() - sent;
+    EXPECT_EQ(reply.size(), 407u);
+    EXPECT_GE(took, std::chrono::milliseconds(370));
+    EXPECT_LT(took, std::chrono::milliseconds(3730));
 }
 
 TEST_F(SimulatorOnPty, LoaderListensAtItsOwnLine) {
@@ -131,7 +162,9 @@ TEST_F(SimulatorOnPty, TranscriptHasTimedDirectedEscapedLines) {
     EXPECT_EQ(rest[3], "rx A.2000\\r\\n");
     EXPECT_TRUE(rest[4].starts_with("tx \\x1C{")) << rest[4];
     EXPECT_EQ(rest[5], "rx A.2003\\r\\n");
-    EXPECT_NE(rest[6].find("dropped 8 bytes"), std::string::npos) << rest[6];
+    EXPECT_TRUE(rest[6].starts_with(
+        "-- garbled 8 bytes: tool at 9600 baud 2 stop, instrument at 4800 baud 2 stop; heard "))
+        << rest[6];
     EXPECT_EQ(rest.back(), "-- end: stopped");
 }
 

@@ -97,7 +97,7 @@ protected:
 TEST_F(DeviceLoaderTransfer, StoresFilePlusPaddingInBlocksOf128AndEndsAt9600) {
     // 250 + 6 fills two blocks exactly: a whole block of padding still follows.
     Wake(Profile());
-    ASSERT_TRUE(Run(250));
+    ASSERT_TRUE(Run(250)) << Transcript();
     EXPECT_EQ(imageLen, 378u);
     EXPECT_TRUE(host.dialogs.Boxes.empty());
     EXPECT_EQ(host.events.HandlerCount(), 1u);

@@ -88,6 +88,14 @@ std::string FakeHost::Text(programmers::ProgrammerText id) const {
     case ProgrammerText::NoAnswer:
         return german ? "Das Ger\xE4t antwortet nicht mehr."
                       : "The instrument does not answer any more.";
+    case ProgrammerText::XmodemRefused:
+        return "refused, packet ";
+    case ProgrammerText::XmodemRestarted:
+        return "restarted, packet ";
+    case ProgrammerText::XmodemCancelled:
+        return "cancelled, packet ";
+    case ProgrammerText::XmodemStalled:
+        return "stalled, packet ";
     case ProgrammerText::TermPreparing:
     case ProgrammerText::TermProgramming:
     case ProgrammerText::TermSuccessful:
@@ -123,7 +131,8 @@ kernel::TEventRec FakeHost::Sequencer(void* context, kernel::TEvents&, kernel::T
 }
 
 // Just enough of the device reply parser: I.n#text posts n with the text,
-// a final "!" posts 10010, "A." posts 10011, a final "?" posts 10012.
+// a final "!" posts 10010, "A." posts 10011 with the line, a final "?" posts
+// 10012.
 void FakeHost::ParseReplies() {
     if (port == nullptr) {
         return;
@@ -149,7 +158,8 @@ void FakeHost::ParseReplies() {
             events.PostMsg(10010, 0);
         }
         if (line.rfind("A.", 0) == 0) {
-            events.PostMsg(10011, 0);
+            texts_.push_back(std::make_unique<std::string>(line));
+            events.PostMsg(10011, reinterpret_cast<std::intptr_t>(texts_.back()->c_str()));
         }
         if (!line.empty() && line.back() == '?') {
             events.PostMsg(10012, 0);

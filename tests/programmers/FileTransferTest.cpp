@@ -52,8 +52,10 @@ TEST(BlockFrame, AFileOf4000BytesIsTwoFullBlocksTheSecondEndingIt) {
 class FileTransferRun : public InstrumentLine {
 protected:
     void SetUp() override {
+        // The loader acknowledges a new speed at that speed, after the 2 s
+        // the tool waits before it follows.
         Connect("start_mode=1\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\nversion=1.00\nserial=3\n"
-                "loader=file-loader\nloader.switch_ack_ms=0\n");
+                "loader=file-loader\nloader.switch_ack_ms=4000\n");
         com.Write("A.1000\r\n", 8, false);
         serialtest::Pump(100);
         folder.Write("FIRST.DAT", std::string(3000, 'x'));

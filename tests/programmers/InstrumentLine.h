@@ -15,13 +15,14 @@
 namespace bsltest {
 
 // A programmer's world over a pty: the session's port COM1 at 4800 8N2 with
-// the simulated instrument on its far end, waits and watchdogs a tenth as
-// long (the simulated instrument answers at once).
+// the simulated instrument on its far end, both at ten times speed.
 class InstrumentLine : public ::testing::Test {
 protected:
+    static constexpr unsigned TimeDivisor = 10;
+
     InstrumentLine() {
         platform::Application::Instance().Reopen();
-        platform::Application::Instance().SetTimeDivisor(10);
+        platform::Application::Instance().SetTimeDivisor(TimeDivisor);
         record.DatenBits = serial::D_8;
         record.StopBits = serial::S_2;
         record.Baudrate = serial::B__4800;
@@ -41,7 +42,8 @@ protected:
         instrument.reset();
         std::filesystem::remove(ports.Path() + "/COM1");
         instrument = std::make_unique<SimulatedInstrument>(
-            profile, folder.File("instrument" + std::to_string(++instruments) + ".log"));
+            profile, folder.File("instrument" + std::to_string(++instruments) + ".log"),
+            TimeDivisor);
         ports.Link(0, instrument->SlavePath());
         com.Open(host.Handle(), 0, 0, false);
         ASSERT_TRUE(com.IsOpen());

@@ -50,14 +50,15 @@ std::vector<Entry> Entries(const std::string& transcript) {
 
 } // namespace
 
-SimulatedInstrument::SimulatedInstrument(const std::string& profile, std::string transcriptPath)
+SimulatedInstrument::SimulatedInstrument(const std::string& profile, std::string transcriptPath,
+                                         unsigned timeDivisor)
     : transcriptPath_(std::move(transcriptPath)) {
     sim::ProfileResult parsed = sim::ParseProfile(profile);
     if (!parsed.ok) {
         throw std::runtime_error("profile: " + parsed.error);
     }
-    simulator_ = std::make_unique<sim::Simulator>(std::move(parsed.profile),
-                                                  sim::SimOptions{transcriptPath_, "", "", 0});
+    simulator_ = std::make_unique<sim::Simulator>(
+        std::move(parsed.profile), sim::SimOptions{transcriptPath_, "", "", 0, timeDivisor});
     std::string error;
     if (!simulator_->OpenPty(error)) {
         throw std::runtime_error("simulated instrument: " + error);

@@ -23,8 +23,10 @@ struct LoaderFrame {
 // its own. What it received is read back from its transcript after Stop.
 class SimulatedInstrument {
 public:
-    // Throws when the profile is bad or no pty can be had.
-    SimulatedInstrument(const std::string& profile, std::string transcriptPath);
+    // Throws when the profile is bad or no pty can be had. timeDivisor: as
+    // the tool's, so that both keep time alike.
+    SimulatedInstrument(const std::string& profile, std::string transcriptPath,
+                        unsigned timeDivisor);
     ~SimulatedInstrument();
     SimulatedInstrument(const SimulatedInstrument&) = delete;
     SimulatedInstrument& operator=(const SimulatedInstrument&) = delete;

@@ -84,7 +84,7 @@ TEST(XmodemInterop, PythonSenderIsAcceptedByTheSimulatedBootloader) {
     bsltest::SimulatedInstrument instrument(
         "start_mode=0\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\nversion=1\nserial=3\n"
         "start=loader\nloader=xmodem\nloader.version=1.05\nflash_start=0\nflash_size=0x2000\n",
-        folder.File("instrument.log"));
+        folder.File("instrument.log"), 1);
     folder.Write("send.py", R"(import os, sys, termios, time, xmodem
 fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
 attrs = termios.tcgetattr(fd)

@@ -1,6 +1,7 @@
 #include "programmers/XmodemSender.h"
 
 #include "programmers/PaddedImage.h"
+#include "tests/support/XmodemCrc.h"
 
 #include <gtest/gtest.h>
 
@@ -36,13 +37,7 @@ TEST(XmodemSender, PacketCarriesNumberComplementDataAndCrcHighByteFirst) {
     EXPECT_EQ(packet[2], 0xFE);
     EXPECT_TRUE(std::equal(data.begin(), data.end(), packet.begin() + 3));
     // CRC-16/XMODEM of "abc" and 125 zeros: zeros shift the register on.
-    std::uint16_t crc = 0;
-    for (std::uint8_t byte : data) {
-        crc ^= static_cast<std::uint16_t>(byte << 8);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<std::uint16_t>(crc & 0x8000 ? crc << 1 ^ 0x1021 : crc << 1);
-        }
-    }
+    const std::uint16_t crc = testing_support::XmodemCrc(data);
     EXPECT_EQ(packet[131], crc >> 8);
     EXPECT_EQ(packet[132], crc & 0xFF);
 }
@@ -69,7 +64,7 @@ TEST(XmodemSender, RunsFromCThroughEveryPacketToTheAcknowledgedEnd) {
     EXPECT_EQ(sender.GetState(), Sender::State::Finished);
 }
 
-TEST(XmodemSender, NakRepeatsThePacketAndNoiseOrLateCIsIgnored) {
+TEST(XmodemSender, NakOrAnotherCRepeatsThePacketAndNoiseIsIgnored) {
     const std::vector<std::uint8_t> image = Image(3);
     Sender sender;
     ASSERT_TRUE(sender.Start(image));
@@ -78,12 +73,73 @@ TEST(XmodemSender, NakRepeatsThePacketAndNoiseOrLateCIsIgnored) {
     const std::vector<std::uint8_t> second = Answer(sender, Sender::Ack);
     EXPECT_EQ(second[1], 2);
     EXPECT_EQ(Answer(sender, Sender::Nak), second);
-    EXPECT_TRUE(Answer(sender, 'C').empty()) << "would double the packet";
+    EXPECT_EQ(Answer(sender, 'C'), second);
     EXPECT_TRUE(Answer(sender, 'x').empty());
     // Only a batch's first byte answers.
     const std::uint8_t batch[] = {Sender::Ack, Sender::Nak, Sender::Nak};
     EXPECT_EQ(Bytes(sender.OnReceived(batch))[1], 3);
     EXPECT_EQ(sender.PacketsBuilt(), 3u);
+}
+
+TEST(XmodemSender, ARefusingOrRestartingReceiverEndsTheTransferAtTheTenthTime) {
+    const std::vector<std::uint8_t> image = Image(3);
+    Sender refused;
+    ASSERT_TRUE(refused.Start(image));
+    Answer(refused, 'C');
+    const std::vector<std::uint8_t> second = Answer(refused, Sender::Ack);
+    for (int nak = 1; nak < 10; ++nak) {
+        EXPECT_EQ(Answer(refused, Sender::Nak), second) << nak;
+    }
+    EXPECT_TRUE(Answer(refused, Sender::Nak).empty());
+    EXPECT_EQ(refused.GetState(), Sender::State::Failed);
+    EXPECT_EQ(refused.GetFailure(), Sender::Failure::Refused);
+    EXPECT_EQ(refused.PacketsBuilt(), 2u) << "the packet the cause names";
+
+    // Refusals count per packet: an acknowledge starts the count again.
+    Sender recovered;
+    ASSERT_TRUE(recovered.Start(image));
+    Answer(recovered, 'C');
+    for (int packet = 0; packet < 2; ++packet) {
+        for (int nak = 1; nak < 10; ++nak) {
+            Answer(recovered, Sender::Nak);
+        }
+        EXPECT_FALSE(Answer(recovered, Sender::Ack).empty());
+    }
+    EXPECT_EQ(recovered.GetState(), Sender::State::Sending);
+
+    // 'C's count over the whole transfer, the first one aside.
+    Sender restarted;
+    ASSERT_TRUE(restarted.Start(image));
+    Answer(restarted, 'C');
+    for (int c = 1; c < 5; ++c) {
+        EXPECT_FALSE(Answer(restarted, 'C').empty()) << c;
+    }
+    const std::vector<std::uint8_t> second2 = Answer(restarted, Sender::Ack);
+    for (int c = 5; c < 10; ++c) {
+        EXPECT_EQ(Answer(restarted, 'C'), second2) << c;
+    }
+    EXPECT_TRUE(Answer(restarted, 'C').empty());
+    EXPECT_EQ(restarted.GetFailure(), Sender::Failure::Restarted);
+
+    Sender cancelled;
+    ASSERT_TRUE(cancelled.Start(image));
+    Answer(cancelled, 'C');
+    EXPECT_TRUE(Answer(cancelled, Sender::Can).empty());
+    EXPECT_EQ(cancelled.GetFailure(), Sender::Failure::Cancelled);
+    EXPECT_TRUE(Answer(cancelled, Sender::Ack).empty()) << "nothing more once failed";
+}
+
+TEST(XmodemSender, ARefusedEndOfTransferAlsoEndsAtTheTenthTime) {
+    const std::vector<std::uint8_t> image = Image(1);
+    Sender sender;
+    ASSERT_TRUE(sender.Start(image));
+    Answer(sender, 'C');
+    ASSERT_EQ(Answer(sender, Sender::Ack), std::vector<std::uint8_t>{Sender::Eot});
+    for (int nak = 1; nak < 10; ++nak) {
+        EXPECT_EQ(Answer(sender, Sender::Nak), std::vector<std::uint8_t>{Sender::Eot});
+    }
+    EXPECT_TRUE(Answer(sender, Sender::Nak).empty());
+    EXPECT_EQ(sender.GetFailure(), Sender::Failure::Refused);
 }
 
 TEST(XmodemSender, RefusesImagesThatDoNotFillWholeBlocks) {
@@ -99,8 +155,11 @@ TEST(XmodemSender, LastPacketCarriesTheTrailer) {
     for (const std::size_t size : {std::size_t{121}, std::size_t{122}}) {
         SCOPED_TRACE(size);
         TPaddedImage image = PadImage(std::vector<std::uint8_t>(size, 0x33));
-        const std::uint16_t crc = ImageCrc(image);
         AppendTrailer(image);
+        const std::uint32_t length = size == 121 ? 122 : 250;
+        std::vector<std::uint8_t> padded(size, 0x33);
+        padded.resize(length, 0xFF);
+        const std::uint16_t crc = testing_support::XmodemCrc(padded);
         Sender sender;
         ASSERT_TRUE(sender.Start(image.Bytes));
         std::vector<std::uint8_t> last = Answer(sender, 'C');
@@ -109,7 +168,6 @@ TEST(XmodemSender, LastPacketCarriesTheTrailer) {
         }
         EXPECT_EQ(sender.PacketCount(), size == 121 ? 1u : 2u);
         ASSERT_EQ(last.size(), Sender::PacketSize);
-        const std::uint32_t length = size == 121 ? 122 : 250;
         EXPECT_EQ(std::vector<std::uint8_t>(last.begin() + 125, last.begin() + 131),
                   (std::vector<std::uint8_t>{static_cast<std::uint8_t>(length), 0, 0, 0,
                                              static_cast<std::uint8_t>(crc),

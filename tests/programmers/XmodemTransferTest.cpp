@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace bsltest {
 namespace {
@@ -14,7 +15,7 @@ protected:
     void Connect(const std::string& loaderLines) {
         InstrumentLine::Connect(
             "start_mode=1\nbaud=4800\nstop_bits=2\npcb=1\ndevice=2\nversion=1.23\nserial=3\n"
-            "ack=plain\nloader=xmodem\nflash_start=0\nflash_size=0x1000\n" +
+            "loader=xmodem\nflash_start=0\nflash_size=0x1000\n" +
             loaderLines);
     }
     bool Run(const programmers::TXmodemSettings& settings, std::size_t size = 700) {
@@ -25,6 +26,18 @@ protected:
         const bool ok = loader->Program(folder.File("FW.BIN"));
         instrument->Stop();
         return ok;
+    }
+    void ExpectTheImageInFlash() {
+        for (std::size_t i = 0; i < file.size(); ++i) {
+            ASSERT_EQ(instrument->Flash(static_cast<std::uint32_t>(i)), file[i]) << i;
+        }
+    }
+    std::size_t Count(const std::string& text, const std::string& what) const {
+        std::size_t count = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+            ++count;
+        }
+        return count;
     }
     void ExpectTheSessionLineBack() {
         EXPECT_EQ(com.GetV24Parameter()->Baudrate, serial::B__4800);
@@ -44,9 +57,7 @@ TEST_F(XmodemTransfer, AlternateEntryTakesTheSecondStageAt9600) {
     EXPECT_EQ(instrument->DeviceLines(), (std::vector<std::string>{"A.1000", "A.1256#7"}));
     EXPECT_NE(instrument->Received().find("A.1250#3\r\n"), std::string::npos);
     EXPECT_NE(instrument->Transcript().find("bootloader at 115200 baud"), std::string::npos);
-    for (std::size_t i = 0; i < file.size(); ++i) {
-        ASSERT_EQ(instrument->Flash(static_cast<std::uint32_t>(i)), file[i]) << i;
-    }
+    ExpectTheImageInFlash();
     EXPECT_EQ(instrument->Instrument().LoaderExits(), 1u);
     // The version shown beside the software version is cut at its comma.
     const auto shown = std::find_if(host.progress.begin(), host.progress.end(),
@@ -61,6 +72,8 @@ TEST_F(XmodemTransfer, KeptBaudRunsTheBootloaderAt9600And9600TwoStopBitsAfterFor
     job.KeepBaud[0] = 1;
     ASSERT_TRUE(Run({.Mode = 0, .DeviceFamily = 2}));
     EXPECT_EQ(instrument->DeviceLines(), (std::vector<std::string>{"A.1000", "A.1250#3"}));
+    // The wake's "A.1000!" is an "A." reply too: it must not start the bootloader.
+    EXPECT_EQ(Count(instrument->Received(), "A.2051"), 1u) << instrument->Received();
     EXPECT_NE(instrument->Transcript().find("bootloader at 9600 baud"), std::string::npos);
     EXPECT_EQ(com.GetV24Parameter()->Baudrate, serial::B__9600);
     EXPECT_EQ(com.GetV24Parameter()->StopBits, serial::S_2);
@@ -72,10 +85,51 @@ TEST_F(XmodemTransfer, SilentBootloaderFailsWithTheErrorBoxAndTheLineBack) {
     EXPECT_FALSE(Run({.Mode = 0, .DeviceFamily = 2}));
     ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
     EXPECT_EQ(host.dialogs.Boxes[0].Caption, "Error");
-    EXPECT_EQ(host.dialogs.Boxes[0].Text, host.Text(programmers::ProgrammerText::NoAnswer))
-        << "the box says what failed";
+    EXPECT_EQ(host.dialogs.Boxes[0].Text, "stalled, packet 2") << "the box says what failed";
     ExpectTheSessionLineBack();
     EXPECT_EQ(instrument->Instrument().LoaderExits(), 0u);
+}
+
+TEST_F(XmodemTransfer, AfterACutOffUploadTheRetryGoesStraightToTheWaitingBootloader) {
+    // Ten refusals of packet 3 end the upload; CAN tells the receiver.
+    Connect("loader.version=1.05\nline.fault=refuse\nline.fault.at=300\nline.fault.count=10\n");
+    file = titxt_test::Pattern(700, 3);
+    folder.Write("FW.BIN", std::string(file.begin(), file.end()));
+    const programmers::TProgrammerContext context{host, com, delay, job};
+    programmers::T_EMFLoader first(context, {});
+    ASSERT_FALSE(first.Program(folder.File("FW.BIN")));
+    ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(host.dialogs.Boxes[0].Text, "refused, packet 3");
+    EXPECT_EQ(job.LoaderMode, 1u) << "'u' has erased the firmware";
+
+    // The same instrument, still in its bootloader: no wake, no entry.
+    programmers::T_EMFLoader retry(context, {});
+    ASSERT_TRUE(retry.Program(folder.File("FW.BIN")));
+    Finish();
+    EXPECT_NE(instrument->Transcript().find("upload cancelled by the sender"), std::string::npos);
+    EXPECT_EQ(Count(instrument->Received(), "A.1000"), 1u);
+    EXPECT_EQ(Count(instrument->Received(), "A.1250#"), 1u);
+    EXPECT_EQ(Count(instrument->Received(), "A.2051"), 2u);
+    ExpectTheImageInFlash();
+    EXPECT_EQ(job.LoaderMode, 0u);
+    EXPECT_EQ(instrument->Instrument().LoaderExits(), 1u);
+}
+
+TEST(XmodemReceiverAnswer, TextLinesInFrontOfTheAnswerAreSkipped) {
+    const std::pair<std::string_view, std::optional<std::uint8_t>> cases[] = {
+        {"C", 'C'},
+        {"I.251#1.06\r\nC", 'C'}, // a late version line shares the read with the 'C'
+        {"I.251#1.06\r\nA.2051\r\n\x06", 0x06},
+        {"6\r\n\x15", 0x15}, // the rest of a line that began in the read before
+        {"\x06I.30#\r\n", 0x06},
+        {"\x18\x18", 0x18},
+        {"I.251#1.0", std::nullopt}, // the line is still arriving
+        {"noise\r\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [input, answer] : cases) {
+        EXPECT_EQ(programmers::XmodemReceiverAnswer(input), answer) << input;
+    }
 }
 
 TEST_F(XmodemTransfer, UnreadableFileIsRefusedBeforeAnythingIsSent) {

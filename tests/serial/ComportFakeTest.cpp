@@ -3,8 +3,10 @@
 #include "serial/Comport.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace serialtest {
 namespace {
@@ -26,6 +28,14 @@ protected:
     void OpenCom1() { ASSERT_NE(com.Open(window.Handle(), 0, 0, false), INVALID_HANDLE_VALUE); }
     // How FailureText begins for this port.
     std::string Com1() const { return "COM1 (" + ports.Path() + "/COM1): "; }
+    std::vector<std::string> History() const {
+        std::lock_guard lock(line->mutex);
+        return line->history;
+    }
+    void ForgetHistory() {
+        std::lock_guard lock(line->mutex);
+        line->history.clear();
+    }
 
     PortDirectory ports;
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
@@ -122,6 +132,69 @@ TEST_F(ComportFake, RefusedSpeedLeavesPortAndRecordAlone) {
     EXPECT_EQ(com.LastResult(), platform::SerialResult::NotSupported);
     EXPECT_EQ(com.LoadV24Parameter(), before);
     EXPECT_EQ(*com.GetV24Parameter(), recordBefore);
+}
+
+TEST_F(ComportFake, ALineChangeWaitsForTheBlockOnItsWayAndDrainsBeforeItApplies) {
+    OpenCom1();
+    line->holdWrites = true;
+    ASSERT_EQ(com.Write("A.5588\r\n", 8, true), 8);
+    ASSERT_TRUE(line->WaitForHeldWrite(3000));
+    ForgetHistory();
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        line->ReleaseWrites();
+    });
+    const bool changed = com.ChangeV24Parameter(B__9600, S_1, Even, false);
+    release.join();
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(History(), (std::vector<std::string>{"wrote A.5588\r\n", "drained", "set 9600"}));
+}
+
+TEST_F(ComportFake, EveryChangeOfLineSettingsDrainsFirst) {
+    OpenCom1();
+    com.SaveLastV24Parameter();
+    ForgetHistory();
+    ASSERT_TRUE(com.ChangeBaudrate(B__9600));
+    ASSERT_TRUE(com.ChangeHandShake(RTS_CTS));
+    ASSERT_TRUE(com.ChangeV24Parameter(B_38400, S_1, Even, false));
+    const DCB now = com.LoadV24Parameter();
+    ASSERT_TRUE(com.SaveV24Parameter(&now));
+    com.LoadLastV24Parameter();
+    com.Close();
+    const std::vector<std::string> drainedThenSet = {"drained", "set 9600",  "drained", "set 9600",
+                                                     "drained", "set 38400", "drained", "set 38400",
+                                                     "drained", "set 4800",  "drained", "set 0"};
+    EXPECT_EQ(History(), drainedThenSet) << "Close gives back the fake's first, empty state";
+}
+
+TEST_F(ComportFake, OutputThatDoesNotLeaveRefusesTheChangeButNotTheGivingBack) {
+    OpenCom1();
+    com.SaveLastV24Parameter();
+    ASSERT_TRUE(com.ChangeBaudrate(B__9600));
+    const DCB before = com.LoadV24Parameter();
+    line->drainResult = platform::SerialResult::TimedOut;
+    EXPECT_FALSE(com.ChangeBaudrate(B_38400));
+    EXPECT_EQ(com.LastResult(), platform::SerialResult::TimedOut);
+    EXPECT_EQ(com.LoadV24Parameter(), before);
+    EXPECT_EQ(com.FailureText(), Com1() + "line change: output not drained: timed out");
+    com.LoadLastV24Parameter();
+    EXPECT_EQ(com.LoadV24Parameter().BaudRate, 4800u);
+}
+
+TEST_F(ComportFake, ABlockThatNeverLeavesTheTransmitThreadEndsTheChangeWithinItsBound) {
+    OpenCom1();
+    ASSERT_TRUE(com.ChangeV24TimeOut(-1, 200, -1, 0));
+    line->holdWrites = true;
+    ASSERT_EQ(com.Write("abc", 3, true), 3);
+    ASSERT_TRUE(line->WaitForHeldWrite(3000));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(com.ChangeBaudrate(B__9600));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(com.LastResult(), platform::SerialResult::TimedOut);
+    EXPECT_EQ(com.FailureText(),
+              Com1() + "line change: a block is still being written (ETIMEDOUT)");
+    EXPECT_EQ(com.LoadV24Parameter().BaudRate, 4800u);
+    line->ReleaseWrites();
 }
 
 TEST_F(ComportFake, LastParametersComeBackOnlyAfterTheyWereSaved) {

@@ -71,6 +71,7 @@ SerialResult FakeSerialDevice::SetState(const platform::DCB& dcb) {
         return SerialResult::NotSupported;
     }
     line_->dcb = dcb;
+    line_->history.push_back("set " + std::to_string(dcb.BaudRate));
     if (dcb.fRtsControl != platform::RTS_CONTROL_HANDSHAKE) {
         line_->rts = dcb.fRtsControl == platform::RTS_CONTROL_ENABLE;
     }
@@ -119,7 +120,15 @@ SerialResult FakeSerialDevice::Write(const void* data, std::size_t count, std::s
     }
     written = std::min(count, line_->writeLimit);
     line_->output.append(static_cast<const char*>(data), written);
+    line_->history.push_back("wrote " + std::string(static_cast<const char*>(data), written));
     return SerialResult::Ok;
+}
+
+SerialResult FakeSerialDevice::Drain() {
+    std::lock_guard lock(line_->mutex);
+    const bool drained = line_->drainResult == SerialResult::Ok;
+    line_->history.push_back(drained ? "drained" : "drain timed out");
+    return line_->drainResult;
 }
 
 unsigned FakeSerialDevice::WaitEvent(unsigned mask, std::uint32_t timeoutMs) {

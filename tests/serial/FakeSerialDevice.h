@@ -31,6 +31,10 @@ struct FakeLine {
     std::deque<unsigned> errorWords;   // each one raises EV_ERR
     std::size_t writeLimit = SIZE_MAX; // a write puts out at most this many bytes
     bool holdWrites = false;           // writes wait until released
+    // What a drain answers: Ok, or TimedOut as for a line held by flow control.
+    platform::SerialResult drainResult = platform::SerialResult::Ok;
+    // In order: "wrote BYTES", "drained" (or "drain timed out"), "set BAUD".
+    std::vector<std::string> history;
     bool writing = false;
     bool newInput = false;
     bool cancelled = false;
@@ -64,6 +68,7 @@ public:
     platform::SerialResult Read(void* buffer, std::size_t count, std::size_t& got) override;
     platform::SerialResult Write(const void* data, std::size_t count,
                                  std::size_t& written) override;
+    platform::SerialResult Drain() override;
     unsigned WaitEvent(unsigned mask, std::uint32_t timeoutMs) override;
     unsigned ClearError() override;
     platform::SerialResult Purge(unsigned flags) override;

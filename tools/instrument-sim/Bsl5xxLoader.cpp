@@ -75,19 +75,24 @@ void Bsl5xxLoader::Enter(LoaderContext& ctx) {
     ctx.Note("msp430-5xx, chip " + Hex(config_.chipId));
 }
 
-// The firmware's password answer (reset vector first, six characters each) must be what
-// the flash holds, so that the tool's password fits.
+// The firmware's password answer (reset vector first, six characters each) is the old
+// firmware's vector table, the unused vectors erased: the tool's password fits it. A
+// table a loader has written is the firmware's own and stays.
 void Bsl5xxLoader::PreloadVectors(FlashMemory& flash) const {
+    for (std::uint32_t a = kVectorTable; a < kVectorTable + 2 * kVectors; ++a) {
+        if (flash.Programmed(a))
+            return;
+    }
+    std::string table(2 * kVectors, static_cast<char>(FlashMemory::kErased));
     std::size_t groups = std::clamp<std::size_t>(password_.size() / kPasswordGroup, 1, kVectors);
     for (std::size_t i = 0; i < groups; ++i) {
         std::uint32_t v =
             LeadingHex(std::string_view(password_).substr(i * kPasswordGroup, kPasswordGroup));
-        std::uint32_t a = kVectorTable + 2 * static_cast<std::uint32_t>(kVectors - 1 - i);
-        if (flash.At(a) != FlashMemory::kErased || flash.At(a + 1) != FlashMemory::kErased)
-            continue;
-        const char word[2] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF)};
-        flash.Program(a, std::string_view(word, 2));
+        std::size_t at = 2 * (kVectors - 1 - i);
+        table[at] = static_cast<char>(v & 0xFF);
+        table[at + 1] = static_cast<char>(v >> 8 & 0xFF);
     }
+    flash.SetOld(kVectorTable, table);
 }
 
 void Bsl5xxLoader::Receive(std::string_view bytes, LoaderContext& ctx) {

@@ -165,7 +165,9 @@ void DeviceLoader::Enter(LoaderContext& ctx) {
     announced_ = 0;
     closed_ = stored_ = silent_ = false;
     blockErrors_ = config_.blockErrors;
-    ctx.SendAfter(config_.restartMs, "I.264#" + config_.text + "\r\n");
+    // It announces itself at the speed the firmware had and then listens at its own.
+    ctx.SendAfterAt(config_.restartMs, firmwareLine_.value_or(ctx.GetProfile().line),
+                    "I.264#" + config_.text + "\r\n");
 }
 
 void DeviceLoader::Receive(std::string_view bytes, LoaderContext& ctx) {
@@ -303,15 +305,15 @@ void DeviceLoader::StoreImage(LoaderContext& ctx) {
         return Refuse("image does not fit the flash", ctx);
     stored_ = true;
     ctx.Note("stored " + std::to_string(image_.size()) + " bytes");
-    ctx.SendAfter(config_.storeMs, AckLine(kCmdStore, ctx) + "\r\n");
+    ctx.SendAfter(config_.storeMs, AckLine(kCmdStore) + "\r\n");
 }
 
-std::string DeviceLoader::AckLine(long number, const LoaderContext& ctx) const {
-    return ctx.GetProfile().echoAck ? "A." + std::to_string(number) + "!" : "!";
+std::string DeviceLoader::AckLine(long number) {
+    return "A." + std::to_string(number) + "!";
 }
 
 void DeviceLoader::Ack(long number, LoaderContext& ctx) {
-    Reply(AckLine(number, ctx), ctx);
+    Reply(AckLine(number), ctx);
 }
 
 void DeviceLoader::Reply(std::string_view line, LoaderContext& ctx) {

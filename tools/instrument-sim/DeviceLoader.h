@@ -42,7 +42,7 @@ private:
     void Closing(std::string_view args, LoaderContext& ctx);
     void StoreImage(LoaderContext& ctx);
     bool SpeedOf(std::string_view args, LineSettings& line) const;
-    std::string AckLine(long number, const LoaderContext& ctx) const;
+    static std::string AckLine(long number);
     void Ack(long number, LoaderContext& ctx);
     void Reply(std::string_view line, LoaderContext& ctx);
     void Refuse(std::string_view why, LoaderContext& ctx);

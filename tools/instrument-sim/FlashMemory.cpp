@@ -15,6 +15,28 @@ bool FlashMemory::Contains(std::uint32_t address, std::size_t length) const {
     return offset + length <= bytes_.size();
 }
 
+void FlashMemory::FillOld() {
+    for (std::size_t i = 0; i < bytes_.size(); ++i) {
+        bytes_[i] = OldByte(start_ + static_cast<std::uint32_t>(i));
+        programmed_[i] = false;
+    }
+}
+
+bool FlashMemory::SetOld(std::uint32_t address, std::string_view data) {
+    if (!Contains(address, data.size()))
+        return false;
+    std::size_t offset = address - start_;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        bytes_[offset + i] = static_cast<std::uint8_t>(data[i]);
+        programmed_[offset + i] = false;
+    }
+    return true;
+}
+
+bool FlashMemory::Programmed(std::uint32_t address) const {
+    return Contains(address, 1) && programmed_[address - start_];
+}
+
 bool FlashMemory::Program(std::uint32_t address, std::string_view data) {
     if (!Contains(address, data.size()))
         return false;

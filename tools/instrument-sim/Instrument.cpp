@@ -1,5 +1,7 @@
 #include "tools/instrument-sim/Instrument.h"
 
+#include "tools/instrument-sim/UartModel.h"
+
 #include <algorithm>
 
 namespace sim {
@@ -37,10 +39,6 @@ template <std::size_t N> bool OneOf(long n, const long (&list)[N]) {
     return std::find(std::begin(list), std::end(list), n) != std::end(list);
 }
 
-std::string LineText(const LineSettings& l) {
-    return std::to_string(l.baud) + " baud " + std::to_string(l.stopBits) + " stop";
-}
-
 // Deterministic damage that never makes a line end or a final "!" or "?".
 char GarbleByte(char c) {
     auto g = static_cast<char>(c ^ 0x55);
@@ -56,6 +54,8 @@ Instrument::Instrument(Profile profile, std::unique_ptr<Loader> loader, Transcri
       flash_(profile_.flashStart, profile_.flashSize),
       state_(profile_.startInLoader ? InstrumentState::InLoader : InstrumentState::Asleep),
       powered_(!profile_.poweredOff) {
+    if (profile_.oldImage)
+        flash_.FillOld();
     if (!loader_)
         loader_ = CreateLoader(profile_.loader, profile_);
     if (!loader_) {
@@ -95,13 +95,15 @@ void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, M
         Note("switched off: " + std::to_string(bytes.size()) + " bytes lost");
         return;
     }
-    LineSettings expected = ExpectedLine();
-    if (toolLine && !(*toolLine == expected)) {
-        // A cable at the wrong speed delivers nothing the instrument can use.
-        Note("dropped " + std::to_string(bytes.size()) + " bytes: tool at " + LineText(*toolLine) +
-             ", instrument at " + LineText(expected));
-        rxBuf_.clear();
-        return;
+    std::string heard;
+    if (toolLine && !(*toolLine == ExpectedLine())) {
+        heard = Hear(bytes, *toolLine);
+        if (heard != bytes) {
+            // Noise from a search at other speeds: the line fault's byte
+            // counts what arrives at the right line only.
+            Deliver(heard);
+            return;
+        }
     }
     if (faultCounting_ && !faultStruck_ && profile_.lineFault.kind != LineFaultKind::None &&
         faultBytes_ + bytes.size() >= profile_.lineFault.at) {
@@ -115,6 +117,23 @@ void Instrument::Receive(std::string_view bytes, const LineSettings* toolLine, M
     Deliver(bytes);
 }
 
+std::string Instrument::Hear(std::string_view bytes, const LineSettings& toolLine) {
+    const LineSettings expected = ExpectedLine();
+    // The instrument's receiver tests every stop bit it expects.
+    std::string heard = ReadAs(bytes, FrameOf(toolLine), FrameOf(expected), StopCheck::Every);
+    const std::string where =
+        "tool at " + LineText(toolLine) + ", instrument at " + LineText(expected);
+    if (heard != bytes) {
+        Note("garbled " + std::to_string(bytes.size()) + " bytes: " + where + "; heard " +
+             (heard.empty() ? std::string("nothing") : heard));
+        lastUngarbled_.reset();
+    } else if (lastUngarbled_ != std::pair(toolLine, expected)) {
+        Note("read as sent: " + where);
+        lastUngarbled_ = std::pair(toolLine, expected);
+    }
+    return heard;
+}
+
 void Instrument::Deliver(std::string_view bytes) {
     if (muted_ || hangup_ || bytes.empty())
         return;
@@ -122,6 +141,8 @@ void Instrument::Deliver(std::string_view bytes) {
         loader_->Receive(bytes, *this);
         return;
     }
+    if (firmwareDead_)
+        return;
     rxBuf_.append(bytes);
     ParseFirmwareBytes();
 }
@@ -267,7 +288,7 @@ const std::vector<CueLine>* Instrument::CueFor(long number, unsigned occurrence)
 }
 
 std::string Instrument::Ack(long number) const {
-    return profile_.echoAck ? "A." + std::to_string(number) + "!" : "!";
+    return "A." + std::to_string(number) + "!";
 }
 
 bool Instrument::IsLoaderEntry(long number) const {
@@ -327,6 +348,11 @@ std::string Instrument::LabCommandRefusal(const Command& cmd) const {
 
 void Instrument::ApplyEffects(const Command& cmd) {
     const long n = cmd.number;
+    // What tells a test that the firmware took the tool's last word, and at
+    // which line (the wake command of start mode 0 is not one).
+    if ((n == kCmdExit || n == kCmdExitTxt) && state_ == InstrumentState::Awake)
+        Note("exit command " + std::to_string(n) + " taken by the firmware at " +
+             LineText(ExpectedLine()));
     if (n == WakeCommand(profile_.startMode) && state_ == InstrumentState::Asleep) {
         state_ = InstrumentState::Awake;
         Note("awake");
@@ -373,6 +399,12 @@ void Instrument::LeaveLoader() {
     // The new firmware starts in update mode: the tool goes on without a new wake.
     state_ = InstrumentState::Awake;
     ++loaderExits_;
+    if (profile_.silentAfterRestart) {
+        // What the loader has said still goes out; the firmware says nothing.
+        Note("firmware restarted, but it does not run: silent");
+        firmwareDead_ = true;
+        return;
+    }
     Note("firmware restarted");
     Queue(profile_.restartCue, false);
 }
@@ -386,15 +418,20 @@ void Instrument::Queue(const std::vector<CueLine>& lines, bool garble) {
         std::string bytes = line.bytes;
         if (garble)
             std::transform(bytes.begin(), bytes.end(), bytes.begin(), GarbleByte);
-        out_.push_back({due, bytes + "\r\n"});
+        out_.push_back({due, {bytes + "\r\n", ExpectedLine()}});
     }
 }
 
-void Instrument::SendAfter(std::uint64_t delayMs, std::string_view bytes) {
+void Instrument::SendAfterAt(std::uint64_t delayMs, const LineSettings& line,
+                             std::string_view bytes) {
     if (hangup_ || muted_)
         return;
     Millis due = (out_.empty() ? now_ : std::max(now_, out_.back().due)) + delayMs;
-    out_.push_back({due, std::string(bytes)});
+    out_.push_back({due, {std::string(bytes), line}});
+}
+
+void Instrument::DropPendingSends() {
+    out_.clear();
 }
 
 void Instrument::KeepFile(std::string_view name, std::string_view data) {
@@ -420,18 +457,34 @@ void Instrument::Note(std::string_view text) {
         transcript_->Note(text);
 }
 
-std::string Instrument::TakeDue(Millis now) {
-    std::string bytes;
+std::vector<Reply> Instrument::TakeReplies(Millis now) {
+    std::vector<Reply> replies;
     while (!muted_ && !out_.empty() && out_.front().due <= now) {
-        bytes += out_.front().bytes;
+        Reply& next = out_.front().reply;
+        if (!replies.empty() && replies.back().line == next.line)
+            replies.back().bytes += next.bytes;
+        else
+            replies.push_back(std::move(next));
         out_.pop_front();
     }
-    if (!bytes.empty() && replyFault_ != LineFaultKind::None) {
+    if (!replies.empty() && replyFault_ != LineFaultKind::None) {
         Note(std::string("line fault: reply damaged (") + LineFaultName(replyFault_) + ")");
-        bytes = replyFault_ == LineFaultKind::Flip ? FlipOneBit(std::move(bytes))
-                                                   : AsReadAtHalfSpeed(bytes);
+        Reply& hit = replies.front();
+        if (replyFault_ == LineFaultKind::Flip) {
+            hit.bytes = FlipOneBit(std::move(hit.bytes));
+        } else {
+            const LineSettings halfSpeed{hit.line.baud / 2, hit.line.stopBits};
+            hit.bytes = ReadAs(hit.bytes, FrameOf(hit.line), FrameOf(halfSpeed));
+        }
         replyFault_ = LineFaultKind::None;
     }
+    return replies;
+}
+
+std::string Instrument::TakeDue(Millis now) {
+    std::string bytes;
+    for (const Reply& reply : TakeReplies(now))
+        bytes += reply.bytes;
     return bytes;
 }
 

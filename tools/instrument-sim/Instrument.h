@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -42,10 +43,14 @@ public:
     InstrumentState State() const { return state_; }
     LineSettings ExpectedLine() const;
 
-    // toolLine null: the line is not checked (a real device checks it in hardware).
+    // toolLine null: the line is not judged (a real device does that in
+    // hardware). Bytes at other settings than the instrument's arrive as its
+    // receiver reads them.
     void Receive(std::string_view bytes, const LineSettings* toolLine, Millis now);
 
-    // The reply bytes due at now, in order; empty when none.
+    // The replies due at now, in order, each with the line it leaves at.
+    std::vector<Reply> TakeReplies(Millis now);
+    // Their bytes alone, for an owner that does not model the line.
     std::string TakeDue(Millis now);
     std::optional<Millis> NextDue() const;
 
@@ -64,12 +69,17 @@ public:
 private:
     struct Pending {
         Millis due;
-        std::string bytes;
+        Reply reply;
     };
 
     // LoaderContext
     void Send(std::string_view bytes) override { SendAfter(0, bytes); }
-    void SendAfter(std::uint64_t delayMs, std::string_view bytes) override;
+    void SendAfter(std::uint64_t delayMs, std::string_view bytes) override {
+        SendAfterAt(delayMs, ExpectedLine(), bytes);
+    }
+    void SendAfterAt(std::uint64_t delayMs, const LineSettings& line,
+                     std::string_view bytes) override;
+    void DropPendingSends() override;
     FlashMemory& Flash() override { return flash_; }
     const Profile& GetProfile() const override { return profile_; }
     void LeaveLoader() override;
@@ -79,7 +89,9 @@ private:
     void HangUp() override { hangup_ = true; }
     void Note(std::string_view text) override;
 
-    // Bytes at the right line, to the loader or the firmware.
+    // What the instrument's receiver makes of bytes sent at toolLine.
+    std::string Hear(std::string_view bytes, const LineSettings& toolLine);
+    // Bytes as the receiver read them, to the loader or the firmware.
     void Deliver(std::string_view bytes);
     void StrikeLineFault(std::string_view before, std::string_view from);
     void ParseFirmwareBytes();
@@ -115,8 +127,11 @@ private:
     bool faultStruck_ = false;
     std::uint64_t faultBytes_ = 0;
     bool muted_ = false;
+    bool firmwareDead_ = false; // after_restart=silent: the new firmware does not run
     LineFaultKind replyFault_ = LineFaultKind::None;
     unsigned firmwareRefusals_ = 0;
+    // The last pair of differing settings that still read as sent, noted once.
+    std::optional<std::pair<LineSettings, LineSettings>> lastUngarbled_;
     bool variantPending_ = false; // reply 208 given, the tool's A.1220 not yet come
     bool powered_ = true;
 };

@@ -108,7 +108,8 @@ bool ApplyLineSettings(int fd, const LineSettings& line, std::string& error) {
             cfsetospeed(&tio, s.code);
         }
     }
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+    // Replies still in the output queue leave at the speed they were sent at.
+    if (tcsetattr(fd, TCSADRAIN, &tio) != 0) {
         error = Errno("tcsetattr");
         return false;
     }

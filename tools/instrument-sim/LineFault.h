@@ -23,9 +23,6 @@ const char* LineFaultName(LineFaultKind kind);
 
 // The reply with one bit inverted in its middle byte.
 std::string FlipOneBit(std::string bytes);
-// What a receiver at half the sender's speed reads of bytes (8N1 frames): its
-// bit time spans two of the sender's bits; a missing stop bit reads as NUL.
-std::string AsReadAtHalfSpeed(std::string_view bytes);
 // Line noise between two replies: no line end, no XON/XOFF.
 std::string_view NoiseBytes();
 

@@ -21,6 +21,12 @@ public:
     virtual void Send(std::string_view bytes) = 0;
     // As Send, delayMs after the last byte queued (or now).
     virtual void SendAfter(std::uint64_t delayMs, std::string_view bytes) = 0;
+    // Forgets what Send and SendAfter queued and has not gone out yet.
+    virtual void DropPendingSends() = 0;
+    // As SendAfter, the bytes leaving at line rather than where the
+    // instrument listens now.
+    virtual void SendAfterAt(std::uint64_t delayMs, const LineSettings& line,
+                             std::string_view bytes) = 0;
     virtual FlashMemory& Flash() = 0;
     virtual const Profile& GetProfile() const = 0;
     // The loader starts the firmware again (the instrument leaves its loader).

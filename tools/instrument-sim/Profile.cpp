@@ -283,8 +283,14 @@ std::string ApplyKey(Profile& p, std::string_view key, std::string_view v) {
             p.idReplies[i] = static_cast<int>(list[i]);
         return "";
     }
-    if (key == "ack")
-        return ParseYesNo(v, "echo", "plain", p.echoAck) ? "" : "ack must be echo or plain";
+    if (key == "old_image")
+        return ParseYesNo(v, "pattern", "blank", p.oldImage) ? ""
+                                                             : "old_image must be pattern or blank";
+    if (key == "after_restart") {
+        return ParseYesNo(v, "silent", "awake", p.silentAfterRestart)
+                   ? ""
+                   : "after_restart must be awake or silent";
+    }
     if (key == "unknown") {
         return ParseYesNo(v, "refuse", "ack", p.refuseUnknown) ? ""
                                                                : "unknown must be refuse or ack";

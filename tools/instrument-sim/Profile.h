@@ -41,7 +41,6 @@ struct Profile {
     std::array<int, 4> idReplies{23, 20, 21, 25}; // answers to 2003, 2000, 2001, 4001
     std::string password = "FFFE";
     int passwordReply = 80;
-    bool echoAck = true;       // "A.<n>!" rather than a bare "!"
     bool refuseUnknown = true; // unknown commands get "?" rather than an acknowledge
     std::vector<long> loaderEntry{5588, 5566, 5567, 1200, 1230, 1231};
     std::string entryKey = "QX47"; // the argument the password entries must carry
@@ -55,6 +54,11 @@ struct Profile {
 
     std::uint32_t flashStart = 0x1000;
     std::uint32_t flashSize = 0xF000;
+    // The flash holds an old image at power-on (a pattern that is never 0xFF),
+    // so that a missed erase shows; false: erased.
+    bool oldImage = true;
+    // The new firmware stays silent after the loader starts it (it does not run).
+    bool silentAfterRestart = false;
 
     std::map<CommandKey, std::vector<CueLine>> cues;
     std::vector<CueLine> restartCue; // sent when the firmware starts again after the loader

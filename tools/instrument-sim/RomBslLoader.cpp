@@ -34,18 +34,28 @@ std::unique_ptr<Loader> RomBslLoader::Create(const Profile& profile) {
 void RomBslLoader::Enter(LoaderContext& ctx) {
     if (!preloaded_) {
         preloaded_ = true;
-        FlashMemory& flash = ctx.Flash();
-        if (config_.resetVector && flash.At(kResetVector) == FlashMemory::kErased &&
-            flash.At(kResetVector + 1) == FlashMemory::kErased) {
-            const char v[2] = {static_cast<char>(*config_.resetVector & 0xFF),
-                               static_cast<char>(*config_.resetVector >> 8)};
-            flash.Program(kResetVector, std::string_view(v, 2));
-        }
+        InstallOldVectors(ctx.Flash());
     }
     Restart();
     memory_.ForgetRam();
     ctx.Note("msp430-rom " + Hex(config_.versionHigh, 1) + "." + Hex(config_.versionLow, 2) +
              ", chip " + Hex(config_.chipId));
+}
+
+// The old firmware's vector table: unused vectors erased and the reset vector the
+// profile names, so that the tool's password (30 x 0xFF and the reset vector) fits. A
+// table a loader has written is the firmware's own and stays.
+void RomBslLoader::InstallOldVectors(FlashMemory& flash) const {
+    for (std::uint32_t a = kVectorTable; a <= kResetVector + 1; ++a) {
+        if (flash.Programmed(a))
+            return;
+    }
+    std::string table(kResetVector + 2 - kVectorTable, static_cast<char>(FlashMemory::kErased));
+    if (config_.resetVector) {
+        table[kResetVector - kVectorTable] = static_cast<char>(*config_.resetVector & 0xFF);
+        table[kResetVector + 1 - kVectorTable] = static_cast<char>(*config_.resetVector >> 8);
+    }
+    flash.SetOld(kVectorTable, table);
 }
 
 void RomBslLoader::Restart() {

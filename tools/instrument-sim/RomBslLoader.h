@@ -35,6 +35,7 @@ private:
     void NoteFrame(unsigned n, LoaderContext& ctx) const;
     void Run(const Frame& f, bool patched, LoaderContext& ctx);
     void Restart();
+    void InstallOldVectors(FlashMemory& flash) const;
 
     void RxPassword(const Frame& f, LoaderContext& ctx);
     void RxData(const Frame& f, LoaderContext& ctx);

@@ -1,5 +1,8 @@
 #include "tools/instrument-sim/Simulator.h"
 
+#include "tools/instrument-sim/UartModel.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -97,6 +100,33 @@ void Simulator::RequestStop() {
     }
 }
 
+void Simulator::SendReplies(Wire::Micros now) {
+    for (Reply& reply : instrument_->TakeReplies(now / 1000)) {
+        if (isPty_) {
+            wire_.Send(std::move(reply), now);
+        } else {
+            transcript_.Sent(reply.bytes);
+            WriteOut(reply.bytes);
+        }
+    }
+}
+
+void Simulator::Arrive(const Reply& reply) {
+    transcript_.Sent(reply.bytes);
+    LineSettings tool;
+    if (!ReadLineSettings(fd_, tool) || tool == reply.line) {
+        WriteOut(reply.bytes);
+        return;
+    }
+    // The tool's receiver tests the first stop bit only, as common UARTs do.
+    const std::string read = ReadAs(reply.bytes, FrameOf(reply.line), FrameOf(tool));
+    if (read != reply.bytes)
+        transcript_.Note("garbled on the line: instrument at " + LineText(reply.line) +
+                         ", tool at " + LineText(tool) + "; tool reads " +
+                         (read.empty() ? std::string("nothing") : read));
+    WriteOut(read);
+}
+
 void Simulator::RequestSwitchOn() {
     if (stopPipe_[1] >= 0) {
         char c = kSwitchOnRequest;
@@ -134,7 +164,6 @@ void Simulator::WriteOut(const std::string& bytes) {
             continue;
         break;
     }
-    transcript_.Sent(bytes.substr(0, done));
     if (done < bytes.size())
         transcript_.Note("line would not take " + std::to_string(bytes.size() - done) + " bytes");
 }
@@ -147,8 +176,17 @@ void Simulator::DrainHeldLine() {
             continue;
         if (n <= 0)
             return;
+        // Written long before, at settings since given back: not judged.
         instrument_->Receive(std::string_view(buf, static_cast<std::size_t>(n)), nullptr, 0);
     }
+}
+
+void Simulator::HandOver(std::string_view bytes, Instrument::Millis now) {
+    // A pty drains at once: the tool's bytes are judged by the settings in
+    // force when they are read.
+    LineSettings line;
+    const bool judged = isPty_ && ReadLineSettings(fd_, line);
+    instrument_->Receive(bytes, judged ? &line : nullptr, now);
 }
 
 void Simulator::SaveFlash() {
@@ -183,19 +221,27 @@ void Simulator::SaveLabFiles() {
 Simulator::End Simulator::Run() {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
-    auto nowMs = [&] {
-        return static_cast<Instrument::Millis>(
+    auto realMs = [&] {
+        return static_cast<std::uint64_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     };
-    Instrument::Millis lastInput = 0;
+    const std::uint64_t divisor = std::max(1u, options_.timeDivisor);
+    // The instrument's clock, in microseconds.
+    auto instrumentNow = [&] {
+        return static_cast<Wire::Micros>(
+                   std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start)
+                       .count()) *
+               divisor;
+    };
+    std::uint64_t lastInput = 0;
     unsigned savedExits = instrument_->LoaderExits();
     End end = End::Stopped;
     char buf[kReadChunk];
     for (;;) {
-        Instrument::Millis now = nowMs();
-        std::string out = instrument_->TakeDue(now);
-        if (!out.empty())
-            WriteOut(out);
+        const Wire::Micros now = instrumentNow();
+        SendReplies(now);
+        for (const Reply& reply : wire_.TakeArrived(now))
+            Arrive(reply);
         if (instrument_->HangupRequested()) {
             end = End::Hangup;
             break;
@@ -205,22 +251,28 @@ Simulator::End Simulator::Run() {
             SaveFlash();
         }
         if (!isPty_ && !(instrument_->ExpectedLine() == applied_)) {
-            // On a real line the hardware enforces the speed; follow the state's.
+            // On a real line the hardware judges the speed; follow the state's.
             std::string error;
             applied_ = instrument_->ExpectedLine();
             if (!ApplyLineSettings(fd_, applied_, error))
                 transcript_.Note(error);
         }
-        long long timeout = -1;
+        std::optional<Wire::Micros> wake = wire_.NextArrival();
         if (auto due = instrument_->NextDue())
-            timeout = *due > now ? static_cast<long long>(*due - now) : 0;
+            wake = std::min(wake.value_or(~0ull), *due * 1000);
+        long long timeout = -1;
+        if (wake) {
+            const Wire::Micros left = *wake > now ? *wake - now : 0;
+            timeout = static_cast<long long>((left / divisor + 999) / 1000);
+        }
         if (options_.exitAfterIdleSec > 0) {
-            Instrument::Millis deadline = lastInput + options_.exitAfterIdleSec * 1000ull;
-            if (deadline <= now) {
+            const std::uint64_t deadline = lastInput + options_.exitAfterIdleSec * 1000ull;
+            const std::uint64_t nowMs = realMs();
+            if (deadline <= nowMs) {
                 end = End::Idle;
                 break;
             }
-            long long left = static_cast<long long>(deadline - now);
+            long long left = static_cast<long long>(deadline - nowMs);
             timeout = timeout < 0 ? left : std::min(timeout, left);
         }
         // A held line is not read: what the tool writes backs up in the pty.
@@ -238,11 +290,9 @@ Simulator::End Simulator::Run() {
         if (fds[0].revents & POLLIN) {
             ssize_t n = read(fd_, buf, sizeof buf);
             if (n > 0) {
-                LineSettings line;
-                bool check = isPty_ && ReadLineSettings(fd_, line);
-                lastInput = nowMs();
-                instrument_->Receive(std::string_view(buf, static_cast<std::size_t>(n)),
-                                     check ? &line : nullptr, lastInput);
+                lastInput = realMs();
+                HandOver(std::string_view(buf, static_cast<std::size_t>(n)),
+                         instrumentNow() / 1000);
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 end = End::LineClosed;
                 break;

@@ -4,6 +4,7 @@
 #include "tools/instrument-sim/Line.h"
 #include "tools/instrument-sim/Profile.h"
 #include "tools/instrument-sim/Transcript.h"
+#include "tools/instrument-sim/Wire.h"
 
 #include <memory>
 #include <string>
@@ -14,7 +15,10 @@ struct SimOptions {
     std::string transcriptPath;
     std::string flashOutPath;      // written when the loader ends and when the run ends
     std::string filesOutDir;       // lab transfer files, written when the run ends
-    unsigned exitAfterIdleSec = 0; // 0: run until stopped
+    unsigned exitAfterIdleSec = 0; // 0: run until stopped (real seconds)
+    // The instrument's clock runs this many times fast: every delay, every
+    // loader time and the replies' time on the line are divided by it.
+    unsigned timeDivisor = 1;
 };
 
 // Puts an Instrument on a line and runs it until stopped.
@@ -42,6 +46,13 @@ public:
 
 private:
     bool Start(std::string& error);
+    // Replies the instrument gives at now: on a pty they go on the wire, a
+    // device paces them itself.
+    void SendReplies(Wire::Micros now);
+    // A reply at the tool's end, read as the tool's settings read it.
+    void Arrive(const Reply& reply);
+    // Bytes the tool wrote, to the instrument.
+    void HandOver(std::string_view bytes, Instrument::Millis now);
     void WriteOut(const std::string& bytes);
     void SaveFlash();
     // At the end, what a held line still holds reaches the instrument.
@@ -57,6 +68,7 @@ private:
     SimOptions options_;
     Transcript transcript_;
     std::unique_ptr<Instrument> instrument_;
+    Wire wire_;
     PtyPair pty_;
     int fd_ = -1;
     bool isPty_ = false;

@@ -3,6 +3,7 @@
 #include "tools/instrument-sim/ConfigValues.h"
 #include "tools/instrument-sim/Transcript.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sim::xmodem {
@@ -16,6 +17,9 @@ constexpr std::string_view kVersionCommand = "A.2051";
 constexpr std::string_view kSecondStageCommand = "A.1250#3";
 constexpr long kEntryDirect = 1250, kEntryAlt = 1255, kEntryTwoStage = 1256;
 constexpr unsigned kSlowBaud = 9600, kFastBaud = 115200;
+// A receiver waiting for the first packet asks again, as real ones do.
+constexpr unsigned kCrcRequests = 10;
+constexpr std::uint64_t kCrcRequestIntervalMs = 3000;
 
 // CRC-16/XMODEM, bit by bit: the simulator keeps its own.
 std::uint16_t Crc16(std::string_view data) {
@@ -57,6 +61,9 @@ std::string ApplyKey(std::string_view key, std::string_view v, XmodemConfig& c, 
             return ParseCount(item, n) && c.nakPackets.insert(n).second;
         });
         return ok ? "" : "fault.nak must list packet numbers from 1";
+    }
+    if (key == "fault.c_from") {
+        return ParseCount(v, c.crcRequestFrom) ? "" : "fault.c_from must be a packet number from 1";
     }
     if (key == "fault.silent")
         return ParseCount(v, c.silentFrom) ? "" : "fault.silent must be a packet number from 1";
@@ -202,11 +209,18 @@ void XmodemLoader::RunCommand(char c, LoaderContext& ctx) {
         packet_.clear();
         expectedBlock_ = 1;
         packetsSeen_ = 0;
+        imageValid_ = false;
         stage_ = Stage::Receiving;
         ctx.Note("upload: XMODEM-CRC");
         ctx.Send("C");
+        // Until the first packet starts; SOH drops the ones not sent yet.
+        for (unsigned i = 1; i < kCrcRequests; ++i)
+            ctx.SendAfter(kCrcRequestIntervalMs, "C");
     } else if (c == 'c') {
         ReportChecksum(ctx);
+    } else if (!imageValid_) {
+        // The bootloader starts only an image whose trailer it could check.
+        ctx.Note("restart refused: no complete image with a fitting trailer");
     } else {
         ctx.Note("restart into the new firmware");
         ctx.LeaveLoader();
@@ -219,10 +233,13 @@ void XmodemLoader::ReceiveByte(std::uint8_t b, LoaderContext& ctx) {
             ctx.Send(std::string(1, kAck));
             stage_ = Stage::Commands;
             ctx.Note("image received: " + std::to_string(image_.size()) + " bytes");
+            CheckTrailer(ctx);
         } else if (b == kCan) {
             stage_ = Stage::Commands;
             ctx.Note("upload cancelled by the sender");
         } else if (b == kSoh) {
+            if (packetsSeen_ == 0)
+                ctx.DropPendingSends(); // no more 'C': the sender has begun
             packet_.push_back(static_cast<char>(b));
         }
         return; // anything else is noise between packets
@@ -247,7 +264,10 @@ void XmodemLoader::TakePacket(LoaderContext& ctx) {
     const std::uint16_t crc = static_cast<std::uint16_t>(
         static_cast<std::uint8_t>(packet_[131]) << 8 | static_cast<std::uint8_t>(packet_[132]));
     std::string why;
-    if (config_.nakPackets.count(packetsSeen_) || TakeRefusal())
+    const bool crcRequest = config_.crcRequestFrom != 0 && packetsSeen_ >= config_.crcRequestFrom;
+    if (crcRequest)
+        why = "fault: C";
+    else if (config_.nakPackets.count(packetsSeen_) || TakeRefusal())
         why = "fault: NAK";
     else if (static_cast<std::uint8_t>(block ^ complement) != 0xFF)
         why = "bad complement";
@@ -264,7 +284,7 @@ void XmodemLoader::TakePacket(LoaderContext& ctx) {
         return;
     }
     if (!why.empty()) {
-        ctx.Send(std::string(1, kNak));
+        ctx.Send(crcRequest ? "C" : std::string(1, kNak));
         return;
     }
     if (!ctx.Flash().Program(flashStart_ + static_cast<std::uint32_t>(image_.size()), data)) {
@@ -278,17 +298,50 @@ void XmodemLoader::TakePacket(LoaderContext& ctx) {
     ctx.Send(std::string(1, kAck));
 }
 
-void XmodemLoader::ReportChecksum(LoaderContext& ctx) {
-    // The padded length comes from the image's own trailer.
-    std::size_t length = 0;
-    if (image_.size() >= kTrailerSize) {
-        const std::size_t at = image_.size() - kTrailerSize;
-        for (int i = 3; i >= 0; --i)
-            length =
-                length << 8 | static_cast<std::uint8_t>(image_[at + static_cast<std::size_t>(i)]);
-        length = std::min(length, at);
+// The trailer is the image's last six bytes: the padded length (32 bits) and the
+// CRC-16/XMODEM over that many bytes (16 bits), both little-endian.
+std::uint32_t XmodemLoader::TrailerField(std::size_t offset, int bytes) const {
+    const std::size_t at = image_.size() - kTrailerSize + offset;
+    std::uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | static_cast<std::uint8_t>(image_[at + static_cast<std::size_t>(i)]);
+    return value;
+}
+
+void XmodemLoader::CheckTrailer(LoaderContext& ctx) {
+    imageValid_ = false;
+    if (image_.size() < kTrailerSize) {
+        ctx.Note("trailer: image too short");
+        return;
     }
-    std::uint16_t crc = Crc16(std::string_view(image_).substr(0, length));
+    const std::size_t padded = image_.size() - kTrailerSize;
+    const std::uint32_t length = TrailerField(0, 4);
+    const std::uint32_t crc = TrailerField(4, 2);
+    char text[80];
+    if (length != padded) {
+        std::snprintf(text, sizeof text, "trailer: length %lu, image %zu",
+                      static_cast<unsigned long>(length), padded);
+    } else if (crc != ImageCrc()) {
+        std::snprintf(text, sizeof text, "trailer: CRC %04lX, image %04X",
+                      static_cast<unsigned long>(crc), ImageCrc());
+    } else {
+        imageValid_ = true;
+        std::snprintf(text, sizeof text, "trailer: length and CRC fit");
+    }
+    ctx.Note(text);
+}
+
+// CRC over the padded length the image's own trailer gives.
+std::uint16_t XmodemLoader::ImageCrc() const {
+    if (image_.size() < kTrailerSize)
+        return Crc16({});
+    const std::size_t length =
+        std::min<std::size_t>(TrailerField(0, 4), image_.size() - kTrailerSize);
+    return Crc16(std::string_view(image_).substr(0, length));
+}
+
+void XmodemLoader::ReportChecksum(LoaderContext& ctx) {
+    std::uint16_t crc = ImageCrc();
     if (config_.wrongChecksum) {
         crc = static_cast<std::uint16_t>(crc ^ 0x5A5A);
         ctx.Note("fault: wrong checksum");

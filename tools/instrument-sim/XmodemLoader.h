@@ -13,7 +13,8 @@ struct XmodemConfig {
     std::string version = "1.06"; // as reply 251 carries it, ",more" allowed
     bool unlock = true;           // command characters need the unlock line (1.06 and later)
     std::set<unsigned> nakPackets;
-    unsigned silentFrom = 0; // 0: never
+    unsigned crcRequestFrom = 0; // 0: never; from this packet on each is answered 'C'
+    unsigned silentFrom = 0;     // 0: never
     bool wrongChecksum = false;
 };
 
@@ -42,6 +43,11 @@ private:
     void RunCommand(char c, LoaderContext& ctx);
     void ReceiveByte(std::uint8_t b, LoaderContext& ctx);
     void TakePacket(LoaderContext& ctx);
+    // At the end of the upload: the trailer's length and CRC fields against
+    // what was received.
+    void CheckTrailer(LoaderContext& ctx);
+    std::uint32_t TrailerField(std::size_t offset, int bytes) const;
+    std::uint16_t ImageCrc() const;
     void ReportChecksum(LoaderContext& ctx);
 
     XmodemConfig config_;
@@ -56,6 +62,7 @@ private:
     std::string image_;       // the received image
     std::uint8_t expectedBlock_ = 1;
     unsigned packetsSeen_ = 0; // complete packets, as the faults count them
+    bool imageValid_ = false;  // an upload ended with a trailer that fits it
 };
 
 } // namespace sim::xmodem

@@ -4,6 +4,7 @@
 #include "tools/instrument-sim/Simulator.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,7 @@ std::string Usage() {
     const std::string indent(gName.size() + 8, ' ');
     return "usage: " + gName + " --profile FILE [--link DIR/COMn | --device PATH]\n" + indent +
            "[--transcript FILE] [--flash-out FILE] [--files-out DIR]\n" + indent +
-           "[--exit-after-idle SECONDS]\n"
+           "[--exit-after-idle SECONDS] [--time-divisor N]\n"
            "       " +
            gName +
            " --list-loaders\n"
@@ -57,9 +58,21 @@ extern "C" void OnPowerSignal(int) {
 struct Args {
     std::string profile, link, device, transcript, flashOut, filesOut;
     unsigned idleSec = 0;
+    unsigned timeDivisor = 1;
     bool listLoaders = false;
     bool help = false;
 };
+
+// A whole number from 1 to most.
+bool ParseWhole(const std::string& text, unsigned long most, unsigned& value) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long n = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || n == 0 || n > most)
+        return false;
+    value = static_cast<unsigned>(n);
+    return true;
+}
 
 bool ParseArgs(int argc, char** argv, Args& a, std::string& error) {
     for (int i = 1; i < argc; ++i) {
@@ -73,8 +86,8 @@ bool ParseArgs(int argc, char** argv, Args& a, std::string& error) {
             return true;
         }
         static constexpr std::string_view kValued[] = {
-            "--profile",   "--link",      "--device",         "--transcript",
-            "--flash-out", "--files-out", "--exit-after-idle"};
+            "--profile",   "--link",      "--device",          "--transcript",
+            "--flash-out", "--files-out", "--exit-after-idle", "--time-divisor"};
         if (std::find(std::begin(kValued), std::end(kValued), opt) == std::end(kValued)) {
             error = "unknown option " + std::string(opt);
             return false;
@@ -97,13 +110,15 @@ bool ParseArgs(int argc, char** argv, Args& a, std::string& error) {
         else if (opt == "--files-out")
             a.filesOut = value;
         else if (opt == "--exit-after-idle") {
-            char* end = nullptr;
-            unsigned long n = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n == 0 || n > 86400) {
+            if (!ParseWhole(value, 86400, a.idleSec)) {
                 error = "--exit-after-idle needs 1 to 86400 seconds";
                 return false;
             }
-            a.idleSec = static_cast<unsigned>(n);
+        } else if (opt == "--time-divisor") {
+            if (!ParseWhole(value, 100000, a.timeDivisor)) {
+                error = "--time-divisor needs a whole number from 1 to 100000";
+                return false;
+            }
         }
     }
     if (!a.listLoaders && a.profile.empty()) {
@@ -162,8 +177,8 @@ int main(int argc, char** argv) {
         Fail("unknown loader '" + loaded.profile.loader + "' (see --list-loaders)");
         return kExitUsage;
     }
-    sim::Simulator simulator(loaded.profile,
-                             {args.transcript, args.flashOut, args.filesOut, args.idleSec});
+    sim::Simulator simulator(loaded.profile, {args.transcript, args.flashOut, args.filesOut,
+                                              args.idleSec, args.timeDivisor});
     gSimulator = &simulator;
     InstallSignals();
     bool opened =

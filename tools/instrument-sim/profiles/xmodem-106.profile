@@ -8,7 +8,6 @@ pcb=43140.201
 device=43140.000
 version=1.23
 serial=12345681
-ack=plain
 loader=xmodem
 loader.version=1.06
 flash_start=0
