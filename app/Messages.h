@@ -67,6 +67,7 @@ enum class Msg {
     PortFailedInSearch,
     NoLoaderAnswered,
     RecoveryWhileSessionRuns,
+    RestartReportOutOfTurn,
     UpdaterLeftBehind,
     // external programming tools and the updater library
     NoToolForFileClass,

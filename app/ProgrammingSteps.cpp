@@ -229,7 +229,9 @@ void TUpdateForm::AwaitRestart(int boundMs, bool askOnSilence) {
 
 void TUpdateForm::ReleaseHeldReports() {
     for (const THeldReport& report : Session.HeldReports) {
-        PostEvent(report.Id, report.Data);
+        PostEvent(report.Id, report.Line ? reinterpret_cast<std::intptr_t>(
+                                               Session.Replies.KeepText(*report.Line))
+                                         : 0);
     }
     Session.HeldReports.clear();
 }
@@ -356,7 +358,12 @@ kernel::TEventRec TUpdateForm::HoldReports(void* context, kernel::TEvents&,
         std::vector<THeldReport>& held = static_cast<TUpdateForm*>(context)->Session.HeldReports;
         // A babbling line must not grow it without bound.
         if (held.size() < MaxHeldReports) {
-            held.push_back({event.Id, event.Data});
+            // Only a command reply's handler reads its line; the restart
+            // reports' data may be a value, not text.
+            const char* line = reinterpret_cast<const char*>(event.Data);
+            held.push_back({event.Id, event.Id == event::CommandReply && line != nullptr
+                                          ? std::optional<std::string>(line)
+                                          : std::nullopt});
         }
         return kernel::TEvents::ClearEvent();
     }

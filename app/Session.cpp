@@ -246,14 +246,23 @@ void TUpdateForm::OnAcknowledge() {
     ++Session.AckStep;
 }
 
+// Only the restart step may end a session on the new firmware's report: the
+// old firmware's or a stray one before the transfer must not read as success.
+bool TUpdateForm::IgnoredOutOfTurn() {
+    if (Session.AwaitingRestart) {
+        return false;
+    }
+    ShowLogText(Text(Msg::RestartReportOutOfTurn));
+    return true;
+}
+
 void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
     const char* text = reinterpret_cast<const char*>(data);
     switch (id) {
     case reply::NewFirmwareStoring: {
-        if (Session.Finishing) {
+        if (Session.Finishing || IgnoredOutOfTurn()) {
             break;
         }
-        const bool restart = Session.AwaitingRestart;
         Session.AwaitingRestart = false;
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         if (Session.StartMode == 2) {
@@ -264,14 +273,12 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
             wait->DelayTime(1000, false);
             SetClock(true);
             // The clock's acknowledge goes on; without one the session fails.
-            if (restart) {
-                AwaitRestart(ReplyTimeoutMs, false);
-            }
+            AwaitRestart(ReplyTimeoutMs, false);
         }
         break;
     }
     case reply::NewFirmwareReady:
-        if (Session.Finishing) {
+        if (Session.Finishing || IgnoredOutOfTurn()) {
             break;
         }
         Session.AwaitingRestart = false;

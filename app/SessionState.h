@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -73,10 +74,11 @@ struct TReplyStore {
 };
 
 // An instrument report that came while a programmer ran: it belongs to the
-// restart step that follows a successful transfer.
+// restart step that follows a successful transfer. Its line is copied: the
+// reply store's ring may wrap while a programmer's end waits on a babbling line.
 struct THeldReport {
     std::int32_t Id = 0;
-    std::intptr_t Data = 0;
+    std::optional<std::string> Line;
 };
 
 // Everything one update session owns. StartSession resets it through Begin;

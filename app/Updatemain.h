@@ -204,6 +204,7 @@ public:
     void OnAcknowledge();
     void OnReplyTimeout();
     void OnInstrumentReply(std::int32_t id, std::intptr_t data);
+    bool IgnoredOutOfTurn();
     void FinishSession(bool reset);
     void SessionFailed(std::int32_t id);
     void SearchFailed();

@@ -68,6 +68,23 @@ TEST_F(Msp430Update, Loader160TransfersAt38400AndTheFlashHoldsTheImage) {
     EXPECT_NE(run.Err.find("WaitPanel.Caption = Bitte warten ...\n", one), std::string::npos);
 }
 
+// The old firmware claims a new one is ready before anything was sent: the
+// session must not take it for the restart report and end as updated.
+TEST_F(Msp430Update, AReadyReportBeforeTheTransferIsNotASuccess) {
+    StartInstrument(
+        MeterProfile("loader.version=1.60\nloader.chip_id=F149\non.4001@1=I.25#12345678|I.31#\n"));
+    e2e::Run run = Update();
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_TRUE(run.OutHas("I.31# <-")) << run.Out;
+    EXPECT_TRUE(run.OutHas("vor ihrer Programmierung")) << run.Out;
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_EQ(e2e::Count(run.Out, "Download erfolgreich"), 1u) << run.Out;
+    EXPECT_LT(run.Out.find("Der Download kann"), run.Out.find("Download erfolgreich"))
+        << "success only after the transfer\n"
+        << run.Out;
+    EXPECT_EQ(Flash(), Image()) << "the update went on to the transfer";
+}
+
 TEST_F(Msp430Update, ASuccessIsOnlyReportedWithTheNewFirmwareRunning) {
     e2e::ExpectSuccessOnlyWithTheNewFirmwareRunning(
         [&](const std::string& restart, const std::string& extra) {
