@@ -27,8 +27,8 @@ std::string WrittenOption(const std::vector<std::string>& argv, int at, int shor
     return text.substr(0, text.find('='));
 }
 
-std::string DashedName(const OptionSpec& spec) {
-    return std::string("--") + spec.Long;
+std::string DashedName(const OptionSpec& entry) {
+    return std::string("--") + entry.Long;
 }
 
 } // namespace
@@ -55,11 +55,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<Op
     // a missing value is told apart from an unknown option.
     std::string shortOptions = "+:";
     for (std::size_t i = 0; i < specs.size(); ++i) {
-        const OptionSpec& spec = specs[i];
-        const int hasArg = spec.ValueName != nullptr ? required_argument : no_argument;
-        longOptions.push_back({spec.Long, hasArg, nullptr, 1000 + static_cast<int>(i)});
-        if (spec.Short != 0) {
-            shortOptions += spec.Short;
+        const OptionSpec& entry = specs[i];
+        const int hasArg = entry.ValueName != nullptr ? required_argument : no_argument;
+        longOptions.push_back({entry.Long, hasArg, nullptr, 1000 + static_cast<int>(i)});
+        if (entry.Short != 0) {
+            shortOptions += entry.Short;
             if (hasArg == required_argument) {
                 shortOptions += ':';
             }
@@ -100,23 +100,23 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<Op
             error = "option " + WrittenOption(storage, previous, optopt, specs) + " needs a value";
             return false;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* entry = nullptr;
         if (code >= 1000) {
-            spec = &specs[static_cast<std::size_t>(code - 1000)];
+            entry = &specs[static_cast<std::size_t>(code - 1000)];
         } else {
             for (const OptionSpec& candidate : specs) {
                 if (candidate.Short == code) {
-                    spec = &candidate;
+                    entry = &candidate;
                 }
             }
         }
-        if (spec == nullptr) {
+        if (entry == nullptr) {
             error = "unknown option";
             return false;
         }
-        given.insert(spec->Long);
-        const std::string value = spec->ValueName != nullptr && optarg != nullptr ? optarg : "";
-        if (spec->Apply && !spec->Apply(value, error)) {
+        given.insert(entry->Long);
+        const std::string value = entry->ValueName != nullptr && optarg != nullptr ? optarg : "";
+        if (entry->Apply && !entry->Apply(value, error)) {
             return false;
         }
     }
@@ -137,15 +137,15 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<Op
 std::string OptionHelp(const std::vector<OptionSpec>& specs) {
     constexpr std::size_t HelpColumn = 26;
     std::string text;
-    for (const OptionSpec& spec : specs) {
-        std::string names = spec.Short != 0 ? std::string("  -") + spec.Short + ", " : "      ";
-        names += DashedName(spec);
-        if (spec.ValueName != nullptr) {
-            names += std::string(" ") + spec.ValueName;
+    for (const OptionSpec& entry : specs) {
+        std::string names = entry.Short != 0 ? std::string("  -") + entry.Short + ", " : "      ";
+        names += DashedName(entry);
+        if (entry.ValueName != nullptr) {
+            names += std::string(" ") + entry.ValueName;
         }
         names += names.size() + 2 <= HelpColumn ? std::string(HelpColumn - names.size(), ' ')
                                                 : "\n" + std::string(HelpColumn, ' ');
-        std::string help = spec.Help;
+        std::string help = entry.Help;
         for (std::size_t at = help.find('\n'); at != std::string::npos;
              at = help.find('\n', at + 1)) {
             help.insert(at + 1, std::string(HelpColumn, ' '));
