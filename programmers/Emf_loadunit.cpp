@@ -207,6 +207,7 @@ void T_EMFLoader::SendEntry() {
         Mode_ = 2;
     }
     Stage_ = Stage::Entry;
+    RestartWatchdog();
     EntryReply = CommandReplyNumber(protocol::command::XmodemEntry[Mode_]);
     WriteText(protocol::command::XmodemEntry[Mode_]);
     WriteText(Job.KeepBaud[0] == 1 ? protocol::command::XmodemKeepBaudLine
@@ -268,7 +269,8 @@ void T_EMFLoader::CheckVersion(const char* text) {
 
 bool T_EMFLoader::OnCharsReceived(std::intptr_t) {
     if (Stage_ != Stage::Upload) {
-        RestartWatchdog();
+        // Only a stage's answer restarts the watchdog: an instrument that
+        // keeps talking must not hold the entry open for ever.
         return false; // the reply parser reads the bootloader's text replies
     }
     // Only progress restarts the watchdog now: a receiver that answers
