@@ -26,6 +26,7 @@ bool TXmodemSender::IsReceiverAnswer(std::uint8_t byte) {
 bool TXmodemSender::Start(std::span<const std::uint8_t> image) {
     refusals_ = 0;
     restarts_ = 0;
+    canPending_ = false;
     failure_ = Failure::None;
     if (image.empty() || image.size() % BlockSize != 0) {
         state_ = State::Idle;
@@ -61,9 +62,15 @@ std::span<const std::uint8_t> TXmodemSender::OnReceived(std::span<const std::uin
         return {};
     }
     const std::uint8_t answer = bytes[0];
+    // A receiver cancels with two CANs in a row; one alone may be line noise.
     if (answer == Can) {
-        return Fail(Failure::Cancelled);
+        if (canPending_) {
+            return Fail(Failure::Cancelled);
+        }
+        canPending_ = true;
+        return {};
     }
+    canPending_ = false;
     if (answer == CrcRequest && state_ != State::Waiting && ++restarts_ >= MaxRestarts) {
         return Fail(Failure::Restarted);
     }

@@ -70,8 +70,9 @@ private:
     std::array<std::uint8_t, PacketSize> packet_{};
     std::uint32_t packetCount_ = 0;
     std::uint32_t built_ = 0;
-    unsigned refusals_ = 0; // of what is under way
-    unsigned restarts_ = 0; // 'C's after the first
+    unsigned refusals_ = 0;   // of what is under way
+    unsigned restarts_ = 0;   // 'C's after the first
+    bool canPending_ = false; // one CAN seen: a second in a row cancels
     State state_ = State::Idle;
     Failure failure_ = Failure::None;
 };
