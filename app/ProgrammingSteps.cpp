@@ -308,7 +308,7 @@ void TUpdateForm::BootloaderFileStep() {
                       TBslSettings{.SyncFirst = true,
                                    .QueryFirst = Session.Class2Mark || !Session.Job.SensorAbsent,
                                    .Set9600After = Session.StartMode == 2})) {
-        ReleaseHeldReports();
+        AwaitInstrumentAfterProgramming();
     } else {
         PostEvent(event::BootFileFailed);
     }

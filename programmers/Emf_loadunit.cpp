@@ -293,6 +293,12 @@ void T_EMFLoader::XmodemStep() {
     }
     if (const std::optional<std::uint8_t> answer = XmodemReceiverAnswer(input)) {
         AnswerReceiver(*answer);
+        // A receiver's cancel is two CANs, which one read usually brings together.
+        const std::string cancel(2, static_cast<char>(TXmodemSender::Can));
+        if (*answer == TXmodemSender::Can && Finished == 0 &&
+            input.find(cancel) != std::string::npos) {
+            AnswerReceiver(TXmodemSender::Can);
+        }
     }
 }
 

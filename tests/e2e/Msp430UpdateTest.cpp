@@ -76,7 +76,9 @@ TEST_F(Msp430Update, AReadyReportBeforeTheTransferIsNotASuccess) {
     e2e::Run run = Update();
     ASSERT_FALSE(run.TimedOut);
     EXPECT_TRUE(run.OutHas("I.31# <-")) << run.Out;
-    EXPECT_TRUE(run.OutHas("vor ihrer Programmierung")) << run.Out;
+    EXPECT_TRUE(run.OutHas("au\xC3\x9F"
+                           "erhalb des Neustarts"))
+        << run.Out;
     EXPECT_EQ(run.ExitCode, 0) << run.Out;
     EXPECT_EQ(e2e::Count(run.Out, "Download erfolgreich"), 1u) << run.Out;
     EXPECT_LT(run.Out.find("Der Download kann"), run.Out.find("Download erfolgreich"))
