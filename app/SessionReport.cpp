@@ -14,6 +14,7 @@ void SessionReport::BeginSession() {
     if (Outcome != outcome::Aborted) {
         Outcome.clear();
         FailedStep.clear();
+        Failure = {};
     }
     Step = step::Search;
 }

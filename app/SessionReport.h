@@ -1,5 +1,6 @@
 #pragma once
 
+#include "programmers/ProgrammerResult.h"
 #include "programmers/Protocol.h"
 
 #include <chrono>
@@ -74,6 +75,9 @@ struct SessionReport {
     std::string Outcome; // empty until decided
     std::string Step = step::StartUp;
     std::string FailedStep;
+    // Why the session failed; empty Cause while it has not, or when the
+    // ending named none.
+    programmers::TFailure Failure;
     std::vector<ReportBox> Boxes;
     int ExitCode = protocol::exitcode::Success;
 

@@ -2,6 +2,7 @@
 
 #include "app/ReplyParser.h"
 #include "app/RetryTable.h"
+#include "programmers/ProgrammerResult.h"
 #include "programmers/ProgrammingJob.h"
 #include "programmers/Protocol.h"
 
@@ -128,6 +129,8 @@ struct TSessionState {
     bool AwaitingExitAck = false;   // an identification waits for its exit command's answer
     // Reports held while a programmer runs; the restart step takes them.
     std::vector<THeldReport> HeldReports;
+    // Why the step that just failed failed, for the session's end.
+    programmers::TFailure LastFailure;
     std::int32_t CalibState = NoCalibrationValue;
     bool Calibrating = false;           // the calibration handler waits for acknowledges
     bool ResetAfterCalibration = false; // the session's end after it sends "U.606"
@@ -189,6 +192,7 @@ struct TSessionState {
         Finishing = false;
         AwaitingExitAck = false;
         HeldReports.clear();
+        LastFailure = {};
         ++Generation;
         RetryStep = RetryableStep::None;
         PendingRecovery = RecoveryKind::None;
