@@ -249,6 +249,7 @@ int main(int argc, char** argv) {
     fs::copy(DEMO_FOLDER, work / "prog", fs::copy_options::recursive);
     const std::string imageText = bench::Image(false);
     std::ofstream(work / "prog" / "DM10_V200.TXT", std::ios::binary) << imageText;
+    bench::EraseWholeImage(work / "prog" / "ProgDevice.ini");
     std::ofstream(work / "prog" / "Update.ini", std::ios::binary) << "Language=0\r\n";
     std::ofstream(work / "meter.profile") << bench::RomMeterProfile();
     const std::map<unsigned, unsigned> image = TiTxtBytes(imageText);

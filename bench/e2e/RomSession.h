@@ -6,9 +6,14 @@
 #include "tests/support/MeterProfiles.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace bench {
 
@@ -51,6 +56,25 @@ inline std::string Image(bool high) {
 // The meter with the ROM loader 1.60 for the image above (reset vector 0x4000).
 inline std::string RomMeterProfile() {
     return testing_support::RomMeterProfile("12345678", "4000");
+}
+
+inline void EditDeviceEntry(const std::filesystem::path& file,
+                            std::initializer_list<std::pair<std::string, std::string>> edits) {
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    for (auto [from, to] : edits) {
+        const std::size_t at = text.find(from);
+        if (at != std::string::npos) {
+            text.replace(at, from.size(), to);
+        }
+    }
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+// The demo's entry erases from 0xC200 only, which suits the demo's image;
+// the benches' images start lower, so the erase must take the whole image.
+inline void EraseWholeImage(const std::filesystem::path& progDevice) {
+    EditDeviceEntry(progDevice, {{"FlashErase1=0xC200", "FlashErase1="}});
 }
 
 } // namespace bench

@@ -99,32 +99,18 @@ std::string BinImage() {
     return bytes;
 }
 
-void EditDeviceEntry(const fs::path& file,
-                     std::initializer_list<std::pair<std::string, std::string>> edits) {
-    std::ifstream in(file, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    for (auto [from, to] : edits) {
-        const std::size_t at = text.find(from);
-        if (at != std::string::npos) {
-            text.replace(at, from.size(), to);
-        }
-    }
-    std::ofstream(file, std::ios::binary) << text;
-}
-
 void LabDeviceEntry(const fs::path& file) {
-    EditDeviceEntry(file,
-                    {{"FlashErase1=0xC200", "FlashErase1="}, {"ProzTyp=F149", "ProzTyp=5438"}});
+    bench::EditDeviceEntry(file, {{"ProzTyp=F149", "ProzTyp=5438"}});
 }
 
 // A class-4 entry: the ".BIN" image replaces the TI-TXT one.
 void BinFolder(const fs::path& prog, const char* startCommand) {
     fs::remove(prog / "DM10_V200.TXT");
     std::ofstream(prog / "DL20_V200.BIN", std::ios::binary) << BinImage();
-    EditDeviceEntry(prog / "ProgDevice.ini",
-                    {{"DevStartCmd=1", startCommand},
-                     {"ProgFile2=DM10_V200.TXT", "ProgFile2=DL20_V200.BIN"},
-                     {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
+    bench::EditDeviceEntry(prog / "ProgDevice.ini",
+                           {{"DevStartCmd=1", startCommand},
+                            {"ProgFile2=DM10_V200.TXT", "ProgFile2=DL20_V200.BIN"},
+                            {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
 }
 
 // Device entries starting with 6 take the device loader, the others XMODEM.
@@ -173,9 +159,9 @@ void BlockTransferFiles(const fs::path& prog) {
         << bytes(400000) << version << std::string(2, '\0');
     std::ofstream(prog / "DATA1.BIN", std::ios::binary) << bytes(350000);
     std::ofstream(prog / "DATA2.DAT", std::ios::binary) << bytes(298560);
-    EditDeviceEntry(prog / "ProgDevice.ini",
-                    {{"ProgFile2=DM10_V200.TXT", "ProgFile2=MAIN.EXE,DATA1.BIN,DATA2.DAT"},
-                     {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
+    bench::EditDeviceEntry(prog / "ProgDevice.ini",
+                           {{"ProgFile2=DM10_V200.TXT", "ProgFile2=MAIN.EXE,DATA1.BIN,DATA2.DAT"},
+                            {"SWKenn2=56 45 52 3A", "SWKenn2=VER:"}});
 }
 
 const Scenario Block = {"class-2 session, block transfer of 1 MB in three files",
@@ -192,12 +178,14 @@ int RunScenario(const Scenario& scenario, int runs) {
     std::vector<double> cpuSeconds;
     std::vector<double> wallSeconds;
     std::vector<double> gaps;
+    std::vector<double> peakMegabytes;
     for (int run = 0; run < runs; ++run) {
         fs::remove_all(work);
         fs::create_directories(work / "ports");
         fs::copy(DEMO_FOLDER, work / "prog", fs::copy_options::recursive);
         std::ofstream(work / "prog" / "DM10_V200.TXT", std::ios::binary)
             << bench::Image(scenario.HighImage);
+        bench::EraseWholeImage(work / "prog" / "ProgDevice.ini");
         std::ofstream(work / "prog" / "Update.ini", std::ios::binary)
             << "Language=0\r\nAutoStart=YES\r\n";
         if (scenario.Lab5xx) {
@@ -232,6 +220,7 @@ int RunScenario(const Scenario& scenario, int runs) {
         cpuSeconds.push_back(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6);
         wallSeconds.push_back(std::chrono::duration<double>(end - start).count());
+        peakMegabytes.push_back(static_cast<double>(usage.ru_maxrss) / 1024.0); // KiB on Linux
         std::ifstream transcript(work / "transcript.log");
         std::string text((std::istreambuf_iterator<char>(transcript)), {});
         std::vector<double> runGaps = Turnarounds(text, scenario.Reply);
@@ -241,6 +230,8 @@ int RunScenario(const Scenario& scenario, int runs) {
     std::printf("%s, time divisor 10, %d runs\n", scenario.Title, runs);
     std::printf("  tool processor time per session: median %.3f s, max %.3f s\n",
                 Percentile(cpuSeconds, 0.5), Percentile(cpuSeconds, 1.0));
+    std::printf("  tool peak resident size:         median %.1f MB, max %.1f MB\n",
+                Percentile(peakMegabytes, 0.5), Percentile(peakMegabytes, 1.0));
     std::printf("  wall time per session:           median %.2f s\n", Percentile(wallSeconds, 0.5));
     std::printf("  loader reply -> next tool frame: median %.1f ms, 99th percentile %.1f ms "
                 "(%zu turnarounds, 1 ms transcript resolution)\n",
