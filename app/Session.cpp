@@ -169,7 +169,7 @@ void TUpdateForm::OnReplyTimeout() {
         return;
     }
     if (Session.AwaitingExitAck) {
-        EndIdentifyRun();
+        EndAfterExitAck();
         return;
     }
     if (Session.ProbeState == ProbeState::FirstProbeSent) {
@@ -189,7 +189,7 @@ void TUpdateForm::OnReplyTimeout() {
 
 void TUpdateForm::OnAcknowledge() {
     if (Session.AwaitingExitAck) {
-        EndIdentifyRun();
+        EndAfterExitAck();
         return;
     }
     const AckStep step = Session.AckStep;
@@ -338,11 +338,7 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
 
 void TUpdateForm::EndAfterCheck() {
     SendExitAfterCheck();
-    Session.Running = false;
-    if (Config.AutoStartActive) {
-        wait->DelayTime(1000, true);
-        Beenden();
-    }
+    AwaitExitAck();
 }
 
 void TUpdateForm::SendExitAfterCheck() {
@@ -350,7 +346,6 @@ void TUpdateForm::SendExitAfterCheck() {
     wait->DelayTime(1000, false);
     ClearIdentity();
     Session.Done = true;
-    OkBitBtn->SetEnabled(true);
     SendCommand(ExitCommand());
     Session.QueryStep = 0;
     WaitPanel->SetVisible(false);

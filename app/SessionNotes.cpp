@@ -55,17 +55,20 @@ void TUpdateForm::EndIdentification(bool updateAvailable) {
         ExitCode = exitcode::Success;
     }
     SendExitAfterCheck();
-    // The session lasts until the exit command's acknowledge has been read:
-    // left on the line, it would be the next run's first answer.
-    Session.AwaitingExitAck = true;
-    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    Session.ReplyTimer = Timers.TimerStart(IdentifyExitAckMs);
+    AwaitExitAck();
 }
 
-void TUpdateForm::EndIdentifyRun() {
+void TUpdateForm::AwaitExitAck() {
+    Session.AwaitingExitAck = true;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.ReplyTimer = Timers.TimerStart(ExitAckMs);
+}
+
+void TUpdateForm::EndAfterExitAck() {
     Session.AwaitingExitAck = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.Running = false;
+    OkBitBtn->SetEnabled(true);
     if (Config.AutoStartActive) {
         Beenden();
     }

@@ -126,7 +126,7 @@ struct TSessionState {
     bool RestartAskPending = false; // silence first asks the new firmware once
     int RestartBoundMs = 0;         // how long the restart step waits in all
     bool Finishing = false;         // FinishSession runs: reports change nothing any more
-    bool AwaitingExitAck = false;   // an identification waits for its exit command's answer
+    bool AwaitingExitAck = false;   // the session waits for its exit command's answer
     // Reports held while a programmer runs; the restart step takes them.
     std::vector<THeldReport> HeldReports;
     // Why the step that just failed failed, for the session's end.

@@ -53,8 +53,9 @@ inline constexpr int AfterProgrammingTimeoutMs = 30000;
 inline constexpr int RestartAskAfterMs = ReplyTimeoutMs;
 // Reports kept while a programmer runs; more are dropped.
 inline constexpr std::size_t MaxHeldReports = 16;
-// How long an identification waits for the acknowledge of its exit command.
-inline constexpr int IdentifyExitAckMs = 2000;
+// How long a session that ends after the check waits for the acknowledge of
+// its exit command.
+inline constexpr int ExitAckMs = 2000;
 // After an external tool the instrument first stores what the tool sent; the
 // storing wait elsewhere allows up to two minutes for that.
 inline constexpr int AfterToolTimeoutMs = 120000;
@@ -213,6 +214,10 @@ public:
     void ShowLogText(const std::string& text);
     void ClearIdentity();
     void EndAfterCheck();
+    // The session lasts until the exit command's acknowledge has been read
+    // (or ExitAckMs passed): left on the line, it would be the next
+    // session's first acknowledge and drive its steps.
+    void AwaitExitAck();
     // The exit command after an identification or a check that ends the session.
     void SendExitAfterCheck();
     void PostEvent(std::int32_t id, std::intptr_t data = 0);
@@ -388,7 +393,7 @@ private:
     // --identify: the identity and the decision, then the exit command.
     void EndIdentification(bool updateAvailable);
     // The exit command's acknowledge came, or its wait ended.
-    void EndIdentifyRun();
+    void EndAfterExitAck();
 
     ReportingDialogs boxes_;
     platform::Dialogs& dialogs_;

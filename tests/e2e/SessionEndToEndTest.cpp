@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -135,6 +136,41 @@ TEST_F(SessionEndToEnd, EqualVersionsAskAndNoSendsTheExitCommand) {
     instrument.Stop();
     EXPECT_NE(e2e::ReceivedText(instrument.Transcript()).find("A.1121"), std::string::npos)
         << "the exit command of a .TXT session";
+}
+
+// An operator who answers No and presses OK as soon as the tool takes it
+// again: the exit command's acknowledge of one session must not be read as
+// the next session's first answer and drive its steps past the check.
+TEST_F(SessionEndToEnd, OkAtOnceAfterNoStartsAFreshIdentification) {
+    // An instrument slow to answer: the exit's acknowledge comes after OK.
+    e2e::Instrument instrument(folder, Profile("2.00") + "reply_delay_ms=300\n", Port(1));
+    WriteUpdateIni({"Language=1"});
+    e2e::ConsoleSession session(folder, {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                                         folder.File("ports"), "--time-divisor", e2e::TimeDivisor,
+                                         "--trace"});
+    const std::string question = "[Info] The latest software version 2.00";
+    const std::string okEnabled = "OkBitBtn.Enabled = true";
+    auto countIn = [&](const std::string& file, const std::string& text) {
+        return e2e::Count(e2e::ReadFile(folder.File(file)), text);
+    };
+    auto waitUntil = [&](const std::string& file, const std::string& text, std::size_t count) {
+        for (int i = 0; i < 1500 && countIn(file, text) < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return countIn(file, text) >= count;
+    };
+    ASSERT_TRUE(session.Started());
+    for (std::size_t round = 1; round <= 3; ++round) {
+        const std::size_t enabled = countIn("err.txt", okEnabled);
+        ASSERT_TRUE(session.Type("ok"));
+        ASSERT_TRUE(waitUntil("out.txt", question, round)) << "round " << round << session.Out();
+        ASSERT_TRUE(session.Type("no"));
+        ASSERT_TRUE(waitUntil("err.txt", okEnabled, enabled + 1)) << "round " << round;
+    }
+    const e2e::Run run = session.Finish();
+    EXPECT_FALSE(run.TimedOut);
+    EXPECT_EQ(e2e::Count(run.Out, question), 3U) << run.Out;
+    EXPECT_FALSE(run.OutHas("tool")) << run.Out;
 }
 
 TEST_F(SessionEndToEnd, NewerInstrumentIsRefused) {
