@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# build.sh DIR [cmake options...]: configures (once) and builds into DIR.
+# build.sh DIR [cmake options...] [--target T...]: configures (once) and builds
+# into DIR, every target or only those named after --target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=$1
 shift
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+options=()
+while [[ $# -gt 0 && $1 != --target ]]; do
+    options+=("$1")
+    shift
+done
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
+cmake --build "$dir" -j"$(nproc)" "$@"
