@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         auto signalWatch = app::WatchTerminationSignals(form);
         platform::Application::Instance().Run();
     }
-    const int exitCode = app::FinishRun(form.Report, form.ExitCode, options, "update-console");
+    const int exitCode = app::FinishRun(form.Report, form.ExitCode(), options, "update-console");
     view.PrintResult(form.Report.Outcome, exitCode);
     return exitCode;
 }
