@@ -1,4 +1,5 @@
 #include "app/ConfigFolders.h"
+#include "app/FailureCauses.h"
 #include "app/IniLines.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
@@ -110,6 +111,7 @@ int TUpdateForm::ReadProgDeviceIni(const std::string& fileName) {
         dialogs_.MessageBox(ProgDeviceIniMissingText +
                                 CaseClashNote({""}, fileName, Config.Language),
                             ConfigErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
+        Session.LastFailure = FailureAt(step::StartUp, ConfigFileCause({""}, fileName));
         return -1;
     }
     std::vector<std::string> dropped;

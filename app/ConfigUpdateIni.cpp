@@ -1,4 +1,5 @@
 #include "app/ConfigFolders.h"
+#include "app/FailureCauses.h"
 #include "app/IniLines.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
@@ -152,6 +153,8 @@ int TUpdateForm::ReadUpdateIni(const std::string& fileName) {
         dialogs_.MessageBox(UpdateIniMissingText +
                                 CaseClashNote(UpdateIniFolders(), fileName, Config.Language),
                             ConfigErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
+        Session.LastFailure =
+            FailureAt(step::StartUp, ConfigFileCause(UpdateIniFolders(), fileName));
         return -1;
     }
     std::vector<std::string> dropped;

@@ -1,3 +1,4 @@
+#include "app/FailureCauses.h"
 #include "app/FileVersion.h"
 #include "app/IniLines.h"
 #include "app/Messages.h"
@@ -217,7 +218,7 @@ bool TUpdateForm::CheckDevice() {
         if (entry >= 0) {
             NoteFirmware();
         }
-        Report.Decide(outcome::WrongDevice);
+        End(Outcome::WrongDevice, WrongDeviceFailure(entry, fileKnown));
         dialogs_.MessageBox(Text(Msg::WrongDevice), Text(Msg::CaptionError),
                             platform::MB_OK | platform::MB_ICONERROR);
         std::string names;
@@ -234,7 +235,6 @@ bool TUpdateForm::CheckDevice() {
             text.replace(name, 4, names);
         }
         UpdateMemo->Add(text);
-        ExitCode = exitcode::ProgrammingFailed;
         return false;
     }
     if (sensorMode) {
@@ -245,7 +245,9 @@ bool TUpdateForm::CheckDevice() {
             int answer = dialogs_.MessageBox(Text(Msg::NoSensorQuestion), Text(Msg::CaptionInfo),
                                              platform::MB_YESNO | platform::MB_ICONQUESTION);
             if (answer != platform::IDYES) {
-                ExitCode = exitcode::ProgrammingFailed;
+                End(Outcome::SensorDeclined,
+                    FailureAt(step::Check,
+                              "no sensor answered, and the update without one was declined"));
                 return false;
             }
             entry = 0;
@@ -330,7 +332,10 @@ bool TUpdateForm::CheckDevice() {
     const bool anyFile = AnyFileMode;
     if (check && !anyFile && ident.FileSw < ident.DevSw &&
         !(ident.FileBoot >= ident.DevBoot && ident.DevBoot != 0)) {
-        Report.Decide(outcome::DeviceNewer);
+        End(Outcome::DeviceNewer,
+            FailureAt(step::Check, "the instrument's version " + ident.SwVersion +
+                                       " is newer than " + ident.FileSwVersion + " of " +
+                                       Session.CurrentFile));
         dialogs_.MessageBox(Text(Msg::NoValidVersion), Text(Msg::CaptionError),
                             platform::MB_OK | platform::MB_ICONERROR);
         std::string text = Text(Msg::DeviceVersionNewer);
@@ -340,7 +345,6 @@ bool TUpdateForm::CheckDevice() {
             text.replace(y + 7, 1, " " + ident.SwVersion);
         }
         UpdateMemo->Add(text);
-        ExitCode = exitcode::ProgrammingFailed;
         return false;
     }
     auto askSensorSoftware = [this] {
@@ -351,8 +355,7 @@ bool TUpdateForm::CheckDevice() {
     if (check && !anyFile && ident.DevSw == ident.FileSw &&
         (ident.DevBoot == ident.FileBoot || ident.FileBoot == 0) && ident.DevExe == ident.FileExe) {
         if (Config.AutoStartActive) {
-            ExitCode = exitcode::NothingNewer;
-            Report.Decide(outcome::UpToDate);
+            End(Outcome::UpToDate);
             return false;
         }
         std::string text = Text(Msg::VersionAlreadyInDevice);
@@ -366,7 +369,7 @@ bool TUpdateForm::CheckDevice() {
                                 platform::MB_YESNO | platform::MB_ICONQUESTION) == platform::IDYES;
         Session.ForceUpdate = yes;
         if (!yes) {
-            Report.Decide(outcome::UpToDate);
+            End(Outcome::UpToDateKept);
         }
         if (yes && Session.SensorNotice) {
             yes = askSensorSoftware();

@@ -189,8 +189,7 @@ void TUpdateForm::SendCommand(const std::string& text, bool log) {
 }
 
 void TUpdateForm::DecideNoInstrument() {
-    ExitCode = exitcode::NoInstrument;
-    Report.Decide(outcome::NoDevice);
+    End(Outcome::NoDevice, NoInstrumentFailure());
 }
 
 bool TUpdateForm::ScanStep(bool advance) {
@@ -244,8 +243,8 @@ bool TUpdateForm::ScanStep(bool advance) {
     if (Session.FileClass == 1 && !Session.BootInfoShown) {
         if (Config.AutoStartActive && !Config.ProgErrorNewTry) {
             // An identification promises its own code for "nothing answered".
-            ExitCode = options_.IdentifyOnly ? exitcode::NoInstrument : exitcode::ProgrammingFailed;
-            Report.Decide(outcome::NoDevice);
+            End(options_.IdentifyOnly ? Outcome::NoDevice : Outcome::NoLoaderAnswer,
+                NoInstrumentFailure());
             Beenden();
             return false;
         }

@@ -192,7 +192,7 @@ int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titl
                 tool.Terminate();
                 TitleTimer->SetEnabled(false);
                 ShowLogText(Text(Msg::ToolEndedAtClose));
-                ExitCode = exitcode::ProgrammingFailed;
+                End(Outcome::ClosedDuringTool);
                 return RetryExitCode;
             }
             application.ProcessMessagesFor(ToolPollMs);
@@ -227,7 +227,7 @@ int TUpdateForm::RunUpdaterLibrary(programmers::THexLoad& updater, const std::st
             updater.Abandon();
             TitleTimer->SetEnabled(false);
             ShowLogText(Text(Msg::UpdaterLeftBehind));
-            ExitCode = exitcode::ProgrammingFailed;
+            End(Outcome::ClosedDuringTool);
             return 1;
         }
     }

@@ -1,6 +1,7 @@
 #include "app/PortOpenFailure.h"
 
 #include "app/Messages.h"
+#include "app/SessionReport.h"
 #include "platform/PortDetails.h"
 
 #include <cerrno>
@@ -28,17 +29,11 @@ void ReplaceWord(std::string& text, const std::string& word, const std::string& 
     }
 }
 
-} // namespace
-
-std::string OpenFailureText(const serial::TOpenFailure& failure, int language) {
-    std::string text = MessageText(Msg::PortNotOpened, language);
-    ReplaceWord(text, "PORT", serial::TComPort::PortName(failure.PortIndex));
-    text += ' ';
-    if (!failure.Path.empty()) {
-        text += failure.Path + ": ";
-    }
+// The reason with the errno's name; lacking permission names the group that
+// owns the device, which is what the operator must join.
+std::string ReasonText(const serial::TOpenFailure& failure, int language) {
     const Msg reason = OpenFailureReason(failure);
-    text += MessageText(reason, language);
+    std::string text = MessageText(reason, language);
     if (reason == Msg::PortNoPermission) {
         if (const std::string group = platform::OwningGroupName(failure.Path); !group.empty()) {
             std::string owner = MessageText(Msg::PortOwnedByGroup, language);
@@ -48,6 +43,31 @@ std::string OpenFailureText(const serial::TOpenFailure& failure, int language) {
     }
     const std::string name = platform::ErrorName(failure.Error);
     return name.empty() ? text : text + " (" + name + ")";
+}
+
+} // namespace
+
+std::string OpenFailureText(const serial::TOpenFailure& failure, int language) {
+    std::string text = MessageText(Msg::PortNotOpened, language);
+    ReplaceWord(text, "PORT", serial::TComPort::PortName(failure.PortIndex));
+    text += ' ';
+    if (!failure.Path.empty()) {
+        text += failure.Path + ": ";
+    }
+    return text + ReasonText(failure, language);
+}
+
+programmers::TFailure OpenFailureRecord(const serial::TOpenFailure& failure) {
+    constexpr int English = 1;
+    std::string port = serial::TComPort::PortName(failure.PortIndex);
+    if (!failure.Path.empty()) {
+        port += " (" + failure.Path + ")";
+    }
+    return {step::StartUp,
+            "cannot open " + port + ": " + ReasonText(failure, English),
+            {},
+            failure.Result,
+            failure.Error};
 }
 
 } // namespace app

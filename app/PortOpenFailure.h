@@ -1,5 +1,6 @@
 #pragma once
 
+#include "programmers/ProgrammerResult.h"
 #include "serial/Comport.h"
 
 #include <string>
@@ -10,5 +11,8 @@ namespace app {
 // the reason, in the language (0 German, else English). Lacking permission
 // names the group that owns the device, which is what the operator must join.
 std::string OpenFailureText(const serial::TOpenFailure& failure, int language);
+
+// The same for the log and the report, in English, at start-up.
+programmers::TFailure OpenFailureRecord(const serial::TOpenFailure& failure);
 
 } // namespace app

@@ -1,3 +1,4 @@
+#include "app/FailureCauses.h"
 #include "app/PortOpenFailure.h"
 #include "app/Updatemain.h"
 #include "platform/PortMap.h"
@@ -61,7 +62,7 @@ void TUpdateForm::OpenFixedPort() {
     // --port without a number: the port component would open COM1 instead,
     // which on a production line is another instrument's.
     if (!options_.Port.empty() && portOptionIndex_ < 0) {
-        ExitCode = exitcode::PortUnavailable;
+        End(Outcome::PortUnavailable, FailureAt(step::StartUp, portOptionError_));
         Config.AutoStart = false;
         // No session may run: it would reopen the port by that number.
         OkBitBtn->SetEnabled(false);
@@ -69,7 +70,7 @@ void TUpdateForm::OpenFixedPort() {
     }
     BoxOpenFailuresOf(*UpdateCom, dialogs_, Config.Language);
     if (UpdateCom->Open(handle_, 0, index, true) == serial::INVALID_HANDLE_VALUE) {
-        ExitCode = exitcode::PortUnavailable;
+        End(Outcome::PortUnavailable, OpenFailureRecord(UpdateCom->LastOpenFailure()));
         Config.AutoStart = false;
     }
     UpdateStatusBar->SetPanelText(0, "Com" + std::to_string(index + 1));

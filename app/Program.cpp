@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "app/ConfigFolders.h"
+#include "app/FailureCauses.h"
 #include "app/ReportWriter.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
@@ -193,6 +194,14 @@ int FinishRun(SessionReport& report, int exitCode, const ProgramOptions& options
         std::fprintf(stderr, "%s: report: %s\n", program, error.c_str());
     }
     return exitCode;
+}
+
+int EndBeforeStart(int exitCode, const std::string& error, const ProgramOptions& options,
+                   const char* program) {
+    std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+    SessionReport report;
+    report.Failure = FailureAt(step::StartUp, platform::Utf8ToLatin1(error));
+    return FinishRun(report, exitCode, options, program);
 }
 
 std::unique_ptr<platform::TerminationSignals> WatchTerminationSignals(TUpdateForm& form) {

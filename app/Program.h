@@ -66,6 +66,11 @@ bool ChooseProgramFolder(platform::Dialogs& dialogs, ProgramOptions& options, St
 int FinishRun(SessionReport& report, int exitCode, const ProgramOptions& options,
               const char* program);
 
+// A run that ends before the window exists: error goes to standard error
+// under the program's name and, as the cause, into the report.
+int EndBeforeStart(int exitCode, const std::string& error, const ProgramOptions& options,
+                   const char* program);
+
 // SIGTERM and SIGINT end the form's run as closing its window does, for as
 // long as the returned watch lives.
 std::unique_ptr<platform::TerminationSignals> WatchTerminationSignals(TUpdateForm& form);

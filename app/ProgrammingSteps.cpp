@@ -247,6 +247,7 @@ void TUpdateForm::OnRestartTimeout() {
     Session.AwaitingRestart = false;
     ShowLogText(
         Text(Session.RestartUnverified ? Msg::InstrumentNoAnswer : Msg::NoAnswerAfterProgramming));
+    Session.LastFailure = RestartSilenceFailure();
     PostEvent(event::ProgrammingFailed);
 }
 
@@ -258,8 +259,7 @@ void TUpdateForm::EndAfterBasicLoader() {
     Session.AckStep = AckStep::Ignore;
     SecTimer->SetEnabled(false);
     WaitPanel->SetVisible(false);
-    ExitCode = exitcode::Success;
-    Report.Decide(outcome::Updated);
+    End(Outcome::UpdatedInLoader);
     Session.Running = false;
     if (Config.AutoStartActive) {
         Beenden();

@@ -1,3 +1,4 @@
+#include "app/FailureCauses.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
 
@@ -131,7 +132,9 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
     TGZ70Programming->SetEnabled(false);
     Session.Running = true;
     if (entry >= DeviceTable.size()) {
-        ExitCode = exitcode::ProgrammingFailed;
+        End(Outcome::RecoveryNotRun,
+            FailureAt(step::Check,
+                      Config.ProgDeviceFile + " has no device entry " + std::to_string(entry + 1)));
         EndRecoveryUnprogrammed();
         return;
     }
@@ -155,7 +158,8 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
             programmers::TProgramFile unnamed;
             unnamed.Path = "ProgDefFile=";
             unnamed.Problem = Text(Msg::KeyNamesNoFile) + " " + Config.ProgDeviceFile + ".";
-            updateNeeded = FailCheckForFile(unnamed);
+            updateNeeded =
+                FailCheckForFile(unnamed, "ProgDefFile= names no file in " + Config.ProgDeviceFile);
         } else {
             updateNeeded = TakeSessionFile(Session.ProgDefFile);
         }
@@ -165,8 +169,8 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
         return;
     }
     if (!updateNeeded) {
-        if (ExitCode == exitcode::Success) {
-            ExitCode = exitcode::ProgrammingFailed;
+        if (ExitCode() == exitcode::Success) {
+            End(Outcome::RecoveryNotRun);
         }
         EndRecoveryUnprogrammed();
         return;
@@ -302,6 +306,7 @@ void TUpdateForm::RecoveredInstrumentSilent() {
     ChooseSessionPort(Session.RecoveredPortIndex, Session.RecoveredPortNumber);
     Report.Step = step::Restart;
     ShowLogText(Text(Msg::InstrumentNoAnswer));
+    Session.LastFailure = NoInstrumentFailure("the recovered instrument did not answer on ");
     PostEvent(event::ProgrammingFailed);
 }
 

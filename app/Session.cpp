@@ -160,6 +160,8 @@ void TUpdateForm::OnReplyTimeout() {
         Session.Calibrating = false;
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         ShowLogText(Text(Msg::InstrumentNoAnswer));
+        Session.LastFailure.Cause = "no answer within " + std::to_string(ReplyTimeoutMs) +
+                                    " ms while the calibration value was sent";
         // Programmed already: repeating the transfer would not help.
         PostEvent(event::BootFileFailed);
         return;
@@ -407,7 +409,7 @@ void TUpdateForm::FinishSession(bool reset) {
     // start another step (it would reach the Basic-Loader after a success).
     Session.AckStep = AckStep::Ignore;
     SendCommand(ExitCommand());
-    ShowLogText(Text(Msg::DownloadSuccessful));
+    End(Outcome::Updated);
     SWStaticText->SetCaption(Session.Job.Ident.FileSwVersion);
     OkBitBtn->SetEnabled(false);
     SecTimer->SetEnabled(false);
@@ -422,8 +424,6 @@ void TUpdateForm::FinishSession(bool reset) {
     if ((port = SessionComPort()) != nullptr) {
         port->Close();
     }
-    ExitCode = exitcode::Success;
-    Report.Decide(outcome::Updated);
     Session.Running = false;
     if (Config.AutoStartActive) {
         Beenden();
@@ -461,10 +461,8 @@ kernel::TEventRec TUpdateForm::CalibHandler(void* context, kernel::TEvents& even
 void TUpdateForm::SessionFailed(std::int32_t id) {
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    ExitCode = exitcode::ProgrammingFailed;
-    Report.Fail();
     Session.Running = false;
-    ShowLogText(Config.Language == 0 ? AbbruchtextD : AbbruchtextE);
+    End(Outcome::Failed);
     OkBitBtn->SetEnabled(true);
     WaitPanel->SetVisible(false);
     if (id == event::ProgrammingFailed && RetryRowOf(Session.RetryStep).Retry != NoRetry) {

@@ -1,3 +1,4 @@
+#include "app/FailureCauses.h"
 #include "app/ProgrammerServices.h"
 #include "app/Updatemain.h"
 #include "platform/Text.h"
@@ -24,13 +25,13 @@ programmers::TProgramFile TUpdateForm::LocateProgramFile(const std::string& name
     return programmers::LocateProgramFile(services, name);
 }
 
-bool TUpdateForm::FailCheckForFile(const programmers::TProgramFile& file) {
+bool TUpdateForm::FailCheckForFile(const programmers::TProgramFile& file, std::string cause) {
     TFormServices services(*this);
     programmers::ShowFileErrorBox(services, file.Path, file.Problem);
     Session.FileRefused = true;
     Report.Step = step::Check;
-    Report.Fail();
-    ExitCode = exitcode::ProgrammingFailed;
+    End(Outcome::FileRefused,
+        FailureAt(step::Check, cause.empty() ? FileProblemCause("", file.Path) : std::move(cause)));
     return false;
 }
 

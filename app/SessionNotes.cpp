@@ -40,8 +40,12 @@ void TUpdateForm::NoteFirmware() {
 }
 
 void TUpdateForm::EndIdentification(bool updateAvailable) {
+    // Identified, whatever the decision: the exit code says the instrument
+    // answered. A file that could not be read left no decision to tell.
     if (updateAvailable) {
-        Report.Decide(outcome::UpdateAvailable);
+        End(Outcome::UpdateAvailable);
+    } else if (Report.Outcome != outcome::Failed) {
+        End(Outcome::Identified);
     }
     const programmers::TDeviceIdent& ident = Session.Job.Ident;
     const ReportIdentity shown = Report.Identity.value_or(ReportIdentity{});
@@ -49,11 +53,6 @@ void TUpdateForm::EndIdentification(bool updateAvailable) {
                     ident.PcbNr + " serial=" + ident.SerialNr + " version=" + ident.SwVersion);
     UpdateMemo->Add("identify: firmware=" + Session.CurrentFile +
                     " version=" + ident.FileSwVersion + " decision=" + Report.Outcome);
-    // Identified, whatever the decision: the exit code says the instrument
-    // answered. A file that could not be read left no decision to tell.
-    if (Report.Outcome != outcome::Failed) {
-        ExitCode = exitcode::Success;
-    }
     SendExitAfterCheck();
     AwaitExitAck();
 }

@@ -1,4 +1,5 @@
 #include "app/ConfigFolders.h"
+#include "app/FailureCauses.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
 #include "platform/Application.h"
@@ -176,8 +177,7 @@ void TUpdateForm::RunStartUp() {
     Config = Settings{};
     auto endAfterError = [this] {
         // A script must not go on as if the tool had run.
-        ExitCode = exitcode::ConfigurationMissing;
-        Report.Fail();
+        End(Outcome::ConfigurationMissing);
         // The program is ending: OK (or --start) must not begin a session.
         OkBitBtn->SetEnabled(false);
         Events.PostMsg(event::CloseWindow, 0);
@@ -210,7 +210,7 @@ void TUpdateForm::RunStartUp() {
     // An identification runs by itself, as an automatic update would, but not
     // on ports other than the one it was given.
     Config.AutoStartActive =
-        Config.AutoStart || (options_.IdentifyOnly && ExitCode != exitcode::PortUnavailable);
+        Config.AutoStart || (options_.IdentifyOnly && exitCode_ != exitcode::PortUnavailable);
     if (Config.AutoStartActive) {
         StartTimer->SetInterval(1000);
         StartTimer->SetEnabled(true);
@@ -267,8 +267,7 @@ void TUpdateForm::FormClose() {
     // Cut off before the session decided how it ended (a session's own end
     // may close the program while it still counts as running).
     if (Session.Running && Report.Outcome.empty()) {
-        Report.Abort();
-        ExitCode = exitcode::ProgrammingFailed;
+        End(Outcome::Aborted, FailureAt({}, "closed while the session ran"));
     }
     StopPanel->SetVisible(true);
     platform::Application::Instance().ProcessMessages();

@@ -3,6 +3,7 @@
 #include "app/DeviceTable.h"
 #include "app/Messages.h"
 #include "app/ReportingDialogs.h"
+#include "app/SessionEnd.h"
 #include "app/SessionReport.h"
 #include "app/SessionState.h"
 #include "app/Settings.h"
@@ -198,7 +199,9 @@ public:
     // The Basic-Loader file of the memory variant the instrument reported;
     // false after the check failed and the session ended without it.
     bool TakeBasicLoaderFile();
-    bool FailCheckForFile(const programmers::TProgramFile& file);
+    // cause: in English, for the report; by default the file's path and why
+    // it cannot be read.
+    bool FailCheckForFile(const programmers::TProgramFile& file, std::string cause = {});
 
     // --- session
     void StartSession();
@@ -298,7 +301,12 @@ public:
     void OnTerminationSignal();
     bool Closed() const { return closed_; }
 
-    int ExitCode = exitcode::Success;
+    // Every ending goes through here: the exit code, the report's outcome,
+    // failed step and failure, and the operator's closing text together.
+    // The failure is the one given, else the session's LastFailure.
+    void End(Outcome what, programmers::TFailure failure = {});
+    int ExitCode() const { return exitCode_; }
+
     int PumpDepth = 0;
     // What this run did, for --report; filled at the session's steps.
     SessionReport Report;
@@ -390,11 +398,19 @@ private:
     void NoteIdentity(const std::string& name);
     void NoteFirmware();
     void NotePort();
+    // --- why a session ended, for the report (FailureCauses.cpp)
+    // No instrument on the ports searched; the step is the report's.
+    programmers::TFailure
+    NoInstrumentFailure(const std::string& lead = "no instrument answered on ") const;
+    // The check found an entry (or none) that does not fit the instrument.
+    programmers::TFailure WrongDeviceFailure(int entry, bool fileKnown) const;
+    programmers::TFailure RestartSilenceFailure() const;
     // --identify: the identity and the decision, then the exit command.
     void EndIdentification(bool updateAvailable);
     // The exit command's acknowledge came, or its wait ended.
     void EndAfterExitAck();
 
+    int exitCode_ = exitcode::Success;
     ReportingDialogs boxes_;
     platform::Dialogs& dialogs_;
     StartOptions options_;

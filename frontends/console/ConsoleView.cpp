@@ -314,7 +314,7 @@ void ConsoleView::Connect(app::TUpdateForm& form, ConsoleInput& input) {
     };
     // A script asked for a run on a port it cannot have: searching elsewhere
     // would hide that behind "no instrument found".
-    if (options_.PressOkAtStart && form.ExitCode == protocol::exitcode::PortUnavailable) {
+    if (options_.PressOkAtStart && form.ExitCode() == protocol::exitcode::PortUnavailable) {
         options_.PressOkAtStart = false;
         std::fprintf(err_, "--start: not started, the serial port could not be opened\n");
     }

@@ -38,9 +38,7 @@ int main(int argc, char** argv) {
     }
     app::StartOptions start;
     if (!app::ApplyProgramOptions(options, start, error)) {
-        std::fprintf(stderr, "update-console: %s\n", error.c_str());
-        app::SessionReport report;
-        return app::FinishRun(report, app::exitcode::FolderMissing, options, "update-console");
+        return app::EndBeforeStart(app::exitcode::FolderMissing, error, options, "update-console");
     }
     if (consoleOptions.ListPorts) {
         console::PrintPortList(stdout, consoleOptions.Json);
@@ -49,10 +47,8 @@ int main(int argc, char** argv) {
     // Installed, the program's own folder holds no configuration: say where
     // to point it instead of a box about a missing file.
     if (options.Folder.empty() && !app::UpdateIniPresent()) {
-        std::fprintf(stderr, "update-console: %s\n", app::MissingUpdateIniText().c_str());
-        app::SessionReport report;
-        return app::FinishRun(report, app::exitcode::ConfigurationMissing, options,
-                              "update-console");
+        return app::EndBeforeStart(app::exitcode::ConfigurationMissing, app::MissingUpdateIniText(),
+                                   options, "update-console");
     }
     // With the report on standard output, everything else goes beside it.
     std::FILE* out = options.ReportToStandardOutput() ? stderr : stdout;
@@ -73,7 +69,7 @@ int main(int argc, char** argv) {
         auto signalWatch = app::WatchTerminationSignals(form);
         platform::Application::Instance().Run();
     }
-    const int exitCode = app::FinishRun(form.Report, form.ExitCode, options, "update-console");
+    const int exitCode = app::FinishRun(form.Report, form.ExitCode(), options, "update-console");
     view.PrintResult(form.Report.Outcome, exitCode);
     return exitCode;
 }

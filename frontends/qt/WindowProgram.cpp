@@ -7,27 +7,16 @@
 #include "frontends/qt/QtLoop.h"
 #include "platform/Application.h"
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
 namespace qtfront {
 
-namespace {
-
-int EndBeforeStart(const app::ProgramOptions& options, const std::string& error, int exitCode) {
-    std::fprintf(stderr, "%s: %s\n", WindowProgramName, error.c_str());
-    app::SessionReport report;
-    return app::FinishRun(report, exitCode, options, WindowProgramName);
-}
-
-} // namespace
-
 int RunWindowProgram(app::ProgramOptions options, platform::Dialogs* boxes) {
     app::StartOptions start;
     std::string error;
     if (!app::ApplyProgramOptions(options, start, error)) {
-        return EndBeforeStart(options, error, app::exitcode::FolderMissing);
+        return app::EndBeforeStart(app::exitcode::FolderMissing, error, options, WindowProgramName);
     }
     platform::Application& loop = platform::Application::Instance();
     loop.SetBackend(std::make_unique<QtLoop>());
@@ -41,7 +30,8 @@ int RunWindowProgram(app::ProgramOptions options, platform::Dialogs* boxes) {
         if (options.Folder.empty() && !app::UpdateIniPresent() &&
             !app::ChooseProgramFolder(dialogs, options, start, error)) {
             loop.SetBackend(nullptr);
-            return EndBeforeStart(options, error, app::exitcode::ConfigurationMissing);
+            return app::EndBeforeStart(app::exitcode::ConfigurationMissing, error, options,
+                                       WindowProgramName);
         }
         start.Observer = window.Observer();
         app::TUpdateForm form(dialogs, start);
@@ -51,7 +41,7 @@ int RunWindowProgram(app::ProgramOptions options, platform::Dialogs* boxes) {
             auto signalWatch = app::WatchTerminationSignals(form);
             loop.Run();
         }
-        exitCode = app::FinishRun(form.Report, form.ExitCode, options, WindowProgramName);
+        exitCode = app::FinishRun(form.Report, form.ExitCode(), options, WindowProgramName);
         window.hide();
         window.Unbind();
     }

@@ -60,14 +60,14 @@ TEST_F(PortsStartUp, FixedPortOpensOnlyThatPort) {
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "Com3");
     EXPECT_EQ(form.UpdateCom->PortIndex(), 2);
     EXPECT_EQ(form.PortTable[1], nullptr);
-    EXPECT_EQ(form.ExitCode, 0);
+    EXPECT_EQ(form.ExitCode(), 0);
 }
 
 TEST_F(PortsStartUp, UnopenableFixedPortGivesExitCode2AndCancelsTheAutomaticStart) {
     Link(1, com1);
     WriteConfig(CrLfLines({"Com=3", "AutoStart=YES"}), StandardTextBlock);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.ExitCode, 2);
+    EXPECT_EQ(form.ExitCode(), 2);
     EXPECT_FALSE(form.Config.AutoStart);
     EXPECT_FALSE(form.StartTimer->Enabled());
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
@@ -88,7 +88,7 @@ TEST_F(PortsStartUp, PortOptionReplacesComAndTheSurveySeesThatPortAlone) {
     EXPECT_TRUE(form.UpdateCom->IsOpen());
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "Com4");
     EXPECT_EQ(form.UpdateCom->GetMaxV24Devices(), 1) << "COM1 and COM3 were not probed";
-    EXPECT_EQ(form.ExitCode, 0);
+    EXPECT_EQ(form.ExitCode(), 0);
 }
 
 TEST_F(PortsStartUp, PortOptionNumbersADeviceTheMapLacksAboveTheMappedOnes) {
@@ -105,7 +105,7 @@ TEST_F(PortsStartUp, PortOptionNumbersADeviceTheMapLacksAboveTheMappedOnes) {
 TEST_F(PortsStartUp, PortOptionNamingAMissingDeviceGivesExitCode2) {
     WriteConfig(CrLfLines({"Language=0", "AutoStart=YES"}), StandardTextBlock);
     app::TUpdateForm& form = Build(folder.File("ttyGone"));
-    EXPECT_EQ(form.ExitCode, 2);
+    EXPECT_EQ(form.ExitCode(), 2);
     EXPECT_FALSE(form.StartTimer->Enabled());
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
     EXPECT_EQ(dialogs.Boxes[0].Text, "COM1 konnte nicht ge\xF6"
@@ -128,7 +128,7 @@ TEST_F(PortsStartUp, PortOptionWithoutAFreeNumberOpensNothingAndGivesExitCode2) 
     WriteConfig(CrLfLines({"Language=0", "AutoStart=YES"}), StandardTextBlock);
     serialtest::Pty loose;
     app::TUpdateForm& form = Build(loose.SlavePath());
-    EXPECT_EQ(form.ExitCode, 2);
+    EXPECT_EQ(form.ExitCode(), 2);
     EXPECT_FALSE(form.StartTimer->Enabled());
     EXPECT_FALSE(form.OkBitBtn->Enabled()) << "a session would open a port by number";
     EXPECT_FALSE(form.UpdateCom->IsOpen());
@@ -137,6 +137,7 @@ TEST_F(PortsStartUp, PortOptionWithoutAFreeNumberOpensNothingAndGivesExitCode2) 
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
     EXPECT_NE(dialogs.Boxes[0].Text.find("no free COM number"), std::string::npos)
         << dialogs.Boxes[0].Text;
+    EXPECT_EQ(form.Report.Failure.Cause, dialogs.Boxes[0].Text);
 }
 
 TEST_F(PortsStartUp, FixedPortHeldByAnotherProgramNamesItsDeviceAndWhy) {
@@ -147,11 +148,17 @@ TEST_F(PortsStartUp, FixedPortHeldByAnotherProgramNamesItsDeviceAndWhy) {
     WriteConfig(CrLfLines({"Com=3", "Language=1"}), StandardTextBlock);
     app::TUpdateForm& form = Build();
     ::close(holder);
-    EXPECT_EQ(form.ExitCode, 2);
+    EXPECT_EQ(form.ExitCode(), 2);
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
     EXPECT_EQ(dialogs.Boxes[0].Text,
               "Cannot open COM3! " + ports.File("COM3") + ": in use by another program (EAGAIN)");
     EXPECT_EQ(dialogs.Boxes[0].Caption, "Error");
+    const programmers::TFailure& failure = form.Report.Failure;
+    EXPECT_EQ(failure.Step, app::step::StartUp);
+    EXPECT_EQ(failure.Cause,
+              "cannot open COM3 (" + ports.File("COM3") + "): in use by another program (EAGAIN)");
+    EXPECT_EQ(failure.Line, platform::SerialResult::AccessDenied);
+    EXPECT_EQ(failure.Errno, EAGAIN);
 }
 
 TEST_F(PortsStartUp, PortHeldByAnotherProgramIsLeftOutAndNamedInTheLog) {
@@ -197,6 +204,23 @@ TEST_F(PortsStartUp, LineErrorMovesTheScanOnAndTheNextTimeOutRepeatsThatRateOnce
     EXPECT_EQ(form.Session.ScanIndex, 2) << "and only once";
     platform::Application::Instance().SetTimeDivisor(1);
     form.FormClose();
+}
+
+// An automatic run on a silent line ends by itself; the report names the
+// ports and the rates that were tried.
+TEST_F(PortsStartUp, ASearchThatFindsNobodyNamesThePortsAndRatesItTried) {
+    LinkThree();
+    WriteConfig(CrLfLines({"Baud=3,4", "AutoStart=YES"}), StandardTextBlock);
+    platform::Application::Instance().SetTimeDivisor(50);
+    app::TUpdateForm& form = Build();
+    platform::Application::Instance().ProcessMessagesFor(10000);
+    platform::Application::Instance().SetTimeDivisor(1);
+    ASSERT_TRUE(form.Closed());
+    EXPECT_EQ(form.ExitCode(), protocol::exitcode::NoInstrument);
+    EXPECT_EQ(form.Report.Outcome, app::outcome::NoDevice);
+    EXPECT_EQ(form.Report.Failure.Step, app::step::Search);
+    EXPECT_EQ(form.Report.Failure.Cause, "no instrument answered on COM1, COM3, COM4");
+    EXPECT_EQ(form.Report.Failure.Detail, "searched at 9600, 19200 baud");
 }
 
 TEST_F(PortsStartUp, ScanSendsTheWakeSequenceAtEveryRate) {

@@ -80,7 +80,7 @@ TEST_F(SessionRetry, OkAfterAStepFailedRunsThatStepAgain) {
         failing.Start(*form);
         form->ProcessEvents();
         ASSERT_EQ(form->Session.RetryStep, failing.Step) << "the step says it ran";
-        ASSERT_EQ(form->ExitCode, protocol::exitcode::ProgrammingFailed);
+        ASSERT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
         const int retries = form->Report.Retries;
         form->Session.AckStep = app::AckStep::Ignore;
         form->Events.PostKey(event::KeyStart);

@@ -32,9 +32,12 @@ TEST_F(StartUp, MissingUpdateIniShowsTheBoxAndEndsTheProgram) {
     EXPECT_TRUE(dialogs.Boxes[0].Flags & platform::MB_ICONERROR);
     EXPECT_TRUE(MemoLines().empty()) << "no start text after the error";
     EXPECT_TRUE(RunUntilClosed());
-    EXPECT_EQ(form->ExitCode, app::exitcode::ConfigurationMissing);
+    EXPECT_EQ(form->ExitCode(), app::exitcode::ConfigurationMissing);
     EXPECT_EQ(form->Report.Outcome, app::outcome::Failed);
     EXPECT_EQ(form->Report.FailedStep, app::step::StartUp);
+    EXPECT_EQ(form->Report.Failure.Step, app::step::StartUp);
+    EXPECT_EQ(form->Report.Failure.Cause,
+              "Update.ini: not found in " + platform::CurrentDirectory());
 }
 
 TEST_F(StartUp, MissingProgDeviceIniShowsTheSecondBox) {
@@ -47,7 +50,7 @@ TEST_F(StartUp, MissingProgDeviceIniShowsTheSecondBox) {
     EXPECT_EQ(dialogs.Boxes[0].Text,
               "Konfigurationsdatei 2 nicht vorhanden!!Programm wird beendet");
     EXPECT_TRUE(RunUntilClosed());
-    EXPECT_EQ(form->ExitCode, app::exitcode::ConfigurationMissing);
+    EXPECT_EQ(form->ExitCode(), app::exitcode::ConfigurationMissing);
 }
 
 TEST_F(StartUp, TwoConfigurationFilesThatDifferInCaseOnlyAreNamedInTheBox) {
@@ -60,7 +63,10 @@ TEST_F(StartUp, TwoConfigurationFilesThatDifferInCaseOnlyAreNamedInTheBox) {
     EXPECT_EQ(dialogs.Boxes[0].Text,
               "Konfigurationsdatei 2 nicht vorhanden!!Programm wird beendet\r\nSeveral files "
               "differ only in upper and lower case: PROGDEVICE.INI, progdevice.ini");
-    EXPECT_EQ(form->ExitCode, app::exitcode::ConfigurationMissing);
+    EXPECT_EQ(form->ExitCode(), app::exitcode::ConfigurationMissing);
+    EXPECT_EQ(form->Report.Failure.Cause,
+              platform::JoinPath(platform::CurrentDirectory(), "ProgDevice.ini") +
+                  ": several files differ only in case: PROGDEVICE.INI, progdevice.ini");
 
     // Two Update.ini are there: start-up names them instead of a console
     // line that says the folder holds none.

@@ -145,7 +145,7 @@ TEST_F(WindowSession, OkRunsAWholeUpdateThatTheWindowFollows) {
     EXPECT_TRUE(std::any_of(titles.begin(), titles.end(), [](const QString& title) {
         return title.startsWith("Update [") && title.contains('%');
     })) << titles.join(" | ").toStdString();
-    EXPECT_EQ(form->ExitCode, 0);
+    EXPECT_EQ(form->ExitCode(), 0);
     EXPECT_FALSE(Find<QPushButton>("OkBitBtn")->isEnabled());
     StopInstrument();
     EXPECT_EQ(WithoutCr(sim.Read("flash.txt")), WithoutCr(folder.Read("DM10_V200.TXT")));
@@ -191,7 +191,7 @@ TEST_F(WindowSession, ClosingDuringATransferShowsTheStopPanelAndLetsGoOfThePort)
     EXPECT_FALSE(portHeld);
     EXPECT_TRUE(platform::Application::Instance().Terminated());
     EXPECT_FALSE(Memo().contains("erfolgreich"));
-    EXPECT_EQ(form->ExitCode, 1);
+    EXPECT_EQ(form->ExitCode(), 1);
 }
 
 TEST_F(WindowSession, EqualVersionsAskAndNoEndsTheSession) {
@@ -225,7 +225,7 @@ TEST_F(WindowSession, WrongDeviceShowsTheErrorBoxAndListsTheDevices) {
     EXPECT_EQ(operator_.Boxes[0].Text, QString::fromUtf8("Falsches Gerät angeschlossen !!"));
     EXPECT_TRUE(Memo().contains(QString::fromUtf8("Der Download ist für ein Demo Meter DM 10")))
         << Memo().toStdString();
-    EXPECT_EQ(form->ExitCode, 1);
+    EXPECT_EQ(form->ExitCode(), 1);
 }
 
 } // namespace
