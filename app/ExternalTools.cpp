@@ -50,12 +50,18 @@ int TUpdateForm::RunExternalTool(programmers::Phase phase, const std::string& fi
         ShowLogText(Text(Msg::NoToolForFileClass) + std::to_string(Session.FileClass));
         return 1;
     }
+    // The tools' rows build no programmer: their runs take the port away
+    // from the programmers' host. Any other row's method runs as a programmer.
+    const programmers::Method method = choice.Entry->Id;
+    if (method != programmers::Method::HexLoader && method != programmers::Method::Pic32Loader) {
+        return RunProgrammer(phase, Session.FileClass, fileName) ? 0 : 1;
+    }
     if (Report.Method.empty()) {
         Report.Method = choice.Entry->Name;
     }
     Report.Step = step::Transfer;
-    return choice.Entry->Id == programmers::Method::Pic32Loader ? RunPic32Loader(fileName)
-                                                                : RunHexLoader(fileName);
+    return method == programmers::Method::Pic32Loader ? RunPic32Loader(fileName)
+                                                      : RunHexLoader(fileName);
 }
 
 serial::TComPort* TUpdateForm::ReleaseSessionPort() {
