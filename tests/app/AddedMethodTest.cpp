@@ -102,10 +102,10 @@ public:
 
     bool Program(const std::string& fileName) override {
         std::ifstream in(fileName, std::ios::binary);
-        data_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) {
+        if (!in) {
             return false;
         }
+        data_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         BeginRun(2000);
         if (WriteText("A.1200\r\n")) {
             PumpUntil();
