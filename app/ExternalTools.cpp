@@ -43,26 +43,25 @@ std::string TUpdateForm::HexLoaderArgs(const std::string&) const {
            (Session.Job.KeepBaud[0] != 0 ? "9600" : "38400") + " -auto -exit";
 }
 
-int TUpdateForm::RunExternalTool(const std::string& fileName) {
-    const auto noteMethod = [this](programmers::Method method) {
-        if (Report.Method.empty()) {
-            Report.Method = programmers::MethodEntry(method).Name;
-        }
-        Report.Step = step::Transfer;
-    };
-    switch (Session.FileClass) {
-    case 0:
-    case 1:
-        noteMethod(programmers::Method::HexLoader);
-        return RunHexLoader(fileName);
-    case 2:
-    case 3:
-        noteMethod(programmers::Method::Pic32Loader);
-        return RunPic32Loader(fileName);
-    default:
+int TUpdateForm::RunExternalTool(programmers::Phase phase, const std::string& fileName) {
+    const programmers::TChoice choice =
+        programmers::Choose(SessionKey(phase, Session.FileClass), options_.AddedMethods);
+    if (!choice) {
         ShowLogText(Text(Msg::NoToolForFileClass) + std::to_string(Session.FileClass));
         return 1;
     }
+    // The tools' rows build no programmer: their runs take the port away
+    // from the programmers' host. Any other row's method runs as a programmer.
+    const programmers::Method method = choice.Entry->Id;
+    if (method != programmers::Method::HexLoader && method != programmers::Method::Pic32Loader) {
+        return RunProgrammer(phase, Session.FileClass, fileName) ? 0 : 1;
+    }
+    if (Report.Method.empty()) {
+        Report.Method = choice.Entry->Name;
+    }
+    Report.Step = step::Transfer;
+    return method == programmers::Method::Pic32Loader ? RunPic32Loader(fileName)
+                                                      : RunHexLoader(fileName);
 }
 
 serial::TComPort* TUpdateForm::ReleaseSessionPort() {

@@ -6,9 +6,7 @@
 
 namespace app {
 
-using programmers::Method;
-using programmers::TBslSettings;
-using programmers::TXmodemSettings;
+using programmers::Phase;
 
 namespace {
 
@@ -31,7 +29,6 @@ void DropStartupPrograms(std::vector<std::string>& files, std::int32_t first) {
 
 void TUpdateForm::ProgrammingStep(std::int32_t id) {
     programmers::TProgJob& job = Session.Job;
-    const bool startMode2 = Session.StartMode == 2;
     switch (id) {
     case event::StartClass0:
     case event::StartClass3:
@@ -57,10 +54,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             break;
         }
         job.Variant = Session.ProgVariant;
-        if (RunProgrammer(programmers::MethodForChip(job.ProzTyp), job.ProgFile,
-                          TBslSettings{.SyncFirst = true,
-                                       .QueryFirst = Session.SensorQuestionMark != 0,
-                                       .Set9600After = startMode2})) {
+        if (RunProgrammer(Phase::Firmware, 1, job.ProgFile)) {
             AwaitInstrumentAfterProgramming();
         } else {
             PostEvent(event::ProgrammingFailed);
@@ -73,11 +67,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         ShowDuration(1);
         job.Variant = Session.ProgVariant;
         // The instrument waits in the loader of its own processor.
-        if (RunProgrammer(programmers::MethodForChip(job.ProzTyp), job.ProgFile,
-                          TBslSettings{.LoaderMode = true,
-                                       .SyncFirst = true,
-                                       .QueryFirst = false,
-                                       .Set9600After = startMode2})) {
+        if (RunProgrammer(Phase::FirmwareInLoader, 1, job.ProgFile)) {
             ShowLogText(Text(Msg::StoringNewData));
             SecTimer->SetEnabled(true);
             WaitProgressBar->SetPosition(1);
@@ -101,7 +91,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
                 port->ChangeV24TimeOut(-1, -1, -1, 0);
             }
             job.Variant = Session.ProgVariant;
-            if (RunProgrammer(Method::BlockTransfer, job.ProgFile)) {
+            if (RunProgrammer(Phase::Firmware, 2, job.ProgFile)) {
                 ShowLogText(Text(Msg::StoringNewData));
                 Session.AckStep = AckStep::BootloaderFileAfterLoader;
                 job.ProgFiles.clear();
@@ -127,11 +117,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
             port->ChangeV24TimeOut(-1, -1, -1, 0);
         }
         job.Variant = Session.ProgVariant;
-        if (RunProgrammer(Session.ProgVariant == 2 ? Method::DeviceLoader : Method::Xmodem,
-                          job.ProgFile,
-                          TXmodemSettings{.Mode = Session.ProgVariant,
-                                          .Baud = serial::B115200,
-                                          .DeviceFamily = Session.StartMode})) {
+        if (RunProgrammer(Phase::Firmware, 4, job.ProgFile)) {
             if (Session.ProgVariant == 2) {
                 ShowLogText(Text(Msg::StoringNewData));
                 SecTimer->SetEnabled(true);
@@ -147,7 +133,8 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         Session.RetryStep = RetryableStep::BasicLoader;
         // A failure offers the retry: it waits for the loader's
         // announcements again.
-        if (RunProgrammer(Method::BasicLoader, programmers::BasicLoaderFile(job.MemoryVariant))) {
+        if (RunProgrammer(Phase::Terminal, Session.FileClass,
+                          programmers::BasicLoaderFile(job.MemoryVariant))) {
             EndAfterBasicLoader();
         } else {
             PostEvent(event::ProgrammingFailed);
@@ -157,7 +144,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         Session.RetryStep = RetryableStep::ToolForProgramFile;
         SecTimer->SetEnabled(false);
         WaitProgressBar->SetPosition(0);
-        if (RunExternalTool(job.ProgFile) == 0) {
+        if (RunExternalTool(Phase::Tool, job.ProgFile) == 0) {
             PostEvent(event::ToolSucceeded);
         } else {
             PostEvent(event::ProgrammingFailed);
@@ -284,7 +271,7 @@ void TUpdateForm::BootloaderFileStep() {
         } else {
             Session.RetryStep = RetryableStep::LabTransfer;
             Session.AckStep = AckStep::Ignore;
-            if (RunProgrammer(Method::LabTransfer, Session.Job.ProgFiles.front())) {
+            if (RunProgrammer(Phase::LabFiles, Session.FileClass, Session.Job.ProgFiles.front())) {
                 FinishSession(true);
             } else {
                 PostEvent(event::ProgrammingFailed);
@@ -304,34 +291,43 @@ void TUpdateForm::BootloaderFileStep() {
     Session.Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;
     wait->DelayTime(3000, true);
     Session.Job.Variant = 1;
-    if (RunProgrammer(Method::Bsl430, Session.ProgFile3,
-                      TBslSettings{.SyncFirst = true,
-                                   .QueryFirst = Session.Class2Mark || !Session.Job.SensorAbsent,
-                                   .Set9600After = Session.StartMode == 2})) {
+    if (RunProgrammer(Phase::BootFile, Session.FileClass, Session.ProgFile3)) {
         AwaitInstrumentAfterProgramming();
     } else {
         PostEvent(event::BootFileFailed);
     }
 }
 
-bool TUpdateForm::RunProgrammer(Method method, const std::string& fileName,
-                                const programmers::TMethodSettings& settings) {
+programmers::TSessionKey TUpdateForm::SessionKey(Phase phase, int fileClass) const {
+    return {.Step = phase,
+            .FileClass = fileClass,
+            .ProzTyp = Session.Job.ProzTyp,
+            .StartMode = Session.StartMode,
+            .ProgVariant = Session.ProgVariant,
+            .LoaderAnswer = Session.BootAnswer ? Session.AnswerChar : '\0',
+            .SensorQuestionMark = Session.SensorQuestionMark != 0,
+            .Class2Mark = Session.Class2Mark,
+            .SensorAbsent = Session.Job.SensorAbsent != 0};
+}
+
+bool TUpdateForm::RunProgrammer(Phase phase, int fileClass, const std::string& fileName) {
     serial::TComPort* port = SessionComPort();
     Session.Job.StartMode = Session.StartMode;
     TFormServices services(*this);
+    const programmers::TChoice choice =
+        programmers::Choose(SessionKey(phase, fileClass), options_.AddedMethods);
     std::unique_ptr<programmers::TProgrammerTyp> programmer;
     if (port != nullptr) {
-        programmer =
-            programmers::CreateProgrammer(method, {services, *port, *wait, Session.Job}, settings);
+        programmer = choice.Create({services, *port, *wait, Session.Job});
     }
     if (programmer == nullptr) {
         // A method not built here fails the step openly, never as a success.
-        ShowLogText(Text(Msg::MethodNotAvailable) + programmers::MethodEntry(method).Description +
+        ShowLogText(Text(Msg::MethodNotAvailable) + (choice ? choice.Entry->Description : "-") +
                     " (" + fileName + ")");
         return false;
     }
     if (Report.Method.empty()) {
-        Report.Method = programmers::MethodEntry(method).Name;
+        Report.Method = choice.Entry->Name;
     }
     Report.Step = step::Transfer;
     const std::uint64_t before = port->BytesWritten();

@@ -13,8 +13,6 @@ namespace app {
 namespace {
 
 constexpr const char* LabRecoveryFile = "LABXXX.TXT";
-constexpr char LoaderAnswer5xx = 'Q';
-constexpr std::uint32_t Chip5438 = 0x5438;
 constexpr long AfterRecoveryWaitMs = 3000;
 // The meter stores its new firmware before it answers again.
 constexpr long AfterMeterRecoveryWaitMs = 9000;
@@ -64,7 +62,7 @@ void TUpdateForm::TGZ70ProgrammingClick(platform::TMenuItem* sender) {
 
 void TUpdateForm::StartLabRecovery(int tag) {
     std::size_t entry = static_cast<std::size_t>(tag);
-    if (Session.AnswerChar == LoaderAnswer5xx && DeviceTable.size() > 1) {
+    if (Session.AnswerChar == programmers::LoaderAnswer5xx && DeviceTable.size() > 1) {
         entry = 1;
     }
     StartRecoveryFlow(entry, event::Recovery);
@@ -237,16 +235,13 @@ kernel::TEventRec TUpdateForm::FlowHandler(void* context, kernel::TEvents&,
 void TUpdateForm::RunLabRecovery() {
     Session.RetryStep = RetryableStep::LabRecovery;
     OkBitBtn->SetEnabled(false);
-    const bool loader5xx = Session.Job.ProzTyp == Chip5438 ||
-                           (Session.AnswerChar == LoaderAnswer5xx && Session.BootAnswer);
     Session.Job.Variant = Session.ProgVariant;
     // The programmer gives the port back at the line it found once the
     // firmware starts: the recovered firmware's, so that its first report,
     // which may come at once, is not lost on the loader's line.
     SetRecoveredFirmwareLine();
-    const bool ok = RunProgrammer(
-        loader5xx ? programmers::Method::Bsl5xx : programmers::Method::Bsl430, Session.ProgDefFile,
-        programmers::TBslSettings{.LoaderMode = true, .Set9600After = Session.StartMode == 2});
+    const bool ok =
+        RunProgrammer(programmers::Phase::LabRecovery, Session.FileClass, Session.ProgDefFile);
     if (!ok) {
         LeaveRecoveryFlow();
         PostEvent(event::ProgrammingFailed);
@@ -271,7 +266,7 @@ void TUpdateForm::RunMeterRecovery() {
     Session.RetryStep = RetryableStep::MeterRecovery;
     ShowLogText(Text(Msg::ProgrammingName));
     OkBitBtn->SetEnabled(false);
-    if (RunExternalTool(Session.ProgDefFile) != 0) {
+    if (RunExternalTool(programmers::Phase::MeterRecovery, Session.ProgDefFile) != 0) {
         LeaveRecoveryFlow();
         PostEvent(event::ProgrammingFailed);
         return;

@@ -215,7 +215,7 @@ void TUpdateForm::OnAcknowledge() {
         } else {
             Session.RetryStep = RetryableStep::ToolForProgFile1;
             ShowLogText(Text(Msg::ProgrammingName));
-            if (RunExternalTool(Session.ProgFile1) == 0) {
+            if (RunExternalTool(programmers::Phase::Tool, Session.ProgFile1) == 0) {
                 Session.ToolStepDone = true;
                 SecTimer->SetEnabled(true);
                 AwaitInstrumentAfterTool();

@@ -90,6 +90,8 @@ struct StartOptions {
     std::string Port;
     // The debug log on, whatever DebugInfo says.
     bool DebugLog = false;
+    // Transfer methods asked before the built-in ones: a caller's own.
+    std::vector<programmers::TMethodEntry> AddedMethods;
 };
 
 // The main window: owns the event queue, the timer pool, the configuration
@@ -235,10 +237,12 @@ public:
     void ReleaseHeldReports();
     // The Basic-Loader has reported success: the session ends.
     void EndAfterBasicLoader();
-    // Runs a transfer method on the session port; false when it failed or
-    // is not built here.
-    bool RunProgrammer(programmers::Method method, const std::string& fileName,
-                       const programmers::TMethodSettings& settings = {});
+    // What the session knows for the registry's choice; fileClass: the
+    // class the step transfers.
+    programmers::TSessionKey SessionKey(programmers::Phase phase, int fileClass) const;
+    // Runs the method the registry chooses for the step on the session
+    // port; false when it failed or no method serves the step.
+    bool RunProgrammer(programmers::Phase phase, int fileClass, const std::string& fileName);
 
     // --- recovery of a lab instrument that waits in its loader
     // The menu item LabXXX, or the probe answer 0x90 / "Q" (sender nullptr).
@@ -279,8 +283,8 @@ public:
     int RunHexLoader(const std::string& fileName);
     int RunPic32Loader(const std::string& fileName);
     std::string HexLoaderArgs(const std::string& fileName) const;
-    // The tool of the session's file class; 1 when there is none.
-    int RunExternalTool(const std::string& fileName);
+    // The tool the registry chooses for the step; 1 when there is none.
+    int RunExternalTool(programmers::Phase phase, const std::string& fileName);
     // A tool or the updater library of the program folder, found as on
     // Windows; false after the box when one stands there that cannot be
     // taken (a missing one is left to the run, which says so).

@@ -12,6 +12,7 @@ namespace programmers {
 namespace {
 
 constexpr std::uint32_t Chip5438 = 0x5438; // the 5xx/6xx families
+constexpr int DeviceLoaderVariant = 2;
 
 template <class Programmer, class Settings>
 std::unique_ptr<TProgrammerTyp> Make(const TProgrammerContext& context,
@@ -27,23 +28,111 @@ std::unique_ptr<TProgrammerTyp> MakePlain(const TProgrammerContext& context,
     return std::make_unique<Programmer>(context);
 }
 
+bool Is(const TSessionKey& key, Phase phase) {
+    return key.Step == phase;
+}
+
+bool ProgramFile(const TSessionKey& key, int fileClass) {
+    return key.FileClass == fileClass &&
+           (Is(key, Phase::Firmware) || Is(key, Phase::FirmwareInLoader));
+}
+
+// A lab recovery knows the loader by its answer as well as by the entry.
+bool Needs5xxLoader(const TSessionKey& key) {
+    if (Is(key, Phase::LabRecovery)) {
+        return key.ProzTyp == Chip5438 || key.LoaderAnswer == LoaderAnswer5xx;
+    }
+    return ProgramFile(key, 1) && key.ProzTyp == Chip5438;
+}
+
+bool ServesBsl430(const TSessionKey& key) {
+    return Is(key, Phase::BootFile) || (ProgramFile(key, 1) && !Needs5xxLoader(key)) ||
+           (Is(key, Phase::LabRecovery) && !Needs5xxLoader(key));
+}
+
+bool ServesDeviceLoader(const TSessionKey& key) {
+    return ProgramFile(key, 4) && key.ProgVariant == DeviceLoaderVariant;
+}
+
+bool ServesXmodem(const TSessionKey& key) {
+    return ProgramFile(key, 4) && key.ProgVariant != DeviceLoaderVariant;
+}
+
+bool ServesBlockTransfer(const TSessionKey& key) {
+    return ProgramFile(key, 2);
+}
+
+bool ServesBasicLoader(const TSessionKey& key) {
+    return Is(key, Phase::Terminal);
+}
+
+bool ServesLabTransfer(const TSessionKey& key) {
+    return Is(key, Phase::LabFiles);
+}
+
+bool ByTool(const TSessionKey& key) {
+    return Is(key, Phase::Tool) || Is(key, Phase::MeterRecovery);
+}
+
+bool ServesHexLoader(const TSessionKey& key) {
+    return ByTool(key) && (key.FileClass == 0 || key.FileClass == 1);
+}
+
+bool ServesPic32Loader(const TSessionKey& key) {
+    return ByTool(key) && (key.FileClass == 2 || key.FileClass == 3);
+}
+
+// Both MSP430 loaders: a recovery and a retry find the loader waiting; the
+// firmware is asked for the password only where it can still answer.
+TMethodSettings BslSettings(const TSessionKey& key) {
+    TBslSettings settings{.LoaderMode =
+                              Is(key, Phase::FirmwareInLoader) || Is(key, Phase::LabRecovery),
+                          .SyncFirst = !Is(key, Phase::LabRecovery),
+                          .Set9600After = key.StartMode == 2};
+    if (Is(key, Phase::Firmware)) {
+        settings.QueryFirst = key.SensorQuestionMark;
+    } else if (Is(key, Phase::BootFile)) {
+        settings.QueryFirst = key.Class2Mark || !key.SensorAbsent;
+    }
+    return settings;
+}
+
+TMethodSettings XmodemSettings(const TSessionKey& key) {
+    return TXmodemSettings{
+        .Mode = key.ProgVariant, .Baud = serial::B115200, .DeviceFamily = key.StartMode};
+}
+
 constexpr TMethodEntry Registry[] = {
-    {Method::Bsl430, "Bsl430", "MSP430 ROM bootstrap loader", &Make<T_BSL430, TBslSettings>},
-    {Method::Bsl5xx, "Bsl5xx", "MSP430 5xx/6xx bootstrap loader",
+    {Method::Bsl430, "Bsl430", "MSP430 ROM bootstrap loader", &ServesBsl430, &BslSettings,
+     &Make<T_BSL430, TBslSettings>},
+    {Method::Bsl5xx, "Bsl5xx", "MSP430 5xx/6xx bootstrap loader", &Needs5xxLoader, &BslSettings,
      &Make<T_BSL_54XX_430, TBslSettings>},
-    {Method::DeviceLoader, "DeviceLoader", "device loader", &MakePlain<TEFMV24_Prog>},
-    {Method::Xmodem, "Xmodem", "XMODEM bootloader", &Make<T_EMFLoader, TXmodemSettings>},
-    {Method::BlockTransfer, "BlockTransfer", "block-transfer loader", &MakePlain<TWinCEProg>},
-    {Method::BasicLoader, "BasicLoader", "basic-loader terminal", &MakePlain<TTermProg>},
-    {Method::LabTransfer, "LabTransfer", "lab file transfer", &MakePlain<TLabFileTransfer>},
-    // Run by the session itself (app/RecoveryFlows.cpp, app/ExternalTools.cpp):
-    // these take the session port away from the programmers' host.
-    {Method::Recovery, "Recovery", "bootloader recovery flow (session)", nullptr},
-    {Method::HexLoader, "HexLoader", "HEXLoad_8N1.exe or the updater library (session)", nullptr},
-    {Method::Pic32Loader, "Pic32Loader", "PIC32_Serial_Bootloader.exe (session)", nullptr},
+    {Method::DeviceLoader, "DeviceLoader", "device loader", &ServesDeviceLoader, nullptr,
+     &MakePlain<TEFMV24_Prog>},
+    {Method::Xmodem, "Xmodem", "XMODEM bootloader", &ServesXmodem, &XmodemSettings,
+     &Make<T_EMFLoader, TXmodemSettings>},
+    {Method::BlockTransfer, "BlockTransfer", "block-transfer loader", &ServesBlockTransfer, nullptr,
+     &MakePlain<TWinCEProg>},
+    {Method::BasicLoader, "BasicLoader", "basic-loader terminal", &ServesBasicLoader, nullptr,
+     &MakePlain<TTermProg>},
+    {Method::LabTransfer, "LabTransfer", "lab file transfer", &ServesLabTransfer, nullptr,
+     &MakePlain<TLabFileTransfer>},
+    {Method::HexLoader, "HexLoader", "HEXLoad_8N1.exe or the updater library", &ServesHexLoader,
+     nullptr, nullptr},
+    {Method::Pic32Loader, "Pic32Loader", "PIC32_Serial_Bootloader.exe", &ServesPic32Loader, nullptr,
+     nullptr},
 };
 
+TChoice ChoiceOf(const TMethodEntry& entry, const TSessionKey& key) {
+    return {&entry, entry.Settings != nullptr ? entry.Settings(key) : TMethodSettings{}};
+}
+
 } // namespace
+
+std::unique_ptr<TProgrammerTyp> TChoice::Create(const TProgrammerContext& context) const {
+    return Entry != nullptr && Entry->Create != nullptr ? Entry->Create(context, Settings)
+                                                        : nullptr;
+}
 
 std::span<const TMethodEntry> Methods() {
     return Registry;
@@ -55,17 +144,21 @@ const TMethodEntry& MethodEntry(Method method) {
             return entry;
         }
     }
-    return Registry[0]; // unreachable: every method has its row
+    return Registry[0]; // unreachable: every built-in method has its row
 }
 
-std::unique_ptr<TProgrammerTyp> CreateProgrammer(Method method, const TProgrammerContext& context,
-                                                 const TMethodSettings& settings) {
-    const TMethodEntry& entry = MethodEntry(method);
-    return entry.Create != nullptr ? entry.Create(context, settings) : nullptr;
-}
-
-Method MethodForChip(std::uint32_t prozTyp) {
-    return prozTyp == Chip5438 ? Method::Bsl5xx : Method::Bsl430;
+TChoice Choose(const TSessionKey& key, std::span<const TMethodEntry> added) {
+    for (const TMethodEntry& entry : added) {
+        if (entry.Serves != nullptr && entry.Serves(key)) {
+            return ChoiceOf(entry, key);
+        }
+    }
+    for (const TMethodEntry& entry : Registry) {
+        if (entry.Serves(key)) {
+            return ChoiceOf(entry, key);
+        }
+    }
+    return {};
 }
 
 } // namespace programmers

@@ -121,13 +121,4 @@ TEST_F(ReplyParser, AWrongChecksumOrAStrayHeaderIsNeverTakenForData) {
     EXPECT_EQ(parser.Pending(), 0u);
 }
 
-TEST(ProgrammerRegistry, EveryMethodHasOneRowAndTheChipChoosesTheLoader) {
-    for (const programmers::TMethodEntry& entry : programmers::Methods()) {
-        EXPECT_EQ(&programmers::MethodEntry(entry.Id), &entry) << entry.Description;
-        EXPECT_NE(std::string(entry.Description), "");
-    }
-    EXPECT_EQ(programmers::MethodForChip(0x5438), programmers::Method::Bsl5xx);
-    EXPECT_EQ(programmers::MethodForChip(0xF449), programmers::Method::Bsl430);
-}
-
 } // namespace

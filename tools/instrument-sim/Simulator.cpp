@@ -73,8 +73,9 @@ bool Simulator::Start(std::string& error) {
     }
     if (!options_.transcriptPath.empty() && !transcript_.Open(options_.transcriptPath, error))
         return false;
-    instrument_ = std::make_unique<Instrument>(profile_, nullptr,
-                                               transcript_.IsOpen() ? &transcript_ : nullptr);
+    instrument_ = std::make_unique<Instrument>(
+        profile_, options_.loader != nullptr ? options_.loader(profile_) : nullptr,
+        transcript_.IsOpen() ? &transcript_ : nullptr);
     return true;
 }
 

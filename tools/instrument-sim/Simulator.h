@@ -2,6 +2,7 @@
 
 #include "tools/instrument-sim/Instrument.h"
 #include "tools/instrument-sim/Line.h"
+#include "tools/instrument-sim/Loader.h"
 #include "tools/instrument-sim/Profile.h"
 #include "tools/instrument-sim/Transcript.h"
 #include "tools/instrument-sim/Wire.h"
@@ -19,6 +20,8 @@ struct SimOptions {
     // The instrument's clock runs this many times fast: every delay, every
     // loader time and the replies' time on the line are divided by it.
     unsigned timeDivisor = 1;
+    // The loader in place of the one the profile names: a caller's own.
+    LoaderFactory loader = nullptr;
 };
 
 // Puts an Instrument on a line and runs it until stopped.

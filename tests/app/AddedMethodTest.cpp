@@ -1,0 +1,260 @@
+// A transfer method that lives in this file alone: its programmer, its
+// registry row and the instrument's loader for it. A whole session runs
+// through it with nothing in app/ that knows it.
+
+#include "FormFixture.h"
+#include "programmers/ProgrammerRegistry.h"
+#include "tools/instrument-sim/Loader.h"
+#include "tools/instrument-sim/Simulator.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+namespace {
+
+constexpr unsigned TimeDivisor = 10;
+constexpr std::size_t BytesPerLine = 32;
+
+std::string Hex(std::string_view bytes) {
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += Digits[byte >> 4];
+        text += Digits[byte & 0x0F];
+    }
+    return text;
+}
+
+// The loader: erases its flash and says "L>" when entered, "K" for each "W <hex>" line it stores,
+// "D" for "G", after which the firmware starts again. Anything else gets "?".
+class WordLoader : public sim::Loader {
+public:
+    explicit WordLoader(const sim::Profile& profile) : line_(profile.line) {}
+    static std::unique_ptr<sim::Loader> Create(const sim::Profile& profile) {
+        return std::make_unique<WordLoader>(profile);
+    }
+    sim::LineSettings Line() const override { return line_; }
+    void Enter(sim::LoaderContext& ctx) override {
+        address_ = ctx.GetProfile().flashStart;
+        received_.clear();
+        ctx.Flash().Erase(address_, ctx.GetProfile().flashSize);
+        ctx.Send("L>\r\n");
+    }
+    void Receive(std::string_view bytes, sim::LoaderContext& ctx) override {
+        received_ += bytes;
+        for (std::size_t end; (end = received_.find('\r')) != std::string::npos;) {
+            const std::string line = received_.substr(0, end);
+            received_.erase(0, end + 1);
+            Take(line, ctx);
+        }
+    }
+
+private:
+    void Take(const std::string& line, sim::LoaderContext& ctx) {
+        if (line == "G") {
+            ctx.Send("D\r\n");
+            ctx.LeaveLoader();
+            return;
+        }
+        std::string data;
+        if (!line.starts_with("W ") || !Unhex(line.substr(2), data) ||
+            !ctx.Flash().Program(address_, data)) {
+            ctx.Send("?\r\n");
+            return;
+        }
+        address_ += static_cast<std::uint32_t>(data.size());
+        ctx.Send("K\r\n");
+    }
+    static bool Unhex(const std::string& text, std::string& out) {
+        if (text.empty() || text.size() % 2 != 0) {
+            return false;
+        }
+        for (std::size_t i = 0; i < text.size(); i += 2) {
+            unsigned value = 0;
+            if (std::sscanf(text.substr(i, 2).c_str(), "%2x", &value) != 1) {
+                return false;
+            }
+            out.push_back(static_cast<char>(value));
+        }
+        return true;
+    }
+
+    sim::LineSettings line_;
+    std::uint32_t address_ = 0;
+    std::string received_;
+};
+
+// The tool's side: the entry command, then the file in "W" lines, each
+// waiting for its "K", then "G" and its "D".
+class TWordProgrammer : public programmers::TProgrammerTyp {
+public:
+    using TProgrammerTyp::TProgrammerTyp;
+
+    static std::unique_ptr<programmers::TProgrammerTyp>
+    Create(const programmers::TProgrammerContext& context, const programmers::TMethodSettings&) {
+        return std::make_unique<TWordProgrammer>(context);
+    }
+
+    bool Program(const std::string& fileName) override {
+        std::ifstream in(fileName, std::ios::binary);
+        if (!in) {
+            return false;
+        }
+        data_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        BeginRun(2000);
+        if (WriteText("A.1200\r\n")) {
+            PumpUntil();
+        }
+        EndRun(0);
+        return Failed == 0;
+    }
+
+protected:
+    void Abort() override { Fail(); }
+    void OnWatchdog() override { Fail(); }
+    bool OnCharsReceived(std::intptr_t) override {
+        std::uint8_t buffer[64];
+        for (int count; (count = ReadBytes(buffer, sizeof buffer)) > 0;) {
+            received_.append(reinterpret_cast<const char*>(buffer),
+                             static_cast<std::size_t>(count));
+        }
+        for (std::size_t end;
+             Finished == 0 && (end = received_.find("\r\n")) != std::string::npos;) {
+            const std::string line = received_.substr(0, end);
+            received_.erase(0, end + 2);
+            Answer(line);
+        }
+        return true;
+    }
+
+private:
+    void Answer(const std::string& line) {
+        if (line == "D") {
+            Succeed();
+        } else if (line == "?") {
+            Fail();
+        } else if (line == "L>" || line == "K") {
+            RestartWatchdog();
+            SendNext();
+        }
+        // The firmware's acknowledge of the entry command is no word of the loader.
+    }
+    void SendNext() {
+        if (sent_ >= data_.size()) {
+            WriteText("G\r");
+            return;
+        }
+        const std::size_t count = std::min(BytesPerLine, data_.size() - sent_);
+        const std::string line = "W " + Hex(std::string_view(data_).substr(sent_, count)) + "\r";
+        sent_ += count;
+        WriteText(line.c_str());
+    }
+
+    std::string data_;
+    std::size_t sent_ = 0;
+    std::string received_;
+};
+
+bool ServesEveryFirmwareFile(const programmers::TSessionKey& key) {
+    return key.Step == programmers::Phase::Firmware;
+}
+
+constexpr programmers::TMethodEntry WordRow = {
+    programmers::Method::Added, "WordLoader", "word loader",
+    &ServesEveryFirmwareFile,   nullptr,      &TWordProgrammer::Create};
+
+class AddedMethod : public testing_support::FormFixture {
+protected:
+    void SetUp() override {
+        FormFixture::SetUp();
+        for (const auto& entry : std::filesystem::directory_iterator(DEMO_FOLDER)) {
+            std::filesystem::copy(entry.path(), folder.File(entry.path().filename().string()),
+                                  std::filesystem::copy_options::recursive);
+        }
+        folder.Write("Update.ini", "Language=0\r\nAutoStart=YES\r\nDebugInfo=YES\r\n");
+        std::string devices = folder.Read("ProgDevice.ini");
+        Swap(devices, "ProgFile2=DM10_V200.TXT", "ProgFile2=DM10_V200.BIN");
+        Swap(devices, "SWKenn2=56 45 52 3A", "SWKenn2=VER:");
+        folder.Write("ProgDevice.ini", devices);
+        std::filesystem::remove(folder.File("DM10_V200.TXT"));
+        firmware =
+            std::string(300, '\x5A') + "VER:2.00" + std::string(1, '\0') + std::string(200, '\xA5');
+        folder.Write("DM10_V200.BIN", firmware);
+        platform::Application::Instance().SetTimeDivisor(TimeDivisor);
+    }
+    void TearDown() override {
+        platform::Application::Instance().SetTimeDivisor(1);
+        FormFixture::TearDown();
+    }
+    static void Swap(std::string& text, const std::string& what, const std::string& with) {
+        const std::size_t at = text.find(what);
+        ASSERT_NE(at, std::string::npos) << what;
+        text.replace(at, what.size(), with);
+    }
+
+    // One automatic session against an instrument whose loader is the word
+    // loader; the loop is ended from outside should the session hang.
+    void RunSession(std::vector<programmers::TMethodEntry> added) {
+        sim::ProfileResult profile = sim::ParseProfile(
+            "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
+            "version=1.23\nserial=12345678\nloader=word\nflash_start=0\n"
+            "flash_size=0x1000\non.restart=@1000:I.30#\n");
+        ASSERT_TRUE(profile.ok) << profile.error;
+        sim::SimOptions options;
+        options.transcriptPath = folder.File("transcript.txt");
+        options.timeDivisor = TimeDivisor;
+        options.loader = &WordLoader::Create;
+        sim::Simulator simulator(profile.profile, options);
+        std::string error;
+        ASSERT_TRUE(simulator.OpenPty(error)) << error;
+        std::filesystem::create_symlink(simulator.SlavePath(), ports.File("COM1"));
+        std::thread instrument([&simulator] { simulator.Run(); });
+
+        app::StartOptions start;
+        start.ProgramFolder = folder.Path();
+        start.AddedMethods = std::move(added);
+        form = std::make_unique<app::TUpdateForm>(dialogs, start);
+        std::atomic<bool> ended = false;
+        std::thread guard([&ended] {
+            for (int i = 0; i < 600 && !ended; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            if (!ended) {
+                platform::Application::Instance().Terminate();
+            }
+        });
+        platform::Application::Instance().Run();
+        ended = true;
+        guard.join();
+        simulator.RequestStop();
+        instrument.join();
+        for (std::uint32_t i = 0; i < firmware.size(); ++i) {
+            flash.push_back(static_cast<char>(simulator.GetInstrument().Memory().At(i)));
+        }
+    }
+    std::string Log() const {
+        std::string text;
+        for (const std::string& line : MemoLines()) {
+            text += line + "\n";
+        }
+        return text;
+    }
+
+    std::string firmware;
+    std::string flash;
+};
+
+TEST_F(AddedMethod, ASessionRunsThroughARowPutInFrontAndEndsUpdated) {
+    RunSession({WordRow});
+    EXPECT_EQ(form->ExitCode, 0) << Log();
+    EXPECT_EQ(form->Report.Method, "WordLoader");
+    EXPECT_EQ(form->Report.Outcome, "updated") << Log();
+    EXPECT_EQ(Hex(flash), Hex(firmware));
+}
+
+} // namespace
