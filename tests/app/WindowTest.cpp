@@ -93,7 +93,7 @@ TEST_F(Window, ProgressCallsMoveTheBarAndTheTitle) {
     EXPECT_EQ(Title(), "Update");
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, "");
     form.ShowTitleState(programmers::TitleState::Ended);
-    EXPECT_EQ(Title(), "Update [beendet]");
+    EXPECT_EQ(Title(), "Update [ready]");
     form.SWStaticText->SetCaption("1.23");
     form.ShowLoaderVersion("2.10");
     EXPECT_EQ(form.SWStaticText->Caption(), "1.23   [BLV: 2.10]");
