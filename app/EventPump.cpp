@@ -1,5 +1,6 @@
 #include "app/Updatemain.h"
 #include "platform/Application.h"
+#include "programmers/HexLoad.h"
 
 namespace app {
 
@@ -33,7 +34,8 @@ void TUpdateForm::Dispatch(platform::Message& message) {
     } else if (message.Msg == WM_LINE_ERROR) {
         OnLineError(static_cast<int>(message.WParam));
     } else if (message.Msg == WM_UPDATER_PROGRESS) {
-        ShowProgress(static_cast<int>(message.WParam), message.LParam);
+        ShowUpdaterReport({static_cast<programmers::TUpdaterReport::Kind>(message.WParam),
+                           static_cast<int>(message.LParam)});
     } else if (message.Msg == WM_TERMINATION_SIGNAL) {
         OnTerminationSignal();
     }

@@ -117,10 +117,12 @@ int TUpdateForm::RunHexLoader(const std::string& fileName) {
     // The worker reports from its own thread; the window takes the reports
     // on the loop thread, in order.
     const platform::HWND target = handle_;
-    programmers::THexLoad updater(libraryPath, *wait, [target](int code, std::intptr_t value) {
-        platform::Application::Instance().PostMessage(target, WM_UPDATER_PROGRESS,
-                                                      static_cast<std::uintptr_t>(code), value);
-    });
+    programmers::THexLoad updater(
+        libraryPath, *wait, [target](const programmers::TUpdaterReport& report) {
+            platform::Application::Instance().PostMessage(target, WM_UPDATER_PROGRESS,
+                                                          static_cast<std::uintptr_t>(report.What),
+                                                          report.Value);
+        });
     if (updater.LibraryPresent()) {
         exitCode = RunUpdaterLibrary(updater, argument);
     } else {

@@ -19,8 +19,17 @@ void TFormServices::AddLogLine(const std::string& text) {
 void TFormServices::ShowLogLine(const std::string& text) {
     form_.ShowLogText(text);
 }
-void TFormServices::ShowProgress(int code, std::intptr_t value) {
-    form_.ShowProgress(code, value);
+void TFormServices::SetProgressMaximum(int maximum, programmers::ProgressUnit unit) {
+    form_.SetProgressMaximum(maximum, unit);
+}
+void TFormServices::SetProgressPosition(int position) {
+    form_.SetProgressPosition(position);
+}
+void TFormServices::AdvanceProgress(int steps) {
+    form_.AdvanceProgress(steps);
+}
+void TFormServices::AdvanceProgressBar(int steps) {
+    form_.AdvanceProgressBar(steps);
 }
 void TFormServices::ShowBaudText(const std::string& text) {
     form_.UpdateStatusBar->SetPanelText(2, text);
@@ -95,8 +104,15 @@ std::string TFormServices::FindDefFile(std::uint32_t chipId) {
 void TFormServices::ClearLog() {
     form_.UpdateMemo->Clear();
 }
+// Below 0 the window would read a title state: a programmer names those.
 void TFormServices::ShowTitleProgress(const std::string& prefix, double percent) {
-    form_.ShowTitleProgress(prefix, percent);
+    form_.ShowTitleProgress(prefix, percent >= 0 ? percent : 0.0);
+}
+void TFormServices::ShowTitleState(programmers::TitleState state) {
+    form_.ShowTitleState(state);
+}
+void TFormServices::ShowLoaderVersion(const std::string& version) {
+    form_.ShowLoaderVersion(version);
 }
 
 } // namespace app

@@ -16,7 +16,10 @@ public:
     kernel::TTimerPool& TimerPool() override;
     void AddLogLine(const std::string& text) override;
     void ShowLogLine(const std::string& text) override;
-    void ShowProgress(int code, std::intptr_t value) override;
+    void SetProgressMaximum(int maximum, programmers::ProgressUnit unit) override;
+    void SetProgressPosition(int position) override;
+    void AdvanceProgress(int steps) override;
+    void AdvanceProgressBar(int steps) override;
     void ShowBaudText(const std::string& text) override;
     std::string BootErrorText(int step) override;
     std::string Text(programmers::ProgrammerText id) const override;
@@ -26,6 +29,8 @@ public:
     std::string FindDefFile(std::uint32_t chipId) override;
     void ClearLog() override;
     void ShowTitleProgress(const std::string& prefix, double percent) override;
+    void ShowTitleState(programmers::TitleState state) override;
+    void ShowLoaderVersion(const std::string& version) override;
 
 private:
     TUpdateForm& form_;

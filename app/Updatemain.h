@@ -16,6 +16,7 @@
 #include "platform/TimerComponent.h"
 #include "programmers/Luftdruckabgleich.h"
 #include "programmers/ProgramFile.h"
+#include "programmers/ProgrammerHost.h"
 #include "programmers/ProgrammerRegistry.h"
 #include "programmers/ProgrammingJob.h"
 #include "programmers/Protocol.h"
@@ -29,14 +30,15 @@
 
 namespace programmers {
 class THexLoad;
-}
+struct TUpdaterReport;
+} // namespace programmers
 
 namespace app {
 
 // Window messages of the serial receive thread.
 inline constexpr std::uint32_t WM_CHARS_RECEIVED = platform::WM_APP + 2000; // 34768
 inline constexpr std::uint32_t WM_LINE_ERROR = platform::WM_APP + 2020;     // 34788
-// A stage or progress report of the updater library's worker: ShowProgress(wParam, lParam).
+// A report of the updater library's worker: its kind in wParam, its value in lParam.
 inline constexpr std::uint32_t WM_UPDATER_PROGRESS = platform::WM_APP + 2030;
 // SIGTERM or SIGINT arrived (wParam: the signal); posted by the front-end.
 inline constexpr std::uint32_t WM_TERMINATION_SIGNAL = platform::WM_APP + 2040;
@@ -123,8 +125,14 @@ public:
     const std::string& StartText() const;
     const std::string& Text(Msg id) const { return MessageText(id, Config.Language); }
     void AddLogLine(const std::string& text);
-    void ShowProgress(int code, std::intptr_t value);
+    void SetProgressMaximum(int maximum, programmers::ProgressUnit unit);
+    void SetProgressPosition(int position);
+    void AdvanceProgress(int steps);
+    void AdvanceProgressBar(int steps);
     std::string ShowTitleProgress(const std::string& prefix, double percent);
+    void ShowTitleState(programmers::TitleState state);
+    void ShowLoaderVersion(const std::string& version);
+    void ShowUpdaterReport(const programmers::TUpdaterReport& report);
     void TitleTimerTimer();
     // The seconds left of a long pause after the wait panel's caption; 0 ends it.
     void ShowWaitCountdown(long secondsLeft);

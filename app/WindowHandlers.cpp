@@ -4,11 +4,30 @@
 #include "app/Updatemain.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
+#include "programmers/HexLoad.h"
 
 #include <cstdio>
 #include <ctime>
 
 namespace app {
+
+namespace {
+
+// What the bar's steps are called where the counts are printed; a share
+// alone has no name.
+std::string ProgressUnitName(programmers::ProgressUnit unit) {
+    switch (unit) {
+    case programmers::ProgressUnit::Blocks:
+        return "blocks";
+    case programmers::ProgressUnit::Bytes:
+        return "bytes";
+    case programmers::ProgressUnit::Percent:
+        break;
+    }
+    return {};
+}
+
+} // namespace
 
 void TUpdateForm::AddLogLine(const std::string& text) {
     if (Config.DebugInfo) {
@@ -16,41 +35,54 @@ void TUpdateForm::AddLogLine(const std::string& text) {
     }
 }
 
-void TUpdateForm::ShowProgress(int code, std::intptr_t value) {
-    const int number = static_cast<int>(value);
-    switch (code) {
-    case 0:
-    case 1:
-    case 21:
-        WaitProgressBar->SetPosition(number);
+void TUpdateForm::SetProgressMaximum(int maximum, programmers::ProgressUnit unit) {
+    WaitProgressBar->SetMax(maximum, ProgressUnitName(unit));
+}
+
+void TUpdateForm::SetProgressPosition(int position) {
+    WaitProgressBar->SetPosition(position);
+}
+
+void TUpdateForm::AdvanceProgress(int steps) {
+    AdvanceProgressBar(steps);
+    const int max = WaitProgressBar->Max();
+    ShowTitleProgress("", max > 0 ? 100.0 * WaitProgressBar->Position() / max : 0.0);
+}
+
+void TUpdateForm::AdvanceProgressBar(int steps) {
+    WaitProgressBar->SetPosition(WaitProgressBar->Position() + steps);
+}
+
+void TUpdateForm::ShowTitleState(programmers::TitleState state) {
+    switch (state) {
+    case programmers::TitleState::Plain:
+        ShowTitleProgress("", -1);
         break;
-    case 2:
-        WaitProgressBar->SetMax(number);
+    case programmers::TitleState::Complete:
+        ShowTitleProgress("", 100);
         break;
-    case 3: {
-        WaitProgressBar->SetPosition(WaitProgressBar->Position() + number);
-        int max = WaitProgressBar->Max();
-        ShowTitleProgress("", max > 0 ? 100.0 * WaitProgressBar->Position() / max : 0.0);
+    case programmers::TitleState::Ended:
+        ShowTitleProgress("", -1000);
         break;
     }
-    case 10:
-    case 22:
-        ShowTitleProgress("", number);
+}
+
+void TUpdateForm::ShowLoaderVersion(const std::string& version) {
+    SWStaticText->SetCaption(SWStaticText->Caption() + "   [BLV: " + version + "]");
+}
+
+// The stages fill the bar's first steps; the library's percentage the rest of
+// the bar and the title from the stages' 5 % on.
+void TUpdateForm::ShowUpdaterReport(const programmers::TUpdaterReport& report) {
+    switch (report.What) {
+    case programmers::TUpdaterReport::Kind::StageDone:
+        AdvanceProgressBar(1);
+        ShowTitleProgress("", report.Value);
         break;
-    case 20:
-        WaitProgressBar->SetPosition(WaitProgressBar->Position() + number);
-        break;
-    case 23:
-        ShowTitleProgress("", number / 100.0 * 95.0 + 5.0);
-        break;
-    case 24:
-        // The value is a text: the instrument's bootloader version.
-        if (value != 0) {
-            SWStaticText->SetCaption(SWStaticText->Caption() +
-                                     "   [BLV: " + reinterpret_cast<const char*>(value) + "]");
-        }
-        break;
-    default:
+    case programmers::TUpdaterReport::Kind::Programmed:
+        SetProgressPosition(report.Value + programmers::UpdaterStages);
+        ShowTitleProgress("", report.Value / 100.0 * (100 - programmers::UpdaterStages) +
+                                  programmers::UpdaterStages);
         break;
     }
 }

@@ -141,9 +141,11 @@ void TProgressBar::SetPosition(int position) {
     }
 }
 
-void TProgressBar::SetMax(int max) {
-    if (max_ != max) {
-        max_ = std::max(max, min_);
+void TProgressBar::SetMax(int max, const std::string& unit) {
+    max = std::max(max, min_);
+    if (max_ != max || unit_ != unit) {
+        max_ = max;
+        unit_ = unit;
         Changed("Max", std::to_string(max_));
         SetPosition(position_);
     }

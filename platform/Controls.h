@@ -193,12 +193,16 @@ public:
     void SetPosition(int position);
     int Min() const { return min_; }
     int Max() const { return max_; }
-    void SetMax(int max);
+    // What a step counts ("blocks"), for views that print the counts; a
+    // maximum set without one leaves the bar a share alone.
+    const std::string& Unit() const { return unit_; }
+    void SetMax(int max, const std::string& unit = {});
 
 private:
     int position_ = 0;
     int min_ = 0;
     int max_ = 100;
+    std::string unit_;
 };
 
 class TStatusBar : public TControl {

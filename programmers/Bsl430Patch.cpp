@@ -26,7 +26,7 @@ bool T_BSL430::LoadPatch() {
     }
     LastPatch = result.LastRecord;
     ProgressTotal = ProgressFixed + 8 * LastRecord + 4 * LastPatch + ProgressPatch;
-    Host.ShowProgress(progress::Maximum, ProgressTotal);
+    Host.SetProgressMaximum(ProgressTotal, ProgressUnit::Blocks);
     return true;
 }
 

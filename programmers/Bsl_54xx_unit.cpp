@@ -103,15 +103,15 @@ T_BSL_54XX_430::T_BSL_54XX_430(const TProgrammerContext& context, const TBslSett
 bool T_BSL_54XX_430::Program(const std::string& fileName) {
     Variant = Job.Variant;
     QueryFirst = Settings.QueryFirst ? 1 : 0;
-    Host.ShowProgress(progress::Reset, 0);
+    Host.SetProgressPosition(0);
     if (!LoadConfig() || !LoadImage(fileName)) {
         return false;
     }
     ProgressTotal = bsl430::ProgressFixed + 4 * LastRecord + 4;
-    Host.ShowProgress(progress::Maximum, ProgressTotal);
+    Host.SetProgressMaximum(ProgressTotal, ProgressUnit::Blocks);
 
     BeginRun(WatchdogRunMs);
-    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    Host.ShowTitleState(TitleState::Plain);
     if (Settings.LoaderMode) {
         if (Job.PasswordKnown != 0) {
             Vectors_ = Job.VectorTable;
@@ -228,24 +228,24 @@ void T_BSL_54XX_430::HandleReplies() {
         }
         switch (reply->What) {
         case TBsl5xxReply::Kind::Ack:
-            Host.ShowProgress(progress::Step, 1);
+            Host.AdvanceProgress(1);
             if (OnAck != nullptr) {
                 (this->*OnAck)();
             }
             break;
         case TBsl5xxReply::Kind::Error:
-            Host.ShowProgress(progress::Step, 1);
+            Host.AdvanceProgress(1);
             Host.AddLogLine("BSL refusal 0x" + HexText(reply->Code));
             RunRetry();
             break;
         case TBsl5xxReply::Kind::Data:
-            Host.ShowProgress(progress::Step, 1);
+            Host.AdvanceProgress(1);
             if (OnData != nullptr) {
                 (this->*OnData)(*reply);
             }
             break;
         case TBsl5xxReply::Kind::Message:
-            Host.ShowProgress(progress::Step, 1);
+            Host.AdvanceProgress(1);
             OnMessage(reply->Code);
             break;
         case TBsl5xxReply::Kind::Noise:
@@ -397,7 +397,7 @@ void T_BSL_54XX_430::PrepareErase() {
         start);
     EraseIndex = 0;
     ProgressTotal += static_cast<std::int32_t>(ErasePlan_.size() * 2 + 4);
-    Host.ShowProgress(progress::Maximum, ProgressTotal);
+    Host.SetProgressMaximum(ProgressTotal, ProgressUnit::Blocks);
 }
 
 void T_BSL_54XX_430::StepBaud() {
@@ -503,7 +503,7 @@ void T_BSL_54XX_430::StepStart() {
 
 void T_BSL_54XX_430::StepFinish() {
     InLoader = 0;
-    Host.ShowProgress(progress::Title, progress::TitleComplete);
+    Host.ShowTitleState(TitleState::Complete);
     Succeed();
 }
 

@@ -64,16 +64,16 @@ T_BSL430::T_BSL430(const TProgrammerContext& context, const TBslSettings& settin
 bool T_BSL430::Program(const std::string& fileName) {
     Variant = Job.Variant;
     QueryFirst = Settings.QueryFirst ? 1 : 0;
-    Host.ShowProgress(progress::Reset, 0);
+    Host.SetProgressPosition(0);
     // A file that cannot be used stops here, before the instrument is touched.
     if (!LoadConfig() || !LoadImage(fileName)) {
         return false;
     }
     ProgressTotal = ProgressFixed + 4 * LastRecord + 4;
-    Host.ShowProgress(progress::Maximum, ProgressTotal);
+    Host.SetProgressMaximum(ProgressTotal, ProgressUnit::Blocks);
 
     BeginRun(WatchdogRunMs);
-    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    Host.ShowTitleState(TitleState::Plain);
     if (Settings.LoaderMode) {
         if (Job.PasswordKnown != 0) {
             ResetVector_ = Job.ResetVector & 0xFFFF;
@@ -90,7 +90,7 @@ bool T_BSL430::Program(const std::string& fileName) {
 }
 
 bool T_BSL430::CloseRun(long endWaitMs, bool restoreAnyway) {
-    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    Host.ShowTitleState(TitleState::Plain);
     if (!Settings.Set9600After || Failed != 0 || restoreAnyway) {
         Port.LoadLastV24Parameter();
         Host.ShowBaudText(std::to_string(serial::BaudRateOf(Port.GetV24Parameter()->Baudrate)));
@@ -215,19 +215,19 @@ void T_BSL430::HandleReplies() {
         }
         switch (reply->What) {
         case TBslReply::Kind::Frame:
-            Host.ShowProgress(progress::Step, 1);
+            Host.AdvanceProgress(1);
             if (OnFrame != nullptr) {
                 (this->*OnFrame)(reply->Frame);
             }
             break;
         case TBslReply::Kind::Ack:
-            Host.ShowProgress(progress::Step, 1);
+            Host.AdvanceProgress(1);
             if (OnAck != nullptr) {
                 (this->*OnAck)();
             }
             break;
         case TBslReply::Kind::Refusal:
-            Host.ShowProgress(progress::Step, 1);
+            Host.AdvanceProgress(1);
             RunRetry();
             break;
         case TBslReply::Kind::Noise:
@@ -384,7 +384,7 @@ void T_BSL430::LoadChipImage() {
         return;
     }
     ProgressTotal = ProgressFixed + 4 * LastRecord + 4;
-    Host.ShowProgress(progress::Maximum, ProgressTotal);
+    Host.SetProgressMaximum(ProgressTotal, ProgressUnit::Blocks);
     const auto& chips = Config.ChipImageVector1;
     if (std::find(chips.begin(), chips.end(), ChipId_) != chips.end()) {
         ResetVector_ = Config.ResetVector[0];
@@ -412,7 +412,7 @@ void T_BSL430::PrepareErase() {
     EraseAddr = Job.EraseStart[image] > 0 ? static_cast<std::int32_t>(Job.EraseStart[image])
                                           : std::max(DefaultEraseStart, HighestHighSegment());
     ProgressTotal += std::max(0, (EraseAddr - LowestMainAddress()) / SegmentSize * 2 + 4);
-    Host.ShowProgress(progress::Maximum, ProgressTotal);
+    Host.SetProgressMaximum(ProgressTotal, ProgressUnit::Blocks);
     if (BslVersion_ == VersionNeedsPatch) {
         if (!LoadPatch()) {
             Fail();
@@ -637,7 +637,7 @@ void T_BSL430::StepStart() {
 
 void T_BSL430::StepFinish() {
     InLoader = 0;
-    Host.ShowProgress(progress::Title, progress::TitleComplete);
+    Host.ShowTitleState(TitleState::Complete);
     Succeed();
 }
 

@@ -108,21 +108,22 @@ TEFMV24_Prog::TEFMV24_Prog(const TProgrammerContext& context) : TProgrammerTyp(c
 // ---- Blocking run ----------------------------------------------------------
 
 bool TEFMV24_Prog::Program(const std::string& fileName) {
-    Host.ShowProgress(progress::Position, 0);
+    Host.SetProgressPosition(0);
     // Nothing is sent for a file the loader could not take whole.
     if (!LoadTransferImage(Host, fileName, Image)) {
         return false;
     }
-    Host.ShowProgress(progress::Maximum, Image.PaddedLength / ImageBlockSize);
+    Host.SetProgressMaximum(static_cast<int>(Image.PaddedLength / ImageBlockSize),
+                            ProgressUnit::Blocks);
     Sent = 0;
 
     BeginRun(efmv24::WatchdogMs);
-    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    Host.ShowTitleState(TitleState::Plain);
     OnOk = &TEFMV24_Prog::BaudUp;
     SendText(protocol::command::DeviceLoaderStart);
     PumpUntil();
 
-    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    Host.ShowTitleState(TitleState::Plain);
     EndRun(EndWaitMs);
     // A failure after the lowering of the speed still leaves the line at
     // the loader's settings, so any failure restores the saved ones.
@@ -160,7 +161,7 @@ void TEFMV24_Prog::OnReply(std::int32_t id, std::intptr_t data) {
         if (OnOk != nullptr) {
             (this->*OnOk)();
         }
-        Host.ShowProgress(progress::Step, 1);
+        Host.AdvanceProgress(1);
         break;
     case protocol::event::Rejected:
         // Nothing sets it: a refusal ends the run through the watchdog.
@@ -203,7 +204,7 @@ void TEFMV24_Prog::RunWaitingAcks() {
         if (OnOk != nullptr) {
             (this->*OnOk)();
         }
-        Host.ShowProgress(progress::Step, 1);
+        Host.AdvanceProgress(1);
     }
 }
 

@@ -28,8 +28,6 @@ constexpr std::size_t MaxAnswerInput = 4 * ReadChunk;
 constexpr std::uint8_t CancelUpload[2] = {TXmodemSender::Can, TXmodemSender::Can};
 constexpr std::size_t MaxChecksumDigits = 8;
 constexpr const char* ErrorCaption = "Error";
-// Progress code whose value is a text, appended to the software version shown.
-constexpr int ProgressBootloaderVersion = 24;
 
 constexpr char CmdUpload = 'u';
 constexpr char CmdChecksum = 'c';
@@ -80,20 +78,20 @@ bool T_EMFLoader::SendCommandChar(char c) {
 }
 
 bool T_EMFLoader::Program(const std::string& fileName) {
-    Host.ShowProgress(progress::Position, 0);
+    Host.SetProgressPosition(0);
     if (!LoadTransferImage(Host, fileName, Image)) {
         return false;
     }
     ImageCrc_ = ImageCrc(Image);
     AppendTrailer(Image);
     Sender.Start(Image.Bytes);
-    Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(Image.BlockCount));
-    Host.ShowProgress(progress::Position, 2);
+    Host.SetProgressMaximum(static_cast<int>(Image.BlockCount), ProgressUnit::Blocks);
+    Host.SetProgressPosition(2);
     Version106 = 0;
     FailureText.clear();
 
     BeginRun(WatchdogMs);
-    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    Host.ShowTitleState(TitleState::Plain);
     if (Job.LoaderMode != 0) {
         // An earlier upload was cut off: the bootloader waits on the line.
         StartBootloader();
@@ -103,7 +101,7 @@ bool T_EMFLoader::Program(const std::string& fileName) {
     }
     PumpUntil();
 
-    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    Host.ShowTitleState(TitleState::Plain);
     Wait(BeforePortChangeWaitMs);
     if (Settings.DeviceFamily != 2 || Failed != 0) {
         Port.LoadLastV24Parameter();
@@ -257,8 +255,7 @@ void T_EMFLoader::CheckVersion(const char* text) {
     VersionText = text != nullptr ? text : "";
     Version106 = LoaderVersionNumber(VersionText) >= UnlockFromVersion ? 1 : 0;
     VersionText = VersionText.substr(0, VersionText.find(','));
-    Host.ShowProgress(ProgressBootloaderVersion,
-                      reinterpret_cast<std::intptr_t>(VersionText.c_str()));
+    Host.ShowLoaderVersion(VersionText);
     Stage_ = Stage::Upload;
     RestartWatchdog();
     // 'u' erases the flash: until a restart the instrument waits in its
@@ -327,7 +324,7 @@ void T_EMFLoader::AnswerReceiver(std::uint8_t answer) {
         RestartWatchdog();
     }
     if (Sender.PacketsBuilt() != builtBefore) {
-        Host.ShowProgress(progress::Step, 1);
+        Host.AdvanceProgress(1);
     }
     if (Sender.GetState() == TXmodemSender::State::Finished) {
         Stage_ = Stage::Checksum;
@@ -353,8 +350,8 @@ void T_EMFLoader::CheckChecksum(const char* text) {
         return;
     }
     Job.LoaderMode = 0;
-    Host.ShowProgress(progress::Position, 0);
-    Host.ShowProgress(progress::Title, progress::TitleComplete);
+    Host.SetProgressPosition(0);
+    Host.ShowTitleState(TitleState::Complete);
     // From here the restarted firmware speaks to the session.
     Succeed();
     Wait(AfterRestartWaitMs);

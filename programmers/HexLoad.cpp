@@ -11,13 +11,6 @@ namespace programmers {
 namespace {
 
 constexpr long BootloaderRecheckMs = 200;
-// Stage n: the bar one step on, the title at n percent.
-constexpr int StepBar = 20;
-constexpr int BarPosition = 21;
-constexpr int TitlePercent = 22;
-constexpr int TitleProgramPercent = 23;
-// The five stages run the bar to 5 before the library's own 0..100.
-constexpr int StageOffset = 5;
 
 template <class Fn> Fn Entry(const platform::TSharedLibrary& library, const char* name) {
     return reinterpret_cast<Fn>(library.Symbol(name));
@@ -45,22 +38,18 @@ struct THexLoad::Job {
 
     void Run();
     bool RunSteps();
-    void Tell(int code, std::intptr_t value) {
+    void Tell(TUpdaterReport::Kind what, int value) {
         std::lock_guard lock(ReportLock);
         if (Report) {
-            Report(code, value);
+            Report({what, value});
         }
     }
-    void Stage(int stage) {
-        Tell(StepBar, 1);
-        Tell(TitlePercent, stage);
-    }
+    void Stage(int stage) { Tell(TUpdaterReport::Kind::StageDone, stage); }
     // The progress callback carries no context: the job its thread runs.
     static thread_local Job* Running;
     static void Progress(int percent) {
         if (Running != nullptr) {
-            Running->Tell(BarPosition, percent + StageOffset);
-            Running->Tell(TitleProgramPercent, percent);
+            Running->Tell(TUpdaterReport::Kind::Programmed, percent);
         }
     }
 };

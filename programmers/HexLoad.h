@@ -25,10 +25,17 @@ using M16UpdProgramFn = int (*)(const char16_t* path, int reserved, M16UpdProgre
 using M16UpdCallFn = int (*)();
 }
 
-// A stage or progress report, with the code and value of the window's
-// ShowProgress. Called on the worker thread: the receiver must hand it to
-// its loop.
-using THexLoadReport = std::function<void(int code, std::intptr_t value)>;
+// The library's run: five stages, then its own percentage while it programs.
+inline constexpr int UpdaterStages = 5;
+
+// A report of the worker. Called on the worker thread: the receiver must
+// hand it to its loop.
+struct TUpdaterReport {
+    enum class Kind : std::uint8_t { StageDone, Programmed };
+    Kind What = Kind::StageDone;
+    int Value = 0; // the stage, 1 to UpdaterStages, or the percentage programmed
+};
+using THexLoadReport = std::function<void(const TUpdaterReport&)>;
 
 // Programs an instrument through the updater library on a worker thread;
 // the caller polls Busy while its loop keeps running.

@@ -20,7 +20,7 @@ bool TLabFileTransfer::Program(const std::string& fileName) {
     } else {
         Fail();
     }
-    Host.ShowProgress(progress::Position, 0);
+    Host.SetProgressPosition(0);
     EndRun(0);
     Job.LabFileLeftOpen = Failed != 0 && (Active || ClosingLeftFile) ? 1 : 0;
     return Failed == 0;
@@ -51,10 +51,10 @@ bool TLabFileTransfer::StartFile(const std::string& name, std::size_t extraSteps
         return false;
     }
     Remaining = Data.size();
-    Host.ShowProgress(progress::Position, 0);
+    Host.SetProgressPosition(0);
     // One step per block, a short last block included.
     const std::size_t blocks = (Data.size() + LabBlockSize - 1) / LabBlockSize;
-    Host.ShowProgress(progress::Maximum, static_cast<std::intptr_t>(blocks + extraSteps));
+    Host.SetProgressMaximum(static_cast<int>(blocks + extraSteps), ProgressUnit::Blocks);
     Active = true;
     std::string lower = name;
     std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -72,7 +72,7 @@ void TLabFileTransfer::NextFile() {
         Fail();
         return;
     }
-    Host.ShowProgress(progress::Advance, 1);
+    Host.AdvanceProgressBar(1);
 }
 
 void TLabFileTransfer::Abort() {
@@ -116,10 +116,10 @@ void TLabFileTransfer::OnReply(std::int32_t id, std::intptr_t) {
         Remaining -= n;
         // The bar alone: the title belongs to the session here.
         if (Send(block)) {
-            Host.ShowProgress(progress::Advance, 1);
+            Host.AdvanceProgressBar(1);
         }
     } else if (Active) {
-        Host.ShowProgress(progress::Position, 0);
+        Host.SetProgressPosition(0);
         Active = false;
         Send(protocol::command::LabFileClose);
     } else {

@@ -39,6 +39,17 @@ enum class ProgrammerText {
     CommandRefused,  // the instrument answered "?"; the command follows
 };
 
+// What the wait bar counts, for front-ends that print the counts: a
+// method's blocks or loader frames, the bytes sent, or a share alone.
+enum class ProgressUnit { Blocks, Bytes, Percent };
+
+// The title and status panel 4 while they show no percentage.
+enum class TitleState {
+    Plain,    // "Update" alone and the panel empty: a transfer starts or ends
+    Complete, // 100 %
+    Ended,    // the session is over
+};
+
 // What a programmer asks of the main window while it runs. The window
 // implements it; tests use a fake.
 class TProgrammerHost {
@@ -53,7 +64,14 @@ public:
     virtual void AddLogLine(const std::string& text) = 0;
     // A line that is always shown in the log.
     virtual void ShowLogLine(const std::string& text) = 0;
-    virtual void ShowProgress(int code, std::intptr_t value) = 0;
+    // The wait bar. Its maximum comes before the first step, with what a
+    // step is; a position or maximum of 0 ends what the bar showed.
+    virtual void SetProgressMaximum(int maximum, ProgressUnit unit) = 0;
+    virtual void SetProgressPosition(int position) = 0;
+    // Moves the bar on and shows the share done in the title.
+    virtual void AdvanceProgress(int steps) = 0;
+    // Moves the bar on; the title is left to whoever owns it.
+    virtual void AdvanceProgressBar(int steps) = 0;
     // Status panel 2: the line speed in use.
     virtual void ShowBaudText(const std::string& text) = 0;
     // The bootloader failure text for an error step, in the session language.
@@ -67,9 +85,11 @@ public:
     // empty (images chosen by the chip the loader reports).
     virtual std::string FindDefFile(std::uint32_t /*chipId*/) { return {}; }
     virtual void ClearLog() = 0;
-    // Status panel 4 and the title: prefix and percentage; -1 resets them,
-    // below -999 shows the session as ended.
+    // Status panel 4 and the title: prefix and percentage done, 0 to 100.
     virtual void ShowTitleProgress(const std::string& prefix, double percent) = 0;
+    virtual void ShowTitleState(TitleState state) = 0;
+    // The instrument's bootloader version, beside the software version shown.
+    virtual void ShowLoaderVersion(const std::string& version) = 0;
     // One audible signal, as the front-end gives it.
     virtual void Beep() { Dialogs().Beep(); }
 };

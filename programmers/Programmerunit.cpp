@@ -91,7 +91,7 @@ void TProgrammerTyp::AwaitWork() {
 
 void TProgrammerTyp::EndRun(long waitMs) {
     Wait(waitMs);
-    Host.ShowProgress(progress::Position, 0);
+    Host.SetProgressPosition(0);
     Host.EventQueue().RemoveHandler(&TProgrammerTyp::EventHandler, this);
     StopWatchdog();
 }

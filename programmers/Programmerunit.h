@@ -19,18 +19,6 @@ namespace programmers {
 inline constexpr unsigned long PurgeTxClear = 4;
 inline constexpr unsigned long PurgeRxClear = 8;
 
-// Progress codes of TProgrammerHost::ShowProgress as the programmers use them.
-namespace progress {
-inline constexpr int Reset = 0;    // position := value
-inline constexpr int Position = 1; // position := value
-inline constexpr int Maximum = 2;  // maximum := value
-inline constexpr int Step = 3;     // position += value, percentage in the title
-inline constexpr int Advance = 20; // position += value, the title left alone
-inline constexpr int Title = 10;   // title status: -1 start and end, 100 complete
-inline constexpr std::intptr_t TitleRunning = -1;
-inline constexpr std::intptr_t TitleComplete = 100;
-} // namespace progress
-
 // What every programmer is given; it owns none of it.
 struct TProgrammerContext {
     TProgrammerHost& Host; // the main window's services

@@ -166,12 +166,13 @@ void TTermProg::LoadFile() {
         Aborted();
         return;
     }
-    Host.ShowProgress(progress::Maximum, 100);
+    // The bar counts bytes; the title tells the percentage.
+    Host.SetProgressMaximum(static_cast<int>(content.size()), ProgressUnit::Bytes);
     Host.ShowLogLine(Host.Text(ProgrammerText::TermProgramming));
     file_ = std::move(content);
     sent_ = 0;
-    Host.ShowTitleProgress("", -1);
-    Host.ShowProgress(progress::Position, 0);
+    Host.ShowTitleState(TitleState::Plain);
+    Host.SetProgressPosition(0);
     RestartWatchdog();
     Post(termmsg::SendPiece);
 }
@@ -200,7 +201,7 @@ void TTermProg::SendPiece() {
     sent_ += length;
     RestartWatchdog();
     const double percent = 100.0 * static_cast<double>(sent_) / static_cast<double>(file_.size());
-    Host.ShowProgress(progress::Position, static_cast<std::intptr_t>(percent));
+    Host.SetProgressPosition(static_cast<int>(sent_));
     Host.ShowTitleProgress(TitleTag(' '), percent);
     if (sent_ < file_.size()) {
         Post(termmsg::SendPiece);
@@ -211,7 +212,7 @@ void TTermProg::Succeeded() {
     Host.ClearLog();
     Host.ShowLogLine(Host.Text(ProgrammerText::TermSuccessful));
     Host.Beep();
-    Host.ShowTitleProgress("", TitleEnded);
+    Host.ShowTitleState(TitleState::Ended);
     Succeed();
 }
 

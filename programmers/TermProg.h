@@ -26,8 +26,6 @@ public:
     static constexpr std::uint32_t SilenceMs = 30000;
     // A refused piece is offered again after this pause.
     static constexpr std::uint32_t RetryMs = 5;
-    // The title after success: the session has ended.
-    static constexpr double TitleEnded = -1000;
 
     explicit TTermProg(const TProgrammerContext& context);
 

@@ -18,8 +18,8 @@ constexpr std::uint8_t CrcStart = 0xFF;
 constexpr std::uint8_t FrameChars[] = {'D', ',', '#'};
 
 // The bar's maximum: the blocks of the file (an empty file is one empty block).
-std::intptr_t BlockCount(std::size_t size) {
-    return static_cast<std::intptr_t>(size == 0 ? 1 : (size + WinceBlockSize - 1) / WinceBlockSize);
+int BlockCount(std::size_t size) {
+    return static_cast<int>(size == 0 ? 1 : (size + WinceBlockSize - 1) / WinceBlockSize);
 }
 
 } // namespace
@@ -56,22 +56,22 @@ TBlockFrame MakeBlockFrame(std::string_view file, std::size_t offset) {
 TWinCEProg::TWinCEProg(const TProgrammerContext& context) : TProgrammerTyp(context) {}
 
 bool TWinCEProg::Program(const std::string& fileName) {
-    Host.ShowProgress(progress::Position, 0);
+    Host.SetProgressPosition(0);
     if (!LoadFile(fileName)) {
         return false;
     }
-    Host.ShowProgress(progress::Maximum, BlockCount(Data.size()));
+    Host.SetProgressMaximum(BlockCount(Data.size()), ProgressUnit::Blocks);
     NextFile = 0;
     Switched = false;
     BeginRun(WinceWatchdogMs);
-    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    Host.ShowTitleState(TitleState::Plain);
     if (Job.BlockSpeedLeftFrom != 0) {
         ReachLeftLoader();
     } else {
         DialogueStep();
     }
     PumpUntil();
-    Host.ShowProgress(progress::Title, progress::TitleRunning);
+    Host.ShowTitleState(TitleState::Plain);
     EndRun(WinceEndWaitMs);
     // A failed run leaves the instrument at its speed; the port goes back all
     // the same, and the retry first looks for the instrument there.
@@ -139,7 +139,7 @@ void TWinCEProg::OnReply(std::int32_t id, std::intptr_t data) {
         RestartWatchdog();
         if (BlockUnacknowledged) {
             BlockUnacknowledged = false;
-            Host.ShowProgress(progress::Step, 1);
+            Host.AdvanceProgress(1);
         }
         if (Changing) {
             AckWhileChanging = true;
@@ -280,8 +280,8 @@ void TWinCEProg::FileCompleteStep() {
         Fail();
         return;
     }
-    Host.ShowProgress(progress::Maximum, BlockCount(Data.size()));
-    Host.ShowProgress(progress::Position, 0);
+    Host.SetProgressMaximum(BlockCount(Data.size()), ProgressUnit::Blocks);
+    Host.SetProgressPosition(0);
     HeaderStep();
 }
 

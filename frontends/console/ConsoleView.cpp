@@ -1,6 +1,5 @@
 #include "frontends/console/ConsoleView.h"
 
-#include "app/ProgressBars.h"
 #include "frontends/console/ConsoleDialogs.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
@@ -25,14 +24,10 @@ void ClickMenu(platform::TMenuItem* item) {
     item->Click();
 }
 
-// What the wait bar counts: a transfer method's blocks, unless it is a
-// percentage, the updater library's stages and percentage, or the seconds
-// the second timer adds.
-TransferProgress::Unit BarUnit(const app::TUpdateForm& form) {
-    const int maximum = form.WaitProgressBar->Max();
-    const bool blocks =
-        !form.SecTimer->Enabled() && maximum != app::PercentBarMax && maximum != app::UpdaterBarMax;
-    return blocks ? TransferProgress::Unit::Blocks : TransferProgress::Unit::Other;
+// What the wait bar counts, as the transfer method named it; nothing while
+// the second timer adds its seconds to whatever bar stands.
+std::string BarUnit(const app::TUpdateForm& form) {
+    return form.SecTimer->Enabled() ? std::string() : form.WaitProgressBar->Unit();
 }
 
 // The percentage a status panel shows (" 42.5 %"), in tenths; nothing when
@@ -202,11 +197,11 @@ void ConsoleView::FollowToolProgress() {
     }
     // The timer counts from 0 again for the tool's next attempt.
     if (!permille || *permille < toolPermille_) {
-        toolProgress_.Update(0, 0);
+        toolProgress_.Update(0, 0, {});
     }
     toolPermille_ = permille.value_or(0);
     if (permille) {
-        toolProgress_.Update(*permille, 1000, TransferProgress::Unit::Other);
+        toolProgress_.Update(*permille, 1000, {});
     }
 }
 

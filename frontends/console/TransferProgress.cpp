@@ -4,7 +4,7 @@
 
 namespace console {
 
-void TransferProgress::Update(int position, int maximum, Unit unit) {
+void TransferProgress::Update(int position, int maximum, const std::string& unit) {
     if (position <= 0 || maximum <= 0) {
         if (position_ > 0) {
             shown_ = actual_ = tenthLined_ = positionLined_ = 0;
@@ -24,10 +24,11 @@ void TransferProgress::Update(int position, int maximum, Unit unit) {
 
 std::string TransferProgress::Text() const {
     const std::string percent = std::to_string(shown_) + " %";
-    if (unit_ != Unit::Blocks || actual_ < shown_) {
+    if (unit_.empty() || actual_ < shown_) {
         return percent;
     }
-    return percent + " (" + std::to_string(position_) + "/" + std::to_string(maximum_) + " blocks)";
+    return percent + " (" + std::to_string(position_) + "/" + std::to_string(maximum_) + " " +
+           unit_ + ")";
 }
 
 std::optional<std::string> TransferProgress::DueLine(Clock::time_point now) {

@@ -15,18 +15,17 @@ namespace console {
 class TransferProgress {
 public:
     using Clock = std::chrono::steady_clock;
-    // What the bar counts: the transfer method's blocks, or anything else
-    // (a percentage, stages, seconds), which only the percentage tells.
-    enum class Unit { Blocks, Other };
 
-    // The bar's maximum and position as the model now has them. A position
-    // back to 0 ends the transfer; the next one starts from 0 %.
-    void Update(int position, int maximum, Unit unit = Unit::Blocks);
+    // The bar's maximum and position as the model now has them, and what a
+    // step counts ("blocks", "bytes"); without a unit (a percentage, stages,
+    // seconds) only the percentage is told. A position back to 0 ends the
+    // transfer; the next one starts from 0 %.
+    void Update(int position, int maximum, const std::string& unit);
 
     bool Active() const { return position_ > 0 && maximum_ > 0; }
     // The percentage shown, never below what it showed before.
     int Percent() const { return shown_; }
-    // "40 % (104/256 blocks)"; the percentage alone for other units and
+    // "40 % (104/256 blocks)"; the percentage alone without a unit and
     // while it is held, when the counts would say less.
     std::string Text() const;
 
@@ -38,7 +37,7 @@ public:
 private:
     int position_ = 0;
     int maximum_ = 0;
-    Unit unit_ = Unit::Blocks;
+    std::string unit_;
     int shown_ = 0;
     int actual_ = 0;
     int tenthLined_ = 0;

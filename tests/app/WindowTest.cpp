@@ -2,6 +2,7 @@
 #include "app/DeviceClock.h"
 #include "app/Messages.h"
 #include "platform/Application.h"
+#include "programmers/HexLoad.h"
 
 namespace {
 
@@ -73,27 +74,49 @@ TEST_F(Window, TitleProgressClampsResetsAndEnds) {
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, "Update [beendet]");
 }
 
-TEST_F(Window, ProgressCodesMoveTheBarAndTheTitle) {
+TEST_F(Window, ProgressCallsMoveTheBarAndTheTitle) {
     app::TUpdateForm& form = BuildWith({"Language=1"});
-    form.ShowProgress(2, 200);
-    form.ShowProgress(3, 50);
+    form.SetProgressMaximum(200, programmers::ProgressUnit::Blocks);
+    form.AdvanceProgress(50);
     EXPECT_EQ(form.WaitProgressBar->Position(), 50);
+    EXPECT_EQ(form.WaitProgressBar->Unit(), "blocks");
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 25.0 %");
     EXPECT_EQ(Title(), "Update [ 25.0 %]");
-    form.ShowProgress(20, 10);
+    form.AdvanceProgressBar(10);
     EXPECT_EQ(form.WaitProgressBar->Position(), 60);
-    form.ShowProgress(1, 7);
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 25.0 %") << "the title is left alone";
+    form.SetProgressPosition(7);
     EXPECT_EQ(form.WaitProgressBar->Position(), 7);
-    form.ShowProgress(23, 100);
-    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 100.0 %");
-    form.ShowProgress(23, 0);
-    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 5.0 %");
+    form.ShowTitleState(programmers::TitleState::Complete);
+    EXPECT_EQ(Title(), "Update [ 100.0 %]");
+    form.ShowTitleState(programmers::TitleState::Plain);
+    EXPECT_EQ(Title(), "Update");
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, "");
+    form.ShowTitleState(programmers::TitleState::Ended);
+    EXPECT_EQ(Title(), "Update [ready]");
     form.SWStaticText->SetCaption("1.23");
-    const char* loaderVersion = "2.10";
-    form.ShowProgress(24, reinterpret_cast<std::intptr_t>(loaderVersion));
+    form.ShowLoaderVersion("2.10");
     EXPECT_EQ(form.SWStaticText->Caption(), "1.23   [BLV: 2.10]");
-    form.ShowProgress(99, 5);
-    EXPECT_EQ(form.WaitProgressBar->Position(), 7);
+    // A maximum set without a unit is a share alone: no unit left over.
+    form.WaitProgressBar->SetMax(100);
+    EXPECT_EQ(form.WaitProgressBar->Unit(), "");
+}
+
+// The library's stages fill the bar's first five steps and the title up to
+// 5 %; its own percentage the rest, from 5 to 100 %.
+TEST_F(Window, UpdaterReportsFillTheBarAfterTheStages) {
+    app::TUpdateForm& form = BuildWith({"Language=1"});
+    form.WaitProgressBar->SetMax(105);
+    using Kind = programmers::TUpdaterReport::Kind;
+    form.ShowUpdaterReport({Kind::StageDone, 3});
+    EXPECT_EQ(form.WaitProgressBar->Position(), 1);
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 3.0 %");
+    form.ShowUpdaterReport({Kind::Programmed, 0});
+    EXPECT_EQ(form.WaitProgressBar->Position(), 5);
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 5.0 %");
+    form.ShowUpdaterReport({Kind::Programmed, 100});
+    EXPECT_EQ(form.WaitProgressBar->Position(), 105);
+    EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 100.0 %");
 }
 
 TEST_F(Window, TitleTimerCountsTowardsTheExpectedTicks) {

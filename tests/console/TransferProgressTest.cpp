@@ -13,7 +13,7 @@ std::vector<std::string> LinesOf(TransferProgress& progress, int maximum,
     std::vector<std::string> lines;
     for (int position = 1; position <= maximum; ++position) {
         now += step;
-        progress.Update(position, maximum);
+        progress.Update(position, maximum, "blocks");
         if (auto line = progress.DueLine(now)) {
             lines.push_back(*line);
         }
@@ -48,35 +48,39 @@ TEST(TransferProgress, ASlowTransferGetsALineEachSecondBetweenTheTenths) {
 TEST(TransferProgress, ARaisedMaximumHoldsThePercentageInsteadOfGoingBack) {
     TransferProgress progress;
     Clock::time_point now{};
-    progress.Update(0, 0);
-    progress.Update(0, 28);
-    progress.Update(4, 28); // 14 %
+    progress.Update(0, 0, "blocks");
+    progress.Update(0, 28, "blocks");
+    progress.Update(4, 28, "blocks"); // 14 %
     ASSERT_TRUE(progress.DueLine(now += std::chrono::seconds(2)));
-    progress.Update(5, 90); // the erase became known: 5 %
+    progress.Update(5, 90, "blocks"); // the erase became known: 5 %
     EXPECT_EQ(progress.Percent(), 14);
     EXPECT_EQ(progress.Text(), "14 %") << "5/90 blocks would contradict 14 %";
     EXPECT_FALSE(progress.DueLine(now += std::chrono::seconds(2)))
         << "no line while the work done lies below what was shown";
-    progress.Update(18, 90);
+    progress.Update(18, 90, "blocks");
     EXPECT_EQ(progress.Percent(), 20);
     EXPECT_EQ(progress.DueLine(now += std::chrono::seconds(2)), "progress: 20 % (18/90 blocks)");
     int last = progress.Percent();
     for (int position = 19; position <= 90; ++position) {
-        progress.Update(position, 90);
+        progress.Update(position, 90, "blocks");
         EXPECT_GE(progress.Percent(), last);
         last = progress.Percent();
     }
     EXPECT_EQ(last, 100);
 }
 
-// A percentage bar (or stages, or seconds) has no blocks to count.
-TEST(TransferProgress, ABarOfAnotherUnitTellsThePercentageAlone) {
+// A percentage bar (or stages, or seconds) has nothing to count; a bar of
+// bytes counts them as such.
+TEST(TransferProgress, TheLinesNameTheBarsUnitOrTellThePercentageAlone) {
     TransferProgress progress;
     Clock::time_point now{};
-    progress.Update(40, 100, TransferProgress::Unit::Other);
+    progress.Update(40, 100, "");
     EXPECT_EQ(progress.DueLine(now), "progress: 40 %");
-    progress.Update(84, 105, TransferProgress::Unit::Other);
+    progress.Update(84, 105, "");
     EXPECT_EQ(progress.Text(), "80 %");
+    TransferProgress bytes;
+    bytes.Update(6000, 24000, "bytes");
+    EXPECT_EQ(bytes.DueLine(now), "progress: 25 % (6000/24000 bytes)");
 }
 
 TEST(TransferProgress, TheNextTransferStartsAfresh) {
@@ -84,7 +88,7 @@ TEST(TransferProgress, TheNextTransferStartsAfresh) {
     Clock::time_point now{};
     LinesOf(progress, 10, std::chrono::milliseconds(1), now);
     EXPECT_EQ(progress.Percent(), 100);
-    progress.Update(0, 10); // the bar back to 0: the transfer ended
+    progress.Update(0, 10, "blocks"); // the bar back to 0: the transfer ended
     EXPECT_FALSE(progress.Active());
     EXPECT_EQ(progress.Percent(), 0);
     const auto lines = LinesOf(progress, 20, std::chrono::milliseconds(1), now);

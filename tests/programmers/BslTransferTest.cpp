@@ -134,7 +134,10 @@ TEST_F(BslTransfer, Loader140WritesVerifiesAndStartsAt9600) {
     EXPECT_TRUE(host.dialogs.Boxes.empty());
     EXPECT_EQ(host.events.HandlerCount(), 1u); // the programmer's handler is gone
     ASSERT_FALSE(host.progress.empty());
-    EXPECT_EQ(host.progress.back(), (std::pair<int, std::intptr_t>{1, 0}));
+    EXPECT_EQ(host.progress.back(), (BarCall{BarCall::Op::Position, 0}));
+    // The loader's frames, counted from a maximum set before the first.
+    EXPECT_EQ(host.StepBeforeMaximum(), "");
+    EXPECT_TRUE(host.BarCountsOnly(programmers::ProgressUnit::Blocks));
     ExpectTheFirmwareAnswersOnTheSessionLine();
 
     SimulatedInstrument& sim = Finish();
@@ -185,6 +188,7 @@ TEST_F(BslTransfer, Loader110LoadsItsPatchAndVerifiesThroughIt) {
     Connect(Profile(Loader110));
     ASSERT_TRUE(Run(FirmwareSections())) << errorStep;
     EXPECT_EQ(version, 1100);
+    EXPECT_EQ(host.StepBeforeMaximum(), "") << "the patch's frames are counted in the maximum";
     SimulatedInstrument& sim = Finish();
     // Verified reads of the flash come back right only through the patch.
     ExpectFlashHolds(sim, FirmwareSections());

@@ -100,6 +100,9 @@ TEST_F(DeviceLoaderTransfer, StoresFilePlusPaddingInBlocksOf128AndEndsAt9600) {
     ASSERT_TRUE(Run(250)) << Transcript();
     EXPECT_EQ(imageLen, 378u);
     EXPECT_TRUE(host.dialogs.Boxes.empty());
+    // The loader's frames, counted from a maximum set before the first.
+    EXPECT_EQ(host.StepBeforeMaximum(), "");
+    EXPECT_TRUE(host.BarCountsOnly(programmers::ProgressUnit::Blocks));
     EXPECT_EQ(host.events.HandlerCount(), 1u);
     // The new firmware answers at 9600, where the line was left.
     EXPECT_TRUE(Answered("A.2000\r\n", "I.20#2"));

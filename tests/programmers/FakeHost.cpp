@@ -167,4 +167,45 @@ void FakeHost::ParseReplies() {
     }
 }
 
+// Walks the bar as the window would hold it; the first step before a
+// maximum, or (unless the maximum is an estimate) past it.
+std::string FakeHost::BarFault(bool maximumIsEstimate) const {
+    int position = 0;
+    int maximum = 0;
+    for (std::size_t i = 0; i < progress.size(); ++i) {
+        const BarCall& call = progress[i];
+        switch (call.op) {
+        case BarCall::Op::Position:
+            position = call.value;
+            break;
+        case BarCall::Op::Maximum:
+            maximum = call.value;
+            break;
+        case BarCall::Op::Advance:
+        case BarCall::Op::AdvanceBar:
+            position += call.value;
+            break;
+        }
+        if (position > maximum && (maximum <= 0 || !maximumIsEstimate)) {
+            return "call " + std::to_string(i) + " of " + std::to_string(progress.size()) +
+                   ": position " + std::to_string(position) + " past the maximum " +
+                   std::to_string(maximum);
+        }
+    }
+    return {};
+}
+
+bool FakeHost::BarCountsOnly(programmers::ProgressUnit unit) const {
+    bool counted = false;
+    for (const BarCall& call : progress) {
+        if (call.op == BarCall::Op::Maximum) {
+            if (call.unit != unit) {
+                return false;
+            }
+            counted = true;
+        }
+    }
+    return counted;
+}
+
 } // namespace bsltest

@@ -22,7 +22,7 @@ TEST(HexLoadTest, APathOf79CharactersIsPassedWholeAndALongerOneIsRefused) {
     testing_support::TempFolder folder;
     ::setenv("FAKE_M16_LOG", folder.File("calls.log").c_str(), 1);
     serial::TDelay wait(nullptr);
-    programmers::THexLoad updater(FAKE_UPDATER, wait, [](int, std::intptr_t) {});
+    programmers::THexLoad updater(FAKE_UPDATER, wait, [](const programmers::TUpdaterReport&) {});
     ASSERT_TRUE(updater.LibraryPresent());
     EXPECT_FALSE(updater.Start(std::string(80, 'A'), 3));
     const std::string path = std::string(75, 'B') + ".HEX";
@@ -47,8 +47,8 @@ TEST(HexLoadTest, AnAbandonedJobIsNotWaitedForAndReportsNothingMore) {
     std::atomic<int> reports{0};
     {
         serial::TDelay wait(nullptr);
-        programmers::THexLoad updater(FAKE_UPDATER, wait,
-                                      [&reports](int, std::intptr_t) { ++reports; });
+        programmers::THexLoad updater(
+            FAKE_UPDATER, wait, [&reports](const programmers::TUpdaterReport&) { ++reports; });
         ASSERT_TRUE(updater.Start("A.HEX", 3));
         for (int i = 0; i < 500 && !Contains(folder.File("calls.log"), "Clear"); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -110,8 +110,8 @@ TEST_F(WindowFixture, LanguageSwitchRetranslatesEveryCaptionAndTheMemo) {
 
 TEST_F(WindowFixture, ProgressReachesBarStatusPanelAndWindowTitle) {
     app::TUpdateForm& model = Build(dialogs);
-    model.ShowProgress(2, 200);
-    model.ShowProgress(3, 50);
+    model.SetProgressMaximum(200, programmers::ProgressUnit::Blocks);
+    model.AdvanceProgress(50);
     EXPECT_EQ(Find<QProgressBar>("WaitProgressBar")->maximum(), 200);
     EXPECT_EQ(Find<QProgressBar>("WaitProgressBar")->value(), 50);
     EXPECT_TRUE(Find<QLabel>("UpdateStatusBar.Panels4")->text().contains("25.0"));
