@@ -326,8 +326,11 @@ bool TUpdateForm::RunProgrammer(Method method, const std::string& fileName,
     }
     if (programmer == nullptr) {
         // A method not built here fails the step openly, never as a success.
-        ShowLogText(Text(Msg::MethodNotAvailable) + programmers::MethodEntry(method).Description +
-                    " (" + fileName + ")");
+        const std::string text = Text(Msg::MethodNotAvailable) +
+                                 programmers::MethodEntry(method).Description + " (" + fileName +
+                                 ")";
+        ShowLogText(text);
+        Session.LastFailure = programmers::TransferFailure(text);
         return false;
     }
     if (Report.Method.empty()) {
@@ -339,10 +342,13 @@ bool TUpdateForm::RunProgrammer(Method method, const std::string& fileName,
     // Below the programmer: what it passes on once finished waits for the
     // step after it instead of running inside its end.
     Events.AddHandler(&TUpdateForm::HoldReports, this);
-    const bool done = programmer->Program(fileName);
+    const programmers::TProgrammerResult result = programmer->Program(fileName);
     Events.RemoveHandler(&TUpdateForm::HoldReports, this);
     Report.BytesSent += port->BytesWritten() - before;
-    return done;
+    if (!result.Succeeded()) {
+        Session.LastFailure = result.Failure;
+    }
+    return result.Succeeded();
 }
 
 kernel::TEventRec TUpdateForm::HoldReports(void* context, kernel::TEvents&,

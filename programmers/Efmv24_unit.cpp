@@ -107,11 +107,12 @@ TEFMV24_Prog::TEFMV24_Prog(const TProgrammerContext& context) : TProgrammerTyp(c
 
 // ---- Blocking run ----------------------------------------------------------
 
-bool TEFMV24_Prog::Program(const std::string& fileName) {
+TProgrammerResult TEFMV24_Prog::Program(const std::string& fileName) {
     Host.ShowProgress(progress::Position, 0);
     // Nothing is sent for a file the loader could not take whole.
-    if (!LoadTransferImage(Host, fileName, Image)) {
-        return false;
+    TFailure fileFailure;
+    if (!LoadTransferImage(Host, fileName, Image, fileFailure)) {
+        return TProgrammerResult::Failed(std::move(fileFailure));
     }
     Host.ShowProgress(progress::Maximum, Image.PaddedLength / ImageBlockSize);
     Sent = 0;
@@ -130,17 +131,22 @@ bool TEFMV24_Prog::Program(const std::string& fileName) {
         Port.LoadLastV24Parameter();
         Host.ShowBaudText(std::to_string(serial::BaudRateOf(Port.GetV24Parameter()->Baudrate)));
     }
-    return Failed == 0;
+    return RunResult();
 }
 
 bool TEFMV24_Prog::SendText(const char* text) {
+    NoteCommand(text);
     return WriteText(text);
+}
+
+void TEFMV24_Prog::NoteCommand(const std::string& text) {
+    LastCommand = text.substr(0, text.find_first_of(",\r\n"));
 }
 
 // ---- Events ----------------------------------------------------------------
 
 void TEFMV24_Prog::Abort() {
-    Fail();
+    Fail("aborted");
 }
 
 bool TEFMV24_Prog::TakesReply(std::int32_t id) const {
@@ -187,7 +193,7 @@ void TEFMV24_Prog::OnReply(std::int32_t id, std::intptr_t data) {
 
 void TEFMV24_Prog::OnWatchdog() {
     Host.AddLogLine("device loader: no reply");
-    Fail();
+    Fail(Silence("device loader: no reply to " + LastCommand));
 }
 
 void TEFMV24_Prog::Pause(long ms) {
@@ -268,6 +274,7 @@ void TEFMV24_Prog::Block() {
     const std::size_t count = Sent - first;
     // The hexadecimal text would swamp the log.
     Host.AddLogLine(efmv24::BlockHead(bytes, count));
+    NoteCommand(efmv24::BlockHead(bytes, count));
     RepeatBuffer = efmv24::BlockCommand(bytes, count);
     WriteBytes(reinterpret_cast<const std::uint8_t*>(RepeatBuffer.data()), RepeatBuffer.size());
 }
@@ -281,7 +288,7 @@ void TEFMV24_Prog::BlockError(const char* text) {
         return;
     }
     Host.AddLogLine("device loader: block error " + efmv24::LoaderTextOf(text));
-    Fail();
+    Fail("device loader: block error after " + LastCommand, efmv24::LoaderTextOf(text));
 }
 
 void TEFMV24_Prog::Close() {

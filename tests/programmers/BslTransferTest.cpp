@@ -86,7 +86,8 @@ protected:
     }
     bool RunFile(const std::string& path) {
         T_BSL430 bsl({host, com, delay, job}, settings);
-        const bool ok = bsl.Program(path);
+        result = bsl.Program(path);
+        const bool ok = result.Succeeded();
         errorStep = bsl.ErrorStep();
         version = bsl.BslVersion();
         chipId = bsl.ChipId();
@@ -119,6 +120,7 @@ protected:
     }
 
     programmers::TBslSettings settings;
+    programmers::TProgrammerResult result;
     std::int32_t errorStep = -1;
     std::int32_t version = 0;
     std::uint32_t chipId = 0;

@@ -75,7 +75,8 @@ protected:
     }
     bool RunFile(const std::string& path) {
         TEFMV24_Prog loader({host, com, delay, job});
-        const bool ok = loader.Program(path);
+        result = loader.Program(path);
+        const bool ok = result.Succeeded();
         imageLen = loader.ImageLen();
         return ok;
     }
@@ -92,6 +93,7 @@ protected:
     }
 
     std::uint32_t imageLen = 0;
+    programmers::TProgrammerResult result;
 };
 
 TEST_F(DeviceLoaderTransfer, StoresFilePlusPaddingInBlocksOf128AndEndsAt9600) {

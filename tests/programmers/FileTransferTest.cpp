@@ -106,7 +106,7 @@ TEST_F(FileTransferRun, ABlockTransfersBarNeverPassesItsMaximum) {
     folder.Write("NEXT.DAT", std::string(4001, 'z'));
     job.ProgFiles = {"NEXT.DAT"};
     programmers::TWinCEProg transfer({host, com, delay, job});
-    EXPECT_TRUE(transfer.Program("FIRST.DAT"));
+    EXPECT_TRUE(transfer.Program("FIRST.DAT").Succeeded());
     EXPECT_TRUE(BarStaysWithinItsMaximum(host.progress));
 }
 
@@ -117,7 +117,7 @@ TEST_F(FileTransferRun, ALabTransferPassesEscapeOnAndLeavesTheTitleAlone) {
     job.ProgFiles = {"FIRST.DAT", "B256.DAT"};
     host.events.PostKey(protocol::event::KeyEscape);
     programmers::TLabFileTransfer transfer({host, com, delay, job});
-    EXPECT_TRUE(transfer.Program("FIRST.DAT"));
+    EXPECT_TRUE(transfer.Program("FIRST.DAT").Succeeded());
     EXPECT_TRUE(BarStaysWithinItsMaximum(host.progress));
     for (const auto& [code, value] : host.progress) {
         EXPECT_NE(code, programmers::progress::Step) << "a step moves the title";
@@ -129,7 +129,7 @@ TEST_F(FileTransferRun, ALabTransferPassesEscapeOnAndLeavesTheTitleAlone) {
 TEST_F(FileTransferRun, ABlockTransferStopsCleanlyAtAFurtherFileThatCannotBeRead) {
     job.ProgFiles = {"MISSING.BIN", "NEVER.BIN"};
     programmers::TWinCEProg transfer({host, com, delay, job});
-    EXPECT_FALSE(transfer.Program("FIRST.DAT"));
+    EXPECT_FALSE(transfer.Program("FIRST.DAT").Succeeded());
     ExpectFailedCleanlyNaming("MISSING.BIN");
     instrument->Stop();
     ASSERT_EQ(instrument->Instrument().LabFiles().size(), 1u);
@@ -139,7 +139,7 @@ TEST_F(FileTransferRun, ABlockTransferStopsCleanlyAtAFurtherFileThatCannotBeRead
 TEST_F(FileTransferRun, ALabTransferStopsCleanlyAtAListedFileThatCannotBeRead) {
     job.ProgFiles = {"FIRST.DAT", "MISSING.DAT", "NEVER.DAT"};
     programmers::TLabFileTransfer transfer({host, com, delay, job});
-    EXPECT_FALSE(transfer.Program("FIRST.DAT"));
+    EXPECT_FALSE(transfer.Program("FIRST.DAT").Succeeded());
     ExpectFailedCleanlyNaming("MISSING.DAT");
     instrument->Stop();
     EXPECT_EQ(instrument->Transcript().find("missing"), std::string::npos);

@@ -51,7 +51,7 @@ public:
         host.events.AddHandler(&TProgrammerTyp::EventHandler, this);
         WatchdogSlot = 3;
     }
-    bool Program(const std::string&) override { return false; }
+    programmers::TProgrammerResult Program(const std::string&) override { return RunResult(); }
     void Abort() override { ++aborts; }
     void OnReply(std::int32_t id, std::intptr_t) override { replies.push_back(id); }
     void OnWatchdog() override { ++watchdogs; }
