@@ -99,7 +99,9 @@ TEST_F(XmodemTransfer, AfterACutOffUploadTheRetryGoesStraightToTheWaitingBootloa
     folder.Write("FW.BIN", std::string(file.begin(), file.end()));
     const programmers::TProgrammerContext context{host, com, delay, job};
     programmers::T_EMFLoader first(context, {});
-    ASSERT_FALSE(first.Program(folder.File("FW.BIN")).Succeeded());
+    const programmers::TProgrammerResult failed = first.Program(folder.File("FW.BIN"));
+    ASSERT_FALSE(failed.Succeeded());
+    EXPECT_EQ(failed.Failure.Cause, "XMODEM: the receiver refused the packet at packet 3");
     ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
     EXPECT_EQ(host.dialogs.Boxes[0].Text, "refused, packet 3");
     EXPECT_EQ(job.LoaderMode, 1u) << "'u' has erased the firmware";
