@@ -71,10 +71,8 @@ json FirmwareJson(const std::optional<ReportFirmware>& firmware) {
 // Only an ending that failed has a cause; a stale one from a retried step
 // that then succeeded is not it.
 json FailureJson(const SessionReport& report) {
-    const bool failed =
-        report.Outcome == outcome::Failed || report.Outcome == outcome::Aborted;
-    const std::string& step =
-        report.Failure.Step.empty() ? report.FailedStep : report.Failure.Step;
+    const bool failed = report.Outcome == outcome::Failed || report.Outcome == outcome::Aborted;
+    const std::string& step = report.Failure.Step.empty() ? report.FailedStep : report.Failure.Step;
     if (!failed || report.Failure.Empty() || step.empty()) {
         return nullptr;
     }

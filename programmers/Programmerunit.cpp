@@ -254,7 +254,7 @@ TProgrammerResult TProgrammerTyp::RunResult() const {
         failure = TransferFailure("transfer failed"); // never a failure without a word
     }
     return AbortedRun ? TProgrammerResult::Aborted(std::move(failure))
-                   : TProgrammerResult::Failed(std::move(failure));
+                      : TProgrammerResult::Failed(std::move(failure));
 }
 
 void TProgrammerTyp::Succeed() {

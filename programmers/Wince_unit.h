@@ -93,7 +93,7 @@ private:
     Step OnAck = nullptr;
     std::string LastFrame;            // sent again when the instrument asks
     bool BlockUnacknowledged = false; // the bar moves on a block's acknowledge only
-    std::string LastCommand; // what a silence names
+    std::string LastCommand;          // what a silence names
 };
 
 } // namespace programmers

@@ -380,10 +380,10 @@ Outcome RunCell(const Method& method, const Fault& fault, const TempFolder& fold
     Outcome o;
     o.Folder = &folder;
     o.Device = device;
-    pid_t pid = e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
-                            folder.File("ports"), "--time-divisor", "10", "--report",
-                            folder.File("report.json")},
-                           folder.File("out.txt"), folder.File("err.txt"));
+    pid_t pid =
+        e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports", folder.File("ports"),
+                    "--time-divisor", "10", "--report", folder.File("report.json")},
+                   folder.File("out.txt"), folder.File("err.txt"));
     if (std::string(fault.column) == "hangup") {
         o.Tool.ExitCode = WaitTimingTheFault(pid, instrument, o);
     } else {
@@ -418,7 +418,8 @@ std::string FailedStep(const std::string& out) {
 }
 
 bool RunsATool(const Method& method) {
-    return std::string(method.row) == "external-tool" || std::string(method.row) == "meter-recovery";
+    return std::string(method.row) == "external-tool" ||
+           std::string(method.row) == "meter-recovery";
 }
 
 // Empty when the hang-up ended the run soon, with the port, its device and
@@ -434,9 +435,9 @@ std::string HangUpUntold(const Method& method, const Outcome& o) {
     const nlohmann::json report =
         testing_support::ReadValidatedReport(o.Folder->File("report.json"));
     const nlohmann::json& failure = report["failure"];
-    const std::string cause =
-        failure.is_object() && failure["cause"].is_string() ? failure["cause"].get<std::string>()
-                                                             : "";
+    const std::string cause = failure.is_object() && failure["cause"].is_string()
+                                  ? failure["cause"].get<std::string>()
+                                  : "";
     if (cause.rfind(line, 0) != 0 || cause.find("hung up") == std::string::npos) {
         return "REPORT LACKS THE CAUSE " + failure.dump();
     }

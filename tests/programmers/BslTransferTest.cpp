@@ -301,8 +301,8 @@ TEST_F(BslTransfer, AVerifyDifferenceFailsAtOnceAndNeverStartsTheFirmware) {
 TEST_F(BslTransfer, AFileThatCannotBeUsedFailsBeforeAnythingIsSent) {
     Connect(Profile(Loader140));
     EXPECT_FALSE(RunFile(folder.File("missing.txt")));
-    EXPECT_EQ(result.Failure.Cause.rfind("firmware file \"" + folder.File("missing.txt") + "\": ", 0),
-              0u)
+    EXPECT_EQ(
+        result.Failure.Cause.rfind("firmware file \"" + folder.File("missing.txt") + "\": ", 0), 0u)
         << result.Failure.Cause;
     folder.Write("BAD.TXT", "@E000\r\n12 3G\r\nq\r\n");
     host.language = 1;
