@@ -345,7 +345,8 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
                           reinterpret_cast<std::intptr_t>(Session.Replies.KeepText(line)));
             }
             if (reply.EndsWithQuestion) {
-                PostEvent(event::Rejected);
+                PostEvent(event::Rejected,
+                          reinterpret_cast<std::intptr_t>(Session.Replies.KeepText(line)));
             }
         }
         TRxBuffer::BootAnswer answer = Session.RxBuf.TakeBootAnswer();

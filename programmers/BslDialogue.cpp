@@ -165,7 +165,8 @@ bool TBslDeviceDialogue::TakesReply(std::int32_t id) const {
 void TBslDeviceDialogue::OnReply(std::int32_t id, std::intptr_t data) {
     if (id == protocol::event::Rejected) {
         CurrentStep = StepNotAvailable;
-        Fail("the instrument refused the loader dialogue");
+        const char* line = reinterpret_cast<const char*>(data);
+        Fail("the instrument refused the loader dialogue", line != nullptr ? line : "");
         return;
     }
     if (InLoader != 0) {

@@ -93,7 +93,7 @@ bool TLabFileTransfer::TakesReply(std::int32_t id) const {
     return id == protocol::event::Acknowledge || id == protocol::event::Rejected;
 }
 
-void TLabFileTransfer::OnReply(std::int32_t id, std::intptr_t) {
+void TLabFileTransfer::OnReply(std::int32_t id, std::intptr_t data) {
     if (Finished != 0) {
         return;
     }
@@ -109,7 +109,8 @@ void TLabFileTransfer::OnReply(std::int32_t id, std::intptr_t) {
     if (id == protocol::event::Rejected) {
         // Waiting on would only end in the watchdog's misleading silence.
         Host.ShowLogLine(Host.Text(ProgrammerText::CommandRefused) + LastCommand);
-        Fail("the instrument refused " + LastCommand);
+        const char* line = reinterpret_cast<const char*>(data);
+        Fail("the instrument refused " + LastCommand, line != nullptr ? line : "");
         return;
     }
     if (Active && Remaining > 0) {
