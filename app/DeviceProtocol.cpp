@@ -91,7 +91,15 @@ void TUpdateForm::SendAll(const std::string& text) {
 // search end as "no instrument found".
 void TUpdateForm::PassOverFailedPort(int tableIndex) {
     serial::TComPort* port = PortTable[tableIndex];
-    if (Session.PortIndex >= 0 || port == nullptr || !port->IsOpen()) {
+    if (Session.PortIndex >= 0) {
+        // Whoever waits on the session's line would otherwise wait for its
+        // time-out.
+        if (tableIndex == Session.PortIndex) {
+            PostEvent(event::LineFailed);
+        }
+        return;
+    }
+    if (port == nullptr || !port->IsOpen()) {
         return;
     }
     UpdateMemo->Add(Text(Msg::PortFailedInSearch) + port->FailureText());
@@ -175,7 +183,10 @@ void TUpdateForm::RestoreSearchLines() {
 
 void TUpdateForm::SendBytes(const std::string& bytes) {
     if (serial::TComPort* port = SessionComPort()) {
-        port->Write(bytes.data(), static_cast<int>(bytes.size()), false);
+        if (port->Write(bytes.data(), static_cast<int>(bytes.size()), false) ==
+            serial::V24_LINE_FAILED) {
+            PassOverFailedPort(Session.PortIndex);
+        }
     } else {
         SendAll(bytes);
     }
@@ -333,7 +344,8 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
                           reinterpret_cast<std::intptr_t>(Session.Replies.KeepText(line)));
             }
             if (reply.EndsWithQuestion) {
-                PostEvent(event::Rejected);
+                PostEvent(event::Rejected,
+                          reinterpret_cast<std::intptr_t>(Session.Replies.KeepText(line)));
             }
         }
         TRxBuffer::BootAnswer answer = Session.RxBuf.TakeBootAnswer();

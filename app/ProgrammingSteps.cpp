@@ -322,8 +322,10 @@ bool TUpdateForm::RunProgrammer(Phase phase, int fileClass, const std::string& f
     }
     if (programmer == nullptr) {
         // A method not built here fails the step openly, never as a success.
-        ShowLogText(Text(Msg::MethodNotAvailable) + (choice ? choice.Entry->Description : "-") +
-                    " (" + fileName + ")");
+        const std::string text = Text(Msg::MethodNotAvailable) +
+                                 (choice ? choice.Entry->Description : "-") + " (" + fileName + ")";
+        ShowLogText(text);
+        Session.LastFailure = programmers::TransferFailure(text);
         return false;
     }
     if (Report.Method.empty()) {
@@ -335,10 +337,13 @@ bool TUpdateForm::RunProgrammer(Phase phase, int fileClass, const std::string& f
     // Below the programmer: what it passes on once finished waits for the
     // step after it instead of running inside its end.
     Events.AddHandler(&TUpdateForm::HoldReports, this);
-    const bool done = programmer->Program(fileName);
+    const programmers::TProgrammerResult result = programmer->Program(fileName);
     Events.RemoveHandler(&TUpdateForm::HoldReports, this);
     Report.BytesSent += port->BytesWritten() - before;
-    return done;
+    if (!result.Succeeded()) {
+        Session.LastFailure = result.Failure;
+    }
+    return result.Succeeded();
 }
 
 kernel::TEventRec TUpdateForm::HoldReports(void* context, kernel::TEvents&,

@@ -68,6 +68,19 @@ json FirmwareJson(const std::optional<ReportFirmware>& firmware) {
             {"sha256", OrNull(firmware->Sha256)}};
 }
 
+// Only an ending that failed has a cause; a stale one from a retried step
+// that then succeeded is not it.
+json FailureJson(const SessionReport& report) {
+    const bool failed = report.Outcome == outcome::Failed || report.Outcome == outcome::Aborted;
+    const std::string& step = report.Failure.Step.empty() ? report.FailedStep : report.Failure.Step;
+    if (!failed || report.Failure.Empty() || step.empty()) {
+        return nullptr;
+    }
+    return {{"step", step},
+            {"cause", Text(report.Failure.Cause)},
+            {"detail", OrNull(report.Failure.Detail)}};
+}
+
 } // namespace
 
 std::string ReportJson(const SessionReport& report, const std::string& toolVersion) {
@@ -77,7 +90,7 @@ std::string ReportJson(const SessionReport& report, const std::string& toolVersi
     }
     const double seconds = std::chrono::duration<double>(report.Ended - report.Started).count();
     json document = {
-        {"report_version", 1},
+        {"report_version", 2},
         {"tool_version", Text(toolVersion)},
         {"mode", report.IdentifyOnly ? "identify" : "update"},
         {"started", IsoUtc(report.Started)},
@@ -92,6 +105,7 @@ std::string ReportJson(const SessionReport& report, const std::string& toolVersi
         {"retries", report.Retries},
         {"outcome", report.Outcome},
         {"failed_step", OrNull(report.FailedStep)},
+        {"failure", FailureJson(report)},
         {"message_boxes", boxes},
         {"exit_code", report.ExitCode},
     };

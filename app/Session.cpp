@@ -108,6 +108,9 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
     case event::BootFileFailed:
         SessionFailed(id);
         return consumed;
+    case event::LineFailed:
+        OnSessionLineFailed();
+        return consumed;
     case event::ToolSucceeded:
     case event::StartClass0:
     case event::BootloaderFileStep:
@@ -471,6 +474,37 @@ void TUpdateForm::SessionFailed(std::int32_t id) {
     if (Config.AutoStartActive) {
         Beenden();
     }
+}
+
+// Nothing will come on a dead line: the step that waits on it ends now, with
+// the port's cause, instead of at its time-out.
+void TUpdateForm::OnSessionLineFailed() {
+    serial::TComPort* port = SessionComPort();
+    if (port == nullptr) {
+        return;
+    }
+    const std::string cause = port->FailureText();
+    if (Session.AwaitingExitAck) {
+        ShowLogText(cause);
+        EndAfterExitAck();
+        return;
+    }
+    // FinishSession's closing waits are short and bounded; the update stands.
+    // A programmer that met the dead line first has ended the step already.
+    if (!Session.Running || (Session.Finishing && !Session.Calibrating) ||
+        Session.LastFailure.Line != platform::SerialResult::Ok) {
+        return;
+    }
+    ShowLogText(cause);
+    Session.LastFailure = {Report.Step, cause, {}, port->FailureResult(), port->FailureErrno()};
+    if (Session.Calibrating) {
+        Events.RemoveHandler(&TUpdateForm::CalibHandler, this);
+        Session.Calibrating = false;
+        // Programmed already: repeating the transfer would not help.
+        SessionFailed(event::BootFileFailed);
+        return;
+    }
+    SessionFailed(event::ProgrammingFailed);
 }
 
 kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& events,

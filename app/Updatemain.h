@@ -159,7 +159,8 @@ public:
     serial::TComPort* SessionComPort() const;
     void ChooseSessionPort(int tableIndex, int portNumber);
     // A port whose line failed while no instrument had answered: logged with
-    // its cause and left out of the rest of the search.
+    // its cause and left out of the rest of the search. The session's own
+    // port posts event::LineFailed instead.
     void PassOverFailedPort(int tableIndex);
     // A new session searches the ports passed over in the last one again.
     void ReopenPassedOverPorts();
@@ -221,6 +222,8 @@ public:
     bool IgnoredOutOfTurn();
     void FinishSession(bool reset);
     void SessionFailed(std::int32_t id);
+    // event::LineFailed while no programmer runs.
+    void OnSessionLineFailed();
     void SearchFailed();
     void ShowDuration(int kind);
     std::string BootErrorText(int flag) const;

@@ -84,7 +84,7 @@ void T_BSL430::PatchVerify() {
 
 void T_BSL430::PatchVerifyCompare(const TBslFrame& frame) {
     if (!SameRecord((*Patch)[static_cast<std::size_t>(PatchIndex)], frame, PatchFileName)) {
-        Fail();
+        FailStep(Difference);
         return;
     }
     PatchVerifyNext();

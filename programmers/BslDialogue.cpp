@@ -79,7 +79,12 @@ const char* TBslDeviceDialogue::LoaderEntry(std::int32_t variant) {
 }
 
 void TBslDeviceDialogue::ShowError() {
-    Host.Dialogs().MessageBox(Host.BootErrorText(CurrentStep), BootloaderErrorCaption,
+    std::string text = Host.BootErrorText(CurrentStep);
+    // The step alone would send the operator looking at the instrument.
+    if (Failure.Line != platform::SerialResult::Ok) {
+        text += "\r\n" + Failure.Cause;
+    }
+    Host.Dialogs().MessageBox(text, BootloaderErrorCaption,
                               platform::MB_OK | platform::MB_ICONERROR);
     LastErrorStep = CurrentStep;
 }
@@ -123,6 +128,11 @@ bool TBslDeviceDialogue::ReadFileText(const std::string& name, std::string& path
 void TBslDeviceDialogue::ShowFileError(const std::string& path, const std::string& reason) {
     ShowFileErrorBox(Host, path, reason);
     FileErrorShown = true;
+    Fail(FileFailure(path, reason));
+}
+
+void TBslDeviceDialogue::FailStep(const std::string& what, std::string detail) {
+    Fail("BSL step " + std::to_string(CurrentStep) + ": " + what, std::move(detail));
 }
 
 bool TBslDeviceDialogue::SameData(const std::uint8_t* written, std::size_t count,
@@ -136,8 +146,9 @@ bool TBslDeviceDialogue::SameData(const std::uint8_t* written, std::size_t count
             return true;
         }
     }
-    Host.ShowLogLine(what + ": " + Host.Text(ProgrammerText::DifferenceAt) + "0x" +
-                     HexText(address + static_cast<std::uint32_t>(at)));
+    const std::string where = "0x" + HexText(address + static_cast<std::uint32_t>(at));
+    Host.ShowLogLine(what + ": " + Host.Text(ProgrammerText::DifferenceAt) + where);
+    Difference = what + ": difference at " + where;
     return false;
 }
 
@@ -154,7 +165,8 @@ bool TBslDeviceDialogue::TakesReply(std::int32_t id) const {
 void TBslDeviceDialogue::OnReply(std::int32_t id, std::intptr_t data) {
     if (id == protocol::event::Rejected) {
         CurrentStep = StepNotAvailable;
-        Fail();
+        const char* line = reinterpret_cast<const char*>(data);
+        Fail("the instrument refused the loader dialogue", line != nullptr ? line : "");
         return;
     }
     if (InLoader != 0) {

@@ -73,9 +73,12 @@ protected:
     bool ReadFileText(const std::string& name, std::string& path, std::string& content);
     void ShowFileError(const std::string& path, const std::string& reason);
     // The bytes read back equal the count bytes written at address; otherwise
-    // the log names the first difference ("what: difference at 0x...").
+    // the log and Difference name the first difference ("what: difference at 0x...").
     bool SameData(const std::uint8_t* written, std::size_t count, std::uint32_t address,
                   const std::uint8_t* read, std::size_t readCount, const std::string& what);
+
+    // Ends the run as a failure of the current loader step.
+    void FailStep(const std::string& what, std::string detail = {});
 
     // TProgrammerTyp
     void Abort() override;
@@ -91,6 +94,7 @@ protected:
     std::int32_t CurrentStep = StepNotAvailable;
     std::int32_t LastErrorStep = StepNotAvailable;
     bool FileErrorShown = false;
+    std::string Difference; // the last one SameData found
 
 private:
     void OnAcknowledge();

@@ -100,12 +100,12 @@ T_BSL_54XX_430::T_BSL_54XX_430(const TProgrammerContext& context, const TBslSett
 
 // ---- Blocking run ----------------------------------------------------------
 
-bool T_BSL_54XX_430::Program(const std::string& fileName) {
+TProgrammerResult T_BSL_54XX_430::Program(const std::string& fileName) {
     Variant = Job.Variant;
     QueryFirst = Settings.QueryFirst ? 1 : 0;
     Host.SetProgressPosition(0);
     if (!LoadConfig() || !LoadImage(fileName)) {
-        return false;
+        return RunResult();
     }
     ProgressTotal = bsl430::ProgressFixed + 4 * LastRecord + 4;
     Host.SetProgressMaximum(ProgressTotal, ProgressUnit::Blocks);
@@ -286,15 +286,13 @@ void T_BSL_54XX_430::OnMessage(std::uint8_t code) {
 void T_BSL_54XX_430::EndWithMessage(std::uint8_t code) {
     Host.AddLogLine("BSL message " + std::to_string(code) + " at step " +
                     std::to_string(CurrentStep));
-    StopWatchdog();
     LastErrorStep = CurrentStep;
-    Failed = 1;
-    Finished = 1;
+    FailStep("loader message " + std::to_string(code));
 }
 
 void T_BSL_54XX_430::RunRetry() {
     if (OnRetry == nullptr || !RetryHistory.Admit(OnRetry)) {
-        Fail();
+        FailStep("refused or silent, no retry left");
         return;
     }
     (this->*OnRetry)();
@@ -302,7 +300,7 @@ void T_BSL_54XX_430::RunRetry() {
 
 void T_BSL_54XX_430::OnWatchdog() {
     if (InLoader == 0) {
-        Fail();
+        Fail(Silence("no answer from the instrument's dialogue"));
         return;
     }
     RunRetry();
@@ -482,7 +480,7 @@ void T_BSL_54XX_430::VerifyCompare(const TBsl5xxReply& reply) {
     const std::size_t count = DataCount(record);
     if (count > 0 &&
         !SameData(record.Data, count, record.Address, reply.Data(), reply.DataCount(), "verify")) {
-        Fail();
+        FailStep(Difference);
         return;
     }
     (this->*Advance(RecordIndex, LastRecord, &T_BSL_54XX_430::StepVerify,

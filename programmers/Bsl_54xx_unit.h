@@ -40,7 +40,7 @@ class T_BSL_54XX_430 : public T_BSL430 {
 public:
     T_BSL_54XX_430(const TProgrammerContext& context, const TBslSettings& settings);
 
-    bool Program(const std::string& fileName) override;
+    TProgrammerResult Program(const std::string& fileName) override;
     void ShowError() override;
 
     const std::array<std::uint32_t, 16>& Vectors() const { return Vectors_; }

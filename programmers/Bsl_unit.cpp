@@ -61,13 +61,13 @@ T_BSL430::T_BSL430(const TProgrammerContext& context, const TBslSettings& settin
 
 // ---- Blocking run ----------------------------------------------------------
 
-bool T_BSL430::Program(const std::string& fileName) {
+TProgrammerResult T_BSL430::Program(const std::string& fileName) {
     Variant = Job.Variant;
     QueryFirst = Settings.QueryFirst ? 1 : 0;
     Host.SetProgressPosition(0);
     // A file that cannot be used stops here, before the instrument is touched.
     if (!LoadConfig() || !LoadImage(fileName)) {
-        return false;
+        return RunResult();
     }
     ProgressTotal = ProgressFixed + 4 * LastRecord + 4;
     Host.SetProgressMaximum(ProgressTotal, ProgressUnit::Blocks);
@@ -89,7 +89,7 @@ bool T_BSL430::Program(const std::string& fileName) {
     return CloseRun(EndWaitMs, Job.NoPortChange != 0);
 }
 
-bool T_BSL430::CloseRun(long endWaitMs, bool restoreAnyway) {
+TProgrammerResult T_BSL430::CloseRun(long endWaitMs, bool restoreAnyway) {
     Host.ShowTitleState(TitleState::Plain);
     if (!Settings.Set9600After || Failed != 0 || restoreAnyway) {
         Port.LoadLastV24Parameter();
@@ -102,7 +102,7 @@ bool T_BSL430::CloseRun(long endWaitMs, bool restoreAnyway) {
     if (Failed != 0 && !FileErrorShown) {
         ShowError();
     }
-    return Failed == 0;
+    return RunResult();
 }
 
 void T_BSL430::ShowError() {
@@ -239,7 +239,7 @@ void T_BSL430::HandleReplies() {
 void T_BSL430::RunRetry() {
     const Step retry = OnRetry;
     if (retry == nullptr || !RetryHistory.Admit(retry)) {
-        Fail();
+        FailStep("refused, no retry left");
         return;
     }
     if (retry == &T_BSL430::EraseNext) {
@@ -265,11 +265,11 @@ void T_BSL430::OnWatchdog() {
         return;
     }
     if (InLoader == 0) {
-        Fail();
+        Fail(Silence("no answer from the instrument's dialogue"));
         return;
     }
     if (OnRetry == nullptr || !RetryHistory.Admit(OnRetry)) {
-        Fail();
+        FailStep(Silence("no answer, no retry left; the last wait"));
         return;
     }
     // A lost acknowledge repeats the step it would have started; a lost
@@ -380,7 +380,7 @@ void T_BSL430::LoadChipImage() {
         Job.KeepBaud[1] = 1;
     }
     if (!LoadImage(name)) {
-        Fail(); // the table is cleared: there is no image left to write
+        FailStep("no image for the chip"); // the table is cleared: nothing left to write
         return;
     }
     ProgressTotal = ProgressFixed + 4 * LastRecord + 4;
@@ -415,7 +415,7 @@ void T_BSL430::PrepareErase() {
     Host.SetProgressMaximum(ProgressTotal, ProgressUnit::Blocks);
     if (BslVersion_ == VersionNeedsPatch) {
         if (!LoadPatch()) {
-            Fail();
+            FailStep("the loader patch cannot be taken");
             return;
         }
         Sync(&T_BSL430::PatchPrepare);
@@ -606,7 +606,7 @@ void T_BSL430::StepVerify() {
 
 void T_BSL430::VerifyCompare(const TBslFrame& frame) {
     if (!SameRecord((*Image)[static_cast<std::size_t>(RecordIndex)], frame, "verify")) {
-        Fail();
+        FailStep(Difference);
         return;
     }
     VerifyNext();

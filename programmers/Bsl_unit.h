@@ -50,7 +50,7 @@ class T_BSL430 : public TBslDeviceDialogue {
 public:
     T_BSL430(const TProgrammerContext& context, const TBslSettings& settings);
 
-    bool Program(const std::string& fileName) override;
+    TProgrammerResult Program(const std::string& fileName) override;
     void ShowError() override;
 
     // What the loader reported, for the log and the tests.
@@ -88,7 +88,7 @@ protected:
     }
     // The end of the run: the line restored (or set to 9600 8N2 after a
     // success when the job asks for it), the end wait, the box on failure.
-    bool CloseRun(long endWaitMs, bool restoreAnyway);
+    TProgrammerResult CloseRun(long endWaitMs, bool restoreAnyway);
     // The loader's receive buffer and what takes the replies out of it.
     virtual TReplyBuffer& ReceiveBuffer() { return Replies; }
     virtual void HandleReplies();

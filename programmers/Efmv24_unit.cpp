@@ -107,11 +107,12 @@ TEFMV24_Prog::TEFMV24_Prog(const TProgrammerContext& context) : TProgrammerTyp(c
 
 // ---- Blocking run ----------------------------------------------------------
 
-bool TEFMV24_Prog::Program(const std::string& fileName) {
+TProgrammerResult TEFMV24_Prog::Program(const std::string& fileName) {
     Host.SetProgressPosition(0);
     // Nothing is sent for a file the loader could not take whole.
-    if (!LoadTransferImage(Host, fileName, Image)) {
-        return false;
+    TFailure fileFailure;
+    if (!LoadTransferImage(Host, fileName, Image, fileFailure)) {
+        return TProgrammerResult::Failed(std::move(fileFailure));
     }
     Host.SetProgressMaximum(static_cast<int>(Image.PaddedLength / ImageBlockSize),
                             ProgressUnit::Blocks);
@@ -131,17 +132,22 @@ bool TEFMV24_Prog::Program(const std::string& fileName) {
         Port.LoadLastV24Parameter();
         Host.ShowBaudText(std::to_string(serial::BaudRateOf(Port.GetV24Parameter()->Baudrate)));
     }
-    return Failed == 0;
+    return RunResult();
 }
 
 bool TEFMV24_Prog::SendText(const char* text) {
+    NoteCommand(text);
     return WriteText(text);
+}
+
+void TEFMV24_Prog::NoteCommand(const std::string& text) {
+    LastCommand = text.substr(0, text.find_first_of(",\r\n"));
 }
 
 // ---- Events ----------------------------------------------------------------
 
 void TEFMV24_Prog::Abort() {
-    Fail();
+    Fail("aborted");
 }
 
 bool TEFMV24_Prog::TakesReply(std::int32_t id) const {
@@ -188,7 +194,7 @@ void TEFMV24_Prog::OnReply(std::int32_t id, std::intptr_t data) {
 
 void TEFMV24_Prog::OnWatchdog() {
     Host.AddLogLine("device loader: no reply");
-    Fail();
+    Fail(Silence("device loader: no reply to " + LastCommand));
 }
 
 void TEFMV24_Prog::Pause(long ms) {
@@ -269,6 +275,7 @@ void TEFMV24_Prog::Block() {
     const std::size_t count = Sent - first;
     // The hexadecimal text would swamp the log.
     Host.AddLogLine(efmv24::BlockHead(bytes, count));
+    NoteCommand(efmv24::BlockHead(bytes, count));
     RepeatBuffer = efmv24::BlockCommand(bytes, count);
     WriteBytes(reinterpret_cast<const std::uint8_t*>(RepeatBuffer.data()), RepeatBuffer.size());
 }
@@ -282,7 +289,7 @@ void TEFMV24_Prog::BlockError(const char* text) {
         return;
     }
     Host.AddLogLine("device loader: block error " + efmv24::LoaderTextOf(text));
-    Fail();
+    Fail("device loader: block error after " + LastCommand, efmv24::LoaderTextOf(text));
 }
 
 void TEFMV24_Prog::Close() {

@@ -40,7 +40,7 @@ public:
     explicit TEFMV24_Prog(const TProgrammerContext& context);
 
     std::string FileText(const std::string& text) const { return text; }
-    bool Program(const std::string& fileName) override;
+    TProgrammerResult Program(const std::string& fileName) override;
     // A device command, written and logged; false when the line failed.
     virtual bool SendText(const char* text);
 
@@ -64,6 +64,8 @@ private:
     void Pause(long ms);
     void RunWaitingAcks();
     void SendBaudCommand(int baud);
+    // What a silence or a block error names: the command's head.
+    void NoteCommand(const std::string& text);
 
     // The continuation chain, one step per positive reply.
     void BaudUp();
@@ -88,6 +90,7 @@ private:
     Step OnRefusal = nullptr;
     bool Busy = false;
     unsigned WaitingAcks = 0;
+    std::string LastCommand;
 };
 
 } // namespace programmers

@@ -33,6 +33,23 @@ constexpr char CmdUpload = 'u';
 constexpr char CmdChecksum = 'c';
 constexpr char CmdRestart = 'r';
 
+// What the watchdog waited for the answer to, before the upload.
+const char* StageCommand(T_EMFLoader::Stage stage) {
+    switch (stage) {
+    case T_EMFLoader::Stage::Wake:
+        return "the wake command";
+    case T_EMFLoader::Stage::Entry:
+    case T_EMFLoader::Stage::SecondStage:
+        return "the entry command";
+    case T_EMFLoader::Stage::Version:
+        return "the bootloader start";
+    case T_EMFLoader::Stage::Checksum:
+        return "the checksum query";
+    default:
+        return "the last command";
+    }
+}
+
 std::string Hex4(unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%04X", value);
@@ -77,10 +94,11 @@ bool T_EMFLoader::SendCommandChar(char c) {
                       sizeof protocol::command::XmodemUnlock);
 }
 
-bool T_EMFLoader::Program(const std::string& fileName) {
+TProgrammerResult T_EMFLoader::Program(const std::string& fileName) {
     Host.SetProgressPosition(0);
-    if (!LoadTransferImage(Host, fileName, Image)) {
-        return false;
+    TFailure fileFailure;
+    if (!LoadTransferImage(Host, fileName, Image, fileFailure)) {
+        return TProgrammerResult::Failed(std::move(fileFailure));
     }
     ImageCrc_ = ImageCrc(Image);
     AppendTrailer(Image);
@@ -114,23 +132,25 @@ bool T_EMFLoader::Program(const std::string& fileName) {
     if (Failed != 0) {
         ShowFailure();
     }
-    return Failed == 0;
+    return RunResult();
 }
 
 void T_EMFLoader::ShowFailure() {
     // The watchdog before the upload is the only failure without a text of
     // its own; an empty box would leave the operator guessing.
-    if (FailureText.empty()) {
+    if (FailureText.empty() && Failure.Line != platform::SerialResult::Ok) {
+        FailureText = Failure.Cause; // the log has it already
+    } else if (FailureText.empty()) {
         FailureText = Host.Text(ProgrammerText::NoAnswer);
         Host.ShowLogLine(FailureText);
     }
     Host.Dialogs().MessageBox(FailureText, ErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
 }
 
-void T_EMFLoader::FailWith(const std::string& text) {
+void T_EMFLoader::FailWith(const std::string& text, std::string cause, std::string detail) {
     FailureText = text;
     Host.ShowLogLine(text);
-    Fail();
+    Fail(std::move(cause), std::move(detail));
 }
 
 std::string T_EMFLoader::PacketUnderWay() const {
@@ -139,25 +159,25 @@ std::string T_EMFLoader::PacketUnderWay() const {
                : std::to_string(Sender.PacketsBuilt());
 }
 
-void T_EMFLoader::FailUpload(ProgrammerText cause) {
-    const std::string text = Host.Text(cause) + PacketUnderWay();
+void T_EMFLoader::FailUpload(ProgrammerText text, const std::string& cause) {
+    const std::string packet = PacketUnderWay();
     WriteBytes(CancelUpload, sizeof CancelUpload);
-    FailWith(text);
+    FailWith(Host.Text(text) + packet, "XMODEM: " + cause + " at packet " + packet);
 }
 
 void T_EMFLoader::Abort() {
     if (Stage_ == Stage::Upload && Finished == 0) {
         WriteBytes(CancelUpload, sizeof CancelUpload);
     }
-    Fail();
+    Fail("aborted");
 }
 
 void T_EMFLoader::OnWatchdog() {
     if (Stage_ == Stage::Upload) {
-        FailUpload(ProgrammerText::XmodemStalled);
+        FailUpload(ProgrammerText::XmodemStalled, Silence("no progress"));
         return;
     }
-    Fail();
+    Fail(Silence(std::string("XMODEM: no answer to ") + StageCommand(Stage_)));
 }
 
 bool T_EMFLoader::TakesReply(std::int32_t id) const {
@@ -305,13 +325,14 @@ void T_EMFLoader::AnswerReceiver(std::uint8_t answer) {
     const std::span<const std::uint8_t> reply = Sender.OnReceived({&answer, 1});
     switch (Sender.GetFailure()) {
     case TXmodemSender::Failure::Refused:
-        FailUpload(ProgrammerText::XmodemRefused);
+        FailUpload(ProgrammerText::XmodemRefused, "the receiver refused the packet");
         return;
     case TXmodemSender::Failure::Restarted:
-        FailUpload(ProgrammerText::XmodemRestarted);
+        FailUpload(ProgrammerText::XmodemRestarted, "the receiver started over");
         return;
     case TXmodemSender::Failure::Cancelled:
-        FailWith(Host.Text(ProgrammerText::XmodemCancelled) + PacketUnderWay());
+        FailWith(Host.Text(ProgrammerText::XmodemCancelled) + PacketUnderWay(),
+                 "XMODEM: the receiver cancelled at packet " + PacketUnderWay());
         return;
     case TXmodemSender::Failure::None:
         break;
@@ -338,10 +359,12 @@ void T_EMFLoader::CheckChecksum(const char* text) {
     if (!readable || reported != ImageCrc_) {
         // A restart into an image the bootloader holds differently could
         // leave the instrument without working firmware.
-        FailWith(
-            Host.Text(ProgrammerText::ChecksumMismatch) +
-            (readable ? Hex4(reported) : "\"" + std::string(text != nullptr ? text : "") + "\"") +
-            " / " + Hex4(ImageCrc_));
+        const std::string line = text != nullptr ? text : "";
+        const std::string found = readable ? Hex4(reported) : "\"" + line + "\"";
+        FailWith(Host.Text(ProgrammerText::ChecksumMismatch) + found + " / " + Hex4(ImageCrc_),
+                 "XMODEM: the bootloader's checksum " + found + " is not the image's " +
+                     Hex4(ImageCrc_),
+                 line);
         return;
     }
     Stage_ = Stage::Done;

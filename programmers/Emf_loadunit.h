@@ -49,7 +49,7 @@ public:
 
     // One command character; from bootloader 1.06 on the unlock line follows.
     virtual bool SendCommandChar(char c);
-    bool Program(const std::string& fileName) override;
+    TProgrammerResult Program(const std::string& fileName) override;
 
     bool UnlockNeeded() const { return Version106 != 0; }
     std::int32_t Mode() const { return Mode_; }
@@ -73,11 +73,12 @@ private:
     void XmodemStep();
     void AnswerReceiver(std::uint8_t answer);
     void CheckChecksum(const char* text);
-    void FailWith(const std::string& text);
+    // text: the box's; cause and detail: the result's.
+    void FailWith(const std::string& text, std::string cause, std::string detail = {});
     // Ends an upload the receiver will not finish: the cause names the
     // packet, and CAN tells the receiver, so that its bootloader takes
     // commands again for a retry.
-    void FailUpload(ProgrammerText cause);
+    void FailUpload(ProgrammerText text, const std::string& cause);
     std::string PacketUnderWay() const;
     void ShowFailure();
 

@@ -10,7 +10,7 @@ namespace programmers {
 
 TLabFileTransfer::TLabFileTransfer(const TProgrammerContext& context) : TProgrammerTyp(context) {}
 
-bool TLabFileTransfer::Program(const std::string& fileName) {
+TProgrammerResult TLabFileTransfer::Program(const std::string& fileName) {
     BeginRun(LabAckTimeoutMs);
     FirstFile = fileName;
     // An instrument with a file still open refuses to open another one.
@@ -18,12 +18,12 @@ bool TLabFileTransfer::Program(const std::string& fileName) {
     if (ClosingLeftFile ? Send(protocol::command::LabFileClose) : StartFirstFile()) {
         PumpUntil();
     } else {
-        Fail();
+        Fail("the first file could not be started");
     }
     Host.SetProgressPosition(0);
     EndRun(0);
     Job.LabFileLeftOpen = Failed != 0 && (Active || ClosingLeftFile) ? 1 : 0;
-    return Failed == 0;
+    return RunResult();
 }
 
 bool TLabFileTransfer::StartFirstFile() {
@@ -43,11 +43,15 @@ bool TLabFileTransfer::Send(const std::string& command) {
 
 bool TLabFileTransfer::StartFile(const std::string& name, std::size_t extraSteps) {
     std::string path;
-    if (!ProgramFilePath(Host, name, path)) {
+    TFailure failure;
+    if (!ProgramFilePath(Host, name, path, failure)) {
+        Fail(std::move(failure));
         return false;
     }
     if (!platform::ReadWholeFile(path, Data)) {
-        ShowFileErrorBox(Host, path, Host.Text(ProgrammerText::FileUnreadable));
+        const std::string reason = Host.Text(ProgrammerText::FileUnreadable);
+        ShowFileErrorBox(Host, path, reason);
+        Fail(FileFailure(path, reason));
         return false;
     }
     Remaining = Data.size();
@@ -69,14 +73,14 @@ void TLabFileTransfer::NextFile() {
     }
     // The opening counts as a step of its own here.
     if (!StartFile(Job.ProgFiles[FileIndex++], 1)) {
-        Fail();
+        Fail("file " + Job.ProgFiles[FileIndex - 1] + " could not be started");
         return;
     }
     Host.AdvanceProgressBar(1);
 }
 
 void TLabFileTransfer::Abort() {
-    Fail();
+    Fail("aborted");
 }
 
 // The OK button must not start a session while files are sent; every other
@@ -89,7 +93,7 @@ bool TLabFileTransfer::TakesReply(std::int32_t id) const {
     return id == protocol::event::Acknowledge || id == protocol::event::Rejected;
 }
 
-void TLabFileTransfer::OnReply(std::int32_t id, std::intptr_t) {
+void TLabFileTransfer::OnReply(std::int32_t id, std::intptr_t data) {
     if (Finished != 0) {
         return;
     }
@@ -98,14 +102,15 @@ void TLabFileTransfer::OnReply(std::int32_t id, std::intptr_t) {
         // Either answer will do: the file may have been closed meanwhile.
         ClosingLeftFile = false;
         if (!StartFirstFile()) {
-            Fail();
+            Fail("the first file could not be started");
         }
         return;
     }
     if (id == protocol::event::Rejected) {
         // Waiting on would only end in the watchdog's misleading silence.
         Host.ShowLogLine(Host.Text(ProgrammerText::CommandRefused) + LastCommand);
-        Fail();
+        const char* line = reinterpret_cast<const char*>(data);
+        Fail("the instrument refused " + LastCommand, line != nullptr ? line : "");
         return;
     }
     if (Active && Remaining > 0) {
@@ -129,7 +134,7 @@ void TLabFileTransfer::OnReply(std::int32_t id, std::intptr_t) {
 
 void TLabFileTransfer::OnWatchdog() {
     Host.ShowLogLine(Host.Text(ProgrammerText::NoAnswer));
-    Fail();
+    Fail(Silence("no answer to " + LastCommand));
 }
 
 } // namespace programmers

@@ -19,7 +19,7 @@ class TLabFileTransfer : public TProgrammerTyp {
 public:
     explicit TLabFileTransfer(const TProgrammerContext& context);
 
-    bool Program(const std::string& fileName) override;
+    TProgrammerResult Program(const std::string& fileName) override;
 
 protected:
     void Abort() override;

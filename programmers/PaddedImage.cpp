@@ -48,25 +48,29 @@ ImageReadResult ReadPaddedImage(const std::string& path, TPaddedImage& image) {
     return ImageReadResult::Ok;
 }
 
-bool LoadTransferImage(TProgrammerHost& host, const std::string& name, TPaddedImage& image) {
+bool LoadTransferImage(TProgrammerHost& host, const std::string& name, TPaddedImage& image,
+                       TFailure& failure) {
     std::string path;
-    if (!ProgramFilePath(host, name, path)) {
+    if (!ProgramFilePath(host, name, path, failure)) {
         return false;
     }
+    std::string reason;
     switch (ReadPaddedImage(path, image)) {
     case ImageReadResult::Ok:
         return true;
     case ImageReadResult::Unreadable:
-        ShowFileErrorBox(host, path, host.Text(ProgrammerText::FileUnreadable));
-        return false;
-    case ImageReadResult::TooLarge:
+        reason = host.Text(ProgrammerText::FileUnreadable);
+        break;
+    case ImageReadResult::TooLarge: {
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(path, error);
+        reason = host.Text(ProgrammerText::FileTooLarge) + " " + std::to_string(size) +
+                 " Bytes (max. " + std::to_string(LargestImageFile()) + ")";
         break;
     }
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    ShowFileErrorBox(host, path,
-                     host.Text(ProgrammerText::FileTooLarge) + " " + std::to_string(size) +
-                         " Bytes (max. " + std::to_string(LargestImageFile()) + ")");
+    }
+    ShowFileErrorBox(host, path, reason);
+    failure = FileFailure(path, reason);
     return false;
 }
 

@@ -8,6 +8,7 @@
 namespace programmers {
 
 class TProgrammerHost;
+struct TFailure;
 
 // A binary firmware file as the device loader and the XMODEM bootloader take
 // it: the file's bytes and 1..128 bytes of 0xFF, so that the padded data and
@@ -37,7 +38,8 @@ ImageReadResult ReadPaddedImage(const std::string& path, TPaddedImage& image);
 // ReadPaddedImage for a transfer of a file of the program folder (or a
 // path): a file that cannot be read or is too large gets the file error box
 // (naming its size when too large).
-bool LoadTransferImage(TProgrammerHost& host, const std::string& name, TPaddedImage& image);
+bool LoadTransferImage(TProgrammerHost& host, const std::string& name, TPaddedImage& image,
+                       TFailure& failure);
 
 // CRC-16/XMODEM over the padded data.
 std::uint16_t ImageCrc(const TPaddedImage& image);

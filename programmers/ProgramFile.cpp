@@ -47,15 +47,31 @@ TProgramFile LocateProgramFile(TProgrammerHost& host, const std::string& name) {
     return file;
 }
 
-bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path,
-                     IfMissing missing) {
+namespace {
+
+bool TakeProgramFile(TProgrammerHost& host, const std::string& name, std::string& path,
+                     IfMissing missing, TFailure& failure) {
     const TProgramFile file = LocateProgramFile(host, name);
     if (!file.Problem.empty() && !(file.Missing && missing == IfMissing::Take)) {
         ShowFileErrorBox(host, file.Path, file.Problem);
+        failure = FileFailure(file.Path, file.Problem);
         return false;
     }
     path = file.Path;
     return true;
+}
+
+} // namespace
+
+bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path,
+                     IfMissing missing) {
+    TFailure ignored;
+    return TakeProgramFile(host, name, path, missing, ignored);
+}
+
+bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path,
+                     TFailure& failure) {
+    return TakeProgramFile(host, name, path, IfMissing::Fail, failure);
 }
 
 std::string WithEntryName(const std::string& name, const std::string& entry) {

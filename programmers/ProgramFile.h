@@ -1,6 +1,7 @@
 #pragma once
 
 #include "programmers/ProgrammerHost.h"
+#include "programmers/ProgrammerResult.h"
 
 #include <string>
 
@@ -26,6 +27,9 @@ enum class IfMissing { Fail, Take };
 // and the reason.
 bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path,
                      IfMissing missing = IfMissing::Fail);
+// The same; failure says which file and why.
+bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path,
+                     TFailure& failure);
 
 // name with its own part replaced by entry, an entry's name as found on disk
 // (in the encoding the caller needs); the folder part stays as named.

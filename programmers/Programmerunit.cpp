@@ -29,9 +29,15 @@ bool TProgrammerTyp::HandleEvent(const kernel::TEventRec& event) {
         if (event.Id != protocol::event::KeyEscape || !AbortsOnEscape()) {
             return TakesKey(event.Id);
         }
-        Abort();
+        AbortRun("aborted by the operator (Escape)");
         return true;
     case kernel::evMessage:
+        // Also after the end: a dead line ends the run's own closing waits,
+        // and a success not yet handed back is no success on it.
+        if (event.Id == protocol::event::LineFailed) {
+            LineFailed();
+            return true;
+        }
         // Once the transfer has ended, what the restarted firmware says
         // belongs to the session's restart step.
         if (Finished != 0) {
@@ -67,6 +73,8 @@ void TProgrammerTyp::BeginRun(std::uint32_t watchdogMs) {
     StartWatchdog(watchdogMs);
     Failed = 0;
     Finished = 0;
+    Failure = {};
+    AbortedRun = false;
 }
 
 void TProgrammerTyp::PumpUntil() {
@@ -78,7 +86,7 @@ void TProgrammerTyp::PumpUntil() {
         }
         // A closing window ends the transfer; waiting on would never return.
         if (application.Terminated()) {
-            Abort();
+            AbortRun("aborted: the program is closing");
             break;
         }
         AwaitWork();
@@ -90,7 +98,10 @@ void TProgrammerTyp::AwaitWork() {
 }
 
 void TProgrammerTyp::EndRun(long waitMs) {
-    Wait(waitMs);
+    // Nothing more will come on a dead line.
+    if (Failure.Line == platform::SerialResult::Ok) {
+        Wait(waitMs);
+    }
     Host.SetProgressPosition(0);
     Host.EventQueue().RemoveHandler(&TProgrammerTyp::EventHandler, this);
     StopWatchdog();
@@ -105,6 +116,7 @@ void TProgrammerTyp::CountdownWait(long ms) {
 }
 
 void TProgrammerTyp::StartWatchdog(std::uint32_t ms) {
+    WatchdogIntervalMs = ms;
     WatchdogSlot = Host.TimerPool().TimerStart(ms);
 }
 
@@ -164,8 +176,9 @@ void TProgrammerTyp::LineFailed() {
     if (Finished != 0 && Failed != 0) {
         return; // said once is enough
     }
-    Host.ShowLogLine(Port.FailureText());
-    Fail();
+    const std::string text = Port.FailureText();
+    Host.ShowLogLine(text);
+    Fail({TransferStep, text, {}, Port.FailureResult(), Port.FailureErrno()});
     OnLineFailure();
 }
 
@@ -194,6 +207,10 @@ bool ReplyLineAcknowledges(const char* line) {
     return length > 0 && line[length - 1] == '!';
 }
 
+TFailure FileFailure(const std::string& path, const std::string& reason) {
+    return TransferFailure("firmware file \"" + platform::Utf8ToLatin1(path) + "\": " + reason);
+}
+
 void ShowFileErrorBox(TProgrammerHost& host, const std::string& path, const std::string& reason) {
     const std::string text = host.Text(ProgrammerText::FirmwareFile) + " \"" +
                              platform::Utf8ToLatin1(path) + "\":\r\n" + reason + "\r\n" +
@@ -203,10 +220,41 @@ void ShowFileErrorBox(TProgrammerHost& host, const std::string& path, const std:
                               platform::MB_OK | platform::MB_ICONERROR);
 }
 
-void TProgrammerTyp::Fail() {
+void TProgrammerTyp::Fail(std::string cause, std::string detail) {
+    Fail(TransferFailure(std::move(cause), std::move(detail)));
+}
+
+void TProgrammerTyp::Fail(TFailure failure) {
+    if (Failure.Empty()) {
+        Failure = std::move(failure);
+    }
     StopWatchdog();
     Failed = 1;
     Finished = 1;
+}
+
+void TProgrammerTyp::AbortRun(const char* cause) {
+    if (Finished == 0) {
+        AbortedRun = true;
+        Failure = TransferFailure(cause);
+    }
+    Abort();
+}
+
+std::string TProgrammerTyp::Silence(const std::string& what) const {
+    return what + " within " + std::to_string(WatchdogIntervalMs) + " ms";
+}
+
+TProgrammerResult TProgrammerTyp::RunResult() const {
+    if (Failed == 0) {
+        return TProgrammerResult::Success();
+    }
+    TFailure failure = Failure;
+    if (failure.Empty()) {
+        failure = TransferFailure("transfer failed"); // never a failure without a word
+    }
+    return AbortedRun ? TProgrammerResult::Aborted(std::move(failure))
+                      : TProgrammerResult::Failed(std::move(failure));
 }
 
 void TProgrammerTyp::Succeed() {

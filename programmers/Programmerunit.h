@@ -2,6 +2,7 @@
 
 #include "kernel/Events.h"
 #include "programmers/ProgrammerHost.h"
+#include "programmers/ProgrammerResult.h"
 #include "programmers/ProgrammingJob.h"
 #include "programmers/Protocol.h"
 #include "programmers/ReplyBuffer.h"
@@ -12,8 +13,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace programmers {
+
+// The session step a programmer's run is reported under.
+inline constexpr const char* TransferStep = "transfer";
+
+// A failure of the transfer step.
+inline TFailure TransferFailure(std::string cause, std::string detail = {}) {
+    return {TransferStep, std::move(cause), std::move(detail)};
+}
 
 // Port purge flags (transmit and receive queue), as ClearBuffer takes them.
 inline constexpr unsigned long PurgeTxClear = 4;
@@ -36,8 +46,8 @@ public:
     TProgrammerTyp(const TProgrammerTyp&) = delete;
     TProgrammerTyp& operator=(const TProgrammerTyp&) = delete;
 
-    // Blocks until the transfer has ended; false on failure or abort.
-    virtual bool Program(const std::string& fileName) = 0;
+    // Blocks until the transfer has ended.
+    virtual TProgrammerResult Program(const std::string& fileName) = 0;
 
 protected:
     // The handler registered on the event queue during the run.
@@ -46,7 +56,8 @@ protected:
     // True when the event was consumed.
     bool HandleEvent(const kernel::TEventRec& event);
 
-    // Escape, or the loop was told to end: the run ends as a failure.
+    // Escape, or the loop was told to end: the run ends as aborted (the
+    // cause is noted before).
     virtual void Abort() = 0;
     // Message 10000; false passes it on to the sequencer's reply parser.
     virtual bool OnCharsReceived(std::intptr_t /*port*/) { return false; }
@@ -89,11 +100,17 @@ protected:
     // line failed. Called until false after every notification: the port
     // notifies again only once its input has been read.
     bool ReadInto(TReplyBuffer& buffer);
-    // Ends the run at once as a failure; the log names the port, its
-    // device and the reason.
+    // Ends the run at once as a failure; the log and the cause name the
+    // port, its device and the reason.
     void LineFailed();
-    // Ends the run as a failure.
-    void Fail();
+    // Ends the run as a failure. The first cause given is kept: the later
+    // ones are what the first one set off.
+    void Fail(std::string cause, std::string detail = {});
+    void Fail(TFailure failure);
+    // The watchdog's cause: "<what> within <its interval> ms".
+    std::string Silence(const std::string& what) const;
+    // What the run ended with: Program's result.
+    TProgrammerResult RunResult() const;
     // Ends the run as a success: the watchdog stops and replies go on to
     // the session.
     void Succeed();
@@ -106,6 +123,13 @@ protected:
     std::uint8_t Failed = 0;
     std::uint8_t Finished = 0;
     int WatchdogSlot = 0;
+    std::uint32_t WatchdogIntervalMs = 0;
+    TFailure Failure;
+
+private:
+    void AbortRun(const char* cause);
+
+    bool AbortedRun = false;
 };
 
 // The line that event 10011 carries: the number after its "A." or "C."
@@ -117,6 +141,8 @@ bool ReplyLineAcknowledges(const char* line);
 // The error box for a firmware file that cannot be taken, naming the file
 // and the reason; the log keeps it too.
 void ShowFileErrorBox(TProgrammerHost& host, const std::string& path, const std::string& reason);
+// The failure such a file ends a run with.
+TFailure FileFailure(const std::string& path, const std::string& reason);
 
 // The retry guard of the loader step machines: the continuations last run
 // for retries. A step may run again while some entry does not hold it yet;

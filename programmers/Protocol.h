@@ -103,7 +103,11 @@ inline constexpr std::int32_t CloseWindow = 10004;
 inline constexpr std::int32_t Acknowledge = 10010; // a reply line ending in "!"
 // A reply in the "A." or "C." form; its data is the whole line (text).
 inline constexpr std::int32_t CommandReply = 10011;
-inline constexpr std::int32_t Rejected = 10012; // a reply line ending in "?"
+// A reply line ending in "?"; its data is the line (text).
+inline constexpr std::int32_t Rejected = 10012;
+// The session's port hung up or failed under a read or write of the session;
+// the port's FailureText says why.
+inline constexpr std::int32_t LineFailed = 10014;
 inline constexpr std::int32_t ProgrammingFailed = 10021;
 inline constexpr std::int32_t ToolSucceeded = 10022;
 inline constexpr std::int32_t StartClass0 = 10023;

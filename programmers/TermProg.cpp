@@ -24,7 +24,7 @@ const char* BasicLoaderFile(char memoryVariant) {
 
 TTermProg::TTermProg(const TProgrammerContext& context) : TProgrammerTyp(context) {}
 
-bool TTermProg::Program(const std::string& fileName) {
+TProgrammerResult TTermProg::Program(const std::string& fileName) {
     fileName_ = fileName;
     BeginRun(SilenceMs);
     Port.ChangeHandShake(serial::RTS_CTS);
@@ -38,7 +38,7 @@ bool TTermProg::Program(const std::string& fileName) {
     PumpUntil();
     Port.LoadLastV24Parameter();
     EndRun(0);
-    return Failed == 0;
+    return RunResult();
 }
 
 void TTermProg::Stop() {
@@ -49,7 +49,7 @@ void TTermProg::Stop() {
 }
 
 void TTermProg::Abort() {
-    Aborted();
+    Aborted(TransferFailure("aborted"));
 }
 
 bool TTermProg::OnCharsReceived(std::intptr_t) {
@@ -105,10 +105,10 @@ void TTermProg::OnReply(std::int32_t id, std::intptr_t) {
         Succeeded();
         break;
     case termmsg::RecordDefect:
-        TransmitError();
+        TransmitError(TransferFailure("Basic-Loader: a record arrived defective"));
         break;
     case termmsg::Abort:
-        Aborted();
+        Aborted(TransferFailure("Basic-Loader: the loader aborted"));
         break;
     default:
         break;
@@ -117,7 +117,7 @@ void TTermProg::OnReply(std::int32_t id, std::intptr_t) {
 
 void TTermProg::OnWatchdog() {
     Host.AddLogLine("Basic-Loader: no announcement and no progress");
-    Aborted();
+    Aborted(TransferFailure(Silence("Basic-Loader: no announcement and no progress")));
 }
 
 void TTermProg::OnLineFailure() {
@@ -150,12 +150,12 @@ void TTermProg::LoadFile() {
             text.replace(at, std::string(NamedFile).size(), fileName_);
         }
         // The box keeps its known text; the log says where and why.
-        Host.ShowLogLine(
-            "\"" + platform::Utf8ToLatin1(file.Path) + "\": " +
-            (file.Problem.empty() ? Host.Text(ProgrammerText::FileUnreadable) : file.Problem));
+        const std::string reason =
+            file.Problem.empty() ? Host.Text(ProgrammerText::FileUnreadable) : file.Problem;
+        Host.ShowLogLine("\"" + platform::Utf8ToLatin1(file.Path) + "\": " + reason);
         Host.Dialogs().MessageBox(text, FileMissingCaption,
                                   platform::MB_OK | platform::MB_ICONERROR);
-        Aborted();
+        Aborted(FileFailure(file.Path, reason));
         return;
     }
     if (content.size() > MaxFileSize) {
@@ -163,7 +163,7 @@ void TTermProg::LoadFile() {
         Host.Dialogs().MessageBox(Host.Text(ProgrammerText::FirmwareFile) + " \"" + fileName_ +
                                       "\": " + Host.Text(ProgrammerText::FileUnreadable),
                                   FileMissingCaption, platform::MB_OK | platform::MB_ICONERROR);
-        Aborted();
+        Aborted(FileFailure(file.Path, "larger than " + std::to_string(MaxFileSize) + " bytes"));
         return;
     }
     // The bar counts bytes; the title tells the percentage.
@@ -190,12 +190,15 @@ void TTermProg::SendPiece() {
     if (result <= 0) {
         // A short write, a failed line or a refused piece: the instrument
         // has a gap in its records.
+        TFailure failure = TransferFailure(Port.FailureText());
         if (result == serial::V24_LINE_FAILED) {
-            Host.ShowLogLine(Port.FailureText());
+            Host.ShowLogLine(failure.Cause);
+            failure.Line = Port.FailureResult();
+            failure.Errno = Port.FailureErrno();
         }
         Host.ShowTitleProgress(TitleTag('T'), 100.0 * static_cast<double>(sent_) /
                                                   static_cast<double>(file_.size()));
-        TransmitError();
+        TransmitError(std::move(failure));
         return;
     }
     sent_ += length;
@@ -216,18 +219,18 @@ void TTermProg::Succeeded() {
     Succeed();
 }
 
-void TTermProg::Aborted() {
+void TTermProg::Aborted(TFailure failure) {
     if (Finished != 0) {
         return;
     }
     Host.ShowLogLine(Host.Text(ProgrammerText::TermAborted));
     Stop();
-    Fail();
+    Fail(std::move(failure));
 }
 
-void TTermProg::TransmitError() {
+void TTermProg::TransmitError(TFailure failure) {
     Host.ShowLogLine(Host.Text(ProgrammerText::TermTransmitError));
-    Aborted();
+    Aborted(std::move(failure));
 }
 
 std::string TTermProg::TitleTag(char second) const {

@@ -31,7 +31,7 @@ public:
 
     // fileName: the S-record file in the program folder, BasicLoaderFile of
     // the job's memory variant.
-    bool Program(const std::string& fileName) override;
+    TProgrammerResult Program(const std::string& fileName) override;
     // The window closes: nothing more is sent.
     void Stop();
 
@@ -50,8 +50,8 @@ private:
     void SendPiece();
     void Succeeded();
     // Abort text, stop flag; the run ends failed.
-    void Aborted();
-    void TransmitError();
+    void Aborted(TFailure failure);
+    void TransmitError(TFailure failure);
     // 'H' for the high memory variant, else 'L'; then the second character.
     std::string TitleTag(char second) const;
 

@@ -55,10 +55,10 @@ TBlockFrame MakeBlockFrame(std::string_view file, std::size_t offset) {
 
 TWinCEProg::TWinCEProg(const TProgrammerContext& context) : TProgrammerTyp(context) {}
 
-bool TWinCEProg::Program(const std::string& fileName) {
+TProgrammerResult TWinCEProg::Program(const std::string& fileName) {
     Host.SetProgressPosition(0);
     if (!LoadFile(fileName)) {
-        return false;
+        return RunResult();
     }
     Host.SetProgressMaximum(BlockCount(Data.size()), ProgressUnit::Blocks);
     NextFile = 0;
@@ -77,7 +77,7 @@ bool TWinCEProg::Program(const std::string& fileName) {
     // the same, and the retry first looks for the instrument there.
     RestoreLine();
     Job.BlockSpeedLeftFrom = Failed != 0 && InstrumentSwitched ? SavedBaud : 0;
-    return Failed == 0;
+    return RunResult();
 }
 
 void TWinCEProg::DialogueStep() {
@@ -103,16 +103,22 @@ void TWinCEProg::ReturnFromLeftLoader() {
 }
 
 bool TWinCEProg::SendText(const char* text) {
+    const std::string command = text;
+    LastCommand = command.substr(0, command.find_last_not_of("\r\n") + 1);
     return WriteText(text);
 }
 
 bool TWinCEProg::LoadFile(const std::string& name) {
     std::string path;
-    if (!ProgramFilePath(Host, name, path)) {
+    TFailure failure;
+    if (!ProgramFilePath(Host, name, path, failure)) {
+        Fail(std::move(failure));
         return false;
     }
     if (!platform::ReadWholeFile(path, Data)) {
-        ShowFileErrorBox(Host, path, Host.Text(ProgrammerText::FileUnreadable));
+        const std::string reason = Host.Text(ProgrammerText::FileUnreadable);
+        ShowFileErrorBox(Host, path, reason);
+        Fail(FileFailure(path, reason));
         return false;
     }
     FileName = name;
@@ -122,7 +128,7 @@ bool TWinCEProg::LoadFile(const std::string& name) {
 }
 
 void TWinCEProg::Abort() {
-    Fail();
+    Fail("aborted");
 }
 
 bool TWinCEProg::TakesReply(std::int32_t id) const {
@@ -158,7 +164,7 @@ void TWinCEProg::OnReply(std::int32_t id, std::intptr_t data) {
                            LastFrame.size());
             }
         } else {
-            Fail();
+            Fail("file loader: block refused", text != nullptr ? text : "");
         }
         break;
     }
@@ -185,7 +191,7 @@ void TWinCEProg::OnWatchdog() {
         return;
     }
     Host.ShowLogLine(Host.Text(ProgrammerText::NoAnswer));
-    Fail();
+    Fail(Silence("no answer to " + LastCommand));
 }
 
 void TWinCEProg::Arm(Step next) {
@@ -256,6 +262,7 @@ void TWinCEProg::HeaderStep() {
 
 void TWinCEProg::BlockStep() {
     TBlockFrame frame = MakeBlockFrame(Data, Sent);
+    LastCommand = "the block at byte " + std::to_string(Sent) + " of " + FileName;
     if (frame.Last) {
         OnAck = &TWinCEProg::FileEndStep;
     }
@@ -277,7 +284,6 @@ void TWinCEProg::FileCompleteStep() {
     }
     RestartWatchdog();
     if (!LoadFile(Job.ProgFiles[NextFile++])) {
-        Fail();
         return;
     }
     Host.SetProgressMaximum(BlockCount(Data.size()), ProgressUnit::Blocks);

@@ -43,7 +43,7 @@ class TWinCEProg : public TProgrammerTyp {
 public:
     explicit TWinCEProg(const TProgrammerContext& context);
 
-    bool Program(const std::string& fileName) override;
+    TProgrammerResult Program(const std::string& fileName) override;
 
 protected:
     // The name the instrument is told; unchanged here.
@@ -93,6 +93,7 @@ private:
     Step OnAck = nullptr;
     std::string LastFrame;            // sent again when the instrument asks
     bool BlockUnacknowledged = false; // the bar moves on a block's acknowledge only
+    std::string LastCommand;          // what a silence names
 };
 
 } // namespace programmers

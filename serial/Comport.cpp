@@ -263,7 +263,7 @@ std::string TComPort::FailureText() const {
 
 int TComPort::Read(char* buffer, unsigned long count) {
     if (!open_) {
-        failure_ = {"read", "port closed", 0};
+        failure_ = {"read", "port closed", 0, SerialResult::Closed};
         return V24_PORT_CLOSED;
     }
     if (buffer == nullptr) {
@@ -276,7 +276,7 @@ int TComPort::Read(char* buffer, unsigned long count) {
         buffer[got] = '\0';
     }
     if (result == SerialResult::HungUp || result == SerialResult::Failed) {
-        failure_ = {"read", platform::SerialResultText(result), device_->LastError()};
+        failure_ = {"read", platform::SerialResultText(result), device_->LastError(), result};
         return V24_LINE_FAILED;
     }
     return static_cast<int>(got);
@@ -284,7 +284,7 @@ int TComPort::Read(char* buffer, unsigned long count) {
 
 int TComPort::Write(const char* data, int count, bool async) {
     if (!open_) {
-        failure_ = {"write", "port closed", 0};
+        failure_ = {"write", "port closed", 0, SerialResult::Closed};
         return V24_PORT_CLOSED;
     }
     if (data == nullptr || count < -1) {
@@ -293,7 +293,7 @@ int TComPort::Write(const char* data, int count, bool async) {
     std::size_t length = count == -1 ? std::strlen(data) : static_cast<std::size_t>(count);
     std::size_t framing = handshake_ == ZNQ_XonXoff ? 2 : 0;
     if (length + framing > staging_.size()) {
-        failure_ = {"write", "block too long", 0};
+        failure_ = {"write", "block too long", 0, SerialResult::Rejected};
         return 0;
     }
     char* out = staging_.data();
@@ -317,17 +317,17 @@ void TComPort::NoteWriteFailure(int result) {
     switch (result) {
     case V24_LINE_FAILED: {
         TLineFailure line = writeThread_->Failure();
-        failure_ = {"write", platform::SerialResultText(line.Result), line.Error};
+        failure_ = {"write", platform::SerialResultText(line.Result), line.Error, line.Result};
         break;
     }
     case V24_TX_BUSY:
-        failure_ = {"write", "busy with an earlier block", 0};
+        failure_ = {"write", "busy with an earlier block", 0, SerialResult::Failed};
         break;
     case V24_SHORT_WRITE:
-        failure_ = {"write", "short write", 0};
+        failure_ = {"write", "short write", 0, SerialResult::Failed};
         break;
     default:
-        failure_ = {"write", "refused", 0};
+        failure_ = {"write", "refused", 0, SerialResult::Rejected};
         break;
     }
 }
@@ -353,7 +353,8 @@ bool TComPort::ClearBuffer(unsigned long flags) {
 bool TComPort::DrainOutput() {
     if (!writeThread_->WaitIdle()) {
         lastResult_ = SerialResult::TimedOut;
-        failure_ = {"line change", "a block is still being written", ETIMEDOUT};
+        failure_ = {"line change", "a block is still being written", ETIMEDOUT,
+                    SerialResult::TimedOut};
         return false;
     }
     SerialResult drained = device_->Drain();
@@ -361,7 +362,7 @@ bool TComPort::DrainOutput() {
         lastResult_ = drained;
         failure_ = {"line change",
                     std::string("output not drained: ") + platform::SerialResultText(drained),
-                    device_->LastError()};
+                    device_->LastError(), drained};
         return false;
     }
     return true;

@@ -125,6 +125,9 @@ public:
     // Why the last Read, Write or line change failed, for the log: the port,
     // its device and the reason, e.g. "COM3 (/dev/ttyUSB0): write: hung up (EIO)".
     std::string FailureText() const;
+    // The same failure as the line and its errno (Ok and 0 when none).
+    platform::SerialResult FailureResult() const { return failure_.Result; }
+    int FailureErrno() const { return failure_.Error; }
 
     DCB LoadV24Parameter();
     bool SaveV24Parameter(const DCB* dcb);
@@ -159,6 +162,7 @@ private:
         const char* Operation = "";
         std::string Reason;
         int Error = 0;
+        platform::SerialResult Result = platform::SerialResult::Ok;
     };
 
     // error: the device's errno when it refused.

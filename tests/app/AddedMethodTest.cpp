@@ -100,10 +100,11 @@ public:
         return std::make_unique<TWordProgrammer>(context);
     }
 
-    bool Program(const std::string& fileName) override {
+    programmers::TProgrammerResult Program(const std::string& fileName) override {
         std::ifstream in(fileName, std::ios::binary);
         if (!in) {
-            return false;
+            return programmers::TProgrammerResult::Failed(
+                programmers::FileFailure(fileName, "cannot be read"));
         }
         data_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         BeginRun(2000);
@@ -111,12 +112,12 @@ public:
             PumpUntil();
         }
         EndRun(0);
-        return Failed == 0;
+        return RunResult();
     }
 
 protected:
-    void Abort() override { Fail(); }
-    void OnWatchdog() override { Fail(); }
+    void Abort() override { Fail("aborted"); }
+    void OnWatchdog() override { Fail("word loader: no answer"); }
     bool OnCharsReceived(std::intptr_t) override {
         std::uint8_t buffer[64];
         for (int count; (count = ReadBytes(buffer, sizeof buffer)) > 0;) {
@@ -137,7 +138,7 @@ private:
         if (line == "D") {
             Succeed();
         } else if (line == "?") {
-            Fail();
+            Fail("word loader: refused", line);
         } else if (line == "L>" || line == "K") {
             RestartWatchdog();
             SendNext();

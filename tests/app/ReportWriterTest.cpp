@@ -59,7 +59,8 @@ TEST(ReportSchema, RefusesReportsThatBreakIt) {
     const std::pair<const char*, const char*> breaks[] = {
         {"\"exit_code\": 0", "\"exit_code\": \"0\""},
         {"\"outcome\": \"aborted\"", "\"outcome\": \"fine\""},
-        {"\"report_version\": 1", "\"report_version\": 1, \"surprise\": 1"},
+        {"\"report_version\": 2", "\"report_version\": 2, \"surprise\": 1"},
+        {"\"report_version\": 2", "\"report_version\": 1"},
         {"\"started\": \"", "\"started\": \"yesterday "},
     };
     for (const auto& [what, with] : breaks) {
@@ -68,6 +69,56 @@ TEST(ReportSchema, RefusesReportsThatBreakIt) {
         ASSERT_NE(at, std::string::npos) << what;
         bad.replace(at, std::string(what).size(), with);
         folder.Write("bad.json", bad);
+        EXPECT_NE(testing_support::ReportSchemaViolations(folder.File("bad.json")), "") << with;
+    }
+}
+
+// The cause of a failed run, as a calling script reads it; a cause left
+// from a step that failed and then succeeded on retry is not reported.
+TEST(ReportWriter, AFailedRunNamesItsStepCauseAndDetail) {
+    app::SessionReport report;
+    report.BeginSession();
+    report.Step = app::step::Transfer;
+    report.Fail();
+    report.Failure = {"transfer", "COM3 (/dev/ttyUSB0): read: hung up (EIO)", "",
+                      platform::SerialResult::HungUp, 5};
+    report.Finish(1);
+    TempFolder folder;
+    std::string error;
+    ASSERT_TRUE(app::WriteReport(report, "1.0", folder.File("r.json"), error)) << error;
+    const auto json = testing_support::ReadValidatedReport(folder.File("r.json"));
+    EXPECT_EQ(json["report_version"], 2);
+    EXPECT_EQ(json["failure"]["step"], "transfer");
+    EXPECT_EQ(json["failure"]["cause"], "COM3 (/dev/ttyUSB0): read: hung up (EIO)");
+    EXPECT_TRUE(json["failure"]["detail"].is_null());
+
+    // Latin-1 from the instrument's reply becomes UTF-8 in the detail.
+    report.Failure = {"check", "refused", "Ger\xE4t?"};
+    EXPECT_NE(app::ReportJson(report, "1.0").find("\"detail\": \"Ger\xC3\xA4t?\""),
+              std::string::npos);
+
+    report.Decide(app::outcome::Updated);
+    std::string updated = app::ReportJson(report, "1.0");
+    const std::size_t none = updated.find("\"failure\": null");
+    ASSERT_NE(none, std::string::npos) << updated;
+    updated.replace(none, std::string("\"failure\": null").size(),
+                    "\"failure\": {\"step\": \"check\", \"cause\": \"x\", \"detail\": null}");
+    folder.Write("updated.json", updated);
+    EXPECT_NE(testing_support::ReportSchemaViolations(folder.File("updated.json")), "")
+        << "a run that did not fail has no cause";
+
+    // The schema holds the writer to a cause and a known step.
+    report.Fail();
+    folder.Write("good.json", app::ReportJson(report, "1.0"));
+    EXPECT_EQ(testing_support::ReportSchemaViolations(folder.File("good.json")), "");
+    const std::pair<const char*, const char*> breaks[] = {
+        {"\"step\": \"check\"", "\"step\": \"somewhere\""},
+        {"\"cause\": \"refused\"", "\"cause\": \"\""},
+    };
+    for (const auto& [what, with] : breaks) {
+        std::string text = app::ReportJson(report, "1.0");
+        text.replace(text.find(what), std::string(what).size(), with);
+        folder.Write("bad.json", text);
         EXPECT_NE(testing_support::ReportSchemaViolations(folder.File("bad.json")), "") << with;
     }
 }

@@ -2,6 +2,7 @@
 // update-console: it must end in a verified success or a failure that names
 // the step, within a bound, with the port free afterwards.
 #include "Harness.h"
+#include "tests/support/ReportSchema.h"
 #include "tests/support/TiTxtImage.h"
 
 #include <algorithm>
@@ -21,6 +22,9 @@ using titxt_test::Pattern;
 
 // Well past every watchdog at the divided time, yet a hang ends the run.
 constexpr std::chrono::seconds RunBound{60};
+// From a hang-up to the tool's end: the dead line is noticed at once, not
+// by a watchdog; generous for a loaded machine (the cells print the figure).
+constexpr double HangUpEndBoundS = 5.0;
 
 struct Fault {
     const char* column;
@@ -66,7 +70,8 @@ bool FlashHolds(const std::string& flash, const std::string& imageTiTxt) {
 // What one run leaves to be judged.
 struct Outcome {
     e2e::Run Tool;
-    std::string Flash, Transcript, PortProblem, SimErrors;
+    std::string Flash, Transcript, PortProblem, SimErrors, Device;
+    double EndAfterFaultS = -1; // measured for the hang-up only
     const TempFolder* Folder;
     std::string Received(const std::string& name) const {
         return e2e::ReadFile(Folder->File("received/" + name));
@@ -334,6 +339,32 @@ void SetToolFault(const TempFolder& folder, const std::string& column) {
     }
 }
 
+// e2e::WaitFor, noting when the simulator struck its line fault.
+int WaitTimingTheFault(pid_t pid, e2e::Instrument& instrument, Outcome& o) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + RunBound;
+    std::optional<Clock::time_point> struck;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            o.Tool.TimedOut = true;
+            return -1;
+        }
+        if (!struck && instrument.Transcript().find("line fault: ") != std::string::npos) {
+            struck = Clock::now();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (struck) {
+        o.EndAfterFaultS = std::chrono::duration<double>(Clock::now() - *struck).count();
+    } else if (instrument.Transcript().find("line fault: ") != std::string::npos) {
+        o.EndAfterFaultS = 0; // over before the next look
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 Outcome RunCell(const Method& method, const Fault& fault, const TempFolder& folder) {
     e2e::LayOutProgramFolder(folder, e2e::AutoStartDebugIni);
     method.prepare(folder);
@@ -348,10 +379,16 @@ Outcome RunCell(const Method& method, const Fault& fault, const TempFolder& fold
     e2e::Instrument instrument(folder, profile, device);
     Outcome o;
     o.Folder = &folder;
-    pid_t pid = e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
-                            folder.File("ports"), "--time-divisor", "10"},
-                           folder.File("out.txt"), folder.File("err.txt"));
-    o.Tool.ExitCode = e2e::WaitFor(pid, RunBound, o.Tool.TimedOut);
+    o.Device = device;
+    pid_t pid =
+        e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports", folder.File("ports"),
+                    "--time-divisor", "10", "--report", folder.File("report.json")},
+                   folder.File("out.txt"), folder.File("err.txt"));
+    if (std::string(fault.column) == "hangup") {
+        o.Tool.ExitCode = WaitTimingTheFault(pid, instrument, o);
+    } else {
+        o.Tool.ExitCode = e2e::WaitFor(pid, RunBound, o.Tool.TimedOut);
+    }
     o.Tool.Out = e2e::ReadFile(folder.File("out.txt"));
     o.Tool.Err = e2e::ReadFile(folder.File("err.txt"));
     o.PortProblem = PortProblem(device);
@@ -378,6 +415,36 @@ std::string FailedStep(const std::string& out) {
     }
     const std::string step = out.substr(at, out.find('\n', at) - at);
     return step.substr(0, std::min(step.find(" !"), std::size_t{40}));
+}
+
+bool RunsATool(const Method& method) {
+    return std::string(method.row) == "external-tool" ||
+           std::string(method.row) == "meter-recovery";
+}
+
+// Empty when the hang-up ended the run soon, with the port, its device and
+// the hang-up in the log and as the report's failure cause.
+std::string HangUpUntold(const Method& method, const Outcome& o) {
+    const std::string line = std::string(method.port) + " (" + o.Device + "): ";
+    const std::size_t logged = o.Tool.Out.find(line);
+    if (logged == std::string::npos ||
+        o.Tool.Out.substr(logged, o.Tool.Out.find('\n', logged) - logged).find("hung up") ==
+            std::string::npos) {
+        return "LOG LACKS THE CAUSE";
+    }
+    const nlohmann::json report =
+        testing_support::ReadValidatedReport(o.Folder->File("report.json"));
+    const nlohmann::json& failure = report["failure"];
+    const std::string cause = failure.is_object() && failure["cause"].is_string()
+                                  ? failure["cause"].get<std::string>()
+                                  : "";
+    if (cause.rfind(line, 0) != 0 || cause.find("hung up") == std::string::npos) {
+        return "REPORT LACKS THE CAUSE " + failure.dump();
+    }
+    if (o.EndAfterFaultS < 0 || o.EndAfterFaultS > HangUpEndBoundS) {
+        return "SLOW END";
+    }
+    return {};
 }
 
 bool Succeeded(const std::string& out) {
@@ -418,6 +485,11 @@ std::string Judge(const Method& method, const Fault& fault, const Outcome& o,
     if (o.Tool.ExitCode == 1 && !success) {
         const std::string step = FailedStep(o.Tool.Out);
         bad = step.empty();
+        if (!bad && std::string(fault.column) == "hangup" && !RunsATool(method)) {
+            const std::string untold = HangUpUntold(method, o);
+            bad = !untold.empty();
+            return bad ? untold : "fail\xC2\xB7" + step;
+        }
         return bad ? "FAIL UNNAMED" : "fail\xC2\xB7" + step;
     }
     return "exit " + std::to_string(o.Tool.ExitCode);
@@ -427,8 +499,7 @@ class FaultMatrix : public ::testing::TestWithParam<Method> {};
 
 TEST_P(FaultMatrix, EveryFaultEndsInAVerifiedSuccessOrANamedFailure) {
     const Method& method = GetParam();
-    const bool tool =
-        std::string(method.row) == "external-tool" || std::string(method.row) == "meter-recovery";
+    const bool tool = RunsATool(method);
     // One row of the matrix; the tool's own failures apply to the tool only.
     std::string header = "| method |", rule = "|---|", row = std::string("| ") + method.row + " |";
     for (const Fault& fault : Faults) {
@@ -445,8 +516,12 @@ TEST_P(FaultMatrix, EveryFaultEndsInAVerifiedSuccessOrANamedFailure) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         bool bad = false;
         const std::string cell = Judge(method, fault, o, folder, bad);
-        char time[16];
-        std::snprintf(time, sizeof time, "%.1f s", seconds);
+        char time[48];
+        if (o.EndAfterFaultS >= 0) {
+            std::snprintf(time, sizeof time, "%.1f s, end +%.2f s", seconds, o.EndAfterFaultS);
+        } else {
+            std::snprintf(time, sizeof time, "%.1f s", seconds);
+        }
         row += " " + cell + " (" + time + ") |";
         EXPECT_FALSE(bad) << method.row << " × " << fault.column << ": " << cell << "\n"
                           << o.Tool.Out << "\n"

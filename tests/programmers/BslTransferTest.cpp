@@ -86,7 +86,8 @@ protected:
     }
     bool RunFile(const std::string& path) {
         T_BSL430 bsl({host, com, delay, job}, settings);
-        const bool ok = bsl.Program(path);
+        result = bsl.Program(path);
+        const bool ok = result.Succeeded();
         errorStep = bsl.ErrorStep();
         version = bsl.BslVersion();
         chipId = bsl.ChipId();
@@ -119,6 +120,7 @@ protected:
     }
 
     programmers::TBslSettings settings;
+    programmers::TProgrammerResult result;
     std::int32_t errorStep = -1;
     std::int32_t version = 0;
     std::uint32_t chipId = 0;
@@ -251,6 +253,8 @@ TEST_F(BslTransfer, AStepRefusedFourTimesEndsWithTheBootloaderErrorBox) {
     Connect(Profile(Loader140 + Refuse(firstWrite, 4)));
     EXPECT_FALSE(Run(FirmwareSections()));
     EXPECT_EQ(errorStep, 8);
+    EXPECT_EQ(result.Failure.Cause, "BSL step 8: refused, no retry left");
+    EXPECT_EQ(result.Failure.Step, "transfer");
     ExpectTheBootloaderErrorBox();
     SimulatedInstrument& sim = Finish();
     const std::vector<LoaderFrame> frames = sim.Frames();
@@ -271,6 +275,8 @@ TEST_F(BslTransfer, EscapeBeforeTheLoaderReportsTheLoaderAsNotAvailable) {
     };
     EXPECT_FALSE(Run(FirmwareSections()));
     EXPECT_EQ(errorStep, 0);
+    EXPECT_EQ(result.Result, programmers::TProgrammerResult::Kind::Aborted);
+    EXPECT_EQ(result.Failure.Cause, "aborted by the operator (Escape)");
     ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
     EXPECT_EQ(host.dialogs.Boxes[0].Text.rfind("Bootloader im Zielger", 0), 0u);
     SimulatedInstrument& sim = Finish();
@@ -283,6 +289,8 @@ TEST_F(BslTransfer, AVerifyDifferenceFailsAtOnceAndNeverStartsTheFirmware) {
     Connect(Profile(Loader140 + "loader.fault.flip=0x1003:2\n"));
     EXPECT_FALSE(Run(FirmwareSections()));
     EXPECT_EQ(errorStep, 9);
+    EXPECT_EQ(result.Failure.Cause, "BSL step 9: verify: difference at 0x1003");
+    EXPECT_EQ(result.Result, programmers::TProgrammerResult::Kind::Failed);
     ExpectTheBootloaderErrorBox();
     SimulatedInstrument& sim = Finish();
     const std::vector<LoaderFrame> frames = sim.Frames();
@@ -297,9 +305,13 @@ TEST_F(BslTransfer, AVerifyDifferenceFailsAtOnceAndNeverStartsTheFirmware) {
 TEST_F(BslTransfer, AFileThatCannotBeUsedFailsBeforeAnythingIsSent) {
     Connect(Profile(Loader140));
     EXPECT_FALSE(RunFile(folder.File("missing.txt")));
+    EXPECT_EQ(
+        result.Failure.Cause.rfind("firmware file \"" + folder.File("missing.txt") + "\": ", 0), 0u)
+        << result.Failure.Cause;
     folder.Write("BAD.TXT", "@E000\r\n12 3G\r\nq\r\n");
     host.language = 1;
     EXPECT_FALSE(RunFile(folder.File("BAD.TXT")));
+    EXPECT_NE(result.Failure.Cause.find("line 2"), std::string::npos) << result.Failure.Cause;
     // Without a reset vector there is nowhere to start the firmware.
     folder.Write("NOVECTOR.TXT", "@E000\r\n12 34\r\n@FFFC\r\n00 E0\r\nq\r\n");
     EXPECT_FALSE(RunFile(folder.File("NOVECTOR.TXT")));

@@ -75,7 +75,8 @@ protected:
     }
     bool RunFile(const std::string& path) {
         TEFMV24_Prog loader({host, com, delay, job});
-        const bool ok = loader.Program(path);
+        result = loader.Program(path);
+        const bool ok = result.Succeeded();
         imageLen = loader.ImageLen();
         return ok;
     }
@@ -92,6 +93,7 @@ protected:
     }
 
     std::uint32_t imageLen = 0;
+    programmers::TProgrammerResult result;
 };
 
 TEST_F(DeviceLoaderTransfer, StoresFilePlusPaddingInBlocksOf128AndEndsAt9600) {
@@ -142,11 +144,17 @@ TEST_F(DeviceLoaderTransfer, RepeatsTheLastBlockAsOftenAsTheLoaderAsks) {
 }
 
 TEST_F(DeviceLoaderTransfer, FailuresEndTheRunWithTheEntryLineRestored) {
-    for (const char* fault : {"loader.fault.block_error=2:5\n", "loader.fault.silent_from=2\n",
-                              "loader.fault.close=refuse\n", "loader.fault.close=9\n"}) {
+    // Each failure names what failed it.
+    const std::pair<const char*, const char*> faults[] = {
+        {"loader.fault.block_error=2:5\n", "device loader: block error after A.1261#128"},
+        {"loader.fault.silent_from=2\n", "device loader: no reply to A.1261#128 within 8000 ms"},
+        {"loader.fault.close=refuse\n", "device loader: no reply to A.1262#QX47 within 20000 ms"},
+        {"loader.fault.close=9\n", "device loader: block error after A.1262#QX47"}};
+    for (const auto& [fault, cause] : faults) {
         SCOPED_TRACE(fault);
         Wake(Profile(fault));
         EXPECT_FALSE(Run(300));
+        EXPECT_EQ(result.Failure.Cause, cause);
         EXPECT_EQ(host.events.HandlerCount(), 1u);
         ExpectTheEntryLine();
         EXPECT_EQ(instrument->Instrument().LoaderExits(), 0u);

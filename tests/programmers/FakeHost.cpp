@@ -132,15 +132,18 @@ kernel::TEventRec FakeHost::Sequencer(void* context, kernel::TEvents&, kernel::T
 
 // Just enough of the device reply parser: I.n#text posts n with the text,
 // a final "!" posts 10010, "A." posts 10011 with the line, a final "?" posts
-// 10012.
+// 10012 with the line; a failed line posts 10014.
 void FakeHost::ParseReplies() {
     if (port == nullptr) {
         return;
     }
     char chunk[256];
-    for (int got = port->Read(chunk, sizeof chunk - 1); got > 0;
-         got = port->Read(chunk, sizeof chunk - 1)) {
+    int got = 0;
+    while ((got = port->Read(chunk, sizeof chunk - 1)) > 0) {
         lineBuffer_.append(chunk, static_cast<std::size_t>(got));
+    }
+    if (got == serial::V24_LINE_FAILED) {
+        events.PostMsg(10014, 0);
     }
     for (auto end = lineBuffer_.find("\r\n"); end != std::string::npos;
          end = lineBuffer_.find("\r\n")) {
@@ -162,7 +165,8 @@ void FakeHost::ParseReplies() {
             events.PostMsg(10011, reinterpret_cast<std::intptr_t>(texts_.back()->c_str()));
         }
         if (!line.empty() && line.back() == '?') {
-            events.PostMsg(10012, 0);
+            texts_.push_back(std::make_unique<std::string>(line));
+            events.PostMsg(10012, reinterpret_cast<std::intptr_t>(texts_.back()->c_str()));
         }
     }
 }

@@ -79,7 +79,7 @@ TEST_F(FileTransferRun, ABlockTransfersBarNeverPassesItsMaximum) {
     folder.Write("NEXT.DAT", std::string(4001, 'z'));
     job.ProgFiles = {"NEXT.DAT"};
     programmers::TWinCEProg transfer({host, com, delay, job});
-    EXPECT_TRUE(transfer.Program("FIRST.DAT"));
+    EXPECT_TRUE(transfer.Program("FIRST.DAT").Succeeded());
     EXPECT_EQ(host.BarOverrun(), "");
 }
 
@@ -90,7 +90,7 @@ TEST_F(FileTransferRun, ALabTransferPassesEscapeOnAndLeavesTheTitleAlone) {
     job.ProgFiles = {"FIRST.DAT", "B256.DAT"};
     host.events.PostKey(protocol::event::KeyEscape);
     programmers::TLabFileTransfer transfer({host, com, delay, job});
-    EXPECT_TRUE(transfer.Program("FIRST.DAT"));
+    EXPECT_TRUE(transfer.Program("FIRST.DAT").Succeeded());
     EXPECT_EQ(host.BarOverrun(), "");
     for (const BarCall& call : host.progress) {
         EXPECT_NE(call.op, BarCall::Op::Advance) << "an advance moves the title";
@@ -102,7 +102,7 @@ TEST_F(FileTransferRun, ALabTransferPassesEscapeOnAndLeavesTheTitleAlone) {
 TEST_F(FileTransferRun, ABlockTransferStopsCleanlyAtAFurtherFileThatCannotBeRead) {
     job.ProgFiles = {"MISSING.BIN", "NEVER.BIN"};
     programmers::TWinCEProg transfer({host, com, delay, job});
-    EXPECT_FALSE(transfer.Program("FIRST.DAT"));
+    EXPECT_FALSE(transfer.Program("FIRST.DAT").Succeeded());
     ExpectFailedCleanlyNaming("MISSING.BIN");
     instrument->Stop();
     ASSERT_EQ(instrument->Instrument().LabFiles().size(), 1u);
@@ -112,7 +112,7 @@ TEST_F(FileTransferRun, ABlockTransferStopsCleanlyAtAFurtherFileThatCannotBeRead
 TEST_F(FileTransferRun, ALabTransferStopsCleanlyAtAListedFileThatCannotBeRead) {
     job.ProgFiles = {"FIRST.DAT", "MISSING.DAT", "NEVER.DAT"};
     programmers::TLabFileTransfer transfer({host, com, delay, job});
-    EXPECT_FALSE(transfer.Program("FIRST.DAT"));
+    EXPECT_FALSE(transfer.Program("FIRST.DAT").Succeeded());
     ExpectFailedCleanlyNaming("MISSING.DAT");
     instrument->Stop();
     EXPECT_EQ(instrument->Transcript().find("missing"), std::string::npos);

@@ -51,7 +51,7 @@ public:
         host.events.AddHandler(&TProgrammerTyp::EventHandler, this);
         WatchdogSlot = 3;
     }
-    bool Program(const std::string&) override { return false; }
+    programmers::TProgrammerResult Program(const std::string&) override { return RunResult(); }
     void Abort() override { ++aborts; }
     void OnReply(std::int32_t id, std::intptr_t) override { replies.push_back(id); }
     void OnWatchdog() override { ++watchdogs; }
@@ -87,6 +87,46 @@ TEST(ProgrammerHandler, TakesItsOwnEventsAndPassesEveryOtherOneUnchanged) {
         EXPECT_EQ(out.Data, event.Data);
     }
     recorder.Detach();
+}
+
+// A programmer whose abort ends its run, as every real one does.
+class Ending : public Recorder {
+public:
+    using Recorder::Recorder;
+    void Abort() override { Fail("aborted"); }
+};
+
+// The session's reader posts the line failure; the run ends on it at once
+// with the port's own words, and the first cause stays the cause.
+TEST(ProgrammerHandler, ALineFailureEndsTheRunWithThePortsCauseAndEscapeAborts) {
+    FakeHost host;
+    serial::TComPort port{nullptr};
+    serial::TDelay delay{nullptr};
+    programmers::TProgJob job;
+    kernel::TEvents& events = host.events;
+    {
+        Ending ending(host, port, delay, job);
+        EXPECT_TRUE(ending.Program("").Succeeded());
+        char byte = 0;
+        ASSERT_LT(port.Read(&byte, 1), 0); // not open: the port keeps why
+        const kernel::TEventRec failed{kernel::evMessage, 0, protocol::event::LineFailed, 0};
+        EXPECT_EQ(events.DispatchEvent(failed).Kind, kernel::evNothing);
+        EXPECT_EQ(events.DispatchEvent({kernel::evKey, 0, 27, 0}).Kind, kernel::evNothing);
+        const programmers::TProgrammerResult result = ending.Program("");
+        EXPECT_EQ(result.Result, programmers::TProgrammerResult::Kind::Failed);
+        EXPECT_EQ(result.Failure.Step, "transfer");
+        EXPECT_EQ(result.Failure.Cause, "serial port: read: port closed");
+        EXPECT_EQ(result.Failure.Line, platform::SerialResult::Closed);
+        ASSERT_FALSE(host.shownLines.empty());
+        EXPECT_EQ(host.shownLines.back(), result.Failure.Cause) << "the log has it too";
+        ending.Detach();
+    }
+    Ending ending(host, port, delay, job);
+    EXPECT_EQ(events.DispatchEvent({kernel::evKey, 0, 27, 0}).Kind, kernel::evNothing);
+    const programmers::TProgrammerResult result = ending.Program("");
+    EXPECT_EQ(result.Result, programmers::TProgrammerResult::Kind::Aborted);
+    EXPECT_EQ(result.Failure.Cause, "aborted by the operator (Escape)");
+    ending.Detach();
 }
 
 TEST(Bsl430Config, ReadsVectorsAndChipListAndNamesWhatItDidNotFind) {

@@ -23,7 +23,8 @@ protected:
         folder.Write("FW.BIN", std::string(file.begin(), file.end()));
         loader = std::make_unique<programmers::T_EMFLoader>(
             programmers::TProgrammerContext{host, com, delay, job}, settings);
-        const bool ok = loader->Program(folder.File("FW.BIN"));
+        result = loader->Program(folder.File("FW.BIN"));
+        const bool ok = result.Succeeded();
         instrument->Stop();
         return ok;
     }
@@ -46,6 +47,7 @@ protected:
 
     std::vector<std::uint8_t> file;
     std::unique_ptr<programmers::T_EMFLoader> loader;
+    programmers::TProgrammerResult result;
 };
 
 TEST_F(XmodemTransfer, AlternateEntryTakesTheSecondStageAt9600) {
@@ -97,14 +99,16 @@ TEST_F(XmodemTransfer, AfterACutOffUploadTheRetryGoesStraightToTheWaitingBootloa
     folder.Write("FW.BIN", std::string(file.begin(), file.end()));
     const programmers::TProgrammerContext context{host, com, delay, job};
     programmers::T_EMFLoader first(context, {});
-    ASSERT_FALSE(first.Program(folder.File("FW.BIN")));
+    const programmers::TProgrammerResult failed = first.Program(folder.File("FW.BIN"));
+    ASSERT_FALSE(failed.Succeeded());
+    EXPECT_EQ(failed.Failure.Cause, "XMODEM: the receiver refused the packet at packet 3");
     ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
     EXPECT_EQ(host.dialogs.Boxes[0].Text, "refused, packet 3");
     EXPECT_EQ(job.LoaderMode, 1u) << "'u' has erased the firmware";
 
     // The same instrument, still in its bootloader: no wake, no entry.
     programmers::T_EMFLoader retry(context, {});
-    ASSERT_TRUE(retry.Program(folder.File("FW.BIN")));
+    ASSERT_TRUE(retry.Program(folder.File("FW.BIN")).Succeeded());
     Finish();
     EXPECT_NE(instrument->Transcript().find("upload cancelled by the sender"), std::string::npos);
     EXPECT_EQ(Count(instrument->Received(), "A.1000"), 1u);
@@ -135,7 +139,7 @@ TEST(XmodemReceiverAnswer, TextLinesInFrontOfTheAnswerAreSkipped) {
 TEST_F(XmodemTransfer, UnreadableFileIsRefusedBeforeAnythingIsSent) {
     Connect("loader.version=1.05\n");
     programmers::T_EMFLoader loader({host, com, delay, job}, {});
-    EXPECT_FALSE(loader.Program(folder.File("MISSING.BIN")));
+    EXPECT_FALSE(loader.Program(folder.File("MISSING.BIN")).Succeeded());
     instrument->Stop();
     ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
     EXPECT_NE(host.dialogs.Boxes[0].Text.find("MISSING.BIN"), std::string::npos);
