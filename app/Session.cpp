@@ -159,14 +159,11 @@ void TUpdateForm::StartSession() {
 
 void TUpdateForm::OnReplyTimeout() {
     if (Session.Calibrating) {
-        Events.RemoveHandler(&TUpdateForm::CalibHandler, this);
-        Session.Calibrating = false;
-        Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
         ShowLogText(Text(Msg::InstrumentNoAnswer));
-        Session.LastFailure.Cause = "no answer within " + std::to_string(ReplyTimeoutMs) +
-                                    " ms while the calibration value was sent";
-        // Programmed already: repeating the transfer would not help.
-        PostEvent(event::BootFileFailed);
+        programmers::TFailure failure;
+        failure.Cause = "no answer within " + std::to_string(ReplyTimeoutMs) +
+                        " ms while the calibration value was sent";
+        FailCalibration(std::move(failure));
         return;
     }
     if (Session.AwaitingRestart) {
@@ -476,8 +473,8 @@ void TUpdateForm::SessionFailed(std::int32_t id) {
     }
 }
 
-// Nothing will come on a dead line: the step that waits on it ends now, with
-// the port's cause, instead of at its time-out.
+// Nothing will come on a dead line: what waits on it ends now, with the
+// port's cause, instead of at its time-out.
 void TUpdateForm::OnSessionLineFailed() {
     serial::TComPort* port = SessionComPort();
     if (port == nullptr) {
@@ -489,22 +486,38 @@ void TUpdateForm::OnSessionLineFailed() {
         EndAfterExitAck();
         return;
     }
-    // FinishSession's closing waits are short and bounded; the update stands.
-    // A programmer that met the dead line first has ended the step already.
-    if (!Session.Running || (Session.Finishing && !Session.Calibrating) ||
-        Session.LastFailure.Line != platform::SerialResult::Ok) {
+    // Before the transfer a dead port is passed over as a silent one: the
+    // search goes on at its time-out. FinishSession's closing waits are short
+    // and bounded; the update stands.
+    const bool transferBegun = Report.Step == step::Transfer || Report.Step == step::Restart;
+    if (!Session.Running || !transferBegun || (Session.Finishing && !Session.Calibrating)) {
         return;
     }
-    ShowLogText(cause);
-    Session.LastFailure = {Report.Step, cause, {}, port->FailureResult(), port->FailureErrno()};
+    programmers::TFailure failure{
+        Report.Step, cause, {}, port->FailureResult(), port->FailureErrno()};
     if (Session.Calibrating) {
-        Events.RemoveHandler(&TUpdateForm::CalibHandler, this);
-        Session.Calibrating = false;
-        // Programmed already: repeating the transfer would not help.
-        SessionFailed(event::BootFileFailed);
-        return;
+        ShowLogText(cause);
+        FailCalibration(std::move(failure));
+    } else if (Session.AwaitingRestart) {
+        ShowLogText(cause);
+        Session.LastFailure = std::move(failure);
+        SessionFailed(event::ProgrammingFailed);
+    } else if (Session.LastFailure.Empty()) {
+        // A step between two of its own waits: ending the session here would
+        // let the step run on and end it a second time. Its next use of the
+        // port fails it, and this cause stays for its end.
+        ShowLogText(cause);
+        Session.LastFailure = std::move(failure);
     }
-    SessionFailed(event::ProgrammingFailed);
+}
+
+void TUpdateForm::FailCalibration(programmers::TFailure failure) {
+    Events.RemoveHandler(&TUpdateForm::CalibHandler, this);
+    Session.Calibrating = false;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    Session.LastFailure = std::move(failure);
+    // Programmed already: repeating the transfer would not help.
+    PostEvent(event::BootFileFailed);
 }
 
 kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& events,

@@ -224,6 +224,9 @@ public:
     void SessionFailed(std::int32_t id);
     // event::LineFailed while no programmer runs.
     void OnSessionLineFailed();
+    // The calibration got no answer or its line died: the session ends as
+    // after a failed boot file, with no retry.
+    void FailCalibration(programmers::TFailure failure);
     void SearchFailed();
     void ShowDuration(int kind);
     std::string BootErrorText(int flag) const;

@@ -246,12 +246,15 @@ std::string TProgrammerTyp::Silence(const std::string& what) const {
 }
 
 TProgrammerResult TProgrammerTyp::RunResult() const {
-    if (Failed == 0) {
+    // A run that never ended (a check before it returned early) is no success.
+    if (Failed == 0 && Finished != 0) {
         return TProgrammerResult::Success();
     }
     TFailure failure = Failure;
     if (failure.Empty()) {
-        failure = TransferFailure("transfer failed"); // never a failure without a word
+        failure =
+            TransferFailure(Finished != 0 ? "transfer failed" // never a failure without a word
+                                          : "the transfer did not run");
     }
     return AbortedRun ? TProgrammerResult::Aborted(std::move(failure))
                       : TProgrammerResult::Failed(std::move(failure));

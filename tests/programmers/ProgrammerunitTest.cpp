@@ -106,7 +106,8 @@ TEST(ProgrammerHandler, ALineFailureEndsTheRunWithThePortsCauseAndEscapeAborts) 
     kernel::TEvents& events = host.events;
     {
         Ending ending(host, port, delay, job);
-        EXPECT_TRUE(ending.Program("").Succeeded());
+        // A run that never ended is no success, and says so.
+        EXPECT_EQ(ending.Program("").Failure.Cause, "the transfer did not run");
         char byte = 0;
         ASSERT_LT(port.Read(&byte, 1), 0); // not open: the port keeps why
         const kernel::TEventRec failed{kernel::evMessage, 0, protocol::event::LineFailed, 0};
