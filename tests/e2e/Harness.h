@@ -250,6 +250,19 @@ inline void ReplaceFirmware(const testing_support::TempFolder& folder, const std
     folder.Write("prog/" + name, content);
 }
 
+// True once what read() returns holds text; false after the bound.
+template <class Read>
+bool WaitUntilItHolds(Read read, const std::string& text, std::chrono::seconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (read().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 // update-console driven through its standard input, as an operator at a
 // service bench would: commands are typed while it runs.
 class ConsoleSession {
@@ -273,14 +286,7 @@ public:
     // True once the output holds text; false after the bound.
     bool WaitForOutput(const std::string& text,
                        std::chrono::seconds bound = std::chrono::seconds(30)) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (Out().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
+        return WaitUntilItHolds([this] { return Out(); }, text, bound);
     }
     bool Type(const std::string& line) {
         const std::string text = line + "\n";
@@ -353,6 +359,11 @@ public:
         }
     }
     std::string Transcript() const { return ReadFile(folder_.File("transcript.log")); }
+    // True once the transcript holds text; false after the bound.
+    bool WaitForTranscript(const std::string& text,
+                           std::chrono::seconds bound = std::chrono::seconds(30)) const {
+        return WaitUntilItHolds([this] { return Transcript(); }, text, bound);
+    }
     std::string Errors() const { return ReadFile(folder_.File("sim.err")); }
     // The flash as the instrument dumps it (TI-TXT), complete once stopped.
     std::string Flash() const { return ReadFile(folder_.File("flash.txt")); }
