@@ -1,11 +1,14 @@
+#include "app/FailureCauses.h"
 #include "app/Messages.h"
 #include "app/ProgrammerServices.h"
 #include "app/ProgressBars.h"
 #include "app/Updatemain.h"
 #include "platform/Application.h"
 #include "platform/Process.h"
+#include "platform/SerialDevice.h"
 #include "programmers/HexLoad.h"
 
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -36,6 +39,26 @@ std::vector<std::string> SplitAtBlanks(const std::string& text) {
     return words;
 }
 
+std::string NoFileCause(const std::string& currentFile) {
+    return "no firmware file for the tool: \"" + currentFile + "\"";
+}
+
+std::string ToolName(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+std::string ToolStartCause(const std::string& path, int error) {
+    const std::string name = platform::ErrorName(error);
+    return "cannot start the tool " + path + ": " +
+           (error == ENOENT ? std::string("not found") : std::strerror(error)) +
+           (name.empty() ? "" : " (" + name + ")");
+}
+
+std::string ToolExitCause(const std::string& path, int exitCode, int attempts) {
+    return ToolName(path) + " failed with exit code " + std::to_string(exitCode) + " after " +
+           std::to_string(attempts) + (attempts == 1 ? " attempt" : " attempts");
+}
+
 } // namespace
 
 std::string TUpdateForm::HexLoaderArgs(const std::string&) const {
@@ -48,6 +71,8 @@ int TUpdateForm::RunExternalTool(programmers::Phase phase, const std::string& fi
         programmers::Choose(SessionKey(phase, Session.FileClass), options_.AddedMethods);
     if (!choice) {
         ShowLogText(Text(Msg::NoToolForFileClass) + std::to_string(Session.FileClass));
+        Session.LastFailure = FailureAt({}, "no programming tool for file class " +
+                                                std::to_string(Session.FileClass));
         return 1;
     }
     // The tools' rows build no programmer: their runs take the port away
@@ -73,23 +98,36 @@ serial::TComPort* TUpdateForm::ReleaseSessionPort() {
     return port;
 }
 
-void TUpdateForm::ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter) {
+bool TUpdateForm::ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter) {
     if (port == nullptr || closed_) {
-        return;
+        return true;
     }
-    // A port that does not open again shows its box here and fails the
-    // session's next command.
-    port->Open(handle_, 0, Session.PortNumber - 1, true);
+    // A port that does not open again shows its box here and fails the step
+    // with its own cause, which outweighs what the tool said: a tool on a
+    // line that went away fails for that reason.
+    if (port->Open(handle_, 0, Session.PortNumber - 1, true) == serial::INVALID_HANDLE_VALUE) {
+        ShowLogText(port->FailureText());
+        Session.LastFailure = {
+            step::Transfer, port->FailureText(), {}, port->FailureResult(), port->FailureErrno()};
+        return false;
+    }
     if (lowSpeedAfter) {
         port->ChangeV24Parameter(serial::B__9600, serial::S_2, serial::NoParity, true);
     } else {
         port->LoadLastV24Parameter();
     }
+    return true;
 }
 
 bool TUpdateForm::FindToolFile(const std::string& name, std::string& path) {
     TFormServices services(*this);
-    return programmers::ProgramFilePath(services, name, path, programmers::IfMissing::Take);
+    programmers::TFailure failure;
+    if (!programmers::ProgramFilePath(services, name, path, failure,
+                                      programmers::IfMissing::Take)) {
+        Session.LastFailure = std::move(failure);
+        return false;
+    }
+    return true;
 }
 
 std::string TUpdateForm::ToolFileArgument(const std::string& fileName) {
@@ -102,8 +140,11 @@ int TUpdateForm::RunHexLoader(const std::string& fileName) {
     WaitPanel->SetVisible(false);
     std::string libraryPath;
     std::string toolPath;
-    if (Session.CurrentFile.size() <= 4 ||
-        !FindToolFile(programmers::UpdaterLibraryName, libraryPath) ||
+    if (Session.CurrentFile.size() <= 4) {
+        Session.LastFailure = FailureAt(step::Transfer, NoFileCause(Session.CurrentFile));
+        return 1;
+    }
+    if (!FindToolFile(programmers::UpdaterLibraryName, libraryPath) ||
         !FindToolFile(HexLoaderTool, toolPath)) {
         return 1;
     }
@@ -133,7 +174,9 @@ int TUpdateForm::RunHexLoader(const std::string& fileName) {
         wait->DelayTime(1500, true);
         exitCode = RunToolAttempts(argv, true, 1000);
     }
-    ReclaimSessionPort(port, Session.StartMode == 2 && exitCode == 0);
+    if (!ReclaimSessionPort(port, Session.StartMode == 2 && exitCode == 0) && exitCode == 0) {
+        exitCode = 1;
+    }
     wait->DelayTime(500, false);
     ShowTitleProgress("", -1);
     return exitCode;
@@ -142,7 +185,11 @@ int TUpdateForm::RunHexLoader(const std::string& fileName) {
 int TUpdateForm::RunPic32Loader(const std::string& fileName) {
     WaitPanel->SetVisible(false);
     std::string toolPath;
-    if (Session.CurrentFile.size() <= 4 || !FindToolFile(Pic32Tool, toolPath)) {
+    if (Session.CurrentFile.size() <= 4) {
+        Session.LastFailure = FailureAt(step::Transfer, NoFileCause(Session.CurrentFile));
+        return 1;
+    }
+    if (!FindToolFile(Pic32Tool, toolPath)) {
         return 1;
     }
     const int portNumber = Session.PortNumber;
@@ -155,6 +202,9 @@ int TUpdateForm::RunPic32Loader(const std::string& fileName) {
         }
         dialogs_.MessageBox(text, Text(Msg::CaptionError),
                             platform::MB_OK | platform::MB_ICONERROR);
+        Session.LastFailure = FailureAt(
+            {}, "COM" + std::to_string(portNumber) + " is beyond the ports COM1 to COM" +
+                    std::to_string(Pic32HighestPort) + " that " + Pic32Tool + " can be given");
         return 1;
     }
     serial::TComPort* port = ReleaseSessionPort();
@@ -162,8 +212,10 @@ int TUpdateForm::RunPic32Loader(const std::string& fileName) {
     const std::vector<std::string> argv = {
         toolPath, "-f" + ToolFileArgument(fileName),
         "-c" + std::string(1, static_cast<char>('0' + portNumber)), "-b7", "-a"};
-    const int exitCode = RunToolAttempts(argv, false, 1500);
-    ReclaimSessionPort(port, false);
+    int exitCode = RunToolAttempts(argv, false, 1500);
+    if (!ReclaimSessionPort(port, false) && exitCode == 0) {
+        exitCode = 1;
+    }
     wait->DelayTime(200, true);
     ShowTitleProgress("", -1);
     return exitCode;
@@ -173,17 +225,25 @@ int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titl
                                  long afterRunMs) {
     platform::Application& application = platform::Application::Instance();
     int exitCode = RetryExitCode;
+    int attempts = 0;
+    int startError = 0;
     for (int attempt = 0; attempt < MaxToolAttempts && !closed_; ++attempt) {
         if (attempt > 0) {
             ++Report.Retries;
         }
+        ++attempts;
         TitleTimer->SetEnabled(titleProgress);
         Session.TickCount = 0;
         platform::TChildProcess tool;
         if (!tool.Start(argv)) {
             ShowLogText(Text(Msg::ToolNotStarted) + argv.front());
+            startError = tool.StartError();
             exitCode = RetryExitCode;
             TitleTimer->SetEnabled(false);
+            // A tool that is not there will not appear between attempts.
+            if (startError == ENOENT) {
+                break;
+            }
             continue;
         }
         // The loop sleeps between looks: the window stays responsive and the
@@ -198,15 +258,22 @@ int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titl
             }
             application.ProcessMessagesFor(ToolPollMs);
         }
+        startError = 0;
         TitleTimer->SetEnabled(false);
         wait->DelayTime(afterRunMs, true);
-        if (exitCode != RetryExitCode) {
+        // The retries are for a port another program held for a moment; a
+        // device that is gone does not come back within them.
+        const serial::TComPort* port = SessionComPort();
+        if (exitCode != RetryExitCode || (port != nullptr && port->DeviceGone())) {
             break;
         }
     }
     // The session's abort text alone would not say which step failed.
     if (exitCode != 0) {
         ShowLogText(Text(Msg::ToolFailed) + std::to_string(exitCode) + ": " + argv.front());
+        Session.LastFailure = FailureAt(
+            step::Transfer, startError != 0 ? ToolStartCause(argv.front(), startError)
+                                            : ToolExitCause(argv.front(), exitCode, attempts));
     }
     return exitCode;
 }
@@ -214,6 +281,10 @@ int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titl
 int TUpdateForm::RunUpdaterLibrary(programmers::THexLoad& updater, const std::string& fileName) {
     if (fileName.size() > programmers::MaxUpdaterPath) {
         ShowLogText(Text(Msg::UpdaterPathTooLong) + fileName);
+        Session.LastFailure =
+            FailureAt(step::Transfer, "the updater library takes paths of up to " +
+                                          std::to_string(programmers::MaxUpdaterPath) +
+                                          " characters: " + fileName);
         return 1;
     }
     WaitProgressBar->SetPosition(0);
@@ -236,7 +307,13 @@ int TUpdateForm::RunUpdaterLibrary(programmers::THexLoad& updater, const std::st
     TitleTimer->SetEnabled(false);
     // The library's failure fails the step: a session must not report an
     // instrument as updated that the library did not program.
-    return updater.Failed() ? 1 : 0;
+    if (updater.Failed()) {
+        Session.LastFailure = FailureAt(
+            step::Transfer, std::string(programmers::UpdaterLibraryName) + " failed to program " +
+                                fileName + " on COM" + std::to_string(Session.PortNumber));
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace app

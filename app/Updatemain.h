@@ -408,7 +408,8 @@ private:
     int PortTableIndexOf(int portNumber) const;
     // Hands the session port to a tool and takes it back afterwards.
     serial::TComPort* ReleaseSessionPort();
-    void ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter);
+    // false when the port did not open again; LastFailure says why.
+    bool ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter);
     // Up to three runs while the tool ends with 1.
     int RunToolAttempts(const std::vector<std::string>& argv, bool titleProgress, long afterRunMs);
     int RunUpdaterLibrary(programmers::THexLoad& updater, const std::string& fileName);

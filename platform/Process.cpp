@@ -32,6 +32,7 @@ bool StartDetached(const std::vector<std::string>& argv) {
 
 int SpawnProcess(const std::vector<std::string>& argv, const ProcessFiles& files, bool ownGroup) {
     if (argv.empty()) {
+        errno = EINVAL;
         return -1;
     }
     posix_spawn_file_actions_t actions;
@@ -61,11 +62,13 @@ int SpawnProcess(const std::vector<std::string>& argv, const ProcessFiles& files
         posix_spawnattr_setpgroup(&attributes, 0);
     }
     pid_t pid = -1;
-    if (::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ) != 0) {
-        pid = -1;
-    }
+    const int error = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
     return pid;
 }
 
@@ -89,6 +92,7 @@ bool TChildProcess::Start(const std::vector<std::string>& argv) {
     // No file actions: the child inherits the streams, as a tool expects.
     // Its own group, so that ending it also ends what it started.
     pid_ = SpawnProcess(argv, ProcessFiles{.Input = {}, .Output = {}, .Error = {}}, true);
+    startError_ = pid_ > 0 ? 0 : errno;
     return pid_ > 0;
 }
 

@@ -16,8 +16,8 @@ struct ProcessFiles {
     std::string Error; // "&1": the same file as Output
 };
 
-// Starts argv[0] (a path) without a shell; the process id, or -1. With
-// ownGroup the child leads a process group of its own.
+// Starts argv[0] (a path) without a shell; the process id, or -1 with errno
+// set. With ownGroup the child leads a process group of its own.
 int SpawnProcess(const std::vector<std::string>& argv, const ProcessFiles& files,
                  bool ownGroup = false);
 
@@ -33,6 +33,8 @@ public:
 
     // argv[0] is a path; standard streams and environment are inherited.
     bool Start(const std::vector<std::string>& argv);
+    // Why the last Start failed (errno), 0 after a start.
+    int StartError() const { return startError_; }
     bool Running() const { return pid_ > 0; }
     int Pid() const { return pid_; }
     // Looks once, without blocking: true when the child has ended, with its
@@ -44,6 +46,7 @@ public:
 
 private:
     int pid_ = -1;
+    int startError_ = 0;
 };
 
 } // namespace platform

@@ -70,8 +70,8 @@ bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string
 }
 
 bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path,
-                     TFailure& failure) {
-    return TakeProgramFile(host, name, path, IfMissing::Fail, failure);
+                     TFailure& failure, IfMissing missing) {
+    return TakeProgramFile(host, name, path, missing, failure);
 }
 
 std::string WithEntryName(const std::string& name, const std::string& entry) {

@@ -29,7 +29,7 @@ bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string
                      IfMissing missing = IfMissing::Fail);
 // The same; failure says which file and why.
 bool ProgramFilePath(TProgrammerHost& host, const std::string& name, std::string& path,
-                     TFailure& failure);
+                     TFailure& failure, IfMissing missing = IfMissing::Fail);
 
 // name with its own part replaced by entry, an entry's name as found on disk
 // (in the encoding the caller needs); the folder part stays as named.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace serial {
 
@@ -167,6 +168,25 @@ void TComPort::ReportOpenFailure(int index, SerialResult result, int error, bool
     }
 }
 
+bool TComPort::DeviceGone() const {
+    struct stat status {};
+    return !devicePath_.empty() && ::stat(devicePath_.c_str(), &status) != 0 && errno == ENOENT;
+}
+
+// A device this port had open and that is gone now went away with its line,
+// as a pulled adapter does: the reopen tells that as a hang-up.
+void TComPort::NoteOpenFailure(int index, SerialResult result, int error) {
+    const bool reopen = index == portIndex_ && !devicePath_.empty();
+    const bool gone = reopen && result == SerialResult::NotFound && DeviceGone();
+    if (!reopen) {
+        portIndex_ = index;
+        devicePath_ = TriedPath(index);
+    }
+    failure_ = {reopen ? "reopen" : "open",
+                gone ? "hung up, the device is gone" : platform::SerialResultText(result),
+                gone ? ENOENT : error, gone ? SerialResult::HungUp : result};
+}
+
 HANDLE TComPort::Open(platform::HWND window, unsigned long threadId, int port, bool showError) {
     if (open_) {
         return device_.get();
@@ -192,6 +212,7 @@ HANDLE TComPort::Open(platform::HWND window, unsigned long threadId, int port, b
     }
     if (result != SerialResult::Ok) {
         lastResult_ = result;
+        NoteOpenFailure(index, result, error);
         ReportOpenFailure(index, result, error, showError);
         return INVALID_HANDLE_VALUE;
     }

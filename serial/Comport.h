@@ -91,6 +91,9 @@ public:
     HANDLE Open(platform::HWND window, unsigned long threadId, int port, bool showError);
     void Close();
     bool IsOpen() const { return open_; }
+    // The device this port last had open no longer exists (unplugged, its
+    // pty closed); a reopen then fails as hung up.
+    bool DeviceGone() const;
     HANDLE Handle() const { return open_ ? device_.get() : INVALID_HANDLE_VALUE; }
     // Port index of the open port, -1 while closed.
     int PortIndex() const { return open_ ? portIndex_ : -1; }
@@ -122,7 +125,7 @@ public:
     void ChangeRXNotifyDelay(unsigned long ms);
     unsigned long GetRXNotificationTime() const { return notifyDelay_; }
     platform::SerialResult LastResult() const { return lastResult_; }
-    // Why the last Read, Write or line change failed, for the log: the port,
+    // Why the last Open, Read, Write or line change failed, for the log: the port,
     // its device and the reason, e.g. "COM3 (/dev/ttyUSB0): write: hung up (EIO)".
     std::string FailureText() const;
     // The same failure as the line and its errno (Ok and 0 when none).
@@ -168,6 +171,7 @@ private:
     // error: the device's errno when it refused.
     platform::SerialResult OpenDevice(platform::SerialDevice& device, int index, int& error);
     void ReportOpenFailure(int index, platform::SerialResult result, int error, bool show);
+    void NoteOpenFailure(int index, platform::SerialResult result, int error);
     // False, with the cause kept, when the output did not leave in time.
     bool DrainOutput();
     // undrained: what to do when the output did not leave in time. Giving

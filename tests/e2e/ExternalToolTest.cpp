@@ -1,4 +1,5 @@
 #include "Harness.h"
+#include "tests/support/ReportSchema.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -66,9 +67,11 @@ protected:
     // model's changes.
     e2e::Run Update(const std::string& profile, int port = 3, bool traced = true) {
         e2e::Instrument meter(folder, profile, folder.File("ports/COM" + std::to_string(port)));
-        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE,
-                                      traced ? std::vector<std::string>{"--trace"}
-                                             : std::vector<std::string>{});
+        std::vector<std::string> extra = {"--report", folder.File("report.json")};
+        if (traced) {
+            extra.push_back("--trace");
+        }
+        e2e::Run run = e2e::RunUpdate(folder, UPDATE_CONSOLE, extra);
         meter.Stop();
         transcript = meter.Transcript();
         return run;
@@ -79,6 +82,17 @@ protected:
     }
     std::vector<std::vector<std::string>> Runs() const {
         return ToolRuns(e2e::ReadFile(folder.File("tool.log")));
+    }
+    // The report's cause of the failed step, which must be the transfer.
+    std::string FailureCause() const {
+        const nlohmann::json report =
+            testing_support::ReadValidatedReport(folder.File("report.json"));
+        const nlohmann::json& failure = report["failure"];
+        if (!failure.is_object() || failure["step"] != "transfer" ||
+            !failure["cause"].is_string()) {
+            return "no transfer failure: " + report.dump();
+        }
+        return failure["cause"].get<std::string>();
     }
 
     TempFolder folder;
@@ -151,6 +165,65 @@ TEST_F(ExternalTool, ExitCode1IsRetriedUpToThreeTimesAndOtherCodesFailAtOnce) {
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
     EXPECT_EQ(Runs().size(), 1u);
+    EXPECT_EQ(FailureCause(), "HEXLoad_8N1.exe failed with exit code 2 after 1 attempt");
+
+    folder.Write("codes", "1\n1\n1\n");
+    run = Update(MeterProfile());
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_EQ(FailureCause(), "HEXLoad_8N1.exe failed with exit code 1 after 3 attempts");
+}
+
+TEST_F(ExternalTool, AToolThatDoesNotStartIsNamedWithItsPathAndWhy) {
+    WriteDevice("");
+    const std::string tool = folder.File("prog/HEXLoad_8N1.exe");
+    std::filesystem::permissions(tool,
+                                 std::filesystem::perms::owner_exec |
+                                     std::filesystem::perms::group_exec |
+                                     std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::remove);
+    e2e::Run run = Update(MeterProfile());
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_EQ(FailureCause(), "cannot start the tool " + tool + ": Permission denied (EACCES)");
+
+    // Missing, it will not appear between attempts: tried once.
+    std::filesystem::remove(tool);
+    run = Update(MeterProfile());
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_EQ(FailureCause(), "cannot start the tool " + tool + ": not found (ENOENT)");
+    const std::string notStarted = "Programmierwerkzeug konnte nicht gestartet werden";
+    const std::size_t first = run.Out.find(notStarted);
+    ASSERT_NE(first, std::string::npos) << run.Out;
+    EXPECT_EQ(run.Out.find(notStarted, first + 1), std::string::npos) << run.Out;
+}
+
+// The adapter is pulled while the tool runs: the retries meant for a port
+// held a moment are not spent, and the cause is the port's.
+TEST_F(ExternalTool, AToolWhosePortWentAwayFailsAtOnceWithThePortsCause) {
+    WriteDevice("");
+    folder.Write("codes", "1\n1\n1\n");
+    ::setenv("FAKE_TOOL_SLEEP", "1", 1);
+    e2e::Instrument meter(folder, MeterProfile(), folder.File("ports/COM3"));
+    const pid_t pid =
+        e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports", folder.File("ports"),
+                    "--time-divisor", "10", "--report", folder.File("report.json")},
+                   folder.File("out.txt"), folder.File("err.txt"));
+    const std::string pidFile = folder.File("tool.log.pid");
+    for (int i = 0; i < 3000 && e2e::ReadFile(pidFile).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(e2e::ReadFile(pidFile).empty()) << "the tool runs";
+    meter.Stop();
+    e2e::Run run;
+    run.ExitCode = e2e::WaitFor(pid, std::chrono::seconds(60), run.TimedOut);
+    ASSERT_FALSE(run.TimedOut);
+    run.Out = e2e::ReadFile(folder.File("out.txt"));
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_EQ(Runs().size(), 1u);
+    const std::string cause =
+        "COM3 (" + folder.File("ports/COM3") + "): reopen: hung up, the device is gone (ENOENT)";
+    EXPECT_EQ(FailureCause(), cause);
+    EXPECT_TRUE(run.OutHas(cause)) << run.Out;
+    EXPECT_TRUE(run.OutHas("COM3 konnte nicht ge")) << "the box as before\n" << run.Out;
 }
 
 TEST_F(ExternalTool, ToolAndFirmwareInAnotherCaseAreFoundAndTheToolGetsTheNameOnDisk) {
@@ -211,6 +284,9 @@ TEST_F(ExternalTool, ThePic32ToolGetsThePortAsOneDigitAndAPortAbove9IsRefused) {
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
     EXPECT_TRUE(run.OutHas("nicht COM12")) << run.Out;
     EXPECT_TRUE(Runs().empty()) << "never a wrong port";
+    EXPECT_EQ(
+        FailureCause(),
+        "COM12 is beyond the ports COM1 to COM9 that PIC32_Serial_Bootloader.exe can be given");
 }
 
 // What a tool claims is confirmed only by the instrument reporting back; a
@@ -257,6 +333,7 @@ TEST_F(ExternalTool, TheUpdaterLibraryTakesTheToolsPlaceAndItsFailureFailsTheSes
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
     EXPECT_EQ(e2e::ReadFile(folder.File("library.log")),
               "Init 3\nIsBTLActive\nIsBTLActive\nDeinit\n");
+    EXPECT_EQ(FailureCause(), "ZNQM16Updater.dll failed to program Z70_V200.MOT on COM3");
 }
 
 // A stuck library call cannot be interrupted: the program leaves its thread

@@ -485,7 +485,7 @@ std::string Judge(const Method& method, const Fault& fault, const Outcome& o,
     if (o.Tool.ExitCode == 1 && !success) {
         const std::string step = FailedStep(o.Tool.Out);
         bad = step.empty();
-        if (!bad && std::string(fault.column) == "hangup" && !RunsATool(method)) {
+        if (!bad && std::string(fault.column) == "hangup") {
             const std::string untold = HangUpUntold(method, o);
             bad = !untold.empty();
             return bad ? untold : "fail\xC2\xB7" + step;

@@ -2,6 +2,7 @@
 
 #include "tests/support/TempFolder.h"
 
+#include <cerrno>
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -39,9 +40,21 @@ TEST(ChildProcessTest, TerminateEndsAChildThatIgnoresSigtermAndWhatItStarted) {
     EXPECT_FALSE(Alive(grandchild));
 }
 
-TEST(ChildProcessTest, AMissingProgramDoesNotStart) {
+TEST(ChildProcessTest, AProgramThatDoesNotStartTellsWhy) {
     platform::TChildProcess child;
     EXPECT_FALSE(child.Start({"/nonexistent/HEXLoad_8N1.exe"}));
+    EXPECT_EQ(child.StartError(), ENOENT);
+    testing_support::TempFolder folder;
+    folder.Write("tool", "#!/bin/sh\n"); // not executable
+    EXPECT_FALSE(child.Start({folder.File("tool")}));
+    EXPECT_EQ(child.StartError(), EACCES);
+    ASSERT_TRUE(child.Start({"/bin/true"}));
+    EXPECT_EQ(child.StartError(), 0) << "a start forgets the last failure";
+    int code = -1;
+    while (!child.Ended(code)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(code, 0);
 }
 
 } // namespace

@@ -86,5 +86,43 @@ TEST_F(LineFailurePty, OpenFailureNamesTheDeviceAndTheCause) {
     com.Close();
 }
 
+// A tool had the port meanwhile; the adapter was pulled then.
+TEST_F(LineFailurePty, AReopenOfADeviceThatWentAwayFailsAsHungUp) {
+    ASSERT_NE(com.Open(window.Handle(), 0, 0, false), INVALID_HANDLE_VALUE);
+    com.Close();
+    EXPECT_FALSE(com.DeviceGone());
+    pty.CloseMaster();
+    ASSERT_TRUE(com.DeviceGone());
+    EXPECT_EQ(com.Open(window.Handle(), 0, 0, false), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(com.FailureText(), Com1() + "reopen: hung up, the device is gone (ENOENT)");
+    EXPECT_EQ(com.FailureResult(), SerialResult::HungUp);
+    EXPECT_EQ(com.FailureErrno(), ENOENT);
+    EXPECT_EQ(com.LastOpenFailure().Result, SerialResult::NotFound) << "the box stays as it was";
+
+    // A port never opened is missing, not hung up.
+    TComPort other{nullptr, "Other"};
+    other.InitParameter(&record, false);
+    EXPECT_EQ(other.Open(window.Handle(), 0, 3, false), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(other.FailureText(), "COM4 (" + ports.Path() + "/COM4): open: not found");
+    EXPECT_EQ(other.FailureResult(), SerialResult::NotFound);
+}
+
+// Held by another program while the port was closed: the reopen says so.
+TEST_F(LineFailurePty, AReopenOfAHeldDeviceNamesTheHolder) {
+    ASSERT_NE(com.Open(window.Handle(), 0, 0, false), INVALID_HANDLE_VALUE);
+    com.Close();
+    int holder = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(com.Open(window.Handle(), 0, 0, false), INVALID_HANDLE_VALUE);
+    ::close(holder);
+    EXPECT_EQ(com.FailureText(), Com1() + "reopen: access denied (EAGAIN)");
+    EXPECT_EQ(com.FailureResult(), SerialResult::AccessDenied);
+    EXPECT_FALSE(com.DeviceGone());
+    ASSERT_NE(com.Open(window.Handle(), 0, 0, false), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(com.FailureText(), Com1() + "no failure") << "an open clears it";
+    com.Close();
+}
+
 } // namespace
 } // namespace serialtest
