@@ -39,16 +39,15 @@ int StartModeFrom(const std::string& value) {
 
 void TUpdateForm::ReadDeviceBlock(const std::vector<std::string>& block,
                                   std::vector<std::string>& dropped) {
-    if (DeviceTable.size() == MaxDeviceRows) {
+    if (deviceTable_.size() == MaxDeviceRows) {
         ++ignoredDeviceBlocks_;
         return;
     }
     auto value = [&](const char* key) { return BlockValue(block, key, dropped); };
     std::string startCmd = value("DevStartCmd");
-    StartModeAsRead = StartModeFrom(startCmd);
-    Session.StartMode = StartModeAsRead;
+    startModeAsRead_ = StartModeFrom(startCmd);
     if (!startCmd.empty() && startCmd[0] == '7') {
-        CloseOnInfo = true;
+        closeOnInfo_ = true;
     }
     DeviceRow row;
     bool cut = false;
@@ -94,24 +93,24 @@ void TUpdateForm::ReadDeviceBlock(const std::vector<std::string>& block,
     row.ProgDefFile =
         column("ProgDefFile", FileColumn(value("ProgDefFile"), ColumnWidth::ProgDefFile, cut));
     row.ProzTyp = ProzTypColumn(value("ProzTyp"));
-    DeviceTable.push_back(std::move(row));
+    deviceTable_.push_back(std::move(row));
 }
 
 void TUpdateForm::ReadTextBlock(const std::vector<std::string>& block,
                                 std::vector<std::string>& dropped) {
-    StarttextD = BlockValue(block, "StarttextD", dropped);
-    StarttextE = BlockValue(block, "StarttextE", dropped);
-    AbbruchtextD = BlockValue(block, "AbbruchtextD", dropped);
-    AbbruchtextE = BlockValue(block, "AbbruchtextE", dropped);
+    starttextD_ = BlockValue(block, "StarttextD", dropped);
+    starttextE_ = BlockValue(block, "StarttextE", dropped);
+    abbruchtextD_ = BlockValue(block, "AbbruchtextD", dropped);
+    abbruchtextE_ = BlockValue(block, "AbbruchtextE", dropped);
 }
 
 int TUpdateForm::ReadProgDeviceIni(const std::string& fileName) {
     std::vector<std::string> lines;
     if (!platform::LoadLines(ConfigFilePath("", fileName), lines)) {
         dialogs_.MessageBox(ProgDeviceIniMissingText +
-                                CaseClashNote({""}, fileName, Config.Language),
+                                CaseClashNote({""}, fileName, config_.Language),
                             ConfigErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
-        Session.LastFailure = FailureAt(step::StartUp, ConfigFileCause({""}, fileName));
+        startUpFailure_ = FailureAt(step::StartUp, ConfigFileCause({""}, fileName));
         return -1;
     }
     std::vector<std::string> dropped;
@@ -136,7 +135,8 @@ int TUpdateForm::ReadProgDeviceIni(const std::string& fileName) {
         dropped.push_back(std::to_string(ignoredDeviceBlocks_) + " device blocks after the first " +
                           std::to_string(MaxDeviceRows));
     }
-    Session.FileClass = DeviceTable.empty() ? 0 : FileClassOf(DeviceTable[0].ProgFile2, false);
+    session_.TakeDeviceConfiguration(
+        startModeAsRead_, deviceTable_.empty() ? 0 : FileClassOf(deviceTable_[0].ProgFile2, false));
     LogDropped(dropped);
     return 0;
 }

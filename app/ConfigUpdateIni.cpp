@@ -151,10 +151,9 @@ int TUpdateForm::ReadUpdateIni(const std::string& fileName) {
     std::vector<std::string> lines;
     if (!LocateUpdateIni(fileName, path, lines)) {
         dialogs_.MessageBox(UpdateIniMissingText +
-                                CaseClashNote(UpdateIniFolders(), fileName, Config.Language),
+                                CaseClashNote(UpdateIniFolders(), fileName, config_.Language),
                             ConfigErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
-        Session.LastFailure =
-            FailureAt(step::StartUp, ConfigFileCause(UpdateIniFolders(), fileName));
+        startUpFailure_ = FailureAt(step::StartUp, ConfigFileCause(UpdateIniFolders(), fileName));
         return -1;
     }
     std::vector<std::string> dropped;
@@ -169,20 +168,20 @@ int TUpdateForm::ReadUpdateIni(const std::string& fileName) {
     };
     std::string language = value("Language");
     // Only the first character counts; anything but 1 is German.
-    Config.Language = !language.empty() && language[0] == '1' ? 1 : 0;
-    Config.VersionText = value("Version");
-    ParseBaudList(value("Baud"), Config, dropped);
+    config_.Language = !language.empty() && language[0] == '1' ? 1 : 0;
+    config_.VersionText = value("Version");
+    ParseBaudList(value("Baud"), config_, dropped);
     if (std::string com = value("Com"); !com.empty()) {
-        Config.FixedPort = true;
-        Config.FixedPortIndex = LeadingDecimal(com) - 1;
+        config_.FixedPort = true;
+        config_.FixedPortIndex = LeadingDecimal(com) - 1;
     }
     if (std::string file = value("INI_File"); !file.empty()) {
-        Config.ProgDeviceFile = file;
+        config_.ProgDeviceFile = file;
     }
-    Config.ProgErrorNewTry = value("ProgErrorNewTry").find("YES") != std::string::npos;
-    Config.DebugInfo = value("DebugInfo").find("YES") != std::string::npos;
-    Config.SWCheck = value("NoSWCheck").find("YES") == std::string::npos;
-    Config.AutoStart = value("AutoStart").find("YES") != std::string::npos;
+    config_.ProgErrorNewTry = value("ProgErrorNewTry").find("YES") != std::string::npos;
+    config_.DebugInfo = value("DebugInfo").find("YES") != std::string::npos;
+    config_.SWCheck = value("NoSWCheck").find("YES") == std::string::npos;
+    config_.AutoStart = value("AutoStart").find("YES") != std::string::npos;
     LogDropped(dropped);
     return 0;
 }
@@ -191,8 +190,8 @@ int TUpdateForm::WriteUpdateIni(const std::string& fileName) {
     std::string path;
     std::vector<std::string> lines;
     if (!LocateUpdateIni(fileName, path, lines)) {
-        dialogs_.MessageBox(MessageText(Msg::SettingsNotSaved, Config.Language) + path,
-                            MessageText(Msg::CaptionInfo, Config.Language),
+        dialogs_.MessageBox(MessageText(Msg::SettingsNotSaved, config_.Language) + path,
+                            MessageText(Msg::CaptionInfo, config_.Language),
                             platform::MB_OK | platform::MB_ICONINFORMATION);
         return -1;
     }
@@ -201,15 +200,15 @@ int TUpdateForm::WriteUpdateIni(const std::string& fileName) {
         bool cut = false;
         std::string text = IniValue(lines, key, IniValueWidth, cut);
         if (std::string(key) == "Language") {
-            text = std::to_string(Config.Language);
+            text = std::to_string(config_.Language);
         } else if (std::string(key) == "Version") {
-            text = Config.VersionText;
+            text = config_.VersionText;
         }
         written.push_back(std::string(key) + "=" + text);
     }
     if (!platform::SaveLines(path, written)) {
         dialogs_.MessageBox("Cannot create file \"" + path + "\".",
-                            MessageText(Msg::CaptionError, Config.Language),
+                            MessageText(Msg::CaptionError, config_.Language),
                             platform::MB_OK | platform::MB_ICONERROR);
     }
     return 0;

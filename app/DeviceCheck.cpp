@@ -3,7 +3,7 @@
 #include "app/IniLines.h"
 #include "app/Messages.h"
 #include "app/ProgFileList.h"
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 #include "kernel/Stringunit.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
@@ -49,14 +49,14 @@ bool TakeKeepBaudMark(std::string& name) {
 
 } // namespace
 
-void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& text) {
+void UpdateSession::OnIdentificationAnswer(std::int32_t id, const std::string& text) {
     programmers::TDeviceIdent& ident = Session.Job.Ident;
     switch (id) {
     case reply::PcbNr:
     case reply::PcbNrAlt:
     case reply::PcbNrAlt2:
         ident.PcbNr = Cut(text, programmers::IdentWidth::PcbNr);
-        Report.Step = step::Identify;
+        report_.Step = step::Identify;
         Timers.TimerRestart(Session.ReplyTimer);
         SendCommand(command::ReadDeviceNr);
         Session.QueryStep = 2;
@@ -101,7 +101,7 @@ void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& tex
                 PortTable[i]->Close();
             }
         }
-        Report.Step = step::Check;
+        report_.Step = step::Check;
         NotePort();
         const bool updateNeeded = CheckDevice();
         if (options_.IdentifyOnly) {
@@ -124,13 +124,13 @@ void TUpdateForm::OnIdentificationAnswer(std::int32_t id, const std::string& tex
     }
 }
 
-bool TUpdateForm::CheckDevice() {
+bool UpdateSession::CheckDevice() {
     programmers::TDeviceIdent& ident = Session.Job.Ident;
     Session.StartMode = StartModeAsRead;
     Session.ForceUpdate = false;
     Session.FileRefused = false;
     Session.SensorQuestionMark = 1;
-    WaitPanel->SetVisible(false);
+    window_.ShowWaitPanel(false);
     const bool sensorMode = Session.StartMode >= 2 && Session.StartMode <= 4;
     bool sensorFound = true;
     if (sensorMode) {
@@ -234,7 +234,7 @@ bool TUpdateForm::CheckDevice() {
         if (name != std::string::npos) {
             text.replace(name, 4, names);
         }
-        UpdateMemo->Add(text);
+        window_.ShowLine(text);
         return false;
     }
     if (sensorMode) {
@@ -281,10 +281,10 @@ bool TUpdateForm::CheckDevice() {
     Session.DeviceNameText = row.DeviceName;
     Session.Job.DeviceName = row.DeviceName;
     NoteIdentity(row.DeviceName);
-    NameStaticText->SetCaption(ident.DeviceNr + "  [" + row.DeviceName + "]");
-    SerStaticText->SetCaption(ident.SerialNr);
-    PCBStaticText->SetCaption(ident.PcbNr);
-    SWStaticText->SetCaption(ident.SwVersion);
+    window_.ShowIdentityField(IdentityField::Name, ident.DeviceNr + "  [" + row.DeviceName + "]");
+    window_.ShowIdentityField(IdentityField::Serial, ident.SerialNr);
+    window_.ShowIdentityField(IdentityField::Pcb, ident.PcbNr);
+    window_.ShowIdentityField(IdentityField::Software, ident.SwVersion);
     if (!ReadFileVersion(Session.SWKenn2, Session.CurrentFile)) {
         return failedOnFile();
     }
@@ -308,7 +308,7 @@ bool TUpdateForm::CheckDevice() {
     }
     if (Session.StartupProgramIndex >= 0) {
         SendCommand(command::ReadStartupVersion);
-        wait->DelayTime(3000, true);
+        window_.Wait().DelayTime(3000, true);
     }
     for (const auto& [marker, file] : {std::pair{Session.SWKenn1, Session.ProgFile1},
                                        std::pair{Session.SWKenn3, Session.ProgFile3}}) {
@@ -320,7 +320,7 @@ bool TUpdateForm::CheckDevice() {
         }
         panel += " / " + ident.FileBootVersion;
     }
-    UpdateStatusBar->SetPanelText(3, panel);
+    window_.ShowStatusPanel(3, panel);
     Session.Job.ProgFile = Session.CurrentFile;
     Session.Job.BootFile = Session.ProgFile3;
     ident.ProgFileCount = static_cast<std::int32_t>(Session.Job.ProgFiles.size());
@@ -344,7 +344,7 @@ bool TUpdateForm::CheckDevice() {
         } else if (std::size_t y = text.find("versionX"); y != std::string::npos) {
             text.replace(y + 7, 1, " " + ident.SwVersion);
         }
-        UpdateMemo->Add(text);
+        window_.ShowLine(text);
         return false;
     }
     auto askSensorSoftware = [this] {

@@ -1,6 +1,6 @@
 #include "app/FileVersion.h"
 #include "app/Messages.h"
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 #include "platform/Files.h"
 
 #include <array>
@@ -40,26 +40,26 @@ void SetPortLine(serial::TComPort& port, const serial::V24ParameterTag& line) {
 
 } // namespace
 
-std::string TUpdateForm::WakeCommand() const {
+std::string UpdateSession::WakeCommand() const {
     return command::WakeForStartMode(Session.StartMode);
 }
 
-std::string TUpdateForm::ExitCommand() const {
+std::string UpdateSession::ExitCommand() const {
     return command::ExitForFileClass(Session.FileClass);
 }
 
-void TUpdateForm::SendBootProbe(ProbeState probe) {
+void UpdateSession::SendBootProbe(ProbeState probe) {
     const std::size_t fileClass = static_cast<std::size_t>(Session.ProbeClass);
     SendAll(ProbeFor(probe == ProbeState::SecondProbeSent ? 3 + fileClass : fileClass));
     Session.ProbeState = probe;
 }
 
-std::string TUpdateForm::CurrentBaudText() const {
+std::string UpdateSession::CurrentBaudText() const {
     const int code = Session.CurrentBaud;
     return code >= 0 && code < static_cast<int>(BaudRateTexts.size()) ? BaudRateTexts[code] : "";
 }
 
-std::string TUpdateForm::FindDefFile(std::uint32_t prozTyp) const {
+std::string UpdateSession::FindDefFile(std::uint32_t prozTyp) const {
     for (const DeviceRow& row : DeviceTable) {
         if (row.ProzTyp == prozTyp) {
             return row.ProgDefFile;
@@ -68,7 +68,7 @@ std::string TUpdateForm::FindDefFile(std::uint32_t prozTyp) const {
     return {};
 }
 
-int TUpdateForm::PortTableIndexOf(int portNumber) const {
+int UpdateSession::PortTableIndexOf(int portNumber) const {
     for (int i = 0; i < PortCount; ++i) {
         if (PortTable[i] != nullptr && PortTable[i]->PortIndex() + 1 == portNumber) {
             return i;
@@ -77,7 +77,7 @@ int TUpdateForm::PortTableIndexOf(int portNumber) const {
     return -1;
 }
 
-void TUpdateForm::SendAll(const std::string& text) {
+void UpdateSession::SendAll(const std::string& text) {
     for (int i = 0; i < PortCount; ++i) {
         if (PortTable[i] != nullptr && PortTable[i]->IsOpen() &&
             PortTable[i]->Write(text.data(), static_cast<int>(text.size()), false) ==
@@ -89,7 +89,7 @@ void TUpdateForm::SendAll(const std::string& text) {
 
 // Without a word a port that hung up (an adapter pulled) would only make the
 // search end as "no instrument found".
-void TUpdateForm::PassOverFailedPort(int tableIndex) {
+void UpdateSession::PassOverFailedPort(int tableIndex) {
     serial::TComPort* port = PortTable[tableIndex];
     if (Session.PortIndex >= 0) {
         // Whoever waits on the session's line would otherwise wait for its
@@ -102,24 +102,24 @@ void TUpdateForm::PassOverFailedPort(int tableIndex) {
     if (port == nullptr || !port->IsOpen()) {
         return;
     }
-    UpdateMemo->Add(Text(Msg::PortFailedInSearch) + port->FailureText());
+    window_.ShowLine(Text(Msg::PortFailedInSearch) + port->FailureText());
     passedOver_[static_cast<std::size_t>(tableIndex)] = port->PortIndex();
     port->Close();
 }
 
 // The failure box asks the operator to check the connection and try again:
 // an adapter plugged in again must be found.
-void TUpdateForm::ReopenPassedOverPorts() {
+void UpdateSession::ReopenPassedOverPorts() {
     for (int i = 0; i < PortCount; ++i) {
         int& index = passedOver_[static_cast<std::size_t>(i)];
         if (index >= 0 && PortTable[i] != nullptr && !PortTable[i]->IsOpen() &&
-            PortTable[i]->Open(handle_, 0, index, false) != serial::INVALID_HANDLE_VALUE) {
+            PortTable[i]->Open(window_.Handle(), 0, index, false) != serial::INVALID_HANDLE_VALUE) {
             index = -1;
         }
     }
 }
 
-std::string TUpdateForm::SearchedPortNames() const {
+std::string UpdateSession::SearchedPortNames() const {
     std::string names;
     for (int i = 0; i < PortCount; ++i) {
         const serial::TComPort* port = PortTable[i];
@@ -133,13 +133,13 @@ std::string TUpdateForm::SearchedPortNames() const {
     return names;
 }
 
-void TUpdateForm::ChooseSessionPort(int tableIndex, int portNumber) {
+void UpdateSession::ChooseSessionPort(int tableIndex, int portNumber) {
     Session.PortIndex = tableIndex;
     Session.PortNumber = portNumber;
-    UpdateStatusBar->SetPanelText(1, "Com" + std::to_string(portNumber));
+    window_.ShowStatusPanel(1, "Com" + std::to_string(portNumber));
 }
 
-void TUpdateForm::SetLoaderLine(int fileClass) {
+void UpdateSession::SetLoaderLine(int fileClass) {
     if (!searchLinesSaved_) {
         for (int i = 0; i < PortCount; ++i) {
             if (PortTable[i] != nullptr) {
@@ -163,13 +163,13 @@ void TUpdateForm::SetLoaderLine(int fileClass) {
             SetPortLine(*PortTable[i], record);
         }
     }
-    UpdateStatusBar->SetPanelText(2, "BL-Baud");
+    window_.ShowStatusPanel(2, "BL-Baud");
     Session.RxBuf.Clear();
 }
 
 // The stop bits and parity of the bootloader step would keep an instrument's
 // firmware from hearing the next search.
-void TUpdateForm::RestoreSearchLines() {
+void UpdateSession::RestoreSearchLines() {
     if (!searchLinesSaved_) {
         return;
     }
@@ -181,7 +181,7 @@ void TUpdateForm::RestoreSearchLines() {
     }
 }
 
-void TUpdateForm::SendBytes(const std::string& bytes) {
+void UpdateSession::SendBytes(const std::string& bytes) {
     if (serial::TComPort* port = SessionComPort()) {
         if (port->Write(bytes.data(), static_cast<int>(bytes.size()), false) ==
             serial::V24_LINE_FAILED) {
@@ -192,18 +192,18 @@ void TUpdateForm::SendBytes(const std::string& bytes) {
     }
 }
 
-void TUpdateForm::SendCommand(const std::string& text, bool log) {
+void UpdateSession::SendCommand(const std::string& text, bool log) {
     SendBytes(text);
     if (log) {
         AddLogLine(text);
     }
 }
 
-void TUpdateForm::DecideNoInstrument() {
+void UpdateSession::DecideNoInstrument() {
     End(Outcome::NoDevice, NoInstrumentFailure());
 }
 
-bool TUpdateForm::ScanStep(bool advance) {
+bool UpdateSession::ScanStep(bool advance) {
     const int listLength = static_cast<int>(Config.BaudList.size());
     if (advance) {
         ++Session.ScanIndex;
@@ -216,7 +216,7 @@ bool TUpdateForm::ScanStep(bool advance) {
         DecideNoInstrument();
         if (Config.AutoStartActive) {
             Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-            Beenden();
+            window_.Close();
         } else {
             SearchFailed();
         }
@@ -227,16 +227,16 @@ bool TUpdateForm::ScanStep(bool advance) {
     const std::uint32_t generation = Session.Generation;
     if (Session.ScanIndex < listLength) {
         Session.CurrentBaud = Config.BaudList[static_cast<std::size_t>(Session.ScanIndex)];
-        UpdateStatusBar->SetPanelText(2, CurrentBaudText());
+        window_.ShowStatusPanel(2, CurrentBaudText());
         Session.RxBuf.Clear();
         for (int i = 0; i < PortCount; ++i) {
             if (PortTable[i] != nullptr) {
                 PortTable[i]->ChangeBaudrate(BaudTagOfCode(Session.CurrentBaud));
             }
         }
-        wait->DelayTime(PauseAfterBaudChangeMs, false);
+        window_.Wait().DelayTime(PauseAfterBaudChangeMs, false);
         SendAll(command::WakePreamble);
-        wait->DelayTime(PauseAfterBaudChangeMs, true);
+        window_.Wait().DelayTime(PauseAfterBaudChangeMs, true);
         if (generation != Session.Generation) {
             return true;
         }
@@ -246,7 +246,7 @@ bool TUpdateForm::ScanStep(bool advance) {
     }
     // The bootloader step: an instrument that sits in its loader answers a probe.
     SetLoaderLine(Session.FileClass);
-    wait->DelayTime(PauseBeforeProbeMs, true);
+    window_.Wait().DelayTime(PauseBeforeProbeMs, true);
     if (generation != Session.Generation) {
         return true;
     }
@@ -256,7 +256,7 @@ bool TUpdateForm::ScanStep(bool advance) {
             // An identification promises its own code for "nothing answered".
             End(options_.IdentifyOnly ? Outcome::NoDevice : Outcome::NoLoaderAnswer,
                 NoInstrumentFailure());
-            Beenden();
+            window_.Close();
             return false;
         }
         Session.BootInfoShown = true;
@@ -278,7 +278,7 @@ bool TUpdateForm::ScanStep(bool advance) {
         if (CloseOnInfo) {
             for (int i = 0; i < PortCount; ++i) {
                 if (PortTable[i] != nullptr) {
-                    PortTable[i]->Open(handle_, 0,
+                    PortTable[i]->Open(window_.Handle(), 0,
                                        i == 0 && Config.FixedPort ? Config.FixedPortIndex
                                                                   : PortNumbers[i] - 1,
                                        true);
@@ -294,7 +294,7 @@ bool TUpdateForm::ScanStep(bool advance) {
     return true;
 }
 
-void TUpdateForm::OnCharsReceived(int portNumber) {
+void UpdateSession::OnCharsReceived(int portNumber) {
     const int tableIndex = PortTableIndexOf(portNumber);
     if (tableIndex < 0) {
         return;
@@ -362,7 +362,7 @@ void TUpdateForm::OnCharsReceived(int portNumber) {
     } while (Session.RxBuf.HasLineEnd());
 }
 
-void TUpdateForm::OnLineError(int portNumber) {
+void UpdateSession::OnLineError(int portNumber) {
     Session.LineErrorSeen = true;
     const int tableIndex = PortTableIndexOf(portNumber);
     if (tableIndex >= 0) {
@@ -376,14 +376,14 @@ void TUpdateForm::OnLineError(int portNumber) {
     if (searching && Session.ReplyTimer != 0 && Timers.InUse(Session.ReplyTimer)) {
         const std::uint32_t generation = Session.Generation;
         Timers.TimerRestart(Session.ReplyTimer);
-        wait->DelayTime(500, true);
+        window_.Wait().DelayTime(500, true);
         if (generation == Session.Generation) {
             ScanStep(true);
         }
     }
 }
 
-bool TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& fileName) {
+bool UpdateSession::ReadFileVersion(const std::string& marker, const std::string& fileName) {
     FileVersionKind kind = VersionKindOf(marker, fileName);
     std::string bytes;
     programmers::TProgramFile file = LocateProgramFile(fileName);
@@ -406,12 +406,12 @@ bool TUpdateForm::ReadFileVersion(const std::string& marker, const std::string& 
     return true;
 }
 
-bool TUpdateForm::UpdateNeeded() const {
+bool UpdateSession::UpdateNeeded() const {
     const programmers::TDeviceIdent& ident = Session.Job.Ident;
     return ident.DevSw < ident.FileSw || (ident.DevSw == ident.FileSw && Session.ForceUpdate);
 }
 
-bool TUpdateForm::BootUpdateNeeded() const {
+bool UpdateSession::BootUpdateNeeded() const {
     const programmers::TDeviceIdent& ident = Session.Job.Ident;
     return ident.DevBoot < ident.FileBoot ||
            (ident.DevBoot == ident.FileBoot && Session.ForceUpdate);

@@ -6,33 +6,33 @@ namespace app {
 
 kernel::TEventRec TUpdateForm::ProcessEvents() {
     for (;;) {
-        kernel::TEventRec event = Events.GetEvent();
+        kernel::TEventRec event = events_.GetEvent();
         if (event.Kind != kernel::evNothing) {
-            Events.DispatchEvent(event);
+            events_.DispatchEvent(event);
         }
-        event = Events.GetEvent();
+        event = events_.GetEvent();
         if (event.Kind == kernel::evNothing) {
             return kernel::TEvents::ClearEvent();
         }
-        Events.DispatchEvent(event);
+        events_.DispatchEvent(event);
         // Only the outermost pump lets window messages in; a nested one does
         // so once in eleven passes, so that it cannot starve the window.
-        if (PumpDepth == 0) {
-            PumpDepth = 1;
+        if (pumpDepth_ == 0) {
+            pumpDepth_ = 1;
             platform::Application::Instance().ProcessMessages();
-            PumpDepth = 0;
-        } else if (++PumpDepth > 10) {
-            PumpDepth = 0;
+            pumpDepth_ = 0;
+        } else if (++pumpDepth_ > 10) {
+            pumpDepth_ = 0;
         }
     }
 }
 
 void TUpdateForm::Dispatch(platform::Message& message) {
     if (message.Msg == WM_CHARS_RECEIVED) {
-        Events.PostMsg(event::CharsReceived, static_cast<std::intptr_t>(message.WParam));
+        events_.PostMsg(event::CharsReceived, static_cast<std::intptr_t>(message.WParam));
         ProcessEvents();
     } else if (message.Msg == WM_LINE_ERROR) {
-        OnLineError(static_cast<int>(message.WParam));
+        session_.OnLineError(static_cast<int>(message.WParam));
     } else if (message.Msg == WM_UPDATER_PROGRESS) {
         ShowUpdaterReport({static_cast<programmers::TUpdaterReport::Kind>(message.WParam),
                            static_cast<int>(message.LParam)});
@@ -44,20 +44,20 @@ void TUpdateForm::Dispatch(platform::Message& message) {
 void TUpdateForm::TimerIntervall(platform::TTimer& sender) {
     // A slot stopped while its tick was already on the way posts nothing.
     if (sender.Enabled()) {
-        Events.PostTimer(sender.Tag());
+        events_.PostTimer(sender.Tag());
         ProcessEvents();
     }
 }
 
 void TUpdateForm::OkBitBtnClick() {
     Sprache->SetEnabled(false);
-    Events.PostKey(event::KeyStart);
+    events_.PostKey(event::KeyStart);
     ProcessEvents();
 }
 
 void TUpdateForm::StartTimerTimer() {
     StartTimer->SetEnabled(false);
-    if (Config.AutoStartActive) {
+    if (config_.AutoStartActive) {
         OkBitBtnClick();
     } else {
         ProcessEvents();

@@ -2,7 +2,7 @@
 #include "app/Messages.h"
 #include "app/ProgrammerServices.h"
 #include "app/ProgressBars.h"
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 #include "platform/Application.h"
 #include "platform/Process.h"
 #include "platform/SerialDevice.h"
@@ -61,12 +61,12 @@ std::string ToolExitCause(const std::string& path, int exitCode, int attempts) {
 
 } // namespace
 
-std::string TUpdateForm::HexLoaderArgs(const std::string&) const {
+std::string UpdateSession::HexLoaderArgs(const std::string&) const {
     return " -com" + std::to_string(Session.PortNumber) + " -baudrate" +
            (Session.Job.KeepBaud[0] != 0 ? "9600" : "38400") + " -auto -exit";
 }
 
-int TUpdateForm::RunExternalTool(programmers::Phase phase, const std::string& fileName) {
+int UpdateSession::RunExternalTool(programmers::Phase phase, const std::string& fileName) {
     const programmers::TChoice choice =
         programmers::Choose(SessionKey(phase, Session.FileClass), options_.AddedMethods);
     if (!choice) {
@@ -81,15 +81,15 @@ int TUpdateForm::RunExternalTool(programmers::Phase phase, const std::string& fi
     if (method != programmers::Method::HexLoader && method != programmers::Method::Pic32Loader) {
         return RunProgrammer(phase, Session.FileClass, fileName) ? 0 : 1;
     }
-    if (Report.Method.empty()) {
-        Report.Method = choice.Entry->Name;
+    if (report_.Method.empty()) {
+        report_.Method = choice.Entry->Name;
     }
-    Report.Step = step::Transfer;
+    report_.Step = step::Transfer;
     return method == programmers::Method::Pic32Loader ? RunPic32Loader(fileName)
                                                       : RunHexLoader(fileName);
 }
 
-serial::TComPort* TUpdateForm::ReleaseSessionPort() {
+serial::TComPort* UpdateSession::ReleaseSessionPort() {
     serial::TComPort* port = SessionComPort();
     if (port != nullptr) {
         port->SaveLastV24Parameter();
@@ -98,14 +98,15 @@ serial::TComPort* TUpdateForm::ReleaseSessionPort() {
     return port;
 }
 
-bool TUpdateForm::ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter) {
-    if (port == nullptr || closed_) {
+bool UpdateSession::ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter) {
+    if (port == nullptr || window_.Closed()) {
         return true;
     }
     // A port that does not open again shows its box here and fails the step
     // with its own cause, which outweighs what the tool said: a tool on a
     // line that went away fails for that reason.
-    if (port->Open(handle_, 0, Session.PortNumber - 1, true) == serial::INVALID_HANDLE_VALUE) {
+    if (port->Open(window_.Handle(), 0, Session.PortNumber - 1, true) ==
+        serial::INVALID_HANDLE_VALUE) {
         ShowLogText(port->FailureText());
         Session.LastFailure = {
             step::Transfer, port->FailureText(), {}, port->FailureResult(), port->FailureErrno()};
@@ -119,8 +120,8 @@ bool TUpdateForm::ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter)
     return true;
 }
 
-bool TUpdateForm::FindToolFile(const std::string& name, std::string& path) {
-    TFormServices services(*this);
+bool UpdateSession::FindToolFile(const std::string& name, std::string& path) {
+    TSessionServices services(*this);
     programmers::TFailure failure;
     if (!programmers::ProgramFilePath(services, name, path, failure,
                                       programmers::IfMissing::Take)) {
@@ -130,14 +131,14 @@ bool TUpdateForm::FindToolFile(const std::string& name, std::string& path) {
     return true;
 }
 
-std::string TUpdateForm::ToolFileArgument(const std::string& fileName) {
+std::string UpdateSession::ToolFileArgument(const std::string& fileName) {
     const programmers::TProgramFile file = LocateProgramFile(fileName);
     // A path the tool opens: the entry's name in the bytes it has on disk.
     return file.Name.empty() ? fileName : programmers::WithEntryName(fileName, file.Name);
 }
 
-int TUpdateForm::RunHexLoader(const std::string& fileName) {
-    WaitPanel->SetVisible(false);
+int UpdateSession::RunHexLoader(const std::string& fileName) {
+    window_.ShowWaitPanel(false);
     std::string libraryPath;
     std::string toolPath;
     if (Session.CurrentFile.size() <= 4) {
@@ -157,9 +158,9 @@ int TUpdateForm::RunHexLoader(const std::string& fileName) {
     int exitCode = 0;
     // The worker reports from its own thread; the window takes the reports
     // on the loop thread, in order.
-    const platform::HWND target = handle_;
+    const platform::HWND target = window_.Handle();
     programmers::THexLoad updater(
-        libraryPath, *wait, [target](const programmers::TUpdaterReport& report) {
+        libraryPath, window_.Wait(), [target](const programmers::TUpdaterReport& report) {
             platform::Application::Instance().PostMessage(target, WM_UPDATER_PROGRESS,
                                                           static_cast<std::uintptr_t>(report.What),
                                                           report.Value);
@@ -171,19 +172,19 @@ int TUpdateForm::RunHexLoader(const std::string& fileName) {
         for (std::string& word : SplitAtBlanks(HexLoaderArgs(fileName))) {
             argv.push_back(std::move(word));
         }
-        wait->DelayTime(1500, true);
+        window_.Wait().DelayTime(1500, true);
         exitCode = RunToolAttempts(argv, true, 1000);
     }
     if (!ReclaimSessionPort(port, Session.StartMode == 2 && exitCode == 0) && exitCode == 0) {
         exitCode = 1;
     }
-    wait->DelayTime(500, false);
-    ShowTitleProgress("", -1);
+    window_.Wait().DelayTime(500, false);
+    window_.ShowTitleProgress("", -1);
     return exitCode;
 }
 
-int TUpdateForm::RunPic32Loader(const std::string& fileName) {
-    WaitPanel->SetVisible(false);
+int UpdateSession::RunPic32Loader(const std::string& fileName) {
+    window_.ShowWaitPanel(false);
     std::string toolPath;
     if (Session.CurrentFile.size() <= 4) {
         Session.LastFailure = FailureAt(step::Transfer, NoFileCause(Session.CurrentFile));
@@ -208,7 +209,7 @@ int TUpdateForm::RunPic32Loader(const std::string& fileName) {
         return 1;
     }
     serial::TComPort* port = ReleaseSessionPort();
-    wait->DelayTime(1000, true);
+    window_.Wait().DelayTime(1000, true);
     const std::vector<std::string> argv = {
         toolPath, "-f" + ToolFileArgument(fileName),
         "-c" + std::string(1, static_cast<char>('0' + portNumber)), "-b7", "-a"};
@@ -216,30 +217,30 @@ int TUpdateForm::RunPic32Loader(const std::string& fileName) {
     if (!ReclaimSessionPort(port, false) && exitCode == 0) {
         exitCode = 1;
     }
-    wait->DelayTime(200, true);
-    ShowTitleProgress("", -1);
+    window_.Wait().DelayTime(200, true);
+    window_.ShowTitleProgress("", -1);
     return exitCode;
 }
 
-int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titleProgress,
-                                 long afterRunMs) {
+int UpdateSession::RunToolAttempts(const std::vector<std::string>& argv, bool titleProgress,
+                                   long afterRunMs) {
     platform::Application& application = platform::Application::Instance();
     int exitCode = RetryExitCode;
     int attempts = 0;
     int startError = 0;
-    for (int attempt = 0; attempt < MaxToolAttempts && !closed_; ++attempt) {
+    for (int attempt = 0; attempt < MaxToolAttempts && !window_.Closed(); ++attempt) {
         if (attempt > 0) {
-            ++Report.Retries;
+            ++report_.Retries;
         }
         ++attempts;
-        TitleTimer->SetEnabled(titleProgress);
+        window_.RunTitleProgress(titleProgress);
         Session.TickCount = 0;
         platform::TChildProcess tool;
         if (!tool.Start(argv)) {
             ShowLogText(Text(Msg::ToolNotStarted) + argv.front());
             startError = tool.StartError();
             exitCode = RetryExitCode;
-            TitleTimer->SetEnabled(false);
+            window_.RunTitleProgress(false);
             // A tool that is not there will not appear between attempts.
             if (startError == ENOENT) {
                 break;
@@ -249,9 +250,9 @@ int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titl
         // The loop sleeps between looks: the window stays responsive and the
         // wait costs no processor time of its own.
         while (!tool.Ended(exitCode)) {
-            if (closed_ || application.Terminated()) {
+            if (window_.Closed() || application.Terminated()) {
                 tool.Terminate();
-                TitleTimer->SetEnabled(false);
+                window_.RunTitleProgress(false);
                 ShowLogText(Text(Msg::ToolEndedAtClose));
                 End(Outcome::ClosedDuringTool);
                 return RetryExitCode;
@@ -259,8 +260,8 @@ int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titl
             application.ProcessMessagesFor(ToolPollMs);
         }
         startError = 0;
-        TitleTimer->SetEnabled(false);
-        wait->DelayTime(afterRunMs, true);
+        window_.RunTitleProgress(false);
+        window_.Wait().DelayTime(afterRunMs, true);
         // The retries are for a port another program held for a moment; a
         // device that is gone does not come back within them.
         const serial::TComPort* port = SessionComPort();
@@ -278,7 +279,7 @@ int TUpdateForm::RunToolAttempts(const std::vector<std::string>& argv, bool titl
     return exitCode;
 }
 
-int TUpdateForm::RunUpdaterLibrary(programmers::THexLoad& updater, const std::string& fileName) {
+int UpdateSession::RunUpdaterLibrary(programmers::THexLoad& updater, const std::string& fileName) {
     if (fileName.size() > programmers::MaxUpdaterPath) {
         ShowLogText(Text(Msg::UpdaterPathTooLong) + fileName);
         Session.LastFailure =
@@ -287,24 +288,24 @@ int TUpdateForm::RunUpdaterLibrary(programmers::THexLoad& updater, const std::st
                                           " characters: " + fileName);
         return 1;
     }
-    WaitProgressBar->SetPosition(0);
-    WaitProgressBar->SetMax(UpdaterBarMax);
-    wait->DelayTime(1000, true);
+    window_.SetProgressPosition(0);
+    window_.SetProgressMaximum(UpdaterBarMax, programmers::ProgressUnit::Percent);
+    window_.Wait().DelayTime(1000, true);
     updater.Start(fileName, Session.PortNumber);
     while (updater.Busy()) {
-        wait->DelayTime(1000, true);
-        if (closed_ && updater.Busy()) {
+        window_.Wait().DelayTime(1000, true);
+        if (window_.Closed() && updater.Busy()) {
             // The library call cannot be interrupted, and the program must
             // end all the same: the call is left to itself.
             updater.Abandon();
-            TitleTimer->SetEnabled(false);
+            window_.RunTitleProgress(false);
             ShowLogText(Text(Msg::UpdaterLeftBehind));
             End(Outcome::ClosedDuringTool);
             return 1;
         }
     }
     platform::Application::Instance().ProcessMessages();
-    TitleTimer->SetEnabled(false);
+    window_.RunTitleProgress(false);
     // The library's failure fails the step: a session must not report an
     // instrument as updated that the library did not program.
     if (updater.Failed()) {

@@ -1,6 +1,6 @@
 #include "app/FailureCauses.h"
 
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 #include "platform/FileLookup.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
@@ -56,7 +56,7 @@ std::string ConfigFileCause(const std::vector<std::string>& folders, const std::
     return name + ": not found in " + Listed(looked);
 }
 
-programmers::TFailure TUpdateForm::NoInstrumentFailure(const std::string& lead) const {
+programmers::TFailure UpdateSession::NoInstrumentFailure(const std::string& lead) const {
     const std::string ports = SearchedPortNames();
     programmers::TFailure failure =
         FailureAt({}, ports.empty() ? "no serial port to search" : lead + ports);
@@ -70,7 +70,7 @@ programmers::TFailure TUpdateForm::NoInstrumentFailure(const std::string& lead) 
     return failure;
 }
 
-programmers::TFailure TUpdateForm::WrongDeviceFailure(int entry, bool fileKnown) const {
+programmers::TFailure UpdateSession::WrongDeviceFailure(int entry, bool fileKnown) const {
     const programmers::TDeviceIdent& ident = Session.Job.Ident;
     if (entry < 0) {
         return FailureAt(step::Check, "device number " + ident.DeviceNr + " matches no entry of " +
@@ -88,7 +88,7 @@ programmers::TFailure TUpdateForm::WrongDeviceFailure(int entry, bool fileKnown)
                                       "\", the entry expects \"" + row.BootLoadKenn + "\"");
 }
 
-programmers::TFailure TUpdateForm::RestartSilenceFailure() const {
+programmers::TFailure UpdateSession::RestartSilenceFailure() const {
     const std::string bound = std::to_string(Session.RestartBoundMs) + " ms";
     if (Session.RestartUnverified) {
         return FailureAt(step::Restart, "no answer from the instrument within " + bound);

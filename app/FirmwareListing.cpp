@@ -18,8 +18,8 @@ void TUpdateForm::ListFirmwareFiles() {
     static const char* const Patterns[] = {"*.mot", "*.txt", "*.exe", "*.dll", "*.hex", "*.bin"};
     // A list's program file: lab instruments name their further files too.
     auto progFile2 = [this](std::size_t row) {
-        return row < DeviceTable.size()
-                   ? platform::UpperLatin1(ProgramFileOf(DeviceTable[row].ProgFile2))
+        return row < deviceTable_.size()
+                   ? platform::UpperLatin1(ProgramFileOf(deviceTable_[row].ProgFile2))
                    : std::string();
     };
     platform::TMenuItem* const z70Items[] = {DevMultiZ70, DevpHZ70, DevOxiZ70, DevCondZ70};
@@ -33,11 +33,11 @@ void TUpdateForm::ListFirmwareFiles() {
             if (Contains(name, "EEP") || (!motorolaFiles && Contains(name, "VERSION"))) {
                 continue;
             }
-            if (FirmwareFiles.size() == MaxFirmwareFiles) {
+            if (firmwareFiles_.size() == MaxFirmwareFiles) {
                 ++ignored;
                 continue;
             }
-            FirmwareFiles.push_back(name);
+            firmwareFiles_.push_back(name);
             if (motorolaFiles) {
                 TGZ70Programming->SetVisible(Contains(name, progFile2(0)));
                 for (std::size_t row = 0; row < 4; ++row) {

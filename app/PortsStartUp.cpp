@@ -26,9 +26,9 @@ void TUpdateForm::SurveyPorts() {
                     std::to_string(MaxPorts)});
         usable = MaxPorts;
     }
-    PortCount = usable;
-    for (int i = 0; i < PortCount; ++i) {
-        PortNumbers[i] = UpdateCom->Get_UseableV24(i) + 1;
+    portCount_ = usable;
+    for (int i = 0; i < portCount_; ++i) {
+        portNumbers_[i] = UpdateCom->Get_UseableV24(i) + 1;
     }
 }
 
@@ -45,8 +45,8 @@ void TUpdateForm::TakePortOption() {
     if (options_.Port.empty()) {
         return;
     }
-    Config.FixedPort = true;
-    Config.FixedPortIndex = portOptionIndex_;
+    config_.FixedPort = true;
+    config_.FixedPortIndex = portOptionIndex_;
     if (portOptionIndex_ < 0) {
         // The command line was checked; only a map without a free number is
         // left. The run ends as for a port that cannot be opened.
@@ -56,22 +56,22 @@ void TUpdateForm::TakePortOption() {
 }
 
 void TUpdateForm::OpenFixedPort() {
-    PortCount = 1;
-    PortTable[0] = UpdateCom;
-    const int index = Config.FixedPortIndex;
+    portCount_ = 1;
+    portTable_[0] = UpdateCom;
+    const int index = config_.FixedPortIndex;
     // --port without a number: the port component would open COM1 instead,
     // which on a production line is another instrument's.
     if (!options_.Port.empty() && portOptionIndex_ < 0) {
-        End(Outcome::PortUnavailable, FailureAt(step::StartUp, portOptionError_));
-        Config.AutoStart = false;
+        session_.End(Outcome::PortUnavailable, FailureAt(step::StartUp, portOptionError_));
+        config_.AutoStart = false;
         // No session may run: it would reopen the port by that number.
         OkBitBtn->SetEnabled(false);
         return;
     }
-    BoxOpenFailuresOf(*UpdateCom, dialogs_, Config.Language);
+    BoxOpenFailuresOf(*UpdateCom, dialogs_, config_.Language);
     if (UpdateCom->Open(handle_, 0, index, true) == serial::INVALID_HANDLE_VALUE) {
-        End(Outcome::PortUnavailable, OpenFailureRecord(UpdateCom->LastOpenFailure()));
-        Config.AutoStart = false;
+        session_.End(Outcome::PortUnavailable, OpenFailureRecord(UpdateCom->LastOpenFailure()));
+        config_.AutoStart = false;
     }
     UpdateStatusBar->SetPanelText(0, "Com" + std::to_string(index + 1));
 }
@@ -92,65 +92,45 @@ void TUpdateForm::NotePortsPassedOver() {
         }
     }
     if (!names.empty()) {
-        UpdateMemo->Add(MessageText(Msg::PortsPassedOver, Config.Language) + names);
+        UpdateMemo->Add(MessageText(Msg::PortsPassedOver, config_.Language) + names);
     }
 }
 
 void TUpdateForm::OpenUsablePorts() {
     NotePortsPassedOver();
     // No usable port: nothing to open; the device search then finds nobody.
-    if (PortCount == 0) {
+    if (portCount_ == 0) {
         return;
     }
-    BoxOpenFailuresOf(*UpdateCom, dialogs_, Config.Language);
-    UpdateCom->Open(handle_, 0, PortNumbers[0] - 1, true);
+    BoxOpenFailuresOf(*UpdateCom, dialogs_, config_.Language);
+    UpdateCom->Open(handle_, 0, portNumbers_[0] - 1, true);
     const serial::DCB line = UpdateCom->LoadV24Parameter();
     const serial::COMMTIMEOUTS timeouts = UpdateCom->LoadV24TimeOut();
-    PortTable[0] = UpdateCom;
-    std::string panel = "[Com" + std::to_string(PortNumbers[0]) + "]";
-    for (int i = 1; i < PortCount; ++i) {
+    portTable_[0] = UpdateCom;
+    std::string panel = "[Com" + std::to_string(portNumbers_[0]) + "]";
+    for (int i = 1; i < portCount_; ++i) {
         auto* port = new serial::TComPort(this, "ComPort" + std::to_string(i + 1));
         port->SetDialogs(&dialogs_);
-        port->SetLanguage(Config.Language);
-        BoxOpenFailuresOf(*port, dialogs_, Config.Language);
+        port->SetLanguage(config_.Language);
+        BoxOpenFailuresOf(*port, dialogs_, config_.Language);
         *port->GetV24Parameter() = *UpdateCom->GetV24Parameter();
-        PortTable[i] = port;
-        if (port->Open(handle_, 0, PortNumbers[i] - 1, true) != serial::INVALID_HANDLE_VALUE) {
+        portTable_[i] = port;
+        if (port->Open(handle_, 0, portNumbers_[i] - 1, true) != serial::INVALID_HANDLE_VALUE) {
             port->SaveV24Parameter(&line);
             port->SaveV24TimeOut(&timeouts);
         }
-        panel += " [" + std::to_string(PortNumbers[i]) + "]";
+        panel += " [" + std::to_string(portNumbers_[i]) + "]";
     }
     UpdateStatusBar->SetPanelText(0, panel);
 }
 
 void TUpdateForm::ClosePorts() {
-    for (serial::TComPort*& port : PortTable) {
+    for (serial::TComPort*& port : portTable_) {
         if (port != nullptr) {
             port->Close();
             port = nullptr;
         }
     }
-}
-
-serial::TComPort* TUpdateForm::SessionComPort() const {
-    if (Session.PortIndex < 0 || Session.PortIndex >= PortCount) {
-        return nullptr;
-    }
-    return PortTable[Session.PortIndex];
-}
-
-void TUpdateForm::SendToSessionPort(const std::string& text) {
-    serial::TComPort* port = SessionComPort();
-    if (port == nullptr) {
-        return;
-    }
-    if (Session.StartMode == 2) {
-        port->LoadLastV24Parameter();
-        wait->DelayTime(500, true);
-    }
-    port->Write(text.c_str(), static_cast<int>(text.size()), false);
-    AddLogLine(text);
 }
 
 } // namespace app

@@ -174,10 +174,8 @@ bool ChooseProgramFolder(platform::Dialogs& dialogs, ProgramOptions& options, St
     return ApplyProgramOptions(options, start, error);
 }
 
-int FinishRun(SessionReport& report, int exitCode, const ProgramOptions& options,
+int FinishRun(const SessionReport& report, int exitCode, const ProgramOptions& options,
               const char* program) {
-    report.IdentifyOnly = options.IdentifyOnly;
-    report.Finish(exitCode);
     if (options.ReportFile.empty()) {
         return exitCode;
     }
@@ -201,6 +199,8 @@ int EndBeforeStart(int exitCode, const std::string& error, const ProgramOptions&
     std::fprintf(stderr, "%s: %s\n", program, error.c_str());
     SessionReport report;
     report.Failure = FailureAt(step::StartUp, platform::Utf8ToLatin1(error));
+    report.IdentifyOnly = options.IdentifyOnly;
+    report.Finish(exitCode);
     return FinishRun(report, exitCode, options, program);
 }
 

@@ -60,10 +60,11 @@ std::string MissingUpdateIniText();
 bool ChooseProgramFolder(platform::Dialogs& dialogs, ProgramOptions& options, StartOptions& start,
                          std::string& error);
 
-// Once the loop has ended: completes the report and writes it when --report
-// asked for one. A report that cannot be written is said on standard error
-// under the program's name; the exit code (returned) stays the run's.
-int FinishRun(SessionReport& report, int exitCode, const ProgramOptions& options,
+// Once the loop has ended, with the report completed (TUpdateForm::FinishReport):
+// writes it when --report asked for one. A report that cannot be written is
+// said on standard error under the program's name; the exit code (returned)
+// stays the run's.
+int FinishRun(const SessionReport& report, int exitCode, const ProgramOptions& options,
               const char* program);
 
 // A run that ends before the window exists: error goes to standard error

@@ -1,118 +1,118 @@
 #include "app/ProgrammerServices.h"
 
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 
 namespace app {
 
-kernel::TEventRec TFormServices::ProcessEvents() {
-    return form_.ProcessEvents();
+kernel::TEventRec TSessionServices::ProcessEvents() {
+    return session_.Window().ProcessEvents();
 }
-kernel::TEvents& TFormServices::EventQueue() {
-    return form_.Events;
+kernel::TEvents& TSessionServices::EventQueue() {
+    return session_.EventQueue();
 }
-kernel::TTimerPool& TFormServices::TimerPool() {
-    return form_.Timers;
+kernel::TTimerPool& TSessionServices::TimerPool() {
+    return session_.TimerPool();
 }
-void TFormServices::AddLogLine(const std::string& text) {
-    form_.AddLogLine(text);
+void TSessionServices::AddLogLine(const std::string& text) {
+    session_.AddLogLine(text);
 }
-void TFormServices::ShowLogLine(const std::string& text) {
-    form_.ShowLogText(text);
+void TSessionServices::ShowLogLine(const std::string& text) {
+    session_.ShowLogText(text);
 }
-void TFormServices::SetProgressMaximum(int maximum, programmers::ProgressUnit unit) {
-    form_.SetProgressMaximum(maximum, unit);
+void TSessionServices::SetProgressMaximum(int maximum, programmers::ProgressUnit unit) {
+    session_.Window().SetProgressMaximum(maximum, unit);
 }
-void TFormServices::SetProgressPosition(int position) {
-    form_.SetProgressPosition(position);
+void TSessionServices::SetProgressPosition(int position) {
+    session_.Window().SetProgressPosition(position);
 }
-void TFormServices::AdvanceProgress(int steps) {
-    form_.AdvanceProgress(steps);
+void TSessionServices::AdvanceProgress(int steps) {
+    session_.Window().AdvanceProgress(steps);
 }
-void TFormServices::AdvanceProgressBar(int steps) {
-    form_.AdvanceProgressBar(steps);
+void TSessionServices::AdvanceProgressBar(int steps) {
+    session_.Window().AdvanceProgressBar(steps);
 }
-void TFormServices::ShowBaudText(const std::string& text) {
-    form_.UpdateStatusBar->SetPanelText(2, text);
+void TSessionServices::ShowBaudText(const std::string& text) {
+    session_.Window().ShowStatusPanel(2, text);
 }
-std::string TFormServices::BootErrorText(int step) {
-    return form_.BootErrorText(step);
+std::string TSessionServices::BootErrorText(int step) {
+    return session_.BootErrorText(step);
 }
-std::string TFormServices::Text(programmers::ProgrammerText id) const {
+std::string TSessionServices::Text(programmers::ProgrammerText id) const {
     using programmers::ProgrammerText;
     switch (id) {
     case ProgrammerText::CaptionError:
-        return form_.Text(Msg::CaptionError);
+        return session_.Text(Msg::CaptionError);
     case ProgrammerText::FirmwareFile:
-        return form_.Text(Msg::FirmwareFile);
+        return session_.Text(Msg::FirmwareFile);
     case ProgrammerText::FileUnreadable:
-        return form_.Text(Msg::FirmwareFileUnreadable);
+        return session_.Text(Msg::FirmwareFileUnreadable);
     case ProgrammerText::FileMissing:
-        return form_.Text(Msg::FileMissing);
+        return session_.Text(Msg::FileMissing);
     case ProgrammerText::FileAmbiguous:
-        return form_.Text(Msg::FilesDifferInCaseOnly);
+        return session_.Text(Msg::FilesDifferInCaseOnly);
     case ProgrammerText::NotAFile:
-        return form_.Text(Msg::NotAFile);
+        return session_.Text(Msg::NotAFile);
     case ProgrammerText::ProgrammingAborted:
-        return form_.Text(Msg::ProgrammingAborted);
+        return session_.Text(Msg::ProgrammingAborted);
     case ProgrammerText::DifferenceAt:
-        return form_.Text(Msg::DifferenceAt);
+        return session_.Text(Msg::DifferenceAt);
     case ProgrammerText::NoResetVector:
-        return form_.Text(Msg::NoResetVector);
+        return session_.Text(Msg::NoResetVector);
     case ProgrammerText::FileTooLarge:
-        return form_.Text(Msg::FirmwareFileTooLarge);
+        return session_.Text(Msg::FirmwareFileTooLarge);
     case ProgrammerText::ChecksumMismatch:
-        return form_.Text(Msg::ImageChecksumMismatch);
+        return session_.Text(Msg::ImageChecksumMismatch);
     case ProgrammerText::NoAnswer:
-        return form_.Text(Msg::InstrumentNoAnswer);
+        return session_.Text(Msg::InstrumentNoAnswer);
     case ProgrammerText::XmodemRefused:
-        return form_.Text(Msg::XmodemRefused);
+        return session_.Text(Msg::XmodemRefused);
     case ProgrammerText::XmodemRestarted:
-        return form_.Text(Msg::XmodemRestarted);
+        return session_.Text(Msg::XmodemRestarted);
     case ProgrammerText::XmodemCancelled:
-        return form_.Text(Msg::XmodemCancelled);
+        return session_.Text(Msg::XmodemCancelled);
     case ProgrammerText::XmodemStalled:
-        return form_.Text(Msg::XmodemStalled);
+        return session_.Text(Msg::XmodemStalled);
     case ProgrammerText::TermPreparing:
-        return form_.Text(Msg::TermPreparing);
+        return session_.Text(Msg::TermPreparing);
     case ProgrammerText::TermProgramming:
-        return form_.Text(Msg::TermProgrammingName);
+        return session_.Text(Msg::TermProgrammingName);
     case ProgrammerText::TermSuccessful:
-        return form_.Text(Msg::TermSuccessful);
+        return session_.Text(Msg::TermSuccessful);
     case ProgrammerText::TermTransmitError:
-        return form_.Text(Msg::TermTransmitError);
+        return session_.Text(Msg::TermTransmitError);
     case ProgrammerText::TermAborted:
-        return form_.Text(Msg::TermAborted);
+        return session_.Text(Msg::TermAborted);
     case ProgrammerText::TermFileMissing:
-        return form_.Text(Msg::TermFileMissing);
+        return session_.Text(Msg::TermFileMissing);
     case ProgrammerText::CommandRefused:
-        return form_.Text(Msg::CommandRefused);
+        return session_.Text(Msg::CommandRefused);
     }
     return {};
 }
-platform::Dialogs& TFormServices::Dialogs() {
-    return form_.DialogService();
+platform::Dialogs& TSessionServices::Dialogs() {
+    return session_.Boxes();
 }
-int TFormServices::Language() const {
-    return form_.Config.Language;
+int TSessionServices::Language() const {
+    return session_.Language();
 }
-std::string TFormServices::ProgramFolder() const {
-    return form_.ProgramFolder();
+std::string TSessionServices::ProgramFolder() const {
+    return session_.Options().ProgramFolder;
 }
-std::string TFormServices::FindDefFile(std::uint32_t chipId) {
-    return form_.FindDefFile(chipId);
+std::string TSessionServices::FindDefFile(std::uint32_t chipId) {
+    return session_.FindDefFile(chipId);
 }
-void TFormServices::ClearLog() {
-    form_.UpdateMemo->Clear();
+void TSessionServices::ClearLog() {
+    session_.Window().ClearLog();
 }
 // Below 0 the window would read a title state: a programmer names those.
-void TFormServices::ShowTitleProgress(const std::string& prefix, double percent) {
-    form_.ShowTitleProgress(prefix, percent >= 0 ? percent : 0.0);
+void TSessionServices::ShowTitleProgress(const std::string& prefix, double percent) {
+    session_.Window().ShowTitleProgress(prefix, percent >= 0 ? percent : 0.0);
 }
-void TFormServices::ShowTitleState(programmers::TitleState state) {
-    form_.ShowTitleState(state);
+void TSessionServices::ShowTitleState(programmers::TitleState state) {
+    session_.Window().ShowTitleState(state);
 }
-void TFormServices::ShowLoaderVersion(const std::string& version) {
-    form_.ShowLoaderVersion(version);
+void TSessionServices::ShowLoaderVersion(const std::string& version) {
+    session_.Window().ShowLoaderVersion(version);
 }
 
 } // namespace app

@@ -4,12 +4,12 @@
 
 namespace app {
 
-class TUpdateForm;
+class UpdateSession;
 
-// The main window's services as a programmer sees them.
-class TFormServices : public programmers::TProgrammerHost {
+// The session's and its window's services as a programmer sees them.
+class TSessionServices : public programmers::TProgrammerHost {
 public:
-    explicit TFormServices(TUpdateForm& form) : form_(form) {}
+    explicit TSessionServices(UpdateSession& session) : session_(session) {}
 
     kernel::TEventRec ProcessEvents() override;
     kernel::TEvents& EventQueue() override;
@@ -33,7 +33,7 @@ public:
     void ShowLoaderVersion(const std::string& version) override;
 
 private:
-    TUpdateForm& form_;
+    UpdateSession& session_;
 };
 
 } // namespace app

@@ -1,6 +1,6 @@
 #include "app/Messages.h"
 #include "app/ProgrammerServices.h"
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 #include "programmers/ProgrammerRegistry.h"
 #include "programmers/TermProg.h"
 
@@ -27,13 +27,13 @@ void DropStartupPrograms(std::vector<std::string>& files, std::int32_t first) {
 
 } // namespace
 
-void TUpdateForm::ProgrammingStep(std::int32_t id) {
+void UpdateSession::ProgrammingStep(std::int32_t id) {
     programmers::TProgJob& job = Session.Job;
     switch (id) {
     case event::StartClass0:
     case event::StartClass3:
-        SecTimer->SetEnabled(false);
-        WaitProgressBar->SetPosition(0);
+        window_.RunWaitBar(false);
+        window_.SetProgressPosition(0);
         ShowDuration(id == event::StartClass0 ? 0 : 2);
         if (UpdateNeeded()) {
             SendCommand(id == event::StartClass0 ? Session.StartCmd : command::EnterBootloader);
@@ -62,15 +62,15 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         break;
     case event::RetryClass1:
         Session.RetryStep = RetryableStep::Class1Loader;
-        OkBitBtn->SetEnabled(false);
+        window_.EnableOk(false);
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         ShowDuration(1);
         job.Variant = Session.ProgVariant;
         // The instrument waits in the loader of its own processor.
         if (RunProgrammer(Phase::FirmwareInLoader, 1, job.ProgFile)) {
             ShowLogText(Text(Msg::StoringNewData));
-            SecTimer->SetEnabled(true);
-            WaitProgressBar->SetPosition(1);
+            window_.RunWaitBar(true);
+            window_.SetProgressPosition(1);
             AwaitInstrumentAfterProgramming();
         } else {
             PostEvent(event::ProgrammingFailed);
@@ -105,8 +105,8 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         break;
     case event::StartClass4:
         Session.RetryStep = RetryableStep::Class4Loader;
-        SecTimer->SetEnabled(false);
-        WaitProgressBar->SetPosition(0);
+        window_.RunWaitBar(false);
+        window_.SetProgressPosition(0);
         Session.AckStep = AckStep::BootloaderFileAfterLoader;
         if (!UpdateNeeded()) {
             PostEvent(event::BootloaderFileStep);
@@ -120,9 +120,9 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         if (RunProgrammer(Phase::Firmware, 4, job.ProgFile)) {
             if (Session.ProgVariant == 2) {
                 ShowLogText(Text(Msg::StoringNewData));
-                SecTimer->SetEnabled(true);
-                WaitProgressBar->SetMax(120);
-                WaitProgressBar->SetPosition(0);
+                window_.RunWaitBar(true);
+                window_.SetProgressMaximum(120, programmers::ProgressUnit::Percent);
+                window_.SetProgressPosition(0);
             }
             AwaitInstrumentAfterProgramming();
         } else {
@@ -142,8 +142,8 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
         break;
     case event::ToolStep:
         Session.RetryStep = RetryableStep::ToolForProgramFile;
-        SecTimer->SetEnabled(false);
-        WaitProgressBar->SetPosition(0);
+        window_.RunWaitBar(false);
+        window_.SetProgressPosition(0);
         if (RunExternalTool(Phase::Tool, job.ProgFile) == 0) {
             PostEvent(event::ToolSucceeded);
         } else {
@@ -153,7 +153,7 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
     case event::ToolSucceeded:
         if (Session.FileClass == 0 && Session.StartMode == 0) {
             ShowLogText(Text(Msg::StoringNewData));
-            wait->CountdownTime(12000, false);
+            window_.Wait().CountdownTime(12000, false);
             SetClock(true);
             AwaitInstrumentAfterTool(AfterProgrammingTimeoutMs);
         } else {
@@ -193,28 +193,28 @@ void TUpdateForm::ProgrammingStep(std::int32_t id) {
 // at the loader's line, where they are lost; silence therefore asks it once.
 // An instrument that stays silent fails the session: only the new firmware's
 // report makes a success.
-void TUpdateForm::AwaitInstrumentAfterProgramming(int boundMs) {
+void UpdateSession::AwaitInstrumentAfterProgramming(int boundMs) {
     AwaitRestart(boundMs, true);
 }
 
 // Only the instrument's acknowledge confirms what a tool claims; silence
 // fails the session instead of leaving it waiting for good.
-void TUpdateForm::AwaitInstrumentAfterTool(int boundMs) {
+void UpdateSession::AwaitInstrumentAfterTool(int boundMs) {
     AwaitRestart(boundMs, false);
 }
 
-void TUpdateForm::AwaitRestart(int boundMs, bool askOnSilence) {
+void UpdateSession::AwaitRestart(int boundMs, bool askOnSilence) {
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.AwaitingRestart = true;
     Session.RestartUnverified = !askOnSilence;
     Session.RestartAskPending = askOnSilence && boundMs > RestartAskAfterMs;
     Session.RestartBoundMs = boundMs;
     Session.ReplyTimer = Timers.TimerStart(Session.RestartAskPending ? RestartAskAfterMs : boundMs);
-    Report.Step = step::Restart;
+    report_.Step = step::Restart;
     ReleaseHeldReports();
 }
 
-void TUpdateForm::ReleaseHeldReports() {
+void UpdateSession::ReleaseHeldReports() {
     for (const THeldReport& report : Session.HeldReports) {
         PostEvent(report.Id, report.Line ? reinterpret_cast<std::intptr_t>(
                                                Session.Replies.KeepText(*report.Line))
@@ -223,7 +223,7 @@ void TUpdateForm::ReleaseHeldReports() {
     Session.HeldReports.clear();
 }
 
-void TUpdateForm::OnRestartTimeout() {
+void UpdateSession::OnRestartTimeout() {
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     if (Session.RestartAskPending) {
         Session.RestartAskPending = false;
@@ -240,27 +240,27 @@ void TUpdateForm::OnRestartTimeout() {
 
 // The Basic-Loader's success text already tells the operator what to do, and
 // the instrument waits in its loader for a power cycle: no exit command.
-void TUpdateForm::EndAfterBasicLoader() {
+void UpdateSession::EndAfterBasicLoader() {
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.AckStep = AckStep::Ignore;
-    SecTimer->SetEnabled(false);
-    WaitPanel->SetVisible(false);
+    window_.RunWaitBar(false);
+    window_.ShowWaitPanel(false);
     End(Outcome::UpdatedInLoader);
     Session.Running = false;
     if (Config.AutoStartActive) {
-        Beenden();
+        window_.Close();
     }
 }
 
-void TUpdateForm::BootloaderFileStep() {
+void UpdateSession::BootloaderFileStep() {
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     programmers::TDeviceIdent& ident = Session.Job.Ident;
     if (BootUpdateNeeded() && ident.DevBoot > 2000) {
-        UpdateStatusBar->SetPanelText(2, "19200");
-        UpdateStatusBar->SetPanelText(3, "Version " + ident.FileBootVersion);
-        wait->DelayTime(2000, true);
+        window_.ShowStatusPanel(2, "19200");
+        window_.ShowStatusPanel(3, "Version " + ident.FileBootVersion);
+        window_.Wait().DelayTime(2000, true);
         SendCommand(command::BootFileStart);
         return;
     }
@@ -282,14 +282,15 @@ void TUpdateForm::BootloaderFileStep() {
     const bool updateNeeded = UpdateNeeded();
     if (updateNeeded && (ident.PcbNr.find("41216") != std::string::npos ||
                          ident.PcbNr.find("41217") != std::string::npos)) {
-        WaitProgressBar->SetMax(100);
-        SecTimer->SetEnabled(true);
-        wait->CountdownTime(ident.PcbNr.find("41216") != std::string::npos ? 32000 : 7000, true);
-        SecTimer->SetEnabled(false);
+        window_.SetProgressMaximum(100, programmers::ProgressUnit::Percent);
+        window_.RunWaitBar(true);
+        window_.Wait().CountdownTime(ident.PcbNr.find("41216") != std::string::npos ? 32000 : 7000,
+                                     true);
+        window_.RunWaitBar(false);
     }
     Session.RetryStep = RetryableStep::BootFileLoader;
     Session.Job.SensorAbsent = ident.DevBoot == 0 && !Session.BootAnswer ? 1 : 0;
-    wait->DelayTime(3000, true);
+    window_.Wait().DelayTime(3000, true);
     Session.Job.Variant = 1;
     if (RunProgrammer(Phase::BootFile, Session.FileClass, Session.ProgFile3)) {
         AwaitInstrumentAfterProgramming();
@@ -298,7 +299,7 @@ void TUpdateForm::BootloaderFileStep() {
     }
 }
 
-programmers::TSessionKey TUpdateForm::SessionKey(Phase phase, int fileClass) const {
+programmers::TSessionKey UpdateSession::SessionKey(Phase phase, int fileClass) const {
     return {.Step = phase,
             .FileClass = fileClass,
             .ProzTyp = Session.Job.ProzTyp,
@@ -310,15 +311,15 @@ programmers::TSessionKey TUpdateForm::SessionKey(Phase phase, int fileClass) con
             .SensorAbsent = Session.Job.SensorAbsent != 0};
 }
 
-bool TUpdateForm::RunProgrammer(Phase phase, int fileClass, const std::string& fileName) {
+bool UpdateSession::RunProgrammer(Phase phase, int fileClass, const std::string& fileName) {
     serial::TComPort* port = SessionComPort();
     Session.Job.StartMode = Session.StartMode;
-    TFormServices services(*this);
+    TSessionServices services(*this);
     const programmers::TChoice choice =
         programmers::Choose(SessionKey(phase, fileClass), options_.AddedMethods);
     std::unique_ptr<programmers::TProgrammerTyp> programmer;
     if (port != nullptr) {
-        programmer = choice.Create({services, *port, *wait, Session.Job});
+        programmer = choice.Create({services, *port, window_.Wait(), Session.Job});
     }
     if (programmer == nullptr) {
         // A method not built here fails the step openly, never as a success.
@@ -328,26 +329,26 @@ bool TUpdateForm::RunProgrammer(Phase phase, int fileClass, const std::string& f
         Session.LastFailure = programmers::TransferFailure(text);
         return false;
     }
-    if (Report.Method.empty()) {
-        Report.Method = choice.Entry->Name;
+    if (report_.Method.empty()) {
+        report_.Method = choice.Entry->Name;
     }
-    Report.Step = step::Transfer;
+    report_.Step = step::Transfer;
     const std::uint64_t before = port->BytesWritten();
     Session.HeldReports.clear();
     // Below the programmer: what it passes on once finished waits for the
     // step after it instead of running inside its end.
-    Events.AddHandler(&TUpdateForm::HoldReports, this);
+    Events.AddHandler(&UpdateSession::HoldReports, this);
     const programmers::TProgrammerResult result = programmer->Program(fileName);
-    Events.RemoveHandler(&TUpdateForm::HoldReports, this);
-    Report.BytesSent += port->BytesWritten() - before;
+    Events.RemoveHandler(&UpdateSession::HoldReports, this);
+    report_.BytesSent += port->BytesWritten() - before;
     if (!result.Succeeded()) {
         Session.LastFailure = result.Failure;
     }
     return result.Succeeded();
 }
 
-kernel::TEventRec TUpdateForm::HoldReports(void* context, kernel::TEvents&,
-                                           kernel::TEventRec event) {
+kernel::TEventRec UpdateSession::HoldReports(void* context, kernel::TEvents&,
+                                             kernel::TEventRec event) {
     if (event.Kind != kernel::evMessage) {
         return event;
     }
@@ -356,7 +357,7 @@ kernel::TEventRec TUpdateForm::HoldReports(void* context, kernel::TEvents&,
     case event::CommandReply:
     case reply::NewFirmwareStoring:
     case reply::NewFirmwareReady: {
-        std::vector<THeldReport>& held = static_cast<TUpdateForm*>(context)->Session.HeldReports;
+        std::vector<THeldReport>& held = static_cast<UpdateSession*>(context)->Session.HeldReports;
         // A babbling line must not grow it without bound.
         if (held.size() < MaxHeldReports) {
             // Only a command reply's handler reads its line; the restart

@@ -1,6 +1,6 @@
 #include "app/FailureCauses.h"
 #include "app/Messages.h"
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 
 // An instrument that sits in its bootloader (after a failed update, or with a
 // damaged firmware) answers the bootloader probe: a lab instrument with a
@@ -30,7 +30,7 @@ int TagOf(const platform::TMenuItem* item) {
 
 // A second transfer on the port of a running session would run inside its
 // programmer: the menu waits until that session has ended.
-bool TUpdateForm::RefuseRecoveryDuringSession(platform::TMenuItem* sender) {
+bool UpdateSession::RefuseRecoveryDuringSession(platform::TMenuItem* sender) {
     if (sender == nullptr || !Session.Running || Session.PortIndex < 0) {
         return false;
     }
@@ -38,7 +38,7 @@ bool TUpdateForm::RefuseRecoveryDuringSession(platform::TMenuItem* sender) {
     return true;
 }
 
-void TUpdateForm::LabXXXClick(platform::TMenuItem* sender) {
+void UpdateSession::LabXXXClick(platform::TMenuItem* sender) {
     if (RefuseRecoveryDuringSession(sender)) {
         return;
     }
@@ -49,7 +49,7 @@ void TUpdateForm::LabXXXClick(platform::TMenuItem* sender) {
     StartLabRecovery(TagOf(sender));
 }
 
-void TUpdateForm::TGZ70ProgrammingClick(platform::TMenuItem* sender) {
+void UpdateSession::TGZ70ProgrammingClick(platform::TMenuItem* sender) {
     if (RefuseRecoveryDuringSession(sender)) {
         return;
     }
@@ -60,7 +60,7 @@ void TUpdateForm::TGZ70ProgrammingClick(platform::TMenuItem* sender) {
     StartRecoveryFlow(static_cast<std::size_t>(TagOf(sender)), event::AcknowledgeAgain);
 }
 
-void TUpdateForm::StartLabRecovery(int tag) {
+void UpdateSession::StartLabRecovery(int tag) {
     std::size_t entry = static_cast<std::size_t>(tag);
     if (Session.AnswerChar == programmers::LoaderAnswer5xx && DeviceTable.size() > 1) {
         entry = 1;
@@ -68,7 +68,7 @@ void TUpdateForm::StartLabRecovery(int tag) {
     StartRecoveryFlow(entry, event::Recovery);
 }
 
-void TUpdateForm::RunRecovery(RecoveryKind kind, int tag) {
+void UpdateSession::RunRecovery(RecoveryKind kind, int tag) {
     if (kind == RecoveryKind::Lab) {
         StartLabRecovery(tag);
     } else {
@@ -79,13 +79,13 @@ void TUpdateForm::RunRecovery(RecoveryKind kind, int tag) {
 // Chosen before any instrument answered, so there is no port yet: the fixed
 // port is the instrument's; otherwise every open port is probed for the
 // loader, and the recovery runs on the first that answers.
-void TUpdateForm::BeginMenuRecovery(RecoveryKind kind, int tag) {
+void UpdateSession::BeginMenuRecovery(RecoveryKind kind, int tag) {
     // A search that runs gives way.
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     BeginNewSession();
     Session.RecoveredBy = RetryableStep::None;
-    Report.Step = step::Search;
-    TGZ70Programming->SetEnabled(false);
+    report_.Step = step::Search;
+    window_.EnableRecoveryMenu(false);
     if (Config.FixedPort) {
         ChooseSessionPort(0, Config.FixedPortIndex + 1);
         RunRecovery(kind, tag);
@@ -93,14 +93,14 @@ void TUpdateForm::BeginMenuRecovery(RecoveryKind kind, int tag) {
     }
     Session.PendingRecovery = kind;
     Session.PendingRecoveryTag = tag;
-    WaitPanel->SetVisible(true);
+    window_.ShowWaitPanel(true);
     SetLoaderLine(kind == RecoveryKind::Lab ? LabProbeClass : MeterProbeClass);
     Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
     SendBootProbe(ProbeState::FirstProbeSent);
 }
 
 // Both probes of a menu recovery went unanswered.
-void TUpdateForm::NoLoaderAnswered() {
+void UpdateSession::NoLoaderAnswered() {
     Session.PendingRecovery = RecoveryKind::None;
     Session.ProbeState = ProbeState::Scanning;
     const std::string tried = SearchedPortNames();
@@ -108,26 +108,26 @@ void TUpdateForm::NoLoaderAnswered() {
     dialogs_.MessageBox(Text(Msg::NoLoaderAnswered) + (tried.empty() ? "-" : tried),
                         Text(Msg::CaptionError), platform::MB_OK | platform::MB_ICONERROR);
     // Another item may be tried once the instrument is connected.
-    TGZ70Programming->SetEnabled(true);
+    window_.EnableRecoveryMenu(true);
     EndRecoveryUnprogrammed();
 }
 
 // Nothing was programmed: the session ends as after a failed search, OK
 // starts anew, and an automatic run ends with the exit code it has.
-void TUpdateForm::EndRecoveryUnprogrammed() {
+void UpdateSession::EndRecoveryUnprogrammed() {
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.Running = false;
     Session.Done = true;
     Session.StartMode = StartModeAsRead;
-    WaitPanel->SetVisible(false);
-    OkBitBtn->SetEnabled(true);
+    window_.ShowWaitPanel(false);
+    window_.EnableOk(true);
     if (Config.AutoStartActive) {
-        Beenden();
+        window_.Close();
     }
 }
 
-void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
-    TGZ70Programming->SetEnabled(false);
+void UpdateSession::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
+    window_.EnableRecoveryMenu(false);
     Session.Running = true;
     if (entry >= DeviceTable.size()) {
         End(Outcome::RecoveryNotRun,
@@ -144,7 +144,7 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
     ident.PcbNr = row.DeviceNrDef;
     ident.DeviceNr = row.DeviceNr;
     Session.Job.DeviceName = row.DeviceName;
-    Report.Step = step::Check;
+    report_.Step = step::Check;
     bool updateNeeded = CheckDevice();
     // The image goes straight into the loader: it is found before the loader
     // is touched, and before an identification tells its decision.
@@ -176,55 +176,55 @@ void TUpdateForm::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent) {
     PostEvent(flowEvent);
     EnterRecoveryFlow();
     if (DeviceTable.size() > 1) {
-        NameStaticText->SetCaption("Device");
-        PCBStaticText->SetCaption("");
+        window_.ShowIdentityField(IdentityField::Name, "Device");
+        window_.ShowIdentityField(IdentityField::Pcb, "");
     }
-    ProcessEvents();
+    window_.ProcessEvents();
 }
 
-void TUpdateForm::EnterRecoveryFlow() {
+void UpdateSession::EnterRecoveryFlow() {
     if (!recoveryFlow_) {
-        Events.AddHandler(&TUpdateForm::FlowHandler, this);
+        Events.AddHandler(&UpdateSession::FlowHandler, this);
         recoveryFlow_ = true;
     }
 }
 
-bool TUpdateForm::LeaveRecoveryFlow() {
+bool UpdateSession::LeaveRecoveryFlow() {
     const bool was = recoveryFlow_;
-    Events.RemoveHandler(&TUpdateForm::FlowHandler, this);
+    Events.RemoveHandler(&UpdateSession::FlowHandler, this);
     recoveryFlow_ = false;
     return was;
 }
 
-kernel::TEventRec TUpdateForm::FlowHandler(void* context, kernel::TEvents&,
-                                           kernel::TEventRec event) {
-    auto* form = static_cast<TUpdateForm*>(context);
+kernel::TEventRec UpdateSession::FlowHandler(void* context, kernel::TEvents&,
+                                             kernel::TEventRec event) {
+    auto* session = static_cast<UpdateSession*>(context);
     if (event.Kind != kernel::evMessage) {
         return event;
     }
     switch (event.Id) {
     case event::Recovery:
-        form->RunLabRecovery();
+        session->RunLabRecovery();
         break;
     case event::AcknowledgeAgain:
-        form->RunMeterRecovery();
+        session->RunMeterRecovery();
         break;
     case reply::NewFirmwareStoring:
     case event::Acknowledge:
         // The recovered firmware runs: a normal session identifies and
         // updates it.
-        form->Session.AwaitingRestart = false;
-        form->Session.ReplyTimer = form->Timers.TimerStop(form->Session.ReplyTimer);
-        form->LeaveRecoveryFlow();
-        form->SearchAfterRecovery();
-        form->UpdateMemo->Clear();
+        session->Session.AwaitingRestart = false;
+        session->Session.ReplyTimer = session->Timers.TimerStop(session->Session.ReplyTimer);
+        session->LeaveRecoveryFlow();
+        session->SearchAfterRecovery();
+        session->window_.ClearLog();
         break;
     case reply::ReadyToProgram:
         break;
     case event::ProgrammingFailed:
     case event::BootFileFailed:
-        form->LeaveRecoveryFlow();
-        form->SessionFailed(event.Id);
+        session->LeaveRecoveryFlow();
+        session->SessionFailed(event.Id);
         break;
     default:
         return event;
@@ -232,9 +232,9 @@ kernel::TEventRec TUpdateForm::FlowHandler(void* context, kernel::TEvents&,
     return kernel::TEvents::ClearEvent();
 }
 
-void TUpdateForm::RunLabRecovery() {
+void UpdateSession::RunLabRecovery() {
     Session.RetryStep = RetryableStep::LabRecovery;
-    OkBitBtn->SetEnabled(false);
+    window_.EnableOk(false);
     Session.Job.Variant = Session.ProgVariant;
     // The programmer gives the port back at the line it found once the
     // firmware starts: the recovered firmware's, so that its first report,
@@ -251,41 +251,41 @@ void TUpdateForm::RunLabRecovery() {
     // this flow takes (also during the wait below); silence fails the session.
     AwaitInstrumentAfterTool(AfterToolTimeoutMs);
     ShowLogText(Text(Msg::StoringNewData));
-    WaitProgressBar->SetPosition(1);
+    window_.SetProgressPosition(1);
     SetRecoveredFirmwareLine();
-    wait->CountdownTime(AfterRecoveryWaitMs, true);
+    window_.Wait().CountdownTime(AfterRecoveryWaitMs, true);
 }
 
-void TUpdateForm::SetRecoveredFirmwareLine() {
+void UpdateSession::SetRecoveredFirmwareLine() {
     if (serial::TComPort* port = SessionComPort()) {
         port->ChangeV24Parameter(serial::B__4800, serial::S_2, serial::NoParity, true);
     }
 }
 
-void TUpdateForm::RunMeterRecovery() {
+void UpdateSession::RunMeterRecovery() {
     Session.RetryStep = RetryableStep::MeterRecovery;
     ShowLogText(Text(Msg::ProgrammingName));
-    OkBitBtn->SetEnabled(false);
+    window_.EnableOk(false);
     if (RunExternalTool(programmers::Phase::MeterRecovery, Session.ProgDefFile) != 0) {
         LeaveRecoveryFlow();
         PostEvent(event::ProgrammingFailed);
         return;
     }
     ShowLogText(Text(Msg::StoringNewData));
-    SecTimer->SetEnabled(true);
-    WaitProgressBar->SetPosition(1);
-    wait->CountdownTime(AfterMeterRecoveryWaitMs, true);
+    window_.RunWaitBar(true);
+    window_.SetProgressPosition(1);
+    window_.Wait().CountdownTime(AfterMeterRecoveryWaitMs, true);
     // The meter runs its restored firmware: a normal session identifies and
     // updates it, unless its acknowledge during the wait started one, whose
     // log and state are its own.
     if (LeaveRecoveryFlow()) {
-        UpdateMemo->Clear();
+        window_.ClearLog();
         Session.ToolStepDone = true;
         SearchAfterRecovery();
     }
 }
 
-void TUpdateForm::SearchAfterRecovery() {
+void UpdateSession::SearchAfterRecovery() {
     Session.RecoveredBy = Session.RetryStep;
     Session.RecoveredPortIndex = Session.PortIndex;
     Session.RecoveredPortNumber = Session.PortNumber;
@@ -294,18 +294,18 @@ void TUpdateForm::SearchAfterRecovery() {
 
 // The search after a recovery found nobody: the restarted instrument never
 // came back, and the recovery failed. Its retry works on its port again.
-void TUpdateForm::RecoveredInstrumentSilent() {
+void UpdateSession::RecoveredInstrumentSilent() {
     Session.RetryStep = Session.RecoveredBy;
     Session.RecoveredBy = RetryableStep::None;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     ChooseSessionPort(Session.RecoveredPortIndex, Session.RecoveredPortNumber);
-    Report.Step = step::Restart;
+    report_.Step = step::Restart;
     ShowLogText(Text(Msg::InstrumentNoAnswer));
     Session.LastFailure = NoInstrumentFailure("the recovered instrument did not answer on ");
     PostEvent(event::ProgrammingFailed);
 }
 
-void TUpdateForm::RetryRecovery(std::int32_t flowEvent) {
+void UpdateSession::RetryRecovery(std::int32_t flowEvent) {
     Session.AnswerChar = Session.RecoveryAnswerChar;
     Session.BootAnswer = Session.RecoveryBootAnswer;
     StartRecoveryFlow(Session.RecoveryEntry, flowEvent);

@@ -1,5 +1,5 @@
 #include "app/Messages.h"
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 #include "platform/Application.h"
 
 #include <cstdio>
@@ -9,31 +9,37 @@ namespace app {
 
 // Session steps run inside a dispatch: the pump that runs them delivers what
 // they post once they return, after their own bookkeeping is done.
-void TUpdateForm::PostEvent(std::int32_t id, std::intptr_t data) {
+void UpdateSession::PostEvent(std::int32_t id, std::intptr_t data) {
     Events.PostMsg(id, data);
 }
 
-void TUpdateForm::ShowLogText(const std::string& text) {
-    UpdateMemo->Add(ExpandText(text));
+void UpdateSession::ShowLogText(const std::string& text) {
+    window_.ShowLine(ExpandText(text));
 }
 
-std::string TUpdateForm::BootErrorText(int flag) const {
+std::string UpdateSession::BootErrorText(int flag) const {
     return Text(flag != 0 ? Msg::BootloaderError : Msg::BootloaderMissing);
 }
 
-void TUpdateForm::ClearIdentity() {
-    for (platform::TStaticText* field :
-         {NameStaticText, SerStaticText, PCBStaticText, SWStaticText}) {
-        field->SetCaption("");
+void UpdateSession::ClearIdentity() {
+    for (IdentityField field : {IdentityField::Name, IdentityField::Serial, IdentityField::Pcb,
+                                IdentityField::Software}) {
+        window_.ShowIdentityField(field, "");
     }
 }
 
-kernel::TEventRec TUpdateForm::SessionHandler(void* context, kernel::TEvents&,
-                                              kernel::TEventRec event) {
-    return static_cast<TUpdateForm*>(context)->HandleSessionEvent(event);
+void UpdateSession::AddLogLine(const std::string& text) {
+    if (Config.DebugInfo) {
+        window_.ShowLine(ExpandText(text));
+    }
 }
 
-kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
+kernel::TEventRec UpdateSession::SessionHandler(void* context, kernel::TEvents&,
+                                                kernel::TEventRec event) {
+    return static_cast<UpdateSession*>(context)->HandleSessionEvent(event);
+}
+
+kernel::TEventRec UpdateSession::HandleSessionEvent(kernel::TEventRec event) {
     const kernel::TEventRec consumed = kernel::TEvents::ClearEvent();
     switch (event.Kind) {
     case kernel::evKey:
@@ -60,7 +66,7 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
         OnCharsReceived(static_cast<int>(event.Data));
         return consumed;
     case event::CloseWindow:
-        Beenden();
+        window_.Close();
         return consumed;
     case event::Acknowledge:
         // Between sessions an acknowledge is a late answer (the exit command's
@@ -138,26 +144,26 @@ kernel::TEventRec TUpdateForm::HandleSessionEvent(kernel::TEventRec event) {
     }
 }
 
-void TUpdateForm::BeginNewSession() {
+void UpdateSession::BeginNewSession() {
     // A sensor session ran in mode 2; the next one wakes as configured.
     Session.StartMode = StartModeAsRead;
     ReopenPassedOverPorts();
     RestoreSearchLines();
     Session.Begin();
-    Report.BeginSession();
-    OkBitBtn->SetEnabled(false);
+    report_.BeginSession();
+    window_.EnableOk(false);
 }
 
-void TUpdateForm::StartSession() {
+void UpdateSession::StartSession() {
     BeginNewSession();
-    SecTimer->SetEnabled(false);
-    WaitProgressBar->SetPosition(0);
+    window_.RunWaitBar(false);
+    window_.SetProgressPosition(0);
     Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
-    WaitPanel->SetVisible(true);
+    window_.ShowWaitPanel(true);
     ScanStep(true);
 }
 
-void TUpdateForm::OnReplyTimeout() {
+void UpdateSession::OnReplyTimeout() {
     if (Session.Calibrating) {
         ShowLogText(Text(Msg::InstrumentNoAnswer));
         programmers::TFailure failure;
@@ -189,7 +195,7 @@ void TUpdateForm::OnReplyTimeout() {
     ScanStep(!repeat);
 }
 
-void TUpdateForm::OnAcknowledge() {
+void UpdateSession::OnAcknowledge() {
     if (Session.AwaitingExitAck) {
         EndAfterExitAck();
         return;
@@ -217,13 +223,13 @@ void TUpdateForm::OnAcknowledge() {
             ShowLogText(Text(Msg::ProgrammingName));
             if (RunExternalTool(programmers::Phase::Tool, Session.ProgFile1) == 0) {
                 Session.ToolStepDone = true;
-                SecTimer->SetEnabled(true);
+                window_.RunWaitBar(true);
                 AwaitInstrumentAfterTool();
             } else {
                 PostEvent(event::ProgrammingFailed);
             }
             ShowLogText(Text(Msg::StoringNewData));
-            WaitProgressBar->SetPosition(1);
+            window_.SetProgressPosition(1);
         }
     }
     if (!Session.Done) {
@@ -250,7 +256,7 @@ void TUpdateForm::OnAcknowledge() {
 
 // Only the restart step may end a session on the new firmware's report: the
 // old firmware's or a stray one before the transfer must not read as success.
-bool TUpdateForm::IgnoredOutOfTurn() {
+bool UpdateSession::IgnoredOutOfTurn() {
     if (Session.AwaitingRestart) {
         return false;
     }
@@ -258,7 +264,7 @@ bool TUpdateForm::IgnoredOutOfTurn() {
     return true;
 }
 
-void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
+void UpdateSession::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
     const char* text = reinterpret_cast<const char*>(data);
     switch (id) {
     case reply::NewFirmwareStoring: {
@@ -272,7 +278,7 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
             FinishSession(false);
         } else {
             ShowLogText(Text(Msg::StoringNewData));
-            wait->DelayTime(1000, false);
+            window_.Wait().DelayTime(1000, false);
             SetClock(true);
             // The clock's acknowledge goes on; without one the session fails.
             AwaitRestart(ReplyTimeoutMs, false);
@@ -312,15 +318,15 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         for (const char* c = text; c != nullptr && *c >= '0' && *c <= '9' && ms < 600000; ++c) {
             ms = ms * 10 + (*c - '0');
         }
-        wait->CountdownTime(ms, false);
+        window_.Wait().CountdownTime(ms, false);
         break;
     }
     case reply::NotInUpdateMode:
         Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-        WaitPanel->SetVisible(false);
+        window_.ShowWaitPanel(false);
         Session.Done = true;
         Session.Running = false;
-        OkBitBtn->SetEnabled(true);
+        window_.EnableOk(true);
         if (dialogs_.MessageBox(Text(Msg::NoInstrumentRecognised), Text(Msg::CaptionInfo),
                                 platform::MB_YESNO | platform::MB_ICONQUESTION) ==
             platform::IDYES) {
@@ -328,8 +334,8 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
             AddLogLine(WakeCommand());
             Session.AckStep = AckStep::OpenDialogue;
             Session.Running = true;
-            WaitPanel->SetVisible(true);
-            OkBitBtn->SetEnabled(false);
+            window_.ShowWaitPanel(true);
+            window_.EnableOk(false);
             Session.QueryStep = 0;
         }
         break;
@@ -338,23 +344,23 @@ void TUpdateForm::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
     }
 }
 
-void TUpdateForm::EndAfterCheck() {
+void UpdateSession::EndAfterCheck() {
     SendExitAfterCheck();
     AwaitExitAck();
 }
 
-void TUpdateForm::SendExitAfterCheck() {
+void UpdateSession::SendExitAfterCheck() {
     Session.StartMode = StartModeAsRead;
-    wait->DelayTime(1000, false);
+    window_.Wait().DelayTime(1000, false);
     ClearIdentity();
     Session.Done = true;
     SendCommand(ExitCommand());
     Session.QueryStep = 0;
-    WaitPanel->SetVisible(false);
+    window_.ShowWaitPanel(false);
 }
 
-void TUpdateForm::ShowDuration(int kind) {
-    UpdateMemo->Clear();
+void UpdateSession::ShowDuration(int kind) {
+    window_.ClearLog();
     unsigned minutes = UpdateNeeded() ? 2 : 0;
     if (kind == 2) {
         minutes = 15;
@@ -379,7 +385,7 @@ void TUpdateForm::ShowDuration(int kind) {
     ShowLogText(text);
 }
 
-void TUpdateForm::FinishSession(bool reset) {
+void UpdateSession::FinishSession(bool reset) {
     // A report that comes during the waits below must not finish it twice.
     if (Session.Finishing) {
         return;
@@ -387,7 +393,7 @@ void TUpdateForm::FinishSession(bool reset) {
     Session.Finishing = true;
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    wait->DelayTime(3000, true);
+    window_.Wait().DelayTime(3000, true);
     serial::TComPort* port = SessionComPort();
     if (Session.StartMode == 2 && port != nullptr) {
         port->LoadLastV24Parameter();
@@ -397,85 +403,85 @@ void TUpdateForm::FinishSession(bool reset) {
         // for here.
         Session.ResetAfterCalibration = reset;
         Session.Calibrating = true;
-        Events.AddHandler(&TUpdateForm::CalibHandler, this);
+        Events.AddHandler(&UpdateSession::CalibHandler, this);
         Session.ReplyTimer = Timers.TimerStart(ReplyTimeoutMs);
         SendCommand(command::Dialogue, false);
         return;
     }
     if (Session.Job.Variant == 2) {
-        wait->CountdownTime(8000, true);
+        window_.Wait().CountdownTime(8000, true);
     }
     // The session is over: the acknowledge of the exit command must not
     // start another step (it would reach the Basic-Loader after a success).
     Session.AckStep = AckStep::Ignore;
     SendCommand(ExitCommand());
     End(Outcome::Updated);
-    SWStaticText->SetCaption(Session.Job.Ident.FileSwVersion);
-    OkBitBtn->SetEnabled(false);
-    SecTimer->SetEnabled(false);
-    WaitProgressBar->SetPosition(0);
-    WaitPanel->SetVisible(false);
-    ShowTitleProgress("", -1);
-    wait->DelayTime(1000, true);
+    window_.ShowIdentityField(IdentityField::Software, Session.Job.Ident.FileSwVersion);
+    window_.EnableOk(false);
+    window_.RunWaitBar(false);
+    window_.SetProgressPosition(0);
+    window_.ShowWaitPanel(false);
+    window_.ShowTitleProgress("", -1);
+    window_.Wait().DelayTime(1000, true);
     if (reset) {
         SendCommand(command::Restart);
-        wait->DelayTime(2000, true);
+        window_.Wait().DelayTime(2000, true);
     }
     if ((port = SessionComPort()) != nullptr) {
         port->Close();
     }
     Session.Running = false;
     if (Config.AutoStartActive) {
-        Beenden();
+        window_.Close();
     }
 }
 
-kernel::TEventRec TUpdateForm::CalibHandler(void* context, kernel::TEvents& events,
-                                            kernel::TEventRec event) {
-    auto* form = static_cast<TUpdateForm*>(context);
+kernel::TEventRec UpdateSession::CalibHandler(void* context, kernel::TEvents& events,
+                                              kernel::TEventRec event) {
+    auto* self = static_cast<UpdateSession*>(context);
     if (event.Kind != kernel::evMessage || event.Id != event::Acknowledge) {
         return event;
     }
-    TSessionState& session = form->Session;
-    form->Timers.TimerRestart(session.ReplyTimer);
+    TSessionState& session = self->Session;
+    self->Timers.TimerRestart(session.ReplyTimer);
     if (session.CalibState == TSessionState::NoCalibrationValue) {
-        form->SendCommand(form->ExitCommand());
-        events.RemoveHandler(&TUpdateForm::CalibHandler, form);
+        self->SendCommand(self->ExitCommand());
+        events.RemoveHandler(&UpdateSession::CalibHandler, self);
         session.Finishing = false; // the closing steps go on from here
         session.Calibrating = false;
-        form->FinishSession(session.ResetAfterCalibration);
+        self->FinishSession(session.ResetAfterCalibration);
     } else if (session.CalibState == TSessionState::CalibrationValueSent) {
-        form->SendCommand(form->ExitCommand());
+        self->SendCommand(self->ExitCommand());
         session.CalibState = TSessionState::NoCalibrationValue;
     } else {
         // An unknown serial number (-10) sends the default pressure.
         char text[48];
         std::snprintf(text, sizeof text, "%s%1.1f\r\n", command::CalibrationPrefix,
-                      static_cast<double>(form->Pressures.PressureValue(session.CalibState)));
-        form->SendCommand(text);
+                      static_cast<double>(self->Pressures.PressureValue(session.CalibState)));
+        self->SendCommand(text);
         session.CalibState = TSessionState::CalibrationValueSent;
     }
     return kernel::TEvents::ClearEvent();
 }
 
-void TUpdateForm::SessionFailed(std::int32_t id) {
+void UpdateSession::SessionFailed(std::int32_t id) {
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.Running = false;
     End(Outcome::Failed);
-    OkBitBtn->SetEnabled(true);
-    WaitPanel->SetVisible(false);
+    window_.EnableOk(true);
+    window_.ShowWaitPanel(false);
     if (id == event::ProgrammingFailed && RetryRowOf(Session.RetryStep).Retry != NoRetry) {
-        Events.AddHandler(&TUpdateForm::RetryHandler, this);
+        Events.AddHandler(&UpdateSession::RetryHandler, this);
     }
     if (Config.AutoStartActive) {
-        Beenden();
+        window_.Close();
     }
 }
 
 // Nothing will come on a dead line: what waits on it ends now, with the
 // port's cause, instead of at its time-out.
-void TUpdateForm::OnSessionLineFailed() {
+void UpdateSession::OnSessionLineFailed() {
     serial::TComPort* port = SessionComPort();
     if (port == nullptr) {
         return;
@@ -489,12 +495,12 @@ void TUpdateForm::OnSessionLineFailed() {
     // Before the transfer a dead port is passed over as a silent one: the
     // search goes on at its time-out. FinishSession's closing waits are short
     // and bounded; the update stands.
-    const bool transferBegun = Report.Step == step::Transfer || Report.Step == step::Restart;
+    const bool transferBegun = report_.Step == step::Transfer || report_.Step == step::Restart;
     if (!Session.Running || !transferBegun || (Session.Finishing && !Session.Calibrating)) {
         return;
     }
     programmers::TFailure failure{
-        Report.Step, cause, {}, port->FailureResult(), port->FailureErrno()};
+        report_.Step, cause, {}, port->FailureResult(), port->FailureErrno()};
     if (Session.Calibrating) {
         ShowLogText(cause);
         FailCalibration(std::move(failure));
@@ -511,8 +517,8 @@ void TUpdateForm::OnSessionLineFailed() {
     }
 }
 
-void TUpdateForm::FailCalibration(programmers::TFailure failure) {
-    Events.RemoveHandler(&TUpdateForm::CalibHandler, this);
+void UpdateSession::FailCalibration(programmers::TFailure failure) {
+    Events.RemoveHandler(&UpdateSession::CalibHandler, this);
     Session.Calibrating = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.LastFailure = std::move(failure);
@@ -520,44 +526,44 @@ void TUpdateForm::FailCalibration(programmers::TFailure failure) {
     PostEvent(event::BootFileFailed);
 }
 
-kernel::TEventRec TUpdateForm::RetryHandler(void* context, kernel::TEvents& events,
-                                            kernel::TEventRec event) {
+kernel::TEventRec UpdateSession::RetryHandler(void* context, kernel::TEvents& events,
+                                              kernel::TEventRec event) {
     if (event.Kind != kernel::evKey || event.Id != event::KeyStart) {
         return event;
     }
-    auto* form = static_cast<TUpdateForm*>(context);
-    events.RemoveHandler(&TUpdateForm::RetryHandler, form);
-    ++form->Report.Retries;
-    form->Session.Running = true; // the session goes on: its acknowledges count again
-    form->OkBitBtn->SetEnabled(false);
-    form->UpdateMemo->Clear();
-    form->SecTimer->SetEnabled(false);
-    form->WaitProgressBar->SetPosition(0);
+    auto* session = static_cast<UpdateSession*>(context);
+    events.RemoveHandler(&UpdateSession::RetryHandler, session);
+    ++session->report_.Retries;
+    session->Session.Running = true; // the session goes on: its acknowledges count again
+    session->window_.EnableOk(false);
+    session->window_.ClearLog();
+    session->window_.RunWaitBar(false);
+    session->window_.SetProgressPosition(0);
     // The step that failed runs again, whatever ran in earlier sessions.
-    const TRetryRow& row = RetryRowOf(form->Session.RetryStep);
+    const TRetryRow& row = RetryRowOf(session->Session.RetryStep);
     if (row.FromToolAckStep) {
-        form->Session.AckStep = AckStep::RunToolForProgFile1;
+        session->Session.AckStep = AckStep::RunToolForProgFile1;
     }
     if (row.InRecoveryFlow) {
-        form->RetryRecovery(row.Retry);
+        session->RetryRecovery(row.Retry);
         return kernel::TEvents::ClearEvent();
     }
-    const int fileClass = form->Session.FileClass;
+    const int fileClass = session->Session.FileClass;
     std::int32_t retry = row.Retry;
     if (retry == RetryOfFileClass) {
         retry = fileClass >= 0 && fileClass <= 4 ? event::RetryByFileClass[fileClass]
                                                  : event::AcknowledgeAgain;
     }
-    form->PostEvent(retry);
+    session->PostEvent(retry);
     return kernel::TEvents::ClearEvent();
 }
 
-void TUpdateForm::SearchFailed() {
+void UpdateSession::SearchFailed() {
     Session.Running = false;
     Session.QueryStep = 0;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    TGZ70Programming->SetEnabled(true);
-    WaitPanel->SetVisible(false);
+    window_.EnableRecoveryMenu(true);
+    window_.ShowWaitPanel(false);
     Session.BootInfoShown = false;
     if (Session.SearchFailures == 0) {
         const std::uint32_t generation = Session.Generation;
@@ -569,13 +575,13 @@ void TUpdateForm::SearchFailed() {
         Session.SearchFailures = 1;
         ClearIdentity();
         Events.PostKey(event::KeyStart);
-        ProcessEvents();
+        window_.ProcessEvents();
         return;
     }
     dialogs_.MessageBox(ExpandText(Text(Msg::NoNameFound)), Text(Msg::CaptionError),
                         platform::MB_OK | platform::MB_ICONERROR);
     ClearIdentity();
-    Beenden();
+    window_.Close();
 }
 
 } // namespace app

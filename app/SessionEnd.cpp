@@ -1,6 +1,6 @@
 #include "app/SessionEnd.h"
 
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 
 #include <array>
 
@@ -59,7 +59,7 @@ const OutcomeRow& OutcomeRowOf(Outcome what) {
     return Rows[static_cast<std::size_t>(what)];
 }
 
-void TUpdateForm::End(Outcome what, programmers::TFailure failure) {
+void UpdateSession::End(Outcome what, programmers::TFailure failure) {
     const OutcomeRow& row = OutcomeRowOf(what);
     if (row.ExitCode != KeepsExitCode) {
         exitCode_ = row.ExitCode;
@@ -70,20 +70,20 @@ void TUpdateForm::End(Outcome what, programmers::TFailure failure) {
     }
     Session.LastFailure = {};
     if (failure.Step.empty()) {
-        failure.Step = Report.Step;
+        failure.Step = report_.Step;
     }
     // Once aborted, the run stays aborted, with the cause of that.
-    const bool abortedBefore = Report.Outcome == outcome::Aborted;
+    const bool abortedBefore = report_.Outcome == outcome::Aborted;
     switch (row.Mark) {
     case ReportMark::Decided:
-        Report.Decide(row.Word);
+        report_.Decide(row.Word);
         break;
     case ReportMark::Failed:
-        Report.Fail();
+        report_.Fail();
         break;
     case ReportMark::Aborted:
         if (!abortedBefore) {
-            Report.Abort();
+            report_.Abort();
         }
         break;
     case ReportMark::Undecided:
@@ -91,9 +91,9 @@ void TUpdateForm::End(Outcome what, programmers::TFailure failure) {
     }
     if (!abortedBefore) {
         if (row.Failure == FailureRule::Cleared) {
-            Report.Failure = {};
+            report_.Failure = {};
         } else if (row.Failure == FailureRule::Taken || !failure.Empty()) {
-            Report.Failure = std::move(failure);
+            report_.Failure = std::move(failure);
         }
     }
     if (row.Closing == ClosingText::Success) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The ways a session or a whole run ends, each with what it means for the
-// exit code, the report and the operator. TUpdateForm::End applies a row.
+// exit code, the report and the operator. UpdateSession::End applies a row.
 
 namespace app {
 

@@ -1,6 +1,6 @@
 #include "app/FailureCauses.h"
 #include "app/ProgrammerServices.h"
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 #include "platform/Text.h"
 #include "programmers/Programmerunit.h"
 #include "programmers/TermProg.h"
@@ -20,22 +20,17 @@ constexpr std::size_t BootFileMinLength = 5;
 
 } // namespace
 
-programmers::TProgramFile TUpdateForm::LocateProgramFile(const std::string& name) {
-    TFormServices services(*this);
-    return programmers::LocateProgramFile(services, name);
-}
-
-bool TUpdateForm::FailCheckForFile(const programmers::TProgramFile& file, std::string cause) {
-    TFormServices services(*this);
+bool UpdateSession::FailCheckForFile(const programmers::TProgramFile& file, std::string cause) {
+    TSessionServices services(*this);
     programmers::ShowFileErrorBox(services, file.Path, file.Problem);
     Session.FileRefused = true;
-    Report.Step = step::Check;
+    report_.Step = step::Check;
     End(Outcome::FileRefused,
         FailureAt(step::Check, cause.empty() ? FileProblemCause("", file.Path) : std::move(cause)));
     return false;
 }
 
-bool TUpdateForm::TakeSessionFile(std::string& name) {
+bool UpdateSession::TakeSessionFile(std::string& name) {
     const programmers::TProgramFile file = LocateProgramFile(name);
     if (!file.Problem.empty()) {
         return FailCheckForFile(file);
@@ -46,7 +41,7 @@ bool TUpdateForm::TakeSessionFile(std::string& name) {
     return true;
 }
 
-bool TUpdateForm::TakeBasicLoaderFile() {
+bool UpdateSession::TakeBasicLoaderFile() {
     // Once the variant is taken the loader erases the flash: without its
     // file the instrument is left as it is.
     const programmers::TProgramFile file =
@@ -61,7 +56,7 @@ bool TUpdateForm::TakeBasicLoaderFile() {
     return false;
 }
 
-bool TUpdateForm::TakeSessionFiles() {
+bool UpdateSession::TakeSessionFiles() {
     if ((Session.ProgFile1.size() >= ToolFileMinLength || !Session.SWKenn1.empty()) &&
         !TakeSessionFile(Session.ProgFile1)) {
         return false;

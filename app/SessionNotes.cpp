@@ -1,4 +1,4 @@
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 #include "platform/Files.h"
 #include "platform/PortMap.h"
 
@@ -9,7 +9,7 @@
 
 namespace app {
 
-void TUpdateForm::NotePort() {
+void UpdateSession::NotePort() {
     ReportPort port;
     port.Number = Session.PortNumber;
     port.Device = platform::PortDevicePath(Session.PortNumber - 1);
@@ -20,56 +20,56 @@ void TUpdateForm::NotePort() {
     }
     const std::string baud = CurrentBaudText();
     std::from_chars(baud.data(), baud.data() + baud.size(), port.Baud);
-    Report.Port = port;
+    report_.Port = port;
 }
 
-void TUpdateForm::NoteIdentity(const std::string& name) {
+void UpdateSession::NoteIdentity(const std::string& name) {
     const programmers::TDeviceIdent& ident = Session.Job.Ident;
-    Report.Identity =
+    report_.Identity =
         ReportIdentity{ident.PcbNr, ident.DeviceNr, name, ident.SerialNr, ident.SwVersion};
 }
 
-void TUpdateForm::NoteFirmware() {
+void UpdateSession::NoteFirmware() {
     ReportFirmware firmware;
     firmware.File = Session.CurrentFile;
     firmware.Version = Session.Job.Ident.FileSwVersion;
     if (!firmware.File.empty()) {
         DigestFirmware(firmware, LocateProgramFile(firmware.File).Path);
     }
-    Report.Firmware = firmware;
+    report_.Firmware = firmware;
 }
 
-void TUpdateForm::EndIdentification(bool updateAvailable) {
+void UpdateSession::EndIdentification(bool updateAvailable) {
     // Identified, whatever the decision: the exit code says the instrument
     // answered. A file that could not be read left no decision to tell.
     if (updateAvailable) {
         End(Outcome::UpdateAvailable);
-    } else if (Report.Outcome != outcome::Failed) {
+    } else if (report_.Outcome != outcome::Failed) {
         End(Outcome::Identified);
     }
     const programmers::TDeviceIdent& ident = Session.Job.Ident;
-    const ReportIdentity shown = Report.Identity.value_or(ReportIdentity{});
-    UpdateMemo->Add("identify: device=" + ident.DeviceNr + " name=" + shown.Name + " pcb=" +
-                    ident.PcbNr + " serial=" + ident.SerialNr + " version=" + ident.SwVersion);
-    UpdateMemo->Add("identify: firmware=" + Session.CurrentFile +
-                    " version=" + ident.FileSwVersion + " decision=" + Report.Outcome);
+    const ReportIdentity shown = report_.Identity.value_or(ReportIdentity{});
+    window_.ShowLine("identify: device=" + ident.DeviceNr + " name=" + shown.Name + " pcb=" +
+                     ident.PcbNr + " serial=" + ident.SerialNr + " version=" + ident.SwVersion);
+    window_.ShowLine("identify: firmware=" + Session.CurrentFile +
+                     " version=" + ident.FileSwVersion + " decision=" + report_.Outcome);
     SendExitAfterCheck();
     AwaitExitAck();
 }
 
-void TUpdateForm::AwaitExitAck() {
+void UpdateSession::AwaitExitAck() {
     Session.AwaitingExitAck = true;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.ReplyTimer = Timers.TimerStart(ExitAckMs);
 }
 
-void TUpdateForm::EndAfterExitAck() {
+void UpdateSession::EndAfterExitAck() {
     Session.AwaitingExitAck = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.Running = false;
-    OkBitBtn->SetEnabled(true);
+    window_.EnableOk(true);
     if (Config.AutoStartActive) {
-        Beenden();
+        window_.Close();
     }
 }
 

@@ -135,7 +135,7 @@ struct TSessionState {
     bool Calibrating = false;           // the calibration handler waits for acknowledges
     bool ResetAfterCalibration = false; // the session's end after it sends "U.606"
     // The start mode in use; across sessions. CheckDevice restores the
-    // configured one (TUpdateForm::StartModeAsRead), then turns a sensor mode
+    // configured one (the window's StartModeAsRead), then turns a sensor mode
     // into mode 2 and mode 5 into mode 0.
     int StartMode = 0;
     std::string StartCmd = protocol::command::EnterBootloader;

@@ -1,11 +1,11 @@
 #include "app/Messages.h"
-#include "app/Updatemain.h"
+#include "app/UpdateSession.h"
 
 namespace app {
 
 // Expands a copy: the stored text keeps its placeholders, so a later
 // instrument or port reads correctly in every message of the run.
-std::string TUpdateForm::ExpandText(const std::string& text) const {
+std::string UpdateSession::ExpandText(const std::string& text) const {
     std::string name = Session.DeviceNameText.empty()
                            ? MessageText(Msg::NameFallback, Config.Language)
                            : Session.DeviceNameText;

@@ -31,9 +31,13 @@ platform::TTimer* MakeTimer(platform::TComponent* owner, const char* name, std::
 } // namespace
 
 TUpdateForm::TUpdateForm(platform::Dialogs& dialogs, StartOptions options)
-    : TPlainControl(nullptr, "UpdateForm"), boxes_(dialogs, Report), dialogs_(boxes_),
-      options_(std::move(options)) {
-    Report.IdentifyOnly = options_.IdentifyOnly;
+    : TPlainControl(nullptr, "UpdateForm"), options_(std::move(options)),
+      session_(*this,
+               {options_, config_, deviceTable_, firmwareFiles_, startModeAsRead_, closeOnInfo_,
+                abbruchtextD_, abbruchtextE_, pressures_, anyFileName_, anyFileMode_, portTable_,
+                portCount_, portNumbers_, events_, timers_},
+               dialogs),
+      dialogs_(session_.Boxes()) {
     if (options_.ProgramFolder.empty()) {
         options_.ProgramFolder = platform::ExecutableFolder();
     }
@@ -171,47 +175,48 @@ void TUpdateForm::RunStartUp() {
     CreateComponents();
     // The design state is not a change; what start-up does is.
     SetObserver(options_.Observer);
-    FirmwareFiles.clear();
-    Events.AddHandler(&TUpdateForm::SessionHandler, this);
-    Timers.TimerInit({Timer1, Timer2, Timer3, Timer4, Timer5});
-    Config = Settings{};
+    firmwareFiles_.clear();
+    session_.Attach();
+    timers_.TimerInit({Timer1, Timer2, Timer3, Timer4, Timer5});
+    config_ = Settings{};
     auto endAfterError = [this] {
         // A script must not go on as if the tool had run.
-        End(Outcome::ConfigurationMissing);
+        session_.End(Outcome::ConfigurationMissing, std::move(startUpFailure_));
         // The program is ending: OK (or --start) must not begin a session.
         OkBitBtn->SetEnabled(false);
-        Events.PostMsg(event::CloseWindow, 0);
+        events_.PostMsg(event::CloseWindow, 0);
         StartTimer->SetEnabled(true);
     };
     if (ReadUpdateIni(UpdateIniName) == -1) {
         endAfterError();
         return;
     }
-    (Config.Language == 0 ? Deutsch : Englisch)->SetChecked(true);
-    Config.DebugInfo = Config.DebugInfo || options_.DebugLog;
+    (config_.Language == 0 ? Deutsch : Englisch)->SetChecked(true);
+    config_.DebugInfo = config_.DebugInfo || options_.DebugLog;
     TakePortOption();
-    if (ReadProgDeviceIni(Config.ProgDeviceFile) == -1) {
+    if (ReadProgDeviceIni(config_.ProgDeviceFile) == -1) {
         endAfterError();
         return;
     }
     SurveyPorts();
-    FirmwareFiles.clear();
-    PumpDepth = 0;
+    firmwareFiles_.clear();
+    pumpDepth_ = 0;
     ListFirmwareFiles();
     LoadPressureTable();
     ShowStartText();
     TranslateWindow();
-    UpdateCom->SetLanguage(Config.Language);
-    if (Config.FixedPort) {
+    UpdateCom->SetLanguage(config_.Language);
+    if (config_.FixedPort) {
         OpenFixedPort();
     } else {
         OpenUsablePorts();
     }
     // An identification runs by itself, as an automatic update would, but not
     // on ports other than the one it was given.
-    Config.AutoStartActive =
-        Config.AutoStart || (options_.IdentifyOnly && exitCode_ != exitcode::PortUnavailable);
-    if (Config.AutoStartActive) {
+    config_.AutoStartActive =
+        config_.AutoStart ||
+        (options_.IdentifyOnly && session_.ExitCode() != exitcode::PortUnavailable);
+    if (config_.AutoStartActive) {
         StartTimer->SetInterval(1000);
         StartTimer->SetEnabled(true);
     }
@@ -230,25 +235,25 @@ void TUpdateForm::LoadPressureTable() {
         return;
     }
     std::string error;
-    if (!Pressures.Load(file.Path, error)) {
+    if (!pressures_.Load(file.Path, error)) {
         UpdateMemo->Add(error);
     }
 }
 
 void TUpdateForm::TranslateWindow() {
-    UpdateSprachDialog->SetDialogfile(Config.Language == 0 ? "Update.Deu" : "Update.Eng");
+    UpdateSprachDialog->SetDialogfile(config_.Language == 0 ? "Update.Deu" : "Update.Eng");
     UpdateSprachDialog->TranslateDialog(*this);
 }
 
 const std::string& TUpdateForm::StartText() const {
-    return Config.Language == 0 ? StarttextD : StarttextE;
+    return config_.Language == 0 ? starttextD_ : starttextE_;
 }
 
 void TUpdateForm::LogDropped(const std::vector<std::string>& dropped) {
     if (dropped.empty()) {
         return;
     }
-    std::string line = MessageText(Msg::ConfigValuesDropped, Config.Language);
+    std::string line = MessageText(Msg::ConfigValuesDropped, config_.Language);
     for (std::size_t i = 0; i < dropped.size(); ++i) {
         line += (i == 0 ? "" : ", ") + dropped[i];
     }
@@ -266,8 +271,8 @@ void TUpdateForm::FormClose() {
     closed_ = true;
     // Cut off before the session decided how it ended (a session's own end
     // may close the program while it still counts as running).
-    if (Session.Running && Report.Outcome.empty()) {
-        End(Outcome::Aborted, FailureAt({}, "closed while the session ran"));
+    if (session_.SessionRunning() && session_.Report().Outcome.empty()) {
+        session_.End(Outcome::Aborted, FailureAt({}, "closed while the session ran"));
     }
     StopPanel->SetVisible(true);
     platform::Application::Instance().ProcessMessages();

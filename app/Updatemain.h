@@ -1,12 +1,6 @@
 #pragma once
 
-#include "app/DeviceTable.h"
-#include "app/Messages.h"
-#include "app/ReportingDialogs.h"
-#include "app/SessionEnd.h"
-#include "app/SessionReport.h"
-#include "app/SessionState.h"
-#include "app/Settings.h"
+#include "app/UpdateSession.h"
 #include "i18n/Sprachdlg.h"
 #include "kernel/Events.h"
 #include "kernel/Timer.h"
@@ -28,43 +22,8 @@
 #include <string>
 #include <vector>
 
-namespace programmers {
-class THexLoad;
-struct TUpdaterReport;
-} // namespace programmers
-
 namespace app {
 
-// Window messages of the serial receive thread.
-inline constexpr std::uint32_t WM_CHARS_RECEIVED = platform::WM_APP + 2000; // 34768
-inline constexpr std::uint32_t WM_LINE_ERROR = platform::WM_APP + 2020;     // 34788
-// A report of the updater library's worker: its kind in wParam, its value in lParam.
-inline constexpr std::uint32_t WM_UPDATER_PROGRESS = platform::WM_APP + 2030;
-// SIGTERM or SIGINT arrived (wParam: the signal); posted by the front-end.
-inline constexpr std::uint32_t WM_TERMINATION_SIGNAL = platform::WM_APP + 2040;
-
-// The protocol vocabulary (programmers/Protocol.h) by its short names:
-// command::Dialogue, reply::PcbNr, event::Acknowledge, exitcode::Success.
-namespace command = protocol::command;
-namespace reply = protocol::reply;
-namespace event = protocol::event;
-namespace exitcode = protocol::exitcode;
-
-inline constexpr int ReplyTimeoutMs = 6000;
-inline constexpr int AfterProgrammingTimeoutMs = 30000;
-// After a transfer, silence this long asks the new firmware once.
-inline constexpr int RestartAskAfterMs = ReplyTimeoutMs;
-// Reports kept while a programmer runs; more are dropped.
-inline constexpr std::size_t MaxHeldReports = 16;
-// How long a session that ends after the check waits for the acknowledge of
-// its exit command.
-inline constexpr int ExitAckMs = 2000;
-// After an external tool the instrument first stores what the tool sent; the
-// storing wait elsewhere allows up to two minutes for that.
-inline constexpr int AfterToolTimeoutMs = 120000;
-
-inline constexpr std::size_t MaxFirmwareFiles = 160;
-inline constexpr int MaxPorts = 10;
 // Reference air pressures of individual instruments, next to the program.
 inline constexpr const char* PressureTableFile = "Luftdruck.dat";
 
@@ -81,36 +40,22 @@ inline constexpr unsigned ssAlt = 2;
 inline constexpr unsigned ssCtrl = 4;
 inline constexpr std::size_t MaxTextLength = 511;
 
-struct StartOptions {
-    // Folder of the firmware files; the executable's folder when empty.
-    std::string ProgramFolder;
-    // Installed before start-up runs, so that a front-end sees every change.
-    platform::ModelObserver Observer;
-    // Search and identify, tell the decision, and end without programming.
-    bool IdentifyOnly = false;
-    // The port for this run, in place of Com=: a COM name or a device path.
-    std::string Port;
-    // The debug log on, whatever DebugInfo says.
-    bool DebugLog = false;
-    // Transfer methods asked before the built-in ones: a caller's own.
-    std::vector<programmers::TMethodEntry> AddedMethods;
-};
-
-// The main window: owns the event queue, the timer pool, the configuration
-// and the form model every front-end renders.
-class TUpdateForm : public platform::TForm, public platform::MessageTarget {
+// The main window: owns the event queue, the timer pool, the configuration,
+// the port table and the form model every front-end renders; it starts,
+// feeds and ends sessions through its UpdateSession.
+class TUpdateForm : public platform::TForm, public platform::MessageTarget, private TSessionWindow {
 public:
     TUpdateForm(platform::Dialogs& dialogs, StartOptions options);
     ~TUpdateForm() override;
 
     // --- event side
-    kernel::TEventRec ProcessEvents();
+    kernel::TEventRec ProcessEvents() override;
     void Dispatch(platform::Message& message) override;
     void TimerIntervall(platform::TTimer& sender);
     void OkBitBtnClick();
     void StartTimerTimer();
     void SecTimerTimer();
-    platform::HWND Handle() const { return handle_; }
+    platform::HWND Handle() const override { return handle_; }
     platform::Dialogs& DialogService() { return dialogs_; }
     const std::string& ProgramFolder() const { return options_.ProgramFolder; }
 
@@ -121,17 +66,17 @@ public:
     void ListFirmwareFiles();
 
     // --- texts, log and progress
-    std::string ExpandText(const std::string& text) const;
+    std::string ExpandText(const std::string& text) const { return session_.ExpandText(text); }
     const std::string& StartText() const;
-    const std::string& Text(Msg id) const { return MessageText(id, Config.Language); }
-    void AddLogLine(const std::string& text);
-    void SetProgressMaximum(int maximum, programmers::ProgressUnit unit);
-    void SetProgressPosition(int position);
-    void AdvanceProgress(int steps);
-    void AdvanceProgressBar(int steps);
-    std::string ShowTitleProgress(const std::string& prefix, double percent);
-    void ShowTitleState(programmers::TitleState state);
-    void ShowLoaderVersion(const std::string& version);
+    const std::string& Text(Msg id) const { return MessageText(id, config_.Language); }
+    void AddLogLine(const std::string& text) { session_.AddLogLine(text); }
+    void SetProgressMaximum(int maximum, programmers::ProgressUnit unit) override;
+    void SetProgressPosition(int position) override;
+    void AdvanceProgress(int steps) override;
+    void AdvanceProgressBar(int steps) override;
+    std::string ShowTitleProgress(const std::string& prefix, double percent) override;
+    void ShowTitleState(programmers::TitleState state) override;
+    void ShowLoaderVersion(const std::string& version) override;
     void ShowUpdaterReport(const programmers::TUpdaterReport& report);
     void TitleTimerTimer();
     // The seconds left of a long pause after the wait panel's caption; 0 ends it.
@@ -144,6 +89,10 @@ public:
     void FormKeyUp(int key, unsigned shift);
     void LoadProgFileClick();
     std::string GuideFileName() const;
+    void LabXXXClick(platform::TMenuItem* sender) { session_.LabXXXClick(sender); }
+    void TGZ70ProgrammingClick(platform::TMenuItem* sender) {
+        session_.TGZ70ProgrammingClick(sender);
+    }
 
     // --- serial ports
     void SurveyPorts();
@@ -156,160 +105,7 @@ public:
     void NotePortsPassedOver();
     void ClosePorts();
     // The port the instrument answered on, nullptr before.
-    serial::TComPort* SessionComPort() const;
-    void ChooseSessionPort(int tableIndex, int portNumber);
-    // A port whose line failed while no instrument had answered: logged with
-    // its cause and left out of the rest of the search. The session's own
-    // port posts event::LineFailed instead.
-    void PassOverFailedPort(int tableIndex);
-    // A new session searches the ports passed over in the last one again.
-    void ReopenPassedOverPorts();
-    // A search or a menu recovery's probes found no instrument.
-    void DecideNoInstrument();
-    // What every session's start resets: start mode, lines, state, report.
-    void BeginNewSession();
-    // The names of the ports a search uses, those passed over included.
-    std::string SearchedPortNames() const;
-    // The bootloader step's line on every port, for the probes of fileClass;
-    // RestoreSearchLines puts back what it changed.
-    void SetLoaderLine(int fileClass);
-    void RestoreSearchLines();
-    // Writes to the session port and logs the command.
-    void SendToSessionPort(const std::string& text);
-
-    // --- device protocol and identification
-    void SendAll(const std::string& text);
-    // To the session port once it is chosen, else to every port.
-    void SendCommand(const std::string& text, bool log = true);
-    void SendBytes(const std::string& bytes);
-    bool ScanStep(bool advance);
-    void OnCharsReceived(int portNumber);
-    void OnLineError(int portNumber);
-    void OnIdentificationAnswer(std::int32_t id, const std::string& text);
-    bool CheckDevice();
-    // False when the file cannot be read: the session then fails at its check.
-    bool ReadFileVersion(const std::string& marker, const std::string& fileName);
-    std::string FindDefFile(std::uint32_t prozTyp) const;
-    std::string CurrentBaudText() const;
-    // The wake command of the start mode, the exit command of the file class.
-    std::string WakeCommand() const;
-    std::string ExitCommand() const;
-    // The bootloader probe of the file class: the first one in the
-    // bootloader step, the second one on the reply time-out after it.
-    void SendBootProbe(ProbeState probe);
-    bool UpdateNeeded() const;
-    bool BootUpdateNeeded() const;
-
-    // --- files named by the configuration, found as on Windows
-    programmers::TProgramFile LocateProgramFile(const std::string& name);
-    // The file's name as it stands on disk into name; false when it cannot
-    // be read, after the box naming it and the reason (failed at the check).
-    bool TakeSessionFile(std::string& name);
-    // ProgFile1, ProgFile3 and the further files of the matched entry.
-    bool TakeSessionFiles();
-    // The Basic-Loader file of the memory variant the instrument reported;
-    // false after the check failed and the session ended without it.
-    bool TakeBasicLoaderFile();
-    // cause: in English, for the report; by default the file's path and why
-    // it cannot be read.
-    bool FailCheckForFile(const programmers::TProgramFile& file, std::string cause = {});
-
-    // --- session
-    void StartSession();
-    void OnAcknowledge();
-    void OnReplyTimeout();
-    void OnInstrumentReply(std::int32_t id, std::intptr_t data);
-    bool IgnoredOutOfTurn();
-    void FinishSession(bool reset);
-    void SessionFailed(std::int32_t id);
-    // event::LineFailed while no programmer runs.
-    void OnSessionLineFailed();
-    // The calibration got no answer or its line died: the session ends as
-    // after a failed boot file, with no retry.
-    void FailCalibration(programmers::TFailure failure);
-    void SearchFailed();
-    void ShowDuration(int kind);
-    std::string BootErrorText(int flag) const;
-    void ShowLogText(const std::string& text);
-    void ClearIdentity();
-    void EndAfterCheck();
-    // The session lasts until the exit command's acknowledge has been read
-    // (or ExitAckMs passed): left on the line, it would be the next
-    // session's first acknowledge and drive its steps.
-    void AwaitExitAck();
-    // The exit command after an identification or a check that ends the session.
-    void SendExitAfterCheck();
-    void PostEvent(std::int32_t id, std::intptr_t data = 0);
-    bool SessionRunning() const { return Session.Running; }
-    void ProgrammingStep(std::int32_t id);
-    void BootloaderFileStep();
-    void AwaitInstrumentAfterProgramming(int boundMs = AfterProgrammingTimeoutMs);
-    void AwaitInstrumentAfterTool(int boundMs = AfterToolTimeoutMs);
-    void AwaitRestart(int boundMs, bool askOnSilence);
-    void OnRestartTimeout();
-    // Posts the reports held during the last programmer run, in order.
-    void ReleaseHeldReports();
-    // The Basic-Loader has reported success: the session ends.
-    void EndAfterBasicLoader();
-    // What the session knows for the registry's choice; fileClass: the
-    // class the step transfers.
-    programmers::TSessionKey SessionKey(programmers::Phase phase, int fileClass) const;
-    // Runs the method the registry chooses for the step on the session
-    // port; false when it failed or no method serves the step.
-    bool RunProgrammer(programmers::Phase phase, int fileClass, const std::string& fileName);
-
-    // --- recovery of a lab instrument that waits in its loader
-    // The menu item LabXXX, or the probe answer 0x90 / "Q" (sender nullptr).
-    void LabXXXClick(platform::TMenuItem* sender);
-    // The entry of the item's Tag, or entry 1 after a "Q".
-    void StartLabRecovery(int tag);
-    void RunLabRecovery();
-    // The line the recovered firmware speaks at.
-    void SetRecoveredFirmwareLine();
-
-    // --- recovery of a hand-held meter that waits in its bootloader
-    // The items DevMultiZ70..DevCondZ70, or the probe's answer frame (nullptr).
-    void TGZ70ProgrammingClick(platform::TMenuItem* sender);
-    void RunMeterRecovery();
-    // Takes the identity from the device entry and hands flowEvent to FlowHandler.
-    void StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent);
-    // A menu recovery before any instrument answered: on the fixed port, or
-    // on the port whose loader answers the probe.
-    void BeginMenuRecovery(RecoveryKind kind, int tag);
-    void RunRecovery(RecoveryKind kind, int tag);
-    void NoLoaderAnswered();
-    // A normal session looks for the recovered instrument; a search that
-    // finds nobody fails the recovery.
-    void SearchAfterRecovery();
-    void RecoveredInstrumentSilent();
-    // OK after a failed recovery: the same recovery, from its device check.
-    void RetryRecovery(std::int32_t flowEvent);
-    // A menu item chosen while a session runs on its port: logged, refused.
-    bool RefuseRecoveryDuringSession(platform::TMenuItem* sender);
-    void EndRecoveryUnprogrammed();
-    // The recovery flow's handler in front of the sequencer, or out of the
-    // chain again; Leave tells whether it was in.
-    void EnterRecoveryFlow();
-    bool LeaveRecoveryFlow();
-    bool RecoveryFlowActive() const { return recoveryFlow_; }
-
-    // --- external programming tools; each returns the tool's exit code
-    int RunHexLoader(const std::string& fileName);
-    int RunPic32Loader(const std::string& fileName);
-    std::string HexLoaderArgs(const std::string& fileName) const;
-    // The tool the registry chooses for the step; 1 when there is none.
-    int RunExternalTool(programmers::Phase phase, const std::string& fileName);
-    // A tool or the updater library of the program folder, found as on
-    // Windows; false after the box when one stands there that cannot be
-    // taken (a missing one is left to the run, which says so).
-    bool FindToolFile(const std::string& name, std::string& path);
-    // The file a tool is given: the name as it stands on disk.
-    std::string ToolFileArgument(const std::string& fileName);
-
-    // --- device commands
-    // Sends the set-clock command with the local time: seconds since 31 Dec
-    // 2002 or, in day form, days since 30 Dec 1899.
-    void SetClock(bool secondsForm);
+    serial::TComPort* SessionComPort() const { return session_.SessionComPort(); }
 
     // --- closing
     void Beenden();
@@ -317,40 +113,43 @@ public:
     // A request to end from outside (SIGTERM, SIGINT): a running session is
     // cut off as by closing the window, and the run counts as aborted.
     void OnTerminationSignal();
-    bool Closed() const { return closed_; }
+    bool Closed() const override { return closed_; }
 
-    // Every ending goes through here: the exit code, the report's outcome,
-    // failed step and failure, and the operator's closing text together.
-    // The failure is the one given, else the session's LastFailure.
-    void End(Outcome what, programmers::TFailure failure = {});
-    int ExitCode() const { return exitCode_; }
+    // --- the session: its outcome, its report and its state, read-only
+    int ExitCode() const { return session_.ExitCode(); }
+    const SessionReport& Report() const { return session_.Report(); }
+    // Once the loop has ended: the report with its end, exit code and, when
+    // nothing decided it, its outcome.
+    const SessionReport& FinishReport() { return session_.FinishReport(); }
+    bool SessionRunning() const { return session_.SessionRunning(); }
+    const TSessionState& SessionState() const { return session_.State(); }
+    // The session object itself, for a test that drives its steps.
+    UpdateSession& Session() { return session_; }
 
-    int PumpDepth = 0;
-    // What this run did, for --report; filled at the session's steps.
-    SessionReport Report;
+    // --- what front-ends and tests read
+    const Settings& Config() const { return config_; }
+    const std::vector<DeviceRow>& DeviceTable() const { return deviceTable_; }
+    const std::vector<std::string>& FirmwareFiles() const { return firmwareFiles_; }
+    bool CloseOnInfo() const { return closeOnInfo_; }
+    bool AnyFileMode() const { return anyFileMode_; }
+    const std::string& AnyFileName() const { return anyFileName_; }
+    int PortCount() const { return portCount_; }
+    // The port table's entry i (0 <= i < MaxPorts); nullptr when none.
+    serial::TComPort* Port(int i) const { return portTable_.at(static_cast<std::size_t>(i)); }
+    int PortNumber(int i) const { return portNumbers_.at(static_cast<std::size_t>(i)); }
+    // How deep the event pump is nested (ProcessEvents).
+    int PumpDepth() const { return pumpDepth_; }
+    // The queue a front-end or test posts keys and messages to, as the
+    // window's own handlers do.
+    kernel::TEvents& EventQueue() { return events_; }
+    // The timer slots of the window's Timer1..Timer5.
+    kernel::TTimerPool& TimerPool() { return timers_; }
 
-    // --- configuration, read at start-up
-    Settings Config;
-    std::vector<DeviceRow> DeviceTable;
-    std::vector<std::string> FirmwareFiles;
-    int StartModeAsRead = 0; // from DevStartCmd; Session.StartMode is the one in use
-    bool CloseOnInfo = false;
-    std::string StarttextD, StarttextE, AbbruchtextD, AbbruchtextE;
-    programmers::TPressureTable Pressures;
-    // The operator's choice of any program file (Ctrl+Alt+F12, LoadProgFile).
-    std::string AnyFileName;
-    bool AnyFileMode = false;
-
-    // --- the update session: sequencer, instrument, port, job, receive side
-    TSessionState Session;
-
-    // --- serial ports
-    std::array<serial::TComPort*, MaxPorts> PortTable{};
-    int PortCount = 0;
-    std::array<int, MaxPorts> PortNumbers{};
-
-    kernel::TEvents Events;
-    kernel::TTimerPool Timers;
+    // --- seams for tests that stand for a configuration read differently,
+    // or for a pump nested that deep
+    Settings& ConfigForTest() { return config_; }
+    void SetStartModeForTest(int startMode) { startModeAsRead_ = startMode; }
+    void SetPumpDepthForTest(int depth) { pumpDepth_ = depth; }
 
     // --- components, in the form's order
     platform::TBevel* MainBevel;
@@ -392,47 +191,50 @@ private:
     void ShowStartText();
     void TranslateWindow();
     void LoadPressureTable();
+    programmers::TProgramFile LocateProgramFile(const std::string& name) {
+        return session_.LocateProgramFile(name);
+    }
 
-    static kernel::TEventRec SessionHandler(void* context, kernel::TEvents& events,
-                                            kernel::TEventRec event);
-    static kernel::TEventRec CalibHandler(void* context, kernel::TEvents& events,
-                                          kernel::TEventRec event);
-    static kernel::TEventRec FlowHandler(void* context, kernel::TEvents& events,
-                                         kernel::TEventRec event);
-    static kernel::TEventRec RetryHandler(void* context, kernel::TEvents& events,
-                                          kernel::TEventRec event);
-    // Keeps the instrument's reports while a programmer runs (RunProgrammer).
-    static kernel::TEventRec HoldReports(void* context, kernel::TEvents& events,
-                                         kernel::TEventRec event);
-    kernel::TEventRec HandleSessionEvent(kernel::TEventRec event);
-    int PortTableIndexOf(int portNumber) const;
-    // Hands the session port to a tool and takes it back afterwards.
-    serial::TComPort* ReleaseSessionPort();
-    // false when the port did not open again; LastFailure says why.
-    bool ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter);
-    // Up to three runs while the tool ends with 1.
-    int RunToolAttempts(const std::vector<std::string>& argv, bool titleProgress, long afterRunMs);
-    int RunUpdaterLibrary(programmers::THexLoad& updater, const std::string& fileName);
-    // --- the report's view of the session
-    void NoteIdentity(const std::string& name);
-    void NoteFirmware();
-    void NotePort();
-    // --- why a session ended, for the report (FailureCauses.cpp)
-    // No instrument on the ports searched; the step is the report's.
-    programmers::TFailure
-    NoInstrumentFailure(const std::string& lead = "no instrument answered on ") const;
-    // The check found an entry (or none) that does not fit the instrument.
-    programmers::TFailure WrongDeviceFailure(int entry, bool fileKnown) const;
-    programmers::TFailure RestartSilenceFailure() const;
-    // --identify: the identity and the decision, then the exit command.
-    void EndIdentification(bool updateAvailable);
-    // The exit command's acknowledge came, or its wait ended.
-    void EndAfterExitAck();
+    // --- the window as the session sees it (TSessionWindow)
+    void ShowLine(const std::string& text) override;
+    void ClearLog() override;
+    void ShowIdentityField(IdentityField field, const std::string& text) override;
+    void EnableOk(bool enabled) override;
+    void EnableRecoveryMenu(bool enabled) override;
+    void ShowStatusPanel(int panel, const std::string& text) override;
+    void ShowWaitPanel(bool visible) override;
+    void RunWaitBar(bool running) override;
+    void RunTitleProgress(bool running) override;
+    serial::TDelay& Wait() override { return *wait; }
+    void Close() override { Beenden(); }
 
-    int exitCode_ = exitcode::Success;
-    ReportingDialogs boxes_;
-    platform::Dialogs& dialogs_;
+    int pumpDepth_ = 0;
+
+    // --- configuration, read at start-up (the session reads it too)
+    Settings config_;
+    std::vector<DeviceRow> deviceTable_;
+    std::vector<std::string> firmwareFiles_;
+    int startModeAsRead_ = 0; // from DevStartCmd; the session's StartMode is the one in use
+    bool closeOnInfo_ = false;
+    std::string starttextD_, starttextE_, abbruchtextD_, abbruchtextE_;
+    programmers::TPressureTable pressures_;
+    // The operator's choice of any program file (Ctrl+Alt+F12, LoadProgFile).
+    std::string anyFileName_;
+    bool anyFileMode_ = false;
+
+    // --- serial ports
+    std::array<serial::TComPort*, MaxPorts> portTable_{};
+    int portCount_ = 0;
+    std::array<int, MaxPorts> portNumbers_{};
+
+    kernel::TEvents events_;
+    kernel::TTimerPool timers_;
+
     StartOptions options_;
+    // Why the configuration could not be read, for the end it causes.
+    programmers::TFailure startUpFailure_;
+    UpdateSession session_;
+    platform::Dialogs& dialogs_;
     platform::HWND handle_ = 0;
     bool closed_ = false;
     std::size_t ignoredDeviceBlocks_ = 0;
@@ -440,16 +242,6 @@ private:
     int portOptionIndex_ = -1;
     std::string portOptionError_;
     bool countdownShowedPanel_ = false;
-    bool recoveryFlow_ = false; // FlowHandler is in the chain
-    // Each port's line before the bootloader step changed it.
-    std::array<serial::V24ParameterTag, MaxPorts> searchLines_{};
-    bool searchLinesSaved_ = false;
-    // Per port table entry: the port index of a port passed over, else -1.
-    std::array<int, MaxPorts> passedOver_ = [] {
-        std::array<int, MaxPorts> none{};
-        none.fill(-1);
-        return none;
-    }();
 };
 
 } // namespace app

@@ -1,5 +1,4 @@
 #include "app/ConfigFolders.h"
-#include "app/DeviceClock.h"
 #include "app/Messages.h"
 #include "app/Updatemain.h"
 #include "platform/Application.h"
@@ -7,7 +6,6 @@
 #include "programmers/HexLoad.h"
 
 #include <cstdio>
-#include <ctime>
 
 namespace app {
 
@@ -28,12 +26,6 @@ std::string ProgressUnitName(programmers::ProgressUnit unit) {
 }
 
 } // namespace
-
-void TUpdateForm::AddLogLine(const std::string& text) {
-    if (Config.DebugInfo) {
-        UpdateMemo->Add(ExpandText(text));
-    }
-}
 
 void TUpdateForm::SetProgressMaximum(int maximum, programmers::ProgressUnit unit) {
     WaitProgressBar->SetMax(maximum, ProgressUnitName(unit));
@@ -108,13 +100,11 @@ std::string TUpdateForm::ShowTitleProgress(const std::string& prefix, double per
 }
 
 void TUpdateForm::TitleTimerTimer() {
-    ++Session.TickCount;
-    ShowTitleProgress(
-        "", Session.ExpectedTicks > 0 ? Session.TickCount / Session.ExpectedTicks * 100.0 : 100.0);
+    ShowTitleProgress("", session_.NextTitleTick());
 }
 
 void TUpdateForm::LanguageClick(platform::TMenuItem& item) {
-    Config.Language = item.Tag() == 1 ? 1 : 0;
+    config_.Language = item.Tag() == 1 ? 1 : 0;
     item.SetChecked(true);
     WriteUpdateIni(UpdateIniName);
     TranslateWindow();
@@ -123,8 +113,8 @@ void TUpdateForm::LanguageClick(platform::TMenuItem& item) {
 }
 
 std::string TUpdateForm::GuideFileName() const {
-    const bool german = Config.Language == 0;
-    switch (StartModeAsRead) {
+    const bool german = config_.Language == 0;
+    switch (startModeAsRead_) {
     case 3:
         return german ? "Firmwareupdate_KSL_Sensoren.pdf" : "Firmwareupdate_KSL_sensors.pdf";
     case 4:
@@ -155,17 +145,17 @@ void TUpdateForm::FormKeyUp(int key, unsigned shift) {
         InfoStaticText->SetVisible(visible);
     };
     if (key == VK_F12 && (shift & ssShift) != 0) {
-        SetClock(true);
+        session_.SetClock(true);
     } else if (key == VK_F1 && ctrl) {
-        Config.DebugInfo = !Config.DebugInfo;
-        showMode(Msg::DebugMode, Config.DebugInfo);
+        config_.DebugInfo = !config_.DebugInfo;
+        showMode(Msg::DebugMode, config_.DebugInfo);
     } else if (key == VK_F10 && ctrl && alt) {
-        Config.SWCheck = !Config.SWCheck;
-        showMode(Msg::IgnoreSoftwareVersion, !Config.SWCheck);
+        config_.SWCheck = !config_.SWCheck;
+        showMode(Msg::IgnoreSoftwareVersion, !config_.SWCheck);
     } else if (key == VK_F12 && ctrl && alt) {
-        AnyFileMode = !AnyFileMode;
-        showMode(Msg::OpenAnyFile, AnyFileMode);
-        LoadProgFile->SetVisible(AnyFileMode);
+        anyFileMode_ = !anyFileMode_;
+        showMode(Msg::OpenAnyFile, anyFileMode_);
+        LoadProgFile->SetVisible(anyFileMode_);
     } else if (key == VK_F11 && ctrl && alt) {
         // Before a session, the window's own port stands for the session port.
         serial::TComPort* port = SessionComPort();
@@ -176,16 +166,9 @@ void TUpdateForm::FormKeyUp(int key, unsigned shift) {
 void TUpdateForm::LoadProgFileClick() {
     std::string chosen = options_.ProgramFolder + "/";
     if (dialogs_.OpenFile(LoadProgFile->Caption(), "*.*", chosen)) {
-        AnyFileName = chosen;
+        anyFileName_ = chosen;
     }
     platform::SetCurrentDirectory(options_.ProgramFolder);
-}
-
-void TUpdateForm::SetClock(bool secondsForm) {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    SendToSessionPort(ClockCommand(secondsForm, local));
 }
 
 } // namespace app

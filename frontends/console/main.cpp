@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
         auto signalWatch = app::WatchTerminationSignals(form);
         platform::Application::Instance().Run();
     }
-    const int exitCode = app::FinishRun(form.Report, form.ExitCode(), options, "update-console");
-    view.PrintResult(form.Report.Outcome, exitCode);
+    const app::SessionReport& report = form.FinishReport();
+    const int exitCode = app::FinishRun(report, form.ExitCode(), options, "update-console");
+    view.PrintResult(report.Outcome, exitCode);
     return exitCode;
 }

@@ -41,7 +41,7 @@ int RunWindowProgram(app::ProgramOptions options, platform::Dialogs* boxes) {
             auto signalWatch = app::WatchTerminationSignals(form);
             loop.Run();
         }
-        exitCode = app::FinishRun(form.Report, form.ExitCode(), options, WindowProgramName);
+        exitCode = app::FinishRun(form.FinishReport(), form.ExitCode(), options, WindowProgramName);
         window.hide();
         window.Unbind();
     }

@@ -253,8 +253,8 @@ protected:
 TEST_F(AddedMethod, ASessionRunsThroughARowPutInFrontAndEndsUpdated) {
     RunSession({WordRow});
     EXPECT_EQ(form->ExitCode(), 0) << Log();
-    EXPECT_EQ(form->Report.Method, "WordLoader");
-    EXPECT_EQ(form->Report.Outcome, "updated") << Log();
+    EXPECT_EQ(form->Report().Method, "WordLoader");
+    EXPECT_EQ(form->Report().Outcome, "updated") << Log();
     EXPECT_EQ(Hex(flash), Hex(firmware));
 }
 

@@ -23,14 +23,14 @@ protected:
         FormFixture::SetUp();
         WriteConfig(CrLfLines({"Language=0"}), StandardTextBlock);
         Build();
-        form->Events.AddHandler(&EventSpy::Handle, &spy);
+        form->EventQueue().AddHandler(&EventSpy::Handle, &spy);
         platform::Application::Instance().OnThreadMessage = [this](platform::Message&) {
             ++windowMessages;
         };
     }
     void TearDown() override {
         platform::Application::Instance().OnThreadMessage = nullptr;
-        form->Events.RemoveHandler(&EventSpy::Handle, &spy);
+        form->EventQueue().RemoveHandler(&EventSpy::Handle, &spy);
         FormFixture::TearDown();
     }
     EventSpy spy;
@@ -39,30 +39,30 @@ protected:
 
 TEST_F(EventSide, OuterPumpLetsWindowMessagesInAfterTheSecondEvent) {
     platform::Application::Instance().PostThreadMessage(1, 0, 0);
-    form->Events.PostMsg(20001, 0);
+    form->EventQueue().PostMsg(20001, 0);
     form->ProcessEvents();
     EXPECT_EQ(windowMessages, 0) << "one event: no message processing";
-    form->Events.PostMsg(20001, 0);
-    form->Events.PostMsg(20002, 0);
+    form->EventQueue().PostMsg(20001, 0);
+    form->EventQueue().PostMsg(20002, 0);
     form->ProcessEvents();
     EXPECT_EQ(windowMessages, 1);
-    EXPECT_EQ(form->PumpDepth, 0);
+    EXPECT_EQ(form->PumpDepth(), 0);
     EXPECT_EQ(spy.Seen.size(), 3u);
 }
 
 TEST_F(EventSide, NestedPumpSkipsWindowMessagesAndResetsAfterEleven) {
     platform::Application::Instance().PostThreadMessage(1, 0, 0);
-    form->PumpDepth = 1;
-    form->Events.PostMsg(20001, 0);
-    form->Events.PostMsg(20002, 0);
+    form->SetPumpDepthForTest(1);
+    form->EventQueue().PostMsg(20001, 0);
+    form->EventQueue().PostMsg(20002, 0);
     form->ProcessEvents();
     EXPECT_EQ(windowMessages, 0);
-    EXPECT_EQ(form->PumpDepth, 2);
-    form->PumpDepth = 10;
-    form->Events.PostMsg(20001, 0);
-    form->Events.PostMsg(20002, 0);
+    EXPECT_EQ(form->PumpDepth(), 2);
+    form->SetPumpDepthForTest(10);
+    form->EventQueue().PostMsg(20001, 0);
+    form->EventQueue().PostMsg(20002, 0);
     form->ProcessEvents();
-    EXPECT_EQ(form->PumpDepth, 0);
+    EXPECT_EQ(form->PumpDepth(), 0);
 }
 
 TEST_F(EventSide, CharsReceivedMessageBecomesEvent10000WithThePortNumber) {
@@ -83,12 +83,12 @@ TEST_F(EventSide, OkButtonDisablesTheLanguageMenuAndPostsKey13) {
 }
 
 TEST_F(EventSide, TimerSlotExpiryArrivesAsATimerEvent) {
-    int slot = form->Timers.TimerStart(5);
+    int slot = form->TimerPool().TimerStart(5);
     platform::Application& app = platform::Application::Instance();
     for (int i = 0; i < 100 && spy.Seen.empty(); ++i) {
         app.HandleMessage();
     }
-    form->Timers.TimerStop(slot);
+    form->TimerPool().TimerStop(slot);
     ASSERT_FALSE(spy.Seen.empty());
     EXPECT_EQ(spy.Seen[0].Kind, kernel::evTimer);
     EXPECT_EQ(spy.Seen[0].Id, slot);
@@ -105,14 +105,14 @@ TEST_F(EventSide, StartTimerStartsTheUpdateOnlyWithAutoStart) {
     form->StartTimerTimer();
     EXPECT_FALSE(form->StartTimer->Enabled());
     EXPECT_TRUE(spy.Seen.empty());
-    form->Config.AutoStartActive = true;
+    form->ConfigForTest().AutoStartActive = true;
     form->StartTimerTimer();
     ASSERT_EQ(spy.Seen.size(), 1u);
     EXPECT_EQ(spy.Seen[0].Id, 13);
 }
 
 TEST_F(EventSide, AnAcknowledgeOnlyCountsWhileASessionRuns) {
-    form->Config.DebugInfo = true; // commands sent show in the memo
+    form->ConfigForTest().DebugInfo = true; // commands sent show in the memo
     auto dialogueSent = [this] {
         const std::vector<std::string> lines = MemoLines();
         return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
@@ -120,15 +120,15 @@ TEST_F(EventSide, AnAcknowledgeOnlyCountsWhileASessionRuns) {
         });
     };
     // A late answer, say to an earlier run's exit command.
-    form->Events.PostMsg(app::event::Acknowledge, 0);
+    form->EventQueue().PostMsg(app::event::Acknowledge, 0);
     form->ProcessEvents();
-    EXPECT_EQ(form->Session.AckStep, app::AckStep::OpenDialogue);
+    EXPECT_EQ(form->SessionState().AckStep, app::AckStep::OpenDialogue);
     EXPECT_FALSE(dialogueSent());
 
-    form->Session.Running = true;
-    form->Events.PostMsg(app::event::Acknowledge, 0);
+    form->Session().StateForTest().Running = true;
+    form->EventQueue().PostMsg(app::event::Acknowledge, 0);
     form->ProcessEvents();
-    EXPECT_EQ(form->Session.AckStep, app::AckStep::QueryIdentity);
+    EXPECT_EQ(form->SessionState().AckStep, app::AckStep::QueryIdentity);
     EXPECT_TRUE(dialogueSent());
 }
 
@@ -145,15 +145,15 @@ TEST_F(EventSide, SecTimerStepsTheProgressBarWhileEnabled) {
 TEST_F(EventSide, ExpandTextUsesCurrentValuesAndNeverReexpandsThem) {
     const std::string stored = "NAME an COM X: DATEI\\r";
     EXPECT_EQ(form->ExpandText(stored), "Ger\xE4t an COM 0: \r\n");
-    form->Session.DeviceNameText = "NAME 2";
-    form->Session.PortNumber = 3;
-    form->Session.CurrentFile = "DATEI.TXT";
+    form->Session().StateForTest().DeviceNameText = "NAME 2";
+    form->Session().StateForTest().PortNumber = 3;
+    form->Session().StateForTest().CurrentFile = "DATEI.TXT";
     EXPECT_EQ(form->ExpandText(stored), "NAME 2 an COM 3: DATEI.TXT\r\n");
-    form->Session.DeviceNameText = "Meter B";
-    form->Session.PortNumber = 7;
+    form->Session().StateForTest().DeviceNameText = "Meter B";
+    form->Session().StateForTest().PortNumber = 7;
     EXPECT_EQ(form->ExpandText(stored), "Meter B an COM 7: DATEI.TXT\r\n");
-    form->Config.Language = 1;
-    form->Session.DeviceNameText.clear();
+    form->ConfigForTest().Language = 1;
+    form->Session().StateForTest().DeviceNameText.clear();
     EXPECT_EQ(form->ExpandText("NAME"), "device");
 }
 

@@ -27,9 +27,9 @@ protected:
     }
     // OK after the failure: the event the retry handler posts, not yet run.
     kernel::TEventRec PressOk() {
-        form->Events.PostKey(event::KeyStart);
-        form->Events.DispatchEvent(form->Events.GetEvent());
-        return form->Events.GetEvent();
+        form->EventQueue().PostKey(event::KeyStart);
+        form->EventQueue().DispatchEvent(form->EventQueue().GetEvent());
+        return form->EventQueue().GetEvent();
     }
     std::string Log() const {
         std::string text;
@@ -50,21 +50,26 @@ struct FailingStep {
 const FailingStep FailingSteps[] = {
     {RetryableStep::ToolForProgFile1,
      [](app::TUpdateForm& f) {
-         f.Session.ProgFile1 = "SENSOR.HEX";
-         f.Session.AckStep = app::AckStep::RunToolForProgFile1;
-         f.PostEvent(event::AcknowledgeAgain);
+         f.Session().StateForTest().ProgFile1 = "SENSOR.HEX";
+         f.Session().StateForTest().AckStep = app::AckStep::RunToolForProgFile1;
+         f.Session().PostEvent(event::AcknowledgeAgain);
      }},
-    {RetryableStep::ToolForProgramFile, [](app::TUpdateForm& f) { f.PostEvent(event::ToolStep); }},
-    {RetryableStep::Class1Loader, [](app::TUpdateForm& f) { f.PostEvent(event::StartClass1); }},
-    {RetryableStep::BlockTransfer, [](app::TUpdateForm& f) { f.PostEvent(event::StartClass2); }},
-    {RetryableStep::Class4Loader, [](app::TUpdateForm& f) { f.PostEvent(event::StartClass4); }},
+    {RetryableStep::ToolForProgramFile,
+     [](app::TUpdateForm& f) { f.Session().PostEvent(event::ToolStep); }},
+    {RetryableStep::Class1Loader,
+     [](app::TUpdateForm& f) { f.Session().PostEvent(event::StartClass1); }},
+    {RetryableStep::BlockTransfer,
+     [](app::TUpdateForm& f) { f.Session().PostEvent(event::StartClass2); }},
+    {RetryableStep::Class4Loader,
+     [](app::TUpdateForm& f) { f.Session().PostEvent(event::StartClass4); }},
     {RetryableStep::LabTransfer,
      [](app::TUpdateForm& f) {
-         f.Session.SensorNotice = true;
-         f.Session.Job.ProgFiles = {"LAB.DAT"};
-         f.PostEvent(event::BootloaderFileStep);
+         f.Session().StateForTest().SensorNotice = true;
+         f.Session().StateForTest().Job.ProgFiles = {"LAB.DAT"};
+         f.Session().PostEvent(event::BootloaderFileStep);
      }},
-    {RetryableStep::BasicLoader, [](app::TUpdateForm& f) { f.PostEvent(event::TerminalStep); }},
+    {RetryableStep::BasicLoader,
+     [](app::TUpdateForm& f) { f.Session().PostEvent(event::TerminalStep); }},
 };
 
 // Each step fails as it would in a session; OK must run that same step
@@ -72,21 +77,21 @@ const FailingStep FailingSteps[] = {
 TEST_F(SessionRetry, OkAfterAStepFailedRunsThatStepAgain) {
     for (const FailingStep& failing : FailingSteps) {
         SCOPED_TRACE(app::RetryRowOf(failing.Step).Name);
-        form->Session.Begin();
-        form->Session.ProgFile1.clear();
-        form->Session.FileClass = 5;
-        form->Session.Job.Ident.DevSw = 100;
-        form->Session.Job.Ident.FileSw = 200; // an update is due
+        form->Session().StateForTest().Begin();
+        form->Session().StateForTest().ProgFile1.clear();
+        form->Session().StateForTest().FileClass = 5;
+        form->Session().StateForTest().Job.Ident.DevSw = 100;
+        form->Session().StateForTest().Job.Ident.FileSw = 200; // an update is due
         failing.Start(*form);
         form->ProcessEvents();
-        ASSERT_EQ(form->Session.RetryStep, failing.Step) << "the step says it ran";
+        ASSERT_EQ(form->SessionState().RetryStep, failing.Step) << "the step says it ran";
         ASSERT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
-        const int retries = form->Report.Retries;
-        form->Session.AckStep = app::AckStep::Ignore;
-        form->Events.PostKey(event::KeyStart);
+        const int retries = form->Report().Retries;
+        form->Session().StateForTest().AckStep = app::AckStep::Ignore;
+        form->EventQueue().PostKey(event::KeyStart);
         form->ProcessEvents();
-        EXPECT_EQ(form->Report.Retries, retries + 1);
-        EXPECT_EQ(form->Session.RetryStep, failing.Step) << "OK ran another step";
+        EXPECT_EQ(form->Report().Retries, retries + 1);
+        EXPECT_EQ(form->SessionState().RetryStep, failing.Step) << "OK ran another step";
     }
 }
 
@@ -118,39 +123,39 @@ TEST_F(SessionRetry, ARecoveryRetriedAfterTheSearchRunsTheSameLoader) {
     const std::string loader5xx = programmers::MethodEntry(programmers::Method::Bsl5xx).Description;
     // The file's version cannot be read: the operator goes on, twice.
     dialogs.Answers = {platform::IDYES, platform::IDYES};
-    form->Session.AnswerChar = 'Q';
-    form->Session.BootAnswer = true;
+    form->Session().StateForTest().AnswerChar = 'Q';
+    form->Session().StateForTest().BootAnswer = true;
     form->LabXXXClick(nullptr);
     form->ProcessEvents();
     ASSERT_TRUE(Log().find(loader5xx) != std::string::npos) << Log();
     // The search after the recovery found nobody.
-    form->Session.Begin();
-    form->Session.RecoveredBy = RetryableStep::LabRecovery;
-    form->RecoveredInstrumentSilent();
+    form->Session().StateForTest().Begin();
+    form->Session().StateForTest().RecoveredBy = RetryableStep::LabRecovery;
+    form->Session().RecoveredInstrumentSilent();
     form->ProcessEvents();
     form->UpdateMemo->Clear();
-    form->Events.PostKey(event::KeyStart);
+    form->EventQueue().PostKey(event::KeyStart);
     form->ProcessEvents();
     EXPECT_NE(Log().find(loader5xx), std::string::npos) << Log();
-    EXPECT_EQ(form->Session.RetryStep, RetryableStep::LabRecovery);
+    EXPECT_EQ(form->SessionState().RetryStep, RetryableStep::LabRecovery);
 }
 
 TEST_F(SessionRetry, AFailedBootloaderFileOffersNoRetry) {
-    form->Session.RetryStep = RetryableStep::BootFileLoader;
-    form->SessionFailed(event::BootFileFailed);
-    const int sessions = form->Report.Sessions;
+    form->Session().StateForTest().RetryStep = RetryableStep::BootFileLoader;
+    form->Session().SessionFailed(event::BootFileFailed);
+    const int sessions = form->Report().Sessions;
     PressOk();
-    EXPECT_EQ(form->Report.Sessions, sessions + 1) << "OK starts a new session";
+    EXPECT_EQ(form->Report().Sessions, sessions + 1) << "OK starts a new session";
 }
 
 // A sensor session ran in mode 2; the next one wakes the configured way.
 TEST_F(SessionRetry, TheNextSessionStartsInTheConfiguredStartMode) {
-    form->StartModeAsRead = 4;
-    form->Session.StartMode = 2;
-    form->Events.PostKey(event::KeyStart);
+    form->SetStartModeForTest(4);
+    form->Session().StateForTest().StartMode = 2;
+    form->EventQueue().PostKey(event::KeyStart);
     form->ProcessEvents();
-    EXPECT_EQ(form->Session.StartMode, 4);
-    EXPECT_EQ(form->WakeCommand(), protocol::command::WakeService);
+    EXPECT_EQ(form->SessionState().StartMode, 4);
+    EXPECT_EQ(form->Session().WakeCommand(), protocol::command::WakeService);
 }
 
 } // namespace

@@ -38,25 +38,25 @@ TEST_F(Window, ServiceModesSetInUpdateIniAreTurnedOffByTheFirstKey) {
     EXPECT_EQ(MemoLines().back(), "logged");
     EXPECT_FALSE(form.InfoStaticText->Visible());
     form.FormKeyUp(app::VK_F1, app::ssCtrl);
-    EXPECT_FALSE(form.Config.DebugInfo);
+    EXPECT_FALSE(form.Config().DebugInfo);
     EXPECT_FALSE(form.InfoStaticText->Visible());
     form.FormKeyUp(app::VK_F10, app::ssCtrl | app::ssAlt);
-    EXPECT_TRUE(form.Config.SWCheck);
+    EXPECT_TRUE(form.Config().SWCheck);
     EXPECT_FALSE(form.InfoStaticText->Visible());
     form.FormKeyUp(app::VK_F10, app::ssCtrl);
-    EXPECT_TRUE(form.Config.SWCheck) << "Ctrl+F10 without Alt does nothing";
+    EXPECT_TRUE(form.Config().SWCheck) << "Ctrl+F10 without Alt does nothing";
 }
 
 TEST_F(Window, AnyFileModeShowsTheOpenItemAndTakesTheChosenFile) {
     app::TUpdateForm& form = BuildWith({"Language=0"});
     form.FormKeyUp(app::VK_F12, app::ssCtrl | app::ssAlt);
-    EXPECT_TRUE(form.AnyFileMode);
+    EXPECT_TRUE(form.AnyFileMode());
     EXPECT_TRUE(form.LoadProgFile->Visible());
     EXPECT_EQ(form.InfoStaticText->Caption(), "beliebige Datei \xF6"
                                               "ffnen");
     dialogs.ChosenFile = "/elsewhere/FW.TXT";
     form.LoadProgFileClick();
-    EXPECT_EQ(form.AnyFileName, "/elsewhere/FW.TXT");
+    EXPECT_EQ(form.AnyFileName(), "/elsewhere/FW.TXT");
     EXPECT_EQ(platform::CurrentDirectory(), folder.Path());
     form.FormKeyUp(app::VK_F12, app::ssCtrl | app::ssAlt);
     EXPECT_FALSE(form.LoadProgFile->Visible());
@@ -121,7 +121,7 @@ TEST_F(Window, UpdaterReportsFillTheBarAfterTheStages) {
 
 TEST_F(Window, TitleTimerCountsTowardsTheExpectedTicks) {
     app::TUpdateForm& form = BuildWith({"Language=0"});
-    form.Session.ExpectedTicks = 4;
+    form.Session().StateForTest().ExpectedTicks = 4;
     form.TitleTimerTimer();
     EXPECT_EQ(Title(), "Update [ 25.0 %]");
 }
@@ -144,7 +144,8 @@ TEST_F(Window, SwitchingToEnglishRetranslatesAndRewritesUpdateIni) {
 
 TEST_F(Window, ReadmeOpensTheGuideOfTheStartModeAndLanguage) {
     app::TUpdateForm& form = BuildWith({"Language=1"}, DeviceBlock("11111", "A.TXT", "5"));
-    form.Session.StartMode = 0; // the session may change it; the guide uses the value as read
+    // The session may change it; the guide uses the value as read.
+    form.Session().StateForTest().StartMode = 0;
     form.ReadmeClick();
     ASSERT_EQ(dialogs.OpenedDocuments.size(), 1u);
     EXPECT_EQ(dialogs.OpenedDocuments[0], folder.File("Firmwareupdate_Pelmora-KSL_en.pdf"));
@@ -158,9 +159,9 @@ TEST_F(Window, ReadmeOpensTheGuideOfTheStartModeAndLanguage) {
 TEST_F(Window, GuideNamesByStartMode) {
     app::TUpdateForm& form = BuildWith({"Language=0"}, DeviceBlock("11111", "A.TXT", "4"));
     EXPECT_EQ(form.GuideFileName(), "Firmwareupdate_KSL_Sensoren.pdf");
-    form.StartModeAsRead = 1;
+    form.SetStartModeForTest(1);
     EXPECT_EQ(form.GuideFileName(), "Firmwareupdate_Messgeraete.pdf");
-    form.Config.Language = 1;
+    form.ConfigForTest().Language = 1;
     EXPECT_EQ(form.GuideFileName(), "Firmwareupdate_meters.pdf");
 }
 

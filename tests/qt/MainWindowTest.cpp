@@ -49,7 +49,7 @@ TEST_F(WindowFixture, ServiceKeysShowTheirModeAndReachTheForm) {
     QTest::keyRelease(window.get(), Qt::Key_F1, Qt::ControlModifier);
     EXPECT_FALSE(info->isHidden());
     EXPECT_EQ(info->text(), "Debug-Mode");
-    EXPECT_TRUE(model.Config.DebugInfo);
+    EXPECT_TRUE(model.Config().DebugInfo);
     QTest::keyRelease(window.get(), Qt::Key_F1, Qt::ControlModifier);
     EXPECT_TRUE(info->isHidden());
 
@@ -58,11 +58,11 @@ TEST_F(WindowFixture, ServiceKeysShowTheirModeAndReachTheForm) {
     EXPECT_FALSE(info->isHidden());
     // Without Ctrl, F1 is only a key.
     QTest::keyRelease(window.get(), Qt::Key_F1);
-    EXPECT_FALSE(model.Config.DebugInfo);
+    EXPECT_FALSE(model.Config().DebugInfo);
     // Ctrl let go before the key still counts, as it was down when it was pressed.
     QTest::keyPress(window.get(), Qt::Key_F1, Qt::ControlModifier);
     QTest::keyRelease(window.get(), Qt::Key_F1);
-    EXPECT_TRUE(model.Config.DebugInfo);
+    EXPECT_TRUE(model.Config().DebugInfo);
 
     QString settingsTitle;
     WhenModalShows<QDialog>([&](QDialog& view) {
@@ -74,7 +74,7 @@ TEST_F(WindowFixture, ServiceKeysShowTheirModeAndReachTheForm) {
 
     // Ctrl+Shift stands in for Ctrl+Alt, which desktops keep for themselves.
     QTest::keyRelease(window.get(), Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_FALSE(model.AnyFileMode);
+    EXPECT_FALSE(model.AnyFileMode());
     EXPECT_FALSE(Find<QAction>("LoadProgFile")->isVisible());
 }
 
