@@ -104,7 +104,7 @@ void UpdateSession::OnIdentificationAnswer(std::int32_t id, const std::string& t
         report_.Step = step::Check;
         NotePort();
         const bool updateNeeded = CheckDevice();
-        if (options_.IdentifyOnly) {
+        if (Options.IdentifyOnly) {
             EndIdentification(updateNeeded);
         } else if (updateNeeded) {
             if (Session.FileClass >= 0 && Session.FileClass <= 4) {
@@ -184,7 +184,7 @@ bool UpdateSession::CheckDevice() {
                 continue;
             }
             // Kept as found: they are opened by these names.
-            for (const std::string& file : platform::FindFiles(options_.ProgramFolder, pieces[i])) {
+            for (const std::string& file : platform::FindFiles(Options.ProgramFolder, pieces[i])) {
                 Session.Job.ProgFiles.push_back(platform::Utf8ToLatin1(file));
             }
         }

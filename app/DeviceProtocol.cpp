@@ -254,7 +254,7 @@ bool UpdateSession::ScanStep(bool advance) {
     if (Session.FileClass == 1 && !Session.BootInfoShown) {
         if (Config.AutoStartActive && !Config.ProgErrorNewTry) {
             // An identification promises its own code for "nothing answered".
-            End(options_.IdentifyOnly ? Outcome::NoDevice : Outcome::NoLoaderAnswer,
+            End(Options.IdentifyOnly ? Outcome::NoDevice : Outcome::NoLoaderAnswer,
                 NoInstrumentFailure());
             window_.Close();
             return false;

@@ -68,7 +68,7 @@ std::string UpdateSession::HexLoaderArgs(const std::string&) const {
 
 int UpdateSession::RunExternalTool(programmers::Phase phase, const std::string& fileName) {
     const programmers::TChoice choice =
-        programmers::Choose(SessionKey(phase, Session.FileClass), options_.AddedMethods);
+        programmers::Choose(SessionKey(phase, Session.FileClass), Options.AddedMethods);
     if (!choice) {
         ShowLogText(Text(Msg::NoToolForFileClass) + std::to_string(Session.FileClass));
         Session.LastFailure = FailureAt({}, "no programming tool for file class " +

@@ -82,7 +82,7 @@ programmers::TFailure UpdateSession::WrongDeviceFailure(int entry, bool fileKnow
                          Session.CurrentFile.empty()
                              ? "the entry of " + row.DeviceName + " names no firmware file"
                              : Session.CurrentFile + " is not among the firmware files of " +
-                                   platform::Utf8ToLatin1(options_.ProgramFolder));
+                                   platform::Utf8ToLatin1(Options.ProgramFolder));
     }
     return FailureAt(step::Check, "the loader names itself \"" + Session.BootAnswerText +
                                       "\", the entry expects \"" + row.BootLoadKenn + "\"");

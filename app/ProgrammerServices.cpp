@@ -96,7 +96,7 @@ int TSessionServices::Language() const {
     return session_.Language();
 }
 std::string TSessionServices::ProgramFolder() const {
-    return session_.Options().ProgramFolder;
+    return session_.ProgramFolder();
 }
 std::string TSessionServices::FindDefFile(std::uint32_t chipId) {
     return session_.FindDefFile(chipId);

@@ -316,7 +316,7 @@ bool UpdateSession::RunProgrammer(Phase phase, int fileClass, const std::string&
     Session.Job.StartMode = Session.StartMode;
     TSessionServices services(*this);
     const programmers::TChoice choice =
-        programmers::Choose(SessionKey(phase, fileClass), options_.AddedMethods);
+        programmers::Choose(SessionKey(phase, fileClass), Options.AddedMethods);
     std::unique_ptr<programmers::TProgrammerTyp> programmer;
     if (port != nullptr) {
         programmer = choice.Create({services, *port, window_.Wait(), Session.Job});

@@ -162,7 +162,7 @@ void UpdateSession::StartRecoveryFlow(std::size_t entry, std::int32_t flowEvent)
             updateNeeded = TakeSessionFile(Session.ProgDefFile);
         }
     }
-    if (options_.IdentifyOnly) {
+    if (Options.IdentifyOnly) {
         EndIdentification(updateNeeded);
         return;
     }

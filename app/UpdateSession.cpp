@@ -9,15 +9,8 @@ namespace app {
 
 UpdateSession::UpdateSession(TSessionWindow& window, const TSessionContext& context,
                              platform::Dialogs& shown)
-    : window_(window), options_(context.Options), Config(context.Config),
-      DeviceTable(context.DeviceTable), FirmwareFiles(context.FirmwareFiles),
-      StartModeAsRead(context.StartModeAsRead), CloseOnInfo(context.CloseOnInfo),
-      AbbruchtextD(context.AbbruchtextD), AbbruchtextE(context.AbbruchtextE),
-      Pressures(context.Pressures), AnyFileName(context.AnyFileName),
-      AnyFileMode(context.AnyFileMode), PortTable(context.PortTable), PortCount(context.PortCount),
-      PortNumbers(context.PortNumbers), Events(context.Events), Timers(context.Timers),
-      boxes_(shown, report_), dialogs_(boxes_) {
-    report_.IdentifyOnly = options_.IdentifyOnly;
+    : TSessionContext(context), window_(window), boxes_(shown, report_), dialogs_(boxes_) {
+    report_.IdentifyOnly = Options.IdentifyOnly;
 }
 
 void UpdateSession::Attach() {

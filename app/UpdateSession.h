@@ -146,7 +146,8 @@ struct TSessionContext {
 // steps and its outcome. The window keeps one for its whole life; each start
 // begins a new session on it, and what carries from one session to the next
 // (search failures, the tool step, the ports passed over) stays here.
-class UpdateSession {
+// It reads the window's configuration and shares its loop as a TSessionContext.
+class UpdateSession : private TSessionContext {
 public:
     UpdateSession(TSessionWindow& window, const TSessionContext& context, platform::Dialogs& shown);
     UpdateSession(const UpdateSession&) = delete;
@@ -201,7 +202,7 @@ public:
     const std::string& Text(Msg id) const { return MessageText(id, Config.Language); }
     int Language() const { return Config.Language; }
     TSessionWindow& Window() { return window_; }
-    const StartOptions& Options() const { return options_; }
+    const std::string& ProgramFolder() const { return Options.ProgramFolder; }
     kernel::TEvents& EventQueue() { return Events; }
     kernel::TTimerPool& TimerPool() { return Timers; }
 
@@ -388,24 +389,6 @@ private:
     void EndAfterExitAck();
 
     TSessionWindow& window_;
-    // --- read from the window's configuration and shared with its loop
-    const StartOptions& options_;
-    const Settings& Config;
-    const std::vector<DeviceRow>& DeviceTable;
-    const std::vector<std::string>& FirmwareFiles;
-    const int& StartModeAsRead;
-    const bool& CloseOnInfo;
-    const std::string& AbbruchtextD;
-    const std::string& AbbruchtextE;
-    const programmers::TPressureTable& Pressures;
-    const std::string& AnyFileName;
-    const bool& AnyFileMode;
-    std::array<serial::TComPort*, MaxPorts>& PortTable;
-    const int& PortCount;
-    const std::array<int, MaxPorts>& PortNumbers;
-    kernel::TEvents& Events;
-    kernel::TTimerPool& Timers;
-
     // --- the session: sequencer, instrument, port, job, receive side
     TSessionState Session;
     // --- the outcome
