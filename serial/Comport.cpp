@@ -170,18 +170,17 @@ void TComPort::ReportOpenFailure(int index, SerialResult result, int error, bool
 
 bool TComPort::DeviceGone() const {
     struct stat status {};
-    return !devicePath_.empty() && ::stat(devicePath_.c_str(), &status) != 0 && errno == ENOENT;
+    return !openedPath_.empty() && ::stat(openedPath_.c_str(), &status) != 0 && errno == ENOENT;
 }
 
 // A device this port had open and that is gone now went away with its line,
-// as a pulled adapter does: the reopen tells that as a hang-up.
+// as a pulled adapter does: the reopen tells that as a hang-up. A port that
+// never opened is only missing, however often it is tried.
 void TComPort::NoteOpenFailure(int index, SerialResult result, int error) {
-    const bool reopen = index == portIndex_ && !devicePath_.empty();
+    const bool reopen = index == openedIndex_ && !openedPath_.empty();
     const bool gone = reopen && result == SerialResult::NotFound && DeviceGone();
-    if (!reopen) {
-        portIndex_ = index;
-        devicePath_ = TriedPath(index);
-    }
+    portIndex_ = index;
+    devicePath_ = reopen ? openedPath_ : TriedPath(index);
     failure_ = {reopen ? "reopen" : "open",
                 gone ? "hung up, the device is gone" : platform::SerialResultText(result),
                 gone ? ENOENT : error, gone ? SerialResult::HungUp : result};
@@ -222,6 +221,8 @@ HANDLE TComPort::Open(platform::HWND window, unsigned long threadId, int port, b
     device_ = std::move(device);
     portIndex_ = index;
     devicePath_ = platform::PortDevicePath(index);
+    openedIndex_ = index;
+    openedPath_ = devicePath_;
     failure_ = {};
     open_ = true;
 

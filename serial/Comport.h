@@ -192,7 +192,11 @@ private:
     std::unique_ptr<platform::SerialDevice> device_;
     bool open_ = false;
     int portIndex_ = -1;
-    std::string devicePath_; // kept: a link may vanish with its device
+    std::string devicePath_; // the device named by FailureText
+    // The device of the last successful open, kept: a link may vanish with
+    // its device.
+    int openedIndex_ = -1;
+    std::string openedPath_;
     Failure failure_;
     OpenFailureHandler onOpenFailure_;
     TOpenFailure openFailure_;

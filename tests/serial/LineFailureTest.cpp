@@ -99,16 +99,19 @@ TEST_F(LineFailurePty, AReopenOfADeviceThatWentAwayFailsAsHungUp) {
     EXPECT_EQ(com.FailureErrno(), ENOENT);
     EXPECT_EQ(com.LastOpenFailure().Result, SerialResult::NotFound) << "the box stays as it was";
 
-    // A port never opened is missing, not hung up.
+    // A port never opened is missing, not hung up, also when tried again.
     TComPort other{nullptr, "Other"};
     other.InitParameter(&record, false);
-    EXPECT_EQ(other.Open(window.Handle(), 0, 3, false), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(other.FailureText(), "COM4 (" + ports.Path() + "/COM4): open: not found");
-    EXPECT_EQ(other.FailureResult(), SerialResult::NotFound);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(other.Open(window.Handle(), 0, 3, false), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(other.FailureText(), "COM4 (" + ports.Path() + "/COM4): open: not found");
+        EXPECT_EQ(other.FailureResult(), SerialResult::NotFound);
+        EXPECT_FALSE(other.DeviceGone());
+    }
 }
 
 // Held by another program while the port was closed: the reopen says so.
-TEST_F(LineFailurePty, AReopenOfAHeldDeviceNamesTheHolder) {
+TEST_F(LineFailurePty, AReopenOfAHeldDeviceSaysItIsHeld) {
     ASSERT_NE(com.Open(window.Handle(), 0, 0, false), INVALID_HANDLE_VALUE);
     com.Close();
     int holder = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
