@@ -19,6 +19,13 @@ std::vector<std::uint8_t> Answer(Sender& sender, std::uint8_t byte) {
     return Bytes(sender.OnReceived({&byte, 1}));
 }
 
+// Starts the sender and has the receiver ask for packet 1; returns it.
+std::vector<std::uint8_t> FirstPacketAskedFor(Sender& sender,
+                                              const std::vector<std::uint8_t>& image) {
+    EXPECT_TRUE(sender.Start(image));
+    return Answer(sender, 'C');
+}
+
 std::vector<std::uint8_t> Image(std::size_t blocks) {
     std::vector<std::uint8_t> image(blocks * Sender::BlockSize);
     for (std::size_t i = 0; i < image.size(); ++i) {
@@ -110,8 +117,7 @@ TEST(XmodemSender, EveryByteOfAReadIsJudgedAndTextLinesAnswerNothing) {
     for (const auto& [input, writes] : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(input)));
         Sender sender;
-        ASSERT_TRUE(sender.Start(image));
-        const std::vector<std::uint8_t> first = Answer(sender, 'C');
+        const std::vector<std::uint8_t> first = FirstPacketAskedFor(sender, image);
         const std::vector<std::uint8_t> out = Bytes(
             sender.OnReceived({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()}));
         switch (writes) {
@@ -152,16 +158,14 @@ TEST(XmodemSender, ALateLineThatStartsWithCDoesNotStartTheTransfer) {
 TEST(XmodemSender, ACancelCountsEvenAfterAnAnswerInTheSameRead) {
     const std::vector<std::uint8_t> image = Image(3);
     Sender cancelled;
-    ASSERT_TRUE(cancelled.Start(image));
-    Answer(cancelled, 'C');
+    FirstPacketAskedFor(cancelled, image);
     const std::uint8_t ackThenCancel[] = {Sender::Ack, Sender::Can, Sender::Can};
     EXPECT_TRUE(cancelled.OnReceived(ackThenCancel).empty()) << "nothing more is sent";
     EXPECT_EQ(cancelled.GetFailure(), Sender::Failure::Cancelled);
 
     // Two in a row: anything between them breaks the row.
     Sender goesOn;
-    ASSERT_TRUE(goesOn.Start(image));
-    Answer(goesOn, 'C');
+    FirstPacketAskedFor(goesOn, image);
     const std::uint8_t broken[] = {Sender::Can, 0xFE, Sender::Can, Sender::Ack};
     EXPECT_EQ(Bytes(goesOn.OnReceived(broken)).size(), Sender::PacketSize);
     EXPECT_EQ(goesOn.GetFailure(), Sender::Failure::None);
