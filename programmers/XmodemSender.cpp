@@ -19,10 +19,6 @@ TXmodemSender::BuildPacket(std::uint32_t number, const std::uint8_t* data) {
     return packet;
 }
 
-bool TXmodemSender::IsReceiverAnswer(std::uint8_t byte) {
-    return byte == Ack || byte == Nak || byte == CrcRequest || byte == Can;
-}
-
 namespace {
 
 bool Printable(std::uint8_t byte) {

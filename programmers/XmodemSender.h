@@ -40,8 +40,6 @@ public:
         Restarted, // MaxRestarts 'C's after the first
         Cancelled, // the receiver sent CAN
     };
-    // True for the bytes a receiver answers with.
-    static bool IsReceiverAnswer(std::uint8_t byte);
 
     // False when the image is empty or does not fill whole blocks.
     bool Start(std::span<const std::uint8_t> image);
