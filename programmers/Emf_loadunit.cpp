@@ -58,22 +58,6 @@ std::string Hex4(unsigned value) {
 
 } // namespace
 
-std::optional<std::uint8_t> XmodemReceiverAnswer(std::string_view input) {
-    std::size_t at = 0;
-    while (at < input.size() &&
-           !TXmodemSender::IsReceiverAnswer(static_cast<std::uint8_t>(input[at]))) {
-        const std::size_t lineEnd = input.find('\n', at);
-        if (lineEnd == std::string_view::npos) {
-            return std::nullopt; // text still arriving, or noise
-        }
-        at = lineEnd + 1;
-    }
-    if (at >= input.size()) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint8_t>(input[at]);
-}
-
 bool ParseImageChecksum(const char* text, std::uint32_t& value) {
     // More digits than fit would wrap into a false match.
     const std::size_t length = text == nullptr ? 0 : ::strnlen(text, MaxChecksumDigits + 1);
@@ -308,21 +292,13 @@ void T_EMFLoader::XmodemStep() {
     if (Finished != 0) {
         return;
     }
-    if (const std::optional<std::uint8_t> answer = XmodemReceiverAnswer(input)) {
-        AnswerReceiver(*answer);
-        // A receiver's cancel is two CANs, which one read usually brings together.
-        const std::string cancel(2, static_cast<char>(TXmodemSender::Can));
-        if (*answer == TXmodemSender::Can && Finished == 0 &&
-            input.find(cancel) != std::string::npos) {
-            AnswerReceiver(TXmodemSender::Can);
-        }
-    }
+    AnswerReceiver({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()});
 }
 
-void T_EMFLoader::AnswerReceiver(std::uint8_t answer) {
+void T_EMFLoader::AnswerReceiver(std::span<const std::uint8_t> input) {
     const std::uint32_t builtBefore = Sender.PacketsBuilt();
-    const TXmodemSender::State stateBefore = Sender.GetState();
-    const std::span<const std::uint8_t> reply = Sender.OnReceived({&answer, 1});
+    const std::uint32_t acknowledgedBefore = Sender.Acknowledged();
+    const std::span<const std::uint8_t> reply = Sender.OnReceived(input);
     switch (Sender.GetFailure()) {
     case TXmodemSender::Failure::Refused:
         FailUpload(ProgrammerText::XmodemRefused, "the receiver refused the packet");
@@ -340,12 +316,11 @@ void T_EMFLoader::AnswerReceiver(std::uint8_t answer) {
     if (!reply.empty() && !WriteBytes(reply.data(), reply.size())) {
         return;
     }
-    if (answer == TXmodemSender::Ack &&
-        (Sender.PacketsBuilt() != builtBefore || Sender.GetState() != stateBefore)) {
+    if (Sender.Acknowledged() != acknowledgedBefore) {
         RestartWatchdog();
     }
     if (Sender.PacketsBuilt() != builtBefore) {
-        Host.AdvanceProgress(1);
+        Host.AdvanceProgress(static_cast<int>(Sender.PacketsBuilt() - builtBefore));
     }
     if (Sender.GetState() == TXmodemSender::State::Finished) {
         Stage_ = Stage::Checksum;

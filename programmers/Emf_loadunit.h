@@ -5,9 +5,8 @@
 #include "programmers/XmodemSender.h"
 
 #include <cstdint>
-#include <optional>
+#include <span>
 #include <string>
-#include <string_view>
 
 namespace programmers {
 
@@ -22,11 +21,6 @@ struct TXmodemSettings {
 
 // The bootloader's checksum report: hexadecimal, at most 8 digits.
 bool ParseImageChecksum(const char* text, std::uint32_t& value);
-
-// The receiver's answer in what one notification brought: its first byte,
-// after any whole text lines before it (a late reply of the bootloader must
-// not hide a 'C', ACK or NAK). None when there is no answer byte.
-std::optional<std::uint8_t> XmodemReceiverAnswer(std::string_view input);
 
 // Instruments whose processor carries a character-command bootloader: the
 // firmware is asked to start it, then 'u' uploads the image over XMODEM-CRC,
@@ -71,7 +65,8 @@ private:
     void SecondStageEntry();
     void CheckVersion(const char* text);
     void XmodemStep();
-    void AnswerReceiver(std::uint8_t answer);
+    // What one notification brought, to the sender.
+    void AnswerReceiver(std::span<const std::uint8_t> input);
     void CheckChecksum(const char* text);
     // text: the box's; cause and detail: the result's.
     void FailWith(const std::string& text, std::string cause, std::string detail = {});

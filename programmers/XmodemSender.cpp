@@ -19,9 +19,27 @@ TXmodemSender::BuildPacket(std::uint32_t number, const std::uint8_t* data) {
     return packet;
 }
 
-bool TXmodemSender::IsReceiverAnswer(std::uint8_t byte) {
-    return byte == Ack || byte == Nak || byte == CrcRequest || byte == Can;
+namespace {
+
+bool Printable(std::uint8_t byte) {
+    return byte >= 0x20 && byte < 0x7F;
 }
+
+// A 'C' followed by more text in the same read begins a text line; a
+// receiver's 'C' stands alone, or before another answer.
+bool BeginsText(std::span<const std::uint8_t> bytes, std::size_t at) {
+    const std::uint8_t byte = bytes[at];
+    if (byte != TXmodemSender::CrcRequest) {
+        return Printable(byte);
+    }
+    if (at + 1 >= bytes.size()) {
+        return false;
+    }
+    const std::uint8_t next = bytes[at + 1];
+    return next == '\r' || next == '\n' || (Printable(next) && next != TXmodemSender::CrcRequest);
+}
+
+} // namespace
 
 bool TXmodemSender::Start(std::span<const std::uint8_t> image) {
     refusals_ = 0;
@@ -35,6 +53,7 @@ bool TXmodemSender::Start(std::span<const std::uint8_t> image) {
     image_ = image;
     packetCount_ = static_cast<std::uint32_t>(image.size() / BlockSize);
     built_ = 0;
+    acknowledged_ = 0;
     BuildNext();
     state_ = State::Waiting;
     return true;
@@ -57,11 +76,32 @@ std::span<const std::uint8_t> TXmodemSender::Fail(Failure failure) {
 }
 
 std::span<const std::uint8_t> TXmodemSender::OnReceived(std::span<const std::uint8_t> bytes) {
-    if (bytes.empty() || state_ == State::Idle || state_ == State::Finished ||
-        state_ == State::Failed) {
-        return {};
+    std::span<const std::uint8_t> reply;
+    bool inText = false;
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        if (state_ == State::Idle || state_ == State::Finished || state_ == State::Failed) {
+            break;
+        }
+        const std::uint8_t byte = bytes[at];
+        // Control bytes never stand in a text line: one ends it.
+        const bool control = byte == Ack || byte == Nak || byte == Can;
+        inText = !control && byte != '\n' && (inText || BeginsText(bytes, at));
+        if (!control && (inText || byte != CrcRequest)) {
+            canPending_ = false; // text and noise break a row of CANs
+            continue;
+        }
+        if (!reply.empty() && byte != Can) {
+            continue;
+        }
+        const std::span<const std::uint8_t> out = Judge(byte);
+        if (!out.empty()) {
+            reply = out;
+        }
     }
-    const std::uint8_t answer = bytes[0];
+    return state_ == State::Failed ? std::span<const std::uint8_t>() : reply;
+}
+
+std::span<const std::uint8_t> TXmodemSender::Judge(std::uint8_t answer) {
     // A receiver cancels with two CANs in a row; one alone may be line noise.
     if (answer == Can) {
         if (canPending_) {
@@ -94,6 +134,7 @@ std::span<const std::uint8_t> TXmodemSender::OnReceived(std::span<const std::uin
         if (answer != Ack) {
             return {};
         }
+        ++acknowledged_;
         if (built_ < packetCount_) {
             BuildNext();
             return packet_;
@@ -107,6 +148,7 @@ std::span<const std::uint8_t> TXmodemSender::OnReceived(std::span<const std::uin
             return Refused() ? std::span<const std::uint8_t>(&Eot, 1) : Fail(Failure::Refused);
         }
         if (answer == Ack) {
+            ++acknowledged_;
             state_ = State::Finished;
         }
         return {};

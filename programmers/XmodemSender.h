@@ -40,14 +40,16 @@ public:
         Restarted, // MaxRestarts 'C's after the first
         Cancelled, // the receiver sent CAN
     };
-    // True for the bytes a receiver answers with.
-    static bool IsReceiverAnswer(std::uint8_t byte);
 
     // False when the image is empty or does not fill whole blocks.
     bool Start(std::span<const std::uint8_t> image);
-    // The receiver's bytes of one batch: only the first one counts, as a
-    // receiver answers each packet with one byte. The result is what to
-    // write, empty when nothing.
+    // The receiver's bytes of one read, each judged in the state it arrives
+    // in. A receiver answers with single control bytes; a text line that
+    // shares the read (a late line of the bootloader, even one that starts
+    // with 'C') and noise answer nothing. Once a byte has asked for
+    // something to write, the read's later bytes left the receiver before
+    // that could reach it: only a cancel counts among them. The result is
+    // what to write, empty when nothing.
     std::span<const std::uint8_t> OnReceived(std::span<const std::uint8_t> bytes);
 
     State GetState() const { return state_; }
@@ -55,6 +57,8 @@ public:
     std::uint32_t PacketCount() const { return packetCount_; }
     // Packets built so far; the last one built is the one under way.
     std::uint32_t PacketsBuilt() const { return built_; }
+    // Acknowledges that moved the transfer on: of packets and of the end.
+    std::uint32_t Acknowledged() const { return acknowledged_; }
 
     // One packet of the block with the number (wrapping at 256) and data.
     static std::array<std::uint8_t, PacketSize> BuildPacket(std::uint32_t number,
@@ -65,11 +69,14 @@ private:
     // A refusal of what is under way; false once it has used its repeats.
     bool Refused();
     std::span<const std::uint8_t> Fail(Failure failure);
+    // One answer byte in the present state.
+    std::span<const std::uint8_t> Judge(std::uint8_t answer);
 
     std::span<const std::uint8_t> image_;
     std::array<std::uint8_t, PacketSize> packet_{};
     std::uint32_t packetCount_ = 0;
     std::uint32_t built_ = 0;
+    std::uint32_t acknowledged_ = 0;
     unsigned refusals_ = 0;   // of what is under way
     unsigned restarts_ = 0;   // 'C's after the first
     bool canPending_ = false; // one CAN seen: a second in a row cancels

@@ -4,6 +4,7 @@
 
 #include "FormFixture.h"
 #include "programmers/ProgrammerRegistry.h"
+#include "programmers/Protocol.h"
 #include "tools/instrument-sim/Loader.h"
 #include "tools/instrument-sim/Simulator.h"
 
@@ -30,11 +31,17 @@ std::string Hex(std::string_view bytes) {
     return text;
 }
 
-// The loader: erases its flash and says "L>" when entered, "K" for each "W <hex>" line it stores,
-// "D" for "G", after which the firmware starts again. Anything else gets "?".
+// The loader: erases its flash and says "L>" when entered (also by its entry command while it
+// runs), "K" for each "W <hex>" line it stores, "D" for "G", after which the firmware starts
+// again. Anything else gets "?", and so do the first loader.refuse "W" lines.
 class WordLoader : public sim::Loader {
 public:
-    explicit WordLoader(const sim::Profile& profile) : line_(profile.line) {}
+    explicit WordLoader(const sim::Profile& profile) : line_(profile.line) {
+        if (const auto refuse = profile.loaderKeys.find("loader.refuse");
+            refuse != profile.loaderKeys.end()) {
+            refusals_ = static_cast<unsigned>(std::stoul(refuse->second));
+        }
+    }
     static std::unique_ptr<sim::Loader> Create(const sim::Profile& profile) {
         return std::make_unique<WordLoader>(profile);
     }
@@ -55,20 +62,34 @@ public:
     }
 
 private:
-    void Take(const std::string& line, sim::LoaderContext& ctx) {
+    void Take(std::string line, sim::LoaderContext& ctx) {
+        if (line.starts_with('\n')) {
+            line.erase(0, 1); // the rest of a line end the firmware's way
+        }
+        if (line == "A.1200") {
+            Enter(ctx);
+            return;
+        }
         if (line == "G") {
             ctx.Send("D\r\n");
             ctx.LeaveLoader();
             return;
         }
         std::string data;
-        if (!line.starts_with("W ") || !Unhex(line.substr(2), data) ||
+        if (!line.starts_with("W ") || !Unhex(line.substr(2), data) || Refuses() ||
             !ctx.Flash().Program(address_, data)) {
             ctx.Send("?\r\n");
             return;
         }
         address_ += static_cast<std::uint32_t>(data.size());
         ctx.Send("K\r\n");
+    }
+    bool Refuses() {
+        if (refusals_ == 0) {
+            return false;
+        }
+        --refusals_;
+        return true;
     }
     static bool Unhex(const std::string& text, std::string& out) {
         if (text.empty() || text.size() % 2 != 0) {
@@ -85,6 +106,7 @@ private:
     }
 
     sim::LineSettings line_;
+    unsigned refusals_ = 0;
     std::uint32_t address_ = 0;
     std::string received_;
 };
@@ -169,6 +191,38 @@ constexpr programmers::TMethodEntry WordRow = {
     programmers::Method::Added, "WordLoader", "word loader",
     &ServesEveryFirmwareFile,   nullptr,      &TWordProgrammer::Create};
 
+// The operator: reads how a failed transfer ended the session, presses OK
+// once, and ends the program once a session is updated.
+struct Operator {
+    // The operator's look at the window, after the failure's own handling.
+    static constexpr std::int32_t LookAtTheWindow = 0x7E57;
+
+    app::TUpdateForm* form = nullptr;
+    bool retried = false;
+    int exitCodeAtFailure = -1;
+    programmers::TFailure failure;
+
+    static kernel::TEventRec Watch(void* context, kernel::TEvents& events,
+                                   kernel::TEventRec event) {
+        auto* self = static_cast<Operator*>(context);
+        if (event.Kind != kernel::evMessage) {
+            return event;
+        }
+        if (event.Id == protocol::event::ProgrammingFailed && !self->retried) {
+            self->retried = true;
+            events.PostMsg(LookAtTheWindow, 0);
+        } else if (event.Id == LookAtTheWindow) {
+            self->exitCodeAtFailure = self->form->ExitCode();
+            self->failure = self->form->Report().Failure;
+            events.PostKey(protocol::event::KeyStart);
+            return kernel::TEvents::ClearEvent();
+        } else if (self->retried && self->form->Report().Outcome == "updated") {
+            platform::Application::Instance().Terminate();
+        }
+        return event;
+    }
+};
+
 class AddedMethod : public testing_support::FormFixture {
 protected:
     void SetUp() override {
@@ -198,13 +252,17 @@ protected:
         text.replace(at, what.size(), with);
     }
 
-    // One automatic session against an instrument whose loader is the word
-    // loader; the loop is ended from outside should the session hang.
-    void RunSession(std::vector<programmers::TMethodEntry> added) {
+    // One session against an instrument whose loader is the word loader,
+    // with loaderLines in its profile: automatic, or started by the operator
+    // (operatorAtTheWindow), who also presses OK after a failure. The loop is
+    // ended from outside should the session hang.
+    void RunSession(std::vector<programmers::TMethodEntry> added,
+                    const std::string& loaderLines = {}, Operator* operatorAtTheWindow = nullptr) {
         sim::ProfileResult profile = sim::ParseProfile(
             "start_mode=0\nbaud=4800\nstop_bits=2\npcb=43110.201\ndevice=43110.000\n"
             "version=1.23\nserial=12345678\nloader=word\nflash_start=0\n"
-            "flash_size=0x1000\non.restart=@1000:I.30#\n");
+            "flash_size=0x1000\non.restart=@1000:I.30#\n" +
+            loaderLines);
         ASSERT_TRUE(profile.ok) << profile.error;
         sim::SimOptions options;
         options.transcriptPath = folder.File("transcript.txt");
@@ -219,7 +277,15 @@ protected:
         app::StartOptions start;
         start.ProgramFolder = folder.Path();
         start.AddedMethods = std::move(added);
+        if (operatorAtTheWindow != nullptr) {
+            folder.Write("Update.ini", "Language=0\r\nDebugInfo=YES\r\n");
+        }
         form = std::make_unique<app::TUpdateForm>(dialogs, start);
+        if (operatorAtTheWindow != nullptr) {
+            operatorAtTheWindow->form = form.get();
+            form->EventQueue().AddHandler(&Operator::Watch, operatorAtTheWindow);
+            form->OkBitBtn->Click();
+        }
         std::atomic<bool> ended = false;
         std::thread guard([&ended] {
             for (int i = 0; i < 600 && !ended; ++i) {
@@ -230,6 +296,9 @@ protected:
             }
         });
         platform::Application::Instance().Run();
+        if (operatorAtTheWindow != nullptr) {
+            form->EventQueue().RemoveHandler(&Operator::Watch, operatorAtTheWindow);
+        }
         ended = true;
         guard.join();
         simulator.RequestStop();
@@ -255,6 +324,29 @@ TEST_F(AddedMethod, ASessionRunsThroughARowPutInFrontAndEndsUpdated) {
     EXPECT_EQ(form->ExitCode(), 0) << Log();
     EXPECT_EQ(form->Report().Method, "WordLoader");
     EXPECT_EQ(form->Report().Outcome, "updated") << Log();
+    EXPECT_EQ(Hex(flash), Hex(firmware));
+}
+
+TEST_F(AddedMethod, ARefusalFailsTheSessionWithTheMethodsCause) {
+    RunSession({WordRow}, "loader.refuse=1\n");
+    EXPECT_EQ(form->ExitCode(), 1) << Log();
+    EXPECT_EQ(form->Report().Outcome, "failed");
+    EXPECT_EQ(form->Report().Failure.Cause, "word loader: refused");
+    EXPECT_EQ(form->Report().Failure.Detail, "?");
+}
+
+// OK after the failure runs the added method again, not a built-in one: the
+// loader, entered afresh, takes the whole file.
+TEST_F(AddedMethod, OkAfterARefusalRetriesThroughTheSameRow) {
+    Operator atTheWindow;
+    RunSession({WordRow}, "loader.refuse=1\n", &atTheWindow);
+    ASSERT_TRUE(atTheWindow.retried) << Log();
+    EXPECT_EQ(atTheWindow.exitCodeAtFailure, 1);
+    EXPECT_EQ(atTheWindow.failure.Cause, "word loader: refused");
+    EXPECT_EQ(form->Report().Retries, 1);
+    EXPECT_EQ(form->Report().Method, "WordLoader");
+    EXPECT_EQ(form->Report().Outcome, "updated") << Log();
+    EXPECT_EQ(form->ExitCode(), 0);
     EXPECT_EQ(Hex(flash), Hex(firmware));
 }
 

@@ -2,7 +2,7 @@
 // update-console: it must end in a verified success or a failure that names
 // the step, within a bound, with the port free afterwards.
 #include "Harness.h"
-#include "tests/support/ReportSchema.h"
+#include "LineCause.h"
 #include "tests/support/TiTxtImage.h"
 
 #include <algorithm>
@@ -425,21 +425,10 @@ bool RunsATool(const Method& method) {
 // Empty when the hang-up ended the run soon, with the port, its device and
 // the hang-up in the log and as the report's failure cause.
 std::string HangUpUntold(const Method& method, const Outcome& o) {
-    const std::string line = std::string(method.port) + " (" + o.Device + "): ";
-    const std::size_t logged = o.Tool.Out.find(line);
-    if (logged == std::string::npos ||
-        o.Tool.Out.substr(logged, o.Tool.Out.find('\n', logged) - logged).find("hung up") ==
-            std::string::npos) {
-        return "LOG LACKS THE CAUSE";
-    }
-    const nlohmann::json report =
-        testing_support::ReadValidatedReport(o.Folder->File("report.json"));
-    const nlohmann::json& failure = report["failure"];
-    const std::string cause = failure.is_object() && failure["cause"].is_string()
-                                  ? failure["cause"].get<std::string>()
-                                  : "";
-    if (cause.rfind(line, 0) != 0 || cause.find("hung up") == std::string::npos) {
-        return "REPORT LACKS THE CAUSE " + failure.dump();
+    const std::string untold =
+        e2e::HangUpUntold(method.port, o.Device, o.Tool.Out, o.Folder->File("report.json"));
+    if (!untold.empty()) {
+        return untold;
     }
     if (o.EndAfterFaultS < 0 || o.EndAfterFaultS > HangUpEndBoundS) {
         return "SLOW END";

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 namespace {
@@ -51,9 +52,9 @@ protected:
         const std::vector<std::uint8_t> bytes = FirmwareBytes();
         e2e::ReplaceFirmware(folder, "DM10_V200.BIN", std::string(bytes.begin(), bytes.end()));
     }
-    void Update(const std::string& profile) {
+    void Update(const std::string& profile, const std::vector<std::string>& options = {}) {
         e2e::Instrument instrument(folder, profile, folder.File("ports/COM1"));
-        run = e2e::RunUpdate(folder, UPDATE_CONSOLE);
+        run = e2e::RunUpdate(folder, UPDATE_CONSOLE, options);
         instrument.Stop();
         flash = titxt_test::MemoryOf(instrument.Flash());
         transcript = instrument.Transcript();
@@ -156,6 +157,22 @@ TEST_F(XmodemUpdate, NakAndCStormsEndTheUploadWithThePacketNamed) {
     ExpectAFailureWithoutRestart("neuen Anfang ('C'), Paket 2");
     EXPECT_LE(Count(transcript, ": fault: C"), 10u);
     EXPECT_NE(transcript.find("upload cancelled by the sender"), std::string::npos);
+}
+
+// The instrument's flash holds 16 packets: at the 17th its receiver cancels
+// (CAN CAN). The upload ends there, named as the receiver's cancel, not at
+// the watchdog's stall.
+TEST_F(XmodemUpdate, AReceiverThatCancelsEndsTheUploadAtOnceWithTheCancelNamed) {
+    std::string profile = BootloaderProfile("loader.version=1.05\n");
+    e2e::Replace(profile, "flash_size=0x10000", "flash_size=0x800");
+    Update(profile, {"--report", folder.File("report.json")});
+    ExpectAFailureWithoutRestart("[Error] XMODEM: Der Empf\xC3\xA4nger hat die \xC3\x9C"
+                                 "bertragung abgebrochen (CAN), Paket 17");
+    EXPECT_FALSE(run.OutHas("ohne Fortschritt")) << run.Out;
+    EXPECT_NE(transcript.find("upload cancelled"), std::string::npos) << transcript;
+    const auto report = nlohmann::json::parse(e2e::ReadFile(folder.File("report.json")));
+    EXPECT_EQ(report["failure"]["cause"], "XMODEM: the receiver cancelled at packet 17")
+        << report.dump(2);
 }
 
 TEST_F(XmodemUpdate, SilentBootloaderFailsWithThePacketNamed) {

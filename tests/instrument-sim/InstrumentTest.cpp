@@ -139,6 +139,25 @@ TEST(Instrument, HangupFault) {
     EXPECT_TRUE(b.inst.HangupRequested());
 }
 
+// A cable pulled after the answer: the command takes effect and is answered,
+// replies due before the hang-up go out, later ones are lost with the line.
+TEST(Instrument, LateHangupFaultAnswersThenClosesTheLineAtItsTime) {
+    Bench b(MakeProfile("fault.1600=hangup+300\non.1600=A.1600!|@200:I.30#|@200:I.31#\n"));
+    b.Wake();
+    LineSettings line = b.inst.ExpectedLine();
+    b.inst.Receive("A.1600#120000\r\n", &line, 1000);
+    EXPECT_EQ(b.inst.LastClock(), "120000");
+    EXPECT_EQ(b.inst.NextDue(), 1000u);
+    EXPECT_EQ(b.inst.TakeDue(1000), "A.1600!\r\n");
+    EXPECT_FALSE(b.inst.HangupRequested());
+    EXPECT_EQ(b.inst.NextDue(), 1200u);
+    EXPECT_EQ(b.inst.TakeDue(1200), "I.30#\r\n");
+    EXPECT_EQ(b.inst.NextDue(), 1300u) << "the hang-up wakes the owner too";
+    EXPECT_EQ(b.inst.TakeDue(5000), "") << "the reply due after the hang-up is lost";
+    EXPECT_TRUE(b.inst.HangupRequested());
+    EXPECT_EQ(b.inst.NextDue(), std::nullopt);
+}
+
 TEST(Instrument, CuesReplaceRepliesAndKeepTheirDelays) {
     Profile p = MakeProfile("on.1131@1=I.1132#\non.1131=I.1131#1500|@200:A.1131!\n"
                             "reply_delay_ms=10\n");

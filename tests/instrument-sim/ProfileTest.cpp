@@ -120,6 +120,12 @@ TEST(Profile, FaultsAndLoaderKeys) {
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.profile.faults.at({2000, 0}), FaultKind::Silent);
     EXPECT_EQ(r.profile.faults.at({2001, 2}), FaultKind::Garble);
+    ProfileResult late = Parse("fault.1600@1=hangup+2500\n");
+    ASSERT_TRUE(late.ok) << late.error;
+    EXPECT_EQ(late.profile.faults.at({1600, 1}), FaultKind::LateHangup);
+    EXPECT_EQ(late.profile.lateHangupMs.at({1600, 1}), 2500u);
+    EXPECT_FALSE(Parse("fault.1600=hangup+\n").ok);
+    EXPECT_FALSE(Parse("fault.1600=hangup+soon\n").ok);
     EXPECT_EQ(r.profile.loaderKeys.at("loader.chip"), "F26F");
     EXPECT_EQ(r.profile.idReplies[3], 205);
 }

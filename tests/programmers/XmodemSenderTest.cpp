@@ -9,6 +9,7 @@ namespace programmers {
 namespace {
 
 using Sender = TXmodemSender;
+using namespace std::string_view_literals;
 
 std::vector<std::uint8_t> Bytes(std::span<const std::uint8_t> span) {
     return {span.begin(), span.end()};
@@ -16,6 +17,13 @@ std::vector<std::uint8_t> Bytes(std::span<const std::uint8_t> span) {
 
 std::vector<std::uint8_t> Answer(Sender& sender, std::uint8_t byte) {
     return Bytes(sender.OnReceived({&byte, 1}));
+}
+
+// Starts the sender and has the receiver ask for packet 1; returns it.
+std::vector<std::uint8_t> FirstPacketAskedFor(Sender& sender,
+                                              const std::vector<std::uint8_t>& image) {
+    EXPECT_TRUE(sender.Start(image));
+    return Answer(sender, 'C');
 }
 
 std::vector<std::uint8_t> Image(std::size_t blocks) {
@@ -75,10 +83,92 @@ TEST(XmodemSender, NakOrAnotherCRepeatsThePacketAndNoiseIsIgnored) {
     EXPECT_EQ(Answer(sender, Sender::Nak), second);
     EXPECT_EQ(Answer(sender, 'C'), second);
     EXPECT_TRUE(Answer(sender, 'x').empty());
-    // Only a batch's first byte answers.
+    // Answers that left the receiver before the packet could reach it do not
+    // answer that packet.
     const std::uint8_t batch[] = {Sender::Ack, Sender::Nak, Sender::Nak};
     EXPECT_EQ(Bytes(sender.OnReceived(batch))[1], 3);
     EXPECT_EQ(sender.PacketsBuilt(), 3u);
+}
+
+// Packet 1 is under way when one read brings the bytes of a case: each is
+// judged as it arrives, text lines and noise answer nothing, and what the
+// receiver sent before it could see a reply does not answer that reply.
+TEST(XmodemSender, EveryByteOfAReadIsJudgedAndTextLinesAnswerNothing) {
+    enum class Writes { Nothing, Packet1Again, Packet2 };
+    const std::pair<std::string_view, Writes> cases[] = {
+        {"\x06", Writes::Packet2},
+        {"\xFE\x06", Writes::Packet2}, // a stray byte before the acknowledge
+        {"\x00\x7F\x15"sv, Writes::Packet1Again},
+        {"I.251#1.06\r\n\x06", Writes::Packet2}, // a late line shares the read
+        {"6\r\n\x15", Writes::Packet1Again},     // the rest of a line begun before
+        {"\x06I.30#\r\n", Writes::Packet2},
+        {"CRC ok\r\n", Writes::Nothing}, // a line that starts with 'C' asks for nothing
+        {"Checksum 12\r\nC", Writes::Packet1Again},
+        {"Erase C", Writes::Nothing}, // a 'C' inside a line
+        {"C", Writes::Packet1Again},
+        {"\x06\x06", Writes::Packet2}, // the second left before packet 2 could arrive
+        {"\x06"
+         "C",
+         Writes::Packet2},
+        {"noise\r\n", Writes::Nothing},
+        {"", Writes::Nothing},
+    };
+    const std::vector<std::uint8_t> image = Image(3);
+    for (const auto& [input, writes] : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(input)));
+        Sender sender;
+        const std::vector<std::uint8_t> first = FirstPacketAskedFor(sender, image);
+        const std::vector<std::uint8_t> out = Bytes(
+            sender.OnReceived({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()}));
+        switch (writes) {
+        case Writes::Nothing:
+            EXPECT_TRUE(out.empty());
+            break;
+        case Writes::Packet1Again:
+            EXPECT_EQ(out, first);
+            break;
+        case Writes::Packet2:
+            ASSERT_EQ(out.size(), Sender::PacketSize);
+            EXPECT_EQ(out[1], 2);
+            break;
+        }
+        EXPECT_EQ(sender.PacketsBuilt(), writes == Writes::Packet2 ? 2u : 1u);
+        EXPECT_EQ(sender.GetFailure(), Sender::Failure::None);
+    }
+}
+
+TEST(XmodemSender, ALateLineThatStartsWithCDoesNotStartTheTransfer) {
+    const std::vector<std::uint8_t> image = Image(1);
+    Sender sender;
+    ASSERT_TRUE(sender.Start(image));
+    const std::string_view late = "Clearing flash\r\n";
+    EXPECT_TRUE(sender.OnReceived({reinterpret_cast<const std::uint8_t*>(late.data()), late.size()})
+                    .empty());
+    EXPECT_EQ(sender.GetState(), Sender::State::Waiting);
+    const std::uint8_t twice[] = {'C', 'C'};
+    EXPECT_EQ(Bytes(sender.OnReceived(twice)).size(), Sender::PacketSize);
+    // One of the two 'C's was the receiver's first: none counts as a restart.
+    for (unsigned c = 1; c < Sender::MaxRestarts; ++c) {
+        EXPECT_FALSE(Answer(sender, 'C').empty()) << c;
+    }
+    EXPECT_TRUE(Answer(sender, 'C').empty());
+    EXPECT_EQ(sender.GetFailure(), Sender::Failure::Restarted);
+}
+
+TEST(XmodemSender, ACancelCountsEvenAfterAnAnswerInTheSameRead) {
+    const std::vector<std::uint8_t> image = Image(3);
+    Sender cancelled;
+    FirstPacketAskedFor(cancelled, image);
+    const std::uint8_t ackThenCancel[] = {Sender::Ack, Sender::Can, Sender::Can};
+    EXPECT_TRUE(cancelled.OnReceived(ackThenCancel).empty()) << "nothing more is sent";
+    EXPECT_EQ(cancelled.GetFailure(), Sender::Failure::Cancelled);
+
+    // Two in a row: anything between them breaks the row.
+    Sender goesOn;
+    FirstPacketAskedFor(goesOn, image);
+    const std::uint8_t broken[] = {Sender::Can, 0xFE, Sender::Can, Sender::Ack};
+    EXPECT_EQ(Bytes(goesOn.OnReceived(broken)).size(), Sender::PacketSize);
+    EXPECT_EQ(goesOn.GetFailure(), Sender::Failure::None);
 }
 
 TEST(XmodemSender, ARefusingOrRestartingReceiverEndsTheTransferAtTheTenthTime) {

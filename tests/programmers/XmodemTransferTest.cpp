@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <optional>
 
 namespace bsltest {
 namespace {
@@ -117,23 +116,6 @@ TEST_F(XmodemTransfer, AfterACutOffUploadTheRetryGoesStraightToTheWaitingBootloa
     ExpectTheImageInFlash();
     EXPECT_EQ(job.LoaderMode, 0u);
     EXPECT_EQ(instrument->Instrument().LoaderExits(), 1u);
-}
-
-TEST(XmodemReceiverAnswer, TextLinesInFrontOfTheAnswerAreSkipped) {
-    const std::pair<std::string_view, std::optional<std::uint8_t>> cases[] = {
-        {"C", 'C'},
-        {"I.251#1.06\r\nC", 'C'}, // a late version line shares the read with the 'C'
-        {"I.251#1.06\r\nA.2051\r\n\x06", 0x06},
-        {"6\r\n\x15", 0x15}, // the rest of a line that began in the read before
-        {"\x06I.30#\r\n", 0x06},
-        {"\x18\x18", 0x18},
-        {"I.251#1.0", std::nullopt}, // the line is still arriving
-        {"noise\r\n", std::nullopt},
-        {"", std::nullopt},
-    };
-    for (const auto& [input, answer] : cases) {
-        EXPECT_EQ(programmers::XmodemReceiverAnswer(input), answer) << input;
-    }
 }
 
 TEST_F(XmodemTransfer, UnreadableFileIsRefusedBeforeAnythingIsSent) {

@@ -259,6 +259,11 @@ void Instrument::Dispatch(const Command& cmd) {
         Queue({{0, "?"}}, false);
         return;
     }
+    if (fault == FaultKind::LateHangup && !hangupAt_) {
+        const unsigned delayMs = LateHangupDelay(cmd.number, occurrence);
+        Note("fault: hang-up in " + std::to_string(delayMs) + " ms");
+        hangupAt_ = now_ + profile_.replyDelayMs + delayMs;
+    }
     if (state_ != InstrumentState::Asleep && loader_->FirmwareCommand(cmd, *this))
         return;
     if (const std::string why = LabCommandRefusal(cmd); !why.empty()) {
@@ -278,6 +283,13 @@ std::optional<FaultKind> Instrument::FaultFor(long number, unsigned occurrence) 
     if (it == profile_.faults.end())
         return std::nullopt;
     return it->second;
+}
+
+unsigned Instrument::LateHangupDelay(long number, unsigned occurrence) const {
+    auto it = profile_.lateHangupMs.find({number, occurrence});
+    if (it == profile_.lateHangupMs.end())
+        it = profile_.lateHangupMs.find({number, 0});
+    return it == profile_.lateHangupMs.end() ? 0 : it->second;
 }
 
 const std::vector<CueLine>* Instrument::CueFor(long number, unsigned occurrence) const {
@@ -459,6 +471,10 @@ void Instrument::Note(std::string_view text) {
 
 std::vector<Reply> Instrument::TakeReplies(Millis now) {
     std::vector<Reply> replies;
+    // What was due before a late hang-up still goes out; the rest is lost.
+    const bool hangingUp = hangupAt_ && *hangupAt_ <= now;
+    if (hangingUp)
+        now = *hangupAt_;
     while (!muted_ && !out_.empty() && out_.front().due <= now) {
         Reply& next = out_.front().reply;
         if (!replies.empty() && replies.back().line == next.line)
@@ -478,6 +494,11 @@ std::vector<Reply> Instrument::TakeReplies(Millis now) {
         }
         replyFault_ = LineFaultKind::None;
     }
+    if (hangingUp && !hangup_) {
+        Note("fault: hang-up");
+        hangup_ = true;
+        out_.clear();
+    }
     return replies;
 }
 
@@ -489,9 +510,10 @@ std::string Instrument::TakeDue(Millis now) {
 }
 
 std::optional<Instrument::Millis> Instrument::NextDue() const {
-    if (muted_ || out_.empty())
-        return std::nullopt;
-    return out_.front().due;
+    std::optional<Millis> due = hangup_ ? std::nullopt : hangupAt_;
+    if (!muted_ && !out_.empty())
+        due = std::min(due.value_or(out_.front().due), out_.front().due);
+    return due;
 }
 
 } // namespace sim

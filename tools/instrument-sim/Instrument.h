@@ -97,6 +97,7 @@ private:
     void ParseFirmwareBytes();
     void Dispatch(const Command& cmd);
     std::optional<FaultKind> FaultFor(long number, unsigned occurrence) const;
+    unsigned LateHangupDelay(long number, unsigned occurrence) const;
     const std::vector<CueLine>* CueFor(long number, unsigned occurrence) const;
     std::vector<CueLine> DefaultReply(const Command& cmd) const;
     void ApplyEffects(const Command& cmd);
@@ -119,6 +120,7 @@ private:
     Millis now_ = 0;
     std::map<long, unsigned> seen_;
     bool hangup_ = false;
+    std::optional<Millis> hangupAt_; // a late hang-up's time
     unsigned loaderExits_ = 0;
     std::vector<LabFile> labFiles_;
     std::string lastClock_, lastCalibration_;

@@ -343,9 +343,16 @@ std::string ApplyKey(Profile& p, std::string_view key, std::string_view v) {
                                                                      {"garble", FaultKind::Garble},
                                                                      {"refuse", FaultKind::Refuse},
                                                                      {"hangup", FaultKind::Hangup}};
+        if (v.starts_with("hangup+")) {
+            if (!ParseUnsigned(v.substr(7), n) || n > 3600000)
+                return "hangup+ needs a delay of 0 to 3600000 ms";
+            p.faults[k] = FaultKind::LateHangup;
+            p.lateHangupMs[k] = static_cast<unsigned>(n);
+            return "";
+        }
         auto it = kKinds.find(v);
         if (it == kKinds.end())
-            return "fault must be silent, garble, refuse or hangup";
+            return "fault must be silent, garble, refuse, hangup or hangup+MS";
         p.faults[k] = it->second;
         return "";
     }

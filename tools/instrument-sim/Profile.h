@@ -12,7 +12,9 @@
 
 namespace sim {
 
-enum class FaultKind { Silent, Garble, Refuse, Hangup };
+// LateHangup: the command is done and answered, and the line closes a
+// while later (a cable pulled after the answer); the delay is in lateHangupMs.
+enum class FaultKind { Silent, Garble, Refuse, Hangup, LateHangup };
 
 // One reply line of a cue, sent delayMs after the line before it.
 struct CueLine {
@@ -63,6 +65,7 @@ struct Profile {
     std::map<CommandKey, std::vector<CueLine>> cues;
     std::vector<CueLine> restartCue; // sent when the firmware starts again after the loader
     std::map<CommandKey, FaultKind> faults;
+    std::map<CommandKey, unsigned> lateHangupMs; // for the faults "hangup+MS"
     LineFaultPlan lineFault;
     std::map<std::string, std::string> loaderKeys; // "loader.*" keys, for the loaders
 };
