@@ -86,6 +86,18 @@ std::string TFormServices::Text(programmers::ProgrammerText id) const {
         return form_.Text(Msg::TermFileMissing);
     case ProgrammerText::CommandRefused:
         return form_.Text(Msg::CommandRefused);
+    case ProgrammerText::ToolNotStarted:
+        return form_.Text(Msg::ToolNotStarted);
+    case ProgrammerText::ToolFailed:
+        return form_.Text(Msg::ToolFailed);
+    case ProgrammerText::ToolEndedAtClose:
+        return form_.Text(Msg::ToolEndedAtClose);
+    case ProgrammerText::ToolPortTooHigh:
+        return form_.Text(Msg::ToolPortTooHigh);
+    case ProgrammerText::UpdaterPathTooLong:
+        return form_.Text(Msg::UpdaterPathTooLong);
+    case ProgrammerText::UpdaterLeftBehind:
+        return form_.Text(Msg::UpdaterLeftBehind);
     }
     return {};
 }
@@ -113,6 +125,25 @@ void TFormServices::ShowTitleState(programmers::TitleState state) {
 }
 void TFormServices::ShowLoaderVersion(const std::string& version) {
     form_.ShowLoaderVersion(version);
+}
+
+int TFormServices::SessionPortNumber() const {
+    return form_.Session.PortNumber;
+}
+void TFormServices::ReleaseSessionPort() {
+    form_.ReleaseSessionPort();
+}
+programmers::TFailure TFormServices::ReclaimSessionPort(bool lowSpeedAfter) {
+    return form_.ReclaimSessionPort(lowSpeedAfter);
+}
+void TFormServices::StartTitleEstimate(double ticksToFull) {
+    form_.StartTitleEstimate(ticksToFull);
+}
+void TFormServices::StopTitleEstimate() {
+    form_.StopTitleEstimate();
+}
+void TFormServices::CountRetry() {
+    ++form_.Report.Retries;
 }
 
 } // namespace app
