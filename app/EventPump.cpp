@@ -1,6 +1,5 @@
 #include "app/Updatemain.h"
 #include "platform/Application.h"
-#include "programmers/HexLoad.h"
 
 namespace app {
 
@@ -33,9 +32,6 @@ void TUpdateForm::Dispatch(platform::Message& message) {
         ProcessEvents();
     } else if (message.Msg == WM_LINE_ERROR) {
         session_.OnLineError(static_cast<int>(message.WParam));
-    } else if (message.Msg == WM_UPDATER_PROGRESS) {
-        ShowUpdaterReport({static_cast<programmers::TUpdaterReport::Kind>(message.WParam),
-                           static_cast<int>(message.LParam)});
     } else if (message.Msg == WM_TERMINATION_SIGNAL) {
         OnTerminationSignal();
     }

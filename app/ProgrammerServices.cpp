@@ -86,6 +86,18 @@ std::string TSessionServices::Text(programmers::ProgrammerText id) const {
         return session_.Text(Msg::TermFileMissing);
     case ProgrammerText::CommandRefused:
         return session_.Text(Msg::CommandRefused);
+    case ProgrammerText::ToolNotStarted:
+        return session_.Text(Msg::ToolNotStarted);
+    case ProgrammerText::ToolFailed:
+        return session_.Text(Msg::ToolFailed);
+    case ProgrammerText::ToolEndedAtClose:
+        return session_.Text(Msg::ToolEndedAtClose);
+    case ProgrammerText::ToolPortTooHigh:
+        return session_.Text(Msg::ToolPortTooHigh);
+    case ProgrammerText::UpdaterPathTooLong:
+        return session_.Text(Msg::UpdaterPathTooLong);
+    case ProgrammerText::UpdaterLeftBehind:
+        return session_.Text(Msg::UpdaterLeftBehind);
     }
     return {};
 }
@@ -113,6 +125,25 @@ void TSessionServices::ShowTitleState(programmers::TitleState state) {
 }
 void TSessionServices::ShowLoaderVersion(const std::string& version) {
     session_.Window().ShowLoaderVersion(version);
+}
+
+int TSessionServices::SessionPortNumber() const {
+    return session_.State().PortNumber;
+}
+void TSessionServices::ReleaseSessionPort() {
+    session_.ReleaseSessionPort();
+}
+programmers::TFailure TSessionServices::ReclaimSessionPort(bool lowSpeedAfter) {
+    return session_.ReclaimSessionPort(lowSpeedAfter);
+}
+void TSessionServices::StartTitleEstimate(double ticksToFull) {
+    session_.StartTitleEstimate(ticksToFull);
+}
+void TSessionServices::StopTitleEstimate() {
+    session_.StopTitleEstimate();
+}
+void TSessionServices::CountRetry() {
+    session_.CountRetry();
 }
 
 } // namespace app

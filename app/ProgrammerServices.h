@@ -31,6 +31,12 @@ public:
     void ShowTitleProgress(const std::string& prefix, double percent) override;
     void ShowTitleState(programmers::TitleState state) override;
     void ShowLoaderVersion(const std::string& version) override;
+    int SessionPortNumber() const override;
+    void ReleaseSessionPort() override;
+    programmers::TFailure ReclaimSessionPort(bool lowSpeedAfter) override;
+    void StartTitleEstimate(double ticksToFull) override;
+    void StopTitleEstimate() override;
+    void CountRetry() override;
 
 private:
     UpdateSession& session_;

@@ -26,18 +26,11 @@
 #include <string>
 #include <vector>
 
-namespace programmers {
-class THexLoad;
-struct TUpdaterReport;
-} // namespace programmers
-
 namespace app {
 
 // Window messages of the serial receive thread.
 inline constexpr std::uint32_t WM_CHARS_RECEIVED = platform::WM_APP + 2000; // 34768
 inline constexpr std::uint32_t WM_LINE_ERROR = platform::WM_APP + 2020;     // 34788
-// A report of the updater library's worker: its kind in wParam, its value in lParam.
-inline constexpr std::uint32_t WM_UPDATER_PROGRESS = platform::WM_APP + 2030;
 // SIGTERM or SIGINT arrived (wParam: the signal); posted by the front-end.
 inline constexpr std::uint32_t WM_TERMINATION_SIGNAL = platform::WM_APP + 2040;
 
@@ -196,6 +189,15 @@ public:
     void End(Outcome what, programmers::TFailure failure = {});
 
     // --- for the programmer host
+    // The session port handed to a tool and taken back; Reclaim gives why
+    // the port did not open again.
+    void ReleaseSessionPort();
+    programmers::TFailure ReclaimSessionPort(bool lowSpeedAfter);
+    // The title timer's estimate while a tool runs.
+    void StartTitleEstimate(double ticksToFull);
+    void StopTitleEstimate();
+    // A tool's run again after it failed counts as a retry of the session.
+    void CountRetry() { ++report_.Retries; }
     std::string BootErrorText(int flag) const;
     void ShowLogText(const std::string& text);
     std::string FindDefFile(std::uint32_t prozTyp) const;
@@ -338,25 +340,10 @@ private:
     void EnterRecoveryFlow();
     bool LeaveRecoveryFlow();
 
-    // --- external programming tools; each returns the tool's exit code
-    int RunHexLoader(const std::string& fileName);
-    int RunPic32Loader(const std::string& fileName);
-    std::string HexLoaderArgs(const std::string& fileName) const;
-    // The tool the registry chooses for the step; 1 when there is none.
+    // --- external programming tools
+    // The method the registry chooses for the tool step, run as a
+    // programmer; 0 when it succeeded, 1 when it failed or none serves.
     int RunExternalTool(programmers::Phase phase, const std::string& fileName);
-    // A tool or the updater library of the program folder, found as on
-    // Windows; false after the box when one stands there that cannot be
-    // taken (a missing one is left to the run, which says so).
-    bool FindToolFile(const std::string& name, std::string& path);
-    // The file a tool is given: the name as it stands on disk.
-    std::string ToolFileArgument(const std::string& fileName);
-    // Hands the session port to a tool and takes it back afterwards.
-    serial::TComPort* ReleaseSessionPort();
-    // false when the port did not open again; LastFailure says why.
-    bool ReclaimSessionPort(serial::TComPort* port, bool lowSpeedAfter);
-    // Up to three runs while the tool ends with 1.
-    int RunToolAttempts(const std::vector<std::string>& argv, bool titleProgress, long afterRunMs);
-    int RunUpdaterLibrary(programmers::THexLoad& updater, const std::string& fileName);
 
     // --- handlers in the event chain
     static kernel::TEventRec SessionHandler(void* context, kernel::TEvents& events,

@@ -77,7 +77,6 @@ public:
     std::string ShowTitleProgress(const std::string& prefix, double percent) override;
     void ShowTitleState(programmers::TitleState state) override;
     void ShowLoaderVersion(const std::string& version) override;
-    void ShowUpdaterReport(const programmers::TUpdaterReport& report);
     void TitleTimerTimer();
     // The seconds left of a long pause after the wait panel's caption; 0 ends it.
     void ShowWaitCountdown(long secondsLeft);

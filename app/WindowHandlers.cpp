@@ -3,7 +3,6 @@
 #include "app/Updatemain.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
-#include "programmers/HexLoad.h"
 
 #include <cstdio>
 
@@ -61,22 +60,6 @@ void TUpdateForm::ShowTitleState(programmers::TitleState state) {
 
 void TUpdateForm::ShowLoaderVersion(const std::string& version) {
     SWStaticText->SetCaption(SWStaticText->Caption() + "   [BLV: " + version + "]");
-}
-
-// The stages fill the bar's first steps; the library's percentage the rest of
-// the bar and the title from the stages' 5 % on.
-void TUpdateForm::ShowUpdaterReport(const programmers::TUpdaterReport& report) {
-    switch (report.What) {
-    case programmers::TUpdaterReport::Kind::StageDone:
-        AdvanceProgressBar(1);
-        ShowTitleProgress("", report.Value);
-        break;
-    case programmers::TUpdaterReport::Kind::Programmed:
-        SetProgressPosition(report.Value + programmers::UpdaterStages);
-        ShowTitleProgress("", report.Value / 100.0 * (100 - programmers::UpdaterStages) +
-                                  programmers::UpdaterStages);
-        break;
-    }
 }
 
 std::string TUpdateForm::ShowTitleProgress(const std::string& prefix, double percent) {

@@ -2,6 +2,7 @@
 
 #include "platform/Application.h"
 #include "platform/Tick.h"
+#include "programmers/Programmerunit.h"
 
 #include <mutex>
 #include <thread>
@@ -11,6 +12,8 @@ namespace programmers {
 namespace {
 
 constexpr long BootloaderRecheckMs = 200;
+// A report of the worker: its kind in wParam, its value in lParam.
+constexpr std::uint32_t WM_UPDATER_REPORT = platform::WM_APP + 2030;
 
 template <class Fn> Fn Entry(const platform::TSharedLibrary& library, const char* name) {
     return reinterpret_cast<Fn>(library.Symbol(name));
@@ -172,6 +175,78 @@ bool THexLoad::Job::RunSteps() {
         MakeValid();
     }
     return ExitAndStart != nullptr && ExitAndStart() != 0;
+}
+
+TUpdaterProgress::TUpdaterProgress(TProgrammerHost& host)
+    : host_(host), handle_(platform::Application::Instance().Register(this)) {}
+
+// What is still on its way to the handle is dropped with it.
+TUpdaterProgress::~TUpdaterProgress() {
+    platform::Application::Instance().Unregister(handle_);
+}
+
+THexLoadReport TUpdaterProgress::Reporter() const {
+    const platform::HWND target = handle_;
+    return [target](const TUpdaterReport& report) {
+        platform::Application::Instance().PostMessage(
+            target, WM_UPDATER_REPORT, static_cast<std::uintptr_t>(report.What), report.Value);
+    };
+}
+
+void TUpdaterProgress::Dispatch(platform::Message& message) {
+    if (message.Msg == WM_UPDATER_REPORT) {
+        Show({static_cast<TUpdaterReport::Kind>(message.WParam), static_cast<int>(message.LParam)});
+    }
+}
+
+void TUpdaterProgress::Show(const TUpdaterReport& report) {
+    switch (report.What) {
+    case TUpdaterReport::Kind::StageDone:
+        host_.AdvanceProgressBar(1);
+        host_.ShowTitleProgress("", report.Value);
+        break;
+    case TUpdaterReport::Kind::Programmed:
+        host_.SetProgressPosition(report.Value + UpdaterStages);
+        host_.ShowTitleProgress("", report.Value / 100.0 * (100 - UpdaterStages) + UpdaterStages);
+        break;
+    }
+}
+
+TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial::TDelay& wait,
+                                const std::string& path, int comPort) {
+    if (path.size() > MaxUpdaterPath) {
+        host.ShowLogLine(host.Text(ProgrammerText::UpdaterPathTooLong) + path);
+        return TProgrammerResult::Failed(
+            TransferFailure("the updater library takes paths of up to " +
+                            std::to_string(MaxUpdaterPath) + " characters: " + path));
+    }
+    host.SetProgressPosition(0);
+    host.SetProgressMaximum(UpdaterBarMax, ProgressUnit::Percent);
+    wait.DelayTime(1000, true);
+    updater.Start(path, comPort);
+    platform::Application& application = platform::Application::Instance();
+    while (updater.Busy()) {
+        wait.DelayTime(1000, true);
+        if (application.Terminated() && updater.Busy()) {
+            // The library call cannot be interrupted, and the program must
+            // end all the same: the call is left to itself.
+            updater.Abandon();
+            host.StopTitleEstimate();
+            host.ShowLogLine(host.Text(ProgrammerText::UpdaterLeftBehind));
+            return TProgrammerResult::Aborted(TransferFailure(
+                std::string(UpdaterLibraryName) + " left behind: the program is closing"));
+        }
+    }
+    application.ProcessMessages();
+    host.StopTitleEstimate();
+    // The library's failure fails the step: a session must not report an
+    // instrument as updated that the library did not program.
+    if (updater.Failed()) {
+        return TProgrammerResult::Failed(TransferFailure(std::string(UpdaterLibraryName) +
+                                                         " failed to program " + path + " on COM" +
+                                                         std::to_string(comPort)));
+    }
+    return TProgrammerResult::Success();
 }
 
 } // namespace programmers

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/Message.h"
 #include "platform/SharedLibrary.h"
+#include "programmers/ProgrammerHost.h"
+#include "programmers/ProgrammerResult.h"
 #include "serial/Delay.h"
 
 #include <atomic>
@@ -27,6 +30,8 @@ using M16UpdCallFn = int (*)();
 
 // The library's run: five stages, then its own percentage while it programs.
 inline constexpr int UpdaterStages = 5;
+// The wait bar while the library runs: its stages followed by its percentage.
+inline constexpr int UpdaterBarMax = UpdaterStages + 100;
 
 // A report of the worker. Called on the worker thread: the receiver must
 // hand it to its loop.
@@ -64,5 +69,30 @@ private:
     serial::TDelay& wait_;
     bool abandoned_ = false;
 };
+
+// Takes the worker's reports on the loop thread, in order, and shows them
+// through the host: the stages fill the bar's first steps, the library's
+// percentage the rest of the bar and the title from the stages' 5 % on.
+class TUpdaterProgress : public platform::MessageTarget {
+public:
+    explicit TUpdaterProgress(TProgrammerHost& host);
+    ~TUpdaterProgress() override;
+    TUpdaterProgress(const TUpdaterProgress&) = delete;
+    TUpdaterProgress& operator=(const TUpdaterProgress&) = delete;
+
+    // The report function for THexLoad: posts to this object's loop.
+    THexLoadReport Reporter() const;
+    void Show(const TUpdaterReport& report);
+    void Dispatch(platform::Message& message) override;
+
+private:
+    TProgrammerHost& host_;
+    platform::HWND handle_ = 0;
+};
+
+// One job of the loaded library for path on COM comPort, while the loop
+// runs; a closing program leaves the call behind (aborted).
+TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial::TDelay& wait,
+                                const std::string& path, int comPort);
 
 } // namespace programmers

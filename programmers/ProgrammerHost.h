@@ -3,6 +3,7 @@
 #include "kernel/Events.h"
 #include "kernel/Timer.h"
 #include "platform/Dialogs.h"
+#include "programmers/ProgrammerResult.h"
 
 #include <cstdint>
 #include <string>
@@ -37,6 +38,13 @@ enum class ProgrammerText {
     TermAborted,
     TermFileMissing, // names L3_TermL.A37; the caller puts in the file it tried
     CommandRefused,  // the instrument answered "?"; the command follows
+    // The external tools and the updater library; what they name follows.
+    ToolNotStarted,     // the tool's path
+    ToolFailed,         // exit code ": " path
+    ToolEndedAtClose,   // the program closed while the tool ran
+    ToolPortTooHigh,    // "PORT" stands for the port the tool cannot be told
+    UpdaterPathTooLong, // the path
+    UpdaterLeftBehind,  // the program closed during a library call
 };
 
 // What the wait bar counts, for front-ends that print the counts: a
@@ -92,6 +100,22 @@ public:
     virtual void ShowLoaderVersion(const std::string& version) = 0;
     // One audible signal, as the front-end gives it.
     virtual void Beep() { Dialogs().Beep(); }
+
+    // --- For a programmer that hands the session port to another program.
+    // The port's COM number, as the program is told it.
+    virtual int SessionPortNumber() const = 0;
+    // Closes the session port; its line settings are kept for its return.
+    virtual void ReleaseSessionPort() = 0;
+    // Opens it again, at 9600 8N2 with lowSpeedAfter, else with the kept
+    // settings. Empty when it is back or the program is closing; else why
+    // not, after the port's box.
+    virtual TFailure ReclaimSessionPort(bool lowSpeedAfter) = 0;
+    // The title counts towards 100 % in ticksToFull ticks of its timer, from
+    // 0, until StopTitleEstimate.
+    virtual void StartTitleEstimate(double ticksToFull) = 0;
+    virtual void StopTitleEstimate() = 0;
+    // Another attempt of the step, for the report.
+    virtual void CountRetry() = 0;
 };
 
 } // namespace programmers

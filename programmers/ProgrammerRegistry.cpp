@@ -97,6 +97,14 @@ TMethodSettings BslSettings(const TSessionKey& key) {
     return settings;
 }
 
+TMethodSettings HexLoaderSettings(const TSessionKey& key) {
+    return TToolSettings{.Which = Tool::HexLoader, .LowSpeedAfter = key.StartMode == 2};
+}
+
+TMethodSettings Pic32LoaderSettings(const TSessionKey&) {
+    return TToolSettings{.Which = Tool::Pic32Loader};
+}
+
 TMethodSettings XmodemSettings(const TSessionKey& key) {
     return TXmodemSettings{
         .Mode = key.ProgVariant, .Baud = serial::B115200, .DeviceFamily = key.StartMode};
@@ -118,9 +126,9 @@ constexpr TMethodEntry Registry[] = {
     {Method::LabTransfer, "LabTransfer", "lab file transfer", &ServesLabTransfer, nullptr,
      &MakePlain<TLabFileTransfer>},
     {Method::HexLoader, "HexLoader", "HEXLoad_8N1.exe or the updater library", &ServesHexLoader,
-     nullptr, nullptr},
-    {Method::Pic32Loader, "Pic32Loader", "PIC32_Serial_Bootloader.exe", &ServesPic32Loader, nullptr,
-     nullptr},
+     &HexLoaderSettings, &Make<TExternalTool, TToolSettings>},
+    {Method::Pic32Loader, "Pic32Loader", "PIC32_Serial_Bootloader.exe", &ServesPic32Loader,
+     &Pic32LoaderSettings, &Make<TExternalTool, TToolSettings>},
 };
 
 TChoice ChoiceOf(const TMethodEntry& entry, const TSessionKey& key) {

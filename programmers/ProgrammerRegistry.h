@@ -1,6 +1,7 @@
 #pragma once
 
 #include "programmers/Emf_loadunit.h"
+#include "programmers/ExternalTool.h"
 #include "programmers/Programmerunit.h"
 
 #include <cstdint>
@@ -35,7 +36,7 @@ struct TBslSettings {
 
 // Per-method options; a method takes its own alternative and the defaults
 // when it is given another.
-using TMethodSettings = std::variant<std::monostate, TBslSettings, TXmodemSettings>;
+using TMethodSettings = std::variant<std::monostate, TBslSettings, TXmodemSettings, TToolSettings>;
 
 // The byte the 5xx/6xx loader answers a lab recovery's probe with.
 inline constexpr char LoaderAnswer5xx = 'Q';

@@ -1,6 +1,7 @@
 #include "FormFixture.h"
 #include "app/DeviceClock.h"
 #include "app/Messages.h"
+#include "app/ProgrammerServices.h"
 #include "platform/Application.h"
 #include "programmers/HexLoad.h"
 
@@ -108,13 +109,15 @@ TEST_F(Window, UpdaterReportsFillTheBarAfterTheStages) {
     app::TUpdateForm& form = BuildWith({"Language=1"});
     form.WaitProgressBar->SetMax(105);
     using Kind = programmers::TUpdaterReport::Kind;
-    form.ShowUpdaterReport({Kind::StageDone, 3});
+    app::TSessionServices services(form.Session());
+    programmers::TUpdaterProgress progress(services);
+    progress.Show({Kind::StageDone, 3});
     EXPECT_EQ(form.WaitProgressBar->Position(), 1);
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 3.0 %");
-    form.ShowUpdaterReport({Kind::Programmed, 0});
+    progress.Show({Kind::Programmed, 0});
     EXPECT_EQ(form.WaitProgressBar->Position(), 5);
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 5.0 %");
-    form.ShowUpdaterReport({Kind::Programmed, 100});
+    progress.Show({Kind::Programmed, 100});
     EXPECT_EQ(form.WaitProgressBar->Position(), 105);
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 100.0 %");
 }

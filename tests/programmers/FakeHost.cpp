@@ -105,6 +105,18 @@ std::string FakeHost::Text(programmers::ProgrammerText id) const {
         break; // the Basic-Loader runs end to end only
     case ProgrammerText::CommandRefused:
         return "refused: ";
+    case ProgrammerText::ToolNotStarted:
+        return "not started: ";
+    case ProgrammerText::ToolFailed:
+        return "tool failed ";
+    case ProgrammerText::ToolEndedAtClose:
+        return "tool ended at close";
+    case ProgrammerText::ToolPortTooHigh:
+        return "not PORT";
+    case ProgrammerText::UpdaterPathTooLong:
+        return "path too long: ";
+    case ProgrammerText::UpdaterLeftBehind:
+        return "left behind";
     }
     return {};
 }

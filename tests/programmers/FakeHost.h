@@ -66,6 +66,15 @@ public:
     void ShowLoaderVersion(const std::string& version) override {
         loaderVersions.push_back(version);
     }
+    int SessionPortNumber() const override { return portNumber; }
+    void ReleaseSessionPort() override { portCalls.push_back("release"); }
+    programmers::TFailure ReclaimSessionPort(bool lowSpeedAfter) override {
+        portCalls.push_back(lowSpeedAfter ? "reclaim at 9600" : "reclaim");
+        return reclaimFailure;
+    }
+    void StartTitleEstimate(double ticksToFull) override { estimates.push_back(ticksToFull); }
+    void StopTitleEstimate() override {}
+    void CountRetry() override { ++retries; }
     // The bar as the window would hold it: the first step that comes before
     // a maximum or takes it past its maximum, empty when none does.
     std::string BarOverrun() const { return BarFault(false); }
@@ -96,6 +105,12 @@ public:
     std::string folder;
     std::function<void(const std::string&)> onLog;
     std::vector<std::string> replyLines; // every line the bottom parser took
+    // The session port as a tool borrows it.
+    int portNumber = 1;
+    std::vector<std::string> portCalls;
+    programmers::TFailure reclaimFailure; // what taking it back gives
+    std::vector<double> estimates;
+    int retries = 0;
 
 private:
     static kernel::TEventRec Sequencer(void* context, kernel::TEvents& events,
