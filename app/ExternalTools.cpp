@@ -16,11 +16,14 @@ int UpdateSession::RunExternalTool(programmers::Phase phase, const std::string& 
     }
     window_.ShowWaitPanel(false);
     const bool done = RunProgrammer(phase, Session.FileClass, fileName);
-    // What the instrument said once its port was back goes on to the step
-    // after the tool, as it arrived.
-    ReleaseHeldReports();
-    if (!done && window_.Closed()) {
-        End(Outcome::ClosedDuringTool);
+    // What the instrument said once its port was back waits for the step
+    // after the tool: posted now, a restart report would come before the
+    // restart wait is armed and be passed over as out of turn.
+    if (!done) {
+        Session.HeldReports.clear();
+        if (window_.Closed()) {
+            End(Outcome::ClosedDuringTool);
+        }
     }
     return done ? 0 : 1;
 }

@@ -271,6 +271,9 @@ void UpdateSession::RunMeterRecovery() {
         PostEvent(event::ProgrammingFailed);
         return;
     }
+    // No restart wait follows: the meter's words after the tool reach the
+    // session as they came, an acknowledge may start a session of its own.
+    ReleaseHeldReports();
     ShowLogText(Text(Msg::StoringNewData));
     window_.RunWaitBar(true);
     window_.SetProgressPosition(1);
