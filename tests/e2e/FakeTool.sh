@@ -11,6 +11,8 @@
 # loader takes it ("FILE name size", a line end, the bytes), then the leave
 # bytes 5A A5 that start the firmware. A file it cannot read fails with 2.
 # $FAKE_TOOL_SLEEP: seconds to run first (its pid is then in $FAKE_TOOL_LOG.pid).
+# $FAKE_TOOL_STUCK: meanwhile it holds its port open and sleeps on through the
+# hang-up, as a tool stuck on a line whose device went away.
 log=${FAKE_TOOL_LOG:-/dev/null}
 port=
 file=
@@ -35,6 +37,10 @@ if ! flock -n "$device" true; then
 fi
 printf 'port COM%s free\n--\n' "$port" >>"$log"
 if [ -n "$FAKE_TOOL_SLEEP" ]; then
+    if [ -n "$FAKE_TOOL_STUCK" ]; then
+        trap '' HUP
+        exec 3<>"$device"
+    fi
     sleep "$FAKE_TOOL_SLEEP" &
     echo $! >"$log.pid"
     wait
