@@ -56,11 +56,17 @@ bool ToolRunsAgain(const TToolRun& run, int attempts, bool deviceGone) {
     return run.ExitCode == ToolRetryExitCode && !deviceGone;
 }
 
+// posix_spawn also says ENOENT when the tool is there but the interpreter of
+// its script or its program loader is not.
 std::string ToolStartCause(const std::string& path, int error) {
     const std::string name = platform::ErrorName(error);
-    return "cannot start the tool " + path + ": " +
-           (error == ENOENT ? std::string("not found") : std::strerror(error)) +
-           (name.empty() ? "" : " (" + name + ")");
+    std::string why = std::strerror(error);
+    if (error == ENOENT) {
+        std::error_code ignored;
+        why = std::filesystem::exists(path, ignored) ? "its interpreter or loader was not found"
+                                                     : "not found";
+    }
+    return "cannot start the tool " + path + ": " + why + (name.empty() ? "" : " (" + name + ")");
 }
 
 std::string ToolExitCause(const std::string& path, int exitCode, int attempts) {

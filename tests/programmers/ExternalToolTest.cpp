@@ -141,12 +141,22 @@ TEST_F(ToolRun, APortThePic32ToolCannotBeToldIsRefusedBeforeThePortIsLent) {
 }
 
 TEST_F(ToolRun, AMissingToolIsTriedOnceAndNamedWithItsPath) {
+    const std::string tool = folder.File("HEXLoad_8N1.exe");
     const programmers::TProgrammerResult result = Run({.Which = programmers::Tool::HexLoader});
     EXPECT_FALSE(result.Succeeded());
-    EXPECT_EQ(result.Failure.Cause,
-              "cannot start the tool " + folder.File("HEXLoad_8N1.exe") + ": not found (ENOENT)");
+    EXPECT_EQ(result.Failure.Cause, "cannot start the tool " + tool + ": not found (ENOENT)");
     EXPECT_EQ(host.retries, 0);
     EXPECT_EQ(host.portCalls, (Args{"release", "reclaim"})) << "the port comes back all the same";
+
+    // There, but its interpreter is not: the same error, said as it is.
+    folder.Write("HEXLoad_8N1.exe", "#!/nonexistent/sh\n");
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    const programmers::TProgrammerResult noInterpreter =
+        Run({.Which = programmers::Tool::HexLoader});
+    EXPECT_EQ(noInterpreter.Failure.Cause,
+              "cannot start the tool " + tool +
+                  ": its interpreter or loader was not found (ENOENT)");
+    EXPECT_EQ(host.retries, 0);
 }
 
 // The adapter is pulled under a tool that then sleeps on: it is ended
