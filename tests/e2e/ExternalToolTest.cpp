@@ -72,6 +72,7 @@ protected:
         ::unsetenv("FAKE_M16_HANG");
         ::unsetenv("FAKE_TOOL_SLEEP");
         ::unsetenv("FAKE_TOOL_STUCK");
+        ::unsetenv("FAKE_TOOL_LINGER");
     }
     void WriteDevice(const std::string& progFile1, const std::string& bootLoadKenn = {},
                      const std::string& progFile2 = "Z70_V200.MOT") {
@@ -272,6 +273,25 @@ TEST_F(ExternalTool, AToolStuckOnAPortThatWentAwayIsEndedAndTheRunFailsWithThePo
     EXPECT_EQ(Runs().size(), 1u);
     EXPECT_EQ(FailureCause(), "COM3 (" + folder.File("ports/COM3") +
                                   "): reopen: hung up, the device is gone (ENOENT)");
+}
+
+// What the tool started holds the port a moment after it: the reopen waits
+// for it, a bounded while.
+TEST_F(ExternalTool, APortHeldAMomentAfterTheToolIsTakenBackAndOneHeldLongerFailsTheStep) {
+    WriteDevice("");
+    ::setenv("FAKE_TOOL_LINGER", "1", 1);
+    e2e::Run run = Update(MeterProfile());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_TRUE(std::filesystem::exists(folder.File("tool.log.held"))) << "the port was held";
+
+    std::filesystem::remove(folder.File("tool.log.held"));
+    ::setenv("FAKE_TOOL_LINGER", "5", 1);
+    run = Update(MeterProfile());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_EQ(FailureCause(),
+              "COM3 (" + folder.File("ports/COM3") + "): reopen: access denied (EAGAIN)");
 }
 
 TEST_F(ExternalTool, ToolAndFirmwareInAnotherCaseAreFoundAndTheToolGetsTheNameOnDisk) {

@@ -64,4 +64,15 @@ if [ "$code" = 0 ] && [ -z "$FAKE_TOOL_IDLE" ]; then
         { printf "FILE %s %s\n" "${FAKE_FILE##*/}" "$FAKE_SIZE"; cat "$FAKE_FILE"; printf "\132\245"; } >"$0"
     ' "$device" || exit 2
 fi
+# $FAKE_TOOL_LINGER: seconds a child of the tool goes on holding the port
+# after the tool has ended.
+if [ -n "$FAKE_TOOL_LINGER" ]; then
+    flock -n "$device" sh -c 'echo held >"$0.held"; sleep "$1"' "$log" "$FAKE_TOOL_LINGER" \
+        </dev/null >/dev/null 2>&1 &
+    tries=0
+    while [ ! -e "$log.held" ] && [ $tries -lt 100 ]; do
+        sleep 0.05
+        tries=$((tries + 1))
+    done
+fi
 exit "$code"
