@@ -56,11 +56,7 @@ programmers::TFailure TUpdateForm::ReclaimSessionPort(bool lowSpeedAfter) {
         }
         if (lastTry) {
             ShowLogText(port->FailureText());
-            return {step::Transfer,
-                    port->FailureText(),
-                    {},
-                    port->FailureResult(),
-                    port->FailureErrno()};
+            return programmers::PortFailure(*port, step::Transfer);
         }
         platform::Application::Instance().ProcessMessagesFor(ReopenPauseMs);
         if (closed_) {

@@ -135,13 +135,15 @@ TProgrammerResult TExternalTool::RunPic32Loader(const std::string& fileName) {
         std::string text = Host.Text(ProgrammerText::ToolPortTooHigh);
         const std::size_t at = text.find("PORT");
         if (at != std::string::npos) {
-            text.replace(at, 4, "COM" + std::to_string(comPort));
+            text.replace(at, 4, serial::TComPort::PortName(comPort - 1));
         }
         Host.Dialogs().MessageBox(text, Host.Text(ProgrammerText::CaptionError),
                                   platform::MB_OK | platform::MB_ICONERROR);
-        return TProgrammerResult::Failed(TransferFailure(
-            "COM" + std::to_string(comPort) + " is beyond the ports COM1 to COM" +
-            std::to_string(Pic32HighestPort) + " that " + Pic32Tool + " can be given"));
+        return TProgrammerResult::Failed(
+            TransferFailure(serial::TComPort::PortName(comPort - 1) + " is beyond the ports " +
+                            serial::TComPort::PortName(0) + " to " +
+                            serial::TComPort::PortName(Pic32HighestPort - 1) + " that " +
+                            Pic32Tool + " can be given"));
     }
     Host.ReleaseSessionPort();
     Delay.DelayTime(1000, true);
