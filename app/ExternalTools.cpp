@@ -1,6 +1,9 @@
 #include "app/FailureCauses.h"
 #include "app/Messages.h"
 #include "app/UpdateSession.h"
+#include "platform/Application.h"
+#include "platform/Tick.h"
+#include "programmers/Programmerunit.h"
 
 // Instruments that a separate tool programs: the registry's tool rows run
 // as programmers; the session lends them its port and takes it back.
@@ -35,16 +38,34 @@ void UpdateSession::ReleaseSessionPort() {
     }
 }
 
+// Something may hold the port a moment after the tool (a child of the tool
+// still closing it): while the device is there, the reopen is tried again
+// every 200 ms for up to 2 s, in real time as the holder runs; only the
+// last try shows the port's box.
+constexpr std::uint32_t ReopenRetryMs = 2000;
+constexpr std::uint32_t ReopenPauseMs = 200;
+
 programmers::TFailure UpdateSession::ReclaimSessionPort(bool lowSpeedAfter) {
     serial::TComPort* port = SessionComPort();
     if (port == nullptr || window_.Closed()) {
         return {};
     }
-    if (port->Open(window_.Handle(), 0, Session.PortNumber - 1, true) ==
-        serial::INVALID_HANDLE_VALUE) {
-        ShowLogText(port->FailureText());
-        return {
-            step::Transfer, port->FailureText(), {}, port->FailureResult(), port->FailureErrno()};
+    const std::uint32_t start = platform::GetTickCount();
+    for (;;) {
+        const bool lastTry =
+            port->DeviceGone() || platform::GetTickCount() - start >= ReopenRetryMs;
+        if (port->Open(window_.Handle(), 0, Session.PortNumber - 1, lastTry) !=
+            serial::INVALID_HANDLE_VALUE) {
+            break;
+        }
+        if (lastTry) {
+            ShowLogText(port->FailureText());
+            return programmers::PortFailure(*port, step::Transfer);
+        }
+        platform::Application::Instance().ProcessMessagesFor(ReopenPauseMs);
+        if (window_.Closed()) {
+            return {};
+        }
     }
     if (lowSpeedAfter) {
         port->ChangeV24Parameter(serial::B__9600, serial::S_2, serial::NoParity, true);

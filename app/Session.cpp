@@ -1,6 +1,7 @@
 #include "app/Messages.h"
 #include "app/UpdateSession.h"
 #include "platform/Application.h"
+#include "programmers/Programmerunit.h"
 
 #include <cstdio>
 #include <iterator>
@@ -499,8 +500,7 @@ void UpdateSession::OnSessionLineFailed() {
     if (!Session.Running || !transferBegun || (Session.Finishing && !Session.Calibrating)) {
         return;
     }
-    programmers::TFailure failure{
-        report_.Step, cause, {}, port->FailureResult(), port->FailureErrno()};
+    programmers::TFailure failure = programmers::PortFailure(*port, report_.Step);
     if (Session.Calibrating) {
         ShowLogText(cause);
         FailCalibration(std::move(failure));

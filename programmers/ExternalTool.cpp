@@ -3,6 +3,7 @@
 #include "platform/Application.h"
 #include "platform/Process.h"
 #include "platform/SerialDevice.h"
+#include "platform/Tick.h"
 #include "programmers/HexLoad.h"
 #include "programmers/ProgramFile.h"
 
@@ -15,6 +16,11 @@ namespace programmers {
 namespace {
 
 constexpr int ToolPollMs = 200;
+// A tool stuck on a line whose device went away may never end by itself:
+// the device is looked for about once a second, and once it is gone the
+// tool gets a short grace to give up on its own before it is ended.
+constexpr std::uint32_t DeviceLookMs = 1000;
+constexpr std::uint32_t DeviceGoneGraceMs = 2000;
 // The hex loader's pace, for the title's estimate.
 constexpr std::uintmax_t BytesPerTick = 2000;
 
@@ -50,11 +56,17 @@ bool ToolRunsAgain(const TToolRun& run, int attempts, bool deviceGone) {
     return run.ExitCode == ToolRetryExitCode && !deviceGone;
 }
 
+// posix_spawn also says ENOENT when the tool is there but the interpreter of
+// its script or its program loader is not.
 std::string ToolStartCause(const std::string& path, int error) {
     const std::string name = platform::ErrorName(error);
-    return "cannot start the tool " + path + ": " +
-           (error == ENOENT ? std::string("not found") : std::strerror(error)) +
-           (name.empty() ? "" : " (" + name + ")");
+    std::string why = std::strerror(error);
+    if (error == ENOENT) {
+        std::error_code ignored;
+        why = std::filesystem::exists(path, ignored) ? "its interpreter or loader was not found"
+                                                     : "not found";
+    }
+    return "cannot start the tool " + path + ": " + why + (name.empty() ? "" : " (" + name + ")");
 }
 
 std::string ToolExitCause(const std::string& path, int exitCode, int attempts) {
@@ -123,13 +135,15 @@ TProgrammerResult TExternalTool::RunPic32Loader(const std::string& fileName) {
         std::string text = Host.Text(ProgrammerText::ToolPortTooHigh);
         const std::size_t at = text.find("PORT");
         if (at != std::string::npos) {
-            text.replace(at, 4, "COM" + std::to_string(comPort));
+            text.replace(at, 4, serial::TComPort::PortName(comPort - 1));
         }
         Host.Dialogs().MessageBox(text, Host.Text(ProgrammerText::CaptionError),
                                   platform::MB_OK | platform::MB_ICONERROR);
-        return TProgrammerResult::Failed(TransferFailure(
-            "COM" + std::to_string(comPort) + " is beyond the ports COM1 to COM" +
-            std::to_string(Pic32HighestPort) + " that " + Pic32Tool + " can be given"));
+        return TProgrammerResult::Failed(
+            TransferFailure(serial::TComPort::PortName(comPort - 1) + " is beyond the ports " +
+                            serial::TComPort::PortName(0) + " to " +
+                            serial::TComPort::PortName(Pic32HighestPort - 1) + " that " +
+                            Pic32Tool + " can be given"));
     }
     Host.ReleaseSessionPort();
     Delay.DelayTime(1000, true);
@@ -162,6 +176,8 @@ TProgrammerResult TExternalTool::RunAttempts(const std::vector<std::string>& arg
         }
         // The loop sleeps between looks: the window stays responsive and the
         // wait costs no processor time of its own.
+        std::uint32_t lookedAt = platform::GetTickCount();
+        std::optional<std::uint32_t> goneSince;
         while (!tool.Ended(run.ExitCode)) {
             if (application.Terminated()) {
                 tool.Terminate();
@@ -170,11 +186,28 @@ TProgrammerResult TExternalTool::RunAttempts(const std::vector<std::string>& arg
                 return TProgrammerResult::Aborted(
                     TransferFailure(ToolName(argv.front()) + " ended: the program is closing"));
             }
+            const std::uint32_t now = platform::GetTickCount();
+            if (!goneSince && now - lookedAt >= DeviceLookMs) {
+                lookedAt = now;
+                if (Port.DeviceGone()) {
+                    goneSince = now;
+                }
+            }
+            if (goneSince && now - *goneSince >= DeviceGoneGraceMs) {
+                tool.Terminate();
+                Host.StopTitleEstimate();
+                // Taking the port back names the port and why it is gone.
+                return TProgrammerResult::Failed(TransferFailure(
+                    ToolName(argv.front()) + " ended: the device of its port is gone"));
+            }
             application.ProcessMessagesFor(ToolPollMs);
         }
         run.StartError = 0;
         Host.StopTitleEstimate();
-        Delay.DelayTime(afterRunMs, true);
+        // Nothing settles on a device that is gone.
+        if (!Port.DeviceGone()) {
+            Delay.DelayTime(afterRunMs, true);
+        }
     } while (!application.Terminated() && ToolRunsAgain(run, attempts, Port.DeviceGone()));
     if (run.ExitCode == 0) {
         return TProgrammerResult::Success();

@@ -176,9 +176,9 @@ void TProgrammerTyp::LineFailed() {
     if (Finished != 0 && Failed != 0) {
         return; // said once is enough
     }
-    const std::string text = Port.FailureText();
-    Host.ShowLogLine(text);
-    Fail({TransferStep, text, {}, Port.FailureResult(), Port.FailureErrno()});
+    TFailure failure = PortFailure(Port);
+    Host.ShowLogLine(failure.Cause);
+    Fail(std::move(failure));
     OnLineFailure();
 }
 

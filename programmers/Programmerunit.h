@@ -25,6 +25,12 @@ inline TFailure TransferFailure(std::string cause, std::string detail = {}) {
     return {TransferStep, std::move(cause), std::move(detail)};
 }
 
+// The port's last failure as the failure of step: the port, its device and
+// the reason, with the line's result and errno.
+inline TFailure PortFailure(const serial::TComPort& port, std::string step = TransferStep) {
+    return {std::move(step), port.FailureText(), {}, port.FailureResult(), port.FailureErrno()};
+}
+
 // Port purge flags (transmit and receive queue), as ClearBuffer takes them.
 inline constexpr unsigned long PurgeTxClear = 4;
 inline constexpr unsigned long PurgeRxClear = 8;

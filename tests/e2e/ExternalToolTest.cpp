@@ -37,6 +37,20 @@ std::vector<std::vector<std::string>> ToolRuns(const std::string& log) {
     return runs;
 }
 
+// Whether a process has ended within 5 s (an orphan's zombie may linger
+// until its new parent reaps it).
+bool Ended(int pid) {
+    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    for (int i = 0; i < 500; ++i) {
+        const std::string state = e2e::ReadFile(stat);
+        if (state.empty() || state.find(") Z") != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 class ExternalTool : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -57,6 +71,8 @@ protected:
         ::unsetenv("FAKE_M16_FAIL");
         ::unsetenv("FAKE_M16_HANG");
         ::unsetenv("FAKE_TOOL_SLEEP");
+        ::unsetenv("FAKE_TOOL_STUCK");
+        ::unsetenv("FAKE_TOOL_LINGER");
     }
     void WriteDevice(const std::string& progFile1, const std::string& bootLoadKenn = {},
                      const std::string& progFile2 = "Z70_V200.MOT") {
@@ -75,6 +91,20 @@ protected:
         meter.Stop();
         transcript = meter.Transcript();
         return run;
+    }
+    // update-console in the background, with its report.
+    pid_t SpawnUpdate() {
+        return e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
+                           folder.File("ports"), "--time-divisor", "10", "--report",
+                           folder.File("report.json")},
+                          folder.File("out.txt"), folder.File("err.txt"));
+    }
+    // The pid of the sleep a tool run with FAKE_TOOL_SLEEP started, once it
+    // runs; 0 when none came.
+    int ToolSleeper() const {
+        const auto pidFile = [this] { return e2e::ReadFile(folder.File("tool.log.pid")); };
+        e2e::WaitUntilItHolds(pidFile, "\n", std::chrono::seconds(30));
+        return std::atoi(pidFile().c_str());
     }
     // A file the instrument's loader took from the tool, once it has stopped.
     std::string Stored(const std::string& name) const {
@@ -203,15 +233,8 @@ TEST_F(ExternalTool, AToolWhosePortWentAwayFailsAtOnceWithThePortsCause) {
     folder.Write("codes", "1\n1\n1\n");
     ::setenv("FAKE_TOOL_SLEEP", "1", 1);
     e2e::Instrument meter(folder, MeterProfile(), folder.File("ports/COM3"));
-    const pid_t pid =
-        e2e::Spawn({UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports", folder.File("ports"),
-                    "--time-divisor", "10", "--report", folder.File("report.json")},
-                   folder.File("out.txt"), folder.File("err.txt"));
-    const std::string pidFile = folder.File("tool.log.pid");
-    for (int i = 0; i < 3000 && e2e::ReadFile(pidFile).empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_FALSE(e2e::ReadFile(pidFile).empty()) << "the tool runs";
+    const pid_t pid = SpawnUpdate();
+    ASSERT_GT(ToolSleeper(), 0) << "the tool runs";
     meter.Stop();
     e2e::Run run;
     run.ExitCode = e2e::WaitFor(pid, std::chrono::seconds(60), run.TimedOut);
@@ -224,6 +247,51 @@ TEST_F(ExternalTool, AToolWhosePortWentAwayFailsAtOnceWithThePortsCause) {
     EXPECT_EQ(FailureCause(), cause);
     EXPECT_TRUE(run.OutHas(cause)) << run.Out;
     EXPECT_TRUE(run.OutHas("COM3 konnte nicht ge")) << "the box as before\n" << run.Out;
+}
+
+// The tool holds its port through the hang-up and would sleep on for
+// minutes: the run is not held by it, and the cause is still the port's.
+TEST_F(ExternalTool, AToolStuckOnAPortThatWentAwayIsEndedAndTheRunFailsWithThePortsCause) {
+    WriteDevice("");
+    ::setenv("FAKE_TOOL_SLEEP", "120", 1);
+    ::setenv("FAKE_TOOL_STUCK", "1", 1);
+    e2e::Instrument meter(folder, MeterProfile(), folder.File("ports/COM3"));
+    const pid_t pid = SpawnUpdate();
+    const int sleeper = ToolSleeper();
+    ASSERT_GT(sleeper, 0) << "the tool runs";
+    meter.Stop();
+    e2e::Run run;
+    run.ExitCode = e2e::WaitFor(pid, std::chrono::seconds(60), run.TimedOut);
+    const bool toolEnded = Ended(sleeper);
+    if (!toolEnded) {
+        ::kill(sleeper, SIGKILL);
+    }
+    ASSERT_FALSE(run.TimedOut) << "the stuck tool held the run";
+    EXPECT_TRUE(toolEnded);
+    run.Out = e2e::ReadFile(folder.File("out.txt"));
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_EQ(Runs().size(), 1u);
+    EXPECT_EQ(FailureCause(), "COM3 (" + folder.File("ports/COM3") +
+                                  "): reopen: hung up, the device is gone (ENOENT)");
+}
+
+// What the tool started holds the port a moment after it: the reopen waits
+// for it, a bounded while.
+TEST_F(ExternalTool, APortHeldAMomentAfterTheToolIsTakenBackAndOneHeldLongerFailsTheStep) {
+    WriteDevice("");
+    ::setenv("FAKE_TOOL_LINGER", "1", 1);
+    e2e::Run run = Update(MeterProfile());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 0) << run.Out;
+    EXPECT_TRUE(std::filesystem::exists(folder.File("tool.log.held"))) << "the port was held";
+
+    std::filesystem::remove(folder.File("tool.log.held"));
+    ::setenv("FAKE_TOOL_LINGER", "5", 1);
+    run = Update(MeterProfile());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_EQ(FailureCause(),
+              "COM3 (" + folder.File("ports/COM3") + "): reopen: access denied (EAGAIN)");
 }
 
 TEST_F(ExternalTool, ToolAndFirmwareInAnotherCaseAreFoundAndTheToolGetsTheNameOnDisk) {
@@ -245,26 +313,14 @@ TEST_F(ExternalTool, ClosingDuringAToolRunEndsTheToolAndFailsTheSession) {
     e2e::Instrument meter(folder, MeterProfile(), folder.File("ports/COM3"));
     e2e::ConsoleSession session(folder, {UPDATE_CONSOLE, "--dir", folder.File("prog"), "--ports",
                                          folder.File("ports"), "--time-divisor", "10"});
-    const std::string pidFile = folder.File("tool.log.pid");
-    for (int i = 0; i < 3000 && e2e::ReadFile(pidFile).empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    const int sleeper = std::atoi(e2e::ReadFile(pidFile).c_str());
+    const int sleeper = ToolSleeper();
     ASSERT_GT(sleeper, 0) << "the tool runs";
     ASSERT_TRUE(session.Type("quit"));
     e2e::Run run = session.Finish(std::chrono::seconds(30));
     ASSERT_FALSE(run.TimedOut) << "the close does not wait for the tool";
     EXPECT_EQ(run.ExitCode, 1) << run.Out;
     EXPECT_TRUE(run.OutHas("beim Schließen beendet")) << run.Out;
-    // What the tool started is ended with it (an orphan's zombie may linger
-    // until its new parent reaps it).
-    bool gone = false;
-    for (int i = 0; i < 500 && !gone; ++i) {
-        std::string stat = e2e::ReadFile("/proc/" + std::to_string(sleeper) + "/stat");
-        gone = stat.empty() || stat.find(") Z") != std::string::npos;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(gone);
+    EXPECT_TRUE(Ended(sleeper)) << "what the tool started is ended with it";
 }
 
 TEST_F(ExternalTool, ThePic32ToolGetsThePortAsOneDigitAndAPortAbove9IsRefused) {

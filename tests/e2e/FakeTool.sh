@@ -11,6 +11,8 @@
 # loader takes it ("FILE name size", a line end, the bytes), then the leave
 # bytes 5A A5 that start the firmware. A file it cannot read fails with 2.
 # $FAKE_TOOL_SLEEP: seconds to run first (its pid is then in $FAKE_TOOL_LOG.pid).
+# $FAKE_TOOL_STUCK: meanwhile it holds its port open and sleeps on through the
+# hang-up, as a tool stuck on a line whose device went away.
 log=${FAKE_TOOL_LOG:-/dev/null}
 port=
 file=
@@ -35,6 +37,10 @@ if ! flock -n "$device" true; then
 fi
 printf 'port COM%s free\n--\n' "$port" >>"$log"
 if [ -n "$FAKE_TOOL_SLEEP" ]; then
+    if [ -n "$FAKE_TOOL_STUCK" ]; then
+        trap '' HUP
+        exec 3<>"$device"
+    fi
     sleep "$FAKE_TOOL_SLEEP" &
     echo $! >"$log.pid"
     wait
@@ -57,5 +63,16 @@ if [ "$code" = 0 ] && [ -z "$FAKE_TOOL_IDLE" ]; then
         stty -F "$0" 38400 -cstopb raw || exit 2
         { printf "FILE %s %s\n" "${FAKE_FILE##*/}" "$FAKE_SIZE"; cat "$FAKE_FILE"; printf "\132\245"; } >"$0"
     ' "$device" || exit 2
+fi
+# $FAKE_TOOL_LINGER: seconds a child of the tool goes on holding the port
+# after the tool has ended.
+if [ -n "$FAKE_TOOL_LINGER" ]; then
+    flock -n "$device" sh -c 'echo held >"$0.held"; sleep "$1"' "$log" "$FAKE_TOOL_LINGER" \
+        </dev/null >/dev/null 2>&1 &
+    tries=0
+    while [ ! -e "$log.held" ] && [ $tries -lt 100 ]; do
+        sleep 0.05
+        tries=$((tries + 1))
+    done
 fi
 exit "$code"

@@ -1,5 +1,6 @@
 #include "programmers/ExternalTool.h"
 
+#include "../serial/SerialTestSupport.h"
 #include "FakeHost.h"
 #include "programmers/ProgrammerRegistry.h"
 #include "tests/support/TempFolder.h"
@@ -140,12 +141,43 @@ TEST_F(ToolRun, APortThePic32ToolCannotBeToldIsRefusedBeforeThePortIsLent) {
 }
 
 TEST_F(ToolRun, AMissingToolIsTriedOnceAndNamedWithItsPath) {
+    const std::string tool = folder.File("HEXLoad_8N1.exe");
     const programmers::TProgrammerResult result = Run({.Which = programmers::Tool::HexLoader});
     EXPECT_FALSE(result.Succeeded());
-    EXPECT_EQ(result.Failure.Cause,
-              "cannot start the tool " + folder.File("HEXLoad_8N1.exe") + ": not found (ENOENT)");
+    EXPECT_EQ(result.Failure.Cause, "cannot start the tool " + tool + ": not found (ENOENT)");
     EXPECT_EQ(host.retries, 0);
     EXPECT_EQ(host.portCalls, (Args{"release", "reclaim"})) << "the port comes back all the same";
+
+    // There, but its interpreter is not: the same error, said as it is.
+    folder.Write("HEXLoad_8N1.exe", "#!/nonexistent/sh\n");
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    const programmers::TProgrammerResult noInterpreter =
+        Run({.Which = programmers::Tool::HexLoader});
+    EXPECT_EQ(noInterpreter.Failure.Cause,
+              "cannot start the tool " + tool +
+                  ": its interpreter or loader was not found (ENOENT)");
+    EXPECT_EQ(host.retries, 0);
+}
+
+// The adapter is pulled under a tool that then sleeps on: it is ended
+// after a short grace, not waited for, and not tried again.
+TEST_F(ToolRun, AToolWhosePortsDeviceWentAwayIsEndedAndNotTriedAgain) {
+    serialtest::Pty pty;
+    serialtest::PortDirectory ports;
+    ports.Link(4, pty.SlavePath());
+    serial::V24ParameterTag record;
+    com.InitParameter(&record, false);
+    ASSERT_NE(com.Open(0, 0, 4, false), serial::INVALID_HANDLE_VALUE);
+    com.Close();
+    folder.Write(programmers::HexLoaderTool,
+                 "#!/bin/sh\nrm '" + ports.Path() + "/COM5'\nexec sleep 60\n");
+    std::filesystem::permissions(folder.File(programmers::HexLoaderTool),
+                                 std::filesystem::perms::owner_all);
+    const programmers::TProgrammerResult result = Run({.Which = programmers::Tool::HexLoader});
+    EXPECT_FALSE(result.Succeeded());
+    EXPECT_EQ(result.Failure.Cause, "HEXLoad_8N1.exe ended: the device of its port is gone");
+    EXPECT_EQ(host.retries, 0);
+    EXPECT_EQ(host.portCalls, (Args{"release", "reclaim"}));
 }
 
 TEST_F(ToolRun, NoProgramFileRunsNoTool) {
