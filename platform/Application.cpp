@@ -182,14 +182,22 @@ void Application::HandleMessage() {
         if (HandleAvailable()) {
             return;
         }
-        backend_->WaitForWork(MillisecondsToNextTimer());
+        // A native event handled inside the wait (a click, a toolkit timer)
+        // is handled work as well: waiting on would leave its effect unseen
+        // until the next core timer or post.
+        if (backend_->WaitForWork(MillisecondsToNextTimer())) {
+            HandleAvailable();
+            return;
+        }
     }
 }
 
 void Application::ProcessMessagesFor(std::uint32_t ms, const std::function<bool()>& stop) {
     const std::uint32_t deadline = GetTickCount() + ms;
+    bool handledInWait = false;
     while (!terminated_) {
-        if (HandleAvailable() && stop && stop()) {
+        const bool handled = HandleAvailable() || handledInWait;
+        if (handled && stop && stop()) {
             return;
         }
         std::int32_t left = TicksUntil(deadline, GetTickCount());
@@ -197,7 +205,7 @@ void Application::ProcessMessagesFor(std::uint32_t ms, const std::function<bool(
             return;
         }
         int next = MillisecondsToNextTimer();
-        backend_->WaitForWork(next < 0 ? left : std::min<int>(left, next));
+        handledInWait = backend_->WaitForWork(next < 0 ? left : std::min<int>(left, next));
     }
 }
 

@@ -25,8 +25,8 @@ public:
     // Handles pending native events without blocking; true if any were handled.
     virtual bool ProcessNative() = 0;
     // Blocks until Wake() is called, a native event was handled, or timeoutMs
-    // passes (-1: no limit).
-    virtual void WaitForWork(int timeoutMs) = 0;
+    // passes (-1: no limit). True if native events were handled while waiting.
+    virtual bool WaitForWork(int timeoutMs) = 0;
     // Callable from any thread.
     virtual void Wake() = 0;
 };

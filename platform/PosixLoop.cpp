@@ -4,7 +4,7 @@
 
 namespace platform {
 
-void PosixLoop::WaitForWork(int timeoutMs) {
+bool PosixLoop::WaitForWork(int timeoutMs) {
     std::unique_lock lock(mutex_);
     if (timeoutMs < 0) {
         wake_.wait(lock, [this] { return woken_; });
@@ -12,6 +12,7 @@ void PosixLoop::WaitForWork(int timeoutMs) {
         wake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return woken_; });
     }
     woken_ = false;
+    return false; // no native events here
 }
 
 void PosixLoop::Wake() {

@@ -12,7 +12,7 @@ namespace platform {
 class PosixLoop : public LoopBackend {
 public:
     bool ProcessNative() override { return false; }
-    void WaitForWork(int timeoutMs) override;
+    bool WaitForWork(int timeoutMs) override;
     void Wake() override;
 
 private:

@@ -23,17 +23,19 @@ bool QtLoop::ProcessNative() {
     return dispatcher_->processEvents(QEventLoop::AllEvents);
 }
 
-void QtLoop::WaitForWork(int timeoutMs) {
+bool QtLoop::WaitForWork(int timeoutMs) {
     if (timeoutMs == 0) {
-        return;
+        return false;
     }
     if (timeoutMs > 0) {
         timeout_.start(timeoutMs);
     }
     // Returns once anything was dispatched: input, a repaint, the time-out
     // or a queued Wake.
-    dispatcher_->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    const bool handled =
+        dispatcher_->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     timeout_.stop();
+    return handled;
 }
 
 void QtLoop::Wake() {

@@ -15,7 +15,7 @@ class QtLoop : public platform::LoopBackend {
 public:
     QtLoop();
     bool ProcessNative() override;
-    void WaitForWork(int timeoutMs) override;
+    bool WaitForWork(int timeoutMs) override;
     void Wake() override;
 
 private:

@@ -101,6 +101,22 @@ TEST_F(QtLoopTest, QtTimersAndCoreTimersRunInTheSameLoop) {
     EXPECT_EQ(coreFired, 1);
 }
 
+// The core's next timer is the bound, so only the toolkit timer can end
+// these waits early: its event, handled inside the wait, must count as work.
+TEST_F(QtLoopTest, AToolkitEventHandledWhileWaitingEndsTheWait) {
+    bool qtFired = false;
+    QTimer::singleShot(20, [&] { qtFired = true; });
+    EXPECT_TRUE(HandleUntil(
+        loop, [&] { return qtFired; }, "the toolkit timer's wake-up"));
+
+    qtFired = false;
+    QTimer::singleShot(20, [&] { qtFired = true; });
+    const std::uint32_t before = platform::GetTickCount();
+    loop.ProcessMessagesFor(LoopBoundMs, [&] { return qtFired; });
+    EXPECT_TRUE(qtFired);
+    EXPECT_LT(platform::GetTickCount() - before, LoopBoundMs / 2);
+}
+
 TEST_F(QtLoopTest, SettingsDialogViewEditsTheRecordThroughTheModel) {
     const std::int32_t devices[] = {0, 2};
     qtfront::QtDialogs dialogs;
