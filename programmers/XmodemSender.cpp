@@ -160,11 +160,13 @@ std::span<const std::uint8_t> TXmodemSender::Judge(std::uint8_t answer) {
         if (answer == Nak) {
             return Refused() ? std::span<const std::uint8_t>(packet_) : Fail(Failure::Refused);
         }
-        // Another 'C' asks for the packet again: a late repeat of the first
-        // one doubles a packet the receiver drops, and a receiver that keeps
-        // asking runs into the bound above.
+        // A repeated 'C' says packet 1 did not arrive. Once it is
+        // acknowledged, only NAK asks for a packet again: a packet sent twice
+        // draws a second ACK that would pass for the next packet's. A
+        // receiver that keeps asking runs into the bound above.
         if (answer == CrcRequest) {
-            return packet_;
+            return acknowledged_ == 0 ? std::span<const std::uint8_t>(packet_)
+                                      : std::span<const std::uint8_t>();
         }
         if (answer != Ack) {
             return {};
@@ -179,7 +181,7 @@ std::span<const std::uint8_t> TXmodemSender::Judge(std::uint8_t answer) {
         return {&Eot, 1};
     case State::EotSent:
         // A refused end of transfer is repeated alone, never with a packet.
-        if (answer == Nak || answer == CrcRequest) {
+        if (answer == Nak) {
             return Refused() ? std::span<const std::uint8_t>(&Eot, 1) : Fail(Failure::Refused);
         }
         if (answer == Ack) {
