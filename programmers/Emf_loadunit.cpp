@@ -20,6 +20,10 @@ constexpr long BeforePortChangeWaitMs = 200;
 constexpr long EndWaitMs = 1500;
 // From 1.06 on the unlock line follows each command character.
 constexpr std::int32_t UnlockFromVersion = 1060;
+// A receiver's 'C' at the end of a read is a request only when nothing
+// follows it for this long; a text line's bytes follow each other closely.
+// The first packet waits that much longer.
+constexpr std::uint32_t QuietMs = 200;
 constexpr std::size_t ReadChunk = 250;
 // What one notification brings in the XMODEM phase is an answer byte, maybe
 // after a late text line; far more is noise and is not kept.
@@ -102,6 +106,7 @@ TProgrammerResult T_EMFLoader::Program(const std::string& fileName) {
         WriteText(protocol::command::Dialogue);
     }
     PumpUntil();
+    StopQuietTimer();
 
     Host.ShowTitleState(TitleState::Plain);
     Wait(BeforePortChangeWaitMs);
@@ -280,25 +285,60 @@ bool T_EMFLoader::OnCharsReceived(std::intptr_t) {
     return true;
 }
 
-void T_EMFLoader::XmodemStep() {
-    // The port notifies again only once all of its input is read.
+bool T_EMFLoader::OnTimer(int slot) {
+    if (slot != QuietSlot) {
+        return false;
+    }
+    StopQuietTimer();
+    if (Stage_ != Stage::Upload || Finished != 0) {
+        return true;
+    }
+    // Bytes already here, their notification still queued, are not silence.
     std::string input;
+    if (ReadReceiver(input)) {
+        AnswerReceiver({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()},
+                       input.empty());
+    }
+    return true;
+}
+
+void T_EMFLoader::StopQuietTimer() {
+    QuietSlot = Host.TimerPool().TimerStop(QuietSlot);
+}
+
+void T_EMFLoader::WatchForQuiet() {
+    if (!Sender.AwaitsQuiet()) {
+        StopQuietTimer();
+    } else if (QuietSlot == 0) {
+        QuietSlot = Host.TimerPool().TimerStart(QuietMs);
+    } else {
+        Host.TimerPool().TimerRestart(QuietSlot);
+    }
+}
+
+bool T_EMFLoader::ReadReceiver(std::string& input) {
+    // The port notifies again only once all of its input is read.
     std::uint8_t chunk[ReadChunk + 1];
     for (int got = ReadBytes(chunk, ReadChunk); got > 0; got = ReadBytes(chunk, ReadChunk)) {
         if (input.size() < MaxAnswerInput) {
             input.append(reinterpret_cast<const char*>(chunk), static_cast<std::size_t>(got));
         }
     }
-    if (Finished != 0) {
-        return;
-    }
-    AnswerReceiver({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()});
+    return Finished == 0;
 }
 
-void T_EMFLoader::AnswerReceiver(std::span<const std::uint8_t> input) {
+void T_EMFLoader::XmodemStep() {
+    std::string input;
+    if (ReadReceiver(input) && !input.empty()) {
+        AnswerReceiver({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()});
+    }
+}
+
+void T_EMFLoader::AnswerReceiver(std::span<const std::uint8_t> input, bool quiet) {
     const std::uint32_t builtBefore = Sender.PacketsBuilt();
     const std::uint32_t acknowledgedBefore = Sender.Acknowledged();
-    const std::span<const std::uint8_t> reply = Sender.OnReceived(input);
+    const std::span<const std::uint8_t> reply = quiet ? Sender.OnQuiet() : Sender.OnReceived(input);
+    WatchForQuiet();
     switch (Sender.GetFailure()) {
     case TXmodemSender::Failure::Refused:
         FailUpload(ProgrammerText::XmodemRefused, "the receiver refused the packet");

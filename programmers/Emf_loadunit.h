@@ -57,6 +57,7 @@ protected:
     bool TakesKey(std::int32_t id) const override;
     void OnReply(std::int32_t id, std::intptr_t data) override;
     void OnWatchdog() override;
+    bool OnTimer(int slot) override;
 
 private:
     void SendEntry();
@@ -64,9 +65,15 @@ private:
     void StartBootloader();
     void SecondStageEntry();
     void CheckVersion(const char* text);
+    // Reads what has arrived; false when the run ended meanwhile.
+    bool ReadReceiver(std::string& input);
     void XmodemStep();
-    // What one notification brought, to the sender.
-    void AnswerReceiver(std::span<const std::uint8_t> input);
+    // What one notification brought, or (quiet) that the receiver fell
+    // silent, to the sender.
+    void AnswerReceiver(std::span<const std::uint8_t> input, bool quiet = false);
+    // The quiet timer runs while the sender waits for the receiver's silence.
+    void WatchForQuiet();
+    void StopQuietTimer();
     void CheckChecksum(const char* text);
     // text: the box's; cause and detail: the result's.
     void FailWith(const std::string& text, std::string cause, std::string detail = {});
@@ -84,6 +91,7 @@ private:
     TPaddedImage Image;
     std::uint16_t ImageCrc_ = 0;
     TXmodemSender Sender;
+    int QuietSlot = 0;
     std::uint8_t Version106 = 0;
     std::string FailureText; // the error box's text; empty until a failure names itself
     std::string VersionText; // as shown beside the software version

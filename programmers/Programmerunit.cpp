@@ -52,8 +52,11 @@ bool TProgrammerTyp::HandleEvent(const kernel::TEventRec& event) {
         OnReply(event.Id, event.Data);
         return true;
     case kernel::evTimer:
-        if (event.Id == 0 || event.Id != WatchdogSlot) {
+        if (event.Id == 0) {
             return false;
+        }
+        if (event.Id != WatchdogSlot) {
+            return OnTimer(event.Id);
         }
         OnWatchdog();
         return true;

@@ -77,6 +77,8 @@ protected:
     virtual bool TakesReply(std::int32_t id) const;
     virtual void OnReply(std::int32_t /*id*/, std::intptr_t /*data*/) {}
     virtual void OnWatchdog() {}
+    // A timer slot besides the watchdog's; true when it was this programmer's.
+    virtual bool OnTimer(int /*slot*/) { return false; }
     // The line failed under a write or read; the run is already marked failed.
     virtual void OnLineFailure() {}
 

@@ -25,17 +25,13 @@ bool Printable(std::uint8_t byte) {
     return byte >= 0x20 && byte < 0x7F;
 }
 
-// A 'C' followed by more text in the same read begins a text line; a
-// receiver's 'C' stands alone, or before another answer.
-bool BeginsText(std::span<const std::uint8_t> bytes, std::size_t at) {
-    const std::uint8_t byte = bytes[at];
-    if (byte != TXmodemSender::CrcRequest) {
-        return Printable(byte);
-    }
-    if (at + 1 >= bytes.size()) {
-        return false;
-    }
-    const std::uint8_t next = bytes[at + 1];
+bool IsAnswer(std::uint8_t byte) {
+    return byte == TXmodemSender::Ack || byte == TXmodemSender::Nak || byte == TXmodemSender::Can;
+}
+
+// What follows a 'C' tells a text line ("CRC ok") from a receiver's 'C',
+// which stands alone or before another answer.
+bool ContinuesText(std::uint8_t next) {
     return next == '\r' || next == '\n' || (Printable(next) && next != TXmodemSender::CrcRequest);
 }
 
@@ -45,6 +41,8 @@ bool TXmodemSender::Start(std::span<const std::uint8_t> image) {
     refusals_ = 0;
     restarts_ = 0;
     canPending_ = false;
+    inText_ = false;
+    heldC_ = false;
     failure_ = Failure::None;
     if (image.empty() || image.size() % BlockSize != 0) {
         state_ = State::Idle;
@@ -75,30 +73,67 @@ std::span<const std::uint8_t> TXmodemSender::Fail(Failure failure) {
     return {};
 }
 
+bool TXmodemSender::Running() const {
+    return state_ == State::Waiting || state_ == State::Sending || state_ == State::EotSent;
+}
+
+bool TXmodemSender::AwaitsQuiet() const {
+    return Running() && (heldC_ || inText_);
+}
+
 std::span<const std::uint8_t> TXmodemSender::OnReceived(std::span<const std::uint8_t> bytes) {
     std::span<const std::uint8_t> reply;
-    bool inText = false;
-    for (std::size_t at = 0; at < bytes.size(); ++at) {
-        if (state_ == State::Idle || state_ == State::Finished || state_ == State::Failed) {
-            break;
-        }
-        const std::uint8_t byte = bytes[at];
-        // Control bytes never stand in a text line: one ends it.
-        const bool control = byte == Ack || byte == Nak || byte == Can;
-        inText = !control && byte != '\n' && (inText || BeginsText(bytes, at));
-        if (!control && (inText || byte != CrcRequest)) {
-            canPending_ = false; // text and noise break a row of CANs
-            continue;
-        }
+    const auto answer = [&](std::uint8_t byte) {
         if (!reply.empty() && byte != Can) {
-            continue;
+            return;
         }
         const std::span<const std::uint8_t> out = Judge(byte);
         if (!out.empty()) {
             reply = out;
         }
+    };
+    if (heldC_ && !bytes.empty()) {
+        heldC_ = false;
+        if (ContinuesText(bytes.front())) {
+            inText_ = true;
+        } else {
+            answer(CrcRequest);
+        }
+    }
+    for (std::size_t at = 0; at < bytes.size() && Running(); ++at) {
+        const std::uint8_t byte = bytes[at];
+        if (IsAnswer(byte)) {
+            inText_ = false; // control bytes never stand in a text line: one ends it
+            answer(byte);
+            continue;
+        }
+        if (byte == CrcRequest && !inText_) {
+            if (at + 1 == bytes.size()) {
+                // After a reply it is stale either way; else the next read
+                // or the silence after it tells.
+                heldC_ = reply.empty();
+                continue;
+            }
+            if (!ContinuesText(bytes[at + 1])) {
+                answer(byte);
+                continue;
+            }
+        }
+        canPending_ = false; // text and noise break a row of CANs
+        inText_ = byte != '\n' && (inText_ || Printable(byte));
     }
     return state_ == State::Failed ? std::span<const std::uint8_t>() : reply;
+}
+
+std::span<const std::uint8_t> TXmodemSender::OnQuiet() {
+    const bool request = heldC_ && Running();
+    heldC_ = false;
+    inText_ = false;
+    if (!request) {
+        return {};
+    }
+    const std::span<const std::uint8_t> out = Judge(CrcRequest);
+    return state_ == State::Failed ? std::span<const std::uint8_t>() : out;
 }
 
 std::span<const std::uint8_t> TXmodemSender::Judge(std::uint8_t answer) {
@@ -125,11 +160,13 @@ std::span<const std::uint8_t> TXmodemSender::Judge(std::uint8_t answer) {
         if (answer == Nak) {
             return Refused() ? std::span<const std::uint8_t>(packet_) : Fail(Failure::Refused);
         }
-        // Another 'C' asks for the packet again: a late repeat of the first
-        // one doubles a packet the receiver drops, and a receiver that keeps
-        // asking runs into the bound above.
+        // A repeated 'C' says packet 1 did not arrive. Once it is
+        // acknowledged, only NAK asks for a packet again: a packet sent twice
+        // draws a second ACK that would pass for the next packet's. A
+        // receiver that keeps asking runs into the bound above.
         if (answer == CrcRequest) {
-            return packet_;
+            return acknowledged_ == 0 ? std::span<const std::uint8_t>(packet_)
+                                      : std::span<const std::uint8_t>();
         }
         if (answer != Ack) {
             return {};
@@ -144,7 +181,7 @@ std::span<const std::uint8_t> TXmodemSender::Judge(std::uint8_t answer) {
         return {&Eot, 1};
     case State::EotSent:
         // A refused end of transfer is repeated alone, never with a packet.
-        if (answer == Nak || answer == CrcRequest) {
+        if (answer == Nak) {
             return Refused() ? std::span<const std::uint8_t>(&Eot, 1) : Fail(Failure::Refused);
         }
         if (answer == Ack) {

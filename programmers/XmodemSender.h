@@ -44,13 +44,21 @@ public:
     // False when the image is empty or does not fill whole blocks.
     bool Start(std::span<const std::uint8_t> image);
     // The receiver's bytes of one read, each judged in the state it arrives
-    // in. A receiver answers with single control bytes; a text line that
-    // shares the read (a late line of the bootloader, even one that starts
-    // with 'C') and noise answer nothing. Once a byte has asked for
-    // something to write, the read's later bytes left the receiver before
-    // that could reach it: only a cancel counts among them. The result is
-    // what to write, empty when nothing.
+    // in. A receiver answers with single control bytes; a text line (a late
+    // line of the bootloader, even one that starts with 'C') and noise
+    // answer nothing, also when the line arrives over several reads. Once a
+    // byte has asked for something to write, the read's later bytes left the
+    // receiver before that could reach it: only a cancel counts among them.
+    // The result is what to write, empty when nothing.
     std::span<const std::uint8_t> OnReceived(std::span<const std::uint8_t> bytes);
+    // True while the reads so far leave a 'C' at their end whose meaning only
+    // the next byte tells, or a text line without its end: the caller calls
+    // OnQuiet once the receiver has sent nothing more for a short while.
+    bool AwaitsQuiet() const;
+    // The receiver fell silent: a 'C' held back was a request (a receiver
+    // sends it alone and waits), and a line without its end has ended. The
+    // result is what to write, empty when nothing.
+    std::span<const std::uint8_t> OnQuiet();
 
     State GetState() const { return state_; }
     Failure GetFailure() const { return failure_; }
@@ -71,6 +79,7 @@ private:
     std::span<const std::uint8_t> Fail(Failure failure);
     // One answer byte in the present state.
     std::span<const std::uint8_t> Judge(std::uint8_t answer);
+    bool Running() const;
 
     std::span<const std::uint8_t> image_;
     std::array<std::uint8_t, PacketSize> packet_{};
@@ -80,6 +89,8 @@ private:
     unsigned refusals_ = 0;   // of what is under way
     unsigned restarts_ = 0;   // 'C's after the first
     bool canPending_ = false; // one CAN seen: a second in a row cancels
+    bool inText_ = false;     // a text line has begun and not ended yet
+    bool heldC_ = false;      // a 'C' ended the last read: request or text?
     State state_ = State::Idle;
     Failure failure_ = Failure::None;
 };

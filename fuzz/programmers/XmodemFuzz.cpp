@@ -1,7 +1,8 @@
 // The bootloader's side of an XMODEM upload as arbitrary bytes: the
 // checksum report text, then the receiver's answers in pieces of arbitrary
-// size. The sender must only ever write a whole packet or one EOT, never
-// build past its image, and never go back to an earlier state.
+// size, now and then followed by the receiver's silence. The sender must
+// only ever write a whole packet or one EOT, never build past its image, and
+// never go back to an earlier state.
 #include "programmers/Emf_loadunit.h"
 #include "programmers/XmodemSender.h"
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -28,12 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!sender.Start(image)) {
         std::abort();
     }
-    std::size_t at = 1 + textLength;
-    while (at < size) {
-        const std::size_t piece = std::min<std::size_t>(size - at, 1 + data[at] % 4);
-        const auto before = sender.GetState();
-        const auto reply = sender.OnReceived({data + at, piece});
-        at += piece;
+    // A whole packet numbered as built, or one EOT; never back, never past
+    // the image.
+    auto check = [&](std::span<const std::uint8_t> reply, TXmodemSender::State before) {
         const bool packet = reply.size() == TXmodemSender::PacketSize &&
                             reply[0] == TXmodemSender::Soh &&
                             reply[1] == static_cast<std::uint8_t>(sender.PacketsBuilt());
@@ -41,6 +40,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if ((!reply.empty() && !packet && !eot) || sender.GetState() < before ||
             sender.PacketsBuilt() > sender.PacketCount()) {
             std::abort();
+        }
+    };
+    std::size_t at = 1 + textLength;
+    while (at < size) {
+        // Its high bit: the receiver falls silent after the piece.
+        const std::uint8_t control = data[at];
+        const std::size_t piece = std::min<std::size_t>(size - at, 1 + control % 4);
+        auto before = sender.GetState();
+        check(sender.OnReceived({data + at, piece}), before);
+        at += piece;
+        if ((control & 0x80) != 0) {
+            before = sender.GetState();
+            check(sender.OnQuiet(), before);
+            if (sender.AwaitsQuiet()) {
+                std::abort(); // the silence decides everything
+            }
         }
     }
     return 0;

@@ -153,9 +153,17 @@ TEST_F(XmodemUpdate, NakAndCStormsEndTheUploadWithThePacketNamed) {
     EXPECT_EQ(Count(transcript, ": fault: NAK"), 10u) << "ten refusals of one packet";
     EXPECT_NE(transcript.find("upload cancelled by the sender"), std::string::npos);
 
-    Update(BootloaderProfile("loader.version=1.05\nloader.fault.c_from=2\n"));
-    ExpectAFailureWithoutRestart("neuen Anfang ('C'), Paket 2");
+    // Until packet 1 is acknowledged a 'C' asks for it again.
+    Update(BootloaderProfile("loader.version=1.05\nloader.fault.c_from=1\n"));
+    ExpectAFailureWithoutRestart("neuen Anfang ('C'), Paket 1");
     EXPECT_LE(Count(transcript, ": fault: C"), 10u);
+    EXPECT_NE(transcript.find("upload cancelled by the sender"), std::string::npos);
+
+    // After that only NAK does: packet 2 is not sent again on a 'C', and the
+    // receiver that asks for a new start leaves the upload stalled.
+    Update(BootloaderProfile("loader.version=1.05\nloader.fault.c_from=2\n"));
+    ExpectAFailureWithoutRestart("ohne Fortschritt, Paket 2");
+    EXPECT_EQ(Count(transcript, " block 2"), 1u) << transcript;
     EXPECT_NE(transcript.find("upload cancelled by the sender"), std::string::npos);
 }
 

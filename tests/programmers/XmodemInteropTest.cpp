@@ -56,6 +56,11 @@ TEST(XmodemInterop, LrzszReceiverGetsTheImageIntact) {
     while (sender.GetState() != programmers::TXmodemSender::State::Finished && !exited &&
            std::chrono::steady_clock::now() < deadline) {
         const std::string got = pty.Receive(1, 500);
+        if (got.empty() && sender.AwaitsQuiet()) {
+            const auto reply = sender.OnQuiet();
+            pty.Send(std::string(reply.begin(), reply.end()));
+            continue;
+        }
         if (got.empty()) {
             exited = ::waitpid(rx, &status, WNOHANG) == rx;
             continue;

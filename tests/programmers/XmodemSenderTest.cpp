@@ -3,6 +3,7 @@
 #include "programmers/PaddedImage.h"
 #include "tests/support/XmodemCrc.h"
 
+#include <deque>
 #include <gtest/gtest.h>
 
 namespace programmers {
@@ -19,11 +20,34 @@ std::vector<std::uint8_t> Answer(Sender& sender, std::uint8_t byte) {
     return Bytes(sender.OnReceived({&byte, 1}));
 }
 
+std::span<const std::uint8_t> AsBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// What the reads bring, one after the other, and then the receiver's
+// silence: everything the sender writes meanwhile, in order.
+std::vector<std::uint8_t> ReadsThenQuiet(Sender& sender,
+                                         std::initializer_list<std::string_view> reads) {
+    std::vector<std::uint8_t> written;
+    for (const std::string_view read : reads) {
+        const std::vector<std::uint8_t> out = Bytes(sender.OnReceived(AsBytes(read)));
+        written.insert(written.end(), out.begin(), out.end());
+    }
+    const std::vector<std::uint8_t> out = Bytes(sender.OnQuiet());
+    written.insert(written.end(), out.begin(), out.end());
+    return written;
+}
+
+// A receiver's lone 'C', which it sends and then waits.
+std::vector<std::uint8_t> Request(Sender& sender) {
+    return ReadsThenQuiet(sender, {"C"});
+}
+
 // Starts the sender and has the receiver ask for packet 1; returns it.
 std::vector<std::uint8_t> FirstPacketAskedFor(Sender& sender,
                                               const std::vector<std::uint8_t>& image) {
     EXPECT_TRUE(sender.Start(image));
-    return Answer(sender, 'C');
+    return Request(sender);
 }
 
 std::vector<std::uint8_t> Image(std::size_t blocks) {
@@ -55,7 +79,10 @@ TEST(XmodemSender, RunsFromCThroughEveryPacketToTheAcknowledgedEnd) {
     Sender sender;
     ASSERT_TRUE(sender.Start(image));
     EXPECT_TRUE(Answer(sender, Sender::Ack).empty()) << "nothing asked for yet";
-    std::vector<std::uint8_t> packet = Answer(sender, 'C');
+    EXPECT_TRUE(Answer(sender, 'C').empty()) << "a 'C' ending a read may begin a line";
+    EXPECT_TRUE(sender.AwaitsQuiet());
+    std::vector<std::uint8_t> packet = Bytes(sender.OnQuiet());
+    EXPECT_FALSE(sender.AwaitsQuiet());
     for (std::size_t n = 1; n <= 300; ++n) {
         ASSERT_EQ(packet.size(), Sender::PacketSize) << n;
         EXPECT_EQ(packet[1], n % 256) << "numbers wrap from 255 to 0";
@@ -72,27 +99,35 @@ TEST(XmodemSender, RunsFromCThroughEveryPacketToTheAcknowledgedEnd) {
     EXPECT_EQ(sender.GetState(), Sender::State::Finished);
 }
 
-TEST(XmodemSender, NakOrAnotherCRepeatsThePacketAndNoiseIsIgnored) {
+TEST(XmodemSender, NakRepeatsThePacketAndCOnlyUntilPacket1IsAcknowledged) {
     const std::vector<std::uint8_t> image = Image(3);
     Sender sender;
     ASSERT_TRUE(sender.Start(image));
-    const std::vector<std::uint8_t> first = Answer(sender, 'C');
-    EXPECT_EQ(Answer(sender, 'C'), first) << "before any answer, C asks again";
+    const std::vector<std::uint8_t> first = Request(sender);
+    EXPECT_EQ(Request(sender), first) << "before any answer, C asks again";
     const std::vector<std::uint8_t> second = Answer(sender, Sender::Ack);
     EXPECT_EQ(second[1], 2);
     EXPECT_EQ(Answer(sender, Sender::Nak), second);
-    EXPECT_EQ(Answer(sender, 'C'), second);
+    // Sent again on a 'C', packet 2 would draw a second ACK, taken for
+    // packet 3's while packet 3 may still be refused.
+    EXPECT_TRUE(Request(sender).empty());
+    EXPECT_TRUE(ReadsThenQuiet(sender, {"C\x06"}).size() == Sender::PacketSize)
+        << "a 'C' before an ACK does not swallow it";
+    EXPECT_EQ(sender.PacketsBuilt(), 3u);
     EXPECT_TRUE(Answer(sender, 'x').empty());
     // Answers that left the receiver before the packet could reach it do not
     // answer that packet.
     const std::uint8_t batch[] = {Sender::Ack, Sender::Nak, Sender::Nak};
-    EXPECT_EQ(Bytes(sender.OnReceived(batch))[1], 3);
-    EXPECT_EQ(sender.PacketsBuilt(), 3u);
+    EXPECT_EQ(Bytes(sender.OnReceived(batch)), std::vector<std::uint8_t>{Sender::Eot});
+    EXPECT_TRUE(Request(sender).empty()) << "nor is the end of transfer sent again";
+    EXPECT_TRUE(Answer(sender, Sender::Ack).empty());
+    EXPECT_EQ(sender.GetState(), Sender::State::Finished);
 }
 
-// Packet 1 is under way when one read brings the bytes of a case: each is
-// judged as it arrives, text lines and noise answer nothing, and what the
-// receiver sent before it could see a reply does not answer that reply.
+// Packet 1 is under way when one read brings the bytes of a case, and then
+// the receiver falls silent: each byte is judged as it arrives, text lines
+// and noise answer nothing, and what the receiver sent before it could see a
+// reply does not answer that reply.
 TEST(XmodemSender, EveryByteOfAReadIsJudgedAndTextLinesAnswerNothing) {
     enum class Writes { Nothing, Packet1Again, Packet2 };
     const std::pair<std::string_view, Writes> cases[] = {
@@ -118,8 +153,7 @@ TEST(XmodemSender, EveryByteOfAReadIsJudgedAndTextLinesAnswerNothing) {
         SCOPED_TRACE(testing::PrintToString(std::string(input)));
         Sender sender;
         const std::vector<std::uint8_t> first = FirstPacketAskedFor(sender, image);
-        const std::vector<std::uint8_t> out = Bytes(
-            sender.OnReceived({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()}));
+        const std::vector<std::uint8_t> out = ReadsThenQuiet(sender, {input});
         switch (writes) {
         case Writes::Nothing:
             EXPECT_TRUE(out.empty());
@@ -137,6 +171,106 @@ TEST(XmodemSender, EveryByteOfAReadIsJudgedAndTextLinesAnswerNothing) {
     }
 }
 
+// A line may arrive over several reads, parted anywhere, also right after
+// its first 'C'; each case is read whole and at every split into two reads,
+// then the receiver falls silent. Before the start and with packet 1 under
+// way, a request sends packet 1 (again) and anything else nothing.
+TEST(XmodemSender, ALineSplitAcrossReadsIsReadAsTheWholeLine) {
+    const std::pair<std::string_view, bool> cases[] = {
+        {"Com 1.2 ready\r\n", false},
+        {"CRC mode\r\n", false},
+        {"C\r\n", false},
+        {"Boot 1.2\r\nCopy\r\n", false},
+        {"Erase C", false}, // a 'C' inside a line
+        {"C", true},
+        {"CC", true}, // one request: the second left before packet 1 could arrive
+        {"Boot 1.2\r\nC", true},
+        {"\xFE"
+         "C\x00",
+         true}, // noise around a request
+    };
+    const std::vector<std::uint8_t> image = Image(2);
+    for (const bool underWay : {false, true}) {
+        for (const auto& [text, request] : cases) {
+            for (std::size_t split = 0; split <= text.size(); ++split) {
+                SCOPED_TRACE(testing::PrintToString(std::string(text)) + " split at " +
+                             std::to_string(split) + (underWay ? ", packet 1 under way" : ""));
+                Sender sender;
+                ASSERT_TRUE(sender.Start(image));
+                const std::vector<std::uint8_t> first =
+                    underWay ? Request(sender) : std::vector<std::uint8_t>{};
+                const std::vector<std::uint8_t> out =
+                    ReadsThenQuiet(sender, {text.substr(0, split), text.substr(split)});
+                if (request) {
+                    ASSERT_EQ(out.size(), Sender::PacketSize);
+                    EXPECT_EQ(out[1], 1);
+                } else {
+                    EXPECT_TRUE(out.empty());
+                }
+                EXPECT_EQ(sender.GetState(),
+                          underWay || request ? Sender::State::Sending : Sender::State::Waiting);
+                EXPECT_FALSE(sender.AwaitsQuiet()) << "the silence decided everything";
+            }
+        }
+    }
+}
+
+TEST(XmodemSender, ALineWithoutItsEndEndsWhenTheReceiverFallsSilent) {
+    const std::vector<std::uint8_t> image = Image(1);
+    Sender sender;
+    ASSERT_TRUE(sender.Start(image));
+    // A prompt without a line end, and its 'C' at once: the line goes on.
+    EXPECT_TRUE(sender.OnReceived(AsBytes("Boot> ")).empty());
+    EXPECT_TRUE(sender.OnReceived(AsBytes("C")).empty());
+    EXPECT_TRUE(sender.AwaitsQuiet());
+    EXPECT_TRUE(sender.OnQuiet().empty());
+    // The receiver's next 'C', after the silence, is one.
+    EXPECT_EQ(Request(sender).size(), Sender::PacketSize);
+}
+
+// A receiver that stores the packets in order, acknowledges a repeat of the
+// one it stored last (its ACK was lost) and refuses any other, until the end
+// of transfer. A stray 'C' reaches the sender after packet 2's ACK, and the
+// last packet is refused once (a line hit). Every byte arrives.
+TEST(XmodemSender, AStrayCDuringTheTransferLeavesNoPacketUnconfirmed) {
+    const std::vector<std::uint8_t> image = Image(8);
+    std::vector<std::uint8_t> stored;
+    std::uint8_t expected = 1;
+    bool lineHit = false;
+    bool ended = false;
+    Sender sender;
+    ASSERT_TRUE(sender.Start(image));
+    std::deque<std::vector<std::uint8_t>> line{Request(sender)};
+    while (!line.empty() && !ended) {
+        const std::vector<std::uint8_t> sent = line.front();
+        line.pop_front();
+        if (sent.empty()) {
+            continue;
+        }
+        std::uint8_t answer = Sender::Nak;
+        if (sent == std::vector<std::uint8_t>{Sender::Eot}) {
+            ended = true;
+            answer = Sender::Ack;
+        } else if (sent[1] == 8 && !lineHit) {
+            lineHit = true;
+        } else if (sent[1] == expected) {
+            stored.insert(stored.end(), sent.begin() + 3, sent.begin() + 131);
+            ++expected;
+            answer = Sender::Ack;
+        } else if (sent[1] == expected - 1) {
+            answer = Sender::Ack;
+        }
+        line.push_back(Answer(sender, answer));
+        if (sent[0] == Sender::Soh && sent[1] == 2 && answer == Sender::Ack) {
+            line.push_back(Request(sender));
+        }
+    }
+    EXPECT_TRUE(lineHit);
+    EXPECT_EQ(sender.GetState(), Sender::State::Finished);
+    EXPECT_EQ(stored.size() / 128, 8u) << "packets stored";
+    EXPECT_TRUE(stored == image);
+}
+
 TEST(XmodemSender, ALateLineThatStartsWithCDoesNotStartTheTransfer) {
     const std::vector<std::uint8_t> image = Image(1);
     Sender sender;
@@ -149,9 +283,9 @@ TEST(XmodemSender, ALateLineThatStartsWithCDoesNotStartTheTransfer) {
     EXPECT_EQ(Bytes(sender.OnReceived(twice)).size(), Sender::PacketSize);
     // One of the two 'C's was the receiver's first: none counts as a restart.
     for (unsigned c = 1; c < Sender::MaxRestarts; ++c) {
-        EXPECT_FALSE(Answer(sender, 'C').empty()) << c;
+        EXPECT_FALSE(Request(sender).empty()) << c;
     }
-    EXPECT_TRUE(Answer(sender, 'C').empty());
+    EXPECT_TRUE(Request(sender).empty());
     EXPECT_EQ(sender.GetFailure(), Sender::Failure::Restarted);
 }
 
@@ -175,7 +309,7 @@ TEST(XmodemSender, ARefusingOrRestartingReceiverEndsTheTransferAtTheTenthTime) {
     const std::vector<std::uint8_t> image = Image(3);
     Sender refused;
     ASSERT_TRUE(refused.Start(image));
-    Answer(refused, 'C');
+    Request(refused);
     const std::vector<std::uint8_t> second = Answer(refused, Sender::Ack);
     for (int nak = 1; nak < 10; ++nak) {
         EXPECT_EQ(Answer(refused, Sender::Nak), second) << nak;
@@ -188,7 +322,7 @@ TEST(XmodemSender, ARefusingOrRestartingReceiverEndsTheTransferAtTheTenthTime) {
     // Refusals count per packet: an acknowledge starts the count again.
     Sender recovered;
     ASSERT_TRUE(recovered.Start(image));
-    Answer(recovered, 'C');
+    Request(recovered);
     for (int packet = 0; packet < 2; ++packet) {
         for (int nak = 1; nak < 10; ++nak) {
             Answer(recovered, Sender::Nak);
@@ -200,20 +334,21 @@ TEST(XmodemSender, ARefusingOrRestartingReceiverEndsTheTransferAtTheTenthTime) {
     // 'C's count over the whole transfer, the first one aside.
     Sender restarted;
     ASSERT_TRUE(restarted.Start(image));
-    Answer(restarted, 'C');
+    Request(restarted);
     for (int c = 1; c < 5; ++c) {
-        EXPECT_FALSE(Answer(restarted, 'C').empty()) << c;
+        EXPECT_FALSE(Request(restarted).empty()) << c;
     }
-    const std::vector<std::uint8_t> second2 = Answer(restarted, Sender::Ack);
+    EXPECT_EQ(Answer(restarted, Sender::Ack)[1], 2);
     for (int c = 5; c < 10; ++c) {
-        EXPECT_EQ(Answer(restarted, 'C'), second2) << c;
+        EXPECT_TRUE(Request(restarted).empty()) << "counted, not answered: " << c;
     }
-    EXPECT_TRUE(Answer(restarted, 'C').empty());
+    EXPECT_EQ(restarted.GetFailure(), Sender::Failure::None);
+    EXPECT_TRUE(Request(restarted).empty());
     EXPECT_EQ(restarted.GetFailure(), Sender::Failure::Restarted);
 
     Sender cancelled;
     ASSERT_TRUE(cancelled.Start(image));
-    const std::vector<std::uint8_t> first = Answer(cancelled, 'C');
+    const std::vector<std::uint8_t> first = Request(cancelled);
     // One CAN alone may be noise: the next ACK still moves on.
     EXPECT_TRUE(Answer(cancelled, Sender::Can).empty());
     EXPECT_EQ(cancelled.GetFailure(), Sender::Failure::None);
@@ -228,7 +363,7 @@ TEST(XmodemSender, ARefusedEndOfTransferAlsoEndsAtTheTenthTime) {
     const std::vector<std::uint8_t> image = Image(1);
     Sender sender;
     ASSERT_TRUE(sender.Start(image));
-    Answer(sender, 'C');
+    Request(sender);
     ASSERT_EQ(Answer(sender, Sender::Ack), std::vector<std::uint8_t>{Sender::Eot});
     for (int nak = 1; nak < 10; ++nak) {
         EXPECT_EQ(Answer(sender, Sender::Nak), std::vector<std::uint8_t>{Sender::Eot});
@@ -242,7 +377,7 @@ TEST(XmodemSender, RefusesImagesThatDoNotFillWholeBlocks) {
     EXPECT_FALSE(sender.Start({}));
     const std::vector<std::uint8_t> ragged(200);
     EXPECT_FALSE(sender.Start(ragged));
-    EXPECT_TRUE(Answer(sender, 'C').empty());
+    EXPECT_TRUE(Request(sender).empty());
 }
 
 TEST(XmodemSender, LastPacketCarriesTheTrailer) {
@@ -257,7 +392,7 @@ TEST(XmodemSender, LastPacketCarriesTheTrailer) {
         const std::uint16_t crc = testing_support::XmodemCrc(padded);
         Sender sender;
         ASSERT_TRUE(sender.Start(image.Bytes));
-        std::vector<std::uint8_t> last = Answer(sender, 'C');
+        std::vector<std::uint8_t> last = Request(sender);
         for (std::uint32_t n = 1; n < sender.PacketCount(); ++n) {
             last = Answer(sender, Sender::Ack);
         }
