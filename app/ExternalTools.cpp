@@ -3,7 +3,7 @@
 #include "app/UpdateSession.h"
 #include "platform/Application.h"
 #include "platform/Tick.h"
-#include "programmers/Programmerunit.h"
+#include "programmers/TransferFailure.h"
 
 // Instruments that a separate tool programs: the registry's tool rows run
 // as programmers; the session lends them its port and takes it back.
@@ -60,7 +60,7 @@ programmers::TFailure UpdateSession::ReclaimSessionPort(bool lowSpeedAfter) {
         }
         if (lastTry) {
             ShowLogText(port->FailureText());
-            return programmers::PortFailure(*port, step::Transfer);
+            return programmers::PortFailure(*port);
         }
         platform::Application::Instance().ProcessMessagesFor(ReopenPauseMs);
         if (window_.Closed()) {

@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "serial/Comport.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -42,7 +43,7 @@ json PortJson(const std::optional<ReportPort>& port) {
     if (!port) {
         return nullptr;
     }
-    return {{"name", "COM" + std::to_string(port->Number)},
+    return {{"name", serial::TComPort::PortName(port->Number - 1)},
             {"device", OrNull(port->Device)},
             {"baud", port->Baud}};
 }

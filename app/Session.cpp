@@ -1,7 +1,7 @@
 #include "app/Messages.h"
 #include "app/UpdateSession.h"
 #include "platform/Application.h"
-#include "programmers/Programmerunit.h"
+#include "programmers/TransferFailure.h"
 
 #include <cstdio>
 #include <iterator>

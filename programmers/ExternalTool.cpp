@@ -17,10 +17,9 @@ namespace {
 
 constexpr int ToolPollMs = 200;
 // A tool stuck on a line whose device went away may never end by itself:
-// the device is looked for about once a second, and once it is gone the
-// tool gets a short grace to give up on its own before it is ended.
-constexpr std::uint32_t DeviceLookMs = 1000;
-constexpr std::uint32_t DeviceGoneGraceMs = 2000;
+// once the device is gone the tool gets a short grace to give up on its
+// own before it is ended.
+constexpr std::uint32_t DeviceGoneGraceMs = 1000;
 // The hex loader's pace, for the title's estimate.
 constexpr std::uintmax_t BytesPerTick = 2000;
 
@@ -175,8 +174,8 @@ TProgrammerResult TExternalTool::RunAttempts(const std::vector<std::string>& arg
             continue;
         }
         // The loop sleeps between looks: the window stays responsive and the
-        // wait costs no processor time of its own.
-        std::uint32_t lookedAt = platform::GetTickCount();
+        // wait costs no processor time of its own. The device is looked at
+        // on every look: a stat is cheap.
         std::optional<std::uint32_t> goneSince;
         while (!tool.Ended(run.ExitCode)) {
             if (application.Terminated()) {
@@ -187,18 +186,18 @@ TProgrammerResult TExternalTool::RunAttempts(const std::vector<std::string>& arg
                     TransferFailure(ToolName(argv.front()) + " ended: the program is closing"));
             }
             const std::uint32_t now = platform::GetTickCount();
-            if (!goneSince && now - lookedAt >= DeviceLookMs) {
-                lookedAt = now;
-                if (Port.DeviceGone()) {
-                    goneSince = now;
-                }
+            if (!goneSince && Port.DeviceGone()) {
+                goneSince = now;
             }
             if (goneSince && now - *goneSince >= DeviceGoneGraceMs) {
                 tool.Terminate();
                 Host.StopTitleEstimate();
-                // Taking the port back names the port and why it is gone.
-                return TProgrammerResult::Failed(TransferFailure(
-                    ToolName(argv.front()) + " ended: the device of its port is gone"));
+                // Said here as well: the device may be back by the time the
+                // port is taken back, which then names no cause of its own.
+                const std::string cause =
+                    ToolName(argv.front()) + " ended: the device of its port is gone";
+                Host.ShowLogLine(cause);
+                return TProgrammerResult::Failed(TransferFailure(cause));
             }
             application.ProcessMessagesFor(ToolPollMs);
         }
@@ -225,8 +224,10 @@ TProgrammerResult TExternalTool::TakePortBack(TProgrammerResult result, bool low
     TFailure lost = Host.ReclaimSessionPort(lowSpeedAfter && result.Succeeded());
     if (!lost.Empty()) {
         result = TProgrammerResult::Failed(std::move(lost));
+    } else {
+        // Nothing settles on a port that did not come back.
+        Delay.DelayTime(settleMs, settleProcesses);
     }
-    Delay.DelayTime(settleMs, settleProcesses);
     Host.ShowTitleState(TitleState::Plain);
     return result;
 }

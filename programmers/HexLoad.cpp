@@ -243,8 +243,8 @@ TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial
     // instrument as updated that the library did not program.
     if (updater.Failed()) {
         return TProgrammerResult::Failed(TransferFailure(std::string(UpdaterLibraryName) +
-                                                         " failed to program " + path + " on COM" +
-                                                         std::to_string(comPort)));
+                                                         " failed to program " + path + " on " +
+                                                         serial::TComPort::PortName(comPort - 1)));
     }
     return TProgrammerResult::Success();
 }

@@ -6,6 +6,7 @@
 #include "programmers/ProgrammingJob.h"
 #include "programmers/Protocol.h"
 #include "programmers/ReplyBuffer.h"
+#include "programmers/TransferFailure.h"
 #include "serial/Comport.h"
 #include "serial/Delay.h"
 
@@ -16,20 +17,6 @@
 #include <utility>
 
 namespace programmers {
-
-// The session step a programmer's run is reported under.
-inline constexpr const char* TransferStep = "transfer";
-
-// A failure of the transfer step.
-inline TFailure TransferFailure(std::string cause, std::string detail = {}) {
-    return {TransferStep, std::move(cause), std::move(detail)};
-}
-
-// The port's last failure as the failure of step: the port, its device and
-// the reason, with the line's result and errno.
-inline TFailure PortFailure(const serial::TComPort& port, std::string step = TransferStep) {
-    return {std::move(step), port.FailureText(), {}, port.FailureResult(), port.FailureErrno()};
-}
 
 // Port purge flags (transmit and receive queue), as ClearBuffer takes them.
 inline constexpr unsigned long PurgeTxClear = 4;

@@ -190,11 +190,10 @@ void TTermProg::SendPiece() {
     if (result <= 0) {
         // A short write, a failed line or a refused piece: the instrument
         // has a gap in its records.
-        TFailure failure = TransferFailure(Port.FailureText());
-        if (result == serial::V24_LINE_FAILED) {
+        const bool lineFailed = result == serial::V24_LINE_FAILED;
+        TFailure failure = lineFailed ? PortFailure(Port) : TransferFailure(Port.FailureText());
+        if (lineFailed) {
             Host.ShowLogLine(failure.Cause);
-            failure.Line = Port.FailureResult();
-            failure.Errno = Port.FailureErrno();
         }
         Host.ShowTitleProgress(TitleTag('T'), 100.0 * static_cast<double>(sent_) /
                                                   static_cast<double>(file_.size()));

@@ -3,6 +3,7 @@
 // through it with nothing in app/ that knows it.
 
 #include "FormFixture.h"
+#include "app/Messages.h"
 #include "programmers/ProgrammerRegistry.h"
 #include "programmers/Protocol.h"
 #include "tools/instrument-sim/Loader.h"
@@ -191,6 +192,37 @@ constexpr programmers::TMethodEntry WordRow = {
     programmers::Method::Added, "WordLoader", "word loader",
     &ServesEveryFirmwareFile,   nullptr,      &TWordProgrammer::Create};
 
+// A tool's run whose instrument restarted and reported before the run was
+// over, as it does once the tool has given the port back: the report is
+// handed on inside the run, as the reader's arrival is during the run's
+// closing wait.
+class TReportingTool : public programmers::TProgrammerTyp {
+public:
+    using TProgrammerTyp::TProgrammerTyp;
+
+    static std::unique_ptr<programmers::TProgrammerTyp>
+    Create(const programmers::TProgrammerContext& context, const programmers::TMethodSettings&) {
+        return std::make_unique<TReportingTool>(context);
+    }
+
+    programmers::TProgrammerResult Program(const std::string&) override {
+        Host.EventQueue().PostMsg(protocol::reply::NewFirmwareReady, 0);
+        Host.ProcessEvents();
+        return programmers::TProgrammerResult::Success();
+    }
+
+protected:
+    void Abort() override {}
+};
+
+bool ServesTheToolStep(const programmers::TSessionKey& key) {
+    return key.Step == programmers::Phase::Tool;
+}
+
+constexpr programmers::TMethodEntry ReportingToolRow = {
+    programmers::Method::Added, "ReportingTool", "reporting tool",
+    &ServesTheToolStep,         nullptr,         &TReportingTool::Create};
+
 // The operator: reads how a failed transfer ended the session, presses OK
 // once, and ends the program once a session is updated.
 struct Operator {
@@ -348,6 +380,24 @@ TEST_F(AddedMethod, OkAfterARefusalRetriesThroughTheSameRow) {
     EXPECT_EQ(TestView(*form).Report().Outcome, "updated") << Log();
     EXPECT_EQ(form->ExitCode(), 0);
     EXPECT_EQ(Hex(flash), Hex(firmware));
+}
+
+// What the instrument reported during a tool's run waits for the restart
+// step after the tool: handed on at once it would come before that step,
+// be passed over, and the session would wait for a report that had come.
+TEST_F(AddedMethod, AReportThatCameDuringAToolsRunEndsTheRestartStepAfterIt) {
+    // The demo's firmware under a name a tool takes (the file class of .HEX).
+    std::string devices = folder.Read("ProgDevice.ini");
+    Swap(devices, "ProgFile2=DM10_V200.BIN", "ProgFile2=DM10_V200.HEX");
+    Swap(devices, "SWKenn2=VER:", "SWKenn2=56 45 52 3A");
+    folder.Write("ProgDevice.ini", devices);
+    std::filesystem::copy_file(std::string(DEMO_FOLDER) + "/DM10_V200.TXT",
+                               folder.File("DM10_V200.HEX"));
+    RunSession({ReportingToolRow});
+    // No tool of its own in the folder: only the row's run can end updated.
+    EXPECT_EQ(form->ExitCode(), 0) << Log();
+    EXPECT_EQ(Log().find(app::MessageText(app::Msg::RestartReportOutOfTurn, 0)), std::string::npos)
+        << Log();
 }
 
 } // namespace

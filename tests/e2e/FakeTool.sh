@@ -38,7 +38,6 @@ fi
 printf 'port COM%s free\n--\n' "$port" >>"$log"
 if [ -n "$FAKE_TOOL_SLEEP" ]; then
     if [ -n "$FAKE_TOOL_STUCK" ]; then
-        trap '' HUP
         exec 3<>"$device"
     fi
     sleep "$FAKE_TOOL_SLEEP" &
@@ -65,9 +64,9 @@ if [ "$code" = 0 ] && [ -z "$FAKE_TOOL_IDLE" ]; then
     ' "$device" || exit 2
 fi
 # $FAKE_TOOL_LINGER: seconds a child of the tool goes on holding the port
-# after the tool has ended.
+# after the tool has ended (the pid of its sleep is in $FAKE_TOOL_LOG.held).
 if [ -n "$FAKE_TOOL_LINGER" ]; then
-    flock -n "$device" sh -c 'echo held >"$0.held"; sleep "$1"' "$log" "$FAKE_TOOL_LINGER" \
+    flock -n "$device" sh -c 'echo $$ >"$0.held"; exec sleep "$1"' "$log" "$FAKE_TOOL_LINGER" \
         </dev/null >/dev/null 2>&1 &
     tries=0
     while [ ! -e "$log.held" ] && [ $tries -lt 100 ]; do

@@ -160,7 +160,9 @@ TEST_F(ToolRun, AMissingToolIsTriedOnceAndNamedWithItsPath) {
 }
 
 // The adapter is pulled under a tool that then sleeps on: it is ended
-// after a short grace, not waited for, and not tried again.
+// after a short grace, not waited for, and not tried again. The port comes
+// back here (the host's reclaim does not look), so the log line is the
+// programmer's own.
 TEST_F(ToolRun, AToolWhosePortsDeviceWentAwayIsEndedAndNotTriedAgain) {
     serialtest::Pty pty;
     serialtest::PortDirectory ports;
@@ -176,6 +178,7 @@ TEST_F(ToolRun, AToolWhosePortsDeviceWentAwayIsEndedAndNotTriedAgain) {
     const programmers::TProgrammerResult result = Run({.Which = programmers::Tool::HexLoader});
     EXPECT_FALSE(result.Succeeded());
     EXPECT_EQ(result.Failure.Cause, "HEXLoad_8N1.exe ended: the device of its port is gone");
+    EXPECT_EQ(host.shownLines, (Args{result.Failure.Cause}));
     EXPECT_EQ(host.retries, 0);
     EXPECT_EQ(host.portCalls, (Args{"release", "reclaim"}));
 }
