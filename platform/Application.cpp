@@ -125,7 +125,7 @@ void Application::TimerChanged(TTimer* timer) {
         timers_.erase(found);
     }
     if (timer->Enabled() && timer->Interval() > 0) {
-        timers_.push_back({timer, GetTickCount() + EffectiveInterval(*timer)});
+        timers_.push_back({timer, GetTickCount() + EffectiveInterval(*timer), ++armings_});
     }
 }
 
@@ -135,20 +135,22 @@ void Application::TimerDestroyed(TTimer* timer) {
 
 bool Application::DeliverDueTimers() {
     // Collect first: a handler may enable, disable or destroy timers.
+    // A timer an earlier handler stopped, restarted or destroyed is passed
+    // over: only the arming that fell due may fire.
     std::uint32_t now = GetTickCount();
-    std::vector<TTimer*> due;
+    std::vector<ArmedTimer> due;
     for (ArmedTimer& armed : timers_) {
         if (TicksUntil(armed.due, now) <= 0) {
-            due.push_back(armed.timer);
             armed.due = now + EffectiveInterval(*armed.timer);
+            due.push_back(armed);
         }
     }
-    for (TTimer* timer : due) {
-        bool stillArmed =
-            std::any_of(timers_.begin(), timers_.end(),
-                        [timer](const ArmedTimer& armed) { return armed.timer == timer; });
-        if (stillArmed) {
-            timer->Fire();
+    for (const ArmedTimer& fallen : due) {
+        bool sameArming = std::any_of(timers_.begin(), timers_.end(), [&](const ArmedTimer& armed) {
+            return armed.timer == fallen.timer && armed.arming == fallen.arming;
+        });
+        if (sameArming) {
+            fallen.timer->Fire();
         }
     }
     return !due.empty();

@@ -94,6 +94,9 @@ private:
     struct ArmedTimer {
         TTimer* timer;
         std::uint32_t due; // tick count
+        // Which arming this is: a timer stopped or restarted since it fell
+        // due is armed anew and must wait its new interval.
+        std::uint64_t arming;
     };
 
     bool DeliverPosted();
@@ -109,6 +112,7 @@ private:
     std::map<HWND, MessageTarget*> targets_;
     HWND nextHandle_ = 1;
     std::vector<ArmedTimer> timers_;
+    std::uint64_t armings_ = 0;
     std::string title_;
     std::uint32_t timeDivisor_ = 1;
     std::atomic<bool> terminated_{false};

@@ -97,6 +97,26 @@ TEST_F(ApplicationTest, TimerDestroyedByAnEarlierTimerOfTheSamePassDoesNotFire) 
     EXPECT_FALSE(killer.Enabled());
 }
 
+TEST_F(ApplicationTest, TimerRestartedByAnEarlierTimerOfTheSamePassWaitsItsNewInterval) {
+    platform::TTimer restarter(nullptr, "Restarter");
+    restarter.SetInterval(1);
+    platform::TTimer watchdog(nullptr, "Watchdog");
+    watchdog.SetInterval(1);
+    bool watchdogFired = false;
+    watchdog.OnTimer = [&](platform::TTimer&) { watchdogFired = true; };
+    restarter.OnTimer = [&](platform::TTimer& sender) {
+        watchdog.SetEnabled(false);
+        watchdog.SetInterval(60000);
+        watchdog.SetEnabled(true);
+        sender.SetEnabled(false);
+    };
+    platform::SleepMs(5);
+    app.ProcessMessages();
+    EXPECT_FALSE(restarter.Enabled()) << "the restarter fired";
+    EXPECT_FALSE(watchdogFired);
+    EXPECT_TRUE(watchdog.Enabled());
+}
+
 TEST_F(ApplicationTest, TimeDivisorShortensTimerIntervals) {
     app.SetTimeDivisor(100);
     platform::TTimer timer(nullptr, "Fast");
