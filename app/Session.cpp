@@ -118,6 +118,9 @@ kernel::TEventRec UpdateSession::HandleSessionEvent(kernel::TEventRec event) {
     case event::LineFailed:
         OnSessionLineFailed();
         return consumed;
+    case event::ResumeAfterTransfer:
+        ResumeAfterTransfer();
+        return consumed;
     case event::ToolSucceeded:
     case event::StartClass0:
     case event::BootloaderFileStep:
@@ -388,7 +391,8 @@ void UpdateSession::ShowDuration(int kind) {
 
 void UpdateSession::FinishSession(bool reset) {
     // A report that comes during the waits below must not finish it twice.
-    if (Session.Finishing) {
+    if (Session.Finishing ||
+        LineDiedBehindTransfer(reset ? AfterTransfer::FinishAndReset : AfterTransfer::Finish)) {
         return;
     }
     Session.Finishing = true;
@@ -506,8 +510,7 @@ void UpdateSession::OnSessionLineFailed() {
         FailCalibration(std::move(failure));
     } else if (Session.AwaitingRestart) {
         ShowLogText(cause);
-        Session.LastFailure = std::move(failure);
-        SessionFailed(event::ProgrammingFailed);
+        FailAfterTransfer(std::move(failure), AfterTransfer::AwaitRestart);
     } else if (Session.LastFailure.Empty()) {
         // A step between two of its own waits: ending the session here would
         // let the step run on and end it a second time. Its next use of the

@@ -311,6 +311,14 @@ private:
     // port; false when it failed or no method serves the step.
     bool RunProgrammer(programmers::Phase phase, int fileClass, const std::string& fileName);
 
+    // --- a line that died behind a successful transfer (AfterTransfer.cpp)
+    // True when it did: the step after the transfer, next, fails with the
+    // line's cause instead of running.
+    bool LineDiedBehindTransfer(AfterTransfer next);
+    void FailAfterTransfer(programmers::TFailure failure, AfterTransfer next);
+    // OK after that failure: the port opened again, and next runs.
+    void ResumeAfterTransfer();
+
     // --- recovery of a lab instrument that waits in its loader
     // The entry of the item's Tag, or entry 1 after a "Q".
     void StartLabRecovery(int tag);

@@ -25,11 +25,16 @@ struct TProgrammerResult {
 
     Kind Result = Kind::Failed;
     TFailure Failure; // set for Failed and Aborted
+    // Success only: the line died after the transfer was complete. The
+    // transfer stands; the session's next step on the line fails with this.
+    TFailure LineDiedAfter;
 
-    static TProgrammerResult Success() { return {Kind::Success, {}}; }
-    static TProgrammerResult Failed(TFailure failure) { return {Kind::Failed, std::move(failure)}; }
+    static TProgrammerResult Success() { return {Kind::Success, {}, {}}; }
+    static TProgrammerResult Failed(TFailure failure) {
+        return {Kind::Failed, std::move(failure), {}};
+    }
     static TProgrammerResult Aborted(TFailure failure) {
-        return {Kind::Aborted, std::move(failure)};
+        return {Kind::Aborted, std::move(failure), {}};
     }
     bool Succeeded() const { return Result == Kind::Success; }
 };

@@ -107,7 +107,8 @@ protected:
     // notifies again only once its input has been read.
     bool ReadInto(TReplyBuffer& buffer);
     // Ends the run at once as a failure; the log and the cause name the
-    // port, its device and the reason.
+    // port, its device and the reason. After Succeed the run stays a
+    // success and hands the cause on (TProgrammerResult::LineDiedAfter).
     void LineFailed();
     // Ends the run as a failure. The first cause given is kept: the later
     // ones are what the first one set off.
@@ -136,6 +137,7 @@ private:
     void AbortRun(const char* cause);
 
     bool AbortedRun = false;
+    TFailure lineDiedAfter_;
 };
 
 // The line that event 10011 carries: the number after its "A." or "C."

@@ -110,6 +110,9 @@ inline constexpr std::int32_t Rejected = 10012;
 inline constexpr std::int32_t LineFailed = 10014;
 inline constexpr std::int32_t ProgrammingFailed = 10021;
 inline constexpr std::int32_t ToolSucceeded = 10022;
+// OK after the line died behind a successful transfer: the step after the
+// transfer runs again on the port opened again.
+inline constexpr std::int32_t ResumeAfterTransfer = 10026;
 inline constexpr std::int32_t StartClass0 = 10023;
 inline constexpr std::int32_t BootloaderFileStep = 10024;
 inline constexpr std::int32_t TerminalStep = 10025;
