@@ -538,6 +538,7 @@ kernel::TEventRec UpdateSession::RetryHandler(void* context, kernel::TEvents& ev
     events.RemoveHandler(&UpdateSession::RetryHandler, session);
     ++session->report_.Retries;
     session->Session.Running = true; // the session goes on: its acknowledges count again
+    session->Session.Decided = false;
     session->window_.EnableOk(false);
     session->window_.ClearLog();
     session->window_.RunWaitBar(false);

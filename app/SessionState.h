@@ -100,6 +100,9 @@ struct TSessionState {
 
     // --- the sequencer
     bool Running = false; // from the start to one of the session's ends
+    // An ending has decided the session (or the retry that goes on with
+    // it): a later one may only conclude it or add to the log.
+    bool Decided = false;
     // Counts the sessions begun; a step that waited checks it to notice that
     // another session took over meanwhile.
     std::uint32_t Generation = 0;
@@ -200,6 +203,7 @@ struct TSessionState {
     // since it belongs to the form's timer pool.
     void Begin() {
         Running = true;
+        Decided = false;
         AwaitingRestart = false;
         RestartAskPending = false;
         Finishing = false;

@@ -185,7 +185,9 @@ public:
 
     // Every ending goes through here: the exit code, the report's outcome,
     // failed step and failure, and the operator's closing text together.
-    // The failure is the one given, else the session's LastFailure.
+    // The failure is the one given, else the session's LastFailure. The
+    // first ending of a session (or of its retry) decides: a later one only
+    // logs its cause, unless its row concludes an ending (FailureRule::Kept).
     void End(Outcome what, programmers::TFailure failure = {});
 
     // --- for the programmer host

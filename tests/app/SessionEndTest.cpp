@@ -31,6 +31,14 @@ protected:
         return form->Session().CheckDevice();
     }
     const programmers::TFailure& Failure() const { return form->Report().Failure; }
+    // OK after a failure: its retry goes on with the session; the retry's
+    // acknowledge finds the session done and takes no step of its own.
+    void PressOk() {
+        form->Session().StateForTest().FileClass = 0;
+        form->Session().StateForTest().Done = true;
+        form->EventQueue().PostKey(event::KeyStart);
+        form->ProcessEvents();
+    }
 };
 
 TEST_F(SessionEnd, AFileTheEntryNamesThatCannotBeTakenIsNamedWithItsPathAndWhy) {
@@ -59,8 +67,9 @@ TEST_F(SessionEnd, TheCheckNamesWhyTheInstrumentDoesNotFitTheEntry) {
 }
 
 // After programming, silence first asks the new firmware, then fails the
-// session at the restart step; the retry offered must not report the old
-// cause when it fails without one, nor any cause once it succeeds.
+// session at the restart step. A later ending of the same session changes
+// nothing of that; the retry offered must not report the old cause when it
+// fails without one, nor any cause once it succeeds.
 TEST_F(SessionEnd, ASilentInstrumentAfterProgrammingIsNamedAndItsCauseServesOneEnding) {
     Build();
     form->Session().BeginNewSession();
@@ -75,10 +84,21 @@ TEST_F(SessionEnd, ASilentInstrumentAfterProgrammingIsNamedAndItsCauseServesOneE
     EXPECT_EQ(Failure().Detail, "asked with A.1000 after 6000 ms");
     EXPECT_EQ(MemoLines().back(), "Abbruch") << "the closing text comes with the end";
 
+    form->Session().StateForTest().LastFailure.Cause = "a consequence of the first";
     form->Session().PostEvent(event::ProgrammingFailed);
     form->ProcessEvents();
+    form->Session().FinishSession(false);
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
+    EXPECT_EQ(form->Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(Failure().Cause, "no report from the new firmware within 30000 ms");
+    EXPECT_EQ(MemoLines().back(), "a consequence of the first") << "logged, and no more";
+
+    PressOk();
+    form->Session().SessionFailed(event::ProgrammingFailed);
+    EXPECT_EQ(form->Report().Outcome, app::outcome::Failed);
     EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
 
+    PressOk();
     form->Session().StateForTest().Finishing = false;
     form->Session().FinishSession(false);
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
