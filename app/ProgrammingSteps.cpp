@@ -346,7 +346,11 @@ bool UpdateSession::RunProgrammer(Phase phase, int fileClass, const std::string&
     const programmers::TProgrammerResult result = programmer->Program(fileName);
     Events.RemoveHandler(&UpdateSession::HoldReports, this);
     report_.BytesSent += port->BytesWritten() - before;
-    if (!result.Succeeded()) {
+    if (result.Result == programmers::TProgrammerResult::Kind::Aborted) {
+        // An abort, not a failure of the transfer: the failure the caller
+        // posts then changes nothing of it.
+        End(Outcome::Aborted, result.Failure);
+    } else if (!result.Succeeded()) {
         Session.LastFailure = result.Failure;
     }
     Session.LineDiedAfterTransfer = result.LineDiedAfter;

@@ -81,8 +81,8 @@ void UpdateSession::End(Outcome what, programmers::TFailure failure) {
     if (failure.Step.empty()) {
         failure.Step = report_.Step;
     }
-    // Once aborted, the run stays aborted, with the cause of that.
-    const bool abortedBefore = report_.Outcome == outcome::Aborted;
+    // Once closed, the run stays aborted, with the cause of that.
+    const bool abortedBefore = report_.AbortSticks;
     switch (row.Mark) {
     case ReportMark::Decided:
         report_.Decide(row.Word);
@@ -92,7 +92,7 @@ void UpdateSession::End(Outcome what, programmers::TFailure failure) {
         break;
     case ReportMark::Aborted:
         if (!abortedBefore) {
-            report_.Abort();
+            report_.Abort(window_.Closed());
         }
         break;
     case ReportMark::Undecided:

@@ -1,5 +1,5 @@
 // How a transfer's own end reaches the session's: a line that dies once the
-// transfer is complete.
+// transfer is complete and an abort by Escape.
 // The instrument is a thread on a pseudo-terminal's master; the transfer a
 // method of this file's own.
 
@@ -88,6 +88,23 @@ bool Await(const serialtest::Pty& pty, const std::string& text, int timeoutMs = 
     }
     return true;
 }
+
+// Presses Escape when its timer slot fires, as the operator would.
+struct EscapeKey {
+    kernel::TTimerPool* timers = nullptr;
+    int slot = 0;
+
+    static kernel::TEventRec Press(void* context, kernel::TEvents& events,
+                                   kernel::TEventRec event) {
+        auto* self = static_cast<EscapeKey*>(context);
+        if (event.Kind != kernel::evTimer || self->slot == 0 || event.Id != self->slot) {
+            return event;
+        }
+        self->slot = self->timers->TimerStop(self->slot);
+        events.PostKey(event::KeyEscape);
+        return kernel::TEvents::ClearEvent();
+    }
+};
 
 // A window on COM1 whose session is on the point of its class-1 transfer.
 class TransferEnding : public testing_support::FormFixture {
@@ -198,6 +215,33 @@ TEST_F(TransferEnding, ALineThatDiesAfterACompleteTransferFailsTheRestartAndOkRe
     EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
     EXPECT_EQ(form->Report().Retries, 1);
     EXPECT_EQ(TGoProgrammer::Runs, 1) << "the transfer ran again";
+}
+
+// Escape ends the run as aborted, not as failed; the retry that OK offers
+// still decides the session anew.
+TEST_F(TransferEnding, EscapeDuringTheTransferEndsItAbortedAndTheRetryDecidesAnew) {
+    instrument.emplace_back([this] { Await(line, "G\r"); }); // the loader never answers
+    EscapeKey operatorKey{&Session().TimerPool(), Session().TimerPool().TimerStart(500)};
+    form->EventQueue().AddHandler(&EscapeKey::Press, &operatorKey);
+    Identified();
+    Session().PostEvent(event::StartClass1);
+    RunUntil([&] { return Ended(); });
+    form->EventQueue().RemoveHandler(&EscapeKey::Press, &operatorKey);
+    ASSERT_TRUE(Ended()) << Log();
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
+    EXPECT_EQ(form->Report().Outcome, app::outcome::Aborted);
+    EXPECT_EQ(form->Report().FailedStep, app::step::Transfer);
+    EXPECT_EQ(Failure().Cause, "aborted by the operator (Escape)");
+
+    instrument.front().join();
+    instrument.clear();
+    PlayLoader(line, true);
+    form->OkBitBtn->Click();
+    RunUntil([&] { return form->Report().Outcome == app::outcome::Updated; });
+    EXPECT_EQ(form->Report().Outcome, app::outcome::Updated) << Log();
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
+    EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
+    EXPECT_EQ(TGoProgrammer::Runs, 2);
 }
 
 } // namespace
