@@ -146,4 +146,8 @@ void TSessionServices::CountRetry() {
     session_.CountRetry();
 }
 
+bool TSessionServices::CurrentLineFailure(std::intptr_t data) const {
+    return session_.CurrentLineFailure(data);
+}
+
 } // namespace app

@@ -116,7 +116,9 @@ kernel::TEventRec UpdateSession::HandleSessionEvent(kernel::TEventRec event) {
         SessionFailed(id);
         return consumed;
     case event::LineFailed:
-        OnSessionLineFailed();
+        if (CurrentLineFailure(event.Data)) {
+            OnSessionLineFailed();
+        }
         return consumed;
     case event::ResumeAfterTransfer:
         ResumeAfterTransfer();

@@ -163,6 +163,10 @@ public:
     platform::Dialogs& Boxes() { return boxes_; }
     // The port the instrument answered on, nullptr before.
     serial::TComPort* SessionComPort() const;
+    // The data of event::LineFailed for a port table entry of this session,
+    // and whether an event's data is of the session's port now.
+    std::intptr_t LineFailedData(int tableIndex) const;
+    bool CurrentLineFailure(std::intptr_t data) const;
 
     // --- what the window feeds in
     // The start mode and file class the device configuration gives.

@@ -34,6 +34,9 @@ bool TProgrammerTyp::HandleEvent(const kernel::TEventRec& event) {
     case kernel::evMessage:
         // Also after the end: a dead line ends the run's own closing waits.
         if (event.Id == protocol::event::LineFailed) {
+            if (!Host.CurrentLineFailure(event.Data)) {
+                return false; // stale: the session drops it
+            }
             LineFailed();
             return true;
         }

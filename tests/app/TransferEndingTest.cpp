@@ -1,5 +1,5 @@
 // How a transfer's own end reaches the session's: a line that dies once the
-// transfer is complete and an abort by Escape.
+// transfer is complete, an abort by Escape, and a line failure that is late.
 // The instrument is a thread on a pseudo-terminal's master; the transfer a
 // method of this file's own.
 
@@ -242,6 +242,28 @@ TEST_F(TransferEnding, EscapeDuringTheTransferEndsItAbortedAndTheRetryDecidesAne
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
     EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
     EXPECT_EQ(TGoProgrammer::Runs, 2);
+}
+
+// A line failure posted for an earlier session, or for another port, must
+// not end the session that waits for its instrument now.
+TEST_F(TransferEnding, ALateLineFailureOfAnotherSessionOrPortIsDropped) {
+    Identified();
+    const std::intptr_t earlierSession = Session().LineFailedData(0);
+    Identified();
+    Session().AwaitInstrumentAfterProgramming();
+    Session().PostEvent(event::LineFailed, earlierSession);
+    Session().PostEvent(event::LineFailed, Session().LineFailedData(1));
+    form->ProcessEvents();
+    EXPECT_TRUE(Session().State().AwaitingRestart);
+    EXPECT_TRUE(Session().SessionRunning());
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
+
+    Session().PostEvent(event::LineFailed, Session().LineFailedData(0));
+    form->ProcessEvents();
+    RunUntil([&] { return Ended(); }, 2000);
+    EXPECT_FALSE(Session().State().AwaitingRestart);
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
+    EXPECT_EQ(form->Report().FailedStep, app::step::Restart);
 }
 
 } // namespace
