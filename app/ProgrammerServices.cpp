@@ -118,7 +118,7 @@ void TSessionServices::ClearLog() {
 }
 // Below 0 the window would read a title state: a programmer names those.
 void TSessionServices::ShowTitleProgress(const std::string& prefix, double percent) {
-    session_.Window().ShowTitleProgress(prefix, percent >= 0 ? percent : 0.0);
+    session_.Window().ShowTitleProgress(prefix, percent);
 }
 void TSessionServices::ShowTitleState(programmers::TitleState state) {
     session_.Window().ShowTitleState(state);

@@ -428,7 +428,7 @@ void UpdateSession::FinishSession(bool reset) {
     window_.RunWaitBar(false);
     window_.SetProgressPosition(0);
     window_.ShowWaitPanel(false);
-    window_.ShowTitleProgress("", -1);
+    window_.ShowTitleState(programmers::TitleState::Plain);
     window_.Wait().DelayTime(1000, true);
     if (reset) {
         SendCommand(command::Restart);

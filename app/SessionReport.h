@@ -29,7 +29,7 @@ inline constexpr const char* StartUp = "start-up";
 inline constexpr const char* Search = "search";
 inline constexpr const char* Identify = "identify";
 inline constexpr const char* Check = "check";
-inline constexpr const char* Transfer = "transfer";
+inline constexpr const char* Transfer = programmers::TransferStep;
 inline constexpr const char* Restart = "restart";
 } // namespace step
 

@@ -99,6 +99,7 @@ public:
     virtual void SetProgressPosition(int position) = 0;
     virtual void AdvanceProgress(int steps) = 0;
     virtual void AdvanceProgressBar(int steps) = 0;
+    // percent: 0 to 100; beyond is held at the nearer end.
     virtual std::string ShowTitleProgress(const std::string& prefix, double percent) = 0;
     virtual void ShowTitleState(programmers::TitleState state) = 0;
     // The title counts the session's expected ticks while running.

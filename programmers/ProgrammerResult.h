@@ -7,6 +7,9 @@
 
 namespace programmers {
 
+// The session step a programmer's run is reported under.
+inline constexpr const char* TransferStep = "transfer";
+
 // Why a step failed, as the log, the report and the operator's box name it.
 struct TFailure {
     std::string Step;   // the session step: "search", "check", "transfer", "restart", ...

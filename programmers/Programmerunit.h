@@ -17,9 +17,6 @@
 
 namespace programmers {
 
-// The session step a programmer's run is reported under.
-inline constexpr const char* TransferStep = "transfer";
-
 // A failure of the transfer step.
 inline TFailure TransferFailure(std::string cause, std::string detail = {}) {
     return {TransferStep, std::move(cause), std::move(detail)};
@@ -29,6 +26,12 @@ inline TFailure TransferFailure(std::string cause, std::string detail = {}) {
 // the reason, with the line's result and errno.
 inline TFailure PortFailure(const serial::TComPort& port, std::string step = TransferStep) {
     return {std::move(step), port.FailureText(), {}, port.FailureResult(), port.FailureErrno()};
+}
+
+// A command as a cause names it: up to the first of ends (its line end,
+// or the separator before its arguments).
+inline std::string CommandNamed(const std::string& command, const char* ends = "\r\n") {
+    return command.substr(0, command.find_first_of(ends));
 }
 
 // Port purge flags (transmit and receive queue), as ClearBuffer takes them.
