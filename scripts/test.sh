@@ -11,20 +11,24 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
-echo "== plain build"
+# Each stage's start names the minutes so far: the whole run has to stay
+# well inside CI's time limit, and this shows where the time goes.
+stage() { echo "== $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
+
+stage "plain build"
 scripts/build.sh build-test -DUPDATE_QT=ON -DUPDATE_BENCH=ON
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-test -j"$(nproc)" --output-on-failure
 
-echo "== Debian package"
+stage "Debian package"
 scripts/check-package.sh build-test
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DUPDATE_QT=ON -DUPDATE_BENCH=OFF -DUPDATE_SANITIZE=ON
 # The font library keeps its caches until exit by design; only that is suppressed.
 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan-qt.supp QT_QPA_PLATFORM=offscreen \
     ctest --test-dir build-asan -j"$(nproc)" --output-on-failure
 
-echo "== ThreadSanitizer (loop, serial line)"
+stage "ThreadSanitizer (loop, serial line)"
 # ThreadSanitizer cannot map its shadow memory with the newest kernels'
 # address-space randomisation; setarch turns that off for the run alone.
 # Only the suites it runs are built: the rest would cost minutes and run nowhere.
@@ -34,7 +38,7 @@ scripts/build.sh build-tsan -DUPDATE_QT=OFF -DUPDATE_BENCH=OFF -DUPDATE_TSAN=ON 
 setarch "$(uname -m)" -R ctest --test-dir build-tsan -j"$(nproc)" --output-on-failure \
     -L "$(IFS='|'; echo "${tsan_suites[*]}")" --no-tests=error
 
-echo "== fuzz targets, ${fuzz_seconds} s each"
+stage "fuzz targets, ${fuzz_seconds} s each"
 CC=clang CXX=clang++ scripts/build.sh build-fuzz -DUPDATE_QT=OFF -DUPDATE_TESTS=OFF \
     -DUPDATE_BENCH=OFF -DUPDATE_FUZZ=ON
 for target in build-fuzz/fuzz/*/fuzz_*; do
@@ -52,4 +56,4 @@ for target in build-fuzz/fuzz/*/fuzz_*; do
     rm -f "$corpus.log"
     rm -rf "$corpus"
 done
-echo "== all tests passed"
+stage "all tests passed"
