@@ -78,6 +78,19 @@ protected:
         programmers::TExternalTool tool({host, com, delay, job}, settings);
         return tool.Program(file);
     }
+    // The session port on COM5, a pty in ports, once opened as the session
+    // had it before lending it to the tool.
+    void LendPort(serialtest::PortDirectory& ports, const serialtest::Pty& pty) {
+        ports.Link(4, pty.SlavePath());
+        serial::V24ParameterTag record;
+        com.InitParameter(&record, false);
+        ASSERT_NE(com.Open(0, 0, 4, false), serial::INVALID_HANDLE_VALUE);
+        com.Close();
+    }
+    void WriteTool(const std::string& name, const std::string& script) {
+        folder.Write(name, script);
+        std::filesystem::permissions(folder.File(name), std::filesystem::perms::owner_all);
+    }
     std::string ArgsLog() {
         std::ifstream in(folder.File("args.log"));
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -165,15 +178,9 @@ TEST_F(ToolRun, AMissingToolIsTriedOnceAndNamedWithItsPath) {
 TEST_F(ToolRun, AToolWhosePortsDeviceWentAwayIsEndedAndNotTriedAgain) {
     serialtest::Pty pty;
     serialtest::PortDirectory ports;
-    ports.Link(4, pty.SlavePath());
-    serial::V24ParameterTag record;
-    com.InitParameter(&record, false);
-    ASSERT_NE(com.Open(0, 0, 4, false), serial::INVALID_HANDLE_VALUE);
-    com.Close();
-    folder.Write(programmers::HexLoaderTool,
-                 "#!/bin/sh\nrm '" + ports.Path() + "/COM5'\nexec sleep 60\n");
-    std::filesystem::permissions(folder.File(programmers::HexLoaderTool),
-                                 std::filesystem::perms::owner_all);
+    ASSERT_NO_FATAL_FAILURE(LendPort(ports, pty));
+    WriteTool(programmers::HexLoaderTool,
+              "#!/bin/sh\nrm '" + ports.Path() + "/COM5'\nexec sleep 60\n");
     const programmers::TProgrammerResult result = Run({.Which = programmers::Tool::HexLoader});
     EXPECT_FALSE(result.Succeeded());
     EXPECT_EQ(result.Failure.Cause, "HEXLoad_8N1.exe ended: the device of its port is gone");
@@ -187,15 +194,9 @@ TEST_F(ToolRun, AToolWhosePortsDeviceWentAwayIsEndedAndNotTriedAgain) {
 TEST_F(ToolRun, AToolThatRunsPastItsBoundIsEndedAndNamedWithTheBound) {
     serialtest::Pty pty;
     serialtest::PortDirectory ports;
-    ports.Link(4, pty.SlavePath());
-    serial::V24ParameterTag record;
-    com.InitParameter(&record, false);
-    ASSERT_NE(com.Open(0, 0, 4, false), serial::INVALID_HANDLE_VALUE);
-    com.Close();
-    folder.Write(programmers::Pic32Tool, "#!/bin/sh\necho $$ > \"$(dirname \"$0\")/pid\"\n"
-                                         "trap '' TERM\nwhile :; do sleep 1; done\n");
-    std::filesystem::permissions(folder.File(programmers::Pic32Tool),
-                                 std::filesystem::perms::owner_all);
+    ASSERT_NO_FATAL_FAILURE(LendPort(ports, pty));
+    WriteTool(programmers::Pic32Tool, "#!/bin/sh\necho $$ > \"$(dirname \"$0\")/pid\"\n"
+                                      "trap '' TERM\nwhile :; do sleep 1; done\n");
     // 30 minutes in 90 ms.
     platform::Application::Instance().SetTimeDivisor(20000);
     const programmers::TProgrammerResult result = Run({.Which = programmers::Tool::Pic32Loader});
