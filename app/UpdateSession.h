@@ -164,9 +164,7 @@ public:
     platform::Dialogs& Boxes() { return boxes_; }
     // The port the instrument answered on, nullptr before.
     serial::TComPort* SessionComPort() const;
-    // The data of event::LineFailed for a port table entry of this session,
-    // and whether an event's data is of the session's port now.
-    std::intptr_t LineFailedData(int tableIndex) const;
+    // Whether event::LineFailed's data is of the session's port now.
     bool CurrentLineFailure(std::intptr_t data) const;
 
     // --- what the window feeds in
@@ -177,8 +175,6 @@ public:
     void LabXXXClick(platform::TMenuItem* sender);
     // The items DevMultiZ70..DevCondZ70, or the probe's answer frame (nullptr).
     void TGZ70ProgrammingClick(platform::TMenuItem* sender);
-    // Writes to the session port and logs the command.
-    void SendToSessionPort(const std::string& text);
     // Sends the set-clock command with the local time: seconds since 31 Dec
     // 2002 or, in day form, days since 30 Dec 1899.
     void SetClock(bool secondsForm);
@@ -215,26 +211,17 @@ public:
     kernel::TEvents& EventQueue() { return Events; }
     kernel::TTimerPool& TimerPool() { return Timers; }
 
-    // --- a test's seams: a running session's event, or its state as a
-    // step left it (a test stands for what the instrument or the pump did)
-    void PostEvent(std::int32_t id, std::intptr_t data = 0);
-    TSessionState& StateForTest() { return Session; }
-    SessionReport& ReportForTest() { return report_; }
-
-    // --- steps a test drives directly
-    void BeginNewSession();
-    void OnReplyTimeout();
-    void SessionFailed(std::int32_t id);
-    bool CheckDevice();
-    void FinishSession(bool reset);
-    void AwaitInstrumentAfterProgramming(int boundMs = AfterProgrammingTimeoutMs);
-    void RecoveredInstrumentSilent();
-    void OnRestartTimeout();
-    std::string WakeCommand() const;
-
 private:
+    // The tests' way in: they post a running session's events, drive its
+    // steps and stand for what the instrument or the pump left in its state.
+    friend class UpdateSessionTestView;
+
+    void PostEvent(std::int32_t id, std::intptr_t data = 0);
+
     // --- serial ports
     void ChooseSessionPort(int tableIndex, int portNumber);
+    // The data of event::LineFailed for a port table entry of this session.
+    std::intptr_t LineFailedData(int tableIndex) const;
     // A port whose line failed while no instrument had answered: logged with
     // its cause and left out of the rest of the search. The session's own
     // port posts event::LineFailed instead.
@@ -252,6 +239,8 @@ private:
     int PortTableIndexOf(int portNumber) const;
 
     // --- device protocol and identification
+    // Writes to the session port and logs the command.
+    void SendToSessionPort(const std::string& text);
     void SendAll(const std::string& text);
     // To the session port once it is chosen, else to every port.
     void SendCommand(const std::string& text, bool log = true);
@@ -284,6 +273,15 @@ private:
     bool FailCheckForFile(const programmers::TProgramFile& file, std::string cause = {});
 
     // --- the steps
+    void BeginNewSession();
+    void OnReplyTimeout();
+    void SessionFailed(std::int32_t id);
+    bool CheckDevice();
+    void FinishSession(bool reset);
+    void AwaitInstrumentAfterProgramming(int boundMs = AfterProgrammingTimeoutMs);
+    void RecoveredInstrumentSilent();
+    void OnRestartTimeout();
+    std::string WakeCommand() const;
     void StartSession();
     void OnAcknowledge();
     void OnInstrumentReply(std::int32_t id, std::intptr_t data);

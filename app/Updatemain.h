@@ -42,113 +42,27 @@ inline constexpr std::size_t MaxTextLength = 511;
 
 // The main window: owns the event queue, the timer pool, the configuration,
 // the port table and the form model every front-end renders; it starts,
-// feeds and ends sessions through its UpdateSession.
+// feeds and ends sessions through its UpdateSession. Its public part is what
+// the front-ends use.
 class TUpdateForm : public platform::TForm, public platform::MessageTarget, private TSessionWindow {
 public:
     TUpdateForm(platform::Dialogs& dialogs, StartOptions options);
     ~TUpdateForm() override;
 
-    // --- event side
-    kernel::TEventRec ProcessEvents() override;
+    // --- what the front-ends drive: window messages, keys, closing
     void Dispatch(platform::Message& message) override;
-    void TimerIntervall(platform::TTimer& sender);
-    void OkBitBtnClick();
-    void StartTimerTimer();
-    void SecTimerTimer();
     platform::HWND Handle() const override { return handle_; }
-    platform::Dialogs& DialogService() { return dialogs_; }
-    const std::string& ProgramFolder() const { return options_.ProgramFolder; }
-
-    // --- configuration
-    int ReadUpdateIni(const std::string& fileName);
-    int ReadProgDeviceIni(const std::string& fileName);
-    int WriteUpdateIni(const std::string& fileName);
-    void ListFirmwareFiles();
-
-    // --- texts, log and progress
-    std::string ExpandText(const std::string& text) const { return session_.ExpandText(text); }
-    const std::string& StartText() const;
-    const std::string& Text(Msg id) const { return MessageText(id, config_.Language); }
-    void AddLogLine(const std::string& text) { session_.AddLogLine(text); }
-    void SetProgressMaximum(int maximum, programmers::ProgressUnit unit) override;
-    void SetProgressPosition(int position) override;
-    void AdvanceProgress(int steps) override;
-    void AdvanceProgressBar(int steps) override;
-    std::string ShowTitleProgress(const std::string& prefix, double percent) override;
-    void ShowTitleState(programmers::TitleState state) override;
-    void ShowLoaderVersion(const std::string& version) override;
-    void TitleTimerTimer();
-    // The seconds left of a long pause after the wait panel's caption; 0 ends it.
-    void ShowWaitCountdown(long secondsLeft);
-
-    // --- menu and keys
-    void LanguageClick(platform::TMenuItem& item);
-    void ReadmeClick();
-    void SWVersionClick();
     void FormKeyUp(int key, unsigned shift);
-    void LoadProgFileClick();
-    std::string GuideFileName() const;
-    void LabXXXClick(platform::TMenuItem* sender) { session_.LabXXXClick(sender); }
-    void TGZ70ProgrammingClick(platform::TMenuItem* sender) {
-        session_.TGZ70ProgrammingClick(sender);
-    }
-
-    // --- serial ports
-    void SurveyPorts();
-    // --port takes the place of Com= for this run: its number is found
-    // before the first port survey, which then sees that port alone.
-    void AssignPortOption();
-    void TakePortOption();
-    void OpenFixedPort();
-    void OpenUsablePorts();
-    void NotePortsPassedOver();
-    void ClosePorts();
-    // The port the instrument answered on, nullptr before.
-    serial::TComPort* SessionComPort() const { return session_.SessionComPort(); }
-
-    // --- closing
-    void Beenden();
     void FormClose();
-    // A request to end from outside (SIGTERM, SIGINT): a running session is
-    // cut off as by closing the window, and the run counts as aborted.
-    void OnTerminationSignal();
+    void Beenden();
     bool Closed() const override { return closed_; }
 
-    // --- the session: its outcome, its report and its state, read-only
+    // --- the session's outcome
+    bool SessionRunning() const { return session_.SessionRunning(); }
     int ExitCode() const { return session_.ExitCode(); }
-    const SessionReport& Report() const { return session_.Report(); }
     // Once the loop has ended: the report with its end, exit code and, when
     // nothing decided it, its outcome.
     const SessionReport& FinishReport() { return session_.FinishReport(); }
-    bool SessionRunning() const { return session_.SessionRunning(); }
-    const TSessionState& SessionState() const { return session_.State(); }
-    // The session object itself, for a test that drives its steps.
-    UpdateSession& Session() { return session_; }
-
-    // --- what front-ends and tests read
-    const Settings& Config() const { return config_; }
-    const std::vector<DeviceRow>& DeviceTable() const { return deviceTable_; }
-    const std::vector<std::string>& FirmwareFiles() const { return firmwareFiles_; }
-    bool CloseOnInfo() const { return closeOnInfo_; }
-    bool AnyFileMode() const { return anyFileMode_; }
-    const std::string& AnyFileName() const { return anyFileName_; }
-    int PortCount() const { return portCount_; }
-    // The port table's entry i (0 <= i < MaxPorts); nullptr when none.
-    serial::TComPort* Port(int i) const { return portTable_.at(static_cast<std::size_t>(i)); }
-    int PortNumber(int i) const { return portNumbers_.at(static_cast<std::size_t>(i)); }
-    // How deep the event pump is nested (ProcessEvents).
-    int PumpDepth() const { return pumpDepth_; }
-    // The queue a front-end or test posts keys and messages to, as the
-    // window's own handlers do.
-    kernel::TEvents& EventQueue() { return events_; }
-    // The timer slots of the window's Timer1..Timer5.
-    kernel::TTimerPool& TimerPool() { return timers_; }
-
-    // --- seams for tests that stand for a configuration read differently,
-    // or for a pump nested that deep
-    Settings& ConfigForTest() { return config_; }
-    void SetStartModeForTest(int startMode) { startModeAsRead_ = startMode; }
-    void SetPumpDepthForTest(int depth) { pumpDepth_ = depth; }
 
     // --- components, in the form's order
     platform::TBevel* MainBevel;
@@ -178,6 +92,67 @@ public:
     i18n::TLanguage* UpdateSprachDialog;
 
 private:
+    // The tests' way in: they drive the handlers below as an operator or a
+    // timer would, and read or arrange the window's state.
+    friend class TUpdateFormTestView;
+
+    // --- event side
+    kernel::TEventRec ProcessEvents() override;
+    void TimerIntervall(platform::TTimer& sender);
+    void OkBitBtnClick();
+    void StartTimerTimer();
+    void SecTimerTimer();
+
+    // --- configuration
+    int ReadUpdateIni(const std::string& fileName);
+    int ReadProgDeviceIni(const std::string& fileName);
+    int WriteUpdateIni(const std::string& fileName);
+    void ListFirmwareFiles();
+
+    // --- texts, log and progress
+    std::string ExpandText(const std::string& text) const { return session_.ExpandText(text); }
+    const std::string& StartText() const;
+    const std::string& Text(Msg id) const { return MessageText(id, config_.Language); }
+    void SetProgressMaximum(int maximum, programmers::ProgressUnit unit) override;
+    void SetProgressPosition(int position) override;
+    void AdvanceProgress(int steps) override;
+    void AdvanceProgressBar(int steps) override;
+    std::string ShowTitleProgress(const std::string& prefix, double percent) override;
+    void ShowTitleState(programmers::TitleState state) override;
+    void ShowLoaderVersion(const std::string& version) override;
+    void TitleTimerTimer();
+    // The seconds left of a long pause after the wait panel's caption; 0 ends it.
+    void ShowWaitCountdown(long secondsLeft);
+
+    // --- menu and keys
+    void LanguageClick(platform::TMenuItem& item);
+    void ReadmeClick();
+    void SWVersionClick();
+    void LoadProgFileClick();
+    std::string GuideFileName() const;
+    void LabXXXClick(platform::TMenuItem* sender) { session_.LabXXXClick(sender); }
+    void TGZ70ProgrammingClick(platform::TMenuItem* sender) {
+        session_.TGZ70ProgrammingClick(sender);
+    }
+
+    // --- serial ports
+    void SurveyPorts();
+    // --port takes the place of Com= for this run: its number is found
+    // before the first port survey, which then sees that port alone.
+    void AssignPortOption();
+    void TakePortOption();
+    void OpenFixedPort();
+    void OpenUsablePorts();
+    void NotePortsPassedOver();
+    void ClosePorts();
+    // The port the instrument answered on, nullptr before.
+    serial::TComPort* SessionComPort() const { return session_.SessionComPort(); }
+
+    // A request to end from outside (SIGTERM, SIGINT): a running session is
+    // cut off as by closing the window, and the run counts as aborted.
+    void OnTerminationSignal();
+
+    // --- start-up
     void CreateComponents();
     void CreateMenu();
     void ConnectHandlers();

@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes to both configuration readers as Update.ini and
 // ProgDevice.ini; the readers must keep every table within its limits.
-#include "app/Updatemain.h"
 #include "fuzz/ScratchFolder.h"
 #include "platform/Files.h"
 #include "platform/PortMap.h"
+#include "tests/support/UpdateFormTestView.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -54,13 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string content(reinterpret_cast<const char*>(data), size);
     platform::WriteWholeFile("Update.ini", content);
     platform::WriteWholeFile("ProgDevice.ini", content);
-    form->DeviceTable.clear();
+    app::TUpdateFormTestView view(*form);
+    view.DeviceTable().clear();
     form->UpdateMemo->Clear();
-    form->ReadUpdateIni("Update.ini");
-    form->ReadProgDeviceIni("ProgDevice.ini");
-    if (form->DeviceTable.size() > app::MaxDeviceRows || form->Config.BaudList.size() > 17 ||
-        form->Config.BaudList.empty() || form->Session.StartMode < 0 ||
-        form->Session.StartMode > 5) {
+    view.ReadUpdateIni("Update.ini");
+    view.ReadProgDeviceIni("ProgDevice.ini");
+    if (view.DeviceTable().size() > app::MaxDeviceRows || view.Config().BaudList.size() > 17 ||
+        view.Config().BaudList.empty() || view.SessionState().StartMode < 0 ||
+        view.SessionState().StartMode > 5) {
         std::abort();
     }
     return 0;

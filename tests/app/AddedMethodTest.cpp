@@ -213,10 +213,10 @@ struct Operator {
             events.PostMsg(LookAtTheWindow, 0);
         } else if (event.Id == LookAtTheWindow) {
             self->exitCodeAtFailure = self->form->ExitCode();
-            self->failure = self->form->Report().Failure;
+            self->failure = TestView(*self->form).Report().Failure;
             events.PostKey(protocol::event::KeyStart);
             return kernel::TEvents::ClearEvent();
-        } else if (self->retried && self->form->Report().Outcome == "updated") {
+        } else if (self->retried && TestView(*self->form).Report().Outcome == "updated") {
             platform::Application::Instance().Terminate();
         }
         return event;
@@ -283,7 +283,7 @@ protected:
         form = std::make_unique<app::TUpdateForm>(dialogs, start);
         if (operatorAtTheWindow != nullptr) {
             operatorAtTheWindow->form = form.get();
-            form->EventQueue().AddHandler(&Operator::Watch, operatorAtTheWindow);
+            TestView(*form).EventQueue().AddHandler(&Operator::Watch, operatorAtTheWindow);
             form->OkBitBtn->Click();
         }
         std::atomic<bool> ended = false;
@@ -297,7 +297,7 @@ protected:
         });
         platform::Application::Instance().Run();
         if (operatorAtTheWindow != nullptr) {
-            form->EventQueue().RemoveHandler(&Operator::Watch, operatorAtTheWindow);
+            TestView(*form).EventQueue().RemoveHandler(&Operator::Watch, operatorAtTheWindow);
         }
         ended = true;
         guard.join();
@@ -322,17 +322,17 @@ protected:
 TEST_F(AddedMethod, ASessionRunsThroughARowPutInFrontAndEndsUpdated) {
     RunSession({WordRow});
     EXPECT_EQ(form->ExitCode(), 0) << Log();
-    EXPECT_EQ(form->Report().Method, "WordLoader");
-    EXPECT_EQ(form->Report().Outcome, "updated") << Log();
+    EXPECT_EQ(TestView(*form).Report().Method, "WordLoader");
+    EXPECT_EQ(TestView(*form).Report().Outcome, "updated") << Log();
     EXPECT_EQ(Hex(flash), Hex(firmware));
 }
 
 TEST_F(AddedMethod, ARefusalFailsTheSessionWithTheMethodsCause) {
     RunSession({WordRow}, "loader.refuse=1\n");
     EXPECT_EQ(form->ExitCode(), 1) << Log();
-    EXPECT_EQ(form->Report().Outcome, "failed");
-    EXPECT_EQ(form->Report().Failure.Cause, "word loader: refused");
-    EXPECT_EQ(form->Report().Failure.Detail, "?");
+    EXPECT_EQ(TestView(*form).Report().Outcome, "failed");
+    EXPECT_EQ(TestView(*form).Report().Failure.Cause, "word loader: refused");
+    EXPECT_EQ(TestView(*form).Report().Failure.Detail, "?");
 }
 
 // OK after the failure runs the added method again, not a built-in one: the
@@ -343,9 +343,9 @@ TEST_F(AddedMethod, OkAfterARefusalRetriesThroughTheSameRow) {
     ASSERT_TRUE(atTheWindow.retried) << Log();
     EXPECT_EQ(atTheWindow.exitCodeAtFailure, 1);
     EXPECT_EQ(atTheWindow.failure.Cause, "word loader: refused");
-    EXPECT_EQ(form->Report().Retries, 1);
-    EXPECT_EQ(form->Report().Method, "WordLoader");
-    EXPECT_EQ(form->Report().Outcome, "updated") << Log();
+    EXPECT_EQ(TestView(*form).Report().Retries, 1);
+    EXPECT_EQ(TestView(*form).Report().Method, "WordLoader");
+    EXPECT_EQ(TestView(*form).Report().Outcome, "updated") << Log();
     EXPECT_EQ(form->ExitCode(), 0);
     EXPECT_EQ(Hex(flash), Hex(firmware));
 }

@@ -14,12 +14,12 @@ class Configuration : public testing_support::FormFixture {};
 TEST_F(Configuration, DefaultsWhenKeysAreMissing) {
     WriteConfig(CrLfLines({"[Section]", "Unknown=1"}), StandardTextBlock);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.Config().Language, 0);
-    EXPECT_EQ(form.Config().BaudList, (std::vector<int>{2, 3, 4, 1, 0}));
-    EXPECT_FALSE(form.Config().FixedPort);
-    EXPECT_EQ(form.Config().ProgDeviceFile, "ProgDevice.ini");
-    EXPECT_TRUE(form.Config().SWCheck);
-    EXPECT_FALSE(form.Config().AutoStart);
+    EXPECT_EQ(TestView(form).Config().Language, 0);
+    EXPECT_EQ(TestView(form).Config().BaudList, (std::vector<int>{2, 3, 4, 1, 0}));
+    EXPECT_FALSE(TestView(form).Config().FixedPort);
+    EXPECT_EQ(TestView(form).Config().ProgDeviceFile, "ProgDevice.ini");
+    EXPECT_TRUE(TestView(form).Config().SWCheck);
+    EXPECT_FALSE(TestView(form).Config().AutoStart);
     EXPECT_FALSE(form.StartTimer->Enabled());
 }
 
@@ -29,21 +29,21 @@ TEST_F(Configuration, ValuesAreReadByKeyInAnyCaseFromTheFirstEquals) {
                    "DebugInfo=yes", "NoSWCheck=YES", "AutoStart=YES please", "Language=0"}),
         StandardTextBlock);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.Config().Language, 1);
-    EXPECT_EQ(form.Config().VersionText, "6.00=x");
-    EXPECT_EQ(form.Config().BaudList, (std::vector<int>{5, 3}));
-    EXPECT_TRUE(form.Config().FixedPort);
-    EXPECT_EQ(form.Config().FixedPortIndex, 2);
-    EXPECT_TRUE(form.Config().ProgErrorNewTry);
-    EXPECT_FALSE(form.Config().DebugInfo) << "the YES test is case-sensitive";
-    EXPECT_FALSE(form.Config().SWCheck);
+    EXPECT_EQ(TestView(form).Config().Language, 1);
+    EXPECT_EQ(TestView(form).Config().VersionText, "6.00=x");
+    EXPECT_EQ(TestView(form).Config().BaudList, (std::vector<int>{5, 3}));
+    EXPECT_TRUE(TestView(form).Config().FixedPort);
+    EXPECT_EQ(TestView(form).Config().FixedPortIndex, 2);
+    EXPECT_TRUE(TestView(form).Config().ProgErrorNewTry);
+    EXPECT_FALSE(TestView(form).Config().DebugInfo) << "the YES test is case-sensitive";
+    EXPECT_FALSE(TestView(form).Config().SWCheck);
     EXPECT_TRUE(form.Englisch->Checked());
 }
 
 TEST_F(Configuration, AutoStartArmsTheStartTimer) {
     WriteConfig(CrLfLines({"AutoStart=YES please"}), StandardTextBlock);
     app::TUpdateForm& form = Build();
-    EXPECT_TRUE(form.Config().AutoStartActive);
+    EXPECT_TRUE(TestView(form).Config().AutoStartActive);
     EXPECT_TRUE(form.StartTimer->Enabled());
     EXPECT_EQ(form.StartTimer->Interval(), 1000u);
 }
@@ -51,7 +51,7 @@ TEST_F(Configuration, AutoStartArmsTheStartTimer) {
 TEST_F(Configuration, BadLanguageFallsBackToGerman) {
     for (const char* value : {"7", "x", "", "-1"}) {
         WriteConfig(CrLfLines({std::string("Language=") + value}), StandardTextBlock);
-        EXPECT_EQ(Build().Config().Language, 0) << value;
+        EXPECT_EQ(TestView(Build()).Config().Language, 0) << value;
     }
 }
 
@@ -62,21 +62,21 @@ TEST_F(Configuration, BaudEntriesOutsideTheTableOrBeyondSeventeenAreDroppedAndLo
     }
     WriteConfig(CrLfLines({"Baud=" + many}), StandardTextBlock);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.Config().BaudList.size(), 17u);
-    EXPECT_EQ(form.Config().BaudList.front(), 1);
+    EXPECT_EQ(TestView(form).Config().BaudList.size(), 17u);
+    EXPECT_EQ(TestView(form).Config().BaudList.front(), 1);
     ASSERT_FALSE(MemoLines().empty());
     EXPECT_NE(MemoLines().front().find("Baud 9"), std::string::npos);
 }
 
 TEST_F(Configuration, BaudListWithNoUsableRateKeepsTheDefault) {
     WriteConfig(CrLfLines({"Baud=8,9"}), StandardTextBlock);
-    EXPECT_EQ(Build().Config().BaudList, (std::vector<int>{2, 3, 4, 1, 0}));
+    EXPECT_EQ(TestView(Build()).Config().BaudList, (std::vector<int>{2, 3, 4, 1, 0}));
 }
 
 TEST_F(Configuration, OverlongValuesAreCutAtTheReadBuffer) {
     WriteConfig(CrLfLines({"Version=" + std::string(100000, 'V')}), StandardTextBlock);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.Config().VersionText.size(), 255u);
+    EXPECT_EQ(TestView(form).Config().VersionText.size(), 255u);
 }
 
 TEST_F(Configuration, DeviceBlocksNeedElevenLinesAndTextBlocksExactlyFour) {
@@ -87,9 +87,9 @@ TEST_F(Configuration, DeviceBlocksNeedElevenLinesAndTextBlocksExactlyFour) {
     WriteConfig("", tenLines + "\r\n" + fiveLines + "\r\n" + StandardTextBlock + "\r\n" +
                         DeviceBlock("41215", "fw.txt") + "   \r\n");
     app::TUpdateForm& form = Build();
-    ASSERT_EQ(form.DeviceTable().size(), 1u);
-    EXPECT_EQ(form.DeviceTable()[0].DeviceNr, "41215.000");
-    EXPECT_EQ(form.StartText(), "Start NAME\\rbitte");
+    ASSERT_EQ(TestView(form).DeviceTable().size(), 1u);
+    EXPECT_EQ(TestView(form).DeviceTable()[0].DeviceNr, "41215.000");
+    EXPECT_EQ(TestView(form).StartText(), "Start NAME\\rbitte");
 }
 
 TEST_F(Configuration, ColumnRules) {
@@ -100,8 +100,8 @@ TEST_F(Configuration, ColumnRules) {
          "FlashErase2=", "FlashErase3=", "ProgDefFile=def.bin", "ProzTyp=1Fz"});
     WriteConfig("", block);
     app::TUpdateForm& form = Build();
-    ASSERT_EQ(form.DeviceTable().size(), 1u);
-    const app::DeviceRow& row = form.DeviceTable()[0];
+    ASSERT_EQ(TestView(form).DeviceTable().size(), 1u);
+    const app::DeviceRow& row = TestView(form).DeviceTable()[0];
     EXPECT_EQ(row.DeviceNrDef, "123456789");
     EXPECT_EQ(row.DeviceNr, "12345.000");
     EXPECT_EQ(row.ProgFile1, "ABC.MOT");
@@ -111,9 +111,9 @@ TEST_F(Configuration, ColumnRules) {
     EXPECT_EQ(row.FlashErase1, "0x1000");
     EXPECT_EQ(row.ProgDefFile, "DEF.BIN");
     EXPECT_EQ(row.ProzTyp, 0x1Fu);
-    EXPECT_EQ(form.SessionState().StartMode, 1) << "8 reduces to 1";
-    EXPECT_FALSE(form.CloseOnInfo());
-    EXPECT_EQ(form.SessionState().FileClass, 1);
+    EXPECT_EQ(TestView(form).SessionState().StartMode, 1) << "8 reduces to 1";
+    EXPECT_FALSE(TestView(form).CloseOnInfo());
+    EXPECT_EQ(TestView(form).SessionState().FileClass, 1);
 }
 
 TEST_F(Configuration, AnEraseStartBeyondTheFlashIsNotTaken) {
@@ -123,10 +123,10 @@ TEST_F(Configuration, AnEraseStartBeyondTheFlashIsNotTaken) {
     block.replace(block.find("FlashErase3="), 12, "FlashErase3=99999999999");
     WriteConfig("", block);
     app::TUpdateForm& form = Build();
-    ASSERT_EQ(form.DeviceTable().size(), 1u);
-    EXPECT_EQ(form.DeviceTable()[0].FlashErase1, "");
-    EXPECT_EQ(form.DeviceTable()[0].FlashErase2, "0x1FC00");
-    EXPECT_EQ(form.DeviceTable()[0].FlashErase3, "");
+    ASSERT_EQ(TestView(form).DeviceTable().size(), 1u);
+    EXPECT_EQ(TestView(form).DeviceTable()[0].FlashErase1, "");
+    EXPECT_EQ(TestView(form).DeviceTable()[0].FlashErase2, "0x1FC00");
+    EXPECT_EQ(TestView(form).DeviceTable()[0].FlashErase3, "");
     const std::vector<std::string> lines = MemoLines();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "Konfiguration, nicht \xFC"
@@ -145,19 +145,19 @@ TEST_F(Configuration, AnEraseStartBeyondTheFlashIsNotTaken) {
 TEST_F(Configuration, StartModeSevenSetsCloseOnInfoAndMissingStartCommandGivesZero) {
     WriteConfig("", DeviceBlock("11111", "A.EXE", "7"));
     app::TUpdateForm& seven = Build();
-    EXPECT_EQ(seven.SessionState().StartMode, 0);
-    EXPECT_TRUE(seven.CloseOnInfo());
-    EXPECT_EQ(seven.SessionState().FileClass, 2);
+    EXPECT_EQ(TestView(seven).SessionState().StartMode, 0);
+    EXPECT_TRUE(TestView(seven).CloseOnInfo());
+    EXPECT_EQ(TestView(seven).SessionState().FileClass, 2);
     WriteConfig("", DeviceBlock("11111", "A.HEX", ""));
     app::TUpdateForm& missing = Build();
-    EXPECT_EQ(missing.SessionState().StartMode, 0);
-    EXPECT_FALSE(missing.CloseOnInfo());
-    EXPECT_EQ(missing.SessionState().FileClass, 3);
+    EXPECT_EQ(TestView(missing).SessionState().StartMode, 0);
+    EXPECT_FALSE(TestView(missing).CloseOnInfo());
+    EXPECT_EQ(TestView(missing).SessionState().FileClass, 3);
 }
 
 TEST_F(Configuration, FileClassCombinesBitsFromRowZeroOnly) {
     WriteConfig("", DeviceBlock("11111", "A.TXT,B.EXE") + "\r\n" + DeviceBlock("22222", "C.HEX"));
-    EXPECT_EQ(Build().SessionState().FileClass, 3);
+    EXPECT_EQ(TestView(Build()).SessionState().FileClass, 3);
 }
 
 TEST_F(Configuration, ValuesLongerThanTheirColumnAreCutAndLogged) {
@@ -166,7 +166,7 @@ TEST_F(Configuration, ValuesLongerThanTheirColumnAreCutAndLogged) {
     block.replace(block.find("Meter 11111"), 11, longName);
     WriteConfig("", block);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.DeviceTable()[0].DeviceName, std::string(31, 'N'));
+    EXPECT_EQ(TestView(form).DeviceTable()[0].DeviceName, std::string(31, 'N'));
     bool logged = false;
     for (const std::string& line : MemoLines()) {
         logged = logged || line.find("DeviceName") != std::string::npos;
@@ -181,9 +181,10 @@ TEST_F(Configuration, MoreThan255DeviceBlocksKeepTheFirst255) {
     }
     WriteConfig("", many);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.DeviceTable().size(), 255u);
-    EXPECT_EQ(form.DeviceTable().back().DeviceNr, "10254.000");
-    EXPECT_EQ(form.SessionState().StartMode, 1) << "ignored blocks do not change the start mode";
+    EXPECT_EQ(TestView(form).DeviceTable().size(), 255u);
+    EXPECT_EQ(TestView(form).DeviceTable().back().DeviceNr, "10254.000");
+    EXPECT_EQ(TestView(form).SessionState().StartMode, 1)
+        << "ignored blocks do not change the start mode";
 }
 
 TEST_F(Configuration, HostileFilesNeverCrash) {
@@ -197,8 +198,8 @@ TEST_F(Configuration, HostileFilesNeverCrash) {
     for (const std::string& input : inputs) {
         WriteConfig(input, input);
         app::TUpdateForm& form = Build();
-        EXPECT_LE(form.DeviceTable().size(), 255u);
-        EXPECT_LE(form.Config().BaudList.size(), 17u);
+        EXPECT_LE(TestView(form).DeviceTable().size(), 255u);
+        EXPECT_LE(TestView(form).Config().BaudList.size(), 17u);
     }
 }
 

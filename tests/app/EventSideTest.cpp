@@ -23,14 +23,14 @@ protected:
         FormFixture::SetUp();
         WriteConfig(CrLfLines({"Language=0"}), StandardTextBlock);
         Build();
-        form->EventQueue().AddHandler(&EventSpy::Handle, &spy);
+        TestView(*form).EventQueue().AddHandler(&EventSpy::Handle, &spy);
         platform::Application::Instance().OnThreadMessage = [this](platform::Message&) {
             ++windowMessages;
         };
     }
     void TearDown() override {
         platform::Application::Instance().OnThreadMessage = nullptr;
-        form->EventQueue().RemoveHandler(&EventSpy::Handle, &spy);
+        TestView(*form).EventQueue().RemoveHandler(&EventSpy::Handle, &spy);
         FormFixture::TearDown();
     }
     EventSpy spy;
@@ -39,30 +39,30 @@ protected:
 
 TEST_F(EventSide, OuterPumpLetsWindowMessagesInAfterTheSecondEvent) {
     platform::Application::Instance().PostThreadMessage(1, 0, 0);
-    form->EventQueue().PostMsg(20001, 0);
-    form->ProcessEvents();
+    TestView(*form).EventQueue().PostMsg(20001, 0);
+    TestView(*form).ProcessEvents();
     EXPECT_EQ(windowMessages, 0) << "one event: no message processing";
-    form->EventQueue().PostMsg(20001, 0);
-    form->EventQueue().PostMsg(20002, 0);
-    form->ProcessEvents();
+    TestView(*form).EventQueue().PostMsg(20001, 0);
+    TestView(*form).EventQueue().PostMsg(20002, 0);
+    TestView(*form).ProcessEvents();
     EXPECT_EQ(windowMessages, 1);
-    EXPECT_EQ(form->PumpDepth(), 0);
+    EXPECT_EQ(TestView(*form).PumpDepth(), 0);
     EXPECT_EQ(spy.Seen.size(), 3u);
 }
 
 TEST_F(EventSide, NestedPumpSkipsWindowMessagesAndResetsAfterEleven) {
     platform::Application::Instance().PostThreadMessage(1, 0, 0);
-    form->SetPumpDepthForTest(1);
-    form->EventQueue().PostMsg(20001, 0);
-    form->EventQueue().PostMsg(20002, 0);
-    form->ProcessEvents();
+    TestView(*form).SetPumpDepth(1);
+    TestView(*form).EventQueue().PostMsg(20001, 0);
+    TestView(*form).EventQueue().PostMsg(20002, 0);
+    TestView(*form).ProcessEvents();
     EXPECT_EQ(windowMessages, 0);
-    EXPECT_EQ(form->PumpDepth(), 2);
-    form->SetPumpDepthForTest(10);
-    form->EventQueue().PostMsg(20001, 0);
-    form->EventQueue().PostMsg(20002, 0);
-    form->ProcessEvents();
-    EXPECT_EQ(form->PumpDepth(), 0);
+    EXPECT_EQ(TestView(*form).PumpDepth(), 2);
+    TestView(*form).SetPumpDepth(10);
+    TestView(*form).EventQueue().PostMsg(20001, 0);
+    TestView(*form).EventQueue().PostMsg(20002, 0);
+    TestView(*form).ProcessEvents();
+    EXPECT_EQ(TestView(*form).PumpDepth(), 0);
 }
 
 TEST_F(EventSide, CharsReceivedMessageBecomesEvent10000WithThePortNumber) {
@@ -83,12 +83,12 @@ TEST_F(EventSide, OkButtonDisablesTheLanguageMenuAndPostsKey13) {
 }
 
 TEST_F(EventSide, TimerSlotExpiryArrivesAsATimerEvent) {
-    int slot = form->TimerPool().TimerStart(5);
+    int slot = TestView(*form).TimerPool().TimerStart(5);
     platform::Application& app = platform::Application::Instance();
     for (int i = 0; i < 100 && spy.Seen.empty(); ++i) {
         app.HandleMessage();
     }
-    form->TimerPool().TimerStop(slot);
+    TestView(*form).TimerPool().TimerStop(slot);
     ASSERT_FALSE(spy.Seen.empty());
     EXPECT_EQ(spy.Seen[0].Kind, kernel::evTimer);
     EXPECT_EQ(spy.Seen[0].Id, slot);
@@ -96,23 +96,23 @@ TEST_F(EventSide, TimerSlotExpiryArrivesAsATimerEvent) {
 
 TEST_F(EventSide, StoppedTimerWhoseTickIsUnderwayPostsNothing) {
     form->Timer2->SetEnabled(false);
-    form->TimerIntervall(*form->Timer2);
+    TestView(*form).TimerIntervall(*form->Timer2);
     EXPECT_TRUE(spy.Seen.empty());
 }
 
 TEST_F(EventSide, StartTimerStartsTheUpdateOnlyWithAutoStart) {
     form->StartTimer->SetEnabled(true);
-    form->StartTimerTimer();
+    TestView(*form).StartTimerTimer();
     EXPECT_FALSE(form->StartTimer->Enabled());
     EXPECT_TRUE(spy.Seen.empty());
-    form->ConfigForTest().AutoStartActive = true;
-    form->StartTimerTimer();
+    TestView(*form).Config().AutoStartActive = true;
+    TestView(*form).StartTimerTimer();
     ASSERT_EQ(spy.Seen.size(), 1u);
     EXPECT_EQ(spy.Seen[0].Id, 13);
 }
 
 TEST_F(EventSide, AnAcknowledgeOnlyCountsWhileASessionRuns) {
-    form->ConfigForTest().DebugInfo = true; // commands sent show in the memo
+    TestView(*form).Config().DebugInfo = true; // commands sent show in the memo
     auto dialogueSent = [this] {
         const std::vector<std::string> lines = MemoLines();
         return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
@@ -120,41 +120,41 @@ TEST_F(EventSide, AnAcknowledgeOnlyCountsWhileASessionRuns) {
         });
     };
     // A late answer, say to an earlier run's exit command.
-    form->EventQueue().PostMsg(app::event::Acknowledge, 0);
-    form->ProcessEvents();
-    EXPECT_EQ(form->SessionState().AckStep, app::AckStep::OpenDialogue);
+    TestView(*form).EventQueue().PostMsg(app::event::Acknowledge, 0);
+    TestView(*form).ProcessEvents();
+    EXPECT_EQ(TestView(*form).SessionState().AckStep, app::AckStep::OpenDialogue);
     EXPECT_FALSE(dialogueSent());
 
-    form->Session().StateForTest().Running = true;
-    form->EventQueue().PostMsg(app::event::Acknowledge, 0);
-    form->ProcessEvents();
-    EXPECT_EQ(form->SessionState().AckStep, app::AckStep::QueryIdentity);
+    TestView(*form).Session().State().Running = true;
+    TestView(*form).EventQueue().PostMsg(app::event::Acknowledge, 0);
+    TestView(*form).ProcessEvents();
+    EXPECT_EQ(TestView(*form).SessionState().AckStep, app::AckStep::QueryIdentity);
     EXPECT_TRUE(dialogueSent());
 }
 
 TEST_F(EventSide, SecTimerStepsTheProgressBarWhileEnabled) {
-    form->SecTimerTimer();
+    TestView(*form).SecTimerTimer();
     EXPECT_EQ(form->WaitProgressBar->Position(), 0);
     form->SecTimer->SetEnabled(true);
-    form->SecTimerTimer();
-    form->SecTimerTimer();
+    TestView(*form).SecTimerTimer();
+    TestView(*form).SecTimerTimer();
     form->SecTimer->SetEnabled(false);
     EXPECT_EQ(form->WaitProgressBar->Position(), 2);
 }
 
 TEST_F(EventSide, ExpandTextUsesCurrentValuesAndNeverReexpandsThem) {
     const std::string stored = "NAME an COM X: DATEI\\r";
-    EXPECT_EQ(form->ExpandText(stored), "Ger\xE4t an COM 0: \r\n");
-    form->Session().StateForTest().DeviceNameText = "NAME 2";
-    form->Session().StateForTest().PortNumber = 3;
-    form->Session().StateForTest().CurrentFile = "DATEI.TXT";
-    EXPECT_EQ(form->ExpandText(stored), "NAME 2 an COM 3: DATEI.TXT\r\n");
-    form->Session().StateForTest().DeviceNameText = "Meter B";
-    form->Session().StateForTest().PortNumber = 7;
-    EXPECT_EQ(form->ExpandText(stored), "Meter B an COM 7: DATEI.TXT\r\n");
-    form->ConfigForTest().Language = 1;
-    form->Session().StateForTest().DeviceNameText.clear();
-    EXPECT_EQ(form->ExpandText("NAME"), "device");
+    EXPECT_EQ(TestView(*form).ExpandText(stored), "Ger\xE4t an COM 0: \r\n");
+    TestView(*form).Session().State().DeviceNameText = "NAME 2";
+    TestView(*form).Session().State().PortNumber = 3;
+    TestView(*form).Session().State().CurrentFile = "DATEI.TXT";
+    EXPECT_EQ(TestView(*form).ExpandText(stored), "NAME 2 an COM 3: DATEI.TXT\r\n");
+    TestView(*form).Session().State().DeviceNameText = "Meter B";
+    TestView(*form).Session().State().PortNumber = 7;
+    EXPECT_EQ(TestView(*form).ExpandText(stored), "Meter B an COM 7: DATEI.TXT\r\n");
+    TestView(*form).Config().Language = 1;
+    TestView(*form).Session().State().DeviceNameText.clear();
+    EXPECT_EQ(TestView(*form).ExpandText("NAME"), "device");
 }
 
 } // namespace

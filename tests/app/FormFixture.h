@@ -2,6 +2,7 @@
 
 #include "../support/ScriptedDialogs.h"
 #include "../support/TempFolder.h"
+#include "../support/UpdateFormTestView.h"
 #include "app/Updatemain.h"
 #include "platform/Application.h"
 #include "platform/Files.h"

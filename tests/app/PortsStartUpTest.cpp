@@ -36,14 +36,14 @@ TEST_F(PortsStartUp, WithoutAFixedPortEveryUsablePortIsOpened) {
     LinkThree();
     WriteConfig(CrLfLines({"Language=0"}), StandardTextBlock);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.PortCount(), 3);
+    EXPECT_EQ(TestView(form).PortCount(), 3);
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "[Com1] [3] [4]");
     for (int i = 0; i < 3; ++i) {
-        ASSERT_NE(form.Port(i), nullptr);
-        EXPECT_TRUE(form.Port(i)->IsOpen()) << i;
+        ASSERT_NE(TestView(form).Port(i), nullptr);
+        EXPECT_TRUE(TestView(form).Port(i)->IsOpen()) << i;
     }
-    EXPECT_EQ(form.Port(0), form.UpdateCom);
-    EXPECT_EQ(form.PortNumber(2), 4);
+    EXPECT_EQ(TestView(form).Port(0), form.UpdateCom);
+    EXPECT_EQ(TestView(form).PortNumber(2), 4);
     // The main window's line settings reach every port: 4800 with 2 stop bits.
     EXPECT_EQ(com4.Baud(), 4800u);
     EXPECT_TRUE(com4.TwoStopBits());
@@ -56,10 +56,10 @@ TEST_F(PortsStartUp, FixedPortOpensOnlyThatPort) {
     LinkThree();
     WriteConfig(CrLfLines({"Com=3"}), StandardTextBlock);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.PortCount(), 1);
+    EXPECT_EQ(TestView(form).PortCount(), 1);
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "Com3");
     EXPECT_EQ(form.UpdateCom->PortIndex(), 2);
-    EXPECT_EQ(form.Port(1), nullptr);
+    EXPECT_EQ(TestView(form).Port(1), nullptr);
     EXPECT_EQ(form.ExitCode(), 0);
 }
 
@@ -68,7 +68,7 @@ TEST_F(PortsStartUp, UnopenableFixedPortGivesExitCode2AndCancelsTheAutomaticStar
     WriteConfig(CrLfLines({"Com=3", "AutoStart=YES"}), StandardTextBlock);
     app::TUpdateForm& form = Build();
     EXPECT_EQ(form.ExitCode(), 2);
-    EXPECT_FALSE(form.Config().AutoStart);
+    EXPECT_FALSE(TestView(form).Config().AutoStart);
     EXPECT_FALSE(form.StartTimer->Enabled());
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
     EXPECT_EQ(dialogs.Boxes[0].Text, "COM3 konnte nicht ge\xF6"
@@ -83,7 +83,7 @@ TEST_F(PortsStartUp, PortOptionReplacesComAndTheSurveySeesThatPortAlone) {
     LinkThree();
     WriteConfig(CrLfLines({"Com=3"}), StandardTextBlock);
     app::TUpdateForm& form = Build("com4");
-    EXPECT_EQ(form.PortCount(), 1);
+    EXPECT_EQ(TestView(form).PortCount(), 1);
     EXPECT_EQ(form.UpdateCom->PortIndex(), 3);
     EXPECT_TRUE(form.UpdateCom->IsOpen());
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "Com4");
@@ -137,7 +137,7 @@ TEST_F(PortsStartUp, PortOptionWithoutAFreeNumberOpensNothingAndGivesExitCode2) 
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
     EXPECT_NE(dialogs.Boxes[0].Text.find("no free COM number"), std::string::npos)
         << dialogs.Boxes[0].Text;
-    EXPECT_EQ(form.Report().Failure.Cause, dialogs.Boxes[0].Text);
+    EXPECT_EQ(TestView(form).Report().Failure.Cause, dialogs.Boxes[0].Text);
 }
 
 TEST_F(PortsStartUp, FixedPortHeldByAnotherProgramNamesItsDeviceAndWhy) {
@@ -153,7 +153,7 @@ TEST_F(PortsStartUp, FixedPortHeldByAnotherProgramNamesItsDeviceAndWhy) {
     EXPECT_EQ(dialogs.Boxes[0].Text,
               "Cannot open COM3! " + ports.File("COM3") + ": in use by another program (EAGAIN)");
     EXPECT_EQ(dialogs.Boxes[0].Caption, "Error");
-    const programmers::TFailure& failure = form.Report().Failure;
+    const programmers::TFailure& failure = TestView(form).Report().Failure;
     EXPECT_EQ(failure.Step, app::step::StartUp);
     EXPECT_EQ(failure.Cause,
               "cannot open COM3 (" + ports.File("COM3") + "): in use by another program (EAGAIN)");
@@ -168,7 +168,7 @@ TEST_F(PortsStartUp, PortHeldByAnotherProgramIsLeftOutAndNamedInTheLog) {
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
     WriteConfig("", StandardTextBlock);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.PortCount(), 2);
+    EXPECT_EQ(TestView(form).PortCount(), 2);
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(0).Text, "[Com1] [4]");
     const std::vector<std::string> memo = MemoLines();
     const std::string note =
@@ -180,7 +180,7 @@ TEST_F(PortsStartUp, PortHeldByAnotherProgramIsLeftOutAndNamedInTheLog) {
 TEST_F(PortsStartUp, NoUsablePortOpensNothingAndShowsNoBox) {
     WriteConfig("", StandardTextBlock);
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.PortCount(), 0);
+    EXPECT_EQ(TestView(form).PortCount(), 0);
     EXPECT_FALSE(form.UpdateCom->IsOpen());
     EXPECT_TRUE(dialogs.Boxes.empty());
 }
@@ -191,18 +191,18 @@ TEST_F(PortsStartUp, LineErrorMovesTheScanOnAndTheNextTimeOutRepeatsThatRateOnce
     platform::Application::Instance().SetTimeDivisor(50);
     app::TUpdateForm& form = Build();
     form.OkBitBtn->Click();
-    EXPECT_EQ(form.SessionState().ScanIndex, 0);
+    EXPECT_EQ(TestView(form).SessionState().ScanIndex, 0);
     EXPECT_EQ(com1.Baud(), 4800u);
     platform::Application::Instance().PostMessage(form.Handle(), app::WM_LINE_ERROR, 1, 0);
     platform::Application::Instance().ProcessMessages();
-    EXPECT_TRUE(form.SessionState().LineErrorSeen);
-    EXPECT_EQ(form.SessionState().ScanIndex, 1);
+    EXPECT_TRUE(TestView(form).SessionState().LineErrorSeen);
+    EXPECT_EQ(TestView(form).SessionState().ScanIndex, 1);
     EXPECT_EQ(com1.Baud(), 9600u);
-    form.Session().OnReplyTimeout();
-    EXPECT_EQ(form.SessionState().ScanIndex, 1)
+    TestView(form).Session().OnReplyTimeout();
+    EXPECT_EQ(TestView(form).SessionState().ScanIndex, 1)
         << "the time-out after a line error repeats the rate";
-    form.Session().OnReplyTimeout();
-    EXPECT_EQ(form.SessionState().ScanIndex, 2) << "and only once";
+    TestView(form).Session().OnReplyTimeout();
+    EXPECT_EQ(TestView(form).SessionState().ScanIndex, 2) << "and only once";
     platform::Application::Instance().SetTimeDivisor(1);
     form.FormClose();
 }
@@ -218,10 +218,10 @@ TEST_F(PortsStartUp, ASearchThatFindsNobodyNamesThePortsAndRatesItTried) {
     platform::Application::Instance().SetTimeDivisor(1);
     ASSERT_TRUE(form.Closed());
     EXPECT_EQ(form.ExitCode(), protocol::exitcode::NoInstrument);
-    EXPECT_EQ(form.Report().Outcome, app::outcome::NoDevice);
-    EXPECT_EQ(form.Report().Failure.Step, app::step::Search);
-    EXPECT_EQ(form.Report().Failure.Cause, "no instrument answered on COM1, COM3, COM4");
-    EXPECT_EQ(form.Report().Failure.Detail, "searched at 9600, 19200 baud");
+    EXPECT_EQ(TestView(form).Report().Outcome, app::outcome::NoDevice);
+    EXPECT_EQ(TestView(form).Report().Failure.Step, app::step::Search);
+    EXPECT_EQ(TestView(form).Report().Failure.Cause, "no instrument answered on COM1, COM3, COM4");
+    EXPECT_EQ(TestView(form).Report().Failure.Detail, "searched at 9600, 19200 baud");
 }
 
 TEST_F(PortsStartUp, ScanSendsTheWakeSequenceAtEveryRate) {

@@ -25,19 +25,19 @@ protected:
     }
     // The identification of a session has just ended with this device number.
     bool Check(const std::string& deviceNr) {
-        form->Session().BeginNewSession();
-        form->Session().StateForTest().Job.Ident.DeviceNr = deviceNr;
-        form->Session().ReportForTest().Step = app::step::Check;
-        return form->Session().CheckDevice();
+        TestView(*form).Session().BeginNewSession();
+        TestView(*form).Session().State().Job.Ident.DeviceNr = deviceNr;
+        TestView(*form).Session().Report().Step = app::step::Check;
+        return TestView(*form).Session().CheckDevice();
     }
-    const programmers::TFailure& Failure() const { return form->Report().Failure; }
+    const programmers::TFailure& Failure() const { return TestView(*form).Report().Failure; }
     // OK after a failure: its retry goes on with the session; the retry's
     // acknowledge finds the session done and takes no step of its own.
     void PressOk() {
-        form->Session().StateForTest().FileClass = 0;
-        form->Session().StateForTest().Done = true;
-        form->EventQueue().PostKey(event::KeyStart);
-        form->ProcessEvents();
+        TestView(*form).Session().State().FileClass = 0;
+        TestView(*form).Session().State().Done = true;
+        TestView(*form).EventQueue().PostKey(event::KeyStart);
+        TestView(*form).ProcessEvents();
     }
 };
 
@@ -45,7 +45,7 @@ TEST_F(SessionEnd, AFileTheEntryNamesThatCannotBeTakenIsNamedWithItsPathAndWhy) 
     Build();
     EXPECT_FALSE(Check("43110.000"));
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
-    EXPECT_EQ(form->Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(TestView(*form).Report().Outcome, app::outcome::Failed);
     EXPECT_EQ(Failure().Step, app::step::Check);
     EXPECT_EQ(Failure().Cause, folder.File("DM10.TXT") + ": not found");
 
@@ -61,7 +61,7 @@ TEST_F(SessionEnd, TheCheckNamesWhyTheInstrumentDoesNotFitTheEntry) {
     folder.Write("DM10.TXT", "@1000\r\n00\r\nq\r\n");
     Build();
     EXPECT_FALSE(Check("55555"));
-    EXPECT_EQ(form->Report().Outcome, app::outcome::WrongDevice);
+    EXPECT_EQ(TestView(*form).Report().Outcome, app::outcome::WrongDevice);
     EXPECT_EQ(Failure().Step, app::step::Check);
     EXPECT_EQ(Failure().Cause, "device number 55555 matches no entry of ProgDevice.ini");
 }
@@ -72,37 +72,37 @@ TEST_F(SessionEnd, TheCheckNamesWhyTheInstrumentDoesNotFitTheEntry) {
 // fails without one, nor any cause once it succeeds.
 TEST_F(SessionEnd, ASilentInstrumentAfterProgrammingIsNamedAndItsCauseServesOneEnding) {
     Build();
-    form->Session().BeginNewSession();
-    form->Session().AwaitInstrumentAfterProgramming();
-    form->Session().OnRestartTimeout(); // asks
-    form->Session().OnRestartTimeout(); // gives up
-    form->ProcessEvents();
+    TestView(*form).Session().BeginNewSession();
+    TestView(*form).Session().AwaitInstrumentAfterProgramming();
+    TestView(*form).Session().OnRestartTimeout(); // asks
+    TestView(*form).Session().OnRestartTimeout(); // gives up
+    TestView(*form).ProcessEvents();
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
-    EXPECT_EQ(form->Report().FailedStep, app::step::Restart);
+    EXPECT_EQ(TestView(*form).Report().FailedStep, app::step::Restart);
     EXPECT_EQ(Failure().Step, app::step::Restart);
     EXPECT_EQ(Failure().Cause, "no report from the new firmware within 30000 ms");
     EXPECT_EQ(Failure().Detail, "asked with A.1000 after 6000 ms");
     EXPECT_EQ(MemoLines().back(), "Abbruch") << "the closing text comes with the end";
 
-    form->Session().StateForTest().LastFailure.Cause = "a consequence of the first";
-    form->Session().PostEvent(event::ProgrammingFailed);
-    form->ProcessEvents();
-    form->Session().FinishSession(false);
+    TestView(*form).Session().State().LastFailure.Cause = "a consequence of the first";
+    TestView(*form).Session().PostEvent(event::ProgrammingFailed);
+    TestView(*form).ProcessEvents();
+    TestView(*form).Session().FinishSession(false);
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
-    EXPECT_EQ(form->Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(TestView(*form).Report().Outcome, app::outcome::Failed);
     EXPECT_EQ(Failure().Cause, "no report from the new firmware within 30000 ms");
     EXPECT_EQ(MemoLines().back(), "a consequence of the first") << "logged, and no more";
 
     PressOk();
-    form->Session().SessionFailed(event::ProgrammingFailed);
-    EXPECT_EQ(form->Report().Outcome, app::outcome::Failed);
+    TestView(*form).Session().SessionFailed(event::ProgrammingFailed);
+    EXPECT_EQ(TestView(*form).Report().Outcome, app::outcome::Failed);
     EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
 
     PressOk();
-    form->Session().StateForTest().Finishing = false;
-    form->Session().FinishSession(false);
+    TestView(*form).Session().State().Finishing = false;
+    TestView(*form).Session().FinishSession(false);
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
-    EXPECT_EQ(form->Report().Outcome, app::outcome::Updated);
+    EXPECT_EQ(TestView(*form).Report().Outcome, app::outcome::Updated);
     EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
 }
 
@@ -110,15 +110,15 @@ TEST_F(SessionEnd, ASilentInstrumentAfterProgrammingIsNamedAndItsCauseServesOneE
 // whatever the winding down of the session reports afterwards.
 TEST_F(SessionEnd, AnAbortKeepsItsCauseAgainstLaterEndings) {
     Build();
-    form->Session().BeginNewSession();
-    form->Session().ReportForTest().Step = app::step::Transfer;
+    TestView(*form).Session().BeginNewSession();
+    TestView(*form).Session().Report().Step = app::step::Transfer;
     form->FormClose();
-    ASSERT_EQ(form->Report().Outcome, app::outcome::Aborted);
+    ASSERT_EQ(TestView(*form).Report().Outcome, app::outcome::Aborted);
     EXPECT_EQ(Failure().Step, app::step::Transfer);
     EXPECT_EQ(Failure().Cause, "closed while the session ran");
-    form->Session().StateForTest().LastFailure.Cause = "COM1 (/dev/pts/9): read: hung up (EIO)";
-    form->Session().SessionFailed(event::ProgrammingFailed);
-    EXPECT_EQ(form->Report().Outcome, app::outcome::Aborted);
+    TestView(*form).Session().State().LastFailure.Cause = "COM1 (/dev/pts/9): read: hung up (EIO)";
+    TestView(*form).Session().SessionFailed(event::ProgrammingFailed);
+    EXPECT_EQ(TestView(*form).Report().Outcome, app::outcome::Aborted);
     EXPECT_EQ(Failure().Cause, "closed while the session ran");
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
 }

@@ -27,9 +27,9 @@ protected:
     }
     // OK after the failure: the event the retry handler posts, not yet run.
     kernel::TEventRec PressOk() {
-        form->EventQueue().PostKey(event::KeyStart);
-        form->EventQueue().DispatchEvent(form->EventQueue().GetEvent());
-        return form->EventQueue().GetEvent();
+        TestView(*form).EventQueue().PostKey(event::KeyStart);
+        TestView(*form).EventQueue().DispatchEvent(TestView(*form).EventQueue().GetEvent());
+        return TestView(*form).EventQueue().GetEvent();
     }
     std::string Log() const {
         std::string text;
@@ -50,26 +50,26 @@ struct FailingStep {
 const FailingStep FailingSteps[] = {
     {RetryableStep::ToolForProgFile1,
      [](app::TUpdateForm& f) {
-         f.Session().StateForTest().ProgFile1 = "SENSOR.HEX";
-         f.Session().StateForTest().AckStep = app::AckStep::RunToolForProgFile1;
-         f.Session().PostEvent(event::AcknowledgeAgain);
+         TestView(f).Session().State().ProgFile1 = "SENSOR.HEX";
+         TestView(f).Session().State().AckStep = app::AckStep::RunToolForProgFile1;
+         TestView(f).Session().PostEvent(event::AcknowledgeAgain);
      }},
     {RetryableStep::ToolForProgramFile,
-     [](app::TUpdateForm& f) { f.Session().PostEvent(event::ToolStep); }},
+     [](app::TUpdateForm& f) { TestView(f).Session().PostEvent(event::ToolStep); }},
     {RetryableStep::Class1Loader,
-     [](app::TUpdateForm& f) { f.Session().PostEvent(event::StartClass1); }},
+     [](app::TUpdateForm& f) { TestView(f).Session().PostEvent(event::StartClass1); }},
     {RetryableStep::BlockTransfer,
-     [](app::TUpdateForm& f) { f.Session().PostEvent(event::StartClass2); }},
+     [](app::TUpdateForm& f) { TestView(f).Session().PostEvent(event::StartClass2); }},
     {RetryableStep::Class4Loader,
-     [](app::TUpdateForm& f) { f.Session().PostEvent(event::StartClass4); }},
+     [](app::TUpdateForm& f) { TestView(f).Session().PostEvent(event::StartClass4); }},
     {RetryableStep::LabTransfer,
      [](app::TUpdateForm& f) {
-         f.Session().StateForTest().SensorNotice = true;
-         f.Session().StateForTest().Job.ProgFiles = {"LAB.DAT"};
-         f.Session().PostEvent(event::BootloaderFileStep);
+         TestView(f).Session().State().SensorNotice = true;
+         TestView(f).Session().State().Job.ProgFiles = {"LAB.DAT"};
+         TestView(f).Session().PostEvent(event::BootloaderFileStep);
      }},
     {RetryableStep::BasicLoader,
-     [](app::TUpdateForm& f) { f.Session().PostEvent(event::TerminalStep); }},
+     [](app::TUpdateForm& f) { TestView(f).Session().PostEvent(event::TerminalStep); }},
 };
 
 // Each step fails as it would in a session; OK must run that same step
@@ -77,21 +77,21 @@ const FailingStep FailingSteps[] = {
 TEST_F(SessionRetry, OkAfterAStepFailedRunsThatStepAgain) {
     for (const FailingStep& failing : FailingSteps) {
         SCOPED_TRACE(app::RetryRowOf(failing.Step).Name);
-        form->Session().StateForTest().Begin();
-        form->Session().StateForTest().ProgFile1.clear();
-        form->Session().StateForTest().FileClass = 5;
-        form->Session().StateForTest().Job.Ident.DevSw = 100;
-        form->Session().StateForTest().Job.Ident.FileSw = 200; // an update is due
+        TestView(*form).Session().State().Begin();
+        TestView(*form).Session().State().ProgFile1.clear();
+        TestView(*form).Session().State().FileClass = 5;
+        TestView(*form).Session().State().Job.Ident.DevSw = 100;
+        TestView(*form).Session().State().Job.Ident.FileSw = 200; // an update is due
         failing.Start(*form);
-        form->ProcessEvents();
-        ASSERT_EQ(form->SessionState().RetryStep, failing.Step) << "the step says it ran";
+        TestView(*form).ProcessEvents();
+        ASSERT_EQ(TestView(*form).SessionState().RetryStep, failing.Step) << "the step says it ran";
         ASSERT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
-        const int retries = form->Report().Retries;
-        form->Session().StateForTest().AckStep = app::AckStep::Ignore;
-        form->EventQueue().PostKey(event::KeyStart);
-        form->ProcessEvents();
-        EXPECT_EQ(form->Report().Retries, retries + 1);
-        EXPECT_EQ(form->SessionState().RetryStep, failing.Step) << "OK ran another step";
+        const int retries = TestView(*form).Report().Retries;
+        TestView(*form).Session().State().AckStep = app::AckStep::Ignore;
+        TestView(*form).EventQueue().PostKey(event::KeyStart);
+        TestView(*form).ProcessEvents();
+        EXPECT_EQ(TestView(*form).Report().Retries, retries + 1);
+        EXPECT_EQ(TestView(*form).SessionState().RetryStep, failing.Step) << "OK ran another step";
     }
 }
 
@@ -125,39 +125,39 @@ TEST_F(SessionRetry, ARecoveryRetriedAfterTheSearchRunsTheSameLoader) {
     const std::string loader5xx = programmers::MethodEntry(programmers::Method::Bsl5xx).Description;
     // The file's version cannot be read: the operator goes on, twice.
     dialogs.Answers = {platform::IDYES, platform::IDYES};
-    form->Session().StateForTest().AnswerChar = 'Q';
-    form->Session().StateForTest().BootAnswer = true;
-    form->LabXXXClick(nullptr);
-    form->ProcessEvents();
+    TestView(*form).Session().State().AnswerChar = 'Q';
+    TestView(*form).Session().State().BootAnswer = true;
+    TestView(*form).LabXXXClick(nullptr);
+    TestView(*form).ProcessEvents();
     ASSERT_TRUE(Log().find(loader5xx) != std::string::npos) << Log();
     // The search after the recovery found nobody.
-    form->Session().StateForTest().Begin();
-    form->Session().StateForTest().RecoveredBy = RetryableStep::LabRecovery;
-    form->Session().RecoveredInstrumentSilent();
-    form->ProcessEvents();
+    TestView(*form).Session().State().Begin();
+    TestView(*form).Session().State().RecoveredBy = RetryableStep::LabRecovery;
+    TestView(*form).Session().RecoveredInstrumentSilent();
+    TestView(*form).ProcessEvents();
     form->UpdateMemo->Clear();
-    form->EventQueue().PostKey(event::KeyStart);
-    form->ProcessEvents();
+    TestView(*form).EventQueue().PostKey(event::KeyStart);
+    TestView(*form).ProcessEvents();
     EXPECT_NE(Log().find(loader5xx), std::string::npos) << Log();
-    EXPECT_EQ(form->SessionState().RetryStep, RetryableStep::LabRecovery);
+    EXPECT_EQ(TestView(*form).SessionState().RetryStep, RetryableStep::LabRecovery);
 }
 
 TEST_F(SessionRetry, AFailedBootloaderFileOffersNoRetry) {
-    form->Session().StateForTest().RetryStep = RetryableStep::BootFileLoader;
-    form->Session().SessionFailed(event::BootFileFailed);
-    const int sessions = form->Report().Sessions;
+    TestView(*form).Session().State().RetryStep = RetryableStep::BootFileLoader;
+    TestView(*form).Session().SessionFailed(event::BootFileFailed);
+    const int sessions = TestView(*form).Report().Sessions;
     PressOk();
-    EXPECT_EQ(form->Report().Sessions, sessions + 1) << "OK starts a new session";
+    EXPECT_EQ(TestView(*form).Report().Sessions, sessions + 1) << "OK starts a new session";
 }
 
 // A sensor session ran in mode 2; the next one wakes the configured way.
 TEST_F(SessionRetry, TheNextSessionStartsInTheConfiguredStartMode) {
-    form->SetStartModeForTest(4);
-    form->Session().StateForTest().StartMode = 2;
-    form->EventQueue().PostKey(event::KeyStart);
-    form->ProcessEvents();
-    EXPECT_EQ(form->SessionState().StartMode, 4);
-    EXPECT_EQ(form->Session().WakeCommand(), protocol::command::WakeService);
+    TestView(*form).SetStartModeAsRead(4);
+    TestView(*form).Session().State().StartMode = 2;
+    TestView(*form).EventQueue().PostKey(event::KeyStart);
+    TestView(*form).ProcessEvents();
+    EXPECT_EQ(TestView(*form).SessionState().StartMode, 4);
+    EXPECT_EQ(TestView(*form).Session().WakeCommand(), protocol::command::WakeService);
 }
 
 } // namespace

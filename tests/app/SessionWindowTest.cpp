@@ -1,6 +1,7 @@
 // The session against a window of the test's own: everything it shows goes
 // through TSessionWindow, and its outcome stays its own.
 #include "../support/ScriptedDialogs.h"
+#include "../support/UpdateSessionTestView.h"
 #include "app/FailureCauses.h"
 #include "app/UpdateSession.h"
 
@@ -68,7 +69,7 @@ protected:
 };
 
 TEST_F(SessionWindow, TheEndShowsItsClosingTextThroughTheWindowAndKeepsTheOutcome) {
-    session.BeginNewSession();
+    TestView(session).BeginNewSession();
     EXPECT_FALSE(window.OkEnabled) << "a session holds OK until it ends";
     session.End(app::Outcome::Failed, app::FailureAt(app::step::Transfer, "line hung up"));
     ASSERT_FALSE(window.Lines.empty());
@@ -79,7 +80,7 @@ TEST_F(SessionWindow, TheEndShowsItsClosingTextThroughTheWindowAndKeepsTheOutcom
     EXPECT_EQ(session.Report().Failure.Cause, "line hung up");
 
     config.Language = 1;
-    session.BeginNewSession(); // in the same session the first ending would stand
+    TestView(session).BeginNewSession(); // in the same session the first ending would stand
     session.End(app::Outcome::Updated);
     EXPECT_EQ(session.ExitCode(), protocol::exitcode::Success);
     EXPECT_EQ(window.Lines.back(),

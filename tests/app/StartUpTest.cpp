@@ -33,10 +33,10 @@ TEST_F(StartUp, MissingUpdateIniShowsTheBoxAndEndsTheProgram) {
     EXPECT_TRUE(MemoLines().empty()) << "no start text after the error";
     EXPECT_TRUE(RunUntilClosed());
     EXPECT_EQ(form->ExitCode(), app::exitcode::ConfigurationMissing);
-    EXPECT_EQ(form->Report().Outcome, app::outcome::Failed);
-    EXPECT_EQ(form->Report().FailedStep, app::step::StartUp);
-    EXPECT_EQ(form->Report().Failure.Step, app::step::StartUp);
-    EXPECT_EQ(form->Report().Failure.Cause,
+    EXPECT_EQ(TestView(*form).Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(TestView(*form).Report().FailedStep, app::step::StartUp);
+    EXPECT_EQ(TestView(*form).Report().Failure.Step, app::step::StartUp);
+    EXPECT_EQ(TestView(*form).Report().Failure.Cause,
               "Update.ini: not found in " + platform::CurrentDirectory());
 }
 
@@ -64,7 +64,7 @@ TEST_F(StartUp, TwoConfigurationFilesThatDifferInCaseOnlyAreNamedInTheBox) {
               "Konfigurationsdatei 2 nicht vorhanden!!Programm wird beendet\r\nSeveral files "
               "differ only in upper and lower case: PROGDEVICE.INI, progdevice.ini");
     EXPECT_EQ(form->ExitCode(), app::exitcode::ConfigurationMissing);
-    EXPECT_EQ(form->Report().Failure.Cause,
+    EXPECT_EQ(TestView(*form).Report().Failure.Cause,
               platform::JoinPath(platform::CurrentDirectory(), "ProgDevice.ini") +
                   ": several files differ only in case: PROGDEVICE.INI, progdevice.ini");
 
@@ -91,11 +91,11 @@ TEST_F(StartUp, FilesCopiedFromWindowsAreFoundInAnyCaseAndWrittenBackUnderTheirN
     folder.Write("z70_v1.mot", "");
     app::TUpdateForm& form = Build();
     EXPECT_TRUE(dialogs.Boxes.empty());
-    EXPECT_EQ(form.Config().Language, 1);
-    ASSERT_EQ(form.DeviceTable().size(), 1u);
+    EXPECT_EQ(TestView(form).Config().Language, 1);
+    ASSERT_EQ(TestView(form).DeviceTable().size(), 1u);
     EXPECT_TRUE(form.DevMultiZ70->Enabled());
-    form.ConfigForTest().Language = 0;
-    EXPECT_EQ(form.WriteUpdateIni("Update.ini"), 0);
+    TestView(form).Config().Language = 0;
+    EXPECT_EQ(TestView(form).WriteUpdateIni("Update.ini"), 0);
     EXPECT_NE(folder.Read("UPDATE.INI").find("Language=0"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(folder.File("Update.ini")));
 }
@@ -119,7 +119,7 @@ TEST_F(StartUp, FirmwareListingFollowsTheFilePatternRules) {
         folder.Write(name, "");
     }
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.FirmwareFiles(),
+    EXPECT_EQ(TestView(form).FirmwareFiles(),
               (std::vector<std::string>{"PHX.MOT", "VERSION.MOT", "Z70_V1.MOT", "FW.TXT",
                                         "TOOL.EXE", "LIB.DLL", "LAB1.HEX", "X.BIN"}));
     EXPECT_EQ(form.DLListBox->Lines(), (std::vector<std::string>{"PHX", "VERSION", "Z70_V1", "FW",
@@ -141,8 +141,8 @@ TEST_F(StartUp, FirmwareListingFoldsLatin1CapitalsOfUtf8Names) {
                  "f_v1.mot",
                  "");
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.FirmwareFiles(), (std::vector<std::string>{"PR\xDC"
-                                                              "F_V1.MOT"}));
+    EXPECT_EQ(TestView(form).FirmwareFiles(), (std::vector<std::string>{"PR\xDC"
+                                                                        "F_V1.MOT"}));
     EXPECT_TRUE(form.DevMultiZ70->Enabled());
     EXPECT_TRUE(form.TGZ70Programming->Visible());
 }
@@ -168,7 +168,7 @@ TEST_F(StartUp, EmptyProgFileMatchesNothing) {
     app::TUpdateForm& form = Build();
     EXPECT_FALSE(form.TGZ70Programming->Visible());
     EXPECT_FALSE(form.LabXXX->Enabled());
-    EXPECT_EQ(form.FirmwareFiles().size(), 2u);
+    EXPECT_EQ(TestView(form).FirmwareFiles().size(), 2u);
 }
 
 TEST_F(StartUp, AtMost160FirmwareFilesAreListed) {
@@ -177,7 +177,7 @@ TEST_F(StartUp, AtMost160FirmwareFilesAreListed) {
         folder.Write("f" + std::to_string(1000 + i) + ".bin", "");
     }
     app::TUpdateForm& form = Build();
-    EXPECT_EQ(form.FirmwareFiles().size(), 160u);
+    EXPECT_EQ(TestView(form).FirmwareFiles().size(), 160u);
     EXPECT_EQ(form.DLListBox->Lines().size(), 160u);
 }
 
@@ -195,11 +195,11 @@ TEST_F(StartUp, ConfigurationIsReadFromTheMirrorUnderThePublicFolder) {
     std::string mirror = publicRoot.File("Vendor/Update");
     EXPECT_EQ(app::MirroredConfigFolder(), mirror);
     EXPECT_TRUE(platform::DirectoryExists(mirror)) << "the mirror folder is created";
-    EXPECT_EQ(form.Config().Language, 0)
+    EXPECT_EQ(TestView(form).Config().Language, 0)
         << "read from the current folder while the mirror is empty";
 
     publicRoot.Write("Vendor/Update/Update.ini", CrLfLines({"Language=1"}));
-    EXPECT_EQ(Build().Config().Language, 1) << "the mirrored file wins";
+    EXPECT_EQ(TestView(Build()).Config().Language, 1) << "the mirrored file wins";
 }
 
 TEST_F(StartUp, NotUnderProgramFilesMeansNoMirror) {
@@ -214,8 +214,8 @@ TEST_F(StartUp, WriteUpdateIniWritesExactlyNineLines) {
                            "Unknown=1", "AutoStart=YES"}),
                 StandardTextBlock);
     app::TUpdateForm& form = Build();
-    form.ConfigForTest().Language = 1;
-    EXPECT_EQ(form.WriteUpdateIni("Update.ini"), 0);
+    TestView(form).Config().Language = 1;
+    EXPECT_EQ(TestView(form).WriteUpdateIni("Update.ini"), 0);
     EXPECT_EQ(folder.Read("Update.ini"),
               CrLfLines({"Language=1", "Version=6.00", "Baud=3", "Com=", "INI_File=",
                          "ProgErrorNewTry=", "DebugInfo=", "NoSWCheck=", "AutoStart=YES"}));
@@ -225,7 +225,7 @@ TEST_F(StartUp, WriteUpdateIniWithoutTheFileSaysSoAndGoesOn) {
     WriteConfig(CrLfLines({"Language=1"}), StandardTextBlock);
     app::TUpdateForm& form = Build();
     std::filesystem::remove(folder.File("Update.ini"));
-    EXPECT_EQ(form.WriteUpdateIni("Update.ini"), -1);
+    EXPECT_EQ(TestView(form).WriteUpdateIni("Update.ini"), -1);
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
     EXPECT_EQ(dialogs.Boxes[0].Caption, "Info");
     EXPECT_NE(dialogs.Boxes[0].Text.find("Update.ini"), std::string::npos);

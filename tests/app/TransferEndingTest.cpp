@@ -4,6 +4,7 @@
 // method of this file's own.
 
 #include "../serial/Pty.h"
+#include "../support/UpdateFormTestView.h"
 #include "FormFixture.h"
 #include "programmers/ProgrammerRegistry.h"
 #include "programmers/Programmerunit.h"
@@ -133,11 +134,11 @@ protected:
         std::filesystem::remove(ports.File("COM1"));
         std::filesystem::create_symlink(pty.SlavePath(), ports.File("COM1"));
     }
-    app::UpdateSession& Session() { return form->Session(); }
+    app::UpdateSessionTestView Session() { return app::TestView(*form).Session(); }
     // The instrument answered on COM1 with an older firmware than the file's.
     void Identified() {
         Session().BeginNewSession();
-        app::TSessionState& state = Session().StateForTest();
+        app::TSessionState& state = Session().State();
         state.PortIndex = 0;
         state.PortNumber = 1;
         state.Job.Ident.DevSw = 1000;
@@ -147,11 +148,11 @@ protected:
     void RunUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!done() && Clock::now() < deadline) {
-            form->ProcessEvents();
+            app::TestView(*form).ProcessEvents();
             platform::Application::Instance().ProcessMessagesFor(10);
         }
     }
-    bool Ended() const { return !form->Session().SessionRunning(); }
+    bool Ended() const { return !form->SessionRunning(); }
     std::string Log() const {
         std::string text;
         for (const std::string& memoLine : MemoLines()) {
@@ -159,7 +160,8 @@ protected:
         }
         return text;
     }
-    const programmers::TFailure& Failure() const { return form->Report().Failure; }
+    const app::SessionReport& Report() const { return app::TestView(*form).Report(); }
+    const programmers::TFailure& Failure() const { return Report().Failure; }
     // The loader transfers on "G" and says so; the new firmware reports back
     // when the programmer starts it.
     void PlayLoader(serialtest::Pty& pty, bool reportsBack) {
@@ -193,8 +195,8 @@ TEST_F(TransferEnding, ALineThatDiesAfterACompleteTransferFailsTheRestartAndOkRe
     RunUntil([&] { return Ended(); });
     ASSERT_TRUE(Ended()) << Log();
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
-    EXPECT_EQ(form->Report().Outcome, app::outcome::Failed);
-    EXPECT_EQ(form->Report().FailedStep, app::step::Restart);
+    EXPECT_EQ(Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(Report().FailedStep, app::step::Restart);
     EXPECT_EQ(Failure().Step, app::step::Restart);
     EXPECT_EQ(Failure().Cause.rfind("COM1 (", 0), 0u) << Failure().Cause;
     EXPECT_NE(Failure().Cause.find("hung up"), std::string::npos) << Failure().Cause;
@@ -209,11 +211,11 @@ TEST_F(TransferEnding, ALineThatDiesAfterACompleteTransferFailsTheRestartAndOkRe
         }
     });
     form->OkBitBtn->Click();
-    RunUntil([&] { return form->Report().Outcome == app::outcome::Updated; });
-    EXPECT_EQ(form->Report().Outcome, app::outcome::Updated) << Log();
+    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
     EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
-    EXPECT_EQ(form->Report().Retries, 1);
+    EXPECT_EQ(Report().Retries, 1);
     EXPECT_EQ(TGoProgrammer::Runs, 1) << "the transfer ran again";
 }
 
@@ -221,24 +223,25 @@ TEST_F(TransferEnding, ALineThatDiesAfterACompleteTransferFailsTheRestartAndOkRe
 // still decides the session anew.
 TEST_F(TransferEnding, EscapeDuringTheTransferEndsItAbortedAndTheRetryDecidesAnew) {
     instrument.emplace_back([this] { Await(line, "G\r"); }); // the loader never answers
-    EscapeKey operatorKey{&Session().TimerPool(), Session().TimerPool().TimerStart(500)};
-    form->EventQueue().AddHandler(&EscapeKey::Press, &operatorKey);
+    kernel::TTimerPool& timers = app::TestView(*form).SessionObject().TimerPool();
+    EscapeKey operatorKey{&timers, timers.TimerStart(500)};
+    app::TestView(*form).EventQueue().AddHandler(&EscapeKey::Press, &operatorKey);
     Identified();
     Session().PostEvent(event::StartClass1);
     RunUntil([&] { return Ended(); });
-    form->EventQueue().RemoveHandler(&EscapeKey::Press, &operatorKey);
+    app::TestView(*form).EventQueue().RemoveHandler(&EscapeKey::Press, &operatorKey);
     ASSERT_TRUE(Ended()) << Log();
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
-    EXPECT_EQ(form->Report().Outcome, app::outcome::Aborted);
-    EXPECT_EQ(form->Report().FailedStep, app::step::Transfer);
+    EXPECT_EQ(Report().Outcome, app::outcome::Aborted);
+    EXPECT_EQ(Report().FailedStep, app::step::Transfer);
     EXPECT_EQ(Failure().Cause, "aborted by the operator (Escape)");
 
     instrument.front().join();
     instrument.clear();
     PlayLoader(line, true);
     form->OkBitBtn->Click();
-    RunUntil([&] { return form->Report().Outcome == app::outcome::Updated; });
-    EXPECT_EQ(form->Report().Outcome, app::outcome::Updated) << Log();
+    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
     EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
     EXPECT_EQ(TGoProgrammer::Runs, 2);
@@ -253,17 +256,17 @@ TEST_F(TransferEnding, ALateLineFailureOfAnotherSessionOrPortIsDropped) {
     Session().AwaitInstrumentAfterProgramming();
     Session().PostEvent(event::LineFailed, earlierSession);
     Session().PostEvent(event::LineFailed, Session().LineFailedData(1));
-    form->ProcessEvents();
+    app::TestView(*form).ProcessEvents();
     EXPECT_TRUE(Session().State().AwaitingRestart);
-    EXPECT_TRUE(Session().SessionRunning());
+    EXPECT_TRUE(form->SessionRunning());
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
 
     Session().PostEvent(event::LineFailed, Session().LineFailedData(0));
-    form->ProcessEvents();
+    app::TestView(*form).ProcessEvents();
     RunUntil([&] { return Ended(); }, 2000);
     EXPECT_FALSE(Session().State().AwaitingRestart);
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
-    EXPECT_EQ(form->Report().FailedStep, app::step::Restart);
+    EXPECT_EQ(Report().FailedStep, app::step::Restart);
 }
 
 } // namespace

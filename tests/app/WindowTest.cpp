@@ -24,40 +24,40 @@ protected:
 TEST_F(Window, DebugLogFollowsCtrlF1) {
     app::TUpdateForm& form = BuildWith({"Language=0"});
     std::size_t lines = MemoLines().size();
-    form.AddLogLine("A.1000\r\n");
+    TestView(form).AddLogLine("A.1000\r\n");
     EXPECT_EQ(MemoLines().size(), lines);
     form.FormKeyUp(app::VK_F1, app::ssCtrl | app::ssShift);
     EXPECT_TRUE(form.InfoStaticText->Visible());
     EXPECT_EQ(form.InfoStaticText->Caption(), "Debug-Mode");
-    form.AddLogLine("NAME <-");
+    TestView(form).AddLogLine("NAME <-");
     EXPECT_EQ(MemoLines().back(), "Ger\xE4t <-");
 }
 
 TEST_F(Window, ServiceModesSetInUpdateIniAreTurnedOffByTheFirstKey) {
     app::TUpdateForm& form = BuildWith({"DebugInfo=YES", "NoSWCheck=YES"});
-    form.AddLogLine("logged");
+    TestView(form).AddLogLine("logged");
     EXPECT_EQ(MemoLines().back(), "logged");
     EXPECT_FALSE(form.InfoStaticText->Visible());
     form.FormKeyUp(app::VK_F1, app::ssCtrl);
-    EXPECT_FALSE(form.Config().DebugInfo);
+    EXPECT_FALSE(TestView(form).Config().DebugInfo);
     EXPECT_FALSE(form.InfoStaticText->Visible());
     form.FormKeyUp(app::VK_F10, app::ssCtrl | app::ssAlt);
-    EXPECT_TRUE(form.Config().SWCheck);
+    EXPECT_TRUE(TestView(form).Config().SWCheck);
     EXPECT_FALSE(form.InfoStaticText->Visible());
     form.FormKeyUp(app::VK_F10, app::ssCtrl);
-    EXPECT_TRUE(form.Config().SWCheck) << "Ctrl+F10 without Alt does nothing";
+    EXPECT_TRUE(TestView(form).Config().SWCheck) << "Ctrl+F10 without Alt does nothing";
 }
 
 TEST_F(Window, AnyFileModeShowsTheOpenItemAndTakesTheChosenFile) {
     app::TUpdateForm& form = BuildWith({"Language=0"});
     form.FormKeyUp(app::VK_F12, app::ssCtrl | app::ssAlt);
-    EXPECT_TRUE(form.AnyFileMode());
+    EXPECT_TRUE(TestView(form).AnyFileMode());
     EXPECT_TRUE(form.LoadProgFile->Visible());
     EXPECT_EQ(form.InfoStaticText->Caption(), "beliebige Datei \xF6"
                                               "ffnen");
     dialogs.ChosenFile = "/elsewhere/FW.TXT";
-    form.LoadProgFileClick();
-    EXPECT_EQ(form.AnyFileName(), "/elsewhere/FW.TXT");
+    form.LoadProgFile->Click();
+    EXPECT_EQ(TestView(form).AnyFileName(), "/elsewhere/FW.TXT");
     EXPECT_EQ(platform::CurrentDirectory(), folder.Path());
     form.FormKeyUp(app::VK_F12, app::ssCtrl | app::ssAlt);
     EXPECT_FALSE(form.LoadProgFile->Visible());
@@ -65,39 +65,39 @@ TEST_F(Window, AnyFileModeShowsTheOpenItemAndTakesTheChosenFile) {
 
 TEST_F(Window, TitleProgressClampsResetsAndEnds) {
     app::TUpdateForm& form = BuildWith({"Language=0"});
-    EXPECT_EQ(form.ShowTitleProgress("", 150), " 100.0 %");
+    EXPECT_EQ(TestView(form).ShowTitleProgress("", 150), " 100.0 %");
     EXPECT_EQ(Title(), "Update [ 100.0 %]");
-    EXPECT_EQ(form.ShowTitleProgress("", -3), " 0.0 %");
-    form.ShowTitleState(programmers::TitleState::Plain);
+    EXPECT_EQ(TestView(form).ShowTitleProgress("", -3), " 0.0 %");
+    TestView(form).ShowTitleState(programmers::TitleState::Plain);
     EXPECT_EQ(Title(), "Update");
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, "");
-    form.ShowTitleState(programmers::TitleState::Ended);
+    TestView(form).ShowTitleState(programmers::TitleState::Ended);
     EXPECT_EQ(Title(), "Update [beendet]");
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, "Update [beendet]");
 }
 
 TEST_F(Window, ProgressCallsMoveTheBarAndTheTitle) {
     app::TUpdateForm& form = BuildWith({"Language=1"});
-    form.SetProgressMaximum(200, programmers::ProgressUnit::Blocks);
-    form.AdvanceProgress(50);
+    TestView(form).SetProgressMaximum(200, programmers::ProgressUnit::Blocks);
+    TestView(form).AdvanceProgress(50);
     EXPECT_EQ(form.WaitProgressBar->Position(), 50);
     EXPECT_EQ(form.WaitProgressBar->Unit(), "blocks");
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 25.0 %");
     EXPECT_EQ(Title(), "Update [ 25.0 %]");
-    form.AdvanceProgressBar(10);
+    TestView(form).AdvanceProgressBar(10);
     EXPECT_EQ(form.WaitProgressBar->Position(), 60);
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, " 25.0 %") << "the title is left alone";
-    form.SetProgressPosition(7);
+    TestView(form).SetProgressPosition(7);
     EXPECT_EQ(form.WaitProgressBar->Position(), 7);
-    form.ShowTitleState(programmers::TitleState::Complete);
+    TestView(form).ShowTitleState(programmers::TitleState::Complete);
     EXPECT_EQ(Title(), "Update [ 100.0 %]");
-    form.ShowTitleState(programmers::TitleState::Plain);
+    TestView(form).ShowTitleState(programmers::TitleState::Plain);
     EXPECT_EQ(Title(), "Update");
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, "");
-    form.ShowTitleState(programmers::TitleState::Ended);
+    TestView(form).ShowTitleState(programmers::TitleState::Ended);
     EXPECT_EQ(Title(), "Update [ready]");
     form.SWStaticText->SetCaption("1.23");
-    form.ShowLoaderVersion("2.10");
+    TestView(form).ShowLoaderVersion("2.10");
     EXPECT_EQ(form.SWStaticText->Caption(), "1.23   [BLV: 2.10]");
     // A maximum set without a unit is a share alone: no unit left over.
     form.WaitProgressBar->SetMax(100);
@@ -110,7 +110,7 @@ TEST_F(Window, UpdaterReportsFillTheBarAfterTheStages) {
     app::TUpdateForm& form = BuildWith({"Language=1"});
     form.WaitProgressBar->SetMax(105);
     using Kind = programmers::TUpdaterReport::Kind;
-    app::TSessionServices services(form.Session());
+    app::TSessionServices services(TestView(form).SessionObject());
     programmers::TUpdaterProgress progress(services);
     progress.Show({Kind::StageDone, 3});
     EXPECT_EQ(form.WaitProgressBar->Position(), 1);
@@ -125,8 +125,8 @@ TEST_F(Window, UpdaterReportsFillTheBarAfterTheStages) {
 
 TEST_F(Window, TitleTimerCountsTowardsTheExpectedTicks) {
     app::TUpdateForm& form = BuildWith({"Language=0"});
-    form.Session().StateForTest().ExpectedTicks = 4;
-    form.TitleTimerTimer();
+    TestView(form).Session().State().ExpectedTicks = 4;
+    TestView(form).TitleTimerTimer();
     EXPECT_EQ(Title(), "Update [ 25.0 %]");
 }
 
@@ -149,24 +149,24 @@ TEST_F(Window, SwitchingToEnglishRetranslatesAndRewritesUpdateIni) {
 TEST_F(Window, ReadmeOpensTheGuideOfTheStartModeAndLanguage) {
     app::TUpdateForm& form = BuildWith({"Language=1"}, DeviceBlock("11111", "A.TXT", "5"));
     // The session may change it; the guide uses the value as read.
-    form.Session().StateForTest().StartMode = 0;
-    form.ReadmeClick();
+    TestView(form).Session().State().StartMode = 0;
+    form.Readme->Click();
     ASSERT_EQ(dialogs.OpenedDocuments.size(), 1u);
     EXPECT_EQ(dialogs.OpenedDocuments[0], folder.File("Firmwareupdate_Pelmora-KSL_en.pdf"));
     EXPECT_TRUE(dialogs.Boxes.empty());
     dialogs.DocumentOpens = false;
-    form.ReadmeClick();
+    form.Readme->Click();
     ASSERT_EQ(dialogs.Boxes.size(), 1u);
     EXPECT_EQ(dialogs.Boxes[0].Text, "Programm konnte nicht gestartet werden!");
 }
 
 TEST_F(Window, GuideNamesByStartMode) {
     app::TUpdateForm& form = BuildWith({"Language=0"}, DeviceBlock("11111", "A.TXT", "4"));
-    EXPECT_EQ(form.GuideFileName(), "Firmwareupdate_KSL_Sensoren.pdf");
-    form.SetStartModeForTest(1);
-    EXPECT_EQ(form.GuideFileName(), "Firmwareupdate_Messgeraete.pdf");
-    form.ConfigForTest().Language = 1;
-    EXPECT_EQ(form.GuideFileName(), "Firmwareupdate_meters.pdf");
+    EXPECT_EQ(TestView(form).GuideFileName(), "Firmwareupdate_KSL_Sensoren.pdf");
+    TestView(form).SetStartModeAsRead(1);
+    EXPECT_EQ(TestView(form).GuideFileName(), "Firmwareupdate_Messgeraete.pdf");
+    TestView(form).Config().Language = 1;
+    EXPECT_EQ(TestView(form).GuideFileName(), "Firmwareupdate_meters.pdf");
 }
 
 TEST_F(Window, VersionBoxShowsTheProgramVersion) {

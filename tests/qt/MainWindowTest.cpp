@@ -49,7 +49,7 @@ TEST_F(WindowFixture, ServiceKeysShowTheirModeAndReachTheForm) {
     QTest::keyRelease(window.get(), Qt::Key_F1, Qt::ControlModifier);
     EXPECT_FALSE(info->isHidden());
     EXPECT_EQ(info->text(), "Debug-Mode");
-    EXPECT_TRUE(model.Config().DebugInfo);
+    EXPECT_TRUE(TestView(model).Config().DebugInfo);
     QTest::keyRelease(window.get(), Qt::Key_F1, Qt::ControlModifier);
     EXPECT_TRUE(info->isHidden());
 
@@ -58,11 +58,11 @@ TEST_F(WindowFixture, ServiceKeysShowTheirModeAndReachTheForm) {
     EXPECT_FALSE(info->isHidden());
     // Without Ctrl, F1 is only a key.
     QTest::keyRelease(window.get(), Qt::Key_F1);
-    EXPECT_FALSE(model.Config().DebugInfo);
+    EXPECT_FALSE(TestView(model).Config().DebugInfo);
     // Ctrl let go before the key still counts, as it was down when it was pressed.
     QTest::keyPress(window.get(), Qt::Key_F1, Qt::ControlModifier);
     QTest::keyRelease(window.get(), Qt::Key_F1);
-    EXPECT_TRUE(model.Config().DebugInfo);
+    EXPECT_TRUE(TestView(model).Config().DebugInfo);
 
     QString settingsTitle;
     WhenModalShows<QDialog>([&](QDialog& view) {
@@ -74,7 +74,7 @@ TEST_F(WindowFixture, ServiceKeysShowTheirModeAndReachTheForm) {
 
     // Ctrl+Shift stands in for Ctrl+Alt, which desktops keep for themselves.
     QTest::keyRelease(window.get(), Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_FALSE(model.AnyFileMode());
+    EXPECT_FALSE(TestView(model).AnyFileMode());
     EXPECT_FALSE(Find<QAction>("LoadProgFile")->isVisible());
 }
 
@@ -110,13 +110,13 @@ TEST_F(WindowFixture, LanguageSwitchRetranslatesEveryCaptionAndTheMemo) {
 
 TEST_F(WindowFixture, ProgressReachesBarStatusPanelAndWindowTitle) {
     app::TUpdateForm& model = Build(dialogs);
-    model.SetProgressMaximum(200, programmers::ProgressUnit::Blocks);
-    model.AdvanceProgress(50);
+    TestView(model).SetProgressMaximum(200, programmers::ProgressUnit::Blocks);
+    TestView(model).AdvanceProgress(50);
     EXPECT_EQ(Find<QProgressBar>("WaitProgressBar")->maximum(), 200);
     EXPECT_EQ(Find<QProgressBar>("WaitProgressBar")->value(), 50);
     EXPECT_TRUE(Find<QLabel>("UpdateStatusBar.Panels4")->text().contains("25.0"));
     EXPECT_TRUE(window->windowTitle().startsWith("Update ["));
-    model.ShowTitleState(programmers::TitleState::Ended);
+    TestView(model).ShowTitleState(programmers::TitleState::Ended);
     EXPECT_EQ(window->windowTitle(), "Update [beendet]");
 }
 
