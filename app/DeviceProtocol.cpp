@@ -95,7 +95,7 @@ void UpdateSession::PassOverFailedPort(int tableIndex) {
         // Whoever waits on the session's line would otherwise wait for its
         // time-out.
         if (tableIndex == Session.PortIndex) {
-            PostEvent(event::LineFailed);
+            PostEvent(event::LineFailed, LineFailedData(tableIndex));
         }
         return;
     }

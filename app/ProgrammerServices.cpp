@@ -118,7 +118,7 @@ void TSessionServices::ClearLog() {
 }
 // Below 0 the window would read a title state: a programmer names those.
 void TSessionServices::ShowTitleProgress(const std::string& prefix, double percent) {
-    session_.Window().ShowTitleProgress(prefix, percent >= 0 ? percent : 0.0);
+    session_.Window().ShowTitleProgress(prefix, percent);
 }
 void TSessionServices::ShowTitleState(programmers::TitleState state) {
     session_.Window().ShowTitleState(state);
@@ -144,6 +144,10 @@ void TSessionServices::StopTitleEstimate() {
 }
 void TSessionServices::CountRetry() {
     session_.CountRetry();
+}
+
+bool TSessionServices::CurrentLineFailure(std::intptr_t data) const {
+    return session_.CurrentLineFailure(data);
 }
 
 } // namespace app

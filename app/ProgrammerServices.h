@@ -37,6 +37,7 @@ public:
     void StartTitleEstimate(double ticksToFull) override;
     void StopTitleEstimate() override;
     void CountRetry() override;
+    bool CurrentLineFailure(std::intptr_t data) const override;
 
 private:
     UpdateSession& session_;

@@ -95,7 +95,9 @@ void UpdateSession::ProgrammingStep(std::int32_t id) {
                 ShowLogText(Text(Msg::StoringNewData));
                 Session.AckStep = AckStep::BootloaderFileAfterLoader;
                 job.ProgFiles.clear();
-                SetClock(false);
+                if (!LineDiedBehindTransfer(AfterTransfer::SetClock)) {
+                    SetClock(false);
+                }
             } else {
                 PostEvent(event::ProgrammingFailed);
             }
@@ -205,10 +207,13 @@ void UpdateSession::AwaitInstrumentAfterTool(int boundMs) {
 
 void UpdateSession::AwaitRestart(int boundMs, bool askOnSilence) {
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
-    Session.AwaitingRestart = true;
     Session.RestartUnverified = !askOnSilence;
-    Session.RestartAskPending = askOnSilence && boundMs > RestartAskAfterMs;
     Session.RestartBoundMs = boundMs;
+    if (LineDiedBehindTransfer(AfterTransfer::AwaitRestart)) {
+        return;
+    }
+    Session.AwaitingRestart = true;
+    Session.RestartAskPending = askOnSilence && boundMs > RestartAskAfterMs;
     Session.ReplyTimer = Timers.TimerStart(Session.RestartAskPending ? RestartAskAfterMs : boundMs);
     report_.Step = step::Restart;
     ReleaseHeldReports();
@@ -341,9 +346,14 @@ bool UpdateSession::RunProgrammer(Phase phase, int fileClass, const std::string&
     const programmers::TProgrammerResult result = programmer->Program(fileName);
     Events.RemoveHandler(&UpdateSession::HoldReports, this);
     report_.BytesSent += port->BytesWritten() - before;
-    if (!result.Succeeded()) {
+    if (result.Result == programmers::TProgrammerResult::Kind::Aborted) {
+        // An abort, not a failure of the transfer: the failure the caller
+        // posts then changes nothing of it.
+        End(Outcome::Aborted, result.Failure);
+    } else if (!result.Succeeded()) {
         Session.LastFailure = result.Failure;
     }
+    Session.LineDiedAfterTransfer = result.LineDiedAfter;
     return result.Succeeded();
 }
 

@@ -14,7 +14,9 @@ namespace event = protocol::event;
 // instrument on: the class-1 retry takes the loader the instrument now waits
 // in, a lab transfer or Basic-Loader runs again against the new firmware, a
 // recovery goes back into its flow. A failed bootloader file offers no retry.
-constexpr std::array<TRetryRow, 11> Rows = {{
+// A transfer that succeeded is not repeated when the line died after it: the
+// step after it resumes on the port opened again.
+constexpr std::array<TRetryRow, 12> Rows = {{
     {RetryableStep::None, RetryOfFileClass, true, false, "by file class"},
     {RetryableStep::ToolForProgFile1, event::AcknowledgeAgain, true, false, "tool for ProgFile1"},
     {RetryableStep::ToolForProgramFile, event::ToolStep, false, false, "tool for the program file"},
@@ -26,6 +28,7 @@ constexpr std::array<TRetryRow, 11> Rows = {{
     {RetryableStep::BasicLoader, event::TerminalStep, false, false, "Basic-Loader"},
     {RetryableStep::LabRecovery, event::Recovery, false, true, "lab recovery"},
     {RetryableStep::MeterRecovery, event::AcknowledgeAgain, false, true, "meter recovery"},
+    {RetryableStep::Restart, event::ResumeAfterTransfer, false, false, "step after the transfer"},
 }};
 
 } // namespace

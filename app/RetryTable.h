@@ -19,6 +19,7 @@ enum class RetryableStep : std::uint8_t {
     BasicLoader,        // the Basic-Loader's terminal program
     LabRecovery,        // a lab instrument's recovery through its MSP430 loader
     MeterRecovery,      // a meter's recovery through the external tool
+    Restart,            // the step after a transfer, whose line died
 };
 
 // Retry of a failure outside any step: the retry message of the file class.

@@ -116,7 +116,12 @@ kernel::TEventRec UpdateSession::HandleSessionEvent(kernel::TEventRec event) {
         SessionFailed(id);
         return consumed;
     case event::LineFailed:
-        OnSessionLineFailed();
+        if (CurrentLineFailure(event.Data)) {
+            OnSessionLineFailed();
+        }
+        return consumed;
+    case event::ResumeAfterTransfer:
+        ResumeAfterTransfer();
         return consumed;
     case event::ToolSucceeded:
     case event::StartClass0:
@@ -388,7 +393,8 @@ void UpdateSession::ShowDuration(int kind) {
 
 void UpdateSession::FinishSession(bool reset) {
     // A report that comes during the waits below must not finish it twice.
-    if (Session.Finishing) {
+    if (Session.Finishing ||
+        LineDiedBehindTransfer(reset ? AfterTransfer::FinishAndReset : AfterTransfer::Finish)) {
         return;
     }
     Session.Finishing = true;
@@ -422,7 +428,7 @@ void UpdateSession::FinishSession(bool reset) {
     window_.RunWaitBar(false);
     window_.SetProgressPosition(0);
     window_.ShowWaitPanel(false);
-    window_.ShowTitleProgress("", -1);
+    window_.ShowTitleState(programmers::TitleState::Plain);
     window_.Wait().DelayTime(1000, true);
     if (reset) {
         SendCommand(command::Restart);
@@ -506,8 +512,7 @@ void UpdateSession::OnSessionLineFailed() {
         FailCalibration(std::move(failure));
     } else if (Session.AwaitingRestart) {
         ShowLogText(cause);
-        Session.LastFailure = std::move(failure);
-        SessionFailed(event::ProgrammingFailed);
+        FailAfterTransfer(std::move(failure), AfterTransfer::AwaitRestart);
     } else if (Session.LastFailure.Empty()) {
         // A step between two of its own waits: ending the session here would
         // let the step run on and end it a second time. Its next use of the
@@ -535,6 +540,7 @@ kernel::TEventRec UpdateSession::RetryHandler(void* context, kernel::TEvents& ev
     events.RemoveHandler(&UpdateSession::RetryHandler, session);
     ++session->report_.Retries;
     session->Session.Running = true; // the session goes on: its acknowledges count again
+    session->Session.Decided = false;
     session->window_.EnableOk(false);
     session->window_.ClearLog();
     session->window_.RunWaitBar(false);

@@ -61,19 +61,28 @@ const OutcomeRow& OutcomeRowOf(Outcome what) {
 
 void UpdateSession::End(Outcome what, programmers::TFailure failure) {
     const OutcomeRow& row = OutcomeRowOf(what);
-    if (row.ExitCode != KeepsExitCode) {
-        exitCode_ = row.ExitCode;
-    }
     // The cause is used once: a step that runs again must fill its own.
     if (failure.Empty()) {
         failure = std::move(Session.LastFailure);
     }
     Session.LastFailure = {};
+    // The first ending decides; what a later one found goes to the log only
+    // (only the rows that conclude an ending take the one before into account).
+    if (Session.Decided && row.Failure != FailureRule::Kept) {
+        if (!failure.Empty() && failure.Cause != report_.Failure.Cause) {
+            window_.ShowLine(failure.Cause);
+        }
+        return;
+    }
+    Session.Decided = Session.Decided || row.Mark != ReportMark::Undecided;
+    if (row.ExitCode != KeepsExitCode) {
+        exitCode_ = row.ExitCode;
+    }
     if (failure.Step.empty()) {
         failure.Step = report_.Step;
     }
-    // Once aborted, the run stays aborted, with the cause of that.
-    const bool abortedBefore = report_.Outcome == outcome::Aborted;
+    // Once closed, the run stays aborted, with the cause of that.
+    const bool abortedBefore = report_.AbortSticks;
     switch (row.Mark) {
     case ReportMark::Decided:
         report_.Decide(row.Word);
@@ -83,7 +92,7 @@ void UpdateSession::End(Outcome what, programmers::TFailure failure) {
         break;
     case ReportMark::Aborted:
         if (!abortedBefore) {
-            report_.Abort();
+            report_.Abort(window_.Closed());
         }
         break;
     case ReportMark::Undecided:

@@ -38,7 +38,9 @@ enum class ReportMark {
 enum class FailureRule {
     Cleared, // an ending that succeeded has none
     Taken,   // the failure given, else the session's last one (possibly none)
-    Kept,    // the failure given, else what an earlier ending of the session left
+    // Concludes an earlier ending, also one that decided the session: the
+    // failure given, else what that ending left.
+    Kept,
 };
 
 enum class ClosingText { None, Success, Abort };

@@ -11,7 +11,7 @@ void SessionReport::BeginSession() {
     Firmware.reset();
     Method.clear();
     BytesSent = 0;
-    if (Outcome != outcome::Aborted) {
+    if (!AbortSticks) {
         Outcome.clear();
         FailedStep.clear();
         Failure = {};
@@ -20,15 +20,16 @@ void SessionReport::BeginSession() {
 }
 
 void SessionReport::Decide(const char* word) {
-    if (Outcome != outcome::Aborted) {
+    if (!AbortSticks) {
         Outcome = word;
         FailedStep.clear();
     }
 }
 
-void SessionReport::Abort() {
+void SessionReport::Abort(bool closing) {
     Outcome = outcome::Aborted;
     FailedStep = Step;
+    AbortSticks = AbortSticks || closing;
 }
 
 void SessionReport::Finish(int exitCode) {

@@ -29,7 +29,7 @@ inline constexpr const char* StartUp = "start-up";
 inline constexpr const char* Search = "search";
 inline constexpr const char* Identify = "identify";
 inline constexpr const char* Check = "check";
-inline constexpr const char* Transfer = "transfer";
+inline constexpr const char* Transfer = programmers::TransferStep;
 inline constexpr const char* Restart = "restart";
 } // namespace step
 
@@ -80,9 +80,12 @@ struct SessionReport {
     programmers::TFailure Failure;
     std::vector<ReportBox> Boxes;
     int ExitCode = protocol::exitcode::Success;
+    // Closed while a session ran: "aborted" sticks for the run. An abort
+    // the program survives (Escape) leaves a retry or new session its word.
+    bool AbortSticks = false;
 
     void BeginSession();
-    // The first word sticks once the run was aborted: what the winding down
+    // The first word sticks once the run was closed: what the winding down
     // of a cut-off transfer reports after it changes nothing.
     void Decide(const char* word);
     void Fail() {
@@ -91,7 +94,8 @@ struct SessionReport {
             FailedStep = Step;
         }
     }
-    void Abort();
+    // closing: the program ends with the abort (AbortSticks).
+    void Abort(bool closing);
     // Ends the record: the end time, the exit code, and an outcome for a run
     // that ended before a session decided one.
     void Finish(int exitCode);

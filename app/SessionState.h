@@ -46,6 +46,15 @@ enum class ProbeState : std::int32_t {
     SecondProbeSent = 4, // the reply time-out after it sent the second
 };
 
+// What the step after a transfer was about to do when it found the line
+// dead; OK after that failure picks it up there (UpdateSession::ResumeAfterTransfer).
+enum class AfterTransfer : std::uint8_t {
+    AwaitRestart,   // wait for the new firmware's report (or the tool's instrument)
+    SetClock,       // set the clock, whose acknowledge drives the next step
+    Finish,         // finish the session
+    FinishAndReset, // finish it with the restart command
+};
+
 // The recovery a menu item asked for before any instrument had answered: it
 // runs once a port's loader answers the probe.
 enum class RecoveryKind : std::uint8_t {
@@ -91,6 +100,9 @@ struct TSessionState {
 
     // --- the sequencer
     bool Running = false; // from the start to one of the session's ends
+    // An ending has decided the session (or the retry that goes on with
+    // it): a later one may only conclude it or add to the log.
+    bool Decided = false;
     // Counts the sessions begun; a step that waited checks it to notice that
     // another session took over meanwhile.
     std::uint32_t Generation = 0;
@@ -131,6 +143,10 @@ struct TSessionState {
     std::vector<THeldReport> HeldReports;
     // Why the step that just failed failed, for the session's end.
     programmers::TFailure LastFailure;
+    // The line died after a transfer had succeeded: why, until the next step
+    // on the line fails with it; and where OK then resumes.
+    programmers::TFailure LineDiedAfterTransfer;
+    app::AfterTransfer ResumeAt = AfterTransfer::AwaitRestart;
     std::int32_t CalibState = NoCalibrationValue;
     bool Calibrating = false;           // the calibration handler waits for acknowledges
     bool ResetAfterCalibration = false; // the session's end after it sends "U.606"
@@ -187,12 +203,14 @@ struct TSessionState {
     // since it belongs to the form's timer pool.
     void Begin() {
         Running = true;
+        Decided = false;
         AwaitingRestart = false;
         RestartAskPending = false;
         Finishing = false;
         AwaitingExitAck = false;
         HeldReports.clear();
         LastFailure = {};
+        LineDiedAfterTransfer = {};
         ++Generation;
         RetryStep = RetryableStep::None;
         PendingRecovery = RecoveryKind::None;

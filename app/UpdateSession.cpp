@@ -34,6 +34,17 @@ serial::TComPort* UpdateSession::SessionComPort() const {
     return PortTable[Session.PortIndex];
 }
 
+// The session's generation above the port table index: a late event of an
+// earlier session or of another port reads as stale.
+std::intptr_t UpdateSession::LineFailedData(int tableIndex) const {
+    static_assert(MaxPorts <= 0x100);
+    return static_cast<std::intptr_t>(Session.Generation) << 8 | (tableIndex & 0xFF);
+}
+
+bool UpdateSession::CurrentLineFailure(std::intptr_t data) const {
+    return Session.PortIndex >= 0 && data == LineFailedData(Session.PortIndex);
+}
+
 void UpdateSession::SendToSessionPort(const std::string& text) {
     serial::TComPort* port = SessionComPort();
     if (port == nullptr) {

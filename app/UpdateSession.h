@@ -99,6 +99,7 @@ public:
     virtual void SetProgressPosition(int position) = 0;
     virtual void AdvanceProgress(int steps) = 0;
     virtual void AdvanceProgressBar(int steps) = 0;
+    // percent: 0 to 100; beyond is held at the nearer end.
     virtual std::string ShowTitleProgress(const std::string& prefix, double percent) = 0;
     virtual void ShowTitleState(programmers::TitleState state) = 0;
     // The title counts the session's expected ticks while running.
@@ -163,6 +164,8 @@ public:
     platform::Dialogs& Boxes() { return boxes_; }
     // The port the instrument answered on, nullptr before.
     serial::TComPort* SessionComPort() const;
+    // Whether event::LineFailed's data is of the session's port now.
+    bool CurrentLineFailure(std::intptr_t data) const;
 
     // --- what the window feeds in
     // The start mode and file class the device configuration gives.
@@ -183,7 +186,9 @@ public:
 
     // Every ending goes through here: the exit code, the report's outcome,
     // failed step and failure, and the operator's closing text together.
-    // The failure is the one given, else the session's LastFailure.
+    // The failure is the one given, else the session's LastFailure. The
+    // first ending of a session (or of its retry) decides: a later one only
+    // logs its cause, unless its row concludes an ending (FailureRule::Kept).
     void End(Outcome what, programmers::TFailure failure = {});
 
     // --- for the programmer host
@@ -215,6 +220,8 @@ private:
 
     // --- serial ports
     void ChooseSessionPort(int tableIndex, int portNumber);
+    // The data of event::LineFailed for a port table entry of this session.
+    std::intptr_t LineFailedData(int tableIndex) const;
     // A port whose line failed while no instrument had answered: logged with
     // its cause and left out of the rest of the search. The session's own
     // port posts event::LineFailed instead.
@@ -308,6 +315,14 @@ private:
     // Runs the method the registry chooses for the step on the session
     // port; false when it failed or no method serves the step.
     bool RunProgrammer(programmers::Phase phase, int fileClass, const std::string& fileName);
+
+    // --- a line that died behind a successful transfer (AfterTransfer.cpp)
+    // True when it did: the step after the transfer, next, fails with the
+    // line's cause instead of running.
+    bool LineDiedBehindTransfer(AfterTransfer next);
+    void FailAfterTransfer(programmers::TFailure failure, AfterTransfer next);
+    // OK after that failure: the port opened again, and next runs.
+    void ResumeAfterTransfer();
 
     // --- recovery of a lab instrument that waits in its loader
     // The entry of the item's Tag, or entry 1 after a "Q".

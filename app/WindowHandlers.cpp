@@ -4,6 +4,7 @@
 #include "platform/Application.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace app {
@@ -45,15 +46,18 @@ void TUpdateForm::AdvanceProgressBar(int steps) {
 }
 
 void TUpdateForm::ShowTitleState(programmers::TitleState state) {
+    platform::Application& application = platform::Application::Instance();
     switch (state) {
     case programmers::TitleState::Plain:
-        ShowTitleProgress("", -1);
+        application.SetTitle("Update");
+        UpdateStatusBar->SetPanelText(4, "");
         break;
     case programmers::TitleState::Complete:
         ShowTitleProgress("", 100);
         break;
     case programmers::TitleState::Ended:
-        ShowTitleProgress("", -1000);
+        UpdateStatusBar->SetPanelText(4, Text(Msg::TitleReady));
+        application.SetTitle(Text(Msg::TitleReady));
         break;
     }
 }
@@ -63,22 +67,11 @@ void TUpdateForm::ShowLoaderVersion(const std::string& version) {
 }
 
 std::string TUpdateForm::ShowTitleProgress(const std::string& prefix, double percent) {
-    if (percent > 100) {
-        percent = 100;
-    }
+    percent = std::clamp(percent, 0.0, 100.0);
     char text[32];
-    std::snprintf(text, sizeof text, " %3.1f %%", percent < -1e6 ? -1e6 : percent);
-    platform::Application& application = platform::Application::Instance();
-    if (percent > -2 && percent < 0) {
-        application.SetTitle("Update");
-        UpdateStatusBar->SetPanelText(4, "");
-    } else if (percent < -999) {
-        UpdateStatusBar->SetPanelText(4, Text(Msg::TitleReady));
-        application.SetTitle(Text(Msg::TitleReady));
-    } else {
-        UpdateStatusBar->SetPanelText(4, prefix + text);
-        application.SetTitle(std::string("Update [") + text + "]");
-    }
+    std::snprintf(text, sizeof text, " %3.1f %%", percent);
+    UpdateStatusBar->SetPanelText(4, prefix + text);
+    platform::Application::Instance().SetTitle(std::string("Update [") + text + "]");
     return text;
 }
 

@@ -141,7 +141,7 @@ bool TEFMV24_Prog::SendText(const char* text) {
 }
 
 void TEFMV24_Prog::NoteCommand(const std::string& text) {
-    LastCommand = text.substr(0, text.find_first_of(",\r\n"));
+    LastCommand = CommandNamed(text, ",\r\n");
 }
 
 // ---- Events ----------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "programmers/HexLoad.h"
 #include "programmers/ProgramFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -66,6 +67,11 @@ std::string ToolStartCause(const std::string& path, int error) {
                                                      : "not found";
     }
     return "cannot start the tool " + path + ": " + why + (name.empty() ? "" : " (" + name + ")");
+}
+
+std::string ToolBoundCause(const std::string& path) {
+    return ToolName(path) + " ran longer than " + std::to_string(ToolRunBoundMs / 1000) +
+           " s and was ended";
 }
 
 std::string ToolExitCause(const std::string& path, int exitCode, int attempts) {
@@ -176,6 +182,9 @@ TProgrammerResult TExternalTool::RunAttempts(const std::vector<std::string>& arg
         // The loop sleeps between looks: the window stays responsive and the
         // wait costs no processor time of its own. The device is looked at
         // on every look: a stat is cheap.
+        const std::uint32_t started = platform::GetTickCount();
+        const std::uint32_t boundMs =
+            std::max<std::uint32_t>(1, ToolRunBoundMs / application.TimeDivisor());
         std::optional<std::uint32_t> goneSince;
         while (!tool.Ended(run.ExitCode)) {
             if (application.Terminated()) {
@@ -188,6 +197,13 @@ TProgrammerResult TExternalTool::RunAttempts(const std::vector<std::string>& arg
             const std::uint32_t now = platform::GetTickCount();
             if (!goneSince && Port.DeviceGone()) {
                 goneSince = now;
+            }
+            if (now - started >= boundMs) {
+                tool.Terminate();
+                Host.StopTitleEstimate();
+                const std::string cause = ToolBoundCause(argv.front());
+                Host.ShowLogLine(cause);
+                return TProgrammerResult::Failed(TransferFailure(cause));
             }
             if (goneSince && now - *goneSince >= DeviceGoneGraceMs) {
                 tool.Terminate();

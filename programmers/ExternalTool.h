@@ -2,6 +2,7 @@
 
 #include "programmers/Programmerunit.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ struct TToolSettings {
 };
 
 inline constexpr int MaxToolAttempts = 3;
+// A tool still running after this long is taken for hung and ended: the
+// largest firmware file takes a tool a few minutes, and a session must not
+// wait for good on a tool whose device stays present.
+inline constexpr std::uint32_t ToolRunBoundMs = 30 * 60 * 1000;
 // The exit code of a tool that found its port held: worth another attempt.
 inline constexpr int ToolRetryExitCode = 1;
 // The PIC32 tool is told the port as one digit.
@@ -45,6 +50,7 @@ bool ToolRunsAgain(const TToolRun& run, int attempts, bool deviceGone);
 
 std::string ToolStartCause(const std::string& path, int error);
 std::string ToolExitCause(const std::string& path, int exitCode, int attempts);
+std::string ToolBoundCause(const std::string& path);
 
 // The hex loader (or, where it loads, the updater library in its place) and
 // the PIC32 tool: the session port goes to the tool for its run and comes

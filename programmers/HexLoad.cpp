@@ -12,6 +12,8 @@ namespace programmers {
 namespace {
 
 constexpr long BootloaderRecheckMs = 200;
+// How often the loop looks whether the job is still busy.
+constexpr std::uint32_t UpdaterPollMs = 1000;
 // A report of the worker: its kind in wParam, its value in lParam.
 constexpr std::uint32_t WM_UPDATER_REPORT = platform::WM_APP + 2030;
 
@@ -212,6 +214,17 @@ void TUpdaterProgress::Show(const TUpdaterReport& report) {
     }
 }
 
+namespace {
+
+// The library call cannot be interrupted: it is left to end on its own.
+void LeaveBehind(THexLoad& updater, TProgrammerHost& host, const std::string& logLine) {
+    updater.Abandon();
+    host.StopTitleEstimate();
+    host.ShowLogLine(logLine);
+}
+
+} // namespace
+
 TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial::TDelay& wait,
                                 const std::string& path, int comPort) {
     if (path.size() > MaxUpdaterPath) {
@@ -225,16 +238,21 @@ TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial
     wait.DelayTime(1000, true);
     updater.Start(path, comPort);
     platform::Application& application = platform::Application::Instance();
-    while (updater.Busy()) {
-        wait.DelayTime(1000, true);
+    // Counted in the wait's own milliseconds, as every other bound.
+    for (std::uint32_t waitedMs = 0; updater.Busy(); waitedMs += UpdaterPollMs) {
+        wait.DelayTime(UpdaterPollMs, true);
         if (application.Terminated() && updater.Busy()) {
-            // The library call cannot be interrupted, and the program must
-            // end all the same: the call is left to itself.
-            updater.Abandon();
-            host.StopTitleEstimate();
-            host.ShowLogLine(host.Text(ProgrammerText::UpdaterLeftBehind));
+            // The program must end all the same.
+            LeaveBehind(updater, host, host.Text(ProgrammerText::UpdaterLeftBehind));
             return TProgrammerResult::Aborted(TransferFailure(
                 std::string(UpdaterLibraryName) + " left behind: the program is closing"));
+        }
+        if (waitedMs + UpdaterPollMs >= UpdaterJobBoundMs && updater.Busy()) {
+            const std::string cause = std::string(UpdaterLibraryName) + " still busy after " +
+                                      std::to_string(UpdaterJobBoundMs / 1000) +
+                                      " s: its call was left behind";
+            LeaveBehind(updater, host, cause);
+            return TProgrammerResult::Failed(TransferFailure(cause));
         }
     }
     application.ProcessMessages();

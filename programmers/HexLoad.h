@@ -32,6 +32,9 @@ using M16UpdCallFn = int (*)();
 inline constexpr int UpdaterStages = 5;
 // The wait bar while the library runs: its stages followed by its percentage.
 inline constexpr int UpdaterBarMax = UpdaterStages + 100;
+// A job still busy after this long is taken for hung: its call is left
+// behind (it cannot be interrupted) and the step fails. As for the tools.
+inline constexpr std::uint32_t UpdaterJobBoundMs = 30 * 60 * 1000;
 
 // A report of the worker. Called on the worker thread: the receiver must
 // hand it to its loop.
@@ -91,7 +94,8 @@ private:
 };
 
 // One job of the loaded library for path on COM comPort, while the loop
-// runs; a closing program leaves the call behind (aborted).
+// runs; a closing program leaves the call behind (aborted), and so does a
+// job busy for longer than UpdaterJobBoundMs (failed).
 TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial::TDelay& wait,
                                 const std::string& path, int comPort);
 

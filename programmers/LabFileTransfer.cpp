@@ -34,10 +34,10 @@ bool TLabFileTransfer::StartFirstFile() {
 bool TLabFileTransfer::Send(const std::string& command) {
     if (command.starts_with(protocol::command::LabFileBlock)) {
         // A block's data would fill the log: its command names it.
-        LastCommand = command.substr(0, command.find('#'));
+        LastCommand = CommandNamed(command, "#");
         return WriteBytes(reinterpret_cast<const std::uint8_t*>(command.data()), command.size());
     }
-    LastCommand = command.substr(0, command.find_last_not_of("\r\n") + 1);
+    LastCommand = CommandNamed(command);
     return WriteText(command.c_str());
 }
 

@@ -100,6 +100,9 @@ public:
     virtual void ShowLoaderVersion(const std::string& version) = 0;
     // One audible signal, as the front-end gives it.
     virtual void Beep() { Dialogs().Beep(); }
+    // Whether event::LineFailed with this data is of the programmer's own
+    // line: one of an earlier session, or of another port, is not.
+    virtual bool CurrentLineFailure(std::intptr_t /*data*/) const { return true; }
 
     // --- For a programmer that hands the session port to another program.
     // The port's COM number, as the program is told it.

@@ -7,6 +7,9 @@
 
 namespace programmers {
 
+// The session step a programmer's run is reported under.
+inline constexpr const char* TransferStep = "transfer";
+
 // Why a step failed, as the log, the report and the operator's box name it.
 struct TFailure {
     std::string Step;   // the session step: "search", "check", "transfer", "restart", ...
@@ -25,11 +28,16 @@ struct TProgrammerResult {
 
     Kind Result = Kind::Failed;
     TFailure Failure; // set for Failed and Aborted
+    // Success only: the line died after the transfer was complete. The
+    // transfer stands; the session's next step on the line fails with this.
+    TFailure LineDiedAfter;
 
-    static TProgrammerResult Success() { return {Kind::Success, {}}; }
-    static TProgrammerResult Failed(TFailure failure) { return {Kind::Failed, std::move(failure)}; }
+    static TProgrammerResult Success() { return {Kind::Success, {}, {}}; }
+    static TProgrammerResult Failed(TFailure failure) {
+        return {Kind::Failed, std::move(failure), {}};
+    }
     static TProgrammerResult Aborted(TFailure failure) {
-        return {Kind::Aborted, std::move(failure)};
+        return {Kind::Aborted, std::move(failure), {}};
     }
     bool Succeeded() const { return Result == Kind::Success; }
 };

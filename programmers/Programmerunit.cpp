@@ -32,9 +32,11 @@ bool TProgrammerTyp::HandleEvent(const kernel::TEventRec& event) {
         AbortRun("aborted by the operator (Escape)");
         return true;
     case kernel::evMessage:
-        // Also after the end: a dead line ends the run's own closing waits,
-        // and a success not yet handed back is no success on it.
+        // Also after the end: a dead line ends the run's own closing waits.
         if (event.Id == protocol::event::LineFailed) {
+            if (!Host.CurrentLineFailure(event.Data)) {
+                return false; // stale: the session drops it
+            }
             LineFailed();
             return true;
         }
@@ -77,6 +79,7 @@ void TProgrammerTyp::BeginRun(std::uint32_t watchdogMs) {
     Failed = 0;
     Finished = 0;
     Failure = {};
+    lineDiedAfter_ = {};
     AbortedRun = false;
 }
 
@@ -102,7 +105,7 @@ void TProgrammerTyp::AwaitWork() {
 
 void TProgrammerTyp::EndRun(long waitMs) {
     // Nothing more will come on a dead line.
-    if (Failure.Line == platform::SerialResult::Ok) {
+    if (Failure.Line == platform::SerialResult::Ok && lineDiedAfter_.Empty()) {
         Wait(waitMs);
     }
     Host.SetProgressPosition(0);
@@ -176,7 +179,16 @@ bool TProgrammerTyp::ReadInto(TReplyBuffer& buffer) {
 }
 
 void TProgrammerTyp::LineFailed() {
-    if (Finished != 0 && Failed != 0) {
+    if (Finished != 0 && Failed == 0) {
+        // Complete and verified: the transfer stands, and the session's next
+        // step on the line fails instead.
+        if (lineDiedAfter_.Empty()) {
+            lineDiedAfter_ = PortFailure(Port);
+            Host.ShowLogLine(lineDiedAfter_.Cause);
+        }
+        return;
+    }
+    if (Finished != 0) {
         return; // said once is enough
     }
     TFailure failure = PortFailure(Port);
@@ -251,7 +263,9 @@ std::string TProgrammerTyp::Silence(const std::string& what) const {
 TProgrammerResult TProgrammerTyp::RunResult() const {
     // A run that never ended (a check before it returned early) is no success.
     if (Failed == 0 && Finished != 0) {
-        return TProgrammerResult::Success();
+        TProgrammerResult success = TProgrammerResult::Success();
+        success.LineDiedAfter = lineDiedAfter_;
+        return success;
     }
     TFailure failure = Failure;
     if (failure.Empty()) {

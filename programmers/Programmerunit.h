@@ -18,6 +18,12 @@
 
 namespace programmers {
 
+// A command as a cause names it: up to the first of ends (its line end,
+// or the separator before its arguments).
+inline std::string CommandNamed(const std::string& command, const char* ends = "\r\n") {
+    return command.substr(0, command.find_first_of(ends));
+}
+
 // Port purge flags (transmit and receive queue), as ClearBuffer takes them.
 inline constexpr unsigned long PurgeTxClear = 4;
 inline constexpr unsigned long PurgeRxClear = 8;
@@ -96,7 +102,8 @@ protected:
     // notifies again only once its input has been read.
     bool ReadInto(TReplyBuffer& buffer);
     // Ends the run at once as a failure; the log and the cause name the
-    // port, its device and the reason.
+    // port, its device and the reason. After Succeed the run stays a
+    // success and hands the cause on (TProgrammerResult::LineDiedAfter).
     void LineFailed();
     // Ends the run as a failure. The first cause given is kept: the later
     // ones are what the first one set off.
@@ -125,6 +132,7 @@ private:
     void AbortRun(const char* cause);
 
     bool AbortedRun = false;
+    TFailure lineDiedAfter_;
 };
 
 // The line that event 10011 carries: the number after its "A." or "C."

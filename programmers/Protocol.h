@@ -106,10 +106,14 @@ inline constexpr std::int32_t CommandReply = 10011;
 // A reply line ending in "?"; its data is the line (text).
 inline constexpr std::int32_t Rejected = 10012;
 // The session's port hung up or failed under a read or write of the session;
-// the port's FailureText says why.
+// the port's FailureText says why. Its data names the session and the port
+// (TProgrammerHost::CurrentLineFailure).
 inline constexpr std::int32_t LineFailed = 10014;
 inline constexpr std::int32_t ProgrammingFailed = 10021;
 inline constexpr std::int32_t ToolSucceeded = 10022;
+// OK after the line died behind a successful transfer: the step after the
+// transfer runs again on the port opened again.
+inline constexpr std::int32_t ResumeAfterTransfer = 10026;
 inline constexpr std::int32_t StartClass0 = 10023;
 inline constexpr std::int32_t BootloaderFileStep = 10024;
 inline constexpr std::int32_t TerminalStep = 10025;

@@ -8,9 +8,6 @@
 
 namespace programmers {
 
-// The session step a programmer's run is reported under.
-inline constexpr const char* TransferStep = "transfer";
-
 // A failure of the transfer step.
 inline TFailure TransferFailure(std::string cause, std::string detail = {}) {
     return {TransferStep, std::move(cause), std::move(detail)};

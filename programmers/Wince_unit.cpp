@@ -103,8 +103,7 @@ void TWinCEProg::ReturnFromLeftLoader() {
 }
 
 bool TWinCEProg::SendText(const char* text) {
-    const std::string command = text;
-    LastCommand = command.substr(0, command.find_last_not_of("\r\n") + 1);
+    LastCommand = CommandNamed(text);
     return WriteText(text);
 }
 

@@ -31,6 +31,14 @@ protected:
         return TestView(*form).Session().CheckDevice();
     }
     const programmers::TFailure& Failure() const { return TestView(*form).Report().Failure; }
+    // OK after a failure: its retry goes on with the session; the retry's
+    // acknowledge finds the session done and takes no step of its own.
+    void PressOk() {
+        TestView(*form).Session().State().FileClass = 0;
+        TestView(*form).Session().State().Done = true;
+        TestView(*form).EventQueue().PostKey(event::KeyStart);
+        TestView(*form).ProcessEvents();
+    }
 };
 
 TEST_F(SessionEnd, AFileTheEntryNamesThatCannotBeTakenIsNamedWithItsPathAndWhy) {
@@ -59,8 +67,9 @@ TEST_F(SessionEnd, TheCheckNamesWhyTheInstrumentDoesNotFitTheEntry) {
 }
 
 // After programming, silence first asks the new firmware, then fails the
-// session at the restart step; the retry offered must not report the old
-// cause when it fails without one, nor any cause once it succeeds.
+// session at the restart step. A later ending of the same session changes
+// nothing of that; the retry offered must not report the old cause when it
+// fails without one, nor any cause once it succeeds.
 TEST_F(SessionEnd, ASilentInstrumentAfterProgrammingIsNamedAndItsCauseServesOneEnding) {
     Build();
     TestView(*form).Session().BeginNewSession();
@@ -75,10 +84,21 @@ TEST_F(SessionEnd, ASilentInstrumentAfterProgrammingIsNamedAndItsCauseServesOneE
     EXPECT_EQ(Failure().Detail, "asked with A.1000 after 6000 ms");
     EXPECT_EQ(MemoLines().back(), "Abbruch") << "the closing text comes with the end";
 
+    TestView(*form).Session().State().LastFailure.Cause = "a consequence of the first";
     TestView(*form).Session().PostEvent(event::ProgrammingFailed);
     TestView(*form).ProcessEvents();
+    TestView(*form).Session().FinishSession(false);
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
+    EXPECT_EQ(TestView(*form).Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(Failure().Cause, "no report from the new firmware within 30000 ms");
+    EXPECT_EQ(MemoLines().back(), "a consequence of the first") << "logged, and no more";
+
+    PressOk();
+    TestView(*form).Session().SessionFailed(event::ProgrammingFailed);
+    EXPECT_EQ(TestView(*form).Report().Outcome, app::outcome::Failed);
     EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
 
+    PressOk();
     TestView(*form).Session().State().Finishing = false;
     TestView(*form).Session().FinishSession(false);
     EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);

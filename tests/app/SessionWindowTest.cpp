@@ -80,6 +80,7 @@ TEST_F(SessionWindow, TheEndShowsItsClosingTextThroughTheWindowAndKeepsTheOutcom
     EXPECT_EQ(session.Report().Failure.Cause, "line hung up");
 
     config.Language = 1;
+    TestView(session).BeginNewSession(); // in the same session the first ending would stand
     session.End(app::Outcome::Updated);
     EXPECT_EQ(session.ExitCode(), protocol::exitcode::Success);
     EXPECT_EQ(window.Lines.back(),

@@ -67,10 +67,11 @@ TEST_F(Window, TitleProgressClampsResetsAndEnds) {
     app::TUpdateForm& form = BuildWith({"Language=0"});
     EXPECT_EQ(TestView(form).ShowTitleProgress("", 150), " 100.0 %");
     EXPECT_EQ(Title(), "Update [ 100.0 %]");
-    TestView(form).ShowTitleProgress("", -1);
+    EXPECT_EQ(TestView(form).ShowTitleProgress("", -3), " 0.0 %");
+    TestView(form).ShowTitleState(programmers::TitleState::Plain);
     EXPECT_EQ(Title(), "Update");
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, "");
-    TestView(form).ShowTitleProgress("", -1000);
+    TestView(form).ShowTitleState(programmers::TitleState::Ended);
     EXPECT_EQ(Title(), "Update [beendet]");
     EXPECT_EQ(form.UpdateStatusBar->PanelAt(4).Text, "Update [beendet]");
 }

@@ -6,6 +6,7 @@
 #include "tests/support/TempFolder.h"
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -76,6 +77,19 @@ protected:
                                        const std::string& file = "firm ware.mot") {
         programmers::TExternalTool tool({host, com, delay, job}, settings);
         return tool.Program(file);
+    }
+    // The session port on COM5, a pty in ports, once opened as the session
+    // had it before lending it to the tool.
+    void LendPort(serialtest::PortDirectory& ports, const serialtest::Pty& pty) {
+        ports.Link(4, pty.SlavePath());
+        serial::V24ParameterTag record;
+        com.InitParameter(&record, false);
+        ASSERT_NE(com.Open(0, 0, 4, false), serial::INVALID_HANDLE_VALUE);
+        com.Close();
+    }
+    void WriteTool(const std::string& name, const std::string& script) {
+        folder.Write(name, script);
+        std::filesystem::permissions(folder.File(name), std::filesystem::perms::owner_all);
     }
     std::string ArgsLog() {
         std::ifstream in(folder.File("args.log"));
@@ -166,21 +180,39 @@ TEST_F(ToolRun, AMissingToolIsTriedOnceAndNamedWithItsPath) {
 TEST_F(ToolRun, AToolWhosePortsDeviceWentAwayIsEndedAndNotTriedAgain) {
     serialtest::Pty pty;
     serialtest::PortDirectory ports;
-    ports.Link(4, pty.SlavePath());
-    serial::V24ParameterTag record;
-    com.InitParameter(&record, false);
-    ASSERT_NE(com.Open(0, 0, 4, false), serial::INVALID_HANDLE_VALUE);
-    com.Close();
-    folder.Write(programmers::HexLoaderTool,
-                 "#!/bin/sh\nrm '" + ports.Path() + "/COM5'\nexec sleep 60\n");
-    std::filesystem::permissions(folder.File(programmers::HexLoaderTool),
-                                 std::filesystem::perms::owner_all);
+    ASSERT_NO_FATAL_FAILURE(LendPort(ports, pty));
+    WriteTool(programmers::HexLoaderTool,
+              "#!/bin/sh\nrm '" + ports.Path() + "/COM5'\nexec sleep 60\n");
     const programmers::TProgrammerResult result = Run({.Which = programmers::Tool::HexLoader});
     EXPECT_FALSE(result.Succeeded());
     EXPECT_EQ(result.Failure.Cause, "HEXLoad_8N1.exe ended: the device of its port is gone");
     EXPECT_EQ(host.shownLines, (Args{result.Failure.Cause}));
     EXPECT_EQ(host.retries, 0);
     EXPECT_EQ(host.portCalls, (Args{"release", "reclaim"}));
+}
+
+// A tool that never ends while its device stays present, and shrugs off
+// SIGTERM: past its bound (shortened by the time divisor) it is ended, and
+// named with the bound, and not tried again.
+TEST_F(ToolRun, AToolThatRunsPastItsBoundIsEndedAndNamedWithTheBound) {
+    serialtest::Pty pty;
+    serialtest::PortDirectory ports;
+    ASSERT_NO_FATAL_FAILURE(LendPort(ports, pty));
+    WriteTool(programmers::Pic32Tool, "#!/bin/sh\necho $$ > \"$(dirname \"$0\")/pid\"\n"
+                                      "trap '' TERM\nwhile :; do sleep 1; done\n");
+    // 30 minutes in 90 ms.
+    platform::Application::Instance().SetTimeDivisor(20000);
+    const programmers::TProgrammerResult result = Run({.Which = programmers::Tool::Pic32Loader});
+    EXPECT_FALSE(result.Succeeded());
+    EXPECT_EQ(result.Failure.Cause,
+              "PIC32_Serial_Bootloader.exe ran longer than 1800 s and was ended");
+    EXPECT_EQ(host.retries, 0);
+    EXPECT_EQ(host.portCalls, (Args{"release", "reclaim"}));
+    std::ifstream in(folder.File("pid"));
+    pid_t pid = 0;
+    ASSERT_TRUE(in >> pid);
+    EXPECT_EQ(::kill(pid, 0), -1) << "the tool still runs";
+    EXPECT_EQ(errno, ESRCH);
 }
 
 TEST_F(ToolRun, NoProgramFileRunsNoTool) {

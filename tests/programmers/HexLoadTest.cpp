@@ -1,8 +1,11 @@
 #include "programmers/HexLoad.h"
 
+#include "FakeHost.h"
+#include "platform/Application.h"
 #include "tests/support/TempFolder.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -61,6 +64,34 @@ TEST(HexLoadTest, AnAbandonedJobIsNotWaitedForAndReportsNothingMore) {
     ::unsetenv("FAKE_M16_HANG");
     EXPECT_EQ(reports, before) << "the stage and progress after the stuck call went nowhere";
     EXPECT_TRUE(Contains(folder.File("calls.log"), "Deinit")) << "the job ran to its end";
+}
+
+// A library call that never returns would hold the session for good: past
+// the bound (shortened by the time divisor) the job is left behind and the
+// step fails, naming the library and the bound.
+TEST(HexLoadTest, AJobBusyPastItsBoundIsLeftBehindAndFailsTheStep) {
+    testing_support::TempFolder folder;
+    ::setenv("FAKE_M16_LOG", folder.File("calls.log").c_str(), 1);
+    ::setenv("FAKE_M16_HANG", "Program:3000", 1);
+    bsltest::FakeHost host;
+    serial::TDelay wait(nullptr);
+    platform::Application::Instance().SetTimeDivisor(100000);
+    programmers::TProgrammerResult result;
+    {
+        programmers::THexLoad updater(FAKE_UPDATER, wait,
+                                      [](const programmers::TUpdaterReport&) {});
+        const auto start = std::chrono::steady_clock::now();
+        result = programmers::RunUpdaterJob(updater, host, wait, "A.HEX", 3);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500))
+            << "waited for the call";
+    }
+    platform::Application::Instance().SetTimeDivisor(1);
+    ::unsetenv("FAKE_M16_HANG");
+    EXPECT_EQ(result.Result, programmers::TProgrammerResult::Kind::Failed);
+    EXPECT_EQ(result.Failure.Cause,
+              "ZNQM16Updater.dll still busy after 1800 s: its call was left behind");
+    ASSERT_FALSE(host.shownLines.empty());
+    EXPECT_EQ(host.shownLines.back(), result.Failure.Cause);
 }
 
 } // namespace

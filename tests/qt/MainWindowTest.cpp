@@ -116,7 +116,7 @@ TEST_F(WindowFixture, ProgressReachesBarStatusPanelAndWindowTitle) {
     EXPECT_EQ(Find<QProgressBar>("WaitProgressBar")->value(), 50);
     EXPECT_TRUE(Find<QLabel>("UpdateStatusBar.Panels4")->text().contains("25.0"));
     EXPECT_TRUE(window->windowTitle().startsWith("Update ["));
-    TestView(model).ShowTitleProgress("", -1000);
+    TestView(model).ShowTitleState(programmers::TitleState::Ended);
     EXPECT_EQ(window->windowTitle(), "Update [beendet]");
 }
 

@@ -17,6 +17,10 @@ public:
     TSessionState& State() { return session_.Session; }
     SessionReport& Report() { return session_.report_; }
     void PostEvent(std::int32_t id, std::intptr_t data = 0) { session_.PostEvent(id, data); }
+    // What event::LineFailed carries for a port table entry of this session.
+    std::intptr_t LineFailedData(int tableIndex) const {
+        return session_.LineFailedData(tableIndex);
+    }
 
     // --- the steps
     void BeginNewSession() { session_.BeginNewSession(); }

@@ -1,0 +1,69 @@
+#include "app/UpdateSession.h"
+
+#include <utility>
+
+// A transfer that succeeded stands when its line dies behind it: the step
+// after it fails on the dead line, and OK resumes that step on the port
+// opened again instead of repeating the transfer.
+
+namespace app {
+
+bool UpdateSession::LineDiedBehindTransfer(AfterTransfer next) {
+    if (Session.LineDiedAfterTransfer.Empty()) {
+        return false;
+    }
+    FailAfterTransfer(std::exchange(Session.LineDiedAfterTransfer, {}), next);
+    return true;
+}
+
+void UpdateSession::FailAfterTransfer(programmers::TFailure failure, AfterTransfer next) {
+    Session.AwaitingRestart = false;
+    Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
+    report_.Step = step::Restart;
+    failure.Step = step::Restart;
+    Session.LastFailure = std::move(failure);
+    Session.RetryStep = RetryableStep::Restart;
+    Session.ResumeAt = next;
+    PostEvent(event::ProgrammingFailed);
+}
+
+void UpdateSession::ResumeAfterTransfer() {
+    report_.Step = step::Restart;
+    serial::TComPort* port = SessionComPort();
+    if (port == nullptr) {
+        return;
+    }
+    port->Close();
+    programmers::TFailure failure = ReclaimSessionPort(Session.StartMode == 2);
+    if (window_.Closed()) {
+        return;
+    }
+    if (!failure.Empty()) {
+        failure.Step = step::Restart;
+        Session.LastFailure = std::move(failure);
+        PostEvent(event::ProgrammingFailed);
+        return;
+    }
+    switch (Session.ResumeAt) {
+    case AfterTransfer::AwaitRestart:
+        AwaitRestart(Session.RestartBoundMs, !Session.RestartUnverified);
+        // What the instrument said while its line was dead is lost: ask now.
+        if (Session.RestartAskPending) {
+            OnRestartTimeout();
+        } else {
+            SendCommand(command::Dialogue);
+        }
+        break;
+    case AfterTransfer::SetClock:
+        SetClock(false);
+        // The clock's acknowledge goes on; without one the session fails.
+        AwaitRestart(ReplyTimeoutMs, false);
+        break;
+    case AfterTransfer::Finish:
+    case AfterTransfer::FinishAndReset:
+        FinishSession(Session.ResumeAt == AfterTransfer::FinishAndReset);
+        break;
+    }
+}
+
+} // namespace app

@@ -1,0 +1,272 @@
+// How a transfer's own end reaches the session's: a line that dies once the
+// transfer is complete, an abort by Escape, and a line failure that is late.
+// The instrument is a thread on a pseudo-terminal's master; the transfer a
+// method of this file's own.
+
+#include "../serial/Pty.h"
+#include "../support/UpdateFormTestView.h"
+#include "FormFixture.h"
+#include "programmers/ProgrammerRegistry.h"
+#include "programmers/Programmerunit.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using testing_support::CrLfLines;
+using testing_support::DeviceBlock;
+using testing_support::StandardTextBlock;
+namespace event = protocol::event;
+using Clock = std::chrono::steady_clock;
+
+constexpr unsigned TimeDivisor = 10;
+// The loader's wait after its transfer, long enough for a hang-up right
+// after the transfer to strike inside it.
+constexpr long EndWaitMs = 10000;
+
+// "G" starts the loader's transfer and "D" says it is complete and
+// verified; the programmer then starts the firmware with "R".
+class TGoProgrammer : public programmers::TProgrammerTyp {
+public:
+    using TProgrammerTyp::TProgrammerTyp;
+    static inline int Runs = 0;
+
+    static std::unique_ptr<programmers::TProgrammerTyp>
+    Create(const programmers::TProgrammerContext& context, const programmers::TMethodSettings&) {
+        ++Runs;
+        return std::make_unique<TGoProgrammer>(context);
+    }
+    programmers::TProgrammerResult Program(const std::string&) override {
+        BeginRun(20000);
+        if (WriteText("G\r")) {
+            PumpUntil();
+        }
+        EndRun(EndWaitMs);
+        return RunResult();
+    }
+
+protected:
+    void Abort() override { Fail("aborted"); }
+    void OnWatchdog() override { Fail(Silence("go loader: no answer")); }
+    bool OnCharsReceived(std::intptr_t) override {
+        std::uint8_t buffer[64];
+        for (int count; (count = ReadBytes(buffer, sizeof buffer)) > 0;) {
+            received_.append(reinterpret_cast<const char*>(buffer),
+                             static_cast<std::size_t>(count));
+        }
+        if (Finished == 0 && received_.find("D\r\n") != std::string::npos) {
+            Succeed();
+            WriteText("R\r");
+        }
+        return true;
+    }
+
+private:
+    std::string received_;
+};
+
+bool ServesFirmware(const programmers::TSessionKey& key) {
+    return key.Step == programmers::Phase::Firmware ||
+           key.Step == programmers::Phase::FirmwareInLoader;
+}
+
+constexpr programmers::TMethodEntry GoRow = {
+    programmers::Method::Added, "GoLoader", "go loader", &ServesFirmware, nullptr,
+    &TGoProgrammer::Create};
+
+// What the tool sent until text came, or empty after timeoutMs.
+bool Await(const serialtest::Pty& pty, const std::string& text, int timeoutMs = 10000) {
+    std::string got;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (got.find(text) == std::string::npos) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        got += pty.Receive(1, 50);
+    }
+    return true;
+}
+
+// Presses Escape when its timer slot fires, as the operator would.
+struct EscapeKey {
+    kernel::TTimerPool* timers = nullptr;
+    int slot = 0;
+
+    static kernel::TEventRec Press(void* context, kernel::TEvents& events,
+                                   kernel::TEventRec event) {
+        auto* self = static_cast<EscapeKey*>(context);
+        if (event.Kind != kernel::evTimer || self->slot == 0 || event.Id != self->slot) {
+            return event;
+        }
+        self->slot = self->timers->TimerStop(self->slot);
+        events.PostKey(event::KeyEscape);
+        return kernel::TEvents::ClearEvent();
+    }
+};
+
+// A window on COM1 whose session is on the point of its class-1 transfer.
+class TransferEnding : public testing_support::FormFixture {
+protected:
+    void SetUp() override {
+        FormFixture::SetUp();
+        platform::Application::Instance().SetTimeDivisor(TimeDivisor);
+        WriteConfig(CrLfLines({"Language=0", "DebugInfo=YES"}),
+                    StandardTextBlock + "\r\n" + DeviceBlock("43110", "DM10.TXT"));
+        Link(line);
+        TGoProgrammer::Runs = 0;
+        app::StartOptions options;
+        options.ProgramFolder = folder.Path();
+        options.AddedMethods = {GoRow};
+        form = std::make_unique<app::TUpdateForm>(dialogs, options);
+    }
+    void TearDown() override {
+        form.reset();
+        for (std::thread& thread : instrument) {
+            thread.join();
+        }
+        platform::Application::Instance().SetTimeDivisor(1);
+        FormFixture::TearDown();
+    }
+    void Link(const serialtest::Pty& pty) {
+        std::filesystem::remove(ports.File("COM1"));
+        std::filesystem::create_symlink(pty.SlavePath(), ports.File("COM1"));
+    }
+    app::UpdateSessionTestView Session() { return app::TestView(*form).Session(); }
+    // The instrument answered on COM1 with an older firmware than the file's.
+    void Identified() {
+        Session().BeginNewSession();
+        app::TSessionState& state = Session().State();
+        state.PortIndex = 0;
+        state.PortNumber = 1;
+        state.Job.Ident.DevSw = 1000;
+        state.Job.Ident.FileSw = 2000;
+        state.Job.ProgFile = "DM10.TXT";
+    }
+    void RunUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!done() && Clock::now() < deadline) {
+            app::TestView(*form).ProcessEvents();
+            platform::Application::Instance().ProcessMessagesFor(10);
+        }
+    }
+    bool Ended() const { return !form->SessionRunning(); }
+    std::string Log() const {
+        std::string text;
+        for (const std::string& memoLine : MemoLines()) {
+            text += memoLine + "\n";
+        }
+        return text;
+    }
+    const app::SessionReport& Report() const { return app::TestView(*form).Report(); }
+    const programmers::TFailure& Failure() const { return Report().Failure; }
+    // The loader transfers on "G" and says so; the new firmware reports back
+    // when the programmer starts it.
+    void PlayLoader(serialtest::Pty& pty, bool reportsBack) {
+        instrument.emplace_back([&pty, reportsBack] {
+            if (!Await(pty, "G\r")) {
+                return;
+            }
+            pty.Send("D\r\n");
+            if (!Await(pty, "R\r")) {
+                return;
+            }
+            if (reportsBack) {
+                pty.Send("I.31#\r\n");
+            } else {
+                pty.CloseMaster(); // the cable is pulled
+            }
+        });
+    }
+
+    serialtest::Pty line;
+    std::vector<std::thread> instrument;
+};
+
+// The transfer was complete when the cable was pulled: it is not repeated.
+// The session fails at the step after it, naming the line; OK with the
+// instrument connected again resumes there and ends updated.
+TEST_F(TransferEnding, ALineThatDiesAfterACompleteTransferFailsTheRestartAndOkResumesThere) {
+    PlayLoader(line, false);
+    Identified();
+    Session().PostEvent(event::StartClass1);
+    RunUntil([&] { return Ended(); });
+    ASSERT_TRUE(Ended()) << Log();
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
+    EXPECT_EQ(Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(Report().FailedStep, app::step::Restart);
+    EXPECT_EQ(Failure().Step, app::step::Restart);
+    EXPECT_EQ(Failure().Cause.rfind("COM1 (", 0), 0u) << Failure().Cause;
+    EXPECT_NE(Failure().Cause.find("hung up"), std::string::npos) << Failure().Cause;
+    EXPECT_EQ(Log().find("Download erfolgreich"), std::string::npos) << Log();
+    EXPECT_EQ(TGoProgrammer::Runs, 1);
+
+    serialtest::Pty again;
+    Link(again);
+    instrument.emplace_back([&again] {
+        if (Await(again, "A.1000\r\n")) {
+            again.Send("I.31#\r\n");
+        }
+    });
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
+    EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
+    EXPECT_EQ(Report().Retries, 1);
+    EXPECT_EQ(TGoProgrammer::Runs, 1) << "the transfer ran again";
+}
+
+// Escape ends the run as aborted, not as failed; the retry that OK offers
+// still decides the session anew.
+TEST_F(TransferEnding, EscapeDuringTheTransferEndsItAbortedAndTheRetryDecidesAnew) {
+    instrument.emplace_back([this] { Await(line, "G\r"); }); // the loader never answers
+    kernel::TTimerPool& timers = app::TestView(*form).SessionObject().TimerPool();
+    EscapeKey operatorKey{&timers, timers.TimerStart(500)};
+    app::TestView(*form).EventQueue().AddHandler(&EscapeKey::Press, &operatorKey);
+    Identified();
+    Session().PostEvent(event::StartClass1);
+    RunUntil([&] { return Ended(); });
+    app::TestView(*form).EventQueue().RemoveHandler(&EscapeKey::Press, &operatorKey);
+    ASSERT_TRUE(Ended()) << Log();
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
+    EXPECT_EQ(Report().Outcome, app::outcome::Aborted);
+    EXPECT_EQ(Report().FailedStep, app::step::Transfer);
+    EXPECT_EQ(Failure().Cause, "aborted by the operator (Escape)");
+
+    instrument.front().join();
+    instrument.clear();
+    PlayLoader(line, true);
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
+    EXPECT_TRUE(Failure().Empty()) << Failure().Cause;
+    EXPECT_EQ(TGoProgrammer::Runs, 2);
+}
+
+// A line failure posted for an earlier session, or for another port, must
+// not end the session that waits for its instrument now.
+TEST_F(TransferEnding, ALateLineFailureOfAnotherSessionOrPortIsDropped) {
+    Identified();
+    const std::intptr_t earlierSession = Session().LineFailedData(0);
+    Identified();
+    Session().AwaitInstrumentAfterProgramming();
+    Session().PostEvent(event::LineFailed, earlierSession);
+    Session().PostEvent(event::LineFailed, Session().LineFailedData(1));
+    app::TestView(*form).ProcessEvents();
+    EXPECT_TRUE(Session().State().AwaitingRestart);
+    EXPECT_TRUE(form->SessionRunning());
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
+
+    Session().PostEvent(event::LineFailed, Session().LineFailedData(0));
+    app::TestView(*form).ProcessEvents();
+    RunUntil([&] { return Ended(); }, 2000);
+    EXPECT_FALSE(Session().State().AwaitingRestart);
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
+    EXPECT_EQ(Report().FailedStep, app::step::Restart);
+}
+
+} // namespace
