@@ -97,12 +97,15 @@ void UpdateSession::ProgrammingStep(std::int32_t id) {
                 job.ProgFiles.clear();
                 if (!LineDiedBehindTransfer(AfterTransfer::SetClock)) {
                     SetClock(false);
+                    // The clock's acknowledge goes on; without one the session fails.
+                    AwaitRestart(ReplyTimeoutMs, false);
                 }
             } else {
                 PostEvent(event::ProgrammingFailed);
             }
         } else {
             SetClock(false);
+            AwaitRestart(ReplyTimeoutMs, false);
         }
         break;
     case event::StartClass4:

@@ -212,6 +212,17 @@ TEST_F(BlockTransfer, OkAfterATransferFailedInsideAFileRepeatsTheTransfer) {
     EXPECT_NE(transcript.find("fault: silent, block 3"), std::string::npos) << transcript;
 }
 
+// The files are in, but the session goes on with the clock's acknowledge:
+// an instrument that never gives it must end the run, named, not hold it.
+TEST_F(BlockTransfer, AnInstrumentSilentAfterTheClockFailsTheRunInsteadOfHoldingIt) {
+    e2e::Run run = UpdateWith("fault.1600=silent\n");
+    ASSERT_FALSE(run.TimedOut) << run.Out;
+    EXPECT_EQ(run.ExitCode, 1) << run.Out;
+    EXPECT_FALSE(run.OutHas("Download erfolgreich")) << run.Out;
+    EXPECT_NE(transcript.find("fault: silent"), std::string::npos) << transcript;
+    ExpectReceivedIntact("MAIN.EXE");
+}
+
 TEST_F(BlockTransfer, AnyOtherBlockReplyFailsTheSession) {
     e2e::Run run = UpdateWith("loader.fault.reply=2:5\n");
     ASSERT_FALSE(run.TimedOut);
