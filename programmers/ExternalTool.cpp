@@ -4,6 +4,7 @@
 #include "platform/Process.h"
 #include "platform/SerialDevice.h"
 #include "platform/Tick.h"
+#include "programmers/DeviceWatch.h"
 #include "programmers/HexLoad.h"
 #include "programmers/ProgramFile.h"
 
@@ -17,10 +18,6 @@ namespace programmers {
 namespace {
 
 constexpr int ToolPollMs = 200;
-// A tool stuck on a line whose device went away may never end by itself:
-// once the device is gone the tool gets a short grace to give up on its
-// own before it is ended.
-constexpr std::uint32_t DeviceGoneGraceMs = 1000;
 // The hex loader's pace, for the title's estimate.
 constexpr std::uintmax_t BytesPerTick = 2000;
 
@@ -116,7 +113,7 @@ TProgrammerResult TExternalTool::RunHexLoader(const std::string& fileName) {
         TUpdaterProgress progress(Host);
         THexLoad updater(libraryPath, Delay, progress.Reporter());
         if (updater.LibraryPresent()) {
-            result = RunUpdaterJob(updater, Host, Delay, argument, comPort);
+            result = RunUpdaterJob(updater, Host, Delay, Port, argument, comPort);
         } else {
             std::vector<std::string> argv = {toolPath};
             for (std::string& word : HexLoaderArguments(argument, comPort, Job.KeepBaud[0] != 0)) {
@@ -185,7 +182,7 @@ TProgrammerResult TExternalTool::RunAttempts(const std::vector<std::string>& arg
         const std::uint32_t started = platform::GetTickCount();
         const std::uint32_t boundMs =
             std::max<std::uint32_t>(1, ToolRunBoundMs / application.TimeDivisor());
-        std::optional<std::uint32_t> goneSince;
+        TDeviceWatch device(Port);
         while (!tool.Ended(run.ExitCode)) {
             if (application.Terminated()) {
                 tool.Terminate();
@@ -195,9 +192,6 @@ TProgrammerResult TExternalTool::RunAttempts(const std::vector<std::string>& arg
                     TransferFailure(ToolName(argv.front()) + " ended: the program is closing"));
             }
             const std::uint32_t now = platform::GetTickCount();
-            if (!goneSince && Port.DeviceGone()) {
-                goneSince = now;
-            }
             if (now - started >= boundMs) {
                 tool.Terminate();
                 Host.StopTitleEstimate();
@@ -205,7 +199,7 @@ TProgrammerResult TExternalTool::RunAttempts(const std::vector<std::string>& arg
                 Host.ShowLogLine(cause);
                 return TProgrammerResult::Failed(TransferFailure(cause));
             }
-            if (goneSince && now - *goneSince >= DeviceGoneGraceMs) {
+            if (device.GoneForGrace(now)) {
                 tool.Terminate();
                 Host.StopTitleEstimate();
                 // Said here as well: the device may be back by the time the

@@ -2,6 +2,7 @@
 
 #include "platform/Application.h"
 #include "platform/Tick.h"
+#include "programmers/DeviceWatch.h"
 #include "programmers/Programmerunit.h"
 
 #include <mutex>
@@ -226,7 +227,8 @@ void LeaveBehind(THexLoad& updater, TProgrammerHost& host, const std::string& lo
 } // namespace
 
 TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial::TDelay& wait,
-                                const std::string& path, int comPort) {
+                                const serial::TComPort& port, const std::string& path,
+                                int comPort) {
     if (path.size() > MaxUpdaterPath) {
         host.ShowLogLine(host.Text(ProgrammerText::UpdaterPathTooLong) + path);
         return TProgrammerResult::Failed(
@@ -238,6 +240,7 @@ TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial
     wait.DelayTime(1000, true);
     updater.Start(path, comPort);
     platform::Application& application = platform::Application::Instance();
+    TDeviceWatch device(port);
     // Counted in the wait's own milliseconds, as every other bound.
     for (std::uint32_t waitedMs = 0; updater.Busy(); waitedMs += UpdaterPollMs) {
         wait.DelayTime(UpdaterPollMs, true);
@@ -246,6 +249,12 @@ TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial
             LeaveBehind(updater, host, host.Text(ProgrammerText::UpdaterLeftBehind));
             return TProgrammerResult::Aborted(TransferFailure(
                 std::string(UpdaterLibraryName) + " left behind: the program is closing"));
+        }
+        if (device.GoneForGrace(platform::GetTickCount()) && updater.Busy()) {
+            const std::string cause =
+                std::string(UpdaterLibraryName) + " left behind: the device of its port is gone";
+            LeaveBehind(updater, host, cause);
+            return TProgrammerResult::Failed(TransferFailure(cause));
         }
         if (waitedMs + UpdaterPollMs >= UpdaterJobBoundMs && updater.Busy()) {
             const std::string cause = std::string(UpdaterLibraryName) + " still busy after " +

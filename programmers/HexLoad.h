@@ -4,6 +4,7 @@
 #include "platform/SharedLibrary.h"
 #include "programmers/ProgrammerHost.h"
 #include "programmers/ProgrammerResult.h"
+#include "serial/Comport.h"
 #include "serial/Delay.h"
 
 #include <atomic>
@@ -93,10 +94,11 @@ private:
     platform::HWND handle_ = 0;
 };
 
-// One job of the loaded library for path on COM comPort, while the loop
-// runs; a closing program leaves the call behind (aborted), and so does a
-// job busy for longer than UpdaterJobBoundMs (failed).
+// One job of the loaded library for path on COM comPort (lent, as port),
+// while the loop runs; a closing program leaves the call behind (aborted),
+// and so do a job busy for longer than UpdaterJobBoundMs and one whose
+// port's device went away (failed).
 TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial::TDelay& wait,
-                                const std::string& path, int comPort);
+                                const serial::TComPort& port, const std::string& path, int comPort);
 
 } // namespace programmers

@@ -1,5 +1,6 @@
 #include "programmers/HexLoad.h"
 
+#include "../serial/SerialTestSupport.h"
 #include "FakeHost.h"
 #include "platform/Application.h"
 #include "tests/support/TempFolder.h"
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
@@ -75,13 +77,14 @@ TEST(HexLoadTest, AJobBusyPastItsBoundIsLeftBehindAndFailsTheStep) {
     ::setenv("FAKE_M16_HANG", "Program:3000", 1);
     bsltest::FakeHost host;
     serial::TDelay wait(nullptr);
+    const serial::TComPort neverOpened(nullptr, "UpdateCom");
     platform::Application::Instance().SetTimeDivisor(100000);
     programmers::TProgrammerResult result;
     {
         programmers::THexLoad updater(FAKE_UPDATER, wait,
                                       [](const programmers::TUpdaterReport&) {});
         const auto start = std::chrono::steady_clock::now();
-        result = programmers::RunUpdaterJob(updater, host, wait, "A.HEX", 3);
+        result = programmers::RunUpdaterJob(updater, host, wait, neverOpened, "A.HEX", 3);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500))
             << "waited for the call";
     }
@@ -90,6 +93,40 @@ TEST(HexLoadTest, AJobBusyPastItsBoundIsLeftBehindAndFailsTheStep) {
     EXPECT_EQ(result.Result, programmers::TProgrammerResult::Kind::Failed);
     EXPECT_EQ(result.Failure.Cause,
               "ZNQM16Updater.dll still busy after 1800 s: its call was left behind");
+    ASSERT_FALSE(host.shownLines.empty());
+    EXPECT_EQ(host.shownLines.back(), result.Failure.Cause);
+}
+
+// A library call stuck on a line whose adapter was pulled: the job is left
+// behind soon after the device is gone, not at the bound half an hour on.
+TEST(HexLoadTest, AJobWhosePortsDeviceWentAwayIsLeftBehindAndFailsTheStep) {
+    testing_support::TempFolder folder;
+    ::setenv("FAKE_M16_LOG", folder.File("calls.log").c_str(), 1);
+    ::setenv("FAKE_M16_HANG", "Program:8000", 1);
+    serialtest::Pty pty;
+    serialtest::PortDirectory ports;
+    ports.Link(4, pty.SlavePath());
+    serial::TComPort com(nullptr, "UpdateCom");
+    serial::V24ParameterTag record;
+    com.InitParameter(&record, false);
+    ASSERT_NE(com.Open(0, 0, 4, false), serial::INVALID_HANDLE_VALUE);
+    com.Close(); // lent to the library
+    std::filesystem::remove(ports.Path() + "/COM5");
+    bsltest::FakeHost host;
+    serial::TDelay wait(nullptr);
+    programmers::TProgrammerResult result;
+    {
+        programmers::THexLoad updater(FAKE_UPDATER, wait,
+                                      [](const programmers::TUpdaterReport&) {});
+        const auto start = std::chrono::steady_clock::now();
+        result = programmers::RunUpdaterJob(updater, host, wait, com, "A.HEX", 5);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(6000))
+            << "waited for the call";
+    }
+    ::unsetenv("FAKE_M16_HANG");
+    EXPECT_EQ(result.Result, programmers::TProgrammerResult::Kind::Failed);
+    EXPECT_EQ(result.Failure.Cause,
+              "ZNQM16Updater.dll left behind: the device of its port is gone");
     ASSERT_FALSE(host.shownLines.empty());
     EXPECT_EQ(host.shownLines.back(), result.Failure.Cause);
 }
