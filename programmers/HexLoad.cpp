@@ -18,6 +18,10 @@ constexpr std::uint32_t UpdaterPollMs = 1000;
 // A report of the worker: its kind in wParam, its value in lParam.
 constexpr std::uint32_t WM_UPDATER_REPORT = platform::WM_APP + 2030;
 
+// Jobs abandoned while busy that have not ended yet, across the process.
+std::mutex abandonedLock;
+int abandonedRunning = 0;
+
 template <class Fn> Fn Entry(const platform::TSharedLibrary& library, const char* name) {
     return reinterpret_cast<Fn>(library.Symbol(name));
 }
@@ -37,6 +41,7 @@ struct THexLoad::Job {
     std::uint32_t RecheckMs = BootloaderRecheckMs; // divided as the delay component would
     std::atomic<bool> Busy{false};
     std::atomic<bool> Failed{false};
+    bool LeftBusy = false; // under abandonedLock
     std::thread Worker;
 
     std::mutex ReportLock;
@@ -126,8 +131,20 @@ bool THexLoad::Start(const std::string& path, int comPort) {
 
 void THexLoad::Abandon() {
     abandoned_ = true;
+    {
+        std::lock_guard lock(abandonedLock);
+        if (job_->Busy && !job_->LeftBusy) {
+            job_->LeftBusy = true;
+            ++abandonedRunning;
+        }
+    }
     std::lock_guard lock(job_->ReportLock);
     job_->Report = nullptr;
+}
+
+bool THexLoad::AbandonedJobRunning() {
+    std::lock_guard lock(abandonedLock);
+    return abandonedRunning > 0;
 }
 
 void THexLoad::Job::Run() {
@@ -141,7 +158,12 @@ void THexLoad::Job::Run() {
         }
     }
     Failed = !ok;
+    std::lock_guard lock(abandonedLock);
     Busy = false;
+    if (LeftBusy) {
+        LeftBusy = false;
+        --abandonedRunning;
+    }
 }
 
 // An entry point the library lacks fails its step, like a zero result.
@@ -234,6 +256,13 @@ TProgrammerResult RunUpdaterJob(THexLoad& updater, TProgrammerHost& host, serial
         return TProgrammerResult::Failed(
             TransferFailure("the updater library takes paths of up to " +
                             std::to_string(MaxUpdaterPath) + " characters: " + path));
+    }
+    if (THexLoad::AbandonedJobRunning()) {
+        const std::string cause = std::string(UpdaterLibraryName) +
+                                  ": a call left behind earlier still runs; try again once it "
+                                  "has returned";
+        host.ShowLogLine(cause);
+        return TProgrammerResult::Failed(TransferFailure(cause));
     }
     host.SetProgressPosition(0);
     host.SetProgressMaximum(UpdaterBarMax, ProgressUnit::Percent);

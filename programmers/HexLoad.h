@@ -66,6 +66,10 @@ public:
     // own, its reports go nowhere, and this object no longer waits for it.
     // What the worker uses it owns with this object, so it may outlive it.
     void Abandon();
+    // Whether a job abandoned earlier still runs in the library. The library
+    // holds one job's state: a new job beside it could break both, and the
+    // old call may still hold the port.
+    static bool AbandonedJobRunning();
 
 private:
     struct Job; // shared with the worker thread

@@ -15,10 +15,21 @@
 
 namespace {
 
-bool Contains(const std::string& path, const std::string& text) {
+std::string ReadAll(const std::string& path) {
     std::ifstream in(path);
-    const std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    return all.find(text) != std::string::npos;
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool Contains(const std::string& path, const std::string& text) {
+    return ReadAll(path).find(text) != std::string::npos;
+}
+
+// A job left behind runs on in the library: the next test must not meet it.
+bool AbandonedJobEndsWithin10s() {
+    for (int i = 0; i < 1000 && programmers::THexLoad::AbandonedJobRunning(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !programmers::THexLoad::AbandonedJobRunning();
 }
 
 // The whole job, its stages and failures run end to end (ExternalToolTest);
@@ -66,6 +77,7 @@ TEST(HexLoadTest, AnAbandonedJobIsNotWaitedForAndReportsNothingMore) {
     ::unsetenv("FAKE_M16_HANG");
     EXPECT_EQ(reports, before) << "the stage and progress after the stuck call went nowhere";
     EXPECT_TRUE(Contains(folder.File("calls.log"), "Deinit")) << "the job ran to its end";
+    EXPECT_TRUE(AbandonedJobEndsWithin10s());
 }
 
 // A library call that never returns would hold the session for good: past
@@ -95,6 +107,7 @@ TEST(HexLoadTest, AJobBusyPastItsBoundIsLeftBehindAndFailsTheStep) {
               "ZNQM16Updater.dll still busy after 1800 s: its call was left behind");
     ASSERT_FALSE(host.shownLines.empty());
     EXPECT_EQ(host.shownLines.back(), result.Failure.Cause);
+    EXPECT_TRUE(AbandonedJobEndsWithin10s());
 }
 
 // A library call stuck on a line whose adapter was pulled: the job is left
@@ -102,7 +115,7 @@ TEST(HexLoadTest, AJobBusyPastItsBoundIsLeftBehindAndFailsTheStep) {
 TEST(HexLoadTest, AJobWhosePortsDeviceWentAwayIsLeftBehindAndFailsTheStep) {
     testing_support::TempFolder folder;
     ::setenv("FAKE_M16_LOG", folder.File("calls.log").c_str(), 1);
-    ::setenv("FAKE_M16_HANG", "Program:8000", 1);
+    ::setenv("FAKE_M16_HANG", "Program:6000", 1);
     serialtest::Pty pty;
     serialtest::PortDirectory ports;
     ports.Link(4, pty.SlavePath());
@@ -129,6 +142,21 @@ TEST(HexLoadTest, AJobWhosePortsDeviceWentAwayIsLeftBehindAndFailsTheStep) {
               "ZNQM16Updater.dll left behind: the device of its port is gone");
     ASSERT_FALSE(host.shownLines.empty());
     EXPECT_EQ(host.shownLines.back(), result.Failure.Cause);
+
+    // OK at once: the call left behind still runs in the library, so no
+    // second job starts beside it; once it has returned one may.
+    ASSERT_TRUE(programmers::THexLoad::AbandonedJobRunning());
+    const std::string before = ReadAll(folder.File("calls.log"));
+    {
+        programmers::THexLoad updater(FAKE_UPDATER, wait,
+                                      [](const programmers::TUpdaterReport&) {});
+        result = programmers::RunUpdaterJob(updater, host, wait, com, "A.HEX", 5);
+    }
+    EXPECT_EQ(result.Failure.Cause, "ZNQM16Updater.dll: a call left behind earlier still runs; "
+                                    "try again once it has returned");
+    ASSERT_TRUE(AbandonedJobEndsWithin10s());
+    EXPECT_EQ(ReadAll(folder.File("calls.log")).find("Init", before.size()), std::string::npos)
+        << "the second job never called the library";
 }
 
 } // namespace
