@@ -11,10 +11,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -223,6 +226,40 @@ constexpr programmers::TMethodEntry ReportingToolRow = {
     programmers::Method::Added, "ReportingTool", "reporting tool",
     &ServesTheToolStep,         nullptr,         &TReportingTool::Create};
 
+// A meter's recovery tool whose meter stored its firmware quickly and
+// acknowledged before the run was over.
+class TAcknowledgedRecoveryTool : public programmers::TProgrammerTyp {
+public:
+    using TProgrammerTyp::TProgrammerTyp;
+
+    static std::unique_ptr<programmers::TProgrammerTyp>
+    Create(const programmers::TProgrammerContext& context, const programmers::TMethodSettings&) {
+        return std::make_unique<TAcknowledgedRecoveryTool>(context);
+    }
+
+    programmers::TProgrammerResult Program(const std::string&) override {
+        ++runs;
+        Host.EventQueue().PostMsg(protocol::event::Acknowledge, 0);
+        Host.ProcessEvents();
+        return programmers::TProgrammerResult::Success();
+    }
+    static inline int runs = 0;
+
+protected:
+    void Abort() override {}
+};
+
+bool ServesTheMeterRecovery(const programmers::TSessionKey& key) {
+    return key.Step == programmers::Phase::MeterRecovery;
+}
+
+constexpr programmers::TMethodEntry AcknowledgedRecoveryRow = {programmers::Method::Added,
+                                                               "AcknowledgedRecovery",
+                                                               "acknowledged recovery",
+                                                               &ServesTheMeterRecovery,
+                                                               nullptr,
+                                                               &TAcknowledgedRecoveryTool::Create};
+
 // The operator: reads how a failed transfer ended the session, presses OK
 // once, and ends the program once a session is updated.
 struct Operator {
@@ -398,6 +435,60 @@ TEST_F(AddedMethod, AReportThatCameDuringAToolsRunEndsTheRestartStepAfterIt) {
     EXPECT_EQ(form->ExitCode(), 0) << Log();
     EXPECT_EQ(Log().find(app::MessageText(app::Msg::RestartReportOutOfTurn, 0)), std::string::npos)
         << Log();
+}
+
+// No restart wait follows a meter's recovery tool: the meter's acknowledge
+// that came during the run ends the recovery and starts the search for the
+// recovered meter within the storing wait, which still runs out.
+TEST_F(AddedMethod, AMetersAcknowledgeDuringItsRecoveryToolStartsTheSearchInTheStoringWait) {
+    // A meter's file beside the row's firmware makes its menu item.
+    std::string devices = folder.Read("ProgDevice.ini");
+    Swap(devices, "ProgFile2=DM10_V200.BIN", "ProgFile2=DM10.MOT");
+    Swap(devices, "ProgDefFile=", "ProgDefFile=DM10_REC.MOT");
+    folder.Write("ProgDevice.ini", devices);
+    folder.Write("DM10.MOT", firmware);
+    folder.Write("DM10_REC.MOT", "S00600004844521B\r\nS9030000FC\r\n");
+    folder.Write("Update.ini", "Language=0\r\nCom=1\r\n");
+    // A line on COM1 where nobody answers.
+    const int line = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(line, 0);
+    ASSERT_EQ(::grantpt(line), 0);
+    const std::unique_ptr<int, void (*)(int*)> closeLine(new int(line), [](int* fd) {
+        ::close(*fd);
+        delete fd;
+    });
+    ASSERT_EQ(::unlockpt(line), 0);
+    std::filesystem::create_symlink(::ptsname(line), ports.File("COM1"));
+    app::StartOptions start;
+    start.ProgramFolder = folder.Path();
+    start.AddedMethods = {AcknowledgedRecoveryRow};
+    form = std::make_unique<app::TUpdateForm>(dialogs, start);
+    // A meter in its loader tells no version: the operator goes on.
+    dialogs.Answers = {platform::IDYES};
+
+    // The session generation at each step of the storing wait.
+    std::vector<std::pair<long, std::uint32_t>> storing;
+    const auto shown = form->wait->OnCountdown;
+    form->wait->OnCountdown = [&](long secondsLeft) {
+        shown(secondsLeft);
+        storing.emplace_back(secondsLeft, TestView(*form).SessionState().Generation);
+        // An empty line from the meter as the wait begins: the window
+        // handles what is queued, as on any word from the line.
+        if (storing.size() == 1) {
+            ASSERT_EQ(::write(line, "\r\n", 2), 2);
+        }
+    };
+    TAcknowledgedRecoveryTool::runs = 0;
+    ASSERT_TRUE(form->DevMultiZ70->Enabled());
+    form->DevMultiZ70->Click();
+
+    ASSERT_EQ(TAcknowledgedRecoveryTool::runs, 1) << Log();
+    ASSERT_GE(storing.size(), 2u) << Log();
+    EXPECT_EQ(storing.back().first, 0);
+    EXPECT_GT(storing.back().second, storing.front().second)
+        << "the search began within the storing wait\n"
+        << Log();
+    EXPECT_EQ(TestView(*form).SessionState().RecoveredBy, app::RetryableStep::MeterRecovery);
 }
 
 } // namespace
