@@ -195,11 +195,11 @@ constexpr programmers::TMethodEntry WordRow = {
     programmers::Method::Added, "WordLoader", "word loader",
     &ServesEveryFirmwareFile,   nullptr,      &TWordProgrammer::Create};
 
-// A tool's run whose instrument restarted and reported before the run was
-// over, as it does once the tool has given the port back: the report is
-// handed on inside the run, as the reader's arrival is during the run's
-// closing wait.
-class TReportingTool : public programmers::TProgrammerTyp {
+// A tool's run whose instrument restarted and reported (Report) before the
+// run was over, as it does once the tool has given the port back: the
+// report is handed on inside the run, as the reader's arrival is during the
+// run's closing wait.
+template <std::int32_t Report> class TReportingTool : public programmers::TProgrammerTyp {
 public:
     using TProgrammerTyp::TProgrammerTyp;
 
@@ -209,10 +209,12 @@ public:
     }
 
     programmers::TProgrammerResult Program(const std::string&) override {
-        Host.EventQueue().PostMsg(protocol::reply::NewFirmwareReady, 0);
+        ++runs;
+        Host.EventQueue().PostMsg(Report, 0);
         Host.ProcessEvents();
         return programmers::TProgrammerResult::Success();
     }
+    static inline int runs = 0;
 
 protected:
     void Abort() override {}
@@ -223,31 +225,16 @@ bool ServesTheToolStep(const programmers::TSessionKey& key) {
 }
 
 constexpr programmers::TMethodEntry ReportingToolRow = {
-    programmers::Method::Added, "ReportingTool", "reporting tool",
-    &ServesTheToolStep,         nullptr,         &TReportingTool::Create};
+    programmers::Method::Added,
+    "ReportingTool",
+    "reporting tool",
+    &ServesTheToolStep,
+    nullptr,
+    &TReportingTool<protocol::reply::NewFirmwareReady>::Create};
 
 // A meter's recovery tool whose meter stored its firmware quickly and
 // acknowledged before the run was over.
-class TAcknowledgedRecoveryTool : public programmers::TProgrammerTyp {
-public:
-    using TProgrammerTyp::TProgrammerTyp;
-
-    static std::unique_ptr<programmers::TProgrammerTyp>
-    Create(const programmers::TProgrammerContext& context, const programmers::TMethodSettings&) {
-        return std::make_unique<TAcknowledgedRecoveryTool>(context);
-    }
-
-    programmers::TProgrammerResult Program(const std::string&) override {
-        ++runs;
-        Host.EventQueue().PostMsg(protocol::event::Acknowledge, 0);
-        Host.ProcessEvents();
-        return programmers::TProgrammerResult::Success();
-    }
-    static inline int runs = 0;
-
-protected:
-    void Abort() override {}
-};
+using TAcknowledgedRecoveryTool = TReportingTool<protocol::event::Acknowledge>;
 
 bool ServesTheMeterRecovery(const programmers::TSessionKey& key) {
     return key.Step == programmers::Phase::MeterRecovery;
