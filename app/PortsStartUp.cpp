@@ -2,6 +2,7 @@
 #include "app/PortOpenFailure.h"
 #include "app/Updatemain.h"
 #include "platform/PortMap.h"
+#include "serial/Comport.h"
 
 namespace app {
 
@@ -88,7 +89,7 @@ void TUpdateForm::NotePortsPassedOver() {
             usable = usable || UpdateCom->Get_UseableV24(u) == index;
         }
         if (!usable) {
-            names += (names.empty() ? "COM" : ", COM") + std::to_string(index + 1);
+            names += (names.empty() ? "" : ", ") + serial::TComPort::PortName(index);
         }
     }
     if (!names.empty()) {

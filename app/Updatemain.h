@@ -49,8 +49,7 @@ public:
     TUpdateForm(platform::Dialogs& dialogs, StartOptions options);
     ~TUpdateForm() override;
 
-    // --- what the front-ends drive: window messages, keys, closing
-    void Dispatch(platform::Message& message) override;
+    // --- what the front-ends drive: keys, closing
     platform::HWND Handle() const override { return handle_; }
     void FormKeyUp(int key, unsigned shift);
     void FormClose();
@@ -97,6 +96,9 @@ private:
     friend class TUpdateFormTestView;
 
     // --- event side
+    // The window's messages, delivered by the platform loop through its
+    // MessageTarget.
+    void Dispatch(platform::Message& message) override;
     kernel::TEventRec ProcessEvents() override;
     void TimerIntervall(platform::TTimer& sender);
     void OkBitBtnClick();

@@ -161,8 +161,10 @@ std::string TComPort::PortName(int index) {
     return "COM" + std::to_string(index + 1);
 }
 
-void TComPort::ReportOpenFailure(int index, SerialResult result, int error, bool show) {
-    openFailure_ = {index, TriedPath(index), result, error};
+// After NoteOpenFailure: the box names the device and errno the log names,
+// the one that was open on a reopen.
+void TComPort::ReportOpenFailure(int index, SerialResult result, bool show) {
+    openFailure_ = {index, devicePath_, result, failure_.Error};
     if (show && onOpenFailure_) {
         onOpenFailure_(openFailure_);
     }
@@ -212,7 +214,7 @@ HANDLE TComPort::Open(platform::HWND window, unsigned long threadId, int port, b
     if (result != SerialResult::Ok) {
         lastResult_ = result;
         NoteOpenFailure(index, result, error);
-        ReportOpenFailure(index, result, error, showError);
+        ReportOpenFailure(index, result, showError);
         return INVALID_HANDLE_VALUE;
     }
 

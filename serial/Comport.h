@@ -170,7 +170,7 @@ private:
 
     // error: the device's errno when it refused.
     platform::SerialResult OpenDevice(platform::SerialDevice& device, int index, int& error);
-    void ReportOpenFailure(int index, platform::SerialResult result, int error, bool show);
+    void ReportOpenFailure(int index, platform::SerialResult result, bool show);
     void NoteOpenFailure(int index, platform::SerialResult result, int error);
     // False, with the cause kept, when the output did not leave in time.
     bool DrainOutput();

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::WriteWholeFile("Update.ini", content);
     platform::WriteWholeFile("ProgDevice.ini", content);
     app::TUpdateFormTestView view(*form);
-    view.DeviceTable().clear();
+    view.ClearDeviceTable();
     form->UpdateMemo->Clear();
     view.ReadUpdateIni("Update.ini");
     view.ReadProgDeviceIni("ProgDevice.ini");

@@ -11,10 +11,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -192,11 +195,11 @@ constexpr programmers::TMethodEntry WordRow = {
     programmers::Method::Added, "WordLoader", "word loader",
     &ServesEveryFirmwareFile,   nullptr,      &TWordProgrammer::Create};
 
-// A tool's run whose instrument restarted and reported before the run was
-// over, as it does once the tool has given the port back: the report is
-// handed on inside the run, as the reader's arrival is during the run's
-// closing wait.
-class TReportingTool : public programmers::TProgrammerTyp {
+// A tool's run whose instrument restarted and reported (Report) before the
+// run was over, as it does once the tool has given the port back: the
+// report is handed on inside the run, as the reader's arrival is during the
+// run's closing wait.
+template <std::int32_t Report> class TReportingTool : public programmers::TProgrammerTyp {
 public:
     using TProgrammerTyp::TProgrammerTyp;
 
@@ -206,10 +209,12 @@ public:
     }
 
     programmers::TProgrammerResult Program(const std::string&) override {
-        Host.EventQueue().PostMsg(protocol::reply::NewFirmwareReady, 0);
+        ++runs;
+        Host.EventQueue().PostMsg(Report, 0);
         Host.ProcessEvents();
         return programmers::TProgrammerResult::Success();
     }
+    static inline int runs = 0;
 
 protected:
     void Abort() override {}
@@ -220,8 +225,27 @@ bool ServesTheToolStep(const programmers::TSessionKey& key) {
 }
 
 constexpr programmers::TMethodEntry ReportingToolRow = {
-    programmers::Method::Added, "ReportingTool", "reporting tool",
-    &ServesTheToolStep,         nullptr,         &TReportingTool::Create};
+    programmers::Method::Added,
+    "ReportingTool",
+    "reporting tool",
+    &ServesTheToolStep,
+    nullptr,
+    &TReportingTool<protocol::reply::NewFirmwareReady>::Create};
+
+// A meter's recovery tool whose meter stored its firmware quickly and
+// acknowledged before the run was over.
+using TAcknowledgedRecoveryTool = TReportingTool<protocol::event::Acknowledge>;
+
+bool ServesTheMeterRecovery(const programmers::TSessionKey& key) {
+    return key.Step == programmers::Phase::MeterRecovery;
+}
+
+constexpr programmers::TMethodEntry AcknowledgedRecoveryRow = {programmers::Method::Added,
+                                                               "AcknowledgedRecovery",
+                                                               "acknowledged recovery",
+                                                               &ServesTheMeterRecovery,
+                                                               nullptr,
+                                                               &TAcknowledgedRecoveryTool::Create};
 
 // The operator: reads how a failed transfer ended the session, presses OK
 // once, and ends the program once a session is updated.
@@ -398,6 +422,60 @@ TEST_F(AddedMethod, AReportThatCameDuringAToolsRunEndsTheRestartStepAfterIt) {
     EXPECT_EQ(form->ExitCode(), 0) << Log();
     EXPECT_EQ(Log().find(app::MessageText(app::Msg::RestartReportOutOfTurn, 0)), std::string::npos)
         << Log();
+}
+
+// No restart wait follows a meter's recovery tool: the meter's acknowledge
+// that came during the run ends the recovery and starts the search for the
+// recovered meter within the storing wait, which still runs out.
+TEST_F(AddedMethod, AMetersAcknowledgeDuringItsRecoveryToolStartsTheSearchInTheStoringWait) {
+    // A meter's file beside the row's firmware makes its menu item.
+    std::string devices = folder.Read("ProgDevice.ini");
+    Swap(devices, "ProgFile2=DM10_V200.BIN", "ProgFile2=DM10.MOT");
+    Swap(devices, "ProgDefFile=", "ProgDefFile=DM10_REC.MOT");
+    folder.Write("ProgDevice.ini", devices);
+    folder.Write("DM10.MOT", firmware);
+    folder.Write("DM10_REC.MOT", "S00600004844521B\r\nS9030000FC\r\n");
+    folder.Write("Update.ini", "Language=0\r\nCom=1\r\n");
+    // A line on COM1 where nobody answers.
+    const int line = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(line, 0);
+    ASSERT_EQ(::grantpt(line), 0);
+    const std::unique_ptr<int, void (*)(int*)> closeLine(new int(line), [](int* fd) {
+        ::close(*fd);
+        delete fd;
+    });
+    ASSERT_EQ(::unlockpt(line), 0);
+    std::filesystem::create_symlink(::ptsname(line), ports.File("COM1"));
+    app::StartOptions start;
+    start.ProgramFolder = folder.Path();
+    start.AddedMethods = {AcknowledgedRecoveryRow};
+    form = std::make_unique<app::TUpdateForm>(dialogs, start);
+    // A meter in its loader tells no version: the operator goes on.
+    dialogs.Answers = {platform::IDYES};
+
+    // The session generation at each step of the storing wait.
+    std::vector<std::pair<long, std::uint32_t>> storing;
+    const auto shown = form->wait->OnCountdown;
+    form->wait->OnCountdown = [&](long secondsLeft) {
+        shown(secondsLeft);
+        storing.emplace_back(secondsLeft, TestView(*form).SessionState().Generation);
+        // An empty line from the meter as the wait begins: the window
+        // handles what is queued, as on any word from the line.
+        if (storing.size() == 1) {
+            ASSERT_EQ(::write(line, "\r\n", 2), 2);
+        }
+    };
+    TAcknowledgedRecoveryTool::runs = 0;
+    ASSERT_TRUE(form->DevMultiZ70->Enabled());
+    form->DevMultiZ70->Click();
+
+    ASSERT_EQ(TAcknowledgedRecoveryTool::runs, 1) << Log();
+    ASSERT_GE(storing.size(), 2u) << Log();
+    EXPECT_EQ(storing.back().first, 0);
+    EXPECT_GT(storing.back().second, storing.front().second)
+        << "the search began within the storing wait\n"
+        << Log();
+    EXPECT_EQ(TestView(*form).SessionState().RecoveredBy, app::RetryableStep::MeterRecovery);
 }
 
 } // namespace

@@ -105,14 +105,14 @@ TEST_F(EventSide, StartTimerStartsTheUpdateOnlyWithAutoStart) {
     TestView(*form).StartTimerTimer();
     EXPECT_FALSE(form->StartTimer->Enabled());
     EXPECT_TRUE(spy.Seen.empty());
-    TestView(*form).Config().AutoStartActive = true;
+    TestView(*form).ConfigToStandFor().AutoStartActive = true;
     TestView(*form).StartTimerTimer();
     ASSERT_EQ(spy.Seen.size(), 1u);
     EXPECT_EQ(spy.Seen[0].Id, 13);
 }
 
 TEST_F(EventSide, AnAcknowledgeOnlyCountsWhileASessionRuns) {
-    TestView(*form).Config().DebugInfo = true; // commands sent show in the memo
+    TestView(*form).ConfigToStandFor().DebugInfo = true; // commands sent show in the memo
     auto dialogueSent = [this] {
         const std::vector<std::string> lines = MemoLines();
         return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
@@ -152,7 +152,7 @@ TEST_F(EventSide, ExpandTextUsesCurrentValuesAndNeverReexpandsThem) {
     TestView(*form).Session().State().DeviceNameText = "Meter B";
     TestView(*form).Session().State().PortNumber = 7;
     EXPECT_EQ(TestView(*form).ExpandText(stored), "Meter B an COM 7: DATEI.TXT\r\n");
-    TestView(*form).Config().Language = 1;
+    TestView(*form).ConfigToStandFor().Language = 1;
     TestView(*form).Session().State().DeviceNameText.clear();
     EXPECT_EQ(TestView(*form).ExpandText("NAME"), "device");
 }

@@ -94,7 +94,7 @@ TEST_F(StartUp, FilesCopiedFromWindowsAreFoundInAnyCaseAndWrittenBackUnderTheirN
     EXPECT_EQ(TestView(form).Config().Language, 1);
     ASSERT_EQ(TestView(form).DeviceTable().size(), 1u);
     EXPECT_TRUE(form.DevMultiZ70->Enabled());
-    TestView(form).Config().Language = 0;
+    TestView(form).ConfigToStandFor().Language = 0;
     EXPECT_EQ(TestView(form).WriteUpdateIni("Update.ini"), 0);
     EXPECT_NE(folder.Read("UPDATE.INI").find("Language=0"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(folder.File("Update.ini")));
@@ -214,7 +214,7 @@ TEST_F(StartUp, WriteUpdateIniWritesExactlyNineLines) {
                            "Unknown=1", "AutoStart=YES"}),
                 StandardTextBlock);
     app::TUpdateForm& form = Build();
-    TestView(form).Config().Language = 1;
+    TestView(form).ConfigToStandFor().Language = 1;
     EXPECT_EQ(TestView(form).WriteUpdateIni("Update.ini"), 0);
     EXPECT_EQ(folder.Read("Update.ini"),
               CrLfLines({"Language=1", "Version=6.00", "Baud=3", "Com=", "INI_File=",

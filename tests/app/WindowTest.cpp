@@ -110,7 +110,7 @@ TEST_F(Window, UpdaterReportsFillTheBarAfterTheStages) {
     app::TUpdateForm& form = BuildWith({"Language=1"});
     form.WaitProgressBar->SetMax(105);
     using Kind = programmers::TUpdaterReport::Kind;
-    app::TSessionServices services(TestView(form).SessionObject());
+    app::TSessionServices services = TestView(form).ProgrammerHost();
     programmers::TUpdaterProgress progress(services);
     progress.Show({Kind::StageDone, 3});
     EXPECT_EQ(form.WaitProgressBar->Position(), 1);
@@ -165,7 +165,7 @@ TEST_F(Window, GuideNamesByStartMode) {
     EXPECT_EQ(TestView(form).GuideFileName(), "Firmwareupdate_KSL_Sensoren.pdf");
     TestView(form).SetStartModeAsRead(1);
     EXPECT_EQ(TestView(form).GuideFileName(), "Firmwareupdate_Messgeraete.pdf");
-    TestView(form).Config().Language = 1;
+    TestView(form).ConfigToStandFor().Language = 1;
     EXPECT_EQ(TestView(form).GuideFileName(), "Firmwareupdate_meters.pdf");
 }
 

@@ -276,8 +276,8 @@ TEST_F(ExternalTool, AToolWhosePortWentAwayFailsAtOnceWithThePortsCause) {
     EXPECT_EQ(FailureCause(), cause);
     EXPECT_TRUE(run.OutHas(cause)) << run.Out;
     EXPECT_TRUE(run.OutHas("COM3 konnte nicht geöffnet werden! " + folder.File("ports/COM3") +
-                           ": Gerät nicht vorhanden\n"))
-        << "the box as before\n"
+                           ": Gerät nicht vorhanden (ENOENT)\n"))
+        << "the box names the device and errno the log names\n"
         << run.Out;
 }
 

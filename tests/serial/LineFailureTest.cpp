@@ -98,6 +98,8 @@ TEST_F(LineFailurePty, AReopenOfADeviceThatWentAwayFailsAsHungUp) {
     EXPECT_EQ(com.FailureResult(), SerialResult::HungUp);
     EXPECT_EQ(com.FailureErrno(), ENOENT);
     EXPECT_EQ(com.LastOpenFailure().Result, SerialResult::NotFound) << "the box stays as it was";
+    EXPECT_EQ(com.LastOpenFailure().Path, ports.Path() + "/COM1") << "the device that was open";
+    EXPECT_EQ(com.LastOpenFailure().Error, ENOENT) << "as the log has it";
 
     // A port never opened is missing, not hung up, also when tried again.
     TComPort other{nullptr, "Other"};

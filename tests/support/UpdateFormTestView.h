@@ -1,6 +1,7 @@
 #pragma once
 
 #include "UpdateSessionTestView.h"
+#include "app/ProgrammerServices.h"
 #include "app/Updatemain.h"
 
 #include <cstddef>
@@ -21,8 +22,8 @@ public:
     UpdateSessionTestView Session() { return UpdateSessionTestView(form_.session_); }
     const TSessionState& SessionState() const { return form_.session_.State(); }
     const SessionReport& Report() const { return form_.session_.Report(); }
-    // The session object itself, for a programmer host built on it.
-    UpdateSession& SessionObject() { return form_.session_; }
+    // The host a programmer of this window's session is given.
+    TSessionServices ProgrammerHost() { return TSessionServices(form_.session_); }
 
     // --- the event side
     kernel::TEventRec ProcessEvents() { return form_.ProcessEvents(); }
@@ -57,12 +58,14 @@ public:
     void ShowTitleState(programmers::TitleState state) { form_.ShowTitleState(state); }
     void ShowLoaderVersion(const std::string& version) { form_.ShowLoaderVersion(version); }
 
-    // --- the configuration as start-up read it; writable, so that a test
+    // --- the configuration as start-up read it, and writable, so that a test
     // stands for one read differently
-    Settings& Config() { return form_.config_; }
+    const Settings& Config() const { return form_.config_; }
+    Settings& ConfigToStandFor() { return form_.config_; }
     void SetStartModeAsRead(int startMode) { form_.startModeAsRead_ = startMode; }
-    // Writable, so that the readers can run again on an empty table.
-    std::vector<DeviceRow>& DeviceTable() { return form_.deviceTable_; }
+    const std::vector<DeviceRow>& DeviceTable() const { return form_.deviceTable_; }
+    // So that the readers can run again on an empty table.
+    void ClearDeviceTable() { form_.deviceTable_.clear(); }
     const std::vector<std::string>& FirmwareFiles() const { return form_.firmwareFiles_; }
     const std::string& StartText() const { return form_.StartText(); }
     bool CloseOnInfo() const { return form_.closeOnInfo_; }
