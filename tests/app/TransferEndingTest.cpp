@@ -223,7 +223,7 @@ TEST_F(TransferEnding, ALineThatDiesAfterACompleteTransferFailsTheRestartAndOkRe
 // still decides the session anew.
 TEST_F(TransferEnding, EscapeDuringTheTransferEndsItAbortedAndTheRetryDecidesAnew) {
     instrument.emplace_back([this] { Await(line, "G\r"); }); // the loader never answers
-    kernel::TTimerPool& timers = app::TestView(*form).SessionObject().TimerPool();
+    kernel::TTimerPool& timers = app::TestView(*form).TimerPool();
     EscapeKey operatorKey{&timers, timers.TimerStart(500)};
     app::TestView(*form).EventQueue().AddHandler(&EscapeKey::Press, &operatorKey);
     Identified();
