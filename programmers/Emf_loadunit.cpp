@@ -24,6 +24,13 @@ constexpr std::int32_t UnlockFromVersion = 1060;
 // follows it for this long; a text line's bytes follow each other closely.
 // The first packet waits that much longer.
 constexpr std::uint32_t QuietMs = 200;
+// A 'C' that may have crossed packet 1 is a request only after a silence
+// longer than the packet's way out, the receiver's work and its ACK's way
+// back; this is the margin beyond the packet's own time on the line. Far
+// more than a block's flash write, and short enough that a receiver asking
+// again and again is named as such before the watchdog calls it a stall.
+constexpr std::uint32_t RoundTripMarginMs = 500;
+constexpr std::uint32_t LineBitsPerByte = 11; // start, 8 data, 2 stop
 constexpr std::size_t ReadChunk = 250;
 // What one notification brings in the XMODEM phase is an answer byte, maybe
 // after a late text line; far more is noise and is not kept.
@@ -281,7 +288,7 @@ bool T_EMFLoader::OnCharsReceived(std::intptr_t) {
     }
     // Only progress restarts the watchdog now: a receiver that answers
     // without taking a packet must not keep the transfer alive.
-    XmodemStep();
+    XmodemStep(false);
     return true;
 }
 
@@ -290,14 +297,9 @@ bool T_EMFLoader::OnTimer(int slot) {
         return false;
     }
     StopQuietTimer();
-    if (Stage_ != Stage::Upload || Finished != 0) {
-        return true;
-    }
-    // Bytes already here, their notification still queued, are not silence.
-    std::string input;
-    if (ReadReceiver(input)) {
-        AnswerReceiver({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()},
-                       input.empty());
+    if (Stage_ == Stage::Upload && Finished == 0) {
+        // Bytes already here, their notification still queued, are not silence.
+        XmodemStep(true);
     }
     return true;
 }
@@ -306,14 +308,31 @@ void T_EMFLoader::StopQuietTimer() {
     QuietSlot = Host.TimerPool().TimerStop(QuietSlot);
 }
 
+std::uint32_t T_EMFLoader::QuietIntervalMs() const {
+    if (!Sender.AwaitsRoundTrip()) {
+        return QuietMs;
+    }
+    const std::uint32_t baud = serial::BaudRateOf(Port.GetV24Parameter()->Baudrate);
+    const std::uint32_t packetMs =
+        baud == 0
+            ? 0
+            : static_cast<std::uint32_t>(TXmodemSender::PacketSize * LineBitsPerByte * 1000 / baud);
+    return packetMs + RoundTripMarginMs;
+}
+
 void T_EMFLoader::WatchForQuiet() {
     if (!Sender.AwaitsQuiet()) {
         StopQuietTimer();
-    } else if (QuietSlot == 0) {
-        QuietSlot = Host.TimerPool().TimerStart(QuietMs);
-    } else {
-        Host.TimerPool().TimerRestart(QuietSlot);
+        return;
     }
+    const std::uint32_t interval = QuietIntervalMs();
+    if (QuietSlot != 0 && QuietSlotMs == interval) {
+        Host.TimerPool().TimerRestart(QuietSlot);
+        return;
+    }
+    StopQuietTimer();
+    QuietSlot = Host.TimerPool().TimerStart(interval);
+    QuietSlotMs = interval;
 }
 
 bool T_EMFLoader::ReadReceiver(std::string& input) {
@@ -327,17 +346,34 @@ bool T_EMFLoader::ReadReceiver(std::string& input) {
     return Finished == 0;
 }
 
-void T_EMFLoader::XmodemStep() {
+void T_EMFLoader::XmodemStep(bool silenceExpired) {
     std::string input;
-    if (ReadReceiver(input) && !input.empty()) {
-        AnswerReceiver({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()});
+    if (!ReadReceiver(input) || (input.empty() && !silenceExpired)) {
+        return;
+    }
+    const std::uint32_t builtBefore = Sender.PacketsBuilt();
+    const std::uint32_t acknowledgedBefore = Sender.Acknowledged();
+    AnswerReceiver(input.empty()
+                       ? Sender.OnQuiet()
+                       : Sender.OnReceived(
+                             {reinterpret_cast<const std::uint8_t*>(input.data()), input.size()}));
+    if (Finished != 0) {
+        return;
+    }
+    if (Sender.Acknowledged() != acknowledgedBefore) {
+        RestartWatchdog();
+    }
+    if (Sender.PacketsBuilt() != builtBefore) {
+        Host.AdvanceProgress(static_cast<int>(Sender.PacketsBuilt() - builtBefore));
+    }
+    if (Sender.GetState() == TXmodemSender::State::Finished) {
+        Stage_ = Stage::Checksum;
+        SendCommandChar(CmdChecksum);
     }
 }
 
-void T_EMFLoader::AnswerReceiver(std::span<const std::uint8_t> input, bool quiet) {
-    const std::uint32_t builtBefore = Sender.PacketsBuilt();
-    const std::uint32_t acknowledgedBefore = Sender.Acknowledged();
-    const std::span<const std::uint8_t> reply = quiet ? Sender.OnQuiet() : Sender.OnReceived(input);
+// Writes the sender's reply, or ends the upload the sender gave up on.
+void T_EMFLoader::AnswerReceiver(std::span<const std::uint8_t> reply) {
     WatchForQuiet();
     switch (Sender.GetFailure()) {
     case TXmodemSender::Failure::Refused:
@@ -353,18 +389,8 @@ void T_EMFLoader::AnswerReceiver(std::span<const std::uint8_t> input, bool quiet
     case TXmodemSender::Failure::None:
         break;
     }
-    if (!reply.empty() && !WriteBytes(reply.data(), reply.size())) {
-        return;
-    }
-    if (Sender.Acknowledged() != acknowledgedBefore) {
-        RestartWatchdog();
-    }
-    if (Sender.PacketsBuilt() != builtBefore) {
-        Host.AdvanceProgress(static_cast<int>(Sender.PacketsBuilt() - builtBefore));
-    }
-    if (Sender.GetState() == TXmodemSender::State::Finished) {
-        Stage_ = Stage::Checksum;
-        SendCommandChar(CmdChecksum);
+    if (!reply.empty()) {
+        WriteBytes(reply.data(), reply.size());
     }
 }
 

@@ -67,12 +67,13 @@ private:
     void CheckVersion(const char* text);
     // Reads what has arrived; false when the run ended meanwhile.
     bool ReadReceiver(std::string& input);
-    void XmodemStep();
-    // What one notification brought, or (quiet) that the receiver fell
-    // silent, to the sender.
-    void AnswerReceiver(std::span<const std::uint8_t> input, bool quiet = false);
+    // Hands what has arrived to the sender, or, when nothing has and the
+    // quiet timer ran out, the receiver's silence.
+    void XmodemStep(bool silenceExpired);
+    void AnswerReceiver(std::span<const std::uint8_t> reply);
     // The quiet timer runs while the sender waits for the receiver's silence.
     void WatchForQuiet();
+    std::uint32_t QuietIntervalMs() const;
     void StopQuietTimer();
     void CheckChecksum(const char* text);
     // text: the box's; cause and detail: the result's.
@@ -92,6 +93,7 @@ private:
     std::uint16_t ImageCrc_ = 0;
     TXmodemSender Sender;
     int QuietSlot = 0;
+    std::uint32_t QuietSlotMs = 0; // the interval QuietSlot runs with
     std::uint8_t Version106 = 0;
     std::string FailureText; // the error box's text; empty until a failure names itself
     std::string VersionText; // as shown beside the software version

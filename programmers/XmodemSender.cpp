@@ -43,6 +43,7 @@ bool TXmodemSender::Start(std::span<const std::uint8_t> image) {
     canPending_ = false;
     inText_ = false;
     heldC_ = false;
+    crossingC_ = false;
     failure_ = Failure::None;
     if (image.empty() || image.size() % BlockSize != 0) {
         state_ = State::Idle;
@@ -77,8 +78,16 @@ bool TXmodemSender::Running() const {
     return state_ == State::Waiting || state_ == State::Sending || state_ == State::EotSent;
 }
 
+bool TXmodemSender::Packet1Unacknowledged() const {
+    return state_ == State::Sending && acknowledged_ == 0;
+}
+
 bool TXmodemSender::AwaitsQuiet() const {
-    return Running() && (heldC_ || inText_);
+    return Running() && (heldC_ || inText_ || crossingC_);
+}
+
+bool TXmodemSender::AwaitsRoundTrip() const {
+    return Packet1Unacknowledged() && (heldC_ || crossingC_);
 }
 
 std::span<const std::uint8_t> TXmodemSender::OnReceived(std::span<const std::uint8_t> bytes) {
@@ -86,6 +95,13 @@ std::span<const std::uint8_t> TXmodemSender::OnReceived(std::span<const std::uin
     const auto answer = [&](std::uint8_t byte) {
         if (!reply.empty() && byte != Can) {
             return;
+        }
+        if (byte == CrcRequest && Packet1Unacknowledged()) {
+            crossingC_ = true;
+            return;
+        }
+        if (byte == Ack || byte == Nak) {
+            crossingC_ = false; // the receiver had packet 1 after all
         }
         const std::span<const std::uint8_t> out = Judge(byte);
         if (!out.empty()) {
@@ -120,14 +136,15 @@ std::span<const std::uint8_t> TXmodemSender::OnReceived(std::span<const std::uin
             }
         }
         canPending_ = false; // text and noise break a row of CANs
-        inText_ = byte != '\n' && (inText_ || Printable(byte));
+        inText_ = byte != '\n' && byte != '\r' && (inText_ || Printable(byte));
     }
     return state_ == State::Failed ? std::span<const std::uint8_t>() : reply;
 }
 
 std::span<const std::uint8_t> TXmodemSender::OnQuiet() {
-    const bool request = heldC_ && Running();
+    const bool request = (heldC_ || crossingC_) && Running();
     heldC_ = false;
+    crossingC_ = false;
     inText_ = false;
     if (!request) {
         return {};

@@ -49,12 +49,19 @@ public:
     // answer nothing, also when the line arrives over several reads. Once a
     // byte has asked for something to write, the read's later bytes left the
     // receiver before that could reach it: only a cancel counts among them.
-    // The result is what to write, empty when nothing.
+    // While packet 1 is unacknowledged a 'C' may have crossed it on the line:
+    // an ACK or NAK after it answers packet 1, and only silence (see
+    // AwaitsRoundTrip) makes it a request. The result is what to write, empty
+    // when nothing.
     std::span<const std::uint8_t> OnReceived(std::span<const std::uint8_t> bytes);
     // True while the reads so far leave a 'C' at their end whose meaning only
     // the next byte tells, or a text line without its end: the caller calls
     // OnQuiet once the receiver has sent nothing more for a short while.
     bool AwaitsQuiet() const;
+    // True when the silence awaited decides a 'C' that may have crossed
+    // packet 1: it must outlast the packet's round trip, or packet 1 goes out
+    // twice, draws two ACKs and the second passes for packet 2's.
+    bool AwaitsRoundTrip() const;
     // The receiver fell silent: a 'C' held back was a request (a receiver
     // sends it alone and waits), and a line without its end has ended. The
     // result is what to write, empty when nothing.
@@ -80,6 +87,7 @@ private:
     // One answer byte in the present state.
     std::span<const std::uint8_t> Judge(std::uint8_t answer);
     bool Running() const;
+    bool Packet1Unacknowledged() const;
 
     std::span<const std::uint8_t> image_;
     std::array<std::uint8_t, PacketSize> packet_{};
@@ -91,6 +99,7 @@ private:
     bool canPending_ = false; // one CAN seen: a second in a row cancels
     bool inText_ = false;     // a text line has begun and not ended yet
     bool heldC_ = false;      // a 'C' ended the last read: request or text?
+    bool crossingC_ = false;  // a request while packet 1 is unacknowledged
     State state_ = State::Idle;
     Failure failure_ = Failure::None;
 };

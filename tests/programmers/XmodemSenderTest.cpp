@@ -111,7 +111,7 @@ TEST(XmodemSender, NakRepeatsThePacketAndCOnlyUntilPacket1IsAcknowledged) {
     // Sent again on a 'C', packet 2 would draw a second ACK, taken for
     // packet 3's while packet 3 may still be refused.
     EXPECT_TRUE(Request(sender).empty());
-    EXPECT_TRUE(ReadsThenQuiet(sender, {"C\x06"}).size() == Sender::PacketSize)
+    EXPECT_EQ(ReadsThenQuiet(sender, {"C\x06"}).size(), Sender::PacketSize)
         << "a 'C' before an ACK does not swallow it";
     EXPECT_EQ(sender.PacketsBuilt(), 3u);
     EXPECT_TRUE(Answer(sender, 'x').empty());
@@ -185,6 +185,9 @@ TEST(XmodemSender, ALineSplitAcrossReadsIsReadAsTheWholeLine) {
         {"C", true},
         {"CC", true}, // one request: the second left before packet 1 could arrive
         {"Boot 1.2\r\nC", true},
+        {"Ready\rC", true}, // a line may end in CR alone
+        {"Erasing...\rC", true},
+        {"Ready\r", false},
         {"\xFE"
          "C\x00",
          true}, // noise around a request
@@ -229,46 +232,158 @@ TEST(XmodemSender, ALineWithoutItsEndEndsWhenTheReceiverFallsSilent) {
 }
 
 // A receiver that stores the packets in order, acknowledges a repeat of the
-// one it stored last (its ACK was lost) and refuses any other, until the end
-// of transfer. A stray 'C' reaches the sender after packet 2's ACK, and the
-// last packet is refused once (a line hit). Every byte arrives.
-TEST(XmodemSender, AStrayCDuringTheTransferLeavesNoPacketUnconfirmed) {
-    const std::vector<std::uint8_t> image = Image(8);
+// one it stored last (its ACK was lost) and refuses anything else, until the
+// end of transfer. It refuses the packet numbered hitBlock once (a line hit).
+class ModelReceiver {
+public:
+    explicit ModelReceiver(std::uint8_t hitBlock) : hitBlock_(hitBlock) {}
+
+    // The answer to one write of the sender.
+    std::uint8_t Take(const std::vector<std::uint8_t>& sent) {
+        if (sent == std::vector<std::uint8_t>{Sender::Eot}) {
+            ended = true;
+            return Sender::Ack;
+        }
+        if (sent.size() != Sender::PacketSize || sent[0] != Sender::Soh) {
+            return Sender::Nak;
+        }
+        if (sent[1] == hitBlock_ && !hit) {
+            hit = true;
+            return Sender::Nak;
+        }
+        if (sent[1] == expected_) {
+            stored.insert(stored.end(), sent.begin() + 3, sent.begin() + 131);
+            ++expected_;
+            return Sender::Ack;
+        }
+        return sent[1] == static_cast<std::uint8_t>(expected_ - 1) ? Sender::Ack : Sender::Nak;
+    }
+
     std::vector<std::uint8_t> stored;
-    std::uint8_t expected = 1;
-    bool lineHit = false;
+    bool hit = false;
     bool ended = false;
-    Sender sender;
-    ASSERT_TRUE(sender.Start(image));
-    std::deque<std::vector<std::uint8_t>> line{Request(sender)};
-    while (!line.empty() && !ended) {
+
+private:
+    std::uint8_t hitBlock_;
+    std::uint8_t expected_ = 1;
+};
+
+// The line between them: what the sender wrote reaches the receiver in
+// order, each of its answers is one read of the sender, and when nothing is
+// under way the sender hears the receiver's silence. straysAfter: 'C's of
+// the receiver's that reach the sender right after the ACK of that packet.
+void RunOverTheLine(Sender& sender, ModelReceiver& receiver,
+                    std::deque<std::vector<std::uint8_t>> line, std::uint8_t straysAfter = 0) {
+    for (int step = 0; step < 1000 && !receiver.ended; ++step) {
+        if (line.empty()) {
+            if (!sender.AwaitsQuiet()) {
+                return;
+            }
+            line.push_back(Bytes(sender.OnQuiet()));
+            continue;
+        }
         const std::vector<std::uint8_t> sent = line.front();
         line.pop_front();
         if (sent.empty()) {
             continue;
         }
-        std::uint8_t answer = Sender::Nak;
-        if (sent == std::vector<std::uint8_t>{Sender::Eot}) {
-            ended = true;
-            answer = Sender::Ack;
-        } else if (sent[1] == 8 && !lineHit) {
-            lineHit = true;
-        } else if (sent[1] == expected) {
-            stored.insert(stored.end(), sent.begin() + 3, sent.begin() + 131);
-            ++expected;
-            answer = Sender::Ack;
-        } else if (sent[1] == expected - 1) {
-            answer = Sender::Ack;
-        }
+        const std::uint8_t answer = receiver.Take(sent);
         line.push_back(Answer(sender, answer));
-        if (sent[0] == Sender::Soh && sent[1] == 2 && answer == Sender::Ack) {
+        if (sent[0] == Sender::Soh && sent[1] == straysAfter && answer == Sender::Ack) {
             line.push_back(Request(sender));
         }
     }
-    EXPECT_TRUE(lineHit);
-    EXPECT_EQ(sender.GetState(), Sender::State::Finished);
-    EXPECT_EQ(stored.size() / 128, 8u) << "packets stored";
-    EXPECT_TRUE(stored == image);
+}
+
+void ExpectEveryBlockStored(const Sender& sender, const ModelReceiver& receiver,
+                            const std::vector<std::uint8_t>& image) {
+    EXPECT_TRUE(receiver.hit);
+    ASSERT_EQ(sender.GetState(), Sender::State::Finished);
+    EXPECT_EQ(receiver.stored.size() / Sender::BlockSize, image.size() / Sender::BlockSize)
+        << "blocks stored";
+    EXPECT_TRUE(receiver.stored == image);
+}
+
+// A stray 'C' reaches the sender after packet 2's ACK, and the last packet
+// is refused once. Every byte arrives.
+TEST(XmodemSender, AStrayCDuringTheTransferLeavesNoPacketUnconfirmed) {
+    const std::vector<std::uint8_t> image = Image(8);
+    ModelReceiver receiver(8);
+    Sender sender;
+    ASSERT_TRUE(sender.Start(image));
+    RunOverTheLine(sender, receiver, {Request(sender)}, 2);
+    ExpectEveryBlockStored(sender, receiver, image);
+}
+
+// The receiver's next 'C' leaves it while packet 1 is on its way: alone, and
+// the sender hears a silence longer than the brief one but shorter than the
+// packet's round trip; with a noise byte after it; or just before the ACK of
+// packet 1. The last packet is refused once. Packet 1 sent twice would draw
+// two ACKs, the second taken for packet 2's, and the refusal of the last
+// packet for a refusal of the end.
+TEST(XmodemSender, ACCrossingPacket1OnTheLineDoesNotSendItTwice) {
+    const std::vector<std::uint8_t> image = Image(5);
+    for (const std::string_view stray : {"C"sv, "C\xFE"sv, "C\x06"sv}) {
+        SCOPED_TRACE(testing::PrintToString(std::string(stray)));
+        ModelReceiver receiver(5);
+        Sender sender;
+        ASSERT_TRUE(sender.Start(image));
+        std::deque<std::vector<std::uint8_t>> line{Request(sender)};
+        if (stray.back() == Sender::Ack) {
+            // The receiver takes packet 1, and its ACK follows the 'C'.
+            receiver.Take(line.front());
+            line.clear();
+        }
+        line.push_back(Bytes(sender.OnReceived(AsBytes(stray))));
+        if (!sender.AwaitsRoundTrip()) {
+            line.push_back(Bytes(sender.OnQuiet()));
+        }
+        RunOverTheLine(sender, receiver, line);
+        ExpectEveryBlockStored(sender, receiver, image);
+    }
+}
+
+// While packet 1 is unacknowledged a 'C' yields to an ACK or NAK after it,
+// in the same read or the next; alone it asks for packet 1 once the round
+// trip's silence has passed. Before the start and after packet 1's ACK the
+// brief silence decides.
+TEST(XmodemSender, ACWhilePacket1IsUnacknowledgedYieldsToTheAnswerAfterIt) {
+    enum class Writes { Packet1Again, Packet2 };
+    const std::pair<std::string_view, Writes> cases[] = {
+        {"C\x06", Writes::Packet2},     {"CC\x06", Writes::Packet2},
+        {"C\xFE\x06", Writes::Packet2}, {"C\x15", Writes::Packet1Again},
+        {"CC", Writes::Packet1Again},
+    };
+    const std::vector<std::uint8_t> image = Image(3);
+    for (const auto& [text, writes] : cases) {
+        for (std::size_t split = 0; split <= text.size(); ++split) {
+            SCOPED_TRACE(testing::PrintToString(std::string(text)) + " split at " +
+                         std::to_string(split));
+            Sender sender;
+            const std::vector<std::uint8_t> first = FirstPacketAskedFor(sender, image);
+            const std::vector<std::uint8_t> out =
+                ReadsThenQuiet(sender, {text.substr(0, split), text.substr(split)});
+            if (writes == Writes::Packet2) {
+                ASSERT_EQ(out.size(), Sender::PacketSize);
+                EXPECT_EQ(out[1], 2);
+            } else {
+                EXPECT_EQ(out, first) << "packet 1 once";
+            }
+            EXPECT_EQ(sender.PacketsBuilt(), writes == Writes::Packet2 ? 2u : 1u);
+        }
+    }
+
+    Sender sender;
+    ASSERT_TRUE(sender.Start(image));
+    EXPECT_TRUE(sender.OnReceived(AsBytes("C")).empty());
+    EXPECT_FALSE(sender.AwaitsRoundTrip()) << "nothing is under way yet";
+    const std::vector<std::uint8_t> first = Bytes(sender.OnQuiet());
+    EXPECT_TRUE(sender.OnReceived(AsBytes("C")).empty());
+    EXPECT_TRUE(sender.AwaitsRoundTrip());
+    EXPECT_EQ(Bytes(sender.OnQuiet()), first);
+    EXPECT_EQ(Answer(sender, Sender::Ack)[1], 2);
+    EXPECT_TRUE(sender.OnReceived(AsBytes("C")).empty());
+    EXPECT_FALSE(sender.AwaitsRoundTrip()) << "after packet 1's ACK a 'C' asks for nothing";
 }
 
 TEST(XmodemSender, ALateLineThatStartsWithCDoesNotStartTheTransfer) {
