@@ -1,3 +1,4 @@
+#include "app/RetryTable.h"
 #include "app/UpdateSession.h"
 
 #include <utility>
@@ -22,9 +23,31 @@ void UpdateSession::FailAfterTransfer(programmers::TFailure failure, AfterTransf
     report_.Step = step::Restart;
     failure.Step = step::Restart;
     Session.LastFailure = std::move(failure);
+    // Nothing the firmware said before will be answered on the new line.
+    Session.HeldReports.clear();
+    RetryAfterTransferAt(next);
+    PostEvent(event::ProgrammingFailed);
+}
+
+void UpdateSession::RetryAfterTransferAt(AfterTransfer next) {
+    // A recovery's retry runs the recovery again, at its own line settings.
+    if (RetryRowOf(Session.RetryStep).InRecoveryFlow) {
+        return;
+    }
     Session.RetryStep = RetryableStep::Restart;
     Session.ResumeAt = next;
-    PostEvent(event::ProgrammingFailed);
+}
+
+// The clock's acknowledge drives the next step; without one the session
+// fails. A retry after a transfer that stands sends this clock again.
+void UpdateSession::SetClockAndAwaitAck(bool secondsForm, int boundMs, bool afterTransfer) {
+    Session.Clock = {secondsForm, boundMs, afterTransfer};
+    if (LineDiedBehindTransfer(AfterTransfer::SetClock)) {
+        return;
+    }
+    SetClock(secondsForm);
+    AwaitRestart(boundMs, false);
+    Session.AwaitingClockAck = Session.AwaitingRestart;
 }
 
 void UpdateSession::ResumeAfterTransfer() {
@@ -55,9 +78,7 @@ void UpdateSession::ResumeAfterTransfer() {
         }
         break;
     case AfterTransfer::SetClock:
-        SetClock(false);
-        // The clock's acknowledge goes on; without one the session fails.
-        AwaitRestart(ReplyTimeoutMs, false);
+        SetClockAndAwaitAck(Session.Clock.SecondsForm, Session.Clock.BoundMs, true);
         break;
     case AfterTransfer::Finish:
     case AfterTransfer::FinishAndReset:

@@ -116,7 +116,6 @@ std::string TSessionServices::FindDefFile(std::uint32_t chipId) {
 void TSessionServices::ClearLog() {
     session_.Window().ClearLog();
 }
-// Below 0 the window would read a title state: a programmer names those.
 void TSessionServices::ShowTitleProgress(const std::string& prefix, double percent) {
     session_.Window().ShowTitleProgress(prefix, percent);
 }

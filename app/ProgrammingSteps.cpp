@@ -95,17 +95,13 @@ void UpdateSession::ProgrammingStep(std::int32_t id) {
                 ShowLogText(Text(Msg::StoringNewData));
                 Session.AckStep = AckStep::BootloaderFileAfterLoader;
                 job.ProgFiles.clear();
-                if (!LineDiedBehindTransfer(AfterTransfer::SetClock)) {
-                    SetClock(false);
-                    // The clock's acknowledge goes on; without one the session fails.
-                    AwaitRestart(ReplyTimeoutMs, false);
-                }
+                SetClockAndAwaitAck(false, ReplyTimeoutMs, true);
             } else {
                 PostEvent(event::ProgrammingFailed);
             }
         } else {
-            SetClock(false);
-            AwaitRestart(ReplyTimeoutMs, false);
+            // Nothing was transferred: silence retries the block transfer.
+            SetClockAndAwaitAck(false, ReplyTimeoutMs, false);
         }
         break;
     case event::StartClass4:
@@ -159,8 +155,9 @@ void UpdateSession::ProgrammingStep(std::int32_t id) {
         if (Session.FileClass == 0 && Session.StartMode == 0) {
             ShowLogText(Text(Msg::StoringNewData));
             window_.Wait().CountdownTime(12000, false);
-            SetClock(true);
-            AwaitInstrumentAfterTool(AfterProgrammingTimeoutMs);
+            // Only the instrument's acknowledge confirms what the tool
+            // claims: silence runs the tool again.
+            SetClockAndAwaitAck(true, AfterProgrammingTimeoutMs, false);
         } else {
             AwaitInstrumentAfterTool();
         }
@@ -212,6 +209,7 @@ void UpdateSession::AwaitRestart(int boundMs, bool askOnSilence) {
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.RestartUnverified = !askOnSilence;
     Session.RestartBoundMs = boundMs;
+    Session.AwaitingClockAck = false;
     if (LineDiedBehindTransfer(AfterTransfer::AwaitRestart)) {
         return;
     }
@@ -243,6 +241,9 @@ void UpdateSession::OnRestartTimeout() {
     ShowLogText(
         Text(Session.RestartUnverified ? Msg::InstrumentNoAnswer : Msg::NoAnswerAfterProgramming));
     Session.LastFailure = RestartSilenceFailure();
+    if (Session.AwaitingClockAck && Session.Clock.AfterTransfer) {
+        RetryAfterTransferAt(AfterTransfer::SetClock);
+    }
     PostEvent(event::ProgrammingFailed);
 }
 

@@ -285,9 +285,7 @@ void UpdateSession::OnInstrumentReply(std::int32_t id, std::intptr_t data) {
         } else {
             ShowLogText(Text(Msg::StoringNewData));
             window_.Wait().DelayTime(1000, false);
-            SetClock(true);
-            // The clock's acknowledge goes on; without one the session fails.
-            AwaitRestart(ReplyTimeoutMs, false);
+            SetClockAndAwaitAck(true, ReplyTimeoutMs, true);
         }
         break;
     }
@@ -475,10 +473,15 @@ void UpdateSession::SessionFailed(std::int32_t id) {
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     Session.Running = false;
+    // A session an earlier ending decided otherwise (updated, say) stays so:
+    // no retry. One that failed or was aborted offers it.
+    const bool decidedOtherwise = Session.Decided && report_.Outcome != outcome::Failed &&
+                                  report_.Outcome != outcome::Aborted;
     End(Outcome::Failed);
     window_.EnableOk(true);
     window_.ShowWaitPanel(false);
-    if (id == event::ProgrammingFailed && RetryRowOf(Session.RetryStep).Retry != NoRetry) {
+    if (id == event::ProgrammingFailed && !decidedOtherwise &&
+        RetryRowOf(Session.RetryStep).Retry != NoRetry) {
         Events.AddHandler(&UpdateSession::RetryHandler, this);
     }
     if (Config.AutoStartActive) {
@@ -512,7 +515,9 @@ void UpdateSession::OnSessionLineFailed() {
         FailCalibration(std::move(failure));
     } else if (Session.AwaitingRestart) {
         ShowLogText(cause);
-        FailAfterTransfer(std::move(failure), AfterTransfer::AwaitRestart);
+        FailAfterTransfer(std::move(failure), Session.AwaitingClockAck
+                                                  ? AfterTransfer::SetClock
+                                                  : AfterTransfer::AwaitRestart);
     } else if (Session.LastFailure.Empty()) {
         // A step between two of its own waits: ending the session here would
         // let the step run on and end it a second time. Its next use of the

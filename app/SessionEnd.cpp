@@ -34,7 +34,7 @@ constexpr std::array<OutcomeRow, 18> Rows = {{
     {NoLoaderAnswer, exitcode::ProgrammingFailed, Decided, outcome::NoDevice, Taken, NoText},
     {FileRefused, exitcode::ProgrammingFailed, FailedHere, nullptr, Taken, NoText},
     {Failed, exitcode::ProgrammingFailed, FailedHere, nullptr, Taken, ClosingText::Abort},
-    {Aborted, exitcode::ProgrammingFailed, AbortedHere, nullptr, Taken, NoText},
+    {Aborted, exitcode::ProgrammingFailed, AbortedHere, nullptr, Taken, ClosingText::Abort},
     // The close itself decided the report.
     {ClosedDuringTool, exitcode::ProgrammingFailed, Undecided, nullptr, Kept, NoText},
     // The check that stopped the recovery said why.
@@ -107,7 +107,7 @@ void UpdateSession::End(Outcome what, programmers::TFailure failure) {
     }
     if (row.Closing == ClosingText::Success) {
         ShowLogText(Text(Msg::DownloadSuccessful));
-    } else if (row.Closing == ClosingText::Abort) {
+    } else if (row.Closing == ClosingText::Abort && !(what == Aborted && window_.Closed())) {
         ShowLogText(Config.Language == 0 ? AbbruchtextD : AbbruchtextE);
     }
 }

@@ -147,6 +147,14 @@ struct TSessionState {
     // on the line fails with it; and where OK then resumes.
     programmers::TFailure LineDiedAfterTransfer;
     app::AfterTransfer ResumeAt = AfterTransfer::AwaitRestart;
+    // The clock command of the closing wait, which a retry sends again;
+    // AfterTransfer: a transfer stands behind it, so silence retries the clock.
+    struct TClockWait {
+        bool SecondsForm = false;
+        int BoundMs = 0;
+        bool AfterTransfer = false;
+    } Clock;
+    bool AwaitingClockAck = false; // the restart wait takes the clock's acknowledge
     std::int32_t CalibState = NoCalibrationValue;
     bool Calibrating = false;           // the calibration handler waits for acknowledges
     bool ResetAfterCalibration = false; // the session's end after it sends "U.606"
@@ -205,6 +213,7 @@ struct TSessionState {
         Running = true;
         Decided = false;
         AwaitingRestart = false;
+        AwaitingClockAck = false;
         RestartAskPending = false;
         Finishing = false;
         AwaitingExitAck = false;

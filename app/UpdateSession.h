@@ -321,6 +321,11 @@ private:
     // line's cause instead of running.
     bool LineDiedBehindTransfer(AfterTransfer next);
     void FailAfterTransfer(programmers::TFailure failure, AfterTransfer next);
+    // OK after a failure resumes at next (a recovery's retry stays its own).
+    void RetryAfterTransferAt(AfterTransfer next);
+    // Sends the clock and awaits its acknowledge for boundMs; afterTransfer:
+    // a transfer stands behind it, so silence retries only the clock.
+    void SetClockAndAwaitAck(bool secondsForm, int boundMs, bool afterTransfer);
     // OK after that failure: the port opened again, and next runs.
     void ResumeAfterTransfer();
 

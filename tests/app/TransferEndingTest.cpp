@@ -9,6 +9,7 @@
 #include "programmers/ProgrammerRegistry.h"
 #include "programmers/Programmerunit.h"
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -235,6 +236,7 @@ TEST_F(TransferEnding, EscapeDuringTheTransferEndsItAbortedAndTheRetryDecidesAne
     EXPECT_EQ(Report().Outcome, app::outcome::Aborted);
     EXPECT_EQ(Report().FailedStep, app::step::Transfer);
     EXPECT_EQ(Failure().Cause, "aborted by the operator (Escape)");
+    EXPECT_NE(Log().find("Abbruch"), std::string::npos) << "the configured abort text: " << Log();
 
     instrument.front().join();
     instrument.clear();
@@ -270,3 +272,82 @@ TEST_F(TransferEnding, ALateLineFailureOfAnotherSessionOrPortIsDropped) {
 }
 
 } // namespace
+
+// The files are in when the clock goes out after a block transfer; a clock
+// that gets no acknowledge (the line dies, or the instrument stays silent)
+// is sent again by OK, and the files are not.
+class ClockAfterBlockTransfer : public TransferEnding {
+protected:
+    // The loader takes the files; then, once the clock came, the line dies
+    // (pulled) or the instrument says nothing.
+    void PlayLoaderLosingTheClock(bool pulled) {
+        instrument.emplace_back([this, pulled] {
+            if (!Await(line, "G\r")) {
+                return;
+            }
+            line.Send("D\r\n");
+            if (Await(line, "A.1600#") && pulled) {
+                line.CloseMaster();
+            }
+        });
+    }
+    // Acknowledges every command for a while, the clock first of all.
+    void PlayFirmwareAcknowledging(serialtest::Pty& pty) {
+        instrument.emplace_back([this, &pty] {
+            std::string got;
+            bool clockSeen = false;
+            const auto deadline = Clock::now() + std::chrono::seconds(8);
+            while (acknowledging && Clock::now() < deadline) {
+                got += pty.Receive(1, 50);
+                for (std::size_t end; (end = got.find("\r\n")) != std::string::npos;) {
+                    const std::string command = got.substr(0, end);
+                    got.erase(0, end + 2);
+                    clockSeen = clockSeen || command.rfind("A.1600#", 0) == 0;
+                    if (clockSeen && command.rfind("A.", 0) == 0) {
+                        pty.Send(command.substr(0, command.find('#')) + "!\r\n");
+                    }
+                }
+            }
+        });
+    }
+    // relinked: the instrument on the port opened again, else on the same line.
+    void FailsAtTheClockThenOkSendsItAgain(serialtest::Pty* relinked) {
+        Identified();
+        Session().PostEvent(event::StartClass2);
+        RunUntil([&] { return Ended(); });
+        ASSERT_TRUE(Ended()) << Log();
+        EXPECT_EQ(Report().Outcome, app::outcome::Failed);
+        EXPECT_EQ(Report().FailedStep, app::step::Restart);
+        EXPECT_EQ(TGoProgrammer::Runs, 1);
+
+        const std::string cause = Failure().Cause;
+        instrument.front().join();
+        instrument.clear();
+        if (relinked != nullptr) {
+            Link(*relinked);
+        }
+        PlayFirmwareAcknowledging(relinked != nullptr ? *relinked : line);
+        form->OkBitBtn->Click();
+        RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+        EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+        EXPECT_EQ(form->ExitCode(), protocol::exitcode::Success);
+        EXPECT_EQ(Report().Retries, 1);
+        EXPECT_EQ(TGoProgrammer::Runs, 1) << "the files were transferred again";
+        failureCause = cause;
+        acknowledging = false;
+    }
+    std::string failureCause; // of the failed session
+    std::atomic<bool> acknowledging{true};
+};
+
+TEST_F(ClockAfterBlockTransfer, ALineThatDiesDuringTheClocksWaitIsResumedAtTheClock) {
+    PlayLoaderLosingTheClock(true);
+    serialtest::Pty again;
+    FailsAtTheClockThenOkSendsItAgain(&again);
+    EXPECT_NE(failureCause.find("hung up"), std::string::npos) << failureCause;
+}
+
+TEST_F(ClockAfterBlockTransfer, AnInstrumentSilentAfterTheClockGetsTheClockAgainOnOk) {
+    PlayLoaderLosingTheClock(false);
+    FailsAtTheClockThenOkSendsItAgain(nullptr);
+}
