@@ -338,12 +338,14 @@ protected:
     }
     std::string failureCause; // of the failed session
     std::atomic<bool> acknowledging{true};
+    // The instrument's line after the relink: a member, so that it outlives
+    // the instrument thread, which TearDown joins.
+    serialtest::Pty relinkedLine;
 };
 
 TEST_F(ClockAfterBlockTransfer, ALineThatDiesDuringTheClocksWaitIsResumedAtTheClock) {
     PlayLoaderLosingTheClock(true);
-    serialtest::Pty again;
-    FailsAtTheClockThenOkSendsItAgain(&again);
+    FailsAtTheClockThenOkSendsItAgain(&relinkedLine);
     EXPECT_NE(failureCause.find("hung up"), std::string::npos) << failureCause;
 }
 
