@@ -183,6 +183,9 @@ protected:
     }
 
     serialtest::Pty line;
+    // The line after a relink: a member, so that it outlives the
+    // instrument threads, which TearDown joins.
+    serialtest::Pty relinkedLine;
     std::vector<std::thread> instrument;
 };
 
@@ -204,7 +207,7 @@ TEST_F(TransferEnding, ALineThatDiesAfterACompleteTransferFailsTheRestartAndOkRe
     EXPECT_EQ(Log().find("Download erfolgreich"), std::string::npos) << Log();
     EXPECT_EQ(TGoProgrammer::Runs, 1);
 
-    serialtest::Pty again;
+    serialtest::Pty& again = relinkedLine;
     Link(again);
     instrument.emplace_back([&again] {
         if (Await(again, "A.1000\r\n")) {
@@ -338,9 +341,6 @@ protected:
     }
     std::string failureCause; // of the failed session
     std::atomic<bool> acknowledging{true};
-    // The instrument's line after the relink: a member, so that it outlives
-    // the instrument thread, which TearDown joins.
-    serialtest::Pty relinkedLine;
 };
 
 TEST_F(ClockAfterBlockTransfer, ALineThatDiesDuringTheClocksWaitIsResumedAtTheClock) {
