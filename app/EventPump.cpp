@@ -7,13 +7,13 @@ kernel::TEventRec TUpdateForm::ProcessEvents() {
     for (;;) {
         kernel::TEventRec event = events_.GetEvent();
         if (event.Kind != kernel::evNothing) {
-            events_.DispatchEvent(event);
+            DispatchUnlessStale(event);
         }
         event = events_.GetEvent();
         if (event.Kind == kernel::evNothing) {
             return kernel::TEvents::ClearEvent();
         }
-        events_.DispatchEvent(event);
+        DispatchUnlessStale(event);
         // Only the outermost pump lets window messages in; a nested one does
         // so once in eleven passes, so that it cannot starve the window.
         if (pumpDepth_ == 0) {
@@ -23,6 +23,12 @@ kernel::TEventRec TUpdateForm::ProcessEvents() {
         } else if (++pumpDepth_ > 10) {
             pumpDepth_ = 0;
         }
+    }
+}
+
+void TUpdateForm::DispatchUnlessStale(kernel::TEventRec event) {
+    if (timers_.TickIsCurrent(event)) {
+        events_.DispatchEvent(event);
     }
 }
 
@@ -40,7 +46,7 @@ void TUpdateForm::Dispatch(platform::Message& message) {
 void TUpdateForm::TimerIntervall(platform::TTimer& sender) {
     // A slot stopped while its tick was already on the way posts nothing.
     if (sender.Enabled()) {
-        events_.PostTimer(sender.Tag());
+        events_.PostTimer(sender.Tag(), sender.Arming());
         ProcessEvents();
     }
 }

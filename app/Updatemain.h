@@ -100,6 +100,7 @@ private:
     // MessageTarget.
     void Dispatch(platform::Message& message) override;
     kernel::TEventRec ProcessEvents() override;
+    void DispatchUnlessStale(kernel::TEventRec event);
     void TimerIntervall(platform::TTimer& sender);
     void OkBitBtnClick();
     void StartTimerTimer();

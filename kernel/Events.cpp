@@ -40,9 +40,9 @@ void TEvents::PostMsg(std::int32_t id, std::intptr_t data) {
     }
 }
 
-void TEvents::PostTimer(std::int32_t slot) {
+void TEvents::PostTimer(std::int32_t slot, std::intptr_t arming) {
     if (slot != 0) {
-        Put({evTimer, 0, slot, 0});
+        Put({evTimer, 0, slot, arming});
     }
 }
 

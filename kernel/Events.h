@@ -42,7 +42,8 @@ public:
 
     void PostKey(std::int32_t id);
     void PostMsg(std::int32_t id, std::intptr_t data);
-    void PostTimer(std::int32_t slot);
+    // The arming of the slot's timer that fell due travels in Data.
+    void PostTimer(std::int32_t slot, std::intptr_t arming = 0);
     TEventRec GetEvent();
     TEventRec DispatchEvent(TEventRec event);
     static TEventRec ClearEvent() { return {}; }

@@ -55,4 +55,12 @@ bool TTimerPool::InUse(int slot) const {
     return slot >= 1 && slot <= count_ && inUse_[slot];
 }
 
+bool TTimerPool::TickIsCurrent(const TEventRec& tick) const {
+    if (tick.Kind != evTimer || !InUse(tick.Id)) {
+        return tick.Kind != evTimer;
+    }
+    const platform::TTimer* timer = timers_[tick.Id];
+    return timer->Enabled() && static_cast<std::intptr_t>(timer->Arming()) == tick.Data;
+}
+
 } // namespace kernel

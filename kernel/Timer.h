@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kernel/Events.h"
 #include "platform/TimerComponent.h"
 
 #include <array>
@@ -23,6 +24,9 @@ public:
     void TimerRestart(int slot);
 
     bool InUse(int slot) const;
+    // False for a tick queued before its slot was stopped or started again:
+    // a watchdog restarted by an event ahead of its tick must not fire.
+    bool TickIsCurrent(const TEventRec& tick) const;
     int Count() const { return count_; }
 
 private:

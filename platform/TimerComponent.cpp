@@ -17,6 +17,9 @@ void TTimer::SetInterval(std::uint32_t ms) {
         return;
     }
     interval_ = ms;
+    if (enabled_) {
+        ++arming_;
+    }
     Changed("Interval", std::to_string(ms));
     Application::Instance().TimerChanged(this);
 }
@@ -26,6 +29,9 @@ void TTimer::SetEnabled(bool enabled) {
         return;
     }
     enabled_ = enabled;
+    if (enabled) {
+        ++arming_;
+    }
     Changed("Enabled", enabled ? "true" : "false");
     Application::Instance().TimerChanged(this);
 }

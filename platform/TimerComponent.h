@@ -19,6 +19,9 @@ public:
     void SetInterval(std::uint32_t ms);
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled);
+    // Counts the times the timer was armed: a tick of an earlier arming that
+    // is still queued somewhere can be told from one of the current.
+    std::uint32_t Arming() const { return arming_; }
 
     std::function<void(TTimer& sender)> OnTimer;
 
@@ -28,6 +31,7 @@ public:
 private:
     std::uint32_t interval_ = 1000;
     bool enabled_ = true;
+    std::uint32_t arming_ = 0;
 };
 
 } // namespace platform

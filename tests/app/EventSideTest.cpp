@@ -100,6 +100,41 @@ TEST_F(EventSide, StoppedTimerWhoseTickIsUnderwayPostsNothing) {
     EXPECT_TRUE(spy.Seen.empty());
 }
 
+// An event queued ahead of a tick restarts the tick's slot, as an
+// acknowledge restarts a watchdog whose tick is already on the way.
+struct SlotRestarter {
+    kernel::TTimerPool* Pool;
+    int Slot;
+    static kernel::TEventRec Handle(void* context, kernel::TEvents&, kernel::TEventRec event) {
+        auto* self = static_cast<SlotRestarter*>(context);
+        if (event.Kind == kernel::evMessage && event.Id == 20001) {
+            self->Pool->TimerRestart(self->Slot);
+        }
+        return event;
+    }
+};
+
+TEST_F(EventSide, ATickQueuedBehindTheRestartOfItsSlotIsDroppedAndTheNextOneArrives) {
+    kernel::TTimerPool& pool = TestView(*form).TimerPool();
+    const int slot = pool.TimerStart(60000);
+    ASSERT_EQ(slot, 1);
+    SlotRestarter restarter{&pool, slot};
+    kernel::TEvents& queue = TestView(*form).EventQueue();
+    queue.AddHandler(&SlotRestarter::Handle, &restarter);
+    queue.PostMsg(20001, 0);
+    TestView(*form).TimerIntervall(*form->Timer1);
+    const auto ticks = [&] {
+        return std::count_if(spy.Seen.begin(), spy.Seen.end(),
+                             [](const kernel::TEventRec& e) { return e.Kind == kernel::evTimer; });
+    };
+    EXPECT_EQ(spy.Seen.size(), 1u);
+    EXPECT_EQ(ticks(), 0);
+    TestView(*form).TimerIntervall(*form->Timer1);
+    EXPECT_EQ(ticks(), 1);
+    pool.TimerStop(slot);
+    queue.RemoveHandler(&SlotRestarter::Handle, &restarter);
+}
+
 TEST_F(EventSide, StartTimerStartsTheUpdateOnlyWithAutoStart) {
     form->StartTimer->SetEnabled(true);
     TestView(*form).StartTimerTimer();

@@ -12,7 +12,7 @@ FakeHost::FakeHost() {
         timer->SetTag(slot);
         timer->OnTimer = [this](platform::TTimer& sender) {
             if (sender.Enabled()) {
-                events.PostTimer(static_cast<std::int32_t>(sender.Tag()));
+                events.PostTimer(static_cast<std::int32_t>(sender.Tag()), sender.Arming());
                 ProcessEvents();
             }
         };
@@ -31,7 +31,9 @@ FakeHost::~FakeHost() {
 kernel::TEventRec FakeHost::ProcessEvents() {
     for (kernel::TEventRec event = events.GetEvent(); event.Kind != kernel::evNothing;
          event = events.GetEvent()) {
-        events.DispatchEvent(event);
+        if (pool.TickIsCurrent(event)) {
+            events.DispatchEvent(event);
+        }
     }
     return kernel::TEvents::ClearEvent();
 }
