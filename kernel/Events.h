@@ -15,7 +15,8 @@ enum : std::int32_t {
 };
 
 // Data carries a pointer the poster keeps alive until dispatch, or an integer
-// (the port number of message 10000), so it is pointer-sized here.
+// (the port number of message 10000, the timer's arming of a tick), so it is
+// pointer-sized here.
 struct TEventRec {
     std::int32_t Kind = 0;
     std::int32_t Param = 0;
@@ -43,7 +44,7 @@ public:
     void PostKey(std::int32_t id);
     void PostMsg(std::int32_t id, std::intptr_t data);
     // The arming of the slot's timer that fell due travels in Data.
-    void PostTimer(std::int32_t slot, std::intptr_t arming = 0);
+    void PostTimer(std::int32_t slot, std::intptr_t arming);
     TEventRec GetEvent();
     TEventRec DispatchEvent(TEventRec event);
     static TEventRec ClearEvent() { return {}; }

@@ -56,8 +56,11 @@ bool TTimerPool::InUse(int slot) const {
 }
 
 bool TTimerPool::TickIsCurrent(const TEventRec& tick) const {
-    if (tick.Kind != evTimer || !InUse(tick.Id)) {
-        return tick.Kind != evTimer;
+    if (tick.Kind != evTimer) {
+        return true;
+    }
+    if (!InUse(tick.Id)) {
+        return false;
     }
     const platform::TTimer* timer = timers_[tick.Id];
     return timer->Enabled() && static_cast<std::intptr_t>(timer->Arming()) == tick.Data;

@@ -20,7 +20,8 @@ public:
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled);
     // Counts the times the timer was armed: a tick of an earlier arming that
-    // is still queued somewhere can be told from one of the current.
+    // is still queued somewhere can be told from one of the current. It moves
+    // on the same changes that make the loop arm the timer afresh.
     std::uint32_t Arming() const { return arming_; }
 
     std::function<void(TTimer& sender)> OnTimer;

@@ -100,39 +100,52 @@ TEST_F(EventSide, StoppedTimerWhoseTickIsUnderwayPostsNothing) {
     EXPECT_TRUE(spy.Seen.empty());
 }
 
-// An event queued ahead of a tick restarts the tick's slot, as an
-// acknowledge restarts a watchdog whose tick is already on the way.
-struct SlotRestarter {
+// An event queued ahead of a tick restarts the tick's slot (an acknowledge
+// restarting a watchdog), or stops it and the next step's timer takes the
+// slot again: either way the queued tick belongs to no running arming.
+struct SlotChanger {
     kernel::TTimerPool* Pool;
     int Slot;
+    bool TakenAgain;
     static kernel::TEventRec Handle(void* context, kernel::TEvents&, kernel::TEventRec event) {
-        auto* self = static_cast<SlotRestarter*>(context);
-        if (event.Kind == kernel::evMessage && event.Id == 20001) {
+        auto* self = static_cast<SlotChanger*>(context);
+        if (event.Kind != kernel::evMessage || event.Id != 20001) {
+            return event;
+        }
+        if (self->TakenAgain) {
+            self->Pool->TimerStop(self->Slot);
+            self->Slot = self->Pool->TimerStart(30000);
+        } else {
             self->Pool->TimerRestart(self->Slot);
         }
         return event;
     }
 };
 
-TEST_F(EventSide, ATickQueuedBehindTheRestartOfItsSlotIsDroppedAndTheNextOneArrives) {
+TEST_F(EventSide, ATickQueuedBehindAChangeOfItsSlotIsDroppedAndTheNextOneArrives) {
     kernel::TTimerPool& pool = TestView(*form).TimerPool();
-    const int slot = pool.TimerStart(60000);
-    ASSERT_EQ(slot, 1);
-    SlotRestarter restarter{&pool, slot};
     kernel::TEvents& queue = TestView(*form).EventQueue();
-    queue.AddHandler(&SlotRestarter::Handle, &restarter);
-    queue.PostMsg(20001, 0);
-    TestView(*form).TimerIntervall(*form->Timer1);
-    const auto ticks = [&] {
-        return std::count_if(spy.Seen.begin(), spy.Seen.end(),
-                             [](const kernel::TEventRec& e) { return e.Kind == kernel::evTimer; });
-    };
-    EXPECT_EQ(spy.Seen.size(), 1u);
-    EXPECT_EQ(ticks(), 0);
-    TestView(*form).TimerIntervall(*form->Timer1);
-    EXPECT_EQ(ticks(), 1);
-    pool.TimerStop(slot);
-    queue.RemoveHandler(&SlotRestarter::Handle, &restarter);
+    for (bool takenAgain : {false, true}) {
+        SCOPED_TRACE(takenAgain ? "stopped and taken again" : "restarted");
+        spy.Seen.clear();
+        SlotChanger changer{&pool, pool.TimerStart(60000), takenAgain};
+        ASSERT_EQ(changer.Slot, 1);
+        queue.AddHandler(&SlotChanger::Handle, &changer);
+        queue.PostMsg(20001, 0);
+        TestView(*form).TimerIntervall(*form->Timer1);
+        const auto ticks = [&] {
+            return std::count_if(spy.Seen.begin(), spy.Seen.end(), [](const kernel::TEventRec& e) {
+                return e.Kind == kernel::evTimer;
+            });
+        };
+        EXPECT_EQ(spy.Seen.size(), 1u);
+        EXPECT_EQ(ticks(), 0);
+        ASSERT_EQ(changer.Slot, 1);
+        TestView(*form).TimerIntervall(*form->Timer1);
+        EXPECT_EQ(ticks(), 1);
+        pool.TimerStop(changer.Slot);
+        queue.RemoveHandler(&SlotChanger::Handle, &changer);
+    }
 }
 
 TEST_F(EventSide, StartTimerStartsTheUpdateOnlyWithAutoStart) {

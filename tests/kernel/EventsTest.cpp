@@ -41,7 +41,7 @@ TEST(EventQueue, EmptyQueueGivesTheEmptyRecord) {
 TEST(EventQueue, PostsWithIdZeroAreDropped) {
     TEvents events;
     events.PostMsg(0, 5);
-    events.PostTimer(0);
+    events.PostTimer(0, 1);
     EXPECT_EQ(events.Pending(), 0u);
 }
 
@@ -67,7 +67,7 @@ TEST(EventQueue, GrowsInsteadOfOverwritingUnreadRecords) {
     TEvents events;
     // Start mid-ring so that growth has to unwrap the pending records.
     for (int i = 0; i < 30; ++i) {
-        events.PostTimer(1);
+        events.PostTimer(1, 1);
         events.GetEvent();
     }
     for (int i = 1; i <= 130; ++i) {
