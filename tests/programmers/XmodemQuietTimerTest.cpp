@@ -41,7 +41,7 @@ protected:
         Note(time, slot != 0 ? quiet_.Expired(sender_, bytes, baud_)
                              : quiet_.Received(sender_, bytes, baud_));
     }
-    // Fires every deadline up to and including time.
+    // Fires every deadline before time.
     void RunUntil(std::uint32_t time) {
         for (int slot = NextSlot(); slot != 0 && due_[slot] < time; slot = NextSlot()) {
             const std::uint32_t now = due_[slot];
@@ -118,10 +118,11 @@ TEST_F(QuietTimerOnFakeTime, RoundTripWaitLastsPacketTimeOnAnEightNTwoLinePlusHa
         {9600, 1463 * 1000 / 9600 + 500},     // 652
         {1200, 1463 * 1000 / 1200 + 500},     // 1719
     };
+    const std::vector<std::uint8_t> oneBlock(TXmodemSender::BlockSize, 1);
     for (const auto& [baud, roundTripMs] : figures) {
         SCOPED_TRACE(baud);
         baud_ = baud;
-        ASSERT_TRUE(sender_.Start(std::vector<std::uint8_t>(128, 1)));
+        ASSERT_TRUE(sender_.Start(oneBlock));
         At(0, "C");
         EXPECT_EQ(ArmedInterval(), 200u) << "before packet 1, a short silence decides";
         RunUntil(201);
