@@ -20,17 +20,6 @@ constexpr long BeforePortChangeWaitMs = 200;
 constexpr long EndWaitMs = 1500;
 // From 1.06 on the unlock line follows each command character.
 constexpr std::int32_t UnlockFromVersion = 1060;
-// A receiver's 'C' at the end of a read is a request only when nothing
-// follows it for this long; a text line's bytes follow each other closely.
-// The first packet waits that much longer.
-constexpr std::uint32_t QuietMs = 200;
-// A 'C' that may have crossed packet 1 is a request only after a silence
-// longer than the packet's way out, the receiver's work and its ACK's way
-// back; this is the margin beyond the packet's own time on the line. Far
-// more than a block's flash write, and short enough that a receiver asking
-// again and again is named as such before the watchdog calls it a stall.
-constexpr std::uint32_t RoundTripMarginMs = 500;
-constexpr std::uint32_t LineBitsPerByte = 11; // start, 8 data, 2 stop
 constexpr std::size_t ReadChunk = 250;
 // What one notification brings in the XMODEM phase is an answer byte, maybe
 // after a late text line; far more is noise and is not kept.
@@ -113,7 +102,7 @@ TProgrammerResult T_EMFLoader::Program(const std::string& fileName) {
         WriteText(protocol::command::Dialogue);
     }
     PumpUntil();
-    StopQuietTimer();
+    Quiet.Stop();
 
     Host.ShowTitleState(TitleState::Plain);
     Wait(BeforePortChangeWaitMs);
@@ -293,46 +282,19 @@ bool T_EMFLoader::OnCharsReceived(std::intptr_t) {
 }
 
 bool T_EMFLoader::OnTimer(int slot) {
-    if (slot != QuietSlot) {
+    if (!Quiet.Owns(slot)) {
         return false;
     }
-    StopQuietTimer();
     if (Stage_ == Stage::Upload && Finished == 0) {
-        // Bytes already here, their notification still queued, are not silence.
         XmodemStep(true);
+    } else {
+        Quiet.Stop();
     }
     return true;
 }
 
-void T_EMFLoader::StopQuietTimer() {
-    QuietSlot = Host.TimerPool().TimerStop(QuietSlot);
-}
-
-std::uint32_t T_EMFLoader::QuietIntervalMs() const {
-    if (!Sender.AwaitsRoundTrip()) {
-        return QuietMs;
-    }
-    const std::uint32_t baud = serial::BaudRateOf(Port.GetV24Parameter()->Baudrate);
-    const std::uint32_t packetMs =
-        baud == 0
-            ? 0
-            : static_cast<std::uint32_t>(TXmodemSender::PacketSize * LineBitsPerByte * 1000 / baud);
-    return packetMs + RoundTripMarginMs;
-}
-
-void T_EMFLoader::WatchForQuiet() {
-    if (!Sender.AwaitsQuiet()) {
-        StopQuietTimer();
-        return;
-    }
-    const std::uint32_t interval = QuietIntervalMs();
-    if (QuietSlot != 0 && QuietSlotMs == interval) {
-        Host.TimerPool().TimerRestart(QuietSlot);
-        return;
-    }
-    StopQuietTimer();
-    QuietSlot = Host.TimerPool().TimerStart(interval);
-    QuietSlotMs = interval;
+std::uint32_t T_EMFLoader::LineBaud() const {
+    return serial::BaudRateOf(Port.GetV24Parameter()->Baudrate);
 }
 
 bool T_EMFLoader::ReadReceiver(std::string& input) {
@@ -348,15 +310,20 @@ bool T_EMFLoader::ReadReceiver(std::string& input) {
 
 void T_EMFLoader::XmodemStep(bool silenceExpired) {
     std::string input;
-    if (!ReadReceiver(input) || (input.empty() && !silenceExpired)) {
+    if (!ReadReceiver(input)) {
+        Quiet.Stop();
+        return;
+    }
+    if (input.empty() && !silenceExpired) {
         return;
     }
     const std::uint32_t builtBefore = Sender.PacketsBuilt();
     const std::uint32_t acknowledgedBefore = Sender.Acknowledged();
-    AnswerReceiver(input.empty()
-                       ? Sender.OnQuiet()
-                       : Sender.OnReceived(
-                             {reinterpret_cast<const std::uint8_t*>(input.data()), input.size()}));
+    // Bytes already here, their notification still queued, come before the silence.
+    const std::span<const std::uint8_t> bytes{reinterpret_cast<const std::uint8_t*>(input.data()),
+                                              input.size()};
+    AnswerReceiver(silenceExpired ? Quiet.Expired(Sender, bytes, LineBaud())
+                                  : Quiet.Received(Sender, bytes, LineBaud()));
     if (Finished != 0) {
         return;
     }
@@ -374,7 +341,6 @@ void T_EMFLoader::XmodemStep(bool silenceExpired) {
 
 // Writes the sender's reply, or ends the upload the sender gave up on.
 void T_EMFLoader::AnswerReceiver(std::span<const std::uint8_t> reply) {
-    WatchForQuiet();
     switch (Sender.GetFailure()) {
     case TXmodemSender::Failure::Refused:
         FailUpload(ProgrammerText::XmodemRefused, "the receiver refused the packet");

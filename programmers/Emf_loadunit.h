@@ -2,6 +2,7 @@
 
 #include "programmers/PaddedImage.h"
 #include "programmers/Programmerunit.h"
+#include "programmers/XmodemQuietTimer.h"
 #include "programmers/XmodemSender.h"
 
 #include <cstdint>
@@ -71,10 +72,7 @@ private:
     // quiet timer ran out, the receiver's silence.
     void XmodemStep(bool silenceExpired);
     void AnswerReceiver(std::span<const std::uint8_t> reply);
-    // The quiet timer runs while the sender waits for the receiver's silence.
-    void WatchForQuiet();
-    std::uint32_t QuietIntervalMs() const;
-    void StopQuietTimer();
+    std::uint32_t LineBaud() const;
     void CheckChecksum(const char* text);
     // text: the box's; cause and detail: the result's.
     void FailWith(const std::string& text, std::string cause, std::string detail = {});
@@ -92,8 +90,7 @@ private:
     TPaddedImage Image;
     std::uint16_t ImageCrc_ = 0;
     TXmodemSender Sender;
-    int QuietSlot = 0;
-    std::uint32_t QuietSlotMs = 0; // the interval QuietSlot runs with
+    TXmodemQuietTimer Quiet{Host.TimerPool()};
     std::uint8_t Version106 = 0;
     std::string FailureText; // the error box's text; empty until a failure names itself
     std::string VersionText; // as shown beside the software version

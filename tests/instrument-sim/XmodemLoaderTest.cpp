@@ -28,9 +28,10 @@ std::string Packet(std::uint8_t block, const std::string& data) {
 // The bootloader 1.05 (no unlock line) waiting on the line.
 class Bootloader : public test::LoaderDriver {
 public:
-    Bootloader()
+    explicit Bootloader(const std::string& faults = "")
         : LoaderDriver(test::MakeLoaderProfile(
-              "loader=xmodem\nflash_start=0\nflash_size=0x1000\nloader.version=1.05\n", "", "")) {}
+              "loader=xmodem\nflash_start=0\nflash_size=0x1000\nloader.version=1.05\n" + faults, "",
+              "")) {}
     // Bytes at the loader's line at time now (ms), and what is due then.
     std::string At(std::uint64_t now, const std::string& bytes = "") {
         LineSettings line = inst.ExpectedLine();
@@ -53,6 +54,13 @@ TEST(XmodemLoader, TheReceiverAsksEveryThreeSecondsUntilTheFirstPacketBegins) {
     EXPECT_EQ(started.At(4000), "C");
     EXPECT_EQ(started.At(4500, Packet(1, OneBlockImage())), std::string(1, kAck));
     EXPECT_EQ(started.At(60000), "") << "no more asking once the sender has begun";
+
+    // A repeat falling due as packet 1 begins goes out before the packet's ACK.
+    Bootloader crossing("loader.fault.crossing_c=yes\n");
+    EXPECT_EQ(crossing.At(0, "u"), "C");
+    EXPECT_EQ(crossing.At(100, Packet(1, OneBlockImage())), "C" + std::string(1, kAck));
+    EXPECT_EQ(crossing.At(200, std::string(1, kEot)), std::string(1, kAck));
+    EXPECT_EQ(crossing.At(60000), "");
 }
 
 TEST(XmodemLoader, OnlyAnImageWhoseTrailerFitsIsStarted) {

@@ -81,6 +81,19 @@ TEST_F(XmodemTransfer, KeptBaudRunsTheBootloaderAt9600And9600TwoStopBitsAfterFor
     EXPECT_FALSE(loader->UnlockNeeded());
 }
 
+TEST_F(XmodemTransfer, ACCrossingPacket1EndsInACleanTransfer) {
+    // The receiver's repeat of 'C' leaves as packet 1 arrives: its ACK
+    // answers packet 1, which must not go out a second time.
+    Connect("loader.version=1.05\nloader.fault.crossing_c=yes\n");
+    ASSERT_TRUE(Run({}));
+    const std::string transcript = instrument->Transcript();
+    EXPECT_NE(transcript.find("fault: 'C' crossing packet 1"), std::string::npos);
+    EXPECT_EQ(Count(transcript, " block 1"), 1u) << "packet 1 went out once\n" << transcript;
+    EXPECT_NE(transcript.find("trailer: length and CRC fit"), std::string::npos);
+    ExpectTheImageInFlash();
+    EXPECT_EQ(instrument->Instrument().LoaderExits(), 1u);
+}
+
 TEST_F(XmodemTransfer, SilentBootloaderFailsWithTheErrorBoxAndTheLineBack) {
     Connect("loader.version=1.05\nloader.fault.silent=2\n");
     EXPECT_FALSE(Run({.Mode = 0, .DeviceFamily = 2}));

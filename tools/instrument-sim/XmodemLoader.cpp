@@ -67,6 +67,12 @@ std::string ApplyKey(std::string_view key, std::string_view v, XmodemConfig& c, 
     }
     if (key == "fault.silent")
         return ParseCount(v, c.silentFrom) ? "" : "fault.silent must be a packet number from 1";
+    if (key == "fault.crossing_c") {
+        if (v != "yes")
+            return "fault.crossing_c must be yes";
+        c.crossingC = true;
+        return "";
+    }
     if (key == "fault.checksum") {
         if (v != "wrong")
             return "fault.checksum must be wrong";
@@ -238,8 +244,15 @@ void XmodemLoader::ReceiveByte(std::uint8_t b, LoaderContext& ctx) {
             stage_ = Stage::Commands;
             ctx.Note("upload cancelled by the sender");
         } else if (b == kSoh) {
-            if (packetsSeen_ == 0)
+            if (packetsSeen_ == 0) {
                 ctx.DropPendingSends(); // no more 'C': the sender has begun
+                if (config_.crossingC) {
+                    // The repeat fell due as the packet began: it is on the
+                    // line before the receiver could know.
+                    ctx.Note("fault: 'C' crossing packet 1");
+                    ctx.Send("C");
+                }
+            }
             packet_.push_back(static_cast<char>(b));
         }
         return; // anything else is noise between packets

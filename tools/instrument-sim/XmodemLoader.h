@@ -16,6 +16,7 @@ struct XmodemConfig {
     unsigned crcRequestFrom = 0; // 0: never; from this packet on each is answered 'C'
     unsigned silentFrom = 0;     // 0: never
     bool wrongChecksum = false;
+    bool crossingC = false; // a repeat of 'C' leaves just as packet 1 begins to arrive
 };
 
 // The character-command bootloader with an XMODEM-CRC receiver. The
