@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <optional>
 
 namespace app {
 
@@ -515,9 +516,14 @@ void UpdateSession::OnSessionLineFailed() {
         FailCalibration(std::move(failure));
     } else if (Session.AwaitingRestart) {
         ShowLogText(cause);
-        FailAfterTransfer(std::move(failure), Session.AwaitingClockAck
-                                                  ? AfterTransfer::SetClock
-                                                  : AfterTransfer::AwaitRestart);
+        // A clock without a transfer behind it (after a tool, say) is all
+        // that would confirm the step: the step runs again, as on silence.
+        std::optional<AfterTransfer> resumeAt = AfterTransfer::AwaitRestart;
+        if (Session.AwaitingClockAck) {
+            resumeAt =
+                Session.Clock.AfterTransfer ? std::optional(AfterTransfer::SetClock) : std::nullopt;
+        }
+        FailAfterTransfer(std::move(failure), resumeAt);
     } else if (Session.LastFailure.Empty()) {
         // A step between two of its own waits: ending the session here would
         // let the step run on and end it a second time. Its next use of the

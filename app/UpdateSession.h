@@ -23,6 +23,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -320,7 +321,8 @@ private:
     // True when it did: the step after the transfer, next, fails with the
     // line's cause instead of running.
     bool LineDiedBehindTransfer(AfterTransfer next);
-    void FailAfterTransfer(programmers::TFailure failure, AfterTransfer next);
+    // resumeAt: where OK picks up; none keeps the failed step's own retry.
+    void FailAfterTransfer(programmers::TFailure failure, std::optional<AfterTransfer> resumeAt);
     // OK after a failure resumes at next (a recovery's retry stays its own).
     void RetryAfterTransferAt(AfterTransfer next);
     // Sends the clock and awaits its acknowledge for boundMs; afterTransfer:
