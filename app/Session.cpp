@@ -229,7 +229,6 @@ void UpdateSession::OnAcknowledge() {
             Session.RetryStep = RetryableStep::ToolForProgFile1;
             ShowLogText(Text(Msg::ProgrammingName));
             if (RunExternalTool(programmers::Phase::Tool, Session.ProgFile1) == 0) {
-                Session.ToolStepDone = true;
                 window_.RunWaitBar(true);
                 AwaitInstrumentAfterTool();
             } else {
