@@ -557,6 +557,10 @@ kernel::TEventRec UpdateSession::RetryHandler(void* context, kernel::TEvents& ev
     session->window_.SetProgressPosition(0);
     // The step that failed runs again, whatever ran in earlier sessions.
     const TRetryRow& row = RetryRowOf(session->Session.RetryStep);
+    // The resume after a transfer opens the port again itself.
+    if (row.Retry != event::ResumeAfterTransfer && !session->ReopenDeadSessionPort()) {
+        return kernel::TEvents::ClearEvent();
+    }
     if (row.FromToolAckStep) {
         session->Session.AckStep = AckStep::RunToolForProgFile1;
     }

@@ -197,6 +197,9 @@ public:
     // the port did not open again.
     void ReleaseSessionPort();
     programmers::TFailure ReclaimSessionPort(bool lowSpeedAfter);
+    // A retry after the line died: the port opened anew at the settings it
+    // had; false (and the failure posted) when it cannot be opened.
+    bool ReopenDeadSessionPort();
     // The title timer's estimate while a tool runs.
     void StartTitleEstimate(double ticksToFull);
     void StopTitleEstimate();

@@ -355,6 +355,40 @@ TEST_F(TransferEnding, AReportHeldBeforeTheLineDiedIsNotTakenOnTheReopenedLine) 
     EXPECT_EQ(Report().Retries, 1);
 }
 
+// The cable is pulled during the transfer. OK while it is out fails at
+// once, naming the port, without running the step on the dead line; once
+// it is back, OK runs the step on the line opened anew.
+TEST_F(TransferEnding, OkAfterTheLineDiedDuringTheTransferRunsTheStepOnTheReopenedLine) {
+    instrument.emplace_back([this] {
+        if (Await(line, "G\r")) {
+            line.CloseMaster();
+        }
+    });
+    Identified();
+    Session().PostEvent(event::StartClass1);
+    RunUntil([&] { return Ended(); });
+    ASSERT_TRUE(Ended()) << Log();
+    EXPECT_EQ(Report().FailedStep, app::step::Transfer);
+    EXPECT_NE(Failure().Cause.find("hung up"), std::string::npos) << Failure().Cause;
+
+    instrument.front().join();
+    instrument.clear();
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Retries == 1 && Ended(); });
+    ASSERT_TRUE(Ended()) << Log();
+    EXPECT_EQ(Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(Failure().Cause.rfind("COM1 (", 0), 0u) << Failure().Cause;
+    EXPECT_EQ(TGoProgrammer::Runs, 1) << "the step ran on a line that is not there";
+
+    Link(relinkedLine);
+    PlayLoader(relinkedLine, true);
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+    EXPECT_EQ(TGoProgrammer::Runs, 2);
+    EXPECT_EQ(Report().Retries, 2);
+}
+
 // A lab recovery's retry is the recovery itself: when the line dies behind
 // its transfer, OK programs the instrument again through its loader instead
 // of resuming the wait for a firmware that may never have started.
