@@ -1,6 +1,7 @@
 #include "app/RetryTable.h"
 #include "app/UpdateSession.h"
 
+#include <optional>
 #include <utility>
 
 // A transfer that succeeded stands when its line dies behind it: the step
@@ -17,7 +18,8 @@ bool UpdateSession::LineDiedBehindTransfer(AfterTransfer next) {
     return true;
 }
 
-void UpdateSession::FailAfterTransfer(programmers::TFailure failure, AfterTransfer next) {
+void UpdateSession::FailAfterTransfer(programmers::TFailure failure,
+                                      std::optional<AfterTransfer> resumeAt) {
     Session.AwaitingRestart = false;
     Session.ReplyTimer = Timers.TimerStop(Session.ReplyTimer);
     report_.Step = step::Restart;
@@ -25,7 +27,9 @@ void UpdateSession::FailAfterTransfer(programmers::TFailure failure, AfterTransf
     Session.LastFailure = std::move(failure);
     // Nothing the firmware said before will be answered on the new line.
     Session.HeldReports.clear();
-    RetryAfterTransferAt(next);
+    if (resumeAt) {
+        RetryAfterTransferAt(*resumeAt);
+    }
     PostEvent(event::ProgrammingFailed);
 }
 

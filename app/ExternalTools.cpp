@@ -75,6 +75,31 @@ programmers::TFailure UpdateSession::ReclaimSessionPort(bool lowSpeedAfter) {
     return {};
 }
 
+bool UpdateSession::ReopenDeadSessionPort() {
+    serial::TComPort* port = SessionComPort();
+    if (port == nullptr) {
+        return true;
+    }
+    const platform::SerialResult line = port->FailureResult();
+    if (port->IsOpen()) {
+        if (line != platform::SerialResult::HungUp && line != platform::SerialResult::Failed) {
+            return true;
+        }
+        port->SaveLastV24Parameter();
+        port->Close();
+    }
+    programmers::TFailure failure = ReclaimSessionPort(false);
+    if (window_.Closed()) {
+        return false;
+    }
+    if (!failure.Empty()) {
+        Session.LastFailure = std::move(failure);
+        PostEvent(event::ProgrammingFailed);
+        return false;
+    }
+    return true;
+}
+
 void UpdateSession::StartTitleEstimate(double ticksToFull) {
     Session.ExpectedTicks = ticksToFull;
     Session.TickCount = 0;

@@ -283,7 +283,6 @@ void UpdateSession::RunMeterRecovery() {
     // log and state are its own.
     if (LeaveRecoveryFlow()) {
         window_.ClearLog();
-        Session.ToolStepDone = true;
         SearchAfterRecovery();
     }
 }

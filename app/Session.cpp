@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <optional>
 
 namespace app {
 
@@ -228,7 +229,6 @@ void UpdateSession::OnAcknowledge() {
             Session.RetryStep = RetryableStep::ToolForProgFile1;
             ShowLogText(Text(Msg::ProgrammingName));
             if (RunExternalTool(programmers::Phase::Tool, Session.ProgFile1) == 0) {
-                Session.ToolStepDone = true;
                 window_.RunWaitBar(true);
                 AwaitInstrumentAfterTool();
             } else {
@@ -515,9 +515,14 @@ void UpdateSession::OnSessionLineFailed() {
         FailCalibration(std::move(failure));
     } else if (Session.AwaitingRestart) {
         ShowLogText(cause);
-        FailAfterTransfer(std::move(failure), Session.AwaitingClockAck
-                                                  ? AfterTransfer::SetClock
-                                                  : AfterTransfer::AwaitRestart);
+        // A clock without a transfer behind it (after a tool, say) is all
+        // that would confirm the step: the step runs again, as on silence.
+        std::optional<AfterTransfer> resumeAt = AfterTransfer::AwaitRestart;
+        if (Session.AwaitingClockAck) {
+            resumeAt =
+                Session.Clock.AfterTransfer ? std::optional(AfterTransfer::SetClock) : std::nullopt;
+        }
+        FailAfterTransfer(std::move(failure), resumeAt);
     } else if (Session.LastFailure.Empty()) {
         // A step between two of its own waits: ending the session here would
         // let the step run on and end it a second time. Its next use of the
@@ -552,6 +557,10 @@ kernel::TEventRec UpdateSession::RetryHandler(void* context, kernel::TEvents& ev
     session->window_.SetProgressPosition(0);
     // The step that failed runs again, whatever ran in earlier sessions.
     const TRetryRow& row = RetryRowOf(session->Session.RetryStep);
+    // The resume after a transfer opens the port again itself.
+    if (row.Retry != event::ResumeAfterTransfer && !session->ReopenDeadSessionPort()) {
+        return kernel::TEvents::ClearEvent();
+    }
     if (row.FromToolAckStep) {
         session->Session.AckStep = AckStep::RunToolForProgFile1;
     }

@@ -132,7 +132,6 @@ struct TSessionState {
     std::int32_t SearchFailures = 0; // across sessions
     bool Done = false;               // ended without programming: acknowledges do nothing
     bool LineErrorSeen = false;
-    bool ToolStepDone = false;      // across sessions
     bool AwaitingRestart = false;   // programmed; waiting for the new firmware to report
     bool RestartUnverified = false; // an external tool programmed: silence fails the session
     bool RestartAskPending = false; // silence first asks the new firmware once

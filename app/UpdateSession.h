@@ -23,6 +23,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -196,6 +197,9 @@ public:
     // the port did not open again.
     void ReleaseSessionPort();
     programmers::TFailure ReclaimSessionPort(bool lowSpeedAfter);
+    // A retry after the line died: the port opened anew at the settings it
+    // had; false (and the failure posted) when it cannot be opened.
+    bool ReopenDeadSessionPort();
     // The title timer's estimate while a tool runs.
     void StartTitleEstimate(double ticksToFull);
     void StopTitleEstimate();
@@ -320,7 +324,8 @@ private:
     // True when it did: the step after the transfer, next, fails with the
     // line's cause instead of running.
     bool LineDiedBehindTransfer(AfterTransfer next);
-    void FailAfterTransfer(programmers::TFailure failure, AfterTransfer next);
+    // resumeAt: where OK picks up; none keeps the failed step's own retry.
+    void FailAfterTransfer(programmers::TFailure failure, std::optional<AfterTransfer> resumeAt);
     // OK after a failure resumes at next (a recovery's retry stays its own).
     void RetryAfterTransferAt(AfterTransfer next);
     // Sends the clock and awaits its acknowledge for boundMs; afterTransfer:

@@ -150,6 +150,50 @@ TEST_F(SessionRetry, AFailedBootloaderFileOffersNoRetry) {
     EXPECT_EQ(TestView(*form).Report().Sessions, sessions + 1) << "OK starts a new session";
 }
 
+// An updated session stays so: a failure that comes after its end (a step
+// it left behind, say) offers no retry of a transfer that succeeded.
+TEST_F(SessionRetry, ASessionDecidedAsUpdatedOffersNoRetry) {
+    TestView(*form).Session().BeginNewSession();
+    TestView(*form).Session().State().RetryStep = RetryableStep::Class1Loader;
+    TestView(*form).Session().FinishSession(false);
+    ASSERT_EQ(TestView(*form).Report().Outcome, app::outcome::Updated);
+    TestView(*form).Session().SessionFailed(event::ProgrammingFailed);
+    EXPECT_EQ(TestView(*form).Report().Outcome, app::outcome::Updated);
+    const int sessions = TestView(*form).Report().Sessions;
+    const int retries = TestView(*form).Report().Retries;
+    PressOk();
+    EXPECT_EQ(TestView(*form).Report().Retries, retries) << "the loader was offered again";
+    EXPECT_EQ(TestView(*form).Report().Sessions, sessions + 1) << "OK starts a new session";
+}
+
+// With nothing to transfer, the block-transfer step is its clock alone:
+// silence there fails that step as it was, and OK runs it again (the
+// clock in its day form), not a resume of a transfer that never ran.
+TEST_F(SessionRetry, SilenceAtTheClockWithNothingToTransferRetriesTheStep) {
+    app::TSessionState& state = TestView(*form).Session().State();
+    state.Begin();
+    state.FileClass = 2;
+    state.Job.Ident.DevSw = state.Job.Ident.FileSw = 200;
+    TestView(*form).Session().PostEvent(event::StartClass2);
+    TestView(*form).ProcessEvents();
+    ASSERT_TRUE(TestView(*form).SessionState().AwaitingClockAck);
+    TestView(*form).Session().OnRestartTimeout();
+    TestView(*form).ProcessEvents();
+    ASSERT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
+    EXPECT_EQ(TestView(*form).Report().FailedStep, app::step::Restart);
+    EXPECT_EQ(TestView(*form).SessionState().RetryStep, RetryableStep::BlockTransfer);
+
+    const int retries = TestView(*form).Report().Retries;
+    TestView(*form).EventQueue().PostKey(event::KeyStart);
+    TestView(*form).ProcessEvents();
+    EXPECT_EQ(TestView(*form).Report().Retries, retries + 1);
+    EXPECT_TRUE(TestView(*form).SessionState().AwaitingRestart &&
+                TestView(*form).SessionState().AwaitingClockAck)
+        << "no clock awaits its acknowledge: " << Log();
+    EXPECT_FALSE(TestView(*form).SessionState().Clock.SecondsForm);
+    EXPECT_EQ(TestView(*form).SessionState().RetryStep, RetryableStep::BlockTransfer);
+}
+
 // A sensor session ran in mode 2; the next one wakes the configured way.
 TEST_F(SessionRetry, TheNextSessionStartsInTheConfiguredStartMode) {
     TestView(*form).SetStartModeAsRead(4);

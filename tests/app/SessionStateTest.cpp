@@ -26,7 +26,6 @@ TEST(SessionState, BeginResetsTheSessionAndKeepsWhatLivesAcrossSessions) {
     session.RxBuf.Append("half a line", 11);
     // These outlive a session.
     session.SearchFailures = 1;
-    session.ToolStepDone = true;
     session.ProgVariant = 2;
     session.FileClass = 1;
     session.CurrentFile = "PROG.TXT";
@@ -51,7 +50,6 @@ TEST(SessionState, BeginResetsTheSessionAndKeepsWhatLivesAcrossSessions) {
     EXPECT_EQ(session.RxBuf.Size(), 0u);
 
     EXPECT_EQ(session.SearchFailures, 1);
-    EXPECT_TRUE(session.ToolStepDone);
     EXPECT_EQ(session.ProgVariant, 2);
     EXPECT_EQ(session.FileClass, 1);
     EXPECT_EQ(session.CurrentFile, "PROG.TXT");

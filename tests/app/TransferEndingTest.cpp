@@ -78,6 +78,46 @@ constexpr programmers::TMethodEntry GoRow = {
     programmers::Method::Added, "GoLoader", "go loader", &ServesFirmware, nullptr,
     &TGoProgrammer::Create};
 
+// A lab instrument's loader takes its recovery the same way.
+bool ServesLabRecovery(const programmers::TSessionKey& key) {
+    return key.Step == programmers::Phase::LabRecovery;
+}
+
+constexpr programmers::TMethodEntry GoRecoveryRow = {
+    programmers::Method::Added, "GoRecovery", "go recovery",
+    &ServesLabRecovery,         nullptr,      &TGoProgrammer::Create};
+
+// An external tool that claims success: it takes the port over and gives it
+// back, as a tool does, and programs nothing the session could see.
+class TClaimingTool : public programmers::TProgrammerTyp {
+public:
+    using TProgrammerTyp::TProgrammerTyp;
+    static inline int Runs = 0;
+
+    static std::unique_ptr<programmers::TProgrammerTyp>
+    Create(const programmers::TProgrammerContext& context, const programmers::TMethodSettings&) {
+        return std::make_unique<TClaimingTool>(context);
+    }
+    programmers::TProgrammerResult Program(const std::string&) override {
+        ++Runs;
+        Host.ReleaseSessionPort();
+        programmers::TFailure lost = Host.ReclaimSessionPort(false);
+        return lost.Empty() ? programmers::TProgrammerResult::Success()
+                            : programmers::TProgrammerResult::Failed(std::move(lost));
+    }
+
+protected:
+    void Abort() override {}
+};
+
+bool ServesTheTool(const programmers::TSessionKey& key) {
+    return key.Step == programmers::Phase::Tool;
+}
+
+constexpr programmers::TMethodEntry ClaimingToolRow = {
+    programmers::Method::Added, "ClaimingTool", "claiming tool", &ServesTheTool, nullptr,
+    &TClaimingTool::Create};
+
 // What the tool sent until text came, or empty after timeoutMs.
 bool Await(const serialtest::Pty& pty, const std::string& text, int timeoutMs = 10000) {
     std::string got;
@@ -118,9 +158,15 @@ protected:
                     StandardTextBlock + "\r\n" + DeviceBlock("43110", "DM10.TXT"));
         Link(line);
         TGoProgrammer::Runs = 0;
+        TClaimingTool::Runs = 0;
+        BuildForm();
+    }
+    // Again after a test laid out its files: the form takes them at its start.
+    void BuildForm() {
+        form.reset();
         app::StartOptions options;
         options.ProgramFolder = folder.Path();
-        options.AddedMethods = {GoRow};
+        options.AddedMethods = {GoRow, GoRecoveryRow, ClaimingToolRow};
         form = std::make_unique<app::TUpdateForm>(dialogs, options);
     }
     void TearDown() override {
@@ -187,6 +233,7 @@ protected:
     // instrument threads, which TearDown joins.
     serialtest::Pty relinkedLine;
     std::vector<std::thread> instrument;
+    std::atomic<bool> asked{false}; // the relinked instrument was asked for its report
 };
 
 // The transfer was complete when the cable was pulled: it is not repeated.
@@ -274,6 +321,108 @@ TEST_F(TransferEnding, ALateLineFailureOfAnotherSessionOrPortIsDropped) {
     EXPECT_EQ(Report().FailedStep, app::step::Restart);
 }
 
+// The new firmware reported while the programmer still held the port, and
+// then the line died. That report came on the dead line: the resume must
+// hear the instrument on the line opened again, not end on the old report.
+TEST_F(TransferEnding, AReportHeldBeforeTheLineDiedIsNotTakenOnTheReopenedLine) {
+    instrument.emplace_back([this] {
+        if (!Await(line, "G\r")) {
+            return;
+        }
+        line.Send("D\r\n");
+        if (!Await(line, "R\r")) {
+            return;
+        }
+        line.Send("I.31#\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        line.CloseMaster();
+    });
+    Identified();
+    Session().PostEvent(event::StartClass1);
+    RunUntil([&] { return Ended(); });
+    ASSERT_TRUE(Ended()) << Log();
+    ASSERT_EQ(Report().FailedStep, app::step::Restart) << Log();
+    EXPECT_NE(Failure().Cause.find("hung up"), std::string::npos) << Failure().Cause;
+
+    Link(relinkedLine);
+    instrument.emplace_back([this] { asked = Await(relinkedLine, "A.1000\r\n"); }); // then silent
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Ended(); });
+    EXPECT_TRUE(asked) << "the resume did not ask the instrument on the reopened line";
+    EXPECT_EQ(Report().Outcome, app::outcome::Failed) << Log();
+    EXPECT_EQ(Report().FailedStep, app::step::Restart);
+    EXPECT_EQ(form->ExitCode(), protocol::exitcode::ProgrammingFailed);
+    EXPECT_EQ(Report().Retries, 1);
+}
+
+// The cable is pulled during the transfer. OK while it is out fails at
+// once, naming the port, without running the step on the dead line; once
+// it is back, OK runs the step on the line opened anew.
+TEST_F(TransferEnding, OkAfterTheLineDiedDuringTheTransferRunsTheStepOnTheReopenedLine) {
+    instrument.emplace_back([this] {
+        if (Await(line, "G\r")) {
+            line.CloseMaster();
+        }
+    });
+    Identified();
+    Session().PostEvent(event::StartClass1);
+    RunUntil([&] { return Ended(); });
+    ASSERT_TRUE(Ended()) << Log();
+    EXPECT_EQ(Report().FailedStep, app::step::Transfer);
+    EXPECT_NE(Failure().Cause.find("hung up"), std::string::npos) << Failure().Cause;
+
+    instrument.front().join();
+    instrument.clear();
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Retries == 1 && Ended(); });
+    ASSERT_TRUE(Ended()) << Log();
+    EXPECT_EQ(Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(Failure().Cause.rfind("COM1 (", 0), 0u) << Failure().Cause;
+    EXPECT_EQ(TGoProgrammer::Runs, 1) << "the step ran on a line that is not there";
+
+    Link(relinkedLine);
+    PlayLoader(relinkedLine, true);
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+    EXPECT_EQ(TGoProgrammer::Runs, 2);
+    EXPECT_EQ(Report().Retries, 2);
+}
+
+// A lab recovery's retry is the recovery itself: when the line dies behind
+// its transfer, OK programs the instrument again through its loader instead
+// of resuming the wait for a firmware that may never have started.
+TEST_F(TransferEnding, ALineThatDiesBehindALabRecoveryIsRetriedByTheRecovery) {
+    for (const char* image : {"LABXXX.TXT", "DM10.TXT"}) {
+        folder.Write(image, "@5C00\r\n00 5C\r\nq\r\n");
+    }
+    BuildForm();
+    dialogs.Answers = {platform::IDYES, platform::IDYES, platform::IDYES, platform::IDYES};
+    PlayLoader(line, false);
+    // The loader on COM1 answered the probe; its firmware version is unknown.
+    Session().BeginNewSession();
+    app::TSessionState& state = Session().State();
+    state.PortIndex = 0;
+    state.PortNumber = 1;
+    state.BootAnswer = true;
+    state.AnswerChar = static_cast<char>(0x90);
+    app::TestView(*form).LabXXXClick(nullptr);
+    RunUntil([&] { return Ended(); });
+    ASSERT_TRUE(Ended()) << Log();
+    ASSERT_EQ(TGoProgrammer::Runs, 1) << Log();
+    EXPECT_EQ(Report().FailedStep, app::step::Restart) << Log();
+
+    instrument.front().join();
+    instrument.clear();
+    Link(relinkedLine);
+    PlayLoader(relinkedLine, false);
+    form->OkBitBtn->Click();
+    RunUntil([&] { return TGoProgrammer::Runs == 2 && Ended(); });
+    EXPECT_EQ(TGoProgrammer::Runs, 2) << "OK did not run the recovery again: " << Log();
+    EXPECT_EQ(Session().State().RetryStep, app::RetryableStep::LabRecovery);
+    EXPECT_EQ(Report().Retries, 1);
+}
+
 } // namespace
 
 // The files are in when the clock goes out after a block transfer; a clock
@@ -305,7 +454,10 @@ protected:
                 for (std::size_t end; (end = got.find("\r\n")) != std::string::npos;) {
                     const std::string command = got.substr(0, end);
                     got.erase(0, end + 2);
-                    clockSeen = clockSeen || command.rfind("A.1600#", 0) == 0;
+                    if (command.rfind("A.1600#", 0) == 0) {
+                        clockSeen = true;
+                        clocks.push_back(command);
+                    }
                     if (clockSeen && command.rfind("A.", 0) == 0) {
                         pty.Send(command.substr(0, command.find('#')) + "!\r\n");
                     }
@@ -313,10 +465,12 @@ protected:
             }
         });
     }
-    // relinked: the instrument on the port opened again, else on the same line.
-    void FailsAtTheClockThenOkSendsItAgain(serialtest::Pty* relinked) {
+    // relinked: the instrument on the port opened again, else on the same
+    // line; start: the programming step whose clock goes unanswered.
+    void FailsAtTheClockThenOkSendsItAgain(serialtest::Pty* relinked,
+                                           std::int32_t start = event::StartClass2) {
         Identified();
-        Session().PostEvent(event::StartClass2);
+        Session().PostEvent(start);
         RunUntil([&] { return Ended(); });
         ASSERT_TRUE(Ended()) << Log();
         EXPECT_EQ(Report().Outcome, app::outcome::Failed);
@@ -338,15 +492,86 @@ protected:
         EXPECT_EQ(TGoProgrammer::Runs, 1) << "the files were transferred again";
         failureCause = cause;
         acknowledging = false;
+        StopInstrument();
+    }
+    void StopInstrument() {
+        acknowledging = false;
+        for (std::thread& thread : instrument) {
+            thread.join();
+        }
+        instrument.clear();
+    }
+    // The seconds form is a whole number; the day form has a fraction.
+    static bool SecondsForm(const std::string& clock) {
+        const std::string value = clock.substr(clock.find('#') + 1);
+        return !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
     }
     std::string failureCause; // of the failed session
     std::atomic<bool> acknowledging{true};
+    std::vector<std::string> clocks; // the clock commands the firmware answered, once stopped
 };
 
 TEST_F(ClockAfterBlockTransfer, ALineThatDiesDuringTheClocksWaitIsResumedAtTheClock) {
     PlayLoaderLosingTheClock(true);
     FailsAtTheClockThenOkSendsItAgain(&relinkedLine);
     EXPECT_NE(failureCause.find("hung up"), std::string::npos) << failureCause;
+    ASSERT_FALSE(clocks.empty());
+    EXPECT_FALSE(SecondsForm(clocks.front())) << clocks.front();
+}
+
+// Report 30 says the new firmware stores its data; the clock that follows
+// goes in seconds. Resumed after the line died, it goes in seconds again.
+TEST_F(ClockAfterBlockTransfer, TheClockAfterReport30IsResumedInItsSecondsForm) {
+    instrument.emplace_back([this] {
+        if (!Await(line, "G\r")) {
+            return;
+        }
+        line.Send("D\r\n");
+        if (Await(line, "R\r")) {
+            line.Send("I.30#\r\n");
+        }
+        if (Await(line, "A.1600#")) {
+            line.CloseMaster();
+        }
+    });
+    FailsAtTheClockThenOkSendsItAgain(&relinkedLine, event::StartClass1);
+    EXPECT_NE(failureCause.find("hung up"), std::string::npos) << failureCause;
+    ASSERT_FALSE(clocks.empty());
+    EXPECT_TRUE(SecondsForm(clocks.front())) << clocks.front();
+}
+
+// After a tool nothing but the clock's acknowledge confirms what the tool
+// claims. A line that dies during that wait leaves the claim unconfirmed:
+// OK runs the tool again, as silence there does, not the clock alone.
+TEST_F(ClockAfterBlockTransfer, ALineThatDiesDuringTheClocksWaitAfterAToolRunsTheToolAgain) {
+    instrument.emplace_back([this] {
+        if (Await(line, "A.1600#")) {
+            line.CloseMaster();
+        }
+    });
+    Identified();
+    app::TSessionState& state = Session().State();
+    state.FileClass = 0;
+    state.StartMode = 0;
+    state.AckStep = app::AckStep::BootloaderFileAfterTool; // as the acknowledge left it
+    Session().PostEvent(event::ToolStep);
+    RunUntil([&] { return Ended(); });
+    ASSERT_TRUE(Ended()) << Log();
+    EXPECT_EQ(Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(Report().FailedStep, app::step::Restart);
+    EXPECT_NE(Failure().Cause.find("hung up"), std::string::npos) << Failure().Cause;
+    EXPECT_EQ(TClaimingTool::Runs, 1);
+
+    StopInstrument();
+    Link(relinkedLine);
+    acknowledging = true;
+    PlayFirmwareAcknowledging(relinkedLine);
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+    StopInstrument();
+    EXPECT_EQ(TClaimingTool::Runs, 2) << "OK sent the clock without the tool: " << Log();
+    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+    EXPECT_EQ(Report().Retries, 1);
 }
 
 TEST_F(ClockAfterBlockTransfer, AnInstrumentSilentAfterTheClockGetsTheClockAgainOnOk) {
