@@ -96,6 +96,29 @@ TEST_F(XmodemTransfer, ACCrossingPacket1EndsInACleanTransfer) {
     EXPECT_EQ(instrument->Instrument().LoaderExits(), 1u);
 }
 
+TEST_F(XmodemTransfer, UnansweredCrossingCRepeatsPacket1AfterTheRoundTripAtTheLinesSpeed) {
+    // At 9600 baud packet 1 is 152 ms on the line: the round trip is 652 ms,
+    // 65 ms at the test's time divisor; 500 ms alone would be 50.
+    Connect("loader.version=1.05\nloader.fault.crossing_c=yes\nloader.fault.silent=1\n");
+    job.KeepBaud[0] = 1;
+    EXPECT_FALSE(Run({}));
+    const std::string transcript = instrument->Transcript();
+    const auto timeOf = [&](std::size_t at) {
+        const std::size_t line = transcript.rfind('\n', at);
+        return std::stod(transcript.substr(line == std::string::npos ? 0 : line + 1));
+    };
+    const std::size_t crossing = transcript.find("fault: 'C' crossing packet 1");
+    ASSERT_NE(crossing, std::string::npos) << transcript;
+    const std::size_t c = transcript.find(" tx C\n", crossing);
+    const std::string packet1 = " rx \\x01\\x01\\xFE";
+    const std::size_t again = transcript.find(packet1, transcript.find(packet1) + 1);
+    ASSERT_NE(c, std::string::npos) << transcript;
+    ASSERT_NE(again, std::string::npos) << "packet 1 went out again\n" << transcript;
+    EXPECT_GE(timeOf(again) - timeOf(c), 0.060) << transcript;
+    ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(host.dialogs.Boxes[0].Text, "stalled, packet 1");
+}
+
 TEST_F(XmodemTransfer, SilentBootloaderFailsWithTheErrorBoxAndTheLineBack) {
     Connect("loader.version=1.05\nloader.fault.silent=2\n");
     EXPECT_FALSE(Run({.Mode = 0, .DeviceFamily = 2}));
