@@ -51,8 +51,8 @@ public:
     // receiver before that could reach it: only a cancel counts among them.
     // While packet 1 is unacknowledged a 'C' may have crossed it on the line:
     // an ACK or NAK after it answers packet 1, and only a round trip without
-    // one (see AwaitsRoundTrip) makes it a request. The result is what to write, empty
-    // when nothing.
+    // one (see AwaitsRoundTrip) makes it a request. The result is what to
+    // write, empty when nothing.
     std::span<const std::uint8_t> OnReceived(std::span<const std::uint8_t> bytes);
     // True while the reads so far leave a 'C' at their end whose meaning only
     // the next byte tells, or a text line without its end: the caller calls

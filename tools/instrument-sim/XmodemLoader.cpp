@@ -271,7 +271,7 @@ void XmodemLoader::TakePacket(LoaderContext& ctx) {
     ++packetsSeen_;
     // The pty hands over the whole packet at once; a receiver on the line
     // answers only once its last byte has crossed.
-    const std::uint64_t lastByteMs = (WireMicros(kPacketSize, FrameOf(Line())) + 999) / 1000;
+    const std::uint64_t onLineMs = (WireMicros(kPacketSize, FrameOf(Line())) + 999) / 1000;
     if (config_.silentFrom != 0 && packetsSeen_ >= config_.silentFrom) {
         stage_ = Stage::Silent;
         ctx.Note("fault: silent from packet " + std::to_string(packetsSeen_));
@@ -299,22 +299,22 @@ void XmodemLoader::TakePacket(LoaderContext& ctx) {
     ctx.Note("packet " + std::to_string(packetsSeen_) + " block " + std::to_string(block) +
              (why.empty() ? "" : ": " + why));
     if (why == "duplicate") {
-        ctx.SendAfter(lastByteMs, std::string(1, kAck)); // our ACK was lost: the sender repeats
+        ctx.SendAfter(onLineMs, std::string(1, kAck)); // our ACK was lost: the sender repeats
         return;
     }
     if (!why.empty()) {
-        ctx.SendAfter(lastByteMs, crcRequest ? "C" : std::string(1, kNak));
+        ctx.SendAfter(onLineMs, crcRequest ? "C" : std::string(1, kNak));
         return;
     }
     if (!ctx.Flash().Program(flashStart_ + static_cast<std::uint32_t>(image_.size()), data)) {
         ctx.Note("image larger than the flash: upload cancelled");
-        ctx.SendAfter(lastByteMs, std::string(2, kCan));
+        ctx.SendAfter(onLineMs, std::string(2, kCan));
         stage_ = Stage::Commands;
         return;
     }
     image_.append(data);
     ++expectedBlock_;
-    ctx.SendAfter(lastByteMs + kBlockWriteMs, std::string(1, kAck));
+    ctx.SendAfter(onLineMs + kBlockWriteMs, std::string(1, kAck));
 }
 
 // The trailer is the image's last six bytes: the padded length (32 bits) and the
