@@ -17,14 +17,16 @@ public:
     // A 'C' at the end of a read is a request only when nothing follows it
     // for this long; a text line's bytes follow each other closely.
     static constexpr std::uint32_t QuietMs = 200;
-    // A 'C' that may have crossed packet 1 is a request only after a silence
-    // longer than the packet's way out, the receiver's work and its ACK's way
-    // back; this is the margin beyond the packet's own time on the line. Far
-    // more than a block's flash write, and short enough that a receiver
-    // asking again and again is named as such before the watchdog calls it a
-    // stall.
+    // A 'C' that may have crossed packet 1 is a request only when no ACK or
+    // NAK came within the packet's way out, the receiver's work and its ACK's
+    // way back, counted from the first such 'C'; this is the margin beyond
+    // the packet's own time on the line. Far more than a block's flash write,
+    // and short enough that a receiver repeating 'C' every 3 s still gets
+    // packet 1 again a few times before the 10 s watchdog ends the upload.
     static constexpr std::uint32_t RoundTripMarginMs = 500;
-    static constexpr std::uint32_t LineBitsPerByte = 11; // start, 8 data, 2 stop
+    // The bootloader's line is 8N2 at either speed: a start bit, 8 data bits
+    // and 2 stop bits, 11 bits a byte; a packet is 133 bytes.
+    static constexpr std::uint32_t LineBitsPerByte = 11;
 
     explicit TXmodemQuietTimer(kernel::TTimerPool& pool) : pool_(pool) {}
     TXmodemQuietTimer(const TXmodemQuietTimer&) = delete;

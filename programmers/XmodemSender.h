@@ -50,17 +50,18 @@ public:
     // byte has asked for something to write, the read's later bytes left the
     // receiver before that could reach it: only a cancel counts among them.
     // While packet 1 is unacknowledged a 'C' may have crossed it on the line:
-    // an ACK or NAK after it answers packet 1, and only silence (see
-    // AwaitsRoundTrip) makes it a request. The result is what to write, empty
-    // when nothing.
+    // an ACK or NAK after it answers packet 1, and only a round trip without
+    // one (see AwaitsRoundTrip) makes it a request. The result is what to
+    // write, empty when nothing.
     std::span<const std::uint8_t> OnReceived(std::span<const std::uint8_t> bytes);
     // True while the reads so far leave a 'C' at their end whose meaning only
     // the next byte tells, or a text line without its end: the caller calls
     // OnQuiet once the receiver has sent nothing more for a short while.
     bool AwaitsQuiet() const;
-    // True when the silence awaited decides a 'C' that may have crossed
-    // packet 1: it must outlast the packet's round trip, or packet 1 goes out
-    // twice, draws two ACKs and the second passes for packet 2's.
+    // True when the wait decides a 'C' that may have crossed packet 1: it
+    // lasts the packet's round trip from the first such 'C', and further 'C's
+    // do not put it off. Shorter, packet 1 goes out twice, draws two ACKs and
+    // the second passes for packet 2's.
     bool AwaitsRoundTrip() const;
     // The receiver fell silent: a 'C' held back was a request (a receiver
     // sends it alone and waits), and a line without its end has ended. The

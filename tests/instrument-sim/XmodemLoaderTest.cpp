@@ -6,7 +6,7 @@
 namespace sim {
 namespace {
 
-constexpr char kSoh = 0x01, kEot = 0x04, kAck = 0x06;
+constexpr char kSoh = 0x01, kEot = 0x04, kAck = 0x06, kNak = 0x15;
 
 using testing_support::XmodemCrc;
 
@@ -52,15 +52,33 @@ TEST(XmodemLoader, TheReceiverAsksEveryThreeSecondsUntilTheFirstPacketBegins) {
     Bootloader started;
     EXPECT_EQ(started.At(0, "u"), "C");
     EXPECT_EQ(started.At(4000), "C");
-    EXPECT_EQ(started.At(4500, Packet(1, OneBlockImage())), std::string(1, kAck));
+    EXPECT_EQ(started.At(4500, Packet(1, OneBlockImage())), "");
+    EXPECT_EQ(started.At(4530), std::string(1, kAck));
     EXPECT_EQ(started.At(60000), "") << "no more asking once the sender has begun";
 
-    // A repeat falling due as packet 1 begins goes out before the packet's ACK.
+    // A repeat falling due as packet 1 begins goes out at once; the packet's
+    // ACK only after the packet has crossed the line.
     Bootloader crossing("loader.fault.crossing_c=yes\n");
     EXPECT_EQ(crossing.At(0, "u"), "C");
-    EXPECT_EQ(crossing.At(100, Packet(1, OneBlockImage())), "C" + std::string(1, kAck));
+    EXPECT_EQ(crossing.At(100, Packet(1, OneBlockImage())), "C");
+    EXPECT_EQ(crossing.At(130), std::string(1, kAck));
     EXPECT_EQ(crossing.At(200, std::string(1, kEot)), std::string(1, kAck));
     EXPECT_EQ(crossing.At(60000), "");
+}
+
+TEST(XmodemLoader, AnswersAPacketOnlyAfterItHasCrossedTheLineAndBeenWritten) {
+    // 133 bytes at 115200 baud, 11 bits each: 12.7 ms on the line.
+    Bootloader fast;
+    fast.At(0, "u");
+    EXPECT_EQ(fast.At(1000, Packet(1, OneBlockImage())), "");
+    EXPECT_EQ(fast.At(1012), "") << "the last byte is still on its way";
+    EXPECT_EQ(fast.At(1030), std::string(1, kAck));
+    // A refused packet, too, is answered once it is all in.
+    Bootloader refusing("loader.fault.nak=1\n");
+    refusing.At(0, "u");
+    EXPECT_EQ(refusing.At(1000, Packet(1, OneBlockImage())), "");
+    EXPECT_EQ(refusing.At(1012), "");
+    EXPECT_EQ(refusing.At(1030), std::string(1, kNak));
 }
 
 TEST(XmodemLoader, OnlyAnImageWhoseTrailerFitsIsStarted) {
@@ -68,7 +86,8 @@ TEST(XmodemLoader, OnlyAnImageWhoseTrailerFitsIsStarted) {
         SCOPED_TRACE(crcFix);
         Bootloader b;
         b.At(0, "u");
-        EXPECT_EQ(b.At(100, Packet(1, OneBlockImage(crcFix))), std::string(1, kAck));
+        b.At(100, Packet(1, OneBlockImage(crcFix)));
+        EXPECT_EQ(b.At(130), std::string(1, kAck));
         EXPECT_EQ(b.At(200, std::string(1, kEot)), std::string(1, kAck));
         b.At(300, "r");
         EXPECT_EQ(b.inst.LoaderExits(), crcFix == 0 ? 1u : 0u);

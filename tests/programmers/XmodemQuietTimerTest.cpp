@@ -38,6 +38,9 @@ protected:
         const std::span<const std::uint8_t> bytes{
             reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
         const int slot = DueSlot(time);
+        if (slot != 0) {
+            expiries_.push_back(time);
+        }
         Note(time, slot != 0 ? quiet_.Expired(sender_, bytes, baud_)
                              : quiet_.Received(sender_, bytes, baud_));
     }
@@ -46,6 +49,7 @@ protected:
         for (int slot = NextSlot(); slot != 0 && due_[slot] < time; slot = NextSlot()) {
             const std::uint32_t now = due_[slot];
             ASSERT_TRUE(quiet_.Owns(slot));
+            expiries_.push_back(now);
             Note(now, quiet_.Expired(sender_, {}, baud_));
         }
     }
@@ -72,6 +76,7 @@ protected:
     std::uint32_t baud_ = Baud115200;
     TXmodemSender sender_;
     std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> written_;
+    std::vector<std::uint32_t> expiries_; // when the quiet timer ran out
 
 private:
     void Note(std::uint32_t now, std::span<const std::uint8_t> reply) {
@@ -176,14 +181,27 @@ TEST_F(QuietTimerOnFakeTime, AckCrossingTheCEndsTheWaitAndNakResendsAtOnce) {
 
 TEST_F(QuietTimerOnFakeTime, SlowTextLineKeepsPushingItsShortSilenceOff) {
     // A bootloader's late line, a byte every 150 ms, before packet 1: each
-    // byte restarts the 200 ms, so no 'C' of it passes for a request.
-    const std::string line = "CRC ok\r\n";
+    // byte restarts the 200 ms, so the silence ends only after the last one.
+    const std::string line = "boot ok";
     for (std::size_t at = 0; at < line.size(); ++at) {
         At(static_cast<std::uint32_t>(150 * at), line.substr(at, 1));
     }
     RunUntil(3000);
+    EXPECT_EQ(expiries_, (std::vector<std::uint32_t>{900 + 200}));
     EXPECT_TRUE(written_.empty());
     EXPECT_EQ(sender_.GetState(), TXmodemSender::State::Waiting);
+}
+
+TEST_F(QuietTimerOnFakeTime, CEndingATextLineWaitsAFullRoundTripFromItself) {
+    // Packet 1 is out; a line that began with the short silence ends, as it
+    // runs out, in a 'C' that may have crossed packet 1. That 'C' begins its
+    // own round trip: the short silence it came with is no round trip.
+    At(0, "C");
+    RunUntil(201);
+    At(300, "x");
+    At(500, "\r\nC");
+    RunUntil(3000);
+    EXPECT_EQ(SentTimes(1), (std::vector<std::uint32_t>{200, 500 + 512}));
 }
 
 } // namespace

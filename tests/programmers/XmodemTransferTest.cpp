@@ -83,8 +83,10 @@ TEST_F(XmodemTransfer, KeptBaudRunsTheBootloaderAt9600And9600TwoStopBitsAfterFor
 
 TEST_F(XmodemTransfer, ACCrossingPacket1EndsInACleanTransfer) {
     // The receiver's repeat of 'C' leaves as packet 1 arrives: its ACK
-    // answers packet 1, which must not go out a second time.
+    // answers packet 1, which must not go out a second time. At 9600 baud
+    // the ACK follows the 'C' by the packet's 150 ms on the line.
     Connect("loader.version=1.05\nloader.fault.crossing_c=yes\n");
+    job.KeepBaud[0] = 1;
     ASSERT_TRUE(Run({}));
     const std::string transcript = instrument->Transcript();
     EXPECT_NE(transcript.find("fault: 'C' crossing packet 1"), std::string::npos);
@@ -92,6 +94,29 @@ TEST_F(XmodemTransfer, ACCrossingPacket1EndsInACleanTransfer) {
     EXPECT_NE(transcript.find("trailer: length and CRC fit"), std::string::npos);
     ExpectTheImageInFlash();
     EXPECT_EQ(instrument->Instrument().LoaderExits(), 1u);
+}
+
+TEST_F(XmodemTransfer, UnansweredCrossingCRepeatsPacket1AfterTheRoundTripAtTheLinesSpeed) {
+    // At 9600 baud packet 1 is 152 ms on the line: the round trip is 652 ms,
+    // 65 ms at the test's time divisor; 500 ms alone would be 50.
+    Connect("loader.version=1.05\nloader.fault.crossing_c=yes\nloader.fault.silent=1\n");
+    job.KeepBaud[0] = 1;
+    EXPECT_FALSE(Run({}));
+    const std::string transcript = instrument->Transcript();
+    const auto timeOf = [&](std::size_t at) {
+        const std::size_t line = transcript.rfind('\n', at);
+        return std::stod(transcript.substr(line == std::string::npos ? 0 : line + 1));
+    };
+    const std::size_t crossing = transcript.find("fault: 'C' crossing packet 1");
+    ASSERT_NE(crossing, std::string::npos) << transcript;
+    const std::size_t c = transcript.find(" tx C\n", crossing);
+    const std::string packet1 = " rx \\x01\\x01\\xFE";
+    const std::size_t again = transcript.find(packet1, transcript.find(packet1) + 1);
+    ASSERT_NE(c, std::string::npos) << transcript;
+    ASSERT_NE(again, std::string::npos) << "packet 1 went out again\n" << transcript;
+    EXPECT_GE(timeOf(again) - timeOf(c), 0.060) << transcript;
+    ASSERT_EQ(host.dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(host.dialogs.Boxes[0].Text, "stalled, packet 1");
 }
 
 TEST_F(XmodemTransfer, SilentBootloaderFailsWithTheErrorBoxAndTheLineBack) {

@@ -2,6 +2,7 @@
 
 #include "tools/instrument-sim/ConfigValues.h"
 #include "tools/instrument-sim/Transcript.h"
+#include "tools/instrument-sim/UartModel.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,6 +21,8 @@ constexpr unsigned kSlowBaud = 9600, kFastBaud = 115200;
 // A receiver waiting for the first packet asks again, as real ones do.
 constexpr unsigned kCrcRequests = 10;
 constexpr std::uint64_t kCrcRequestIntervalMs = 3000;
+// Writing one block to flash, before its ACK.
+constexpr std::uint64_t kBlockWriteMs = 4;
 
 // CRC-16/XMODEM, bit by bit: the simulator keeps its own.
 std::uint16_t Crc16(std::string_view data) {
@@ -266,6 +269,9 @@ void XmodemLoader::ReceiveByte(std::uint8_t b, LoaderContext& ctx) {
 
 void XmodemLoader::TakePacket(LoaderContext& ctx) {
     ++packetsSeen_;
+    // The pty hands over the whole packet at once; a receiver on the line
+    // answers only once its last byte has crossed.
+    const std::uint64_t onLineMs = (WireMicros(kPacketSize, FrameOf(Line())) + 999) / 1000;
     if (config_.silentFrom != 0 && packetsSeen_ >= config_.silentFrom) {
         stage_ = Stage::Silent;
         ctx.Note("fault: silent from packet " + std::to_string(packetsSeen_));
@@ -293,22 +299,22 @@ void XmodemLoader::TakePacket(LoaderContext& ctx) {
     ctx.Note("packet " + std::to_string(packetsSeen_) + " block " + std::to_string(block) +
              (why.empty() ? "" : ": " + why));
     if (why == "duplicate") {
-        ctx.Send(std::string(1, kAck)); // our ACK was lost: the sender repeats
+        ctx.SendAfter(onLineMs, std::string(1, kAck)); // our ACK was lost: the sender repeats
         return;
     }
     if (!why.empty()) {
-        ctx.Send(crcRequest ? "C" : std::string(1, kNak));
+        ctx.SendAfter(onLineMs, crcRequest ? "C" : std::string(1, kNak));
         return;
     }
     if (!ctx.Flash().Program(flashStart_ + static_cast<std::uint32_t>(image_.size()), data)) {
         ctx.Note("image larger than the flash: upload cancelled");
-        ctx.Send(std::string(2, kCan));
+        ctx.SendAfter(onLineMs, std::string(2, kCan));
         stage_ = Stage::Commands;
         return;
     }
     image_.append(data);
     ++expectedBlock_;
-    ctx.Send(std::string(1, kAck));
+    ctx.SendAfter(onLineMs + kBlockWriteMs, std::string(1, kAck));
 }
 
 // The trailer is the image's last six bytes: the padded length (32 bits) and the
