@@ -11,9 +11,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -30,10 +33,15 @@ constexpr long EndWaitMs = 10000;
 
 // "G" starts the loader's transfer and "D" says it is complete and
 // verified; the programmer then starts the firmware with "R".
+// With TransferLine set it switches the line to 38400 8E1 for the transfer
+// and sets it back at its end, as the loaders do.
 class TGoProgrammer : public programmers::TProgrammerTyp {
 public:
     using TProgrammerTyp::TProgrammerTyp;
     static inline int Runs = 0;
+    static inline bool TransferLine = false;
+    // The baud rate the port held as each run began.
+    static inline std::vector<unsigned long> StartBauds;
 
     static std::unique_ptr<programmers::TProgrammerTyp>
     Create(const programmers::TProgrammerContext& context, const programmers::TMethodSettings&) {
@@ -41,9 +49,16 @@ public:
         return std::make_unique<TGoProgrammer>(context);
     }
     programmers::TProgrammerResult Program(const std::string&) override {
+        StartBauds.push_back(Port.LoadV24Parameter().BaudRate);
         BeginRun(20000);
+        if (TransferLine) {
+            Port.ChangeV24Parameter(serial::B_38400, serial::S_1, serial::Even, false);
+        }
         if (WriteText("G\r")) {
             PumpUntil();
+        }
+        if (TransferLine) {
+            Port.LoadLastV24Parameter();
         }
         EndRun(EndWaitMs);
         return RunResult();
@@ -93,6 +108,7 @@ class TClaimingTool : public programmers::TProgrammerTyp {
 public:
     using TProgrammerTyp::TProgrammerTyp;
     static inline int Runs = 0;
+    static inline std::function<void()> OnRun; // as the tool starts
 
     static std::unique_ptr<programmers::TProgrammerTyp>
     Create(const programmers::TProgrammerContext& context, const programmers::TMethodSettings&) {
@@ -100,6 +116,9 @@ public:
     }
     programmers::TProgrammerResult Program(const std::string&) override {
         ++Runs;
+        if (OnRun) {
+            OnRun();
+        }
         Host.ReleaseSessionPort();
         programmers::TFailure lost = Host.ReclaimSessionPort(false);
         return lost.Empty() ? programmers::TProgrammerResult::Success()
@@ -158,7 +177,10 @@ protected:
                     StandardTextBlock + "\r\n" + DeviceBlock("43110", "DM10.TXT"));
         Link(line);
         TGoProgrammer::Runs = 0;
+        TGoProgrammer::TransferLine = false;
+        TGoProgrammer::StartBauds.clear();
         TClaimingTool::Runs = 0;
+        TClaimingTool::OnRun = nullptr;
         BuildForm();
     }
     // Again after a test laid out its files: the form takes them at its start.
@@ -389,6 +411,37 @@ TEST_F(TransferEnding, OkAfterTheLineDiedDuringTheTransferRunsTheStepOnTheReopen
     EXPECT_EQ(Report().Retries, 2);
 }
 
+// The loader's line (38400 8E1) could not be set back on the dead line, so
+// the device still held it. OK must run the step again at the session's
+// line.
+TEST_F(TransferEnding, ARetryAfterTheLineDiedRunsAtTheSessionsLineNotTheLoaders) {
+    TGoProgrammer::TransferLine = true;
+    instrument.emplace_back([this] {
+        if (Await(line, "G\r")) {
+            line.CloseMaster();
+        }
+    });
+    Identified();
+    Session().PostEvent(event::StartClass1);
+    RunUntil([&] { return Ended(); });
+    ASSERT_TRUE(Ended()) << Log();
+    ASSERT_EQ(Report().FailedStep, app::step::Transfer) << Log();
+    ASSERT_EQ(TGoProgrammer::StartBauds.size(), 1u);
+    const unsigned long sessionBaud = TGoProgrammer::StartBauds.front();
+    ASSERT_NE(sessionBaud, 38400u) << "the session's line must differ from the loader's";
+
+    instrument.front().join();
+    instrument.clear();
+    Link(relinkedLine);
+    PlayLoader(relinkedLine, true);
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+    ASSERT_EQ(TGoProgrammer::StartBauds.size(), 2u);
+    EXPECT_EQ(TGoProgrammer::StartBauds.back(), sessionBaud)
+        << "the retry began at the loader's line";
+}
+
 // A lab recovery's retry is the recovery itself: when the line dies behind
 // its transfer, OK programs the instrument again through its loader instead
 // of resuming the wait for a firmware that may never have started.
@@ -572,6 +625,71 @@ TEST_F(ClockAfterBlockTransfer, ALineThatDiesDuringTheClocksWaitAfterAToolRunsTh
     EXPECT_EQ(TClaimingTool::Runs, 2) << "OK sent the clock without the tool: " << Log();
     EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
     EXPECT_EQ(Report().Retries, 1);
+}
+
+// The same holds for the plain wait after the program file's tool (file
+// class 1): the line dying there confirms nothing, so OK runs the tool
+// again instead of asking a firmware that acknowledges anything. The tool
+// takes the port itself, so a child of its last run that still holds the
+// port does not fail the retry before the tool ran.
+class WaitAfterATool : public ClockAfterBlockTransfer {
+protected:
+    void LineDiesInTheWaitAfterTheTool() {
+        instrument.emplace_back([this] {
+            const auto deadline = Clock::now() + std::chrono::seconds(10);
+            while (!awaiting && Clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            line.CloseMaster();
+        });
+        Identified();
+        app::TSessionState& state = Session().State();
+        state.FileClass = 1;
+        state.StartMode = 0;
+        Session().PostEvent(event::ToolStep);
+        RunUntil([&] {
+            awaiting = awaiting || Session().State().AwaitingRestart;
+            return Ended();
+        });
+        ASSERT_TRUE(Ended()) << Log();
+        EXPECT_EQ(Report().FailedStep, app::step::Restart) << Log();
+        EXPECT_NE(Failure().Cause.find("hung up"), std::string::npos) << Failure().Cause;
+        EXPECT_EQ(TClaimingTool::Runs, 1);
+        StopInstrument();
+        Link(relinkedLine);
+    }
+    // The restarted firmware announces itself, and would acknowledge a question.
+    void OkEndsUpdatedAfterTheToolRanAgain() {
+        acknowledging = true;
+        instrument.emplace_back([this] {
+            const auto deadline = Clock::now() + std::chrono::seconds(8);
+            while (acknowledging && Clock::now() < deadline) {
+                relinkedLine.Send("I.31#\r\n");
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+        form->OkBitBtn->Click();
+        RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+        StopInstrument();
+        EXPECT_EQ(TClaimingTool::Runs, 2) << "OK went on without the tool: " << Log();
+        EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+        EXPECT_EQ(Report().Retries, 1);
+    }
+    std::atomic<bool> awaiting{false};
+};
+
+TEST_F(WaitAfterATool, ALineThatDiesThereRunsTheToolAgain) {
+    LineDiesInTheWaitAfterTheTool();
+    OkEndsUpdatedAfterTheToolRanAgain();
+}
+
+TEST_F(WaitAfterATool, APortStillHeldByTheToolsChildIsLeftToTheTool) {
+    LineDiesInTheWaitAfterTheTool();
+    const int holder = ::open(relinkedLine.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    TClaimingTool::OnRun = [holder] { ::close(holder); }; // the child ends as the tool starts
+    OkEndsUpdatedAfterTheToolRanAgain();
 }
 
 TEST_F(ClockAfterBlockTransfer, AnInstrumentSilentAfterTheClockGetsTheClockAgainOnOk) {
