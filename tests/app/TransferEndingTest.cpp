@@ -442,6 +442,42 @@ TEST_F(TransferEnding, ARetryAfterTheLineDiedRunsAtTheSessionsLineNotTheLoaders)
         << "the retry began at the loader's line";
 }
 
+// An earlier session's loader began at 4800 baud; this session's instrument
+// answered at 19200. A retry after its line died, before any step kept a line
+// of its own, runs at 19200.
+TEST_F(TransferEnding, ARetryBeforeAnyStepOfItsOwnRunsAtTheLineTheInstrumentAnsweredAt) {
+    instrument.emplace_back([this] { Await(line, "G\r"); }); // the loader stays silent
+    Identified();
+    Session().PostEvent(event::StartClass1);
+    RunUntil([&] { return Ended(); });
+    ASSERT_EQ(Report().FailedStep, app::step::Transfer) << Log();
+    ASSERT_EQ(TGoProgrammer::StartBauds, std::vector<unsigned long>{4800}) << Log();
+    instrument.front().join();
+    instrument.clear();
+
+    serial::TComPort* port = app::TestView(*form).Port(0);
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(port->IsOpen());
+    Session().BeginNewSession();
+    ASSERT_TRUE(port->ChangeV24Parameter(serial::B_19200, serial::S_1, serial::NoParity, false));
+    Session().ChooseSessionPort(0, 1);
+    app::TSessionState& state = Session().State();
+    state.FileClass = 1;
+    state.Job.ProgFile = "DM10.TXT";
+    line.CloseMaster();
+    RunUntil([&] { return app::UpdateSession::LineDied(*port); }, 5000);
+    ASSERT_TRUE(app::UpdateSession::LineDied(*port));
+    Session().SessionFailed(event::ProgrammingFailed); // a step of no programmer's
+
+    Link(relinkedLine);
+    PlayLoader(relinkedLine, true);
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+    ASSERT_EQ(TGoProgrammer::StartBauds.size(), 2u) << Log();
+    EXPECT_EQ(TGoProgrammer::StartBauds.back(), 19200u) << "the retry began at an earlier line";
+}
+
 // A lab recovery's retry is the recovery itself: when the line dies behind
 // its transfer, OK programs the instrument again through its loader instead
 // of resuming the wait for a firmware that may never have started.
