@@ -379,8 +379,10 @@ TEST_F(TransferEnding, AReportHeldBeforeTheLineDiedIsNotTakenOnTheReopenedLine) 
 
 // The cable is pulled during the transfer. OK while it is out fails at
 // once, naming the port, without running the step on the dead line; once
-// it is back, OK runs the step on the line opened anew.
+// it is back, OK runs the step on the line opened anew, at the session's
+// line: the loader's (38400 8E1) could not be set back on the dead line.
 TEST_F(TransferEnding, OkAfterTheLineDiedDuringTheTransferRunsTheStepOnTheReopenedLine) {
+    TGoProgrammer::TransferLine = true;
     instrument.emplace_back([this] {
         if (Await(line, "G\r")) {
             line.CloseMaster();
@@ -409,36 +411,9 @@ TEST_F(TransferEnding, OkAfterTheLineDiedDuringTheTransferRunsTheStepOnTheReopen
     EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
     EXPECT_EQ(TGoProgrammer::Runs, 2);
     EXPECT_EQ(Report().Retries, 2);
-}
-
-// The loader's line (38400 8E1) could not be set back on the dead line, so
-// the device still held it. OK must run the step again at the session's
-// line.
-TEST_F(TransferEnding, ARetryAfterTheLineDiedRunsAtTheSessionsLineNotTheLoaders) {
-    TGoProgrammer::TransferLine = true;
-    instrument.emplace_back([this] {
-        if (Await(line, "G\r")) {
-            line.CloseMaster();
-        }
-    });
-    Identified();
-    Session().PostEvent(event::StartClass1);
-    RunUntil([&] { return Ended(); });
-    ASSERT_TRUE(Ended()) << Log();
-    ASSERT_EQ(Report().FailedStep, app::step::Transfer) << Log();
-    ASSERT_EQ(TGoProgrammer::StartBauds.size(), 1u);
-    const unsigned long sessionBaud = TGoProgrammer::StartBauds.front();
-    ASSERT_NE(sessionBaud, 38400u) << "the session's line must differ from the loader's";
-
-    instrument.front().join();
-    instrument.clear();
-    Link(relinkedLine);
-    PlayLoader(relinkedLine, true);
-    form->OkBitBtn->Click();
-    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
-    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
     ASSERT_EQ(TGoProgrammer::StartBauds.size(), 2u);
-    EXPECT_EQ(TGoProgrammer::StartBauds.back(), sessionBaud)
+    EXPECT_NE(TGoProgrammer::StartBauds.front(), 38400u);
+    EXPECT_EQ(TGoProgrammer::StartBauds.back(), TGoProgrammer::StartBauds.front())
         << "the retry began at the loader's line";
 }
 
@@ -595,6 +570,16 @@ protected:
         const std::string value = clock.substr(clock.find('#') + 1);
         return !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
     }
+    // OK after the tool's step failed: the tool runs again before the
+    // instrument's answer ends the session updated.
+    void OkEndsUpdatedAfterTheToolRanAgain() {
+        form->OkBitBtn->Click();
+        RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+        StopInstrument();
+        EXPECT_EQ(TClaimingTool::Runs, 2) << "OK went on without the tool: " << Log();
+        EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+        EXPECT_EQ(Report().Retries, 1);
+    }
     std::string failureCause; // of the failed session
     std::atomic<bool> acknowledging{true};
     std::vector<std::string> clocks; // the clock commands the firmware answered, once stopped
@@ -655,12 +640,7 @@ TEST_F(ClockAfterBlockTransfer, ALineThatDiesDuringTheClocksWaitAfterAToolRunsTh
     Link(relinkedLine);
     acknowledging = true;
     PlayFirmwareAcknowledging(relinkedLine);
-    form->OkBitBtn->Click();
-    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
-    StopInstrument();
-    EXPECT_EQ(TClaimingTool::Runs, 2) << "OK sent the clock without the tool: " << Log();
-    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
-    EXPECT_EQ(Report().Retries, 1);
+    OkEndsUpdatedAfterTheToolRanAgain();
 }
 
 // The same holds for the plain wait after the program file's tool (file
@@ -695,7 +675,7 @@ protected:
         Link(relinkedLine);
     }
     // The restarted firmware announces itself, and would acknowledge a question.
-    void OkEndsUpdatedAfterTheToolRanAgain() {
+    void OkFromAnAnnouncingFirmware() {
         acknowledging = true;
         instrument.emplace_back([this] {
             const auto deadline = Clock::now() + std::chrono::seconds(8);
@@ -704,19 +684,14 @@ protected:
                 std::this_thread::sleep_for(std::chrono::milliseconds(200));
             }
         });
-        form->OkBitBtn->Click();
-        RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
-        StopInstrument();
-        EXPECT_EQ(TClaimingTool::Runs, 2) << "OK went on without the tool: " << Log();
-        EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
-        EXPECT_EQ(Report().Retries, 1);
+        OkEndsUpdatedAfterTheToolRanAgain();
     }
     std::atomic<bool> awaiting{false};
 };
 
 TEST_F(WaitAfterATool, ALineThatDiesThereRunsTheToolAgain) {
     LineDiesInTheWaitAfterTheTool();
-    OkEndsUpdatedAfterTheToolRanAgain();
+    OkFromAnAnnouncingFirmware();
 }
 
 TEST_F(WaitAfterATool, APortStillHeldByTheToolsChildIsLeftToTheTool) {
@@ -725,7 +700,7 @@ TEST_F(WaitAfterATool, APortStillHeldByTheToolsChildIsLeftToTheTool) {
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
     TClaimingTool::OnRun = [holder] { ::close(holder); }; // the child ends as the tool starts
-    OkEndsUpdatedAfterTheToolRanAgain();
+    OkFromAnAnnouncingFirmware();
 }
 
 TEST_F(ClockAfterBlockTransfer, AnInstrumentSilentAfterTheClockGetsTheClockAgainOnOk) {
