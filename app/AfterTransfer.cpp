@@ -10,7 +10,7 @@
 
 namespace app {
 
-bool UpdateSession::LineDiedBehindTransfer(AfterTransfer next) {
+bool UpdateSession::LineDiedBehindTransfer(std::optional<AfterTransfer> next) {
     if (Session.LineDiedAfterTransfer.Empty()) {
         return false;
     }
@@ -33,6 +33,21 @@ void UpdateSession::FailAfterTransfer(programmers::TFailure failure,
     PostEvent(event::ProgrammingFailed);
 }
 
+// A clock's acknowledge is all that is missing once the firmware reported,
+// but after a tool it is all that confirms the tool's claim. A restart wait
+// stands on a transfer of ours only where it asks the silent firmware (a
+// programmer's); after a tool (or a lab recovery, whose retry is its own)
+// nothing stands. Silence in a restart wait leaves the transfer in doubt.
+std::optional<AfterTransfer> UpdateSession::ResumePoint(bool lineDied) const {
+    if (Session.AwaitingClockAck) {
+        return Session.Clock.AfterTransfer ? std::optional(AfterTransfer::SetClock) : std::nullopt;
+    }
+    if (lineDied && !Session.RestartUnverified) {
+        return AfterTransfer::AwaitRestart;
+    }
+    return std::nullopt;
+}
+
 void UpdateSession::RetryAfterTransferAt(AfterTransfer next) {
     // A recovery's retry runs the recovery again, at its own line settings.
     if (RetryRowOf(Session.RetryStep).InRecoveryFlow) {
@@ -46,7 +61,8 @@ void UpdateSession::RetryAfterTransferAt(AfterTransfer next) {
 // fails. A retry after a transfer that stands sends this clock again.
 void UpdateSession::SetClockAndAwaitAck(bool secondsForm, int boundMs, bool afterTransfer) {
     Session.Clock = {secondsForm, boundMs, afterTransfer};
-    if (LineDiedBehindTransfer(AfterTransfer::SetClock)) {
+    Session.AwaitingClockAck = true;
+    if (LineDiedBehindTransfer(ResumePoint(true))) {
         return;
     }
     SetClock(secondsForm);
@@ -54,21 +70,35 @@ void UpdateSession::SetClockAndAwaitAck(bool secondsForm, int boundMs, bool afte
     Session.AwaitingClockAck = Session.AwaitingRestart;
 }
 
-void UpdateSession::ResumeAfterTransfer() {
-    report_.Step = step::Restart;
+// A line that died keeps its device's last settings, which a step that
+// failed on it could not set back: the port opens at the line kept when the
+// failed step began (a programmer's start, a tool's, the session's).
+bool UpdateSession::ReopenSessionPortForRetry(bool lowSpeedAfter) {
     serial::TComPort* port = SessionComPort();
     if (port == nullptr) {
-        return;
+        return true;
     }
-    port->Close();
-    programmers::TFailure failure = ReclaimSessionPort(Session.StartMode == 2);
+    if (port->IsOpen()) {
+        if (!LineDied(*port)) {
+            return true;
+        }
+        port->Close();
+    }
+    programmers::TFailure failure = ReclaimSessionPort(lowSpeedAfter);
     if (window_.Closed()) {
-        return;
+        return false;
     }
     if (!failure.Empty()) {
-        failure.Step = step::Restart;
         Session.LastFailure = std::move(failure);
         PostEvent(event::ProgrammingFailed);
+        return false;
+    }
+    return true;
+}
+
+void UpdateSession::ResumeAfterTransfer() {
+    report_.Step = step::Restart;
+    if (!ReopenSessionPortForRetry(Session.StartMode == 2)) {
         return;
     }
     switch (Session.ResumeAt) {

@@ -136,6 +136,11 @@ std::string UpdateSession::SearchedPortNames() const {
 void UpdateSession::ChooseSessionPort(int tableIndex, int portNumber) {
     Session.PortIndex = tableIndex;
     Session.PortNumber = portNumber;
+    // The line the instrument answered at: a retry after the line died opens
+    // the port at it when no step since kept another.
+    if (serial::TComPort* port = SessionComPort(); port != nullptr && port->IsOpen()) {
+        port->SaveLastV24Parameter();
+    }
     window_.ShowStatusPanel(1, "Com" + std::to_string(portNumber));
 }
 

@@ -31,9 +31,18 @@ int UpdateSession::RunExternalTool(programmers::Phase phase, const std::string& 
     return done ? 0 : 1;
 }
 
+bool UpdateSession::LineDied(const serial::TComPort& port) {
+    const platform::SerialResult line = port.FailureResult();
+    return line == platform::SerialResult::HungUp || line == platform::SerialResult::Failed;
+}
+
 void UpdateSession::ReleaseSessionPort() {
     if (serial::TComPort* port = SessionComPort()) {
-        port->SaveLastV24Parameter();
+        // A dead device still holds what the failed step could not set back:
+        // the line kept when that step began stays.
+        if (port->IsOpen() && !LineDied(*port)) {
+            port->SaveLastV24Parameter();
+        }
         port->Close();
     }
 }
@@ -73,31 +82,6 @@ programmers::TFailure UpdateSession::ReclaimSessionPort(bool lowSpeedAfter) {
         port->LoadLastV24Parameter();
     }
     return {};
-}
-
-bool UpdateSession::ReopenDeadSessionPort() {
-    serial::TComPort* port = SessionComPort();
-    if (port == nullptr) {
-        return true;
-    }
-    const platform::SerialResult line = port->FailureResult();
-    if (port->IsOpen()) {
-        if (line != platform::SerialResult::HungUp && line != platform::SerialResult::Failed) {
-            return true;
-        }
-        port->SaveLastV24Parameter();
-        port->Close();
-    }
-    programmers::TFailure failure = ReclaimSessionPort(false);
-    if (window_.Closed()) {
-        return false;
-    }
-    if (!failure.Empty()) {
-        Session.LastFailure = std::move(failure);
-        PostEvent(event::ProgrammingFailed);
-        return false;
-    }
-    return true;
 }
 
 void UpdateSession::StartTitleEstimate(double ticksToFull) {

@@ -210,7 +210,7 @@ void UpdateSession::AwaitRestart(int boundMs, bool askOnSilence) {
     Session.RestartUnverified = !askOnSilence;
     Session.RestartBoundMs = boundMs;
     Session.AwaitingClockAck = false;
-    if (LineDiedBehindTransfer(AfterTransfer::AwaitRestart)) {
+    if (LineDiedBehindTransfer(ResumePoint(true))) {
         return;
     }
     Session.AwaitingRestart = true;
@@ -241,8 +241,8 @@ void UpdateSession::OnRestartTimeout() {
     ShowLogText(
         Text(Session.RestartUnverified ? Msg::InstrumentNoAnswer : Msg::NoAnswerAfterProgramming));
     Session.LastFailure = RestartSilenceFailure();
-    if (Session.AwaitingClockAck && Session.Clock.AfterTransfer) {
-        RetryAfterTransferAt(AfterTransfer::SetClock);
+    if (const std::optional<AfterTransfer> resumeAt = ResumePoint(false)) {
+        RetryAfterTransferAt(*resumeAt);
     }
     PostEvent(event::ProgrammingFailed);
 }

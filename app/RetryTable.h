@@ -37,6 +37,9 @@ struct TRetryRow {
     // The recovery flow runs again from its device check (a search since
     // may have cleared the job) and its handler takes the retry event.
     bool InRecoveryFlow;
+    // The step lends the session port to an external tool, which takes it
+    // over and gives it back itself.
+    bool LendsPortToTool;
     const char* Name; // for the log and the tests
 };
 

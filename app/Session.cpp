@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <iterator>
-#include <optional>
 
 namespace app {
 
@@ -515,14 +514,7 @@ void UpdateSession::OnSessionLineFailed() {
         FailCalibration(std::move(failure));
     } else if (Session.AwaitingRestart) {
         ShowLogText(cause);
-        // A clock without a transfer behind it (after a tool, say) is all
-        // that would confirm the step: the step runs again, as on silence.
-        std::optional<AfterTransfer> resumeAt = AfterTransfer::AwaitRestart;
-        if (Session.AwaitingClockAck) {
-            resumeAt =
-                Session.Clock.AfterTransfer ? std::optional(AfterTransfer::SetClock) : std::nullopt;
-        }
-        FailAfterTransfer(std::move(failure), resumeAt);
+        FailAfterTransfer(std::move(failure), ResumePoint(true));
     } else if (Session.LastFailure.Empty()) {
         // A step between two of its own waits: ending the session here would
         // let the step run on and end it a second time. Its next use of the
@@ -557,8 +549,10 @@ kernel::TEventRec UpdateSession::RetryHandler(void* context, kernel::TEvents& ev
     session->window_.SetProgressPosition(0);
     // The step that failed runs again, whatever ran in earlier sessions.
     const TRetryRow& row = RetryRowOf(session->Session.RetryStep);
-    // The resume after a transfer opens the port again itself.
-    if (row.Retry != event::ResumeAfterTransfer && !session->ReopenDeadSessionPort()) {
+    // The resume after a transfer opens the port again itself; a tool takes
+    // the port over and back on its own (a child of it may still hold it).
+    if (!row.LendsPortToTool && row.Retry != event::ResumeAfterTransfer &&
+        !session->ReopenSessionPortForRetry(false)) {
         return kernel::TEvents::ClearEvent();
     }
     if (row.FromToolAckStep) {

@@ -132,8 +132,11 @@ struct TSessionState {
     std::int32_t SearchFailures = 0; // across sessions
     bool Done = false;               // ended without programming: acknowledges do nothing
     bool LineErrorSeen = false;
-    bool AwaitingRestart = false;   // programmed; waiting for the new firmware to report
-    bool RestartUnverified = false; // an external tool programmed: silence fails the session
+    bool AwaitingRestart = false; // programmed; waiting for the new firmware to report
+    // The wait does not ask the silent firmware: a tool's, a clock's or a lab
+    // recovery's. Only the other, a programmer's restart wait, has a transfer
+    // of ours behind it that a dead line leaves standing.
+    bool RestartUnverified = false;
     bool RestartAskPending = false; // silence first asks the new firmware once
     int RestartBoundMs = 0;         // how long the restart step waits in all
     bool Finishing = false;         // FinishSession runs: reports change nothing any more

@@ -196,10 +196,9 @@ public:
     // The session port handed to a tool and taken back; Reclaim gives why
     // the port did not open again.
     void ReleaseSessionPort();
+    // The port's line hung up or failed; it stays so until the port opens again.
+    static bool LineDied(const serial::TComPort& port);
     programmers::TFailure ReclaimSessionPort(bool lowSpeedAfter);
-    // A retry after the line died: the port opened anew at the settings it
-    // had; false (and the failure posted) when it cannot be opened.
-    bool ReopenDeadSessionPort();
     // The title timer's estimate while a tool runs.
     void StartTitleEstimate(double ticksToFull);
     void StopTitleEstimate();
@@ -322,15 +321,23 @@ private:
 
     // --- a line that died behind a successful transfer (AfterTransfer.cpp)
     // True when it did: the step after the transfer, next, fails with the
-    // line's cause instead of running.
-    bool LineDiedBehindTransfer(AfterTransfer next);
+    // line's cause instead of running; none: the failed step's own retry.
+    bool LineDiedBehindTransfer(std::optional<AfterTransfer> next);
     // resumeAt: where OK picks up; none keeps the failed step's own retry.
     void FailAfterTransfer(programmers::TFailure failure, std::optional<AfterTransfer> resumeAt);
+    // Where OK picks up when the wait in progress fails (its line died, or
+    // silence); none: the failed step runs again.
+    std::optional<AfterTransfer> ResumePoint(bool lineDied) const;
     // OK after a failure resumes at next (a recovery's retry stays its own).
     void RetryAfterTransferAt(AfterTransfer next);
     // Sends the clock and awaits its acknowledge for boundMs; afterTransfer:
     // a transfer stands behind it, so silence retries only the clock.
     void SetClockAndAwaitAck(bool secondsForm, int boundMs, bool afterTransfer);
+    // OK after a failure: the session port, when its line died or it is
+    // closed, opened again at the line kept when the failed step began (or
+    // at 9600 for the new firmware, lowSpeedAfter); false (and the failure
+    // posted) when it does not open.
+    bool ReopenSessionPortForRetry(bool lowSpeedAfter);
     // OK after that failure: the port opened again, and next runs.
     void ResumeAfterTransfer();
 

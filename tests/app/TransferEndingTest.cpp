@@ -11,9 +11,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -30,10 +33,15 @@ constexpr long EndWaitMs = 10000;
 
 // "G" starts the loader's transfer and "D" says it is complete and
 // verified; the programmer then starts the firmware with "R".
+// With TransferLine set it switches the line to 38400 8E1 for the transfer
+// and sets it back at its end, as the loaders do.
 class TGoProgrammer : public programmers::TProgrammerTyp {
 public:
     using TProgrammerTyp::TProgrammerTyp;
     static inline int Runs = 0;
+    static inline bool TransferLine = false;
+    // The baud rate the port held as each run began.
+    static inline std::vector<unsigned long> StartBauds;
 
     static std::unique_ptr<programmers::TProgrammerTyp>
     Create(const programmers::TProgrammerContext& context, const programmers::TMethodSettings&) {
@@ -41,9 +49,16 @@ public:
         return std::make_unique<TGoProgrammer>(context);
     }
     programmers::TProgrammerResult Program(const std::string&) override {
+        StartBauds.push_back(Port.LoadV24Parameter().BaudRate);
         BeginRun(20000);
+        if (TransferLine) {
+            Port.ChangeV24Parameter(serial::B_38400, serial::S_1, serial::Even, false);
+        }
         if (WriteText("G\r")) {
             PumpUntil();
+        }
+        if (TransferLine) {
+            Port.LoadLastV24Parameter();
         }
         EndRun(EndWaitMs);
         return RunResult();
@@ -93,6 +108,7 @@ class TClaimingTool : public programmers::TProgrammerTyp {
 public:
     using TProgrammerTyp::TProgrammerTyp;
     static inline int Runs = 0;
+    static inline std::function<void()> OnRun; // as the tool starts
 
     static std::unique_ptr<programmers::TProgrammerTyp>
     Create(const programmers::TProgrammerContext& context, const programmers::TMethodSettings&) {
@@ -100,6 +116,9 @@ public:
     }
     programmers::TProgrammerResult Program(const std::string&) override {
         ++Runs;
+        if (OnRun) {
+            OnRun();
+        }
         Host.ReleaseSessionPort();
         programmers::TFailure lost = Host.ReclaimSessionPort(false);
         return lost.Empty() ? programmers::TProgrammerResult::Success()
@@ -158,7 +177,10 @@ protected:
                     StandardTextBlock + "\r\n" + DeviceBlock("43110", "DM10.TXT"));
         Link(line);
         TGoProgrammer::Runs = 0;
+        TGoProgrammer::TransferLine = false;
+        TGoProgrammer::StartBauds.clear();
         TClaimingTool::Runs = 0;
+        TClaimingTool::OnRun = nullptr;
         BuildForm();
     }
     // Again after a test laid out its files: the form takes them at its start.
@@ -357,8 +379,10 @@ TEST_F(TransferEnding, AReportHeldBeforeTheLineDiedIsNotTakenOnTheReopenedLine) 
 
 // The cable is pulled during the transfer. OK while it is out fails at
 // once, naming the port, without running the step on the dead line; once
-// it is back, OK runs the step on the line opened anew.
+// it is back, OK runs the step on the line opened anew, at the session's
+// line: the loader's (38400 8E1) could not be set back on the dead line.
 TEST_F(TransferEnding, OkAfterTheLineDiedDuringTheTransferRunsTheStepOnTheReopenedLine) {
+    TGoProgrammer::TransferLine = true;
     instrument.emplace_back([this] {
         if (Await(line, "G\r")) {
             line.CloseMaster();
@@ -387,6 +411,46 @@ TEST_F(TransferEnding, OkAfterTheLineDiedDuringTheTransferRunsTheStepOnTheReopen
     EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
     EXPECT_EQ(TGoProgrammer::Runs, 2);
     EXPECT_EQ(Report().Retries, 2);
+    ASSERT_EQ(TGoProgrammer::StartBauds.size(), 2u);
+    EXPECT_NE(TGoProgrammer::StartBauds.front(), 38400u);
+    EXPECT_EQ(TGoProgrammer::StartBauds.back(), TGoProgrammer::StartBauds.front())
+        << "the retry began at the loader's line";
+}
+
+// An earlier session's loader began at 4800 baud; this session's instrument
+// answered at 19200. A retry after its line died, before any step kept a line
+// of its own, runs at 19200.
+TEST_F(TransferEnding, ARetryBeforeAnyStepOfItsOwnRunsAtTheLineTheInstrumentAnsweredAt) {
+    instrument.emplace_back([this] { Await(line, "G\r"); }); // the loader stays silent
+    Identified();
+    Session().PostEvent(event::StartClass1);
+    RunUntil([&] { return Ended(); });
+    ASSERT_EQ(Report().FailedStep, app::step::Transfer) << Log();
+    ASSERT_EQ(TGoProgrammer::StartBauds, std::vector<unsigned long>{4800}) << Log();
+    instrument.front().join();
+    instrument.clear();
+
+    serial::TComPort* port = app::TestView(*form).Port(0);
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(port->IsOpen());
+    Session().BeginNewSession();
+    ASSERT_TRUE(port->ChangeV24Parameter(serial::B_19200, serial::S_1, serial::NoParity, false));
+    Session().ChooseSessionPort(0, 1);
+    app::TSessionState& state = Session().State();
+    state.FileClass = 1;
+    state.Job.ProgFile = "DM10.TXT";
+    line.CloseMaster();
+    RunUntil([&] { return app::UpdateSession::LineDied(*port); }, 5000);
+    ASSERT_TRUE(app::UpdateSession::LineDied(*port));
+    Session().SessionFailed(event::ProgrammingFailed); // a step of no programmer's
+
+    Link(relinkedLine);
+    PlayLoader(relinkedLine, true);
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+    ASSERT_EQ(TGoProgrammer::StartBauds.size(), 2u) << Log();
+    EXPECT_EQ(TGoProgrammer::StartBauds.back(), 19200u) << "the retry began at an earlier line";
 }
 
 // A lab recovery's retry is the recovery itself: when the line dies behind
@@ -506,6 +570,16 @@ protected:
         const std::string value = clock.substr(clock.find('#') + 1);
         return !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
     }
+    // OK after the tool's step failed: the tool runs again before the
+    // instrument's answer ends the session updated.
+    void OkEndsUpdatedAfterTheToolRanAgain() {
+        form->OkBitBtn->Click();
+        RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
+        StopInstrument();
+        EXPECT_EQ(TClaimingTool::Runs, 2) << "OK went on without the tool: " << Log();
+        EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
+        EXPECT_EQ(Report().Retries, 1);
+    }
     std::string failureCause; // of the failed session
     std::atomic<bool> acknowledging{true};
     std::vector<std::string> clocks; // the clock commands the firmware answered, once stopped
@@ -566,12 +640,67 @@ TEST_F(ClockAfterBlockTransfer, ALineThatDiesDuringTheClocksWaitAfterAToolRunsTh
     Link(relinkedLine);
     acknowledging = true;
     PlayFirmwareAcknowledging(relinkedLine);
-    form->OkBitBtn->Click();
-    RunUntil([&] { return Report().Outcome == app::outcome::Updated; });
-    StopInstrument();
-    EXPECT_EQ(TClaimingTool::Runs, 2) << "OK sent the clock without the tool: " << Log();
-    EXPECT_EQ(Report().Outcome, app::outcome::Updated) << Log();
-    EXPECT_EQ(Report().Retries, 1);
+    OkEndsUpdatedAfterTheToolRanAgain();
+}
+
+// The same holds for the plain wait after the program file's tool (file
+// class 1): the line dying there confirms nothing, so OK runs the tool
+// again instead of asking a firmware that acknowledges anything. The tool
+// takes the port itself, so a child of its last run that still holds the
+// port does not fail the retry before the tool ran.
+class WaitAfterATool : public ClockAfterBlockTransfer {
+protected:
+    void LineDiesInTheWaitAfterTheTool() {
+        instrument.emplace_back([this] {
+            const auto deadline = Clock::now() + std::chrono::seconds(10);
+            while (!awaiting && Clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            line.CloseMaster();
+        });
+        Identified();
+        app::TSessionState& state = Session().State();
+        state.FileClass = 1;
+        state.StartMode = 0;
+        Session().PostEvent(event::ToolStep);
+        RunUntil([&] {
+            awaiting = awaiting || Session().State().AwaitingRestart;
+            return Ended();
+        });
+        ASSERT_TRUE(Ended()) << Log();
+        EXPECT_EQ(Report().FailedStep, app::step::Restart) << Log();
+        EXPECT_NE(Failure().Cause.find("hung up"), std::string::npos) << Failure().Cause;
+        EXPECT_EQ(TClaimingTool::Runs, 1);
+        StopInstrument();
+        Link(relinkedLine);
+    }
+    // The restarted firmware announces itself, and would acknowledge a question.
+    void OkFromAnAnnouncingFirmware() {
+        acknowledging = true;
+        instrument.emplace_back([this] {
+            const auto deadline = Clock::now() + std::chrono::seconds(8);
+            while (acknowledging && Clock::now() < deadline) {
+                relinkedLine.Send("I.31#\r\n");
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+        OkEndsUpdatedAfterTheToolRanAgain();
+    }
+    std::atomic<bool> awaiting{false};
+};
+
+TEST_F(WaitAfterATool, ALineThatDiesThereRunsTheToolAgain) {
+    LineDiesInTheWaitAfterTheTool();
+    OkFromAnAnnouncingFirmware();
+}
+
+TEST_F(WaitAfterATool, APortStillHeldByTheToolsChildIsLeftToTheTool) {
+    LineDiesInTheWaitAfterTheTool();
+    const int holder = ::open(relinkedLine.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    TClaimingTool::OnRun = [holder] { ::close(holder); }; // the child ends as the tool starts
+    OkFromAnAnnouncingFirmware();
 }
 
 TEST_F(ClockAfterBlockTransfer, AnInstrumentSilentAfterTheClockGetsTheClockAgainOnOk) {

@@ -24,6 +24,10 @@ public:
 
     // --- the steps
     void BeginNewSession() { session_.BeginNewSession(); }
+    // The instrument answered on this port, at the line the port holds.
+    void ChooseSessionPort(int tableIndex, int portNumber) {
+        session_.ChooseSessionPort(tableIndex, portNumber);
+    }
     void OnReplyTimeout() { session_.OnReplyTimeout(); }
     void SessionFailed(std::int32_t id) { session_.SessionFailed(id); }
     bool CheckDevice() { return session_.CheckDevice(); }
