@@ -89,6 +89,9 @@ bool UpdateSession::ReopenSessionPortForRetry(bool lowSpeedAfter) {
         return false;
     }
     if (!failure.Empty()) {
+        // The step that could not reach its line failed, not the transfer
+        // behind it.
+        failure.Step = report_.Step;
         Session.LastFailure = std::move(failure);
         PostEvent(event::ProgrammingFailed);
         return false;

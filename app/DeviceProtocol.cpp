@@ -136,10 +136,10 @@ std::string UpdateSession::SearchedPortNames() const {
 void UpdateSession::ChooseSessionPort(int tableIndex, int portNumber) {
     Session.PortIndex = tableIndex;
     Session.PortNumber = portNumber;
-    // The line the instrument answered at: a retry after the line died opens
-    // the port at it when no step since kept another.
-    if (serial::TComPort* port = SessionComPort(); port != nullptr && port->IsOpen()) {
-        port->SaveLastV24Parameter();
+    // The line the port was chosen at (the instrument's answer's): a retry
+    // after the line died opens the port at it when no step since kept another.
+    if (serial::TComPort* port = SessionComPort()) {
+        SaveLiveSessionLine(*port);
     }
     window_.ShowStatusPanel(1, "Com" + std::to_string(portNumber));
 }

@@ -36,13 +36,15 @@ bool UpdateSession::LineDied(const serial::TComPort& port) {
     return line == platform::SerialResult::HungUp || line == platform::SerialResult::Failed;
 }
 
+void UpdateSession::SaveLiveSessionLine(serial::TComPort& port) {
+    if (port.IsOpen() && !LineDied(port)) {
+        port.SaveLastV24Parameter();
+    }
+}
+
 void UpdateSession::ReleaseSessionPort() {
     if (serial::TComPort* port = SessionComPort()) {
-        // A dead device still holds what the failed step could not set back:
-        // the line kept when that step began stays.
-        if (port->IsOpen() && !LineDied(*port)) {
-            port->SaveLastV24Parameter();
-        }
+        SaveLiveSessionLine(*port);
         port->Close();
     }
 }
@@ -69,6 +71,9 @@ programmers::TFailure UpdateSession::ReclaimSessionPort(bool lowSpeedAfter) {
         }
         if (lastTry) {
             ShowLogText(port->FailureText());
+            // The next search opens it again: an adapter plugged in again
+            // must be found.
+            passedOver_[static_cast<std::size_t>(Session.PortIndex)] = Session.PortNumber - 1;
             return programmers::PortFailure(*port);
         }
         platform::Application::Instance().ProcessMessagesFor(ReopenPauseMs);

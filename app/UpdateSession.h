@@ -198,6 +198,9 @@ public:
     void ReleaseSessionPort();
     // The port's line hung up or failed; it stays so until the port opens again.
     static bool LineDied(const serial::TComPort& port);
+    // Keeps the port's line for a retry, unless a dead device holds it: its
+    // cached line is whatever the failed step could not set back.
+    static void SaveLiveSessionLine(serial::TComPort& port);
     programmers::TFailure ReclaimSessionPort(bool lowSpeedAfter);
     // The title timer's estimate while a tool runs.
     void StartTitleEstimate(double ticksToFull);

@@ -292,6 +292,28 @@ TEST_F(TransferEnding, ALineThatDiesAfterACompleteTransferFailsTheRestartAndOkRe
     EXPECT_EQ(TGoProgrammer::Runs, 1) << "the transfer ran again";
 }
 
+// OK with the cable still out after a complete transfer fails the step
+// that could not reach its line, not the transfer that stands.
+TEST_F(TransferEnding, OkWithTheCableStillOutAfterACompleteTransferFailsTheRestartAgain) {
+    PlayLoader(line, false);
+    Identified();
+    Session().PostEvent(event::StartClass1);
+    RunUntil([&] { return Ended(); });
+    ASSERT_EQ(Report().FailedStep, app::step::Restart) << Log();
+    instrument.front().join();
+    instrument.clear();
+
+    form->OkBitBtn->Click();
+    RunUntil([&] { return Report().Retries == 1 && Ended(); });
+    ASSERT_TRUE(Ended()) << Log();
+    EXPECT_EQ(Report().Outcome, app::outcome::Failed);
+    EXPECT_EQ(Report().FailedStep, app::step::Restart);
+    EXPECT_EQ(Failure().Step, app::step::Restart);
+    EXPECT_EQ(Failure().Cause.rfind("COM1 (", 0), 0u) << Failure().Cause;
+    EXPECT_EQ(TGoProgrammer::Runs, 1);
+    EXPECT_EQ(Session().SearchedPortNames(), "COM1") << "the next search would leave it closed";
+}
+
 // Escape ends the run as aborted, not as failed; the retry that OK offers
 // still decides the session anew.
 TEST_F(TransferEnding, EscapeDuringTheTransferEndsItAbortedAndTheRetryDecidesAnew) {

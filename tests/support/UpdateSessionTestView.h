@@ -24,6 +24,7 @@ public:
 
     // --- the steps
     void BeginNewSession() { session_.BeginNewSession(); }
+    std::string SearchedPortNames() const { return session_.SearchedPortNames(); }
     // The instrument answered on this port, at the line the port holds.
     void ChooseSessionPort(int tableIndex, int portNumber) {
         session_.ChooseSessionPort(tableIndex, portNumber);
